@@ -1,0 +1,52 @@
+# Shared build helpers for every module.
+
+add_compile_options(-Wall -Wextra)
+
+if(VISTREL_SANITIZE)
+  add_compile_options(-fsanitize=${VISTREL_SANITIZE} -fno-omit-frame-pointer -fno-sanitize-recover=all)
+  add_link_options(-fsanitize=${VISTREL_SANITIZE})
+endif()
+
+# vistrel_add_test(NAME name SOURCES ... LIBS ... [LABELS ...])
+# One GoogleTest executable per module; LABELS "threaded" marks suites that the
+# ThreadSanitizer build runs.
+function(vistrel_add_test)
+  if(NOT VISTREL_TESTS)
+    return()
+  endif()
+  cmake_parse_arguments(T "" "NAME" "SOURCES;LIBS;LABELS" ${ARGN})
+  add_executable(${T_NAME} ${T_SOURCES})
+  target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} GTest::gtest GTest::gmock GTest::gtest_main)
+  add_test(NAME ${T_NAME} COMMAND ${T_NAME})
+  set_tests_properties(${T_NAME} PROPERTIES LABELS "unit;${T_LABELS}" TIMEOUT 600)
+endfunction()
+
+# vistrel_add_fuzzer(NAME name SOURCES ... LIBS ... [SECONDS n])
+# A libFuzzer target, built only with VISTREL_FUZZ (clang). Each becomes a ctest test
+# labelled "fuzz" that runs for a short, bounded time.
+function(vistrel_add_fuzzer)
+  if(NOT VISTREL_FUZZ)
+    return()
+  endif()
+  cmake_parse_arguments(F "" "NAME;SECONDS" "SOURCES;LIBS" ${ARGN})
+  if(NOT F_SECONDS)
+    set(F_SECONDS 30)
+  endif()
+  add_executable(${F_NAME} ${F_SOURCES})
+  target_compile_options(${F_NAME} PRIVATE -fsanitize=fuzzer,address,undefined)
+  target_link_options(${F_NAME} PRIVATE -fsanitize=fuzzer,address,undefined)
+  target_link_libraries(${F_NAME} PRIVATE ${F_LIBS})
+  add_test(NAME ${F_NAME}
+           COMMAND ${F_NAME} -max_total_time=${F_SECONDS} -rss_limit_mb=2048 -print_final_stats=1)
+  set_tests_properties(${F_NAME} PROPERTIES LABELS fuzz TIMEOUT 900)
+endfunction()
+
+# vistrel_add_bench(NAME name SOURCES ... LIBS ...)
+function(vistrel_add_bench)
+  if(NOT VISTREL_BENCH)
+    return()
+  endif()
+  cmake_parse_arguments(B "" "NAME" "SOURCES;LIBS" ${ARGN})
+  add_executable(${B_NAME} ${B_SOURCES})
+  target_link_libraries(${B_NAME} PRIVATE ${B_LIBS} benchmark::benchmark)
+endfunction()

@@ -1,0 +1,65 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace platform {
+
+// A TCP socket (BSD sockets underneath), owned and closed by this object.
+// Waits return kReady, kTimeout or kError.
+//
+// Threading: one thread at a time per socket.
+class TcpSocket {
+ public:
+  enum WaitResult { kError = -1, kTimeout = 0, kReady = 1 };
+
+  TcpSocket() = default;
+  ~TcpSocket() { close(); }
+  TcpSocket(TcpSocket&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
+  TcpSocket& operator=(TcpSocket&& other) noexcept;
+  TcpSocket(const TcpSocket&) = delete;
+  TcpSocket& operator=(const TcpSocket&) = delete;
+
+  bool valid() const { return fd_ >= 0; }
+  void close();
+
+  // A listening socket on `bindAddress` (numeric IPv4, "0.0.0.0" for all local
+  // addresses) and `port` (0 lets the system choose) with the given backlog. Address
+  // reuse is on, so that a port freed by a closed connection can be listened on again at
+  // once. Invalid on failure.
+  static TcpSocket listen(const std::string& bindAddress, uint16_t port, int backlog);
+
+  // Waits up to `timeoutMs` for a pending connection on a listening socket.
+  WaitResult waitAcceptable(uint32_t timeoutMs) { return waitReadable(timeoutMs); }
+  // Accepts one pending connection; invalid on failure.
+  TcpSocket accept();
+
+  // Connects to `host` (a name or numeric address) without blocking, waiting at most
+  // `timeoutMs` for the connection to complete. Invalid on failure or time-out.
+  static TcpSocket connect(const std::string& host, uint16_t port, uint32_t timeoutMs);
+
+  WaitResult waitReadable(uint32_t timeoutMs);
+  WaitResult waitWritable(uint32_t timeoutMs);
+
+  // One receive of at most `size` bytes: the count received, 0 at end of stream, -1 on
+  // error. Does not block when waitReadable() said kReady.
+  long receive(void* buffer, size_t size);
+  // One send: the count sent (possibly short), -1 on error.
+  long send(const void* data, size_t size);
+  // Sends everything, waiting for the socket as needed but no longer than `timeoutMs`
+  // in all. True when every byte went out.
+  bool sendAll(const void* data, size_t size, uint32_t timeoutMs);
+
+  bool setNoDelay(bool on);
+  // The bound local port, 0 when unknown.
+  uint16_t localPort() const;
+  // The local address of a connected socket in numeric form ("" when unknown).
+  std::string localAddress() const;
+
+ private:
+  explicit TcpSocket(int fd) : fd_(fd) {}
+  int fd_ = -1;
+};
+
+}  // namespace platform

@@ -1,0 +1,110 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <memory>
+#include <thread>
+
+#include "platform/clock.h"
+#include "platform/event.h"
+#include "platform/thread.h"
+
+namespace platform {
+namespace {
+
+TEST(Clock, ElapsedSurvivesWrapAround) {
+  EXPECT_EQ(elapsedMs(0xFFFFFF00u, 0x00000100u), 0x200u);
+  EXPECT_EQ(elapsedMs(100, 5100), 5000u);
+  const uint32_t a = systemClock().nowMs();
+  systemClock().sleepMs(20);
+  EXPECT_GE(elapsedMs(a, systemClock().nowMs()), 19u);
+}
+
+TEST(Event, AutoResetKeepsSignalUntilOneWaitConsumesIt) {
+  Event e(Event::Reset::kAuto);
+  EXPECT_FALSE(e.wait(0));
+  e.set();
+  EXPECT_TRUE(e.wait(0));
+  EXPECT_FALSE(e.wait(0));
+}
+
+TEST(Event, ManualResetStaysSignalledUntilReset) {
+  Event e(Event::Reset::kManual, true);
+  EXPECT_TRUE(e.wait(0));
+  EXPECT_TRUE(e.wait(0));
+  e.reset();
+  EXPECT_FALSE(e.wait(10));
+}
+
+TEST(Event, PulseWithoutWaiterIsLost) {
+  for (auto mode : {Event::Reset::kAuto, Event::Reset::kManual}) {
+    Event e(mode);
+    e.pulse();
+    EXPECT_FALSE(e.wait(0));
+  }
+}
+
+TEST(Event, PulseReleasesEveryWaiterOfManualEventAndOneOfAutoEvent) {
+  for (auto mode : {Event::Reset::kManual, Event::Reset::kAuto}) {
+    Event e(mode);
+    std::atomic<int> released{0};
+    std::thread a([&] { released += e.wait(400) ? 1 : 0; });
+    std::thread b([&] { released += e.wait(400) ? 1 : 0; });
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));  // both are waiting
+    e.pulse();
+    a.join();
+    b.join();
+    EXPECT_EQ(released.load(), mode == Event::Reset::kManual ? 2 : 1);
+    EXPECT_FALSE(e.wait(0)) << "a pulse leaves the event non-signalled";
+  }
+}
+
+TEST(Event, WaitAnyTellsWhichEventAndTimesOut) {
+  Event a, b;
+  EXPECT_EQ(Event::waitAny(a, b, 20), -1);
+  b.set();
+  EXPECT_EQ(Event::waitAny(a, b, 0), 1);
+  a.set();
+  b.set();
+  EXPECT_EQ(Event::waitAny(a, b, 0), 0);
+  EXPECT_EQ(Event::waitAny(a, b, 0), 1);
+  std::thread t([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    a.set();
+  });
+  EXPECT_EQ(Event::waitAny(a, b, 5000), 0);
+  t.join();
+}
+
+TEST(Thread, JoinsAThreadThatEnds) {
+  Thread t;
+  std::atomic<bool> ran{false};
+  ASSERT_TRUE(t.start([&] { ran = true; }));
+  EXPECT_TRUE(t.joinFor(2000));
+  EXPECT_TRUE(ran.load());
+  EXPECT_FALSE(t.running());
+}
+
+TEST(Thread, AbandonsALateThreadThatKeepsItsOwnState) {
+  auto release = std::make_shared<Event>(Event::Reset::kManual);
+  auto finished = std::make_shared<std::atomic<bool>>(false);
+  {
+    Thread t;
+    ASSERT_TRUE(t.start([release, finished] {
+      release->wait();
+      finished->store(true);
+    }));
+    EXPECT_FALSE(t.start([] {})) << "one thread at a time";
+    EXPECT_FALSE(t.joinFor(50));
+    EXPECT_FALSE(t.running());
+  }
+  // The Thread object is gone; the abandoned thread still runs safely on its own state.
+  release->set();
+  for (int i = 0; i < 200 && !finished->load(); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  EXPECT_TRUE(finished->load());
+}
+
+}  // namespace
+}  // namespace platform

@@ -1,0 +1,39 @@
+#pragma once
+
+#include <memory>
+#include <string>
+#include <string_view>
+
+namespace platform {
+
+// A run-time module (shared library) loaded by name, the way the product's programs load
+// their optional parts ("jpegpress.dll", "framesink.dll", "device.ax").
+//
+// Names keep the product's own spelling; on this platform a name is looked up as the same
+// base name with the ".so" suffix ("jpegpress.dll" -> "jpegpress.so"), first in the folder
+// of the running program, then through the system's library search path.
+//
+// Threading: loading and symbol lookup may run on any thread. A module stays loaded until
+// its object is destroyed; pointers taken from it must not outlive it.
+class Module {
+ public:
+  virtual ~Module() = default;
+  // Address of the exported symbol `name`, or null when the module has none.
+  virtual void* symbol(const char* name) const = 0;
+};
+
+// The file name a module name stands for on this platform: the suffix after the last dot
+// of the last path element is replaced by "so" (added when there is none).
+std::string moduleFileName(std::string_view name);
+
+// Folder of the running program, without a trailing slash; empty when unknown.
+std::string programDirectory();
+
+// Loads `name` from the program's folder, else through the system search path. Null when
+// the module is missing or cannot be loaded (a missing module removes only its feature).
+std::unique_ptr<Module> loadModule(std::string_view name);
+
+// Loads `name` from `directory` only. Null when it is missing or cannot be loaded.
+std::unique_ptr<Module> loadModuleFrom(std::string_view directory, std::string_view name);
+
+}  // namespace platform

@@ -1,0 +1,24 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace platform {
+
+// Conversions between the UTF-16 used inside the programs and the UTF-8 used at the
+// OS and file boundaries.
+
+// Strict: false (and `out` unspecified) for bytes that are not well-formed UTF-8
+// (overlong forms, surrogates, values above U+10FFFF, truncated sequences).
+bool utf8ToUtf16(std::string_view in, std::u16string& out);
+
+// Lenient: every ill-formed sequence becomes U+FFFD.
+std::u16string utf8ToUtf16Lossy(std::string_view in);
+
+// Strict: false for a lone surrogate.
+bool utf16ToUtf8(std::u16string_view in, std::string& out);
+
+// Lenient: a lone surrogate becomes U+FFFD.
+std::string utf16ToUtf8Lossy(std::u16string_view in);
+
+}  // namespace platform

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <string_view>
 
 namespace platform {
@@ -18,9 +19,40 @@ class DeviceHandle {
   // are written to `out` and their count to `*returned` (when not null). True on success.
   virtual bool control(uint32_t code, const void* in, uint32_t inSize, void* out,
                        uint32_t outSize, uint32_t* returned) = 0;
+  // The status code the device answered the last request with (0 = success); a request
+  // that never reached the device leaves kDeviceUnreachable.
+  virtual uint32_t lastStatus() const { return 0; }
 };
 
 // Opens the device at `path`; null when no such device is available.
 std::unique_ptr<DeviceHandle> openDevice(std::string_view path);
+
+// The status a handle reports when its device could not be reached.
+inline constexpr uint32_t kDeviceUnreachable = 0xC000000Eu;  // no such device
+
+// How a control device is reached on POSIX systems.
+//
+// The device "\\.\Name" is served on the abstract local socket (SOCK_SEQPACKET) named
+// "vistrel-device/Name"; the environment variable VISTREL_DEVICE_PREFIX, when set,
+// replaces "vistrel-device/" (tests use it to keep their devices apart). Any local
+// process may connect, as any user may open such a device.
+//
+// One request is one packet: a 16-byte header of little-endian 32-bit words (magic
+// kDeviceRequestMagic, request code, input length, output capacity) followed by exactly
+// input-length bytes. The answer is one packet: magic kDeviceReplyMagic, status, output
+// length, then that many bytes. Inputs longer than kDeviceMaxPayload travel as
+// consecutive requests with the same code, each answered; the call succeeds when all do.
+namespace device_wire {
+inline constexpr uint32_t kDeviceRequestMagic = 0x51524456u;  // "VDRQ"
+inline constexpr uint32_t kDeviceReplyMagic = 0x50524456u;    // "VDRP"
+inline constexpr uint32_t kRequestHeaderBytes = 16;
+inline constexpr uint32_t kReplyHeaderBytes = 12;
+inline constexpr uint32_t kDeviceMaxPayload = 65536;
+inline constexpr char kDefaultPrefix[] = "vistrel-device/";
+}  // namespace device_wire
+
+// The abstract socket name (without its leading NUL) serving `path`; empty when `path`
+// is not of the form "\\.\Name".
+std::string deviceEndpointName(std::string_view path);
 
 }  // namespace platform

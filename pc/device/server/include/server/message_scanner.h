@@ -1,0 +1,49 @@
+#pragma once
+
+#include <cstdint>
+
+#include "protocol/stream_header.h"
+
+namespace server {
+
+// A message found in the ring: absolute start position, the length it is taken to have
+// (declared, at least 32, cut short when the next header came earlier) and its header.
+struct RingMessage {
+  uint64_t start = 0;
+  uint32_t length = 0;  // 0 = none
+  protocol::StreamHeader header;
+
+  bool present() const { return length != 0; }
+  // The type word of a message with payload; header-only messages have no type.
+  bool hasType(uint32_t type) const { return header.hasPayload() && header.word4 == type; }
+  bool isAudio() const {
+    return hasType(protocol::MSG_AUDIO) || hasType(protocol::MSG_AUDIO_ALT);
+  }
+};
+
+// Finds the messages in the received bytes, one pass per arrival of data. Each message
+// is recognised by its magic pair; anything else is skipped byte by byte, payload bytes
+// included. A message is complete when the next header is seen (it is cut to end there)
+// or, when nothing else completed in the pass, when all its declared bytes are present.
+// Property lists and audio blocks end the pass at the header that completes them, so each
+// is handed over in a pass of its own; of several video frames or reports that complete
+// in one pass only the last is handed over.
+//
+// Threading: used by the parser thread only.
+class MessageScanner {
+ public:
+  // Scans the bytes up to absolute position `written`. True when a message completed;
+  // it is then latest().
+  bool scan(const uint8_t* ring, uint64_t written);
+
+  const RingMessage& latest() const { return latest_; }
+  const RingMessage& pending() const { return pending_; }
+  uint64_t position() const { return position_; }
+
+ private:
+  uint64_t position_ = 0;
+  RingMessage pending_;
+  RingMessage latest_;
+};
+
+}  // namespace server

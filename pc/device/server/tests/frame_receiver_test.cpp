@@ -1,0 +1,274 @@
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstring>
+#include <thread>
+#include <vector>
+
+#include "manual_clock.h"
+#include "protocol/property_list.h"
+#include "server/frame_receiver.h"
+#include "server/property_store.h"
+#include "test_stream.h"
+
+namespace server {
+namespace {
+
+using testing::Bytes;
+using testing::Phone;
+
+template <typename Pred>
+bool eventually(Pred pred, uint32_t timeoutMs = 3000) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  while (std::chrono::steady_clock::now() < deadline) {
+    if (pred()) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return pred();
+}
+
+class FrameServer : public ::testing::Test {
+ protected:
+  FrameReceiver::Options options() {
+    FrameReceiver::Options o;
+    o.listener.bindAddress = "127.0.0.1";
+    o.audioDevicePath = "\\\\.\\NoSuchDevice";
+    return o;
+  }
+
+  void startListening(FrameReceiver& r, uint16_t port) {
+    r.setPort(port);
+    r.start();
+    r.enableListening();
+    ASSERT_TRUE(eventually([&] { return r.listeningPort() == port; }));
+  }
+
+  void connect(FrameReceiver& r, Phone& phone) {
+    startListening(r, port_);
+    ASSERT_TRUE(phone.connect(port_)) << "greeting \"high\" expected";
+    ASSERT_TRUE(eventually([&] { return r.connected(); }));
+  }
+
+  uint16_t port_ = testing::freePort();
+  std::vector<uint8_t> frame_ = std::vector<uint8_t>(protocol::kMaxVideoPayload);
+};
+
+TEST_F(FrameServer, ReceivesAFrameAndRestoresItsJfifStart) {
+  FrameReceiver r(options());
+  Phone phone;
+  connect(r, phone);
+  EXPECT_FALSE(r.audioDeviceOpen());
+  const Bytes payload = testing::jpegPayload(40000, 0x42);
+  ASSERT_TRUE(phone.send(testing::message(protocol::MSG_VIDEO_JPEG, payload)));
+  ASSERT_EQ(r.waitForFrame(3000), kWaitFrameReady);
+  ASSERT_EQ(r.latestJpeg(frame_.data()), payload.size());
+  EXPECT_EQ(std::memcmp(frame_.data(), protocol::kJfifPrefix, 10), 0);
+  EXPECT_EQ(std::memcmp(frame_.data() + 10, payload.data() + 10, payload.size() - 10), 0);
+  EXPECT_EQ(r.waitForFrame(50), kWaitTimeout);
+
+  r.wake();
+  EXPECT_EQ(r.waitForFrame(3000), kWaitFrameReady) << "wake hands the frame over again";
+}
+
+TEST_F(FrameServer, EndOfImageTestDecidesWhichFramesAreValid) {
+  struct Case {
+    const char* what;
+    Bytes message;
+    uint32_t expected;  // latestJpeg result
+  };
+  Bytes big = testing::videoMessage(3000000, 0x21);
+  const Case cases[] = {
+      {"marker at the very end", testing::videoMessage(1000, 0x01), 1000},
+      {"marker followed by 8 bytes",
+       testing::message(protocol::MSG_VIDEO_JPEG, testing::jpegPayload(1000, 0x02, 8)), 1000},
+      {"marker followed by 9 bytes",
+       testing::message(protocol::MSG_VIDEO_JPEG, testing::jpegPayload(1000, 0x03, 9)), 0},
+      {"cut to 2 MiB, so the marker is lost", big, 0},
+      {"empty video payload", testing::header(32, 0, protocol::MSG_VIDEO_JPEG), 0},
+  };
+  FrameReceiver r(options());
+  Phone phone;
+  connect(r, phone);
+  for (const Case& c : cases) {
+    ASSERT_TRUE(phone.send(c.message)) << c.what;
+    ASSERT_TRUE(phone.send(Bytes(4, 0)));  // completes an empty message by a pass
+    const int wait = r.waitForFrame(3000);
+    EXPECT_EQ(wait, c.expected ? kWaitFrameReady : kWaitNotAFrame) << c.what;
+    EXPECT_EQ(r.latestJpeg(frame_.data()), c.expected) << c.what;
+    while (r.waitForFrame(100) != kWaitTimeout) {
+    }
+  }
+}
+
+TEST_F(FrameServer, CutFrameIsRefusedAndAudioWithoutDeviceIsNotAFrame) {
+  FrameReceiver r(options());
+  Phone phone;
+  connect(r, phone);
+  Bytes cut = testing::videoMessage(5000, 0x31);
+  cut.resize(2000);
+  ASSERT_TRUE(phone.send(testing::concat({cut, testing::reportMessage(50, 0)})));
+  EXPECT_EQ(r.waitForFrame(3000), kWaitNotAFrame);
+  EXPECT_EQ(r.latestMessage().length, 2000u);
+  EXPECT_EQ(r.latestJpeg(frame_.data()), 0u);
+
+  ASSERT_TRUE(phone.send(testing::message(protocol::MSG_AUDIO, Bytes(1600, 0x10))));
+  // The report above stays pending until this header completes it; drain that pass.
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  ASSERT_TRUE(phone.send(Bytes(4, 0)));
+  ASSERT_TRUE(eventually([&] { return r.latestMessage().isAudio(); }));
+  EXPECT_EQ(r.latestJpeg(nullptr), 0u);
+}
+
+TEST_F(FrameServer, ListensOnlyWhenEnabledAndFollowsPortChanges) {
+  FrameReceiver r(options());
+  r.setPort(port_);
+  r.start();
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  EXPECT_EQ(r.listeningPort(), 0) << "no socket while listening is not enabled";
+  EXPECT_FALSE(platform::TcpSocket::connect("127.0.0.1", port_, 500).valid());
+
+  r.enableListening();
+  ASSERT_TRUE(eventually([&] { return r.listeningPort() == port_; }));
+  const uint16_t second = testing::freePort();
+  r.setPort(second);
+  ASSERT_TRUE(eventually([&] { return r.listeningPort() == second; }, 2000))
+      << "a port change ends the current listening within about 500 ms";
+
+  Phone phone;
+  ASSERT_TRUE(phone.connect(second));
+  ASSERT_TRUE(eventually([&] { return r.connected(); }));
+  r.setPort(port_);
+  std::this_thread::sleep_for(std::chrono::milliseconds(700));
+  EXPECT_TRUE(r.connected()) << "while connected the new port waits for a disconnection";
+  ASSERT_TRUE(phone.send(testing::videoMessage(100, 1)));
+  EXPECT_EQ(r.waitForFrame(3000), kWaitFrameReady);
+}
+
+TEST_F(FrameServer, CommandsQueuedBeforeAPhoneConnectsAreDroppedLaterOnesArrive) {
+  FrameReceiver r(options());
+  startListening(r, port_);
+  for (uint32_t i = 0; i < 300; ++i) r.sendCommand(1000 + i, i);
+  EXPECT_EQ(r.listener().commands().pendingCount(), 256);
+  Phone phone;
+  ASSERT_TRUE(phone.connect(port_));
+  ASSERT_TRUE(eventually([&] { return r.connected(); }));
+  EXPECT_EQ(r.listener().commands().pendingCount(), 0);
+
+  r.sendCommand(protocol::CMD_TAP, protocol::tapArgument(0x8000, 0x4000));
+  r.sendCommand(protocol::CMD_KEY, 0x0D);
+  protocol::StreamHeader got;
+  ASSERT_TRUE(phone.readCommand(got, 3000));
+  EXPECT_EQ(got.magic0, protocol::STREAM_MAGIC_0);
+  EXPECT_EQ(got.length, 0u);
+  EXPECT_EQ(got.word3, protocol::CMD_TAP) << "the held commands were never sent";
+  EXPECT_EQ(got.word4, 0x40008000u);
+  ASSERT_TRUE(phone.readCommand(got, 3000));
+  EXPECT_EQ(got.word3, protocol::CMD_KEY);
+  EXPECT_EQ(got.word4, 0x0Du);
+}
+
+TEST_F(FrameServer, SilenceDropsThePhoneAndTheNextOneIsServed) {
+  platform::ManualClock clock(0xFFFFF000u);  // wraps during the test
+  FrameReceiver::Options o = options();
+  o.listener.clock = &clock;
+  FrameReceiver r(o);
+  Phone phone;
+  connect(r, phone);
+  ASSERT_TRUE(phone.send(Bytes(4, 0)));
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  clock.advanceMs(4999);
+  EXPECT_FALSE(phone.closedByPeer(300)) << "4999 ms of silence is still within the limit";
+  clock.advanceMs(2);
+  EXPECT_TRUE(phone.closedByPeer(2000));
+  Phone next;
+  ASSERT_TRUE(eventually([&] { return r.listeningPort() == port_; }));
+  EXPECT_TRUE(next.connect(port_));
+}
+
+TEST_F(FrameServer, EndOfStreamCountsAsSilence) {
+  platform::ManualClock clock(1000);
+  FrameReceiver::Options o = options();
+  o.listener.clock = &clock;
+  FrameReceiver r(o);
+  Phone phone;
+  connect(r, phone);
+  phone.close();
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  EXPECT_TRUE(r.connected());
+  EXPECT_EQ(r.listeningPort(), 0);
+  clock.advanceMs(5001);
+  ASSERT_TRUE(eventually([&] { return r.listeningPort() == port_; }));
+  Phone next;
+  EXPECT_TRUE(next.connect(port_));
+}
+
+TEST_F(FrameServer, PropertyListsAndReportsReachTheStore) {
+  FrameReceiver r(options());
+  PropertyStore store;
+  r.setMessageCallback(&PropertyStore::onMessage, &store);
+  Phone phone;
+  connect(r, phone);
+
+  uint8_t payload[512];
+  protocol::PropertyListBuilder b(payload, sizeof payload);
+  const protocol::PropertyListBuilder::Item items[3] = {
+      {0, 0, u"None"}, {0, 1, u"Mono"}, {0, 2, u"Sepia"}};
+  b.add({.name = u"Effect", .current = 0, .count = 3, .items = items, .key = 7});
+  b.add({.name = u"Zoom", .current = 1, .count = 4, .base = 100, .step = 50, .key = 8});
+  ASSERT_TRUE(phone.send(testing::message(protocol::MSG_PROPERTY_LIST,
+                                          Bytes(payload, payload + b.size()))));
+  ASSERT_TRUE(phone.send(Bytes(4, 0)));
+  ASSERT_TRUE(eventually([&] { return store.generation() == 1; }));
+  ASSERT_TRUE(phone.send(testing::reportMessage(7, 2)));
+  ASSERT_TRUE(phone.send(Bytes(4, 0)));
+  std::u16string shown;
+  ASSERT_TRUE(eventually([&] {
+    store.read([&](const auto& list) {
+      shown = list.size() == 2 ? list[0].itemText(list[0].currentIndex()) : u"";
+    });
+    return shown == u"Sepia";
+  }));
+  store.read([](const auto& list) { EXPECT_EQ(list[1].itemText(list[1].currentIndex()), u"150"); });
+}
+
+struct FakeBlock : SharedFrameBlock {
+  std::vector<uint8_t> view = std::vector<uint8_t>(protocol::kMaxVideoPayload);
+  std::atomic<int> pulses{0};
+  uint8_t* lockView(size_t& size) override {
+    size = view.size();
+    return view.data();
+  }
+  void unlockAndPulse() override { ++pulses; }
+};
+
+TEST_F(FrameServer, VideoFramesArePublishedToTheSharedBlock) {
+  FrameReceiver r(options());
+  FakeBlock block;
+  r.attachSharedFrameBlock(&block);
+  Phone phone;
+  connect(r, phone);
+  const Bytes frame = testing::videoMessage(3000, 0x61);
+  ASSERT_TRUE(phone.send(frame));
+  ASSERT_TRUE(eventually([&] { return block.pulses.load() == 1; }));
+  EXPECT_EQ(std::memcmp(block.view.data(), frame.data(), frame.size()), 0)
+      << "header and payload, as received";
+  ASSERT_TRUE(phone.send(testing::reportMessage(1, 1)));
+  ASSERT_TRUE(phone.send(Bytes(4, 0)));
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  EXPECT_EQ(block.pulses.load(), 1) << "only video frames are published";
+}
+
+TEST_F(FrameServer, StartAndStopRepeat) {
+  FrameReceiver r(options());
+  for (int i = 0; i < 3; ++i) {
+    Phone phone;
+    connect(r, phone);
+    ASSERT_TRUE(phone.send(testing::videoMessage(100, 1)));
+    EXPECT_EQ(r.waitForFrame(3000), kWaitFrameReady) << i;
+    r.stop();
+    EXPECT_TRUE(phone.closedByPeer(2000));
+  }
+}
+
+}  // namespace
+}  // namespace server

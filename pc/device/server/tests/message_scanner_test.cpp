@@ -1,0 +1,154 @@
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <vector>
+
+#include "server/message_scanner.h"
+#include "server/ring.h"
+#include "test_stream.h"
+
+namespace server {
+namespace {
+
+using testing::Bytes;
+
+// Stands in for the listener: appends bytes to a real-size ring and counts them.
+struct Feed {
+  std::unique_ptr<uint8_t[]> ring{new uint8_t[kRingSize]()};
+  uint64_t written = 0;
+  MessageScanner scanner;
+
+  void append(const Bytes& b) {
+    for (uint8_t byte : b) ring[(written++) & kRingMask] = byte;
+  }
+  // One parser pass over everything appended so far: the start of the message handed
+  // over, or -1 when nothing was.
+  int64_t pass() {
+    if (!scanner.scan(ring.get(), written)) return -1;
+    return static_cast<int64_t>(scanner.latest().start);
+  }
+};
+
+TEST(MessageScanner, BurstsHandOverAsTheParserPassesSay) {
+  const Bytes f1 = testing::videoMessage(400, 0x11);
+  const Bytes f2 = testing::videoMessage(300, 0x22);
+  const Bytes f3 = testing::videoMessage(200, 0x33);
+  const Bytes list = testing::message(protocol::MSG_PROPERTY_LIST, Bytes(100, 0x44));
+  const Bytes keepAlive(4, 0);
+  const int64_t at1 = 0;
+  const int64_t at2 = static_cast<int64_t>(f1.size());
+  struct Case {
+    const char* what;
+    Bytes burst;
+    std::vector<int64_t> handedOver;  // start of the message handed over per pass
+  };
+  const Case cases[] = {
+      {"two frames: the first now, the second on the next arrival",
+       testing::concat({f1, f2}), {at1, at2}},
+      {"three frames: the second now, the first never, the third next",
+       testing::concat({f1, f2, f3}), {at2, at2 + static_cast<int64_t>(f2.size())}},
+      {"property list then frame: each in a pass of its own",
+       testing::concat({list, f1}), {0, static_cast<int64_t>(list.size())}},
+      {"a single frame is handed over once it is complete", f1, {at1, -1}},
+  };
+  for (const Case& c : cases) {
+    Feed feed;
+    feed.append(c.burst);
+    std::vector<int64_t> got{feed.pass()};
+    feed.append(keepAlive);
+    got.push_back(feed.pass());
+    EXPECT_EQ(got, c.handedOver) << c.what;
+  }
+}
+
+TEST(MessageScanner, ReportFollowedByFrameAndHeaderIsSuperseded) {
+  Feed feed;
+  const Bytes report = testing::reportMessage(7, 1);
+  const Bytes frame = testing::videoMessage(100, 0x55);
+  feed.append(testing::concat({report, frame, testing::header(0, 9, 9)}));
+  ASSERT_GE(feed.pass(), 0);
+  EXPECT_EQ(feed.scanner.latest().start, report.size()) << "the frame is handed over";
+  EXPECT_TRUE(feed.scanner.latest().hasType(protocol::MSG_VIDEO_JPEG));
+}
+
+TEST(MessageScanner, CutMessageEndsWhereTheNextHeaderStarts) {
+  Feed feed;
+  Bytes cut = testing::videoMessage(1000, 0x66);
+  cut.resize(500);
+  feed.append(testing::concat({cut, testing::videoMessage(50, 0x77)}));
+  ASSERT_EQ(feed.pass(), 0);
+  EXPECT_EQ(feed.scanner.latest().length, 500u);
+  EXPECT_EQ(feed.scanner.latest().header.length, 1032u);
+}
+
+TEST(MessageScanner, GarbageAndKeepAlivesBetweenMessagesAreSkipped) {
+  Feed feed;
+  const Bytes f1 = testing::videoMessage(64, 0x10);
+  const Bytes garbage = {0, 0, 0, 0, 0xCF, 0x47, 0x09, 0x7E, 0x00, 0xCF, 1, 2, 3, 0, 0, 0, 0};
+  const Bytes f2 = testing::videoMessage(64, 0x20);
+  feed.append(testing::concat({f1, garbage}));
+  EXPECT_EQ(feed.pass(), 0) << "f1 is complete once its declared bytes are present";
+  EXPECT_EQ(feed.scanner.latest().length, f1.size());
+  feed.append(f2);
+  EXPECT_EQ(feed.pass(), static_cast<int64_t>(f1.size() + garbage.size()));
+  EXPECT_EQ(feed.scanner.latest().length, f2.size());
+  feed.append(Bytes(4, 0));
+  EXPECT_EQ(feed.pass(), -1);
+}
+
+TEST(MessageScanner, FewerThanAHeaderOfBytesWaits) {
+  Feed feed;
+  const Bytes h = testing::reportMessage(3, 4);
+  feed.append(Bytes(h.begin(), h.begin() + 31));
+  EXPECT_EQ(feed.pass(), -1);
+  feed.append(Bytes(h.begin() + 31, h.end()));
+  EXPECT_EQ(feed.pass(), 0);
+  EXPECT_EQ(feed.scanner.latest().length, 32u) << "length 0 reads as 32";
+  EXPECT_EQ(feed.scanner.latest().header.word3, 3u);
+}
+
+TEST(MessageScanner, AudioEndsThePassAtTheHeaderThatCompletesIt) {
+  Feed feed;
+  const Bytes audio = testing::message(protocol::MSG_AUDIO, Bytes(160, 0x01));
+  const Bytes audioAlt = testing::message(protocol::MSG_AUDIO_ALT, Bytes(160, 0x02));
+  const Bytes frame = testing::videoMessage(80, 0x03);
+  feed.append(testing::concat({audio, audioAlt, frame}));
+  EXPECT_EQ(feed.pass(), 0);
+  EXPECT_TRUE(feed.scanner.latest().isAudio());
+  EXPECT_EQ(feed.pass(), static_cast<int64_t>(audio.size()));
+  EXPECT_TRUE(feed.scanner.latest().isAudio());
+  EXPECT_EQ(feed.pass(), static_cast<int64_t>(audio.size() + audioAlt.size()));
+  EXPECT_TRUE(feed.scanner.latest().hasType(protocol::MSG_VIDEO_JPEG));
+}
+
+TEST(MessageScanner, MessagesAcrossTheRingEndAreFoundAndRead) {
+  // Header split by the ring end at every offset from 1 to 31 bytes, and a payload that
+  // wraps when the header does not.
+  for (uint32_t before : {1u, 4u, 7u, 8u, 9u, 20u, 31u, 32u, 100u}) {
+    Feed feed;
+    feed.append(Bytes(kRingSize - before, 0x00));
+    EXPECT_EQ(feed.pass(), -1);
+    const Bytes frame = testing::videoMessage(500, 0x5A);
+    feed.append(frame);
+    feed.append(testing::reportMessage(1, 1));
+    ASSERT_EQ(feed.pass(), static_cast<int64_t>(kRingSize - before)) << before;
+    const RingMessage& m = feed.scanner.latest();
+    EXPECT_EQ(m.length, frame.size());
+    Bytes copy(m.length);
+    copyFromRing(feed.ring.get(), m.start, m.length, copy.data());
+    EXPECT_EQ(copy, frame) << before;
+  }
+}
+
+TEST(MessageScanner, BytesOverwrittenBeforeTheScanAreSkipped) {
+  Feed feed;
+  feed.append(testing::videoMessage(100, 0x01));
+  feed.append(Bytes(kRingSize + 1000, 0x00));  // lapped before the parser looked
+  feed.append(testing::videoMessage(100, 0x02));
+  feed.append(Bytes(4, 0));
+  ASSERT_GE(feed.pass(), 0);
+  EXPECT_EQ(feed.scanner.latest().start, 100u + 32u + kRingSize + 1000u);
+}
+
+}  // namespace
+}  // namespace server

@@ -1,0 +1,73 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+#include "decoder/render_geometry.h"
+
+namespace decoder {
+
+// Supplies the rows of the picture to render, top to bottom.
+class RowSource {
+ public:
+  virtual ~RowSource() = default;
+  // Fills rgb with the next row: width x 3 bytes, red, green, blue. False stops the render.
+  virtual bool readRow(uint8_t* rgb) = 0;
+};
+
+// Turns, mirrors, fits and resamples a picture that arrives one row at a time into a
+// bottom-up 24-bit BGR output picture. Integer arithmetic only; the whole input picture is
+// never held. All buffers are made by the constructor, none per picture.
+//
+// Resampling is separable with exact intermediate sums: every output channel is the top
+// byte of the sum of (wx x wy x value) over the input samples that feed it, the weights
+// coming from BuildReducingWeights / BuildEnlargingWeights for each axis.
+//
+// Threading: one thread at a time.
+class FrameRenderer {
+ public:
+  FrameRenderer();
+  ~FrameRenderer();
+  FrameRenderer(const FrameRenderer&) = delete;
+  FrameRenderer& operator=(const FrameRenderer&) = delete;
+
+  // Plans the render of a w x h picture into dst (W x H, dstSize bytes), turned by
+  // rotation x 90 degrees counter-clockwise and, with mirror, flipped left to right.
+  // Fails, touching nothing, when a side exceeds the limits (kMaxResampleSide on the input
+  // and on the fitted output area), a size is 0, rotation is above 3, or dst is smaller
+  // than ImageSize(W, H).
+  bool prepare(uint32_t w, uint32_t h, uint8_t* dst, size_t dstSize, uint32_t W, uint32_t H,
+               uint32_t rotation, bool mirror);
+
+  // Runs the planned render: clears a letterboxed output to black, then reads all h rows
+  // from source. False when the source fails (rows written so far stay written).
+  bool run(RowSource& source);
+
+  const FitGeometry& geometry() const { return fit_; }
+
+ private:
+  struct Buffers;
+
+  void horizontalPass(const uint8_t* in, uint32_t* out) const;
+  void writeRow(uint32_t line, const uint8_t* rgb) const;
+  bool runIdentity(RowSource& source);
+  bool runReducingRows(RowSource& source);
+  bool runEnlargingRows(RowSource& source);
+
+  std::unique_ptr<Buffers> buf_;
+  FitGeometry fit_;
+  bool prepared_ = false;
+  uint32_t inWidth_ = 0;
+  uint32_t inHeight_ = 0;
+  bool reduceX_ = true;
+  bool reduceY_ = true;
+  uint8_t* dst_ = nullptr;
+  size_t dstBytes_ = 0;
+  // Byte position of the JPEG-orientation pixel (j, k): base_ + k * lineStep_ + j * pixelStep_.
+  ptrdiff_t base_ = 0;
+  ptrdiff_t pixelStep_ = 0;
+  ptrdiff_t lineStep_ = 0;
+};
+
+}  // namespace decoder

@@ -1,0 +1,143 @@
+#include "decoder/render_geometry.h"
+
+#include <atomic>
+#include <cstring>
+
+namespace decoder {
+
+FitGeometry ComputeFit(uint32_t w, uint32_t h, uint32_t rotation, uint32_t W, uint32_t H) {
+  FitGeometry g;
+  const bool turned = (rotation & 1) != 0;
+  g.rotatedWidth = turned ? h : w;
+  g.rotatedHeight = turned ? w : h;
+  const uint64_t num = uint64_t{H} * g.rotatedWidth;   // q = num / den
+  const uint64_t den = uint64_t{W} * g.rotatedHeight;
+  // 0.98 <= q <= 1.02, in exact integer arithmetic.
+  g.stretched = num * 50 >= den * 49 && num * 50 <= den * 51;
+  g.fittedWidth = W;
+  g.fittedHeight = H;
+  if (!g.stretched && den != 0 && g.rotatedWidth != 0) {
+    if (num < den) {
+      g.fittedWidth = static_cast<uint32_t>(num / g.rotatedHeight);
+      g.offsetX = (W - g.fittedWidth) / 2;
+    } else {
+      g.fittedHeight = static_cast<uint32_t>(uint64_t{W} * g.rotatedHeight / g.rotatedWidth);
+      g.offsetY = (H - g.fittedHeight) / 2;
+    }
+  }
+  g.targetX = turned ? g.fittedHeight : g.fittedWidth;
+  g.targetY = turned ? g.fittedWidth : g.fittedHeight;
+  return g;
+}
+
+namespace {
+
+// The one rule behind both tables: `a` units arrive per entry and `count` units make one
+// step on the other side; an entry that crosses a step boundary is split in two.
+void BuildWeights(uint32_t a, uint32_t count, int32_t full, uint32_t c, ResampleWeight* table) {
+  uint64_t acc = 0;
+  for (uint32_t i = 0; i < count; ++i) {
+    const uint64_t e = acc + a;
+    if (e > count) {
+      table[i].w0 = static_cast<int32_t>((count - acc) * kWeightOne / c);
+      table[i].w1 = static_cast<int32_t>((e - count) * kWeightOne / c);
+      acc = e - count;
+    } else {
+      table[i].w0 = full;
+      if (e == count) {
+        table[i].w1 = -1;
+        acc = 0;
+      } else {
+        table[i].w1 = 0;
+        acc = e;
+      }
+    }
+  }
+}
+
+}  // namespace
+
+void BuildReducingWeights(uint32_t nIn, uint32_t nOut, ResampleWeight* table) {
+  BuildWeights(nOut, nIn, static_cast<int32_t>(uint64_t{nOut} * kWeightOne / nIn), nIn, table);
+}
+
+void BuildEnlargingWeights(uint32_t nIn, uint32_t nOut, ResampleWeight* table) {
+  BuildWeights(nIn, nOut, kWeightOne, nIn, table);
+}
+
+namespace {
+
+constexpr uint8_t kBars[8][3] = {
+    {255, 255, 255}, {255, 255, 0}, {0, 255, 255}, {0, 255, 0},
+    {255, 0, 255},   {255, 0, 0},   {0, 0, 255},   {0, 0, 0},
+};
+
+std::atomic<uint32_t> gColourBarPhase{0};
+
+}  // namespace
+
+uint32_t NextColourBarPhase(uint32_t W) {
+  if (W == 0) return 0;
+  uint32_t old = gColourBarPhase.load(std::memory_order_relaxed);
+  uint32_t use;
+  do {
+    use = old % W;
+  } while (!gColourBarPhase.compare_exchange_weak(old, (use + 1) % W, std::memory_order_relaxed));
+  return use;
+}
+
+bool DrawColourBars(uint8_t* dst, size_t dstSize, uint32_t W, uint32_t H, uint32_t phase) {
+  if (dst == nullptr || W == 0 || H == 0 || dstSize < ImageSize(W, H)) return false;
+  const size_t stride = ImageStride(W);
+  uint8_t* first = dst;
+  for (uint32_t x = 0; x < W; ++x) {
+    const uint64_t d = ((uint64_t{phase} + x) % W) * 8;
+    const uint32_t k = static_cast<uint32_t>(d / W);
+    const uint32_t k2 = (k + 1) % 8;
+    const uint64_t f = d % W;
+    for (int c = 0; c < 3; ++c) {
+      // Stored blue, green, red.
+      first[x * 3 + c] =
+          static_cast<uint8_t>((f * kBars[k2][2 - c] + (W - f) * kBars[k][2 - c]) / W);
+    }
+  }
+  for (uint32_t y = 1; y < H; ++y) std::memcpy(dst + y * stride, first, size_t{W} * 3);
+  return true;
+}
+
+bool DrawColourBars(uint8_t* dst, size_t dstSize, uint32_t W, uint32_t H) {
+  if (dst == nullptr || W == 0 || H == 0 || dstSize < ImageSize(W, H)) return false;
+  return DrawColourBars(dst, dstSize, W, H, NextColourBarPhase(W));
+}
+
+std::optional<PhonePoint> MapClick(uint32_t x, uint32_t y, uint32_t W, uint32_t H, uint32_t w,
+                                   uint32_t h, uint32_t rotation, bool mirror) {
+  if (rotation > 3) return std::nullopt;
+  const bool turned = (rotation & 1) != 0;
+  const int64_t rw = turned ? h : w;
+  const int64_t rh = turned ? w : h;
+  if (W == 0 || H == 0 || rw == 0 || rh == 0) return std::nullopt;
+  int64_t px = x;
+  int64_t py = y;
+  if (rw * H < rh * W) {
+    const int64_t W2 = rw * H / rh;
+    if (W2 == 0) return std::nullopt;
+    px = (px * W - (int64_t{W} - W2) * 32768) / W2;
+  } else {
+    const int64_t H2 = rh * W / rw;
+    if (H2 == 0) return std::nullopt;
+    py = (py * H - (int64_t{H} - H2) * 32768) / H2;
+  }
+  if (px < 0 || px > 65535 || py < 0 || py > 65535) return std::nullopt;
+  if (mirror) px = 65535 - px;
+  const uint32_t ux = static_cast<uint32_t>(px);
+  const uint32_t uy = static_cast<uint32_t>(py);
+  switch (rotation) {
+    case 0: return PhonePoint{ux, uy};
+    case 1: return PhonePoint{65535 - uy, ux};
+    case 2: return PhonePoint{65535 - ux, 65535 - uy};
+    default: return PhonePoint{uy, 65535 - ux};
+  }
+}
+
+}  // namespace decoder

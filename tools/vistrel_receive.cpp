@@ -1,0 +1,325 @@
+// vistrel-receive: a stand-alone frame server for trying the phone link without the
+// viewer. Writes every frame handed over to a numbered JPEG file, prints the phone's
+// property lists, counts sound blocks, and sends taps, keys and property choices.
+#include <poll.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <iostream>
+#include <mutex>
+#include <sstream>
+#include <string>
+#include <sys/stat.h>
+#include <vector>
+
+#include "protocol/property_list.h"
+#include "protocol/stream_header.h"
+#include "server/frame_receiver.h"
+#include "server/property_store.h"
+
+namespace {
+
+constexpr const char* kUsage = R"(Usage: vistrel-receive [options]
+
+Runs the PC end of the phone link on its own: listens for the phone on a TCP port,
+greets it, and for every video frame handed over writes the JPEG picture to
+DIR/frame-NNNNNN.jpg. Property lists from the phone are printed as readable text
+(name, key, values, current choice) and sound blocks are counted. Without the
+virtual microphone running, sound is dropped.
+
+Options:
+  -p, --port N        TCP port to listen on (default 2047)
+  -b, --bind ADDR     local IPv4 address to listen on (default 0.0.0.0, all)
+  -o, --out DIR       folder for the frame files (default: frames; created if missing)
+  -n, --frames N      exit after N frames were written (default: run until stopped)
+      --no-files      count frames but write no files
+      --tap X,Y       send a tap once a phone is connected (X, Y in 0..65535)
+      --key CODE      send a key press (virtual-key code) once connected
+      --set KEY=INDEX send a property choice once connected
+  -q, --quiet         print only property lists and the final summary
+  -h, --help          show this text
+
+While running, lines on standard input send commands to the phone:
+  tap X Y | key CODE | set KEY INDEX | props | status | quit
+
+Ends on "quit", end of input (when input is not a terminal it is ignored), Ctrl-C, or
+after --frames. Exit status: 0 done, 1 could not start (bad option, folder unusable).
+)";
+
+std::atomic<bool> gStop{false};
+void onSignal(int) { gStop = true; }
+
+struct Pending {
+  uint32_t code;
+  uint32_t argument;
+};
+
+std::string narrow(const std::u16string& s) {
+  std::string out;
+  for (char16_t c : s) {
+    if (c < 0x80) {
+      out.push_back(static_cast<char>(c));
+    } else if (c < 0x800) {
+      out.push_back(static_cast<char>(0xC0 | (c >> 6)));
+      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    } else {
+      out.push_back(static_cast<char>(0xE0 | (c >> 12)));
+      out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    }
+  }
+  return out;
+}
+
+void printProperties(const server::PropertyStore& store) {
+  store.read([](const std::vector<protocol::PropertyEntry>& list) {
+    std::printf("properties: %zu entries\n", list.size());
+    for (const protocol::PropertyEntry& e : list) {
+      const uint32_t current = e.currentIndex();
+      std::printf("  [key %u] %s%s\n", e.key,
+                  e.name.present() ? narrow(e.name.toU16()).c_str() : "(no name)",
+                  e.offered() ? "" : "  (not offered)");
+      const uint32_t shown = e.count < 32 ? e.count : 32;
+      std::string values;
+      for (uint32_t i = 0; i < shown; ++i) {
+        if (!e.selectable(i)) continue;
+        values += (i == current ? " *" : "  ") + std::to_string(i) + "=" + narrow(e.itemText(i));
+      }
+      if (shown < e.count) values += "  ... (" + std::to_string(e.count) + " values)";
+      std::printf("   %s\n   current index %u\n", values.c_str(), current);
+    }
+  });
+  std::fflush(stdout);
+}
+
+struct Context {
+  server::PropertyStore properties;
+  std::atomic<uint32_t> audioBlocks{0};
+  std::atomic<uint64_t> audioBytes{0};
+};
+
+void onMessage(void* context, server::FrameReceiver& receiver) {
+  auto* ctx = static_cast<Context*>(context);
+  const server::RingMessage m = receiver.latestMessage();
+  if (m.isAudio()) {
+    ++ctx->audioBlocks;
+    ctx->audioBytes += m.length - protocol::kHeaderSize;
+  }
+  server::PropertyStore::onMessage(&ctx->properties, receiver);
+}
+
+bool parseUnsigned(const std::string& s, uint32_t& out) {
+  if (s.empty()) return false;
+  char* end = nullptr;
+  errno = 0;
+  const unsigned long v = std::strtoul(s.c_str(), &end, 0);
+  if (errno != 0 || *end != 0 || v > 0xFFFFFFFFul) return false;
+  out = static_cast<uint32_t>(v);
+  return true;
+}
+
+bool parsePair(const std::string& s, char sep, uint32_t& a, uint32_t& b) {
+  const size_t at = s.find(sep);
+  return at != std::string::npos && parseUnsigned(s.substr(0, at), a) &&
+         parseUnsigned(s.substr(at + 1), b);
+}
+
+// One line of standard input; false on "quit".
+bool handleLine(const std::string& line, server::FrameReceiver& receiver, Context& ctx) {
+  std::istringstream in(line);
+  std::string word, a, b;
+  in >> word >> a >> b;
+  uint32_t x = 0, y = 0;
+  if (word.empty()) return true;
+  if (word == "quit" || word == "exit") return false;
+  if (word == "tap" && parseUnsigned(a, x) && parseUnsigned(b, y) && x <= 0xFFFF && y <= 0xFFFF) {
+    receiver.sendCommand(protocol::CMD_TAP, protocol::tapArgument(static_cast<uint16_t>(x),
+                                                                  static_cast<uint16_t>(y)));
+  } else if (word == "key" && parseUnsigned(a, x)) {
+    receiver.sendCommand(protocol::CMD_KEY, x);
+  } else if (word == "set" && parseUnsigned(a, x) && parseUnsigned(b, y)) {
+    if (!ctx.properties.choose(x, y)) std::printf("note: no property %u with a value %u\n", x, y);
+    receiver.sendCommand(x, y);
+  } else if (word == "props") {
+    printProperties(ctx.properties);
+  } else if (word == "status") {
+    std::printf("%s, audio blocks %u\n", receiver.connected() ? "connected" : "not connected",
+                ctx.audioBlocks.load());
+  } else {
+    std::printf("unknown command: %s (try: tap X Y | key CODE | set KEY INDEX | props | quit)\n",
+                line.c_str());
+  }
+  std::fflush(stdout);
+  return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  uint32_t port = 2047;
+  std::string bind = "0.0.0.0";
+  std::string out = "frames";
+  uint32_t maxFrames = 0;
+  bool writeFiles = true;
+  bool quiet = false;
+  std::vector<Pending> onConnect;
+
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    auto value = [&](const char* name) -> std::string {
+      if (i + 1 >= argc) {
+        std::fprintf(stderr, "vistrel-receive: %s needs a value (see --help)\n", name);
+        std::exit(1);
+      }
+      return argv[++i];
+    };
+    uint32_t a = 0, b = 0;
+    if (arg == "-h" || arg == "--help") {
+      std::fputs(kUsage, stdout);
+      return 0;
+    } else if (arg == "-p" || arg == "--port") {
+      if (!parseUnsigned(value("--port"), port) || port == 0 || port > 65535) {
+        std::fprintf(stderr, "vistrel-receive: the port must be 1..65535\n");
+        return 1;
+      }
+    } else if (arg == "-b" || arg == "--bind") {
+      bind = value("--bind");
+    } else if (arg == "-o" || arg == "--out") {
+      out = value("--out");
+    } else if (arg == "-n" || arg == "--frames") {
+      if (!parseUnsigned(value("--frames"), maxFrames)) {
+        std::fprintf(stderr, "vistrel-receive: --frames needs a number\n");
+        return 1;
+      }
+    } else if (arg == "--no-files") {
+      writeFiles = false;
+    } else if (arg == "--tap") {
+      if (!parsePair(value("--tap"), ',', a, b) || a > 0xFFFF || b > 0xFFFF) {
+        std::fprintf(stderr, "vistrel-receive: --tap needs X,Y with both in 0..65535\n");
+        return 1;
+      }
+      onConnect.push_back({protocol::CMD_TAP, protocol::tapArgument(static_cast<uint16_t>(a),
+                                                                    static_cast<uint16_t>(b))});
+    } else if (arg == "--key") {
+      if (!parseUnsigned(value("--key"), a)) {
+        std::fprintf(stderr, "vistrel-receive: --key needs a key code\n");
+        return 1;
+      }
+      onConnect.push_back({protocol::CMD_KEY, a});
+    } else if (arg == "--set") {
+      if (!parsePair(value("--set"), '=', a, b)) {
+        std::fprintf(stderr, "vistrel-receive: --set needs KEY=INDEX\n");
+        return 1;
+      }
+      onConnect.push_back({a, b});
+    } else if (arg == "-q" || arg == "--quiet") {
+      quiet = true;
+    } else {
+      std::fprintf(stderr, "vistrel-receive: unknown option %s (see --help)\n", arg.c_str());
+      return 1;
+    }
+  }
+  if (writeFiles && ::mkdir(out.c_str(), 0755) != 0 && errno != EEXIST) {
+    std::fprintf(stderr, "vistrel-receive: cannot create folder %s: %s\n", out.c_str(),
+                 std::strerror(errno));
+    return 1;
+  }
+
+  std::signal(SIGINT, onSignal);
+  std::signal(SIGTERM, onSignal);
+  std::signal(SIGPIPE, SIG_IGN);
+
+  Context ctx;
+  server::FrameReceiver::Options options;
+  options.listener.bindAddress = bind;
+  server::FrameReceiver receiver(options);
+  ctx.properties.setChangeListener([&ctx, quiet](bool replaced) {
+    if (replaced || !quiet) printProperties(ctx.properties);
+  });
+  receiver.setMessageCallback(&onMessage, &ctx);
+  receiver.setPort(static_cast<uint16_t>(port));
+  receiver.start();
+  receiver.enableListening();
+  std::printf("listening on %s port %u; frames go to %s\n", bind.c_str(), port,
+              writeFiles ? out.c_str() : "(not written)");
+  if (!receiver.audioDeviceOpen()) std::printf("virtual microphone not running: sound is dropped\n");
+  std::fflush(stdout);
+
+  std::vector<uint8_t> frame(protocol::kMaxVideoPayload);
+  uint32_t written = 0, refused = 0, connections = 0;
+  bool wasConnected = false;
+  bool stdinOpen = true;
+  std::string lineBuffer;
+  uint32_t lastPortWarning = 0;
+  while (!gStop && (maxFrames == 0 || written < maxFrames)) {
+    const int wait = receiver.waitForFrame(200);
+    if (wait == server::kWaitFrameReady) {
+      const uint32_t n = receiver.latestJpeg(frame.data());
+      if (n == 0) {
+        ++refused;
+      } else {
+        ++written;
+        if (writeFiles) {
+          char name[64];
+          std::snprintf(name, sizeof name, "/frame-%06u.jpg", written);
+          const std::string path = out + name;
+          FILE* f = std::fopen(path.c_str(), "wb");
+          if (f == nullptr || std::fwrite(frame.data(), 1, n, f) != n || std::fclose(f) != 0) {
+            std::fprintf(stderr, "vistrel-receive: cannot write %s: %s\n", path.c_str(),
+                         std::strerror(errno));
+            return 1;
+          }
+          if (!quiet) std::printf("frame %u: %u bytes -> %s\n", written, n, path.c_str());
+        } else if (!quiet) {
+          std::printf("frame %u: %u bytes\n", written, n);
+        }
+      }
+    } else if (wait == server::kWaitNotAFrame) {
+      const server::RingMessage m = receiver.latestMessage();
+      if (m.hasType(protocol::MSG_VIDEO_JPEG)) ++refused;
+    }
+    const bool isConnected = receiver.connected();
+    if (isConnected != wasConnected) {
+      wasConnected = isConnected;
+      if (isConnected) {
+        ++connections;
+        std::printf("phone connected\n");
+        for (const Pending& p : onConnect) receiver.sendCommand(p.code, p.argument);
+      } else {
+        std::printf("phone disconnected\n");
+      }
+    }
+    if (!isConnected && receiver.listeningPort() == 0 && ++lastPortWarning == 25) {
+      std::printf("still not listening: is port %u in use by another program?\n", port);
+    }
+    if (stdinOpen) {
+      pollfd p{STDIN_FILENO, POLLIN, 0};
+      if (::poll(&p, 1, 0) > 0) {
+        char buf[512];
+        const ssize_t n = ::read(STDIN_FILENO, buf, sizeof buf);
+        if (n <= 0) {
+          stdinOpen = false;
+        } else {
+          lineBuffer.append(buf, static_cast<size_t>(n));
+          size_t nl;
+          while ((nl = lineBuffer.find('\n')) != std::string::npos) {
+            const std::string line = lineBuffer.substr(0, nl);
+            lineBuffer.erase(0, nl + 1);
+            if (!handleLine(line, receiver, ctx)) gStop = true;
+          }
+        }
+      }
+    }
+    std::fflush(stdout);
+  }
+  receiver.stop();
+  std::printf("summary: %u frames written, %u refused, %u audio blocks (%llu bytes), %u connections\n",
+              written, refused, ctx.audioBlocks.load(),
+              static_cast<unsigned long long>(ctx.audioBytes.load()), connections);
+  return 0;
+}

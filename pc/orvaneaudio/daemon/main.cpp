@@ -1,0 +1,102 @@
+// orvaneaudio: the virtual microphone. Hosts the feed ring and its control device, and
+// shows the ring to audio programs as a PipeWire source node (and to ALSA programs
+// through the orvaneaudio PCM plugin).
+
+#include <signal.h>
+#include <time.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "microphone_host.h"
+#include "orvaneaudio/feed_control.h"
+#include "pipewire_source.h"
+#include "platform/device_io.h"
+#include "shared_ring.h"
+
+namespace {
+
+void usage() {
+  std::fprintf(stderr,
+               "usage: orvaneaudio [--node-name NAME] [--description TEXT] [--no-pipewire]\n"
+               "                   [--no-alsa]\n"
+               "Serves the control device %s and shows what it is fed as a microphone.\n",
+               orvaneaudio::kDevicePath);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  using namespace orvaneaudio;
+  PipeWireSource::Options pw;
+  bool usePipeWire = true;
+  bool useAlsa = true;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "--node-name" && i + 1 < argc) {
+      pw.nodeName = argv[++i];
+    } else if (arg == "--description" && i + 1 < argc) {
+      pw.description = argv[++i];
+    } else if (arg == "--no-pipewire") {
+      usePipeWire = false;
+    } else if (arg == "--no-alsa") {
+      useAlsa = false;
+    } else {
+      usage();
+      return arg == "--help" || arg == "-h" ? 0 : 2;
+    }
+  }
+
+  sigset_t signals;
+  sigemptyset(&signals);
+  sigaddset(&signals, SIGINT);
+  sigaddset(&signals, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+
+  std::string error;
+  std::unique_ptr<SharedRing> shared;
+  if (useAlsa) {
+    shared = SharedRing::create(&error);
+    if (!shared) {
+      std::fprintf(stderr, "orvaneaudio: no ring for the ALSA plugin: %s\n", error.c_str());
+      return 1;
+    }
+  }
+  SharedRing* sharedRaw = shared.get();
+  MicrophoneHost host(shared ? shared->ring() : nullptr, [sharedRaw, &host] {
+    if (sharedRaw != nullptr) sharedRaw->publish(host.ring());
+  });
+  if (shared && !shared->serve(host.ring(), &error)) {
+    std::fprintf(stderr, "orvaneaudio: ALSA streams not served: %s\n", error.c_str());
+    return 1;
+  }
+  if (!host.serve(kDevicePath, &error)) {
+    std::fprintf(stderr, "orvaneaudio: %s\n", error.c_str());
+    return 1;
+  }
+  std::unique_ptr<PipeWireSource> source;
+  if (usePipeWire) {
+    source = PipeWireSource::start(host.ring(), pw, &error);
+    if (!source) {
+      std::fprintf(stderr, "orvaneaudio: %s\n", error.c_str());
+      if (!useAlsa) return 1;
+      std::fprintf(stderr, "orvaneaudio: continuing for ALSA programs only\n");
+    }
+  }
+  std::fprintf(stderr, "orvaneaudio: serving %s (@%s)%s%s%s\n", kDevicePath,
+               platform::deviceEndpointName(kDevicePath).c_str(),
+               source ? ", PipeWire node " : "", source ? pw.nodeName.c_str() : "",
+               shared ? ", ALSA plugin streams" : "");
+
+  const timespec poll{0, 200'000'000};
+  for (;;) {
+    const int sig = sigtimedwait(&signals, nullptr, &poll);
+    if (sig == SIGINT || sig == SIGTERM) break;
+    if (source && !source->alive()) {
+      std::fprintf(stderr, "orvaneaudio: lost the connection to PipeWire\n");
+      return 1;
+    }
+  }
+  return 0;
+}

@@ -1,0 +1,58 @@
+#!/bin/bash
+# The microphone under a real PipeWire session: a sine fed through the control device is
+# recorded by pw-record (two recorders, started at different times) and, when
+# pipewire-pulse is installed, by parecord; after the feed stops, recorders keep getting
+# silence at real-time rate.
+#   pipewire_e2e.sh BIN_DIR
+here=$(cd "$(dirname "$0")" && pwd)
+. "$here/common.sh"
+bin=$1
+need pipewire wireplumber pw-cli pw-record timeout python3
+if [ ! -x "$bin/orvaneaudio" ]; then
+  echo "SKIP: orvaneaudio was not built (libpipewire-0.3-dev missing at configure time)"
+  exit $SKIP
+fi
+pulse=""
+if command -v pipewire-pulse >/dev/null && command -v parecord >/dev/null && command -v pactl >/dev/null; then
+  pulse=pulse
+fi
+start_pipewire $pulse || exit 1
+node=vistrel-e2e-mic
+bg "$bin/orvaneaudio" --node-name "$node" --description "Vistrel e2e microphone" >"$work/orvaneaudio.log" 2>&1
+wait_node "$node" || { cat "$work/orvaneaudio.log"; exit 1; }
+
+record() {  # record SECONDS FILE
+  timeout -s INT "$1" pw-record --target "$node" --rate 8000 --channels 1 --format s16 "$2"
+}
+
+status=0
+"$bin/orvaneaudio-feed" --sine 440 --amplitude 8000 --seconds 4.5 --block-ms 20 &
+feeder=$!
+pids+=($feeder)
+sleep 0.3
+record 3.5 "$work/first.wav" &
+first=$!
+sleep 1
+record 2 "$work/second.wav" &
+second=$!
+if [ -n "$pulse" ]; then
+  timeout -s INT 2 parecord -d "$node" --rate=8000 --channels=1 --format=s16le \
+    --latency-msec=20 --file-format=wav "$work/pulse.wav" &
+  pulsepid=$!
+fi
+wait $first $second
+[ -n "$pulse" ] && wait $pulsepid
+for f in first second ${pulse:+pulse}; do
+  python3 "$here/analyze.py" "$work/$f.wav" sine 440 8000 || status=1
+done
+[ -z "$pulse" ] && echo "note: pipewire-pulse or parecord missing, Pulse recording not checked"
+
+wait $feeder
+# The feed has stopped: a recorder still gets samples, all silent, at real-time rate.
+record 3.2 "$work/silence.wav"
+python3 "$here/analyze.py" "$work/silence.wav" silence 2.6 || status=1
+
+if [ $status -ne 0 ]; then
+  echo "--- orvaneaudio log"; cat "$work/orvaneaudio.log"
+fi
+exit $status

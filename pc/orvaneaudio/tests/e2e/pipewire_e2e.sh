@@ -48,6 +48,7 @@ done
 [ -z "$pulse" ] && echo "note: pipewire-pulse or parecord missing, Pulse recording not checked"
 
 wait $feeder
+sleep 0.3
 # The feed has stopped: a recorder still gets samples, all silent, at real-time rate.
 record 3.2 "$work/silence.wav"
 python3 "$here/analyze.py" "$work/silence.wav" silence 2.6 || status=1

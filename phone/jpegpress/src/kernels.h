@@ -1,0 +1,69 @@
+#pragma once
+
+// The inner routines of the encoder and of the preview conversion, reached through one
+// table of function pointers chosen once per process. Each routine exists as a portable
+// C++ version; SIMD versions (x86-64 today, room for NEON) must give exactly the same
+// results, which the tests check on random input.
+
+#include <cstddef>
+#include <cstdint>
+
+namespace jpegpress {
+
+// The shape of the source area read for one MCU (in pixels, before any turn) and the
+// blocks it produces, in this order:
+//   k420  16x16: four luminance blocks in raster order, Cb, Cr (chroma of 2x2 pixels)
+//   k422H 16x8:  left and right luminance block, Cb, Cr (chroma of horizontal pairs)
+//   k422V 8x16:  top and bottom luminance block, Cb, Cr (chroma of vertical pairs); used
+//                for 4:2:2 output of a quarter-turned picture
+//   kGray 8x8:   one luminance block
+enum Area : int { kArea420 = 0, kArea422H = 1, kArea422V = 2, kAreaGray = 3, kAreaCount = 4 };
+
+// Source layouts of the conversion kernels (the planar Cr-first layout is the planar one
+// with its plane pointers exchanged).
+enum Layout : int {
+  kLayoutUyvy = 0,
+  kLayoutRgb555 = 1,
+  kLayoutRgb565 = 2,
+  kLayoutBgr24 = 3,
+  kLayoutPlanar = 4,
+  kLayoutCount = 5,
+};
+
+// Where an MCU's source area starts. Packed layouts use plane[0] and stride[0] (bytes per
+// row); the planar layout has Y, Cb, Cr in plane[0..2], the chroma planes at half
+// resolution with stride[1].
+struct SourceArea {
+  const uint8_t* plane[3];
+  ptrdiff_t stride[2];
+};
+
+// Writes the area's blocks as level-shifted samples (value - 128), row-major per block.
+using ConvertFn = void (*)(const SourceArea& area, int16_t* blocks);
+// Forward DCT of one block of samples in place, then quantisation by the reciprocal
+// table; the 64 results are left in column-major order (u * 8 + v).
+using ForwardDctFn = void (*)(int16_t* block, const uint16_t* reciprocals);
+// Turns one 8x8 block: index 1 out[r][c] = in[c][7-r], 2 out[i] = in[63-i],
+// 3 out[r][c] = in[7-c][r] (index 0 unused).
+using TurnBlockFn = void (*)(const int16_t* in, int16_t* out);
+
+struct KernelTable {
+  const char* name;
+  ConvertFn convert[kLayoutCount][kAreaCount];  // null where the pair is not supported
+  ForwardDctFn forwardDct;
+  TurnBlockFn turnBlock[4];
+};
+
+// The portable kernels, always available.
+const KernelTable& portableKernels();
+// The best SIMD kernels this processor runs, or null when there are none.
+const KernelTable* simdKernels();
+// The table the encoder uses: chosen on first use, for the whole process. The environment
+// variable VISTREL_JPEGPRESS_PORTABLE set to a non-empty value other than "0" forces the
+// portable kernels.
+const KernelTable& activeKernels();
+
+// Portable building blocks shared by the SIMD tables for the routines they do not cover.
+void forwardDctPortable(int16_t* block, const uint16_t* reciprocals);
+
+}  // namespace jpegpress

@@ -414,14 +414,37 @@ bool hasSection(const KeyStoreDocument& doc, const std::u16string& f) {
   return false;
 }
 
-// Appends a section for `path`, separated from what comes before by a blank line.
-KeyStoreSection& appendSection(KeyStoreDocument& doc, const std::u16string& path) {
-  if (doc.sections.empty()) {
+// Inserts a section for `path` in front of its own sub-keys' sections, else after the
+// sections of its parent's subtree, else at the end; blank lines separate it from its
+// neighbours.
+KeyStoreSection& insertSection(KeyStoreDocument& doc, const std::vector<std::u16string>& parts,
+                               size_t count) {
+  const std::u16string path = joinPath(parts, count);
+  size_t at = doc.sections.size();
+  const std::u16string self = folded(path);
+  bool beforeChildren = false;
+  for (size_t i = 0; i < doc.sections.size() && !beforeChildren; ++i) {
+    if (doc.sections[i].ours && startsWithFolded(doc.sections[i].folded, self)) {
+      at = i;  // a key that exists through its sub-keys goes in front of them
+      beforeChildren = true;
+    }
+  }
+  if (!beforeChildren && count > 1) {
+    const std::u16string parent = folded(joinPath(parts, count - 1));
+    for (size_t i = doc.sections.size(); i-- > 0;) {
+      const auto& s = doc.sections[i];
+      if (s.ours && (s.folded == parent || startsWithFolded(s.folded, parent))) {
+        at = i + 1;
+        break;
+      }
+    }
+  }
+  if (at == 0) {
     auto& before = doc.preamble;
     if (before.empty()) before.push_back(KeyStoreLine{false, std::string(kHeader), {}, {}});
     if (!isBlank(before.back())) before.push_back(KeyStoreLine{});
   } else {
-    auto& before = doc.sections.back().lines;
+    auto& before = doc.sections[at - 1].lines;
     if (before.empty() || !isBlank(before.back())) before.push_back(KeyStoreLine{});
   }
   KeyStoreSection s;
@@ -429,15 +452,21 @@ KeyStoreSection& appendSection(KeyStoreDocument& doc, const std::u16string& path
   s.path = path;
   s.folded = folded(path);
   s.header = "[" + std::string(kRoot) + "\\" + utf16ToUtf8Lossy(path) + "]";
-  doc.sections.push_back(std::move(s));
-  return doc.sections.back();
+  if (at < doc.sections.size()) s.lines.push_back(KeyStoreLine{});
+  doc.sections.insert(doc.sections.begin() + static_cast<std::ptrdiff_t>(at), std::move(s));
+  return doc.sections[at];
 }
 
-void ensureKey(KeyStoreDocument& doc, const std::vector<std::u16string>& parts) {
-  for (size_t n = 1; n <= parts.size(); ++n) {
-    const std::u16string path = joinPath(parts, n);
-    if (!hasSection(doc, folded(path))) appendSection(doc, path);
-  }
+// Makes the key exist. With `ownSection` the key itself gets a section of its own even
+// when it exists only through its sub-keys (to hold a value). Returns that section, or
+// null when none was needed.
+KeyStoreSection* ensureKey(KeyStoreDocument& doc, const std::vector<std::u16string>& parts,
+                           bool ownSection) {
+  for (size_t n = 1; n < parts.size(); ++n)
+    if (!keyExists(doc, folded(joinPath(parts, n)))) insertSection(doc, parts, n);
+  const std::u16string f = folded(joinPath(parts, parts.size()));
+  if (ownSection ? hasSection(doc, f) : keyExists(doc, f)) return nullptr;
+  return &insertSection(doc, parts, parts.size());
 }
 
 const KeyStoreLine* findValue(const KeyStoreDocument& doc, const std::u16string& f,
@@ -467,10 +496,7 @@ void putValue(KeyStoreDocument& doc, const std::vector<std::u16string>& parts,
     found->raw.clear();
     return;
   }
-  if (!last) {
-    ensureKey(doc, parts);
-    last = &doc.sections.back();
-  }
+  if (!last) last = ensureKey(doc, parts, true);
   KeyStoreLine line;
   line.isValue = true;
   line.name = std::u16string(name);
@@ -553,15 +579,11 @@ std::unique_ptr<RegistryKey> KeyStore::createKey(std::u16string_view path) {
   std::shared_ptr<const KeyStoreDocument> current;
   bool present = false;
   auto doc = modify([&](KeyStoreDocument& d) {
-    std::vector<std::u16string> p = parts;
-    bool missing = false;
-    for (size_t n = 1; n <= p.size(); ++n)
-      if (!hasSection(d, folded(joinPath(p, n)))) missing = true;
-    if (!missing) {
+    if (keyExists(d, folded(path))) {
       present = true;
       return false;
     }
-    ensureKey(d, p);
+    ensureKey(d, parts, false);
     return true;
   });
   if (doc) return std::make_unique<RegistryKey>(*this, std::u16string(path), std::move(doc));

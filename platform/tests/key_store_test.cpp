@@ -215,6 +215,39 @@ TEST(KeyStoreTest, BadLinesAreReportedOnceAndWrittenBackUnchanged) {
   EXPECT_EQ(messages.size(), 4u);
 }
 
+TEST(KeyStoreTest, NewSubKeysJoinTheirParentsSections) {
+  std::shared_ptr<testing::MemoryKeyStoreStorage::State> state;
+  auto store = testing::makeMemoryKeyStore(state);
+  state->text =
+      "[HKEY_LOCAL_MACHINE\\Software\\Orvane\\Vistrel]\n"
+      "\"Languages\"=\"0407\"\n"
+      "\n"
+      "[HKEY_LOCAL_MACHINE\\Software\\Other]\n"
+      "\"X\"=dword:00000001\n";
+  auto net = store->createKey(u"Software\\Orvane\\Vistrel\\Network");
+  ASSERT_TRUE(net);
+  ASSERT_TRUE(net->setDword(u"RemotePort", 2047));
+  // A value in a key that exists only through its sub-keys gets a section of its own,
+  // in front of theirs.
+  auto orvane = store->openKey(u"Software\\Orvane");
+  ASSERT_TRUE(orvane);
+  ASSERT_TRUE(orvane->setDword(u"Y", 2));
+  EXPECT_EQ(state->text,
+            "Windows Registry Editor Version 5.00\n"
+            "\n"
+            "[HKEY_LOCAL_MACHINE\\Software\\Orvane]\n"
+            "\"Y\"=dword:00000002\n"
+            "\n"
+            "[HKEY_LOCAL_MACHINE\\Software\\Orvane\\Vistrel]\n"
+            "\"Languages\"=\"0407\"\n"
+            "\n"
+            "[HKEY_LOCAL_MACHINE\\Software\\Orvane\\Vistrel\\Network]\n"
+            "\"RemotePort\"=dword:000007ff\n"
+            "\n"
+            "[HKEY_LOCAL_MACHINE\\Software\\Other]\n"
+            "\"X\"=dword:00000001\n");
+}
+
 TEST(KeyStoreTest, InvalidPathsAndMissingKeys) {
   std::shared_ptr<testing::MemoryKeyStoreStorage::State> state;
   auto store = testing::makeMemoryKeyStore(state);

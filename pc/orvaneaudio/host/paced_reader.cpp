@@ -26,7 +26,8 @@ void PacedReader::read(StreamSource& source, uint8_t* destination, uint32_t leng
   }
   if (!priming_ && distance < windowMin_) windowMin_ = distance;
   if (priming_) {
-    if (distance < target_) {
+    // Start with the whole request in hand plus the target as margin.
+    if (distance < target_ + length) {
       distanceAfterRead_ = distance;
       std::memset(destination, 0, length);
       return;
@@ -34,7 +35,7 @@ void PacedReader::read(StreamSource& source, uint8_t* destination, uint32_t leng
     priming_ = false;
   }
   if (distance > maxDistanceBytes(length)) {
-    const uint32_t drop = (distance - target_) & ~1u;  // keep whole samples
+    const uint32_t drop = (distance - target_ - length) & ~1u;  // keep whole samples
     readOffset_ = (readOffset_ + drop) % kRingBytes;
     distance -= drop;
     ++skips_;

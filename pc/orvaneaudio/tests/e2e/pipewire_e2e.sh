@@ -6,7 +6,7 @@
 #   pipewire_e2e.sh BIN_DIR
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/common.sh"
-bin=$1
+bin=$(cd "$1" && pwd)
 need pipewire wireplumber pw-cli pw-record timeout python3
 if [ ! -x "$bin/orvaneaudio" ]; then
   echo "SKIP: orvaneaudio was not built (libpipewire-0.3-dev missing at configure time)"

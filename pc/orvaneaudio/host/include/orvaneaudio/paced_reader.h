@@ -4,11 +4,11 @@
 // that pulls a given number of bytes at real-time rate and always gets them.
 //
 // The reader keeps a distance (the bytes fed but not yet read) behind the stream's write
-// position. It starts playing once the distance reaches its target; when it runs dry it
-// fills the rest of the request with silence, raises the target (so bursty feeds settle
-// into gap-free play: at least the largest burst seen) and waits for the target again. The distance never exceeds a bound
-// derived from the target: beyond it the reader skips ahead to the target, dropping the
-// oldest sound. When the distance stays above the target for a long stretch, the target
+// position. It starts playing once the distance covers the request plus its target
+// margin; when it runs dry it fills the rest of the request with silence, raises the
+// target (so bursty feeds settle into gap-free play: at least the largest burst seen)
+// and waits for the margin again. The distance never exceeds a bound derived from the
+// target: beyond it the reader skips ahead to the margin, dropping the oldest sound. When the distance stays above the target for a long stretch, the target
 // falls back, so one bad stretch of network does not add latency for ever.
 //
 // Threading: one consumer thread; the source may be written concurrently.
@@ -47,7 +47,7 @@ class RingStreamSource final : public StreamSource {
 class PacedReader {
  public:
   struct Limits {
-    uint32_t initialTargetBytes = 640;   // 40 ms
+    uint32_t initialTargetBytes = 480;   // 30 ms
     uint32_t maxTargetBytes = 48000;     // 3 s: more than the longest block a phone sends
     uint32_t relaxAfterBytes = 160000;   // 10 s of play without running dry
   };
@@ -63,7 +63,7 @@ class PacedReader {
 
   uint32_t targetBytes() const { return target_; }
   // The largest distance kept for a request of `length` bytes.
-  uint32_t maxDistanceBytes(uint32_t length) const { return 2 * target_ + length; }
+  uint32_t maxDistanceBytes(uint32_t length) const { return 2 * target_ + 2 * length; }
   uint32_t underruns() const { return underruns_; }
   uint32_t skips() const { return skips_; }
 

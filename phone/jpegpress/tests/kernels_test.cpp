@@ -119,7 +119,7 @@ TEST(Kernels, BlockTurnsMatch) {
 TEST(Kernels, WholeFramesMatchForEveryLayoutSamplingAndRotation) {
   const KernelTable* simd = simdOrSkip();
   if (simd == nullptr) GTEST_SKIP() << "no SIMD kernels on this processor";
-  const int w = 64, h = 48;
+  const int w = 96, h = 64;  // multiples of 32, as halving needs
   JpegEncoder* e = nullptr;
   createEncoder(&e);
   ASSERT_NE(e, nullptr);

@@ -1,0 +1,225 @@
+// jpegpress against libjpeg-turbo, single thread, same pictures, same quality and
+// subsampling. Our BGR24 input is compared with libjpeg-turbo's BGR input, our planar
+// input with its raw-data (planar YUV) input; libjpeg-turbo has no rotation, so our
+// quarter-turned encodes are compared with its plain encode. At the end a table gives
+// megapixels per second of both, the ratio, file sizes and PSNR (RGB for BGR input,
+// luminance for planar input).
+
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <string>
+#include <vector>
+
+#include <jpeglib.h>
+
+#include "encoder.h"
+#include "jpeg_test_support.h"
+
+namespace {
+
+using namespace jpegpress;
+using namespace jpegpress::testing;
+
+struct Frame {
+  int width, height;
+  RgbPicture rgb;
+  std::vector<uint8_t> bgr, planar, luma;
+};
+
+const Frame& frame(int width, int height) {
+  static std::map<int, Frame> frames;
+  auto it = frames.find(width);
+  if (it == frames.end()) {
+    Frame f{width, height, naturalPicture(width, height, 42), {}, {}, {}};
+    f.bgr = toBgr24(f.rgb);
+    f.planar = toPlanar(f.rgb);
+    f.luma.assign(f.planar.begin(), f.planar.begin() + static_cast<size_t>(width) * height);
+    it = frames.emplace(width, std::move(f)).first;
+  }
+  return it->second;
+}
+
+// ---- libjpeg-turbo ----
+
+struct TurboEncoder {
+  jpeg_compress_struct info;
+  jpeg_error_mgr errors;
+  unsigned char* buffer = nullptr;
+  unsigned long size = 0;
+  TurboEncoder() {
+    info.err = jpeg_std_error(&errors);
+    jpeg_create_compress(&info);
+  }
+  ~TurboEncoder() {
+    jpeg_destroy_compress(&info);
+    std::free(buffer);
+  }
+  // Encodes into its own growing buffer (reused between calls); returns the size.
+  size_t encode(const Frame& f, bool planar, int quality, bool sampling420) {
+    jpeg_mem_dest(&info, &buffer, &size);
+    info.image_width = static_cast<JDIMENSION>(f.width);
+    info.image_height = static_cast<JDIMENSION>(f.height);
+    info.input_components = 3;
+    info.in_color_space = planar ? JCS_YCbCr : JCS_EXT_BGR;
+    jpeg_set_defaults(&info);
+    jpeg_set_quality(&info, quality, TRUE);
+    info.comp_info[0].h_samp_factor = 2;
+    info.comp_info[0].v_samp_factor = sampling420 ? 2 : 1;
+    info.raw_data_in = planar ? TRUE : FALSE;
+    jpeg_start_compress(&info, TRUE);
+    if (planar) {
+      const int w = f.width, h = f.height;
+      const uint8_t* y = f.planar.data();
+      const uint8_t* cb = y + static_cast<size_t>(w) * h;
+      const uint8_t* cr = cb + static_cast<size_t>(w / 2) * (h / 2);
+      JSAMPROW yRows[16], cbRows[8], crRows[8];
+      JSAMPARRAY planes[3] = {yRows, cbRows, crRows};
+      for (int row = 0; row < h; row += 16) {
+        for (int i = 0; i < 16; ++i) yRows[i] = const_cast<JSAMPROW>(y + static_cast<size_t>(row + i) * w);
+        for (int i = 0; i < 8; ++i) {
+          cbRows[i] = const_cast<JSAMPROW>(cb + static_cast<size_t>(row / 2 + i) * (w / 2));
+          crRows[i] = const_cast<JSAMPROW>(cr + static_cast<size_t>(row / 2 + i) * (w / 2));
+        }
+        jpeg_write_raw_data(&info, planes, 16);
+      }
+    } else {
+      while (info.next_scanline < info.image_height) {
+        JSAMPROW row = const_cast<JSAMPROW>(f.bgr.data() + static_cast<size_t>(info.next_scanline) * f.width * 3);
+        jpeg_write_scanlines(&info, &row, 1);
+      }
+    }
+    jpeg_finish_compress(&info);
+    return size;
+  }
+};
+
+// ---- quality of a result ----
+
+double qualityOf(const Frame& f, const uint8_t* file, size_t size, bool planar) {
+  const Decoded d = decodeJpeg(file, size, planar);
+  if (!d.error.empty() || d.width != f.width || d.height != f.height) return 0;
+  if (!planar) return psnr(d.pixels.data(), f.rgb.rgb.data(), f.rgb.rgb.size());
+  std::vector<uint8_t> luma(f.luma.size());
+  for (size_t i = 0; i < luma.size(); ++i) luma[i] = d.pixels[3 * i];
+  return psnr(luma.data(), f.luma.data(), luma.size());
+}
+
+// ---- benchmarks ----
+
+struct Config {
+  int width, height, quality;
+  bool planar, sampling420;
+  std::string key() const {
+    char s[64];
+    std::snprintf(s, sizeof s, "%s/%dx%d/q%d/%s", planar ? "planar" : "bgr", width, height, quality,
+                  sampling420 ? "420" : "422");
+    return s;
+  }
+};
+
+struct Result {
+  double mpps = 0;
+  size_t bytes = 0;
+  double psnr = 0;
+};
+std::map<std::string, Result> ours[2], turbo;  // ours[rotation & 1]
+
+void runOurs(benchmark::State& state, Config c, int rotation) {
+  const Frame& f = frame(c.width, c.height);
+  JpegEncoder* e = nullptr;
+  createEncoder(&e);
+  setQuality(e, static_cast<uint32_t>(c.quality));
+  std::vector<uint8_t> out(static_cast<size_t>(c.width) * c.height * 2);
+  const uint8_t* input = c.planar ? f.planar.data() : f.bgr.data();
+  const uint32_t format = c.planar ? kJpegFormatPlanar : kJpegFormatBgr24;
+  const uint32_t sampling = c.sampling420 ? kJpegSampling420 : kJpegSampling422;
+  uint32_t length = 0;
+  for (auto _ : state) {
+    EncodeParams p{static_cast<uint32_t>(c.width), static_cast<uint32_t>(c.height), format, 0,
+                   static_cast<uint32_t>(rotation), sampling};
+    length = encodeFrame(e, out.data() + 32, input, &p, 1);
+    benchmark::DoNotOptimize(length);
+  }
+  destroyEncoder(e);
+  Result& r = ours[rotation & 1][c.key()];
+  r.bytes = length;
+  if (rotation == 0) r.psnr = qualityOf(f, out.data() + 32, length, c.planar);
+  state.counters["MPix/s"] = benchmark::Counter(static_cast<double>(c.width) * c.height / 1e6,
+                                                benchmark::Counter::kIsIterationInvariantRate);
+  state.counters["bytes"] = static_cast<double>(length);
+}
+
+void runTurbo(benchmark::State& state, Config c) {
+  const Frame& f = frame(c.width, c.height);
+  TurboEncoder t;
+  size_t length = 0;
+  for (auto _ : state) {
+    length = t.encode(f, c.planar, c.quality, c.sampling420);
+    benchmark::DoNotOptimize(length);
+  }
+  Result& r = turbo[c.key()];
+  r.bytes = length;
+  r.psnr = qualityOf(f, t.buffer, length, c.planar);
+  state.counters["MPix/s"] = benchmark::Counter(static_cast<double>(c.width) * c.height / 1e6,
+                                                benchmark::Counter::kIsIterationInvariantRate);
+  state.counters["bytes"] = static_cast<double>(length);
+}
+
+// Collects the rate of each run for the closing table.
+class Collector : public benchmark::ConsoleReporter {
+ public:
+  void ReportRuns(const std::vector<Run>& runs) override {
+    ConsoleReporter::ReportRuns(runs);
+    for (const Run& run : runs) {
+      auto it = run.counters.find("MPix/s");
+      if (it != run.counters.end()) rates[run.benchmark_name()] = it->second.value;
+    }
+  }
+  std::map<std::string, double> rates;
+};
+
+std::vector<Config> configs() {
+  std::vector<Config> out;
+  const int sizes[][2] = {{320, 240}, {640, 480}, {1280, 960}};
+  for (const auto& s : sizes)
+    for (int q : {50, 75, 90})
+      for (bool planar : {false, true})
+        for (bool s420 : {true, false}) {
+          if (planar && !s420) continue;  // planar input is 4:2:0 only
+          out.push_back({s[0], s[1], q, planar, s420});
+        }
+  return out;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const std::vector<Config> all = configs();
+  for (const Config& c : all) {
+    benchmark::RegisterBenchmark(("jpegpress/" + c.key() + "/r0").c_str(), runOurs, c, 0);
+    benchmark::RegisterBenchmark(("jpegpress/" + c.key() + "/r1").c_str(), runOurs, c, 1);
+    benchmark::RegisterBenchmark(("libjpeg-turbo/" + c.key()).c_str(), runTurbo, c);
+  }
+  benchmark::Initialize(&argc, argv);
+  std::printf("jpegpress kernels: %s\n", activeKernels().name);
+  Collector collector;
+  benchmark::RunSpecifiedBenchmarks(&collector);
+  benchmark::Shutdown();
+
+  std::printf("\n%-28s %9s %9s %7s %9s %7s %9s %9s %7s %7s\n", "picture", "ours r0", "turbo",
+              "ratio", "ours r1", "r1/r0", "bytes", "turbo B", "PSNR", "turbo");
+  for (const Config& c : all) {
+    const std::string k = c.key();
+    const double r0 = collector.rates["jpegpress/" + k + "/r0"];
+    const double r1 = collector.rates["jpegpress/" + k + "/r1"];
+    const double t = collector.rates["libjpeg-turbo/" + k];
+    if (r0 == 0 || t == 0) continue;
+    std::printf("%-28s %9.1f %9.1f %7.2f %9.1f %7.2f %9zu %9zu %7.2f %7.2f\n", k.c_str(), r0, t,
+                r0 / t, r1, r1 / r0, ours[0][k].bytes, turbo[k].bytes, ours[0][k].psnr, turbo[k].psnr);
+  }
+  std::printf("(megapixels per second; PSNR in dB, RGB for bgr, luminance for planar)\n");
+  return 0;
+}

@@ -634,12 +634,14 @@ bool RegistryKey::setValue(std::u16string_view name, uint32_t type, const void* 
   value.type = type;
   const auto* bytes = static_cast<const uint8_t*>(data);
   if (sizeBytes) value.data.assign(bytes, bytes + sizeBytes);
+  // Held across the change so that the snapshot never goes back to an older text than
+  // one this key already showed.
+  std::lock_guard lock(mutex_);
   auto doc = store_.modify([&](KeyStoreDocument& d) {
     putValue(d, parts, name, value);
     return true;
   });
   if (!doc) return false;
-  std::lock_guard lock(mutex_);
   doc_ = std::move(doc);
   return true;
 }
@@ -664,6 +666,7 @@ bool RegistryKey::setString(std::u16string_view name, std::u16string_view text) 
 
 bool RegistryKey::deleteValue(std::u16string_view name) {
   const std::u16string f = folded(path_);
+  std::lock_guard lock(mutex_);
   auto doc = store_.modify([&](KeyStoreDocument& d) {
     bool removed = false;
     for (auto& s : d.sections) {
@@ -675,7 +678,6 @@ bool RegistryKey::deleteValue(std::u16string_view name) {
     return removed;
   });
   if (!doc) return false;
-  std::lock_guard lock(mutex_);
   doc_ = std::move(doc);
   return true;
 }

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 #include "memory_key_store.h"
 
@@ -389,6 +390,29 @@ TEST(KeyStoreTest, TwoProcessesWritingAtOnceLoseNothing) {
   ASSERT_TRUE(key->queryValue(u"p1_119", v));
   EXPECT_EQ(v.data, bytes({119, 0, 0, 0}));
   EXPECT_TRUE(messages.empty());
+}
+
+// Threads of one process share a store (and a key) the same way.
+TEST(KeyStoreTest, ThreadsWritingAtOnceLoseNothing) {
+  TempFolder dir;
+  auto store = fileStore(dir.file("registry.reg"));
+  auto shared = store->createKey(kMain);
+  ASSERT_TRUE(shared);
+  constexpr int kWrites = 40;
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 3; ++t) {
+    threads.emplace_back([&, t] {
+      for (int i = 0; i < kWrites; ++i) {
+        std::u16string name = u"t" + std::u16string(1, u'0' + t) + u"_";
+        for (char c : std::to_string(i)) name.push_back(static_cast<char16_t>(c));
+        EXPECT_TRUE(shared->setDword(name, static_cast<uint32_t>(i)));
+        RegistryValue v;
+        EXPECT_TRUE(shared->queryValue(name, v));  // a key's own change is never lost from its view
+      }
+    });
+  }
+  for (auto& th : threads) th.join();
+  EXPECT_EQ(store->openKey(kMain)->valueNames().size(), 3u * kWrites);
 }
 
 }  // namespace

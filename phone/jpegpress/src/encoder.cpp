@@ -383,8 +383,8 @@ uint32_t encodeFrameWith(const KernelTable& kernels, JpegEncoder* e, uint8_t* ou
     e->headerLength = writeHeader(*e, s, output);
   }
   // Room for the entropy-coded data and EOI: the pipeline's buffer holds 2 bytes per
-  // output pixel behind its 32-byte message header.
-  const size_t pixels = static_cast<size_t>(s.outWidth) * s.outHeight;
+  // source pixel behind its 32-byte message header.
+  const size_t pixels = size_t{params->width} * params->height;
   const size_t total = pixels * 2 > kPipelineHeaderBytes ? pixels * 2 - kPipelineHeaderBytes : 0;
   const size_t room = total > e->headerLength + 2 ? total - e->headerLength - 2 : 0;
   uint32_t length =

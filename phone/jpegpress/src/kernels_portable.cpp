@@ -25,7 +25,7 @@ struct Geometry<kArea422V> {
 };
 template <>
 struct Geometry<kAreaGray> {
-  static constexpr int w = 8, h = 8, gw = 0, gh = 0, shift = 0;
+  static constexpr int w = 8, h = 8, gw = 0;
 };
 
 // Index of the sample of area pixel (x, y) in the area's luminance blocks.

@@ -56,6 +56,14 @@ class BitWriter {
     if (last != 63) putCode(acCodes[0x00]);
   }
 
+  // The same pending bits, continuing at `out`.
+  BitWriter redirected(uint8_t* out) const {
+    BitWriter w(out);
+    w.acc_ = acc_;
+    w.count_ = count_;
+    return w;
+  }
+
   // End of the bytes written so far (up to 7 bytes of bits may still be pending).
   uint8_t* position() const { return out_; }
 

@@ -223,16 +223,17 @@ uint32_t encodeScan(const KernelTable& k, JpegEncoder& e, const Shape& s, const 
     }
   }
 
-  // The file must fit the room the caller has (width x height x 2 output pixels, less the
-  // 32 bytes the pipeline keeps in front): while the worst case of this MCU plus the
-  // remaining MCUs without their AC coefficients may not fit, the AC coefficients are
-  // dropped. Only pictures far beyond natural content (full-range noise at the best
-  // qualities) ever get there; the stream stays a valid baseline JPEG.
+  // The file must fit the room the caller has (2 bytes per source pixel, less the 32 bytes
+  // the pipeline keeps in front). While the worst case of the next MCU cannot be ruled out,
+  // each MCU is first coded into a staging area and kept only if the rest of the picture,
+  // coded without AC coefficients, still fits behind it; otherwise it too is coded without
+  // its AC coefficients. Only pictures far beyond natural content (full-range noise at the
+  // best qualities) ever lose detail this way, and the stream stays a valid baseline JPEG.
   const size_t mcuCount = static_cast<size_t>(s.outWidth / mcuWidth) * (s.outHeight / mcuHeight);
-  const size_t worstMcu = kWorstBlockBytes * totalBlocks + kPendingBytes;
+  const size_t worstMcu = kWorstBlockBytes * totalBlocks;
   const size_t dcOnlyMcu = kWorstDcOnlyBlockBytes * totalBlocks;
   size_t mcusLeft = mcuCount;
-  bool dcOnly = false;
+  static_assert(sizeof(JpegEncoder::staging) >= kWorstBlockBytes * 6 + kPendingBytes);
 
   BitWriter bits(out);
   int dcLuma = 0, dcCb = 0, dcCr = 0;
@@ -269,10 +270,6 @@ uint32_t encodeScan(const KernelTable& k, JpegEncoder& e, const Shape& s, const 
         }
       }
       --mcusLeft;
-      if (!dcOnly) {
-        const size_t written = static_cast<size_t>(bits.position() - out);
-        dcOnly = written + worstMcu + mcusLeft * dcOnlyMcu + kPendingBytes > room;
-      }
       if (s.rotation == 0) {
         convert(sa, e.blocks);
       } else {
@@ -280,24 +277,36 @@ uint32_t encodeScan(const KernelTable& k, JpegEncoder& e, const Shape& s, const 
         for (int b = 0; b < lumaBlocks; ++b) turn(e.unturned + b * 64, e.blocks + placement[b] * 64);
         for (int b = lumaBlocks; b < totalBlocks; ++b) turn(e.unturned + b * 64, e.blocks + b * 64);
       }
-      for (int b = 0; b < lumaBlocks; ++b) {
-        int16_t* block = e.blocks + b * 64;
-        k.forwardDct(block, e.lumaReciprocal);
-        if (dcOnly) std::memset(block + 1, 0, 63 * sizeof(int16_t));
-        bits.block(block, dcLuma, e.dcLumaCodes, e.acLumaCodes);
-      }
-      if (totalBlocks > lumaBlocks) {
-        int16_t* cb = e.blocks + lumaBlocks * 64;
-        int16_t* cr = cb + 64;
-        k.forwardDct(cb, e.chromaReciprocal);
-        k.forwardDct(cr, e.chromaReciprocal);
-        if (dcOnly) {
-          std::memset(cb + 1, 0, 63 * sizeof(int16_t));
-          std::memset(cr + 1, 0, 63 * sizeof(int16_t));
+      for (int b = 0; b < lumaBlocks; ++b) k.forwardDct(e.blocks + b * 64, e.lumaReciprocal);
+      for (int b = lumaBlocks; b < totalBlocks; ++b) k.forwardDct(e.blocks + b * 64, e.chromaReciprocal);
+
+      auto codeMcu = [&](BitWriter& w) {
+        for (int b = 0; b < lumaBlocks; ++b) w.block(e.blocks + b * 64, dcLuma, e.dcLumaCodes, e.acLumaCodes);
+        if (totalBlocks > lumaBlocks) {
+          w.block(e.blocks + lumaBlocks * 64, dcCb, e.dcChromaCodes, e.acChromaCodes);
+          w.block(e.blocks + (lumaBlocks + 1) * 64, dcCr, e.dcChromaCodes, e.acChromaCodes);
         }
-        bits.block(cb, dcCb, e.dcChromaCodes, e.acChromaCodes);
-        bits.block(cr, dcCr, e.dcChromaCodes, e.acChromaCodes);
+      };
+      const size_t written = static_cast<size_t>(bits.position() - out);
+      const size_t reserve = mcusLeft * dcOnlyMcu + kPendingBytes;
+      if (written + worstMcu + reserve <= room) {
+        codeMcu(bits);
+        continue;
       }
+      const int savedLuma = dcLuma, savedCb = dcCb, savedCr = dcCr;
+      BitWriter staged = bits.redirected(e.staging);
+      codeMcu(staged);
+      const size_t stagedBytes = static_cast<size_t>(staged.position() - e.staging);
+      if (written + stagedBytes + reserve <= room) {
+        std::memcpy(bits.position(), e.staging, stagedBytes);
+        bits = staged.redirected(bits.position() + stagedBytes);
+        continue;
+      }
+      dcLuma = savedLuma;
+      dcCb = savedCb;
+      dcCr = savedCr;
+      for (int b = 0; b < totalBlocks; ++b) std::memset(e.blocks + b * 64 + 1, 0, 63 * sizeof(int16_t));
+      codeMcu(bits);
     }
   }
   return static_cast<uint32_t>(bits.finish() - out);

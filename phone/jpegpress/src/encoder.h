@@ -23,6 +23,8 @@ struct JpegEncoder {
   uint32_t acLumaCodes[256];
   uint32_t dcChromaCodes[256];
   uint32_t acChromaCodes[256];
+  // Entropy-coded bytes of one MCU, held back while the output room is nearly used up.
+  uint8_t staging[2560];
   // A halved packed area (16 rows of 16 pixels at most) for shift 1.
   alignas(32) uint8_t halved[16 * 32];
 };

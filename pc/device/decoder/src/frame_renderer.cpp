@@ -1,6 +1,7 @@
 #include "decoder/frame_renderer.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <utility>
 #include <vector>
@@ -14,6 +15,8 @@ constexpr ptrdiff_t kPixelBytes = 3;
 struct FrameRenderer::Buffers {
   // One JPEG row as it comes from the source (red, green, blue).
   std::vector<uint8_t> row = std::vector<uint8_t>(size_t{kMaxJpegRowPixels} * 3);
+  // One finished output row as bytes (red, green, blue) before it is written.
+  std::vector<uint8_t> staging = std::vector<uint8_t>(size_t{kMaxResampleSide} * 3 + 4);
   std::vector<ResampleWeight> xWeights = std::vector<ResampleWeight>(kMaxResampleSide);
   std::vector<ResampleWeight> yWeights = std::vector<ResampleWeight>(kMaxResampleSide);
   // Rows of 32-bit sums, kMaxResampleSide pixels x 3 channels, plus one spare pixel.
@@ -44,16 +47,23 @@ bool FrameRenderer::prepare(uint32_t w, uint32_t h, uint8_t* dst, size_t dstSize
   dstBytes_ = ImageSize(W, H);
   // An axis is reduced when the picture has at least as many samples as the target along
   // it, enlarged otherwise. (With equal counts both rules give the same table.)
-  reduceX_ = w >= g.targetX;
-  reduceY_ = h >= g.targetY;
-  if (g.targetX > 0) {
-    if (reduceX_) BuildReducingWeights(w, g.targetX, buf_->xWeights.data());
-    else BuildEnlargingWeights(w, g.targetX, buf_->xWeights.data());
-  }
-  if (g.targetY > 0) {
-    if (reduceY_) BuildReducingWeights(h, g.targetY, buf_->yWeights.data());
-    else BuildEnlargingWeights(h, g.targetY, buf_->yWeights.data());
-  }
+  auto plan = [](uint32_t nIn, uint32_t nOut, ResampleWeight* table, Axis* axis, uint32_t* k) {
+    if (nOut == 0) return;
+    if (nIn >= nOut) BuildReducingWeights(nIn, nOut, table);
+    else BuildEnlargingWeights(nIn, nOut, table);
+    *k = 1;
+    if (nIn < nOut && nOut % nIn == 0) {
+      *axis = Axis::kRepeat;
+      *k = nOut / nIn;
+    } else if (nIn >= nOut && nIn % nOut == 0) {
+      *axis = nIn == nOut ? Axis::kRepeat : Axis::kGroup;
+      *k = nIn / nOut;
+    } else {
+      *axis = nIn >= nOut ? Axis::kReduce : Axis::kEnlarge;
+    }
+  };
+  plan(w, g.targetX, buf_->xWeights.data(), &axisX_, &ratioX_);
+  plan(h, g.targetY, buf_->yWeights.data(), &axisY_, &ratioY_);
 
   // The first pixel written, the step between the pixels of a JPEG row and the step to the
   // next JPEG row, for each rotation; the top row is the last one in memory.
@@ -92,58 +102,162 @@ bool FrameRenderer::prepare(uint32_t w, uint32_t h, uint8_t* dst, size_t dstSize
   return true;
 }
 
+namespace {
+
+uint32_t load32(const uint8_t* p) {
+  uint32_t v;
+  std::memcpy(&v, p, 4);
+  return v;
+}
+
+void store32(uint8_t* p, uint32_t v) { std::memcpy(p, &v, 4); }
+
+uint32_t byteSwap(uint32_t v) {
+  return (v >> 24) | ((v >> 8) & 0xFF00u) | ((v << 8) & 0xFF0000u) | (v << 24);
+}
+
+// Writes n RGB pixels as BGR into consecutive pixels of one destination row, ascending
+// (forward) or descending from p (backward). Four pixels at a time as three 32-bit words:
+// byte loads right behind the library's wide stores into the row are slow.
+void writeContiguous(uint8_t* p, const uint8_t* rgb, uint32_t n, bool forward) {
+  uint32_t j = 0;
+  if constexpr (std::endian::native == std::endian::little) {
+    if (forward) {
+      for (; j + 4 <= n; j += 4, rgb += 12, p += 12) {
+        const uint32_t a = load32(rgb), b = load32(rgb + 4), c = load32(rgb + 8);
+        // a = R0 G0 B0 R1, b = G1 B1 R2 G2, c = B2 R3 G3 B3 (first byte lowest)
+        store32(p, ((a >> 16) & 0xFFu) | (a & 0xFF00u) | ((a & 0xFFu) << 16) |
+                       (((b >> 8) & 0xFFu) << 24));
+        store32(p + 4, (b & 0xFFu) | ((a >> 24) << 8) | ((c & 0xFFu) << 16) | (b & 0xFF000000u));
+        store32(p + 8, ((b >> 16) & 0xFFu) | ((c >> 24) << 8) | (c & 0xFF0000u) |
+                           (((c >> 8) & 0xFFu) << 24));
+      }
+    } else {
+      // Four pixels written leftwards are the twelve input bytes in reverse order.
+      for (; j + 4 <= n; j += 4, rgb += 12, p -= 12) {
+        const uint32_t a = load32(rgb), b = load32(rgb + 4), c = load32(rgb + 8);
+        store32(p - 9, byteSwap(c));
+        store32(p - 5, byteSwap(b));
+        store32(p - 1, byteSwap(a));
+      }
+    }
+  }
+  const ptrdiff_t step = forward ? 3 : -3;
+  for (; j < n; ++j, rgb += 3, p += step) {
+    const uint8_t r = rgb[0], g = rgb[1], b = rgb[2];  // rgb may be p itself
+    p[0] = b;
+    p[1] = g;
+    p[2] = r;
+  }
+}
+
+}  // namespace
+
 void FrameRenderer::writeRow(uint32_t line, const uint8_t* rgb) const {
   uint8_t* p = dst_ + base_ + static_cast<ptrdiff_t>(line) * lineStep_;
   const ptrdiff_t step = pixelStep_;
-  for (uint32_t j = 0; j < fit_.targetX; ++j, rgb += 3, p += step) {
+  const uint32_t n = fit_.targetX;
+  if (step == 3 || step == -3) {
+    writeContiguous(p, rgb, n, step == 3);
+    return;
+  }
+  for (uint32_t j = 0; j < n; ++j, rgb += 3, p += step) {
     p[0] = rgb[2];
     p[1] = rgb[1];
     p[2] = rgb[0];
   }
 }
 
-// Resamples one input row along x into targetX sums of (wx x value) per channel.
+// Resamples one input row along x into targetX sums of (wx x value) per channel. The sums
+// of the output pixel being built are kept in registers.
 void FrameRenderer::horizontalPass(const uint8_t* in, uint32_t* out) const {
   const ResampleWeight* wt = buf_->xWeights.data();
-  if (reduceX_) {
-    std::memset(out, 0, (size_t{fit_.targetX} + 1) * 3 * sizeof(uint32_t));
-    uint32_t* o = out;
-    for (uint32_t i = 0; i < inWidth_; ++i, in += 3) {
-      const uint32_t w0 = static_cast<uint32_t>(wt[i].w0);
-      const int32_t w1 = wt[i].w1;
-      o[0] += w0 * in[0];
-      o[1] += w0 * in[1];
-      o[2] += w0 * in[2];
-      if (w1 != 0) {
-        if (w1 > 0) {
-          const uint32_t u1 = static_cast<uint32_t>(w1);
-          o[3] += u1 * in[0];
-          o[4] += u1 * in[1];
-          o[5] += u1 * in[2];
+  const uint32_t n = fit_.targetX;
+  switch (axisX_) {
+    case Axis::kRepeat: {
+      // Every weight is a whole one.
+      const uint32_t k = ratioX_;
+      for (uint32_t i = 0; i < inWidth_; ++i, in += 3) {
+        const uint32_t r = uint32_t{in[0]} << 12, g = uint32_t{in[1]} << 12,
+                       b = uint32_t{in[2]} << 12;
+        for (uint32_t c = 0; c < k; ++c, out += 3) {
+          out[0] = r;
+          out[1] = g;
+          out[2] = b;
         }
-        o += 3;
       }
+      break;
     }
-  } else {
-    const uint8_t* p = in;
-    for (uint32_t j = 0; j < fit_.targetX; ++j, out += 3) {
-      const uint32_t w0 = static_cast<uint32_t>(wt[j].w0);
-      const int32_t w1 = wt[j].w1;
-      uint32_t r = w0 * p[0], g = w0 * p[1], b = w0 * p[2];
-      if (w1 != 0) {
-        if (w1 > 0) {
-          const uint32_t u1 = static_cast<uint32_t>(w1);
-          r += u1 * p[3];
-          g += u1 * p[4];
-          b += u1 * p[5];
+    case Axis::kGroup: {
+      // k samples per output sample, each with the same weight.
+      const uint32_t k = ratioX_;
+      const uint32_t w = static_cast<uint32_t>(wt[0].w0);
+      for (uint32_t j = 0; j < n; ++j, out += 3) {
+        uint32_t r = 0, g = 0, b = 0;
+        for (uint32_t c = 0; c < k; ++c, in += 3) {
+          r += in[0];
+          g += in[1];
+          b += in[2];
         }
-        p += 3;
+        out[0] = w * r;
+        out[1] = w * g;
+        out[2] = w * b;
       }
-      out[0] = r;
-      out[1] = g;
-      out[2] = b;
+      break;
+    }
+    case Axis::kReduce: {
+      uint32_t r = 0, g = 0, b = 0;
+      for (uint32_t i = 0; i < inWidth_; ++i, in += 3) {
+        const uint32_t w0 = static_cast<uint32_t>(wt[i].w0);
+        const int32_t w1 = wt[i].w1;
+        const uint32_t vr = in[0], vg = in[1], vb = in[2];
+        r += w0 * vr;
+        g += w0 * vg;
+        b += w0 * vb;
+        if (w1 != 0) {
+          out[0] = r;
+          out[1] = g;
+          out[2] = b;
+          out += 3;
+          const uint32_t u1 = w1 > 0 ? static_cast<uint32_t>(w1) : 0;
+          r = u1 * vr;
+          g = u1 * vg;
+          b = u1 * vb;
+        }
+      }
+      // The table ends on an exact boundary, so every output pixel has been stored.
+      break;
+    }
+    case Axis::kEnlarge: {
+      const uint8_t* p = in;
+      for (uint32_t j = 0; j < n; ++j, out += 3) {
+        const uint32_t w0 = static_cast<uint32_t>(wt[j].w0);
+        const int32_t w1 = wt[j].w1;
+        uint32_t r = w0 * p[0], g = w0 * p[1], b = w0 * p[2];
+        if (w1 != 0) {
+          if (w1 > 0) {
+            const uint32_t u1 = static_cast<uint32_t>(w1);
+            r += u1 * p[3];
+            g += u1 * p[4];
+            b += u1 * p[5];
+          }
+          p += 3;
+        }
+        out[0] = r;
+        out[1] = g;
+        out[2] = b;
+      }
+      break;
     }
   }
+}
+
+// Writes one finished output row, given as one value (0..255) per channel in 32-bit words.
+void FrameRenderer::writeValues(uint32_t line, const uint32_t* values) const {
+  uint8_t* staging = buf_->staging.data();
+  const size_t n = size_t{fit_.targetX} * 3;
+  for (size_t c = 0; c < n; ++c) staging[c] = static_cast<uint8_t>(values[c]);
+  writeRow(line, staging);
 }
 
 bool FrameRenderer::run(RowSource& source) {
@@ -156,17 +270,76 @@ bool FrameRenderer::run(RowSource& source) {
       if (!source.readRow(buf_->row.data())) return false;
     return true;
   }
-  if (inWidth_ == fit_.targetX && inHeight_ == fit_.targetY) return runIdentity(source);
-  return reduceY_ ? runReducingRows(source) : runEnlargingRows(source);
+  if (axisX_ == Axis::kRepeat && axisY_ == Axis::kRepeat) {
+    return ratioX_ == 1 && ratioY_ == 1 ? runIdentity(source) : runRepeating(source);
+  }
+  switch (axisY_) {
+    case Axis::kGroup: return runGroupedRows(source);
+    case Axis::kReduce: return runReducingRows(source);
+    default: return runEnlargingRows(source);
+  }
 }
 
 // Same size on both axes: every weight is a whole one, so each output byte is the input
 // byte; no arithmetic needed.
 bool FrameRenderer::runIdentity(RowSource& source) {
   uint8_t* row = buf_->row.data();
+  const uint32_t n = fit_.targetX;
   for (uint32_t k = 0; k < inHeight_; ++k) {
+    uint8_t* line = dst_ + base_ + static_cast<ptrdiff_t>(k) * lineStep_;
+    if (pixelStep_ == 3) {
+      // The row goes straight into its place and is turned into BGR there.
+      if (!source.readRow(line)) return false;
+      writeContiguous(line, line, n, true);
+      continue;
+    }
     if (!source.readRow(row)) return false;
     writeRow(k, row);
+  }
+  return true;
+}
+
+// Whole-number enlargement (or none) on both axes: every output pixel is a copy of one
+// input pixel, so rows are copied as bytes.
+bool FrameRenderer::runRepeating(RowSource& source) {
+  uint8_t* row = buf_->row.data();
+  uint8_t* wide = buf_->staging.data();
+  const uint32_t kx = ratioX_, ky = ratioY_;
+  uint32_t line = 0;
+  for (uint32_t i = 0; i < inHeight_; ++i) {
+    if (!source.readRow(row)) return false;
+    const uint8_t* p = row;
+    uint8_t* q = wide;
+    for (uint32_t x = 0; x < inWidth_; ++x, p += 3) {
+      for (uint32_t c = 0; c < kx; ++c, q += 3) {
+        q[0] = p[0];
+        q[1] = p[1];
+        q[2] = p[2];
+      }
+    }
+    for (uint32_t c = 0; c < ky; ++c) writeRow(line++, wide);
+  }
+  return true;
+}
+
+// Whole-number reduction along y: k rows per output row, all with the same weight.
+bool FrameRenderer::runGroupedRows(RowSource& source) {
+  uint8_t* row = buf_->row.data();
+  uint32_t* h = buf_->rows[0].data();
+  uint32_t* sum = buf_->rows[1].data();
+  const size_t sums = size_t{fit_.targetX} * 3;
+  const uint32_t k = ratioY_;
+  const uint32_t w = static_cast<uint32_t>(buf_->yWeights[0].w0);
+  for (uint32_t line = 0; line < fit_.targetY; ++line) {
+    if (!source.readRow(row)) return false;
+    horizontalPass(row, sum);
+    for (uint32_t c = 1; c < k; ++c) {
+      if (!source.readRow(row)) return false;
+      horizontalPass(row, h);
+      for (size_t e = 0; e < sums; ++e) sum[e] += h[e];
+    }
+    for (size_t e = 0; e < sums; ++e) sum[e] = (w * sum[e]) >> 24;
+    writeValues(line, sum);
   }
   return true;
 }
@@ -190,22 +363,16 @@ bool FrameRenderer::runReducingRows(RowSource& source) {
       for (size_t c = 0; c < sums; ++c) cur[c] += w0 * h[c];
       continue;
     }
-    // This input row completes the current output row.
+    // This input row completes the current output row: each channel is the top byte of
+    // its sum.
     const uint32_t u1 = w1 > 0 ? static_cast<uint32_t>(w1) : 0;
-    uint8_t* p = dst_ + base_ + static_cast<ptrdiff_t>(line) * lineStep_;
-    for (uint32_t j = 0; j < fit_.targetX; ++j, p += pixelStep_) {
-      const size_t c = size_t{j} * 3;
-      const uint32_t r = cur[c] + w0 * h[c];
-      const uint32_t g = cur[c + 1] + w0 * h[c + 1];
-      const uint32_t b = cur[c + 2] + w0 * h[c + 2];
-      p[0] = static_cast<uint8_t>(b >> 24);
-      p[1] = static_cast<uint8_t>(g >> 24);
-      p[2] = static_cast<uint8_t>(r >> 24);
-      cur[c] = cur[c + 1] = cur[c + 2] = 0;
+    for (size_t c = 0; c < sums; ++c) {
+      const uint32_t v = cur[c] + w0 * h[c];
       next[c] += u1 * h[c];
-      next[c + 1] += u1 * h[c + 1];
-      next[c + 2] += u1 * h[c + 2];
+      cur[c] = v >> 24;
     }
+    writeValues(line, cur);
+    std::memset(cur, 0, sums * sizeof(uint32_t));
     std::swap(cur, next);
     if (++line == fit_.targetY) {
       // Only possible on the last input row; anything after it would feed nothing.
@@ -219,8 +386,10 @@ bool FrameRenderer::runReducingRows(RowSource& source) {
 
 bool FrameRenderer::runEnlargingRows(RowSource& source) {
   uint8_t* row = buf_->row.data();
+  uint32_t* out = buf_->rows[0].data();
   uint32_t* cur = buf_->rows[1].data();
   uint32_t* next = buf_->rows[2].data();
+  const size_t sums = size_t{fit_.targetX} * 3;
   const ResampleWeight* wt = buf_->yWeights.data();
   if (!source.readRow(row)) return false;
   horizontalPass(row, cur);
@@ -234,25 +403,15 @@ bool FrameRenderer::runEnlargingRows(RowSource& source) {
       ++rowsRead;
     } else if (w1 != 0) {
       // No rows left: the last one serves again.
-      std::memcpy(next, cur, size_t{fit_.targetX} * 3 * sizeof(uint32_t));
+      std::memcpy(next, cur, sums * sizeof(uint32_t));
     }
-    uint8_t* p = dst_ + base_ + static_cast<ptrdiff_t>(k) * lineStep_;
     if (w1 > 0) {
       const uint32_t u1 = static_cast<uint32_t>(w1);
-      for (uint32_t j = 0; j < fit_.targetX; ++j, p += pixelStep_) {
-        const size_t c = size_t{j} * 3;
-        p[0] = static_cast<uint8_t>((w0 * cur[c + 2] + u1 * next[c + 2]) >> 24);
-        p[1] = static_cast<uint8_t>((w0 * cur[c + 1] + u1 * next[c + 1]) >> 24);
-        p[2] = static_cast<uint8_t>((w0 * cur[c] + u1 * next[c]) >> 24);
-      }
+      for (size_t c = 0; c < sums; ++c) out[c] = (w0 * cur[c] + u1 * next[c]) >> 24;
     } else {
-      for (uint32_t j = 0; j < fit_.targetX; ++j, p += pixelStep_) {
-        const size_t c = size_t{j} * 3;
-        p[0] = static_cast<uint8_t>((w0 * cur[c + 2]) >> 24);
-        p[1] = static_cast<uint8_t>((w0 * cur[c + 1]) >> 24);
-        p[2] = static_cast<uint8_t>((w0 * cur[c]) >> 24);
-      }
+      for (size_t c = 0; c < sums; ++c) out[c] = (w0 * cur[c]) >> 24;
     }
+    writeValues(k, out);
     if (w1 != 0) std::swap(cur, next);
   }
   // Rows the table never asked for (not expected) are still consumed.

@@ -81,10 +81,11 @@ std::vector<uint8_t> Expected(const std::vector<uint8_t>& rgb, uint32_t w, uint3
       for (uint32_t j = 0; j < tx; ++j)
         for (int c = 0; c < 3; ++c) {
           uint64_t sum = 0;
-          for (uint32_t l = 0; l < h; ++l)
-            if (my[k][l])
-              for (uint32_t i = 0; i < w; ++i)
-                sum += my[k][l] * mx[j][i] * rgb[(size_t{l} * w + i) * 3 + c];
+          for (uint32_t l = 0; l < h; ++l) {
+            if (my[k][l] == 0) continue;
+            for (uint32_t i = 0; i < w; ++i)
+              if (mx[j][i] != 0) sum += my[k][l] * mx[j][i] * rgb[(size_t{l} * w + i) * 3 + c];
+          }
           target[(size_t{k} * tx + j) * 3 + c] = static_cast<uint8_t>(sum >> 24);
         }
   }
@@ -137,6 +138,14 @@ TEST(FrameRenderer, MatchesTheDirectSumsForEveryTurnAndMirror) {
       {3, 3, 4, 4, "3 -> 4 enlarging"},
       {2, 2, 5, 5, "enlarging reuses the last row"},
       {16, 12, 8, 6, "halving"},
+      {9, 6, 3, 2, "a third"},
+      {6, 4, 12, 8, "doubling"},
+      {6, 4, 18, 12, "trebling"},
+      {200, 101, 100, 50, "halved across, reduced down"},
+      {201, 100, 100, 50, "reduced across, halved down"},
+      {100, 50, 200, 101, "doubled across, enlarged down"},
+      {101, 50, 200, 100, "enlarged across, doubled down"},
+      {200, 100, 200, 99, "same across, reduced down"},
       {7, 5, 16, 11, "enlarging, letterboxed"},
       {16, 11, 7, 5, "reducing, letterboxed"},
       {13, 7, 40, 9, "wide output, black bars at the sides"},

@@ -49,9 +49,17 @@ class FrameRenderer {
  private:
   struct Buffers;
 
+  // How one axis is resampled. All four give exactly the sums of the weight tables; the
+  // last two are shortcuts for whole-number ratios, where every weight of the table is
+  // the same (k input samples per output sample, or k copies of each input sample).
+  enum class Axis { kReduce, kEnlarge, kGroup, kRepeat };
+
   void horizontalPass(const uint8_t* in, uint32_t* out) const;
   void writeRow(uint32_t line, const uint8_t* rgb) const;
+  void writeValues(uint32_t line, const uint32_t* values) const;
   bool runIdentity(RowSource& source);
+  bool runRepeating(RowSource& source);
+  bool runGroupedRows(RowSource& source);
   bool runReducingRows(RowSource& source);
   bool runEnlargingRows(RowSource& source);
 
@@ -60,8 +68,10 @@ class FrameRenderer {
   bool prepared_ = false;
   uint32_t inWidth_ = 0;
   uint32_t inHeight_ = 0;
-  bool reduceX_ = true;
-  bool reduceY_ = true;
+  Axis axisX_ = Axis::kReduce;
+  Axis axisY_ = Axis::kReduce;
+  uint32_t ratioX_ = 1;  // k of kGroup / kRepeat
+  uint32_t ratioY_ = 1;
   uint8_t* dst_ = nullptr;
   size_t dstBytes_ = 0;
   // Byte position of the JPEG-orientation pixel (j, k): base_ + k * lineStep_ + j * pixelStep_.

@@ -1,0 +1,118 @@
+// Frame rendering against the bare decode of the same JPEG by the system's libjpeg.
+//
+// Each iteration decodes the frame twice: once bare (libjpeg into a plain RGB picture, one
+// row at a time, the decompression object reused) and once through JpegDecoder at the
+// requested output size. The reported time is the render; "ratio" is render / bare over the
+// same iterations, so both are measured on the same machine state.
+#include <benchmark/benchmark.h>
+
+#include <chrono>
+#include <csetjmp>
+#include <cstdio>
+#include <cstdlib>
+#include <vector>
+
+#include "decoder/jpeg_decoder.h"
+#include "decoder/render_geometry.h"
+#include "test_jpeg.h"
+
+extern "C" {
+#include <jpeglib.h>
+}
+
+namespace {
+
+// A camera-like frame: smooth light with sensor noise and some edges, quality 75, 4:2:0.
+std::vector<uint8_t> CameraFrame(uint32_t w, uint32_t h) {
+  std::vector<uint8_t> rgb = decoder_testing::TestPicture(w, h);
+  uint32_t s = 12345;
+  for (uint8_t& b : rgb) {
+    s = s * 1103515245u + 12345u;
+    const int v = b + static_cast<int>((s >> 24) % 21) - 10;
+    b = static_cast<uint8_t>(v < 0 ? 0 : v > 255 ? 255 : v);
+  }
+  decoder_testing::JpegOptions o;
+  o.quality = 75;
+  return decoder_testing::EncodeRgb(rgb.data(), w, h, o);
+}
+
+struct BareDecoder {
+  jpeg_decompress_struct d;
+  jpeg_error_mgr err;
+  std::vector<uint8_t> rgb;
+  BareDecoder() {
+    d.err = jpeg_std_error(&err);
+    jpeg_create_decompress(&d);
+  }
+  ~BareDecoder() { jpeg_destroy_decompress(&d); }
+  void decode(const std::vector<uint8_t>& jpeg) {
+    jpeg_mem_src(&d, jpeg.data(), static_cast<unsigned long>(jpeg.size()));
+    jpeg_read_header(&d, TRUE);
+    d.out_color_space = JCS_RGB;
+    jpeg_start_decompress(&d);
+    rgb.resize(size_t{d.output_width} * d.output_height * 3);
+    while (d.output_scanline < d.output_height) {
+      JSAMPROW row = &rgb[size_t{d.output_scanline} * d.output_width * 3];
+      jpeg_read_scanlines(&d, &row, 1);
+    }
+    jpeg_finish_decompress(&d);
+  }
+};
+
+// Arguments: frame width, frame height, output scale in percent (50, 100, 200).
+void BM_Render(benchmark::State& state) {
+  const uint32_t w = static_cast<uint32_t>(state.range(0));
+  const uint32_t h = static_cast<uint32_t>(state.range(1));
+  const uint32_t W = w * static_cast<uint32_t>(state.range(2)) / 100;
+  const uint32_t H = h * static_cast<uint32_t>(state.range(2)) / 100;
+  const std::vector<uint8_t> jpeg = CameraFrame(w, h);
+  std::vector<uint8_t> out(decoder::ImageSize(W, H));
+  decoder::JpegDecoder decoder;
+  BareDecoder bare;
+  using Clock = std::chrono::steady_clock;
+  double bareSeconds = 0, renderSeconds = 0;
+  for (auto _ : state) {
+    const auto t0 = Clock::now();
+    bare.decode(jpeg);
+    benchmark::DoNotOptimize(bare.rgb.data());
+    const auto t1 = Clock::now();
+    const bool ok = decoder.decode(jpeg.data(), jpeg.size(), out.data(), out.size(), W, H, 0, false);
+    benchmark::DoNotOptimize(out.data());
+    const auto t2 = Clock::now();
+    if (!ok) {
+      state.SkipWithError("render failed");
+      break;
+    }
+    const double b = std::chrono::duration<double>(t1 - t0).count();
+    const double r = std::chrono::duration<double>(t2 - t1).count();
+    bareSeconds += b;
+    renderSeconds += r;
+    state.SetIterationTime(r);
+  }
+  const double n = static_cast<double>(state.iterations());
+  if (n > 0) {
+    state.counters["bare_ms"] = bareSeconds / n * 1e3;
+    state.counters["render_ms"] = renderSeconds / n * 1e3;
+    state.counters["ratio"] = bareSeconds > 0 ? renderSeconds / bareSeconds : 0;
+  }
+  state.SetLabel(std::to_string(w) + "x" + std::to_string(h) + " -> " + std::to_string(W) + "x" +
+                 std::to_string(H));
+}
+
+BENCHMARK(BM_Render)
+    ->ArgNames({"w", "h", "scale%"})
+    ->Args({320, 240, 100})
+    ->Args({320, 240, 50})
+    ->Args({320, 240, 200})
+    ->Args({640, 480, 100})
+    ->Args({640, 480, 50})
+    ->Args({640, 480, 200})
+    ->Args({1280, 960, 100})
+    ->Args({1280, 960, 50})
+    ->Args({1280, 960, 200})
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();

@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 namespace jpegpress {
 
@@ -58,6 +59,8 @@ struct KernelTable {
 const KernelTable& portableKernels();
 // The best SIMD kernels this processor runs, or null when there are none.
 const KernelTable* simdKernels();
+// Every SIMD table this processor runs, narrowest first (the tests check each).
+std::vector<const KernelTable*> supportedSimdKernels();
 // The table the encoder uses: chosen on first use, for the whole process. The environment
 // variable VISTREL_JPEGPRESS_PORTABLE set to a non-empty value other than "0" forces the
 // portable kernels.

@@ -4,6 +4,7 @@
 #include <emmintrin.h>
 
 #include "kernels_x86.h"
+#include "kernels_x86_convert.h"
 
 namespace jpegpress {
 namespace {
@@ -123,6 +124,7 @@ void turn3Sse2(const int16_t* in, int16_t* out) {
 KernelTable makeSse2() {
   KernelTable t = portableKernels();
   t.name = "sse2";
+  x86::addSse2Conversions(t);
   t.forwardDct = forwardDctSse2;
   t.turnBlock[1] = turn1Sse2;
   t.turnBlock[2] = turn2Sse2;

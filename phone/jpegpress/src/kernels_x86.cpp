@@ -2,11 +2,21 @@
 #include "kernels_x86.h"
 
 namespace jpegpress {
+namespace {
 
-const KernelTable* simdKernels() {
+bool hasAvx2() {
   __builtin_cpu_init();
-  if (__builtin_cpu_supports("avx2")) return &avx2Kernels();
-  return &sse2Kernels();
+  return __builtin_cpu_supports("avx2");
+}
+
+}  // namespace
+
+const KernelTable* simdKernels() { return hasAvx2() ? &avx2Kernels() : &sse2Kernels(); }
+
+std::vector<const KernelTable*> supportedSimdKernels() {
+  std::vector<const KernelTable*> tables{&sse2Kernels()};
+  if (hasAvx2()) tables.push_back(&avx2Kernels());
+  return tables;
 }
 
 }  // namespace jpegpress

@@ -18,7 +18,16 @@ namespace {
 
 using namespace jpegpress::testing;
 
-const KernelTable* simdOrSkip() { return simdKernels(); }
+// Runs `check` for every SIMD table this processor supports.
+template <typename Check>
+void forEachSimd(Check check) {
+  const auto tables = supportedSimdKernels();
+  if (tables.empty()) GTEST_SKIP() << "no SIMD kernels on this processor";
+  for (const KernelTable* t : tables) {
+    SCOPED_TRACE(t->name);
+    check(t);
+  }
+}
 
 std::vector<uint8_t> randomBytes(size_t n, uint32_t seed) {
   std::mt19937 rng(seed);
@@ -37,8 +46,7 @@ TEST(Kernels, ActiveTableFollowsTheEnvironment) {
 }
 
 TEST(Kernels, ConversionsMatchOnRandomInput) {
-  const KernelTable* simd = simdOrSkip();
-  if (simd == nullptr) GTEST_SKIP() << "no SIMD kernels on this processor";
+  forEachSimd([&](const KernelTable* simd) {
   const KernelTable& portable = portableKernels();
   // Source areas inside a larger random frame, with an odd stride to catch alignment
   // assumptions.
@@ -65,11 +73,11 @@ TEST(Kernels, ConversionsMatchOnRandomInput) {
       }
     }
   }
+  });
 }
 
 TEST(Kernels, ForwardDctMatchesForEveryQuality) {
-  const KernelTable* simd = simdOrSkip();
-  if (simd == nullptr) GTEST_SKIP() << "no SIMD kernels on this processor";
+  forEachSimd([&](const KernelTable* simd) {
   std::mt19937 rng(7);
   JpegEncoder* e = nullptr;
   createEncoder(&e);
@@ -93,11 +101,11 @@ TEST(Kernels, ForwardDctMatchesForEveryQuality) {
     }
   }
   destroyEncoder(e);
+  });
 }
 
 TEST(Kernels, BlockTurnsMatch) {
-  const KernelTable* simd = simdOrSkip();
-  if (simd == nullptr) GTEST_SKIP() << "no SIMD kernels on this processor";
+  forEachSimd([&](const KernelTable* simd) {
   alignas(32) int16_t in[64], a[64], b[64];
   for (int i = 0; i < 64; ++i) in[i] = static_cast<int16_t>(i * 37 - 1000);
   for (int r = 1; r < 4; ++r) {
@@ -114,11 +122,11 @@ TEST(Kernels, BlockTurnsMatch) {
   EXPECT_EQ(a[2 * 8 + 7], in[0 * 8 + 2]);
   portableKernels().turnBlock[2](in, a);
   EXPECT_EQ(a[5], in[58]);
+  });
 }
 
 TEST(Kernels, WholeFramesMatchForEveryLayoutSamplingAndRotation) {
-  const KernelTable* simd = simdOrSkip();
-  if (simd == nullptr) GTEST_SKIP() << "no SIMD kernels on this processor";
+  forEachSimd([&](const KernelTable* simd) {
   const int w = 96, h = 64;  // multiples of 32, as halving needs
   JpegEncoder* e = nullptr;
   createEncoder(&e);
@@ -148,6 +156,7 @@ TEST(Kernels, WholeFramesMatchForEveryLayoutSamplingAndRotation) {
     }
   }
   destroyEncoder(e);
+  });
 }
 
 }  // namespace

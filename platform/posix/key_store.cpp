@@ -14,6 +14,7 @@ namespace {
 
 constexpr std::string_view kHeader = "Windows Registry Editor Version 5.00";
 constexpr std::string_view kRoot = "HKEY_LOCAL_MACHINE";
+constexpr std::string_view kUtf8Mark = "\xEF\xBB\xBF";
 
 char16_t fold(char16_t c) {
   if (c >= u'A' && c <= u'Z') return c + 32;
@@ -82,6 +83,7 @@ struct KeyStoreSection {
 };
 
 struct KeyStoreDocument {
+  bool utf8Mark = false;  // the text began with a UTF-8 byte-order mark; written back
   std::vector<KeyStoreLine> preamble;
   std::vector<KeyStoreSection> sections;
 };
@@ -226,10 +228,20 @@ bool parseValueLine(std::string_view line, KeyStoreLine& out) {
   return false;
 }
 
+// A line that can continue a hex value: hex digits, commas, blanks and a final backslash.
+bool isHexContinuation(std::string_view line) {
+  const std::string_view t = trim(line);
+  if (t.empty()) return false;
+  for (char c : t)
+    if (hexDigit(c) < 0 && c != ',' && c != ' ' && c != '\t' && c != '\\') return false;
+  return true;
+}
+
 // Turns the stored bytes into UTF-8 text: UTF-8 with or without its mark, or UTF-16LE
 // with its mark (as regedit exports it).
 std::string decodeText(const std::string& text, std::vector<std::string>& problems,
-                       const std::string& name) {
+                       const std::string& name, bool& utf8Mark) {
+  utf8Mark = false;
   if (text.size() >= 2 && static_cast<uint8_t>(text[0]) == 0xFF &&
       static_cast<uint8_t>(text[1]) == 0xFE) {
     std::u16string wide;
@@ -243,7 +255,10 @@ std::string decodeText(const std::string& text, std::vector<std::string>& proble
     }
     return out;
   }
-  if (text.size() >= 3 && text.compare(0, 3, "\xEF\xBB\xBF") == 0) return text.substr(3);
+  if (text.size() >= 3 && text.compare(0, 3, kUtf8Mark) == 0) {
+    utf8Mark = true;
+    return text.substr(3);
+  }
   return text;
 }
 
@@ -251,7 +266,7 @@ std::shared_ptr<KeyStoreDocument> parseDocument(const std::string& stored,
                                                 const std::string& name,
                                                 std::vector<std::string>& problems) {
   auto doc = std::make_shared<KeyStoreDocument>();
-  const std::string text = decodeText(stored, problems, name);
+  const std::string text = decodeText(stored, problems, name, doc->utf8Mark);
   std::vector<std::string_view> lines;
   for (size_t start = 0; start < text.size();) {
     size_t end = text.find('\n', start);
@@ -266,12 +281,25 @@ std::shared_ptr<KeyStoreDocument> parseDocument(const std::string& stored,
     const size_t lineNumber = i + 1;
     std::string raw(lines[i]);
     const std::string_view t = trim(lines[i]);
-    // Continuation lines of long hex values, as regedit writes them.
-    if ((t.starts_with('"') || t.starts_with('@')) && t.ends_with('\\') &&
-        t.find("=hex") != std::string_view::npos) {
-      while (i + 1 < lines.size() && trim(raw).ends_with('\\')) {
-        raw += '\n';
-        raw += lines[++i];
+    // Continuation lines of long hex values, as regedit writes them: only lines of hex
+    // bytes join, and only when the whole then reads as a value, so that a broken line
+    // ending in a backslash never swallows the line after it.
+    if (section && section->ours && (t.starts_with('"') || t.starts_with('@')) &&
+        t.ends_with('\\') && t.find("=hex") != std::string_view::npos) {
+      std::string joined = raw;
+      size_t last = i;
+      while (last + 1 < lines.size() && trim(joined).ends_with('\\') &&
+             isHexContinuation(lines[last + 1])) {
+        joined += '\n';
+        joined += lines[++last];
+      }
+      KeyStoreLine probe;
+      std::string flat;
+      for (char c : joined)
+        if (c != '\n') flat.push_back(c);
+      if (last > i && parseValueLine(trim(flat), probe)) {
+        raw = joined;
+        i = last;
       }
     }
     KeyStoreLine entry;
@@ -395,6 +423,9 @@ std::string serialize(const KeyStoreDocument& doc) {
     out += '\n';
     emit(s.lines);
   }
+  // The mark is kept; and text that itself begins with one gets another in front, so
+  // that reading it again does not take the text's own away.
+  if (doc.utf8Mark || out.starts_with(kUtf8Mark)) out.insert(0, kUtf8Mark);
   return out;
 }
 

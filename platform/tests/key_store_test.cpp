@@ -249,6 +249,32 @@ TEST(KeyStoreTest, NewSubKeysJoinTheirParentsSections) {
             "\"X\"=dword:00000001\n");
 }
 
+// Files that once lost a value on the second read after a write.
+TEST(KeyStoreTest, WritingBackIsStableForOddFiles) {
+  const std::string cases[] = {
+      // A broken value ending in a backslash must not swallow the value added after it.
+      "[HKEY_LOCAL_MACHINE\\Software\\Orvane\\Vistrel]\n\"H\"=hex(4):01,000: x\\",
+      // A UTF-8 mark is kept, and a second one stays part of the text.
+      "\xEF\xBB\xBF\xEF\xBB\xBFWindows Registry Editor Version 5.00\n",
+      "\xEF\xBB\xBF[HKEY_LOCAL_MACHINE\\Software\\Orvane\\Vistrel]\n\"A\"=dword:00000001\n",
+  };
+  for (const auto& text : cases) {
+    SCOPED_TRACE(text);
+    std::shared_ptr<testing::MemoryKeyStoreStorage::State> state;
+    std::vector<std::string> messages;
+    auto store = testing::makeMemoryKeyStore(state, &messages);
+    state->text = text;
+    auto key = store->createKey(kMain);
+    ASSERT_TRUE(key);
+    ASSERT_TRUE(key->setDword(u"Probe", 1));
+    const std::string written = state->text;
+    RegistryValue v;
+    EXPECT_TRUE(store->openKey(kMain)->queryValue(u"Probe", v));
+    ASSERT_TRUE(key->setDword(u"Probe", 1));
+    EXPECT_EQ(state->text, written);
+  }
+}
+
 TEST(KeyStoreTest, InvalidPathsAndMissingKeys) {
   std::shared_ptr<testing::MemoryKeyStoreStorage::State> state;
   auto store = testing::makeMemoryKeyStore(state);

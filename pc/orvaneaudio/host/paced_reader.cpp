@@ -26,6 +26,8 @@ void PacedReader::read(StreamSource& source, uint8_t* destination, uint32_t leng
   }
   if (!priming_ && distance < windowMin_) windowMin_ = distance;
   if (priming_) {
+    // A feed seen arriving in bursts needs at least a burst of margin, from the start.
+    target_ = std::min(limits_.maxTargetBytes, std::max(target_, largestArrival_ & ~1u));
     // Start with the whole request in hand plus the target as margin.
     if (distance < target_ + length) {
       distanceAfterRead_ = distance;

@@ -48,7 +48,7 @@ class PacedReader {
  public:
   struct Limits {
     uint32_t initialTargetBytes = 480;   // 30 ms
-    uint32_t maxTargetBytes = 48000;     // 3 s: more than the longest block a phone sends
+    uint32_t maxTargetBytes = 36000;     // 2.25 s: the longest block a phone sends (2 s) and some
     uint32_t relaxAfterBytes = 160000;   // 10 s of play without running dry
   };
 

@@ -5,7 +5,6 @@
 #include <cassert>
 #include <cstdint>
 
-#include "tables.h"
 
 namespace jpegpress {
 
@@ -23,24 +22,19 @@ class BitWriter {
     }
   }
 
-  // Codes one block of column-major coefficients (T.81 F.1.2): the DC difference against
+  // Codes one block of coefficients (T.81 F.1.2): the DC difference against
   // `predictor`, which then becomes the block's DC value, then the AC coefficients in
   // zigzag order with zero runs, ZRL for each 16 zeros and EOB unless the last
   // coefficient is non-zero.
-  void block(const int16_t* coefficients, int& predictor, const uint32_t* dcCodes,
+  // `zigzag` is the block in zigzag order and `nonZero` the mask of its non-zero AC
+  // coefficients (bit k for zigzag[k]).
+  void block(const int16_t* zigzag, uint64_t nonZero, int& predictor, const uint32_t* dcCodes,
              const uint32_t* acCodes) {
-    const int dc = coefficients[0];
+    const int dc = zigzag[0];
     const int diff = dc - predictor;
     predictor = dc;
     putValue(dcCodes, 0, diff);
 
-    int16_t zigzag[64];
-    uint64_t nonZero = 0;
-    for (int k = 1; k < 64; ++k) {
-      const int16_t v = coefficients[kZigzagToColumnMajor[k]];
-      zigzag[k] = v;
-      nonZero |= static_cast<uint64_t>(v != 0) << k;
-    }
     int last = 0;
     while (nonZero != 0) {
       const int k = __builtin_ctzll(nonZero);

@@ -280,11 +280,16 @@ uint32_t encodeScan(const KernelTable& k, JpegEncoder& e, const Shape& s, const 
       for (int b = 0; b < lumaBlocks; ++b) k.forwardDct(e.blocks + b * 64, e.lumaReciprocal);
       for (int b = lumaBlocks; b < totalBlocks; ++b) k.forwardDct(e.blocks + b * 64, e.chromaReciprocal);
 
+      alignas(16) int16_t zigzag[6][64];
+      uint64_t nonZero[6];
+      for (int b = 0; b < totalBlocks; ++b) nonZero[b] = k.zigzag(e.blocks + b * 64, zigzag[b]);
       auto codeMcu = [&](BitWriter& w) {
-        for (int b = 0; b < lumaBlocks; ++b) w.block(e.blocks + b * 64, dcLuma, e.dcLumaCodes, e.acLumaCodes);
+        for (int b = 0; b < lumaBlocks; ++b)
+          w.block(zigzag[b], nonZero[b], dcLuma, e.dcLumaCodes, e.acLumaCodes);
         if (totalBlocks > lumaBlocks) {
-          w.block(e.blocks + lumaBlocks * 64, dcCb, e.dcChromaCodes, e.acChromaCodes);
-          w.block(e.blocks + (lumaBlocks + 1) * 64, dcCr, e.dcChromaCodes, e.acChromaCodes);
+          w.block(zigzag[lumaBlocks], nonZero[lumaBlocks], dcCb, e.dcChromaCodes, e.acChromaCodes);
+          w.block(zigzag[lumaBlocks + 1], nonZero[lumaBlocks + 1], dcCr, e.dcChromaCodes,
+                  e.acChromaCodes);
         }
       };
       const size_t written = static_cast<size_t>(bits.position() - out);
@@ -305,7 +310,8 @@ uint32_t encodeScan(const KernelTable& k, JpegEncoder& e, const Shape& s, const 
       dcLuma = savedLuma;
       dcCb = savedCb;
       dcCr = savedCr;
-      for (int b = 0; b < totalBlocks; ++b) std::memset(e.blocks + b * 64 + 1, 0, 63 * sizeof(int16_t));
+      // Without AC coefficients: only the DC value (zigzag position 0) is left.
+      for (int b = 0; b < totalBlocks; ++b) nonZero[b] = 0;
       codeMcu(bits);
     }
   }

@@ -48,11 +48,16 @@ using ForwardDctFn = void (*)(int16_t* block, const uint16_t* reciprocals);
 // 3 out[r][c] = in[7-c][r] (index 0 unused).
 using TurnBlockFn = void (*)(const int16_t* in, int16_t* out);
 
+// Puts the 64 column-major coefficients into zigzag order and returns the mask of the
+// non-zero AC ones: bit k set when zigzag[k] != 0, for k = 1..63 (bit 0 always clear).
+using ZigzagFn = uint64_t (*)(const int16_t* coefficients, int16_t* zigzag);
+
 struct KernelTable {
   const char* name;
   ConvertFn convert[kLayoutCount][kAreaCount];  // null where the pair is not supported
   ForwardDctFn forwardDct;
   TurnBlockFn turnBlock[4];
+  ZigzagFn zigzag;
 };
 
 // The portable kernels, always available.
@@ -68,5 +73,7 @@ const KernelTable& activeKernels();
 
 // Portable building blocks shared by the SIMD tables for the routines they do not cover.
 void forwardDctPortable(int16_t* block, const uint16_t* reciprocals);
+// The zigzag gather alone (no mask), shared by the SIMD versions.
+void zigzagGather(const int16_t* coefficients, int16_t* zigzag);
 
 }  // namespace jpegpress

@@ -2,6 +2,7 @@
 #include <cstring>
 
 #include "kernels.h"
+#include "tables.h"
 
 namespace jpegpress {
 namespace {
@@ -193,6 +194,13 @@ void turn3(const int16_t* in, int16_t* out) {
     for (int c = 0; c < 8; ++c) out[r * 8 + c] = in[(7 - c) * 8 + r];
 }
 
+uint64_t zigzagPortable(const int16_t* coefficients, int16_t* zigzag) {
+  zigzagGather(coefficients, zigzag);
+  uint64_t mask = 0;
+  for (int k = 1; k < 64; ++k) mask |= static_cast<uint64_t>(zigzag[k] != 0) << k;
+  return mask;
+}
+
 KernelTable makePortable() {
   KernelTable t{};
   t.name = "portable";
@@ -215,6 +223,7 @@ KernelTable makePortable() {
   t.turnBlock[1] = turn1;
   t.turnBlock[2] = turn2;
   t.turnBlock[3] = turn3;
+  t.zigzag = zigzagPortable;
   return t;
 }
 
@@ -235,6 +244,11 @@ void forwardDctPortable(int16_t* block, const uint16_t* reciprocals) {
     const int q = static_cast<int>((magnitude * reciprocals[i] + 0x8000u) >> 16);
     block[i] = static_cast<int16_t>(x < 0 ? -q : q);
   }
+}
+
+void zigzagGather(const int16_t* coefficients, int16_t* zigzag) {
+#pragma GCC unroll 64
+  for (int k = 0; k < 64; ++k) zigzag[k] = coefficients[kZigzagToColumnMajor[k]];
 }
 
 const KernelTable& portableKernels() {

@@ -121,6 +121,20 @@ void turn3Sse2(const int16_t* in, int16_t* out) {
   store8(out, r);
 }
 
+// The gather stays scalar; the mask comes from eight compares.
+uint64_t zigzagSse2(const int16_t* coefficients, int16_t* zigzag) {
+  zigzagGather(coefficients, zigzag);
+  const __m128i zero = _mm_setzero_si128();
+  uint64_t mask = 0;
+  for (int i = 0; i < 4; ++i) {
+    const __m128i a = _mm_load_si128(reinterpret_cast<const __m128i*>(zigzag + 16 * i));
+    const __m128i b = _mm_load_si128(reinterpret_cast<const __m128i*>(zigzag + 16 * i + 8));
+    const __m128i zeros = _mm_packs_epi16(_mm_cmpeq_epi16(a, zero), _mm_cmpeq_epi16(b, zero));
+    mask |= static_cast<uint64_t>(static_cast<uint16_t>(~_mm_movemask_epi8(zeros))) << (16 * i);
+  }
+  return mask & ~uint64_t{1};
+}
+
 KernelTable makeSse2() {
   KernelTable t = portableKernels();
   t.name = "sse2";
@@ -129,6 +143,7 @@ KernelTable makeSse2() {
   t.turnBlock[1] = turn1Sse2;
   t.turnBlock[2] = turn2Sse2;
   t.turnBlock[3] = turn3Sse2;
+  t.zigzag = zigzagSse2;
   return t;
 }
 

@@ -47,11 +47,23 @@ inline void bgr24Row(const uint8_t* row, x86::Row16& out) {
   out.rhi = _mm_unpackhi_epi8(r, zero);
 }
 
+// Eight pixels: 24 bytes, read as 16 + 8 so that nothing past the area is touched.
+inline void bgr24Row8(const uint8_t* row, x86::Row8& out) {
+  const __m128i parts[3] = {x86::load(row), _mm_loadl_epi64(reinterpret_cast<const __m128i*>(row + 16)),
+                            _mm_setzero_si128()};
+  const __m128i zero = _mm_setzero_si128();
+  out.b = _mm_unpacklo_epi8(component(parts, 0), zero);
+  out.g = _mm_unpacklo_epi8(component(parts, 1), zero);
+  out.r = _mm_unpacklo_epi8(component(parts, 2), zero);
+}
+
 KernelTable makeAvx2() {
   KernelTable t = sse2Kernels();
   t.name = "avx2";
   t.convert[kLayoutBgr24][kArea420] = x86::convertRgb420<bgr24Row>;
   t.convert[kLayoutBgr24][kArea422H] = x86::convertRgb422<bgr24Row>;
+  t.convert[kLayoutBgr24][kArea422V] = x86::convertRgb422V<bgr24Row8>;
+  t.convert[kLayoutBgr24][kAreaGray] = x86::convertRgbGray<bgr24Row8>;
   return t;
 }
 

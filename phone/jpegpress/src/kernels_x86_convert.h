@@ -177,6 +177,107 @@ inline void convertPlanarGray(const SourceArea& area, int16_t* blocks) {
   for (int y = 0; y < 8; ++y) store(blocks + y * 8, widen8(area.plane[0] + y * area.stride[0]));
 }
 
+// ---- areas 8 pixels wide (grayscale, and 4:2:2 of a quarter-turned picture) ----
+
+// Eight pixels of one row as 16-bit R, G, B.
+struct Row8 {
+  __m128i r, g, b;
+};
+
+inline void rgb565Row8(const uint8_t* row, Row8& out) {
+  const __m128i mask5 = _mm_set1_epi16(0xF8), mask6 = _mm_set1_epi16(0xFC);
+  const __m128i a = load(row);
+  out.r = _mm_and_si128(_mm_srli_epi16(a, 8), mask5);
+  out.g = _mm_and_si128(_mm_srli_epi16(a, 3), mask6);
+  out.b = _mm_and_si128(_mm_slli_epi16(a, 3), mask5);
+}
+
+inline void rgb555Row8(const uint8_t* row, Row8& out) {
+  const __m128i mask5 = _mm_set1_epi16(0xF8);
+  const __m128i a = load(row);
+  out.r = _mm_and_si128(_mm_srli_epi16(a, 7), mask5);
+  out.g = _mm_and_si128(_mm_srli_epi16(a, 2), mask5);
+  out.b = _mm_and_si128(_mm_slli_epi16(a, 3), mask5);
+}
+
+// Chroma of vertical pairs: per pixel, from component sums of two rows.
+inline __m128i chromaVertical(__m128i r, __m128i g, __m128i b, short fr, short fg, short fb) {
+  const __m128i zero = _mm_setzero_si128();
+  const __m128i rg = _mm_set1_epi32(static_cast<int>(static_cast<uint16_t>(fr)) |
+                                    (static_cast<int>(static_cast<uint16_t>(fg)) << 16));
+  const __m128i bOnly = _mm_set1_epi32(static_cast<uint16_t>(fb));
+  const __m128i lo = _mm_add_epi32(_mm_madd_epi16(_mm_unpacklo_epi16(r, g), rg),
+                                   _mm_madd_epi16(_mm_unpacklo_epi16(b, zero), bOnly));
+  const __m128i hi = _mm_add_epi32(_mm_madd_epi16(_mm_unpackhi_epi16(r, g), rg),
+                                   _mm_madd_epi16(_mm_unpackhi_epi16(b, zero), bOnly));
+  return _mm_packs_epi32(_mm_srai_epi32(lo, 9), _mm_srai_epi32(hi, 9));
+}
+
+template <void (*LoadRow)(const uint8_t*, Row8&)>
+void convertRgb422V(const SourceArea& area, int16_t* blocks) {
+  const uint8_t* base = area.plane[0];
+  const ptrdiff_t stride = area.stride[0];
+  for (int cy = 0; cy < 8; ++cy) {
+    const int y0 = 2 * cy;
+    Row8 a, b;
+    LoadRow(base + y0 * stride, a);
+    LoadRow(base + (y0 + 1) * stride, b);
+    int16_t* out = blocks + (y0 >> 3) * 64 + (y0 & 7) * 8;
+    store(out, luma8(a.r, a.g, a.b));
+    store(out + 8, luma8(b.r, b.g, b.b));
+    const __m128i r = _mm_add_epi16(a.r, b.r), g = _mm_add_epi16(a.g, b.g), bl = _mm_add_epi16(a.b, b.b);
+    store(blocks + 128 + cy * 8, chromaVertical(r, g, bl, -43, -85, 128));
+    store(blocks + 192 + cy * 8, chromaVertical(r, g, bl, 128, -107, -21));
+  }
+}
+
+template <void (*LoadRow)(const uint8_t*, Row8&)>
+void convertRgbGray(const SourceArea& area, int16_t* blocks) {
+  for (int y = 0; y < 8; ++y) {
+    Row8 a;
+    LoadRow(area.plane[0] + y * area.stride[0], a);
+    store(blocks + y * 8, luma8(a.r, a.g, a.b));
+  }
+}
+
+// Eight packed pixels: luminance, and U and V of the four macropixels, each repeated for
+// its two pixels.
+inline void uyvyRow8(const uint8_t* row, __m128i& y, __m128i& u, __m128i& v) {
+  const __m128i a = load(row);
+  y = _mm_srli_epi16(a, 8);
+  const __m128i c = _mm_and_si128(a, _mm_set1_epi16(0xFF));
+  // Low word of each 32-bit lane is U, high word V; spread each over two lanes.
+  const __m128i uu = _mm_and_si128(c, _mm_set1_epi32(0xFFFF));
+  const __m128i vv = _mm_srli_epi32(c, 16);
+  u = _mm_or_si128(uu, _mm_slli_epi32(uu, 16));
+  v = _mm_or_si128(vv, _mm_slli_epi32(vv, 16));
+}
+
+inline void convertUyvy422V(const SourceArea& area, int16_t* blocks) {
+  const __m128i bias = _mm_set1_epi16(128);
+  const uint8_t* base = area.plane[0];
+  const ptrdiff_t stride = area.stride[0];
+  for (int cy = 0; cy < 8; ++cy) {
+    const int y0 = 2 * cy;
+    __m128i ya, ua, va, yb, ub, vb;
+    uyvyRow8(base + y0 * stride, ya, ua, va);
+    uyvyRow8(base + (y0 + 1) * stride, yb, ub, vb);
+    int16_t* out = blocks + (y0 >> 3) * 64 + (y0 & 7) * 8;
+    store(out, _mm_sub_epi16(ya, bias));
+    store(out + 8, _mm_sub_epi16(yb, bias));
+    store(blocks + 128 + cy * 8, _mm_sub_epi16(_mm_avg_epu16(ua, ub), bias));
+    store(blocks + 192 + cy * 8, _mm_sub_epi16(_mm_avg_epu16(va, vb), bias));
+  }
+}
+
+inline void convertUyvyGray(const SourceArea& area, int16_t* blocks) {
+  const __m128i bias = _mm_set1_epi16(128);
+  for (int y = 0; y < 8; ++y) {
+    const __m128i a = load(area.plane[0] + y * area.stride[0]);
+    store(blocks + y * 8, _mm_sub_epi16(_mm_srli_epi16(a, 8), bias));
+  }
+}
+
 // Fills the conversions this header provides into `t`.
 inline void addSse2Conversions(KernelTable& t) {
   t.convert[kLayoutUyvy][kArea420] = convertUyvy420;
@@ -185,6 +286,12 @@ inline void addSse2Conversions(KernelTable& t) {
   t.convert[kLayoutRgb565][kArea422H] = convertRgb422<rgb565Row>;
   t.convert[kLayoutRgb555][kArea420] = convertRgb420<rgb555Row>;
   t.convert[kLayoutRgb555][kArea422H] = convertRgb422<rgb555Row>;
+  t.convert[kLayoutUyvy][kArea422V] = convertUyvy422V;
+  t.convert[kLayoutUyvy][kAreaGray] = convertUyvyGray;
+  t.convert[kLayoutRgb565][kArea422V] = convertRgb422V<rgb565Row8>;
+  t.convert[kLayoutRgb565][kAreaGray] = convertRgbGray<rgb565Row8>;
+  t.convert[kLayoutRgb555][kArea422V] = convertRgb422V<rgb555Row8>;
+  t.convert[kLayoutRgb555][kAreaGray] = convertRgbGray<rgb555Row8>;
   t.convert[kLayoutPlanar][kArea420] = convertPlanar420;
   t.convert[kLayoutPlanar][kAreaGray] = convertPlanarGray;
 }

@@ -1,5 +1,7 @@
 #include "decoder/frame_renderer.h"
 
+#include "kernels.h"
+
 #include <algorithm>
 #include <bit>
 #include <cstring>
@@ -13,8 +15,14 @@ constexpr ptrdiff_t kPixelBytes = 3;
 }  // namespace
 
 struct FrameRenderer::Buffers {
-  // One JPEG row as it comes from the source (red, green, blue).
-  std::vector<uint8_t> row = std::vector<uint8_t>(size_t{kMaxJpegRowPixels} * 3);
+  // JPEG rows as they come from the source (red, green, blue). Successive rows go to
+  // successive slots at staggered addresses: rereading one fixed buffer right after the
+  // library has rewritten it costs more than the resampling itself.
+  static constexpr size_t kSlots = 8;
+  static constexpr size_t kSlotBytes = size_t{kMaxJpegRowPixels} * 3 + 320;
+  std::vector<uint8_t> slots = std::vector<uint8_t>(kSlots * kSlotBytes);
+  size_t nextSlot = 0;
+  uint8_t* nextRow() { return slots.data() + (nextSlot++ % kSlots) * kSlotBytes; }
   // One finished output row as bytes (red, green, blue) before it is written.
   std::vector<uint8_t> staging = std::vector<uint8_t>(size_t{kMaxResampleSide} * 3 + 4);
   std::vector<ResampleWeight> xWeights = std::vector<ResampleWeight>(kMaxResampleSide);
@@ -117,37 +125,26 @@ uint32_t byteSwap(uint32_t v) {
 }
 
 // Writes n RGB pixels as BGR into consecutive pixels of one destination row, ascending
-// (forward) or descending from p (backward). Four pixels at a time as three 32-bit words:
-// byte loads right behind the library's wide stores into the row are slow.
+// (forward) or descending from p (backward). rgb may be p itself when going forward.
 void writeContiguous(uint8_t* p, const uint8_t* rgb, uint32_t n, bool forward) {
+  if (forward) {
+    ActiveKernels().rgbToBgr(p, rgb, n);
+    return;
+  }
   uint32_t j = 0;
   if constexpr (std::endian::native == std::endian::little) {
-    if (forward) {
-      for (; j + 4 <= n; j += 4, rgb += 12, p += 12) {
-        const uint32_t a = load32(rgb), b = load32(rgb + 4), c = load32(rgb + 8);
-        // a = R0 G0 B0 R1, b = G1 B1 R2 G2, c = B2 R3 G3 B3 (first byte lowest)
-        store32(p, ((a >> 16) & 0xFFu) | (a & 0xFF00u) | ((a & 0xFFu) << 16) |
-                       (((b >> 8) & 0xFFu) << 24));
-        store32(p + 4, (b & 0xFFu) | ((a >> 24) << 8) | ((c & 0xFFu) << 16) | (b & 0xFF000000u));
-        store32(p + 8, ((b >> 16) & 0xFFu) | ((c >> 24) << 8) | (c & 0xFF0000u) |
-                           (((c >> 8) & 0xFFu) << 24));
-      }
-    } else {
-      // Four pixels written leftwards are the twelve input bytes in reverse order.
-      for (; j + 4 <= n; j += 4, rgb += 12, p -= 12) {
-        const uint32_t a = load32(rgb), b = load32(rgb + 4), c = load32(rgb + 8);
-        store32(p - 9, byteSwap(c));
-        store32(p - 5, byteSwap(b));
-        store32(p - 1, byteSwap(a));
-      }
+    // Four pixels written leftwards are the twelve input bytes in reverse order.
+    for (; j + 4 <= n; j += 4, rgb += 12, p -= 12) {
+      const uint32_t a = load32(rgb), b = load32(rgb + 4), c = load32(rgb + 8);
+      store32(p - 9, byteSwap(c));
+      store32(p - 5, byteSwap(b));
+      store32(p - 1, byteSwap(a));
     }
   }
-  const ptrdiff_t step = forward ? 3 : -3;
-  for (; j < n; ++j, rgb += 3, p += step) {
-    const uint8_t r = rgb[0], g = rgb[1], b = rgb[2];  // rgb may be p itself
-    p[0] = b;
-    p[1] = g;
-    p[2] = r;
+  for (; j < n; ++j, rgb += 3, p -= 3) {
+    p[0] = rgb[2];
+    p[1] = rgb[1];
+    p[2] = rgb[0];
   }
 }
 
@@ -170,7 +167,7 @@ void FrameRenderer::writeRow(uint32_t line, const uint8_t* rgb) const {
 
 // Resamples one input row along x into targetX sums of (wx x value) per channel. The sums
 // of the output pixel being built are kept in registers.
-void FrameRenderer::horizontalPass(const uint8_t* in, uint32_t* out) const {
+void FrameRenderer::horizontalPass(const uint8_t* in, uint32_t* out, bool raw) const {
   const ResampleWeight* wt = buf_->xWeights.data();
   const uint32_t n = fit_.targetX;
   switch (axisX_) {
@@ -189,9 +186,18 @@ void FrameRenderer::horizontalPass(const uint8_t* in, uint32_t* out) const {
       break;
     }
     case Axis::kGroup: {
-      // k samples per output sample, each with the same weight.
+      // k samples per output sample, each with the same weight; with raw, the weight is
+      // left to the caller.
       const uint32_t k = ratioX_;
-      const uint32_t w = static_cast<uint32_t>(wt[0].w0);
+      const uint32_t w = raw ? 1 : static_cast<uint32_t>(wt[0].w0);
+      if (k == 2) {
+        for (uint32_t j = 0; j < n; ++j, out += 3, in += 6) {
+          out[0] = w * (uint32_t{in[0]} + in[3]);
+          out[1] = w * (uint32_t{in[1]} + in[4]);
+          out[2] = w * (uint32_t{in[2]} + in[5]);
+        }
+        break;
+      }
       for (uint32_t j = 0; j < n; ++j, out += 3) {
         uint32_t r = 0, g = 0, b = 0;
         for (uint32_t c = 0; c < k; ++c, in += 3) {
@@ -267,7 +273,7 @@ bool FrameRenderer::run(RowSource& source) {
   if (fit_.targetX == 0 || fit_.targetY == 0) {
     // Nothing of the picture is visible; still consume it so that the source ends cleanly.
     for (uint32_t i = 0; i < inHeight_; ++i)
-      if (!source.readRow(buf_->row.data())) return false;
+      if (!source.readRow(buf_->nextRow())) return false;
     return true;
   }
   if (axisX_ == Axis::kRepeat && axisY_ == Axis::kRepeat) {
@@ -283,7 +289,7 @@ bool FrameRenderer::run(RowSource& source) {
 // Same size on both axes: every weight is a whole one, so each output byte is the input
 // byte; no arithmetic needed.
 bool FrameRenderer::runIdentity(RowSource& source) {
-  uint8_t* row = buf_->row.data();
+  uint8_t* row = nullptr;
   const uint32_t n = fit_.targetX;
   for (uint32_t k = 0; k < inHeight_; ++k) {
     uint8_t* line = dst_ + base_ + static_cast<ptrdiff_t>(k) * lineStep_;
@@ -293,7 +299,7 @@ bool FrameRenderer::runIdentity(RowSource& source) {
       writeContiguous(line, line, n, true);
       continue;
     }
-    if (!source.readRow(row)) return false;
+    if (!source.readRow(row = buf_->nextRow())) return false;
     writeRow(k, row);
   }
   return true;
@@ -302,40 +308,62 @@ bool FrameRenderer::runIdentity(RowSource& source) {
 // Whole-number enlargement (or none) on both axes: every output pixel is a copy of one
 // input pixel, so rows are copied as bytes.
 bool FrameRenderer::runRepeating(RowSource& source) {
-  uint8_t* row = buf_->row.data();
+  uint8_t* row = nullptr;
   uint8_t* wide = buf_->staging.data();
   const uint32_t kx = ratioX_, ky = ratioY_;
+  // Lines along destination rows are one run of bytes: repeats of a line are plain copies.
+  const bool runs = pixelStep_ == 3 || pixelStep_ == -3;
+  const size_t lineBytes = size_t{fit_.targetX} * 3;
   uint32_t line = 0;
   for (uint32_t i = 0; i < inHeight_; ++i) {
-    if (!source.readRow(row)) return false;
+    if (!source.readRow(row = buf_->nextRow())) return false;
     const uint8_t* p = row;
     uint8_t* q = wide;
-    for (uint32_t x = 0; x < inWidth_; ++x, p += 3) {
-      for (uint32_t c = 0; c < kx; ++c, q += 3) {
-        q[0] = p[0];
-        q[1] = p[1];
-        q[2] = p[2];
+    if (kx == 2) {
+      for (uint32_t x = 0; x < inWidth_; ++x, p += 3, q += 6) {
+        const uint8_t r = p[0], g = p[1], b = p[2];
+        q[0] = r, q[1] = g, q[2] = b, q[3] = r, q[4] = g, q[5] = b;
+      }
+    } else {
+      for (uint32_t x = 0; x < inWidth_; ++x, p += 3) {
+        for (uint32_t c = 0; c < kx; ++c, q += 3) {
+          q[0] = p[0];
+          q[1] = p[1];
+          q[2] = p[2];
+        }
       }
     }
-    for (uint32_t c = 0; c < ky; ++c) writeRow(line++, wide);
+    const uint32_t first = line;
+    writeRow(line++, wide);
+    if (runs) {
+      const ptrdiff_t low = pixelStep_ > 0 ? 0 : -static_cast<ptrdiff_t>(lineBytes) + 3;
+      const uint8_t* from = dst_ + base_ + static_cast<ptrdiff_t>(first) * lineStep_ + low;
+      for (uint32_t c = 1; c < ky; ++c, ++line)
+        std::memcpy(dst_ + base_ + static_cast<ptrdiff_t>(line) * lineStep_ + low, from, lineBytes);
+    } else {
+      for (uint32_t c = 1; c < ky; ++c) writeRow(line++, wide);
+    }
   }
   return true;
 }
 
-// Whole-number reduction along y: k rows per output row, all with the same weight.
+// Whole-number reduction along y: k rows per output row, all with the same weight. When x
+// is grouped as well, the sums stay plain until both weights are applied at once.
 bool FrameRenderer::runGroupedRows(RowSource& source) {
-  uint8_t* row = buf_->row.data();
+  uint8_t* row = nullptr;
   uint32_t* h = buf_->rows[0].data();
   uint32_t* sum = buf_->rows[1].data();
   const size_t sums = size_t{fit_.targetX} * 3;
   const uint32_t k = ratioY_;
-  const uint32_t w = static_cast<uint32_t>(buf_->yWeights[0].w0);
+  const bool raw = axisX_ == Axis::kGroup;
+  const uint32_t w = static_cast<uint32_t>(buf_->yWeights[0].w0) *
+                     (raw ? static_cast<uint32_t>(buf_->xWeights[0].w0) : 1u);
   for (uint32_t line = 0; line < fit_.targetY; ++line) {
-    if (!source.readRow(row)) return false;
-    horizontalPass(row, sum);
+    if (!source.readRow(row = buf_->nextRow())) return false;
+    horizontalPass(row, sum, raw);
     for (uint32_t c = 1; c < k; ++c) {
-      if (!source.readRow(row)) return false;
-      horizontalPass(row, h);
+      if (!source.readRow(row = buf_->nextRow())) return false;
+      horizontalPass(row, h, raw);
       for (size_t e = 0; e < sums; ++e) sum[e] += h[e];
     }
     for (size_t e = 0; e < sums; ++e) sum[e] = (w * sum[e]) >> 24;
@@ -345,7 +373,7 @@ bool FrameRenderer::runGroupedRows(RowSource& source) {
 }
 
 bool FrameRenderer::runReducingRows(RowSource& source) {
-  uint8_t* row = buf_->row.data();
+  uint8_t* row = nullptr;
   uint32_t* h = buf_->rows[0].data();
   uint32_t* cur = buf_->rows[1].data();
   uint32_t* next = buf_->rows[2].data();
@@ -355,7 +383,7 @@ bool FrameRenderer::runReducingRows(RowSource& source) {
   const ResampleWeight* wt = buf_->yWeights.data();
   uint32_t line = 0;
   for (uint32_t i = 0; i < inHeight_; ++i) {
-    if (!source.readRow(row)) return false;
+    if (!source.readRow(row = buf_->nextRow())) return false;
     horizontalPass(row, h);
     const uint32_t w0 = static_cast<uint32_t>(wt[i].w0);
     const int32_t w1 = wt[i].w1;
@@ -377,7 +405,7 @@ bool FrameRenderer::runReducingRows(RowSource& source) {
     if (++line == fit_.targetY) {
       // Only possible on the last input row; anything after it would feed nothing.
       for (++i; i < inHeight_; ++i)
-        if (!source.readRow(row)) return false;
+        if (!source.readRow(row = buf_->nextRow())) return false;
       break;
     }
   }
@@ -385,20 +413,20 @@ bool FrameRenderer::runReducingRows(RowSource& source) {
 }
 
 bool FrameRenderer::runEnlargingRows(RowSource& source) {
-  uint8_t* row = buf_->row.data();
+  uint8_t* row = nullptr;
   uint32_t* out = buf_->rows[0].data();
   uint32_t* cur = buf_->rows[1].data();
   uint32_t* next = buf_->rows[2].data();
   const size_t sums = size_t{fit_.targetX} * 3;
   const ResampleWeight* wt = buf_->yWeights.data();
-  if (!source.readRow(row)) return false;
+  if (!source.readRow(row = buf_->nextRow())) return false;
   horizontalPass(row, cur);
   uint32_t rowsRead = 1;
   for (uint32_t k = 0; k < fit_.targetY; ++k) {
     const uint32_t w0 = static_cast<uint32_t>(wt[k].w0);
     const int32_t w1 = wt[k].w1;
     if (w1 != 0 && rowsRead < inHeight_) {
-      if (!source.readRow(row)) return false;
+      if (!source.readRow(row = buf_->nextRow())) return false;
       horizontalPass(row, next);
       ++rowsRead;
     } else if (w1 != 0) {
@@ -416,7 +444,7 @@ bool FrameRenderer::runEnlargingRows(RowSource& source) {
   }
   // Rows the table never asked for (not expected) are still consumed.
   for (; rowsRead < inHeight_; ++rowsRead)
-    if (!source.readRow(row)) return false;
+    if (!source.readRow(row = buf_->nextRow())) return false;
   return true;
 }
 

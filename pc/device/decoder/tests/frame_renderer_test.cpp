@@ -141,6 +141,8 @@ TEST(FrameRenderer, MatchesTheDirectSumsForEveryTurnAndMirror) {
       {9, 6, 3, 2, "a third"},
       {6, 4, 12, 8, "doubling"},
       {6, 4, 18, 12, "trebling"},
+      {6, 4, 8, 12, "doubling, turned a quarter"},
+      {16, 12, 6, 8, "halving, turned a quarter"},
       {200, 101, 100, 50, "halved across, reduced down"},
       {201, 100, 100, 50, "reduced across, halved down"},
       {100, 50, 200, 101, "doubled across, enlarged down"},

@@ -1,0 +1,62 @@
+#include "kernels.h"
+
+#include <bit>
+#include <cstdlib>
+#include <cstring>
+
+namespace decoder {
+
+namespace {
+
+uint32_t load32(const uint8_t* p) {
+  uint32_t v;
+  std::memcpy(&v, p, 4);
+  return v;
+}
+
+void store32(uint8_t* p, uint32_t v) { std::memcpy(p, &v, 4); }
+
+// Four pixels at a time as three 32-bit words; each block is loaded before it is stored,
+// so dst == src works.
+void rgbToBgrPortable(uint8_t* dst, const uint8_t* src, uint32_t n) {
+  uint32_t j = 0;
+  if constexpr (std::endian::native == std::endian::little) {
+    for (; j + 4 <= n; j += 4, src += 12, dst += 12) {
+      const uint32_t a = load32(src), b = load32(src + 4), c = load32(src + 8);
+      // a = R0 G0 B0 R1, b = G1 B1 R2 G2, c = B2 R3 G3 B3 (first byte lowest)
+      store32(dst, ((a >> 16) & 0xFFu) | (a & 0xFF00u) | ((a & 0xFFu) << 16) |
+                       (((b >> 8) & 0xFFu) << 24));
+      store32(dst + 4, (b & 0xFFu) | ((a >> 24) << 8) | ((c & 0xFFu) << 16) | (b & 0xFF000000u));
+      store32(dst + 8, ((b >> 16) & 0xFFu) | ((c >> 24) << 8) | (c & 0xFF0000u) |
+                           (((c >> 8) & 0xFFu) << 24));
+    }
+  }
+  for (; j < n; ++j, src += 3, dst += 3) {
+    const uint8_t r = src[0], g = src[1], b = src[2];
+    dst[0] = b;
+    dst[1] = g;
+    dst[2] = r;
+  }
+}
+
+bool portableForced() {
+  const char* value = std::getenv("VISTREL_DECODER_PORTABLE");
+  return value != nullptr && value[0] != '\0' && std::strcmp(value, "0") != 0;
+}
+
+}  // namespace
+
+const RenderKernels& PortableKernels() {
+  static const RenderKernels kernels{rgbToBgrPortable};
+  return kernels;
+}
+
+const RenderKernels& ActiveKernels() {
+  static const RenderKernels* const chosen = [] {
+    const RenderKernels* simd = portableForced() ? nullptr : SimdKernels();
+    return simd != nullptr ? simd : &PortableKernels();
+  }();
+  return *chosen;
+}
+
+}  // namespace decoder

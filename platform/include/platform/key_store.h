@@ -33,7 +33,7 @@ namespace platform {
 // the file system refuses fails quietly (the call returns false, nothing is printed).
 //
 // Threading: a KeyStore and its keys may be used from several threads; each call is
-// atomic with respect to the others.
+// atomic towards the others.
 
 inline constexpr uint32_t kRegNone = 0;
 inline constexpr uint32_t kRegSz = 1;

@@ -8,7 +8,7 @@ namespace platform {
 // Conversions between the UTF-16 used inside the programs and the UTF-8 used at the
 // OS and file boundaries.
 
-// Strict: false (and `out` unspecified) for bytes that are not well-formed UTF-8
+// Strict: false (with `out` left partly filled) for bytes that are not well-formed UTF-8
 // (overlong forms, surrogates, values above U+10FFFF, truncated sequences).
 bool utf8ToUtf16(std::string_view in, std::u16string& out);
 

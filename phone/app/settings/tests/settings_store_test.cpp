@@ -79,7 +79,7 @@ TEST_F(SettingsStoreTest, NoMainPathMeansNoKey) {
   EXPECT_TRUE(state_->text.empty());
 }
 
-TEST_F(SettingsStoreTest, StringsRespectTheCapacity) {
+TEST_F(SettingsStoreTest, StringsStayWithinTheCapacity) {
   setText("\"Mode\"=\"Network\"\n\"Odd\"=hex(1):41,00,42,00\n");
   auto key = store_.OpenKey(nullptr, false);
   char16_t buffer[8];

@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "tables.h"
+
 namespace jpegpress {
 
 // The shape of the source area read for one MCU (in pixels, before any turn) and the
@@ -74,6 +76,9 @@ const KernelTable& activeKernels();
 // Portable building blocks shared by the SIMD tables for the routines they do not cover.
 void forwardDctPortable(int16_t* block, const uint16_t* reciprocals);
 // The zigzag gather alone (no mask), shared by the SIMD versions.
-void zigzagGather(const int16_t* coefficients, int16_t* zigzag);
+inline void zigzagGather(const int16_t* coefficients, int16_t* zigzag) {
+#pragma GCC unroll 64
+  for (int k = 0; k < 64; ++k) zigzag[k] = coefficients[kZigzag.columnMajor[k]];
+}
 
 }  // namespace jpegpress

@@ -246,11 +246,6 @@ void forwardDctPortable(int16_t* block, const uint16_t* reciprocals) {
   }
 }
 
-void zigzagGather(const int16_t* coefficients, int16_t* zigzag) {
-#pragma GCC unroll 64
-  for (int k = 0; k < 64; ++k) zigzag[k] = coefficients[kZigzagToColumnMajor[k]];
-}
-
 const KernelTable& portableKernels() {
   static const KernelTable table = makePortable();
   return table;

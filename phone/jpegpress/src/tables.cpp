@@ -56,30 +56,6 @@ const uint8_t kAcChromaSymbols[162] = {
     0xe8, 0xe9, 0xea, 0xf2, 0xf3, 0xf4, 0xf5, 0xf6, 0xf7, 0xf8, 0xf9, 0xfa,
 };
 
-struct Zigzag {
-  uint8_t natural[64];
-  uint8_t columnMajor[64];
-};
-
-// Walks the anti-diagonals, alternating direction, starting rightwards on the first row.
-constexpr Zigzag makeZigzag() {
-  Zigzag z{};
-  int k = 0;
-  for (int d = 0; d < 15; ++d) {
-    for (int i = 0; i <= d; ++i) {
-      const int row = (d % 2 == 0) ? d - i : i;
-      const int col = d - row;
-      if (row > 7 || col > 7) continue;
-      z.natural[k] = static_cast<uint8_t>(row * 8 + col);
-      z.columnMajor[k] = static_cast<uint8_t>(col * 8 + row);
-      ++k;
-    }
-  }
-  return z;
-}
-
-constexpr Zigzag kZigzag = makeZigzag();
-
 }  // namespace
 
 const HuffmanSpec kDcLuma = {{0, 1, 5, 1, 1, 1, 1, 1, 1, 0, 0, 0, 0, 0, 0, 0}, kDcSymbols, 12};
@@ -89,17 +65,6 @@ const HuffmanSpec kAcLuma = {{0, 2, 1, 3, 3, 2, 4, 3, 5, 5, 4, 4, 0, 0, 1, 0x7d}
 const HuffmanSpec kAcChroma = {{0, 2, 1, 2, 4, 4, 3, 4, 7, 5, 4, 4, 0, 1, 2, 0x77},
                                kAcChromaSymbols, 162};
 
-#define JP_COPY64(src) \
-  {src[0],  src[1],  src[2],  src[3],  src[4],  src[5],  src[6],  src[7],  src[8],  src[9],  \
-   src[10], src[11], src[12], src[13], src[14], src[15], src[16], src[17], src[18], src[19], \
-   src[20], src[21], src[22], src[23], src[24], src[25], src[26], src[27], src[28], src[29], \
-   src[30], src[31], src[32], src[33], src[34], src[35], src[36], src[37], src[38], src[39], \
-   src[40], src[41], src[42], src[43], src[44], src[45], src[46], src[47], src[48], src[49], \
-   src[50], src[51], src[52], src[53], src[54], src[55], src[56], src[57], src[58], src[59], \
-   src[60], src[61], src[62], src[63]}
-const uint8_t kZigzagToNatural[64] = JP_COPY64(kZigzag.natural);
-const uint8_t kZigzagToColumnMajor[64] = JP_COPY64(kZigzag.columnMajor);
-#undef JP_COPY64
 
 const uint16_t kDctScale[64] = {
     4096,  2953,  3135,  3483,  4096,  5213,  7568,  14846,  //

@@ -23,11 +23,33 @@ extern const HuffmanSpec kDcChroma;  // K.4
 extern const HuffmanSpec kAcLuma;    // K.5
 extern const HuffmanSpec kAcChroma;  // K.6
 
-// Natural index of each zigzag position.
-extern const uint8_t kZigzagToNatural[64];
-// Column-major index (u * 8 + v for row v, column u) of each zigzag position; the DCT
-// leaves its coefficients in column-major order.
-extern const uint8_t kZigzagToColumnMajor[64];
+struct Zigzag {
+  uint8_t natural[64];      // natural index of each zigzag position
+  uint8_t columnMajor[64];  // column-major index (u * 8 + v for row v, column u)
+};
+
+// Walks the anti-diagonals, alternating direction, starting rightwards on the first row.
+constexpr Zigzag makeZigzag() {
+  Zigzag z{};
+  int k = 0;
+  for (int d = 0; d < 15; ++d) {
+    for (int i = 0; i <= d; ++i) {
+      const int row = (d % 2 == 0) ? d - i : i;
+      const int col = d - row;
+      if (row > 7 || col > 7) continue;
+      z.natural[k] = static_cast<uint8_t>(row * 8 + col);
+      z.columnMajor[k] = static_cast<uint8_t>(col * 8 + row);
+      ++k;
+    }
+  }
+  return z;
+}
+
+// The DCT leaves its coefficients in column-major order; entropy coding reads them in
+// zigzag order.
+inline constexpr Zigzag kZigzag = makeZigzag();
+inline constexpr const uint8_t* kZigzagToNatural = kZigzag.natural;
+inline constexpr const uint8_t* kZigzagToColumnMajor = kZigzag.columnMajor;
 
 // 2^12 / (s(v) s(u)) with s(0) = 1 and s(k) = sqrt(2) cos(k pi / 16), rounded: the output
 // scale of the forward DCT (16 s(v) s(u) times the coefficient) folded into the quantiser.

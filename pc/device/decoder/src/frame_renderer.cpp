@@ -167,7 +167,7 @@ void FrameRenderer::writeRow(uint32_t line, const uint8_t* rgb) const {
 
 // Resamples one input row along x into targetX sums of (wx x value) per channel. The sums
 // of the output pixel being built are kept in registers.
-void FrameRenderer::horizontalPass(const uint8_t* in, uint32_t* out, bool raw) const {
+void FrameRenderer::horizontalPass(const uint8_t* in, uint32_t* out) const {
   const ResampleWeight* wt = buf_->xWeights.data();
   const uint32_t n = fit_.targetX;
   switch (axisX_) {
@@ -186,10 +186,9 @@ void FrameRenderer::horizontalPass(const uint8_t* in, uint32_t* out, bool raw) c
       break;
     }
     case Axis::kGroup: {
-      // k samples per output sample, each with the same weight; with raw, the weight is
-      // left to the caller.
+      // k samples per output sample, each with the same weight.
       const uint32_t k = ratioX_;
-      const uint32_t w = raw ? 1 : static_cast<uint32_t>(wt[0].w0);
+      const uint32_t w = static_cast<uint32_t>(wt[0].w0);
       if (k == 2) {
         for (uint32_t j = 0; j < n; ++j, out += 3, in += 6) {
           out[0] = w * (uint32_t{in[0]} + in[3]);
@@ -348,25 +347,61 @@ bool FrameRenderer::runRepeating(RowSource& source) {
 }
 
 // Whole-number reduction along y: k rows per output row, all with the same weight. When x
-// is grouped as well, the sums stay plain until both weights are applied at once.
+// is grouped as well, the k rows are first added byte by byte and the groups along x are
+// summed once per output row, both weights applied together at the end.
 bool FrameRenderer::runGroupedRows(RowSource& source) {
   uint8_t* row = nullptr;
   uint32_t* h = buf_->rows[0].data();
   uint32_t* sum = buf_->rows[1].data();
-  const size_t sums = size_t{fit_.targetX} * 3;
   const uint32_t k = ratioY_;
-  const bool raw = axisX_ == Axis::kGroup;
-  const uint32_t w = static_cast<uint32_t>(buf_->yWeights[0].w0) *
-                     (raw ? static_cast<uint32_t>(buf_->xWeights[0].w0) : 1u);
+  const uint32_t wy = static_cast<uint32_t>(buf_->yWeights[0].w0);
+  if (axisX_ == Axis::kGroup) {
+    const size_t inBytes = size_t{inWidth_} * 3;
+    const uint32_t kx = ratioX_;
+    const uint32_t w = wy * static_cast<uint32_t>(buf_->xWeights[0].w0);
+    uint8_t* staging = buf_->staging.data();
+    for (uint32_t line = 0; line < fit_.targetY; ++line) {
+      if (!source.readRow(row = buf_->nextRow())) return false;
+      for (size_t e = 0; e < inBytes; ++e) sum[e] = row[e];
+      for (uint32_t c = 1; c < k; ++c) {
+        if (!source.readRow(row = buf_->nextRow())) return false;
+        for (size_t e = 0; e < inBytes; ++e) sum[e] += row[e];
+      }
+      const uint32_t* s = sum;
+      uint8_t* q = staging;
+      if (kx == 2) {
+        for (uint32_t j = 0; j < fit_.targetX; ++j, s += 6, q += 3) {
+          q[0] = static_cast<uint8_t>((w * (s[0] + s[3])) >> 24);
+          q[1] = static_cast<uint8_t>((w * (s[1] + s[4])) >> 24);
+          q[2] = static_cast<uint8_t>((w * (s[2] + s[5])) >> 24);
+        }
+      } else {
+        for (uint32_t j = 0; j < fit_.targetX; ++j, q += 3) {
+          uint32_t r = 0, g = 0, b = 0;
+          for (uint32_t t = 0; t < kx; ++t, s += 3) {
+            r += s[0];
+            g += s[1];
+            b += s[2];
+          }
+          q[0] = static_cast<uint8_t>((w * r) >> 24);
+          q[1] = static_cast<uint8_t>((w * g) >> 24);
+          q[2] = static_cast<uint8_t>((w * b) >> 24);
+        }
+      }
+      writeRow(line, staging);
+    }
+    return true;
+  }
+  const size_t sums = size_t{fit_.targetX} * 3;
   for (uint32_t line = 0; line < fit_.targetY; ++line) {
     if (!source.readRow(row = buf_->nextRow())) return false;
-    horizontalPass(row, sum, raw);
+    horizontalPass(row, sum);
     for (uint32_t c = 1; c < k; ++c) {
       if (!source.readRow(row = buf_->nextRow())) return false;
-      horizontalPass(row, h, raw);
+      horizontalPass(row, h);
       for (size_t e = 0; e < sums; ++e) sum[e] += h[e];
     }
-    for (size_t e = 0; e < sums; ++e) sum[e] = (w * sum[e]) >> 24;
+    for (size_t e = 0; e < sums; ++e) sum[e] = (wy * sum[e]) >> 24;
     writeValues(line, sum);
   }
   return true;

@@ -46,18 +46,23 @@ const std::vector<uint8_t>& recordedStream() {
   return stream;
 }
 
+// What the listener's receive does: one piece of the stream into the ring at `written`.
+size_t receiveInto(uint8_t* ring, uint64_t written, const std::vector<uint8_t>& stream, size_t at) {
+  const size_t n = std::min(kReceive, stream.size() - at);
+  const uint32_t pos = static_cast<uint32_t>(written & server::kRingMask);
+  const size_t first = std::min<size_t>(n, server::kRingSize - pos);
+  std::memcpy(ring + pos, stream.data() + at, first);
+  std::memcpy(ring, stream.data() + at + first, n - first);
+  return n;
+}
+
 void BM_Memcpy(benchmark::State& state) {
   const auto& stream = recordedStream();
   std::unique_ptr<uint8_t[]> ring(new uint8_t[server::kRingSize]);
   uint64_t written = 0;
   for (auto _ : state) {
     for (size_t at = 0; at < stream.size(); at += kReceive) {
-      const size_t n = std::min(kReceive, stream.size() - at);
-      const uint32_t pos = static_cast<uint32_t>(written & server::kRingMask);
-      const size_t first = std::min<size_t>(n, server::kRingSize - pos);
-      std::memcpy(ring.get() + pos, stream.data() + at, first);
-      std::memcpy(ring.get(), stream.data() + at + first, n - first);
-      written += n;
+      written += receiveInto(ring.get(), written, stream, at);
     }
     benchmark::DoNotOptimize(ring.get());
     benchmark::ClobberMemory();
@@ -73,12 +78,7 @@ void BM_Parser(benchmark::State& state) {
   size_t handedOver = 0;
   for (auto _ : state) {
     for (size_t at = 0; at < stream.size(); at += kReceive) {
-      const size_t n = std::min(kReceive, stream.size() - at);
-      const uint32_t pos = static_cast<uint32_t>(written & server::kRingMask);
-      const size_t first = std::min<size_t>(n, server::kRingSize - pos);
-      std::memcpy(ring.get() + pos, stream.data() + at, first);
-      std::memcpy(ring.get(), stream.data() + at + first, n - first);
-      written += n;
+      written += receiveInto(ring.get(), written, stream, at);
       handedOver += scanner.scan(ring.get(), written) ? 1 : 0;
     }
   }

@@ -12,14 +12,21 @@ class BitWriter {
  public:
   explicit BitWriter(uint8_t* out) : out_(out) {}
 
-  // Appends the `length` low bits of `value` (length at most 27).
+  // Appends the `length` low bits of `value` (length at most 27; no bits above them). The
+  // 64-bit accumulator goes out whole, so the flush branch is taken about once every few
+  // symbols only.
   void put(uint32_t value, int length) {
-    acc_ = (acc_ << length) | value;
-    count_ += length;
-    if (count_ >= 32) {
-      count_ -= 32;
-      flushWord(static_cast<uint32_t>(acc_ >> count_));
+    if (length < free_) {
+      acc_ = (acc_ << length) | value;
+      free_ -= length;
+      return;
     }
+    const int over = length - free_;
+    acc_ = (acc_ << free_) | (value >> over);
+    flushWord(acc_);
+    // Bits of `value` above the `over` still pending are shifted out before the next flush.
+    acc_ = value;
+    free_ = 64 - over;
   }
 
   // Codes one block of coefficients (T.81 F.1.2): the DC difference against
@@ -54,24 +61,25 @@ class BitWriter {
   BitWriter redirected(uint8_t* out) const {
     BitWriter w(out);
     w.acc_ = acc_;
-    w.count_ = count_;
+    w.free_ = free_;
     return w;
   }
 
-  // End of the bytes written so far (up to 7 bytes of bits may still be pending).
+  // End of the bytes written so far (up to 63 bits may still be pending).
   uint8_t* position() const { return out_; }
 
   // Completes the last byte with one bits and returns the end of the data.
   uint8_t* finish() {
-    while (count_ >= 8) {
-      count_ -= 8;
-      emit(static_cast<uint8_t>(acc_ >> count_));
+    int count = 64 - free_;
+    while (count >= 8) {
+      count -= 8;
+      emit(static_cast<uint8_t>(acc_ >> count));
     }
-    if (count_ > 0) {
-      const int pad = 8 - count_;
+    if (count > 0) {
+      const int pad = 8 - count;
       emit(static_cast<uint8_t>((acc_ << pad) | ((1u << pad) - 1)));
-      count_ = 0;
     }
+    free_ = 64;
     return out_;
   }
 
@@ -95,26 +103,21 @@ class BitWriter {
     if (byte == 0xFF) *out_++ = 0;
   }
 
-  void flushWord(uint32_t w) {
+  void flushWord(uint64_t w) {
     // Fast path when no byte is 0xFF (no stuffing needed).
-    const uint32_t inverted = ~w;
-    if (((inverted - 0x01010101u) & ~inverted & 0x80808080u) == 0) {
-      out_[0] = static_cast<uint8_t>(w >> 24);
-      out_[1] = static_cast<uint8_t>(w >> 16);
-      out_[2] = static_cast<uint8_t>(w >> 8);
-      out_[3] = static_cast<uint8_t>(w);
-      out_ += 4;
+    const uint64_t inverted = ~w;
+    if (((inverted - 0x0101010101010101ull) & ~inverted & 0x8080808080808080ull) == 0) {
+      const uint64_t bigEndian = __builtin_bswap64(w);
+      __builtin_memcpy(out_, &bigEndian, 8);
+      out_ += 8;
     } else {
-      emit(static_cast<uint8_t>(w >> 24));
-      emit(static_cast<uint8_t>(w >> 16));
-      emit(static_cast<uint8_t>(w >> 8));
-      emit(static_cast<uint8_t>(w));
+      for (int shift = 56; shift >= 0; shift -= 8) emit(static_cast<uint8_t>(w >> shift));
     }
   }
 
   uint8_t* out_;
   uint64_t acc_ = 0;
-  int count_ = 0;
+  int free_ = 64;  // bits still free in acc_
 };
 
 }  // namespace jpegpress

@@ -178,10 +178,10 @@ struct Source {
 
 // Room guarantees. One block costs at most 22 bits of DC and 63 x 26 bits of AC, twice
 // that with every byte stuffed: 415 bytes; with its AC coefficients dropped, 26 bits
-// stuffed: 7 bytes. 8 more cover the bits still pending in the writer.
+// stuffed: 7 bytes. 16 more cover the bits still pending in the writer.
 constexpr size_t kWorstBlockBytes = 415;
 constexpr size_t kWorstDcOnlyBlockBytes = 7;
-constexpr size_t kPendingBytes = 8;
+constexpr size_t kPendingBytes = 16;
 constexpr size_t kPipelineHeaderBytes = 32;
 
 uint32_t encodeScan(const KernelTable& k, JpegEncoder& e, const Shape& s, const Source& src,

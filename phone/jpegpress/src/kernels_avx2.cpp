@@ -4,6 +4,8 @@
 
 #include <immintrin.h>
 
+#include <utility>
+
 #include "kernels_x86.h"
 #include "kernels_x86_convert.h"
 
@@ -57,9 +59,69 @@ inline void bgr24Row8(const uint8_t* row, x86::Row8& out) {
   out.r = _mm_unpacklo_epi8(component(parts, 2), zero);
 }
 
+// Zigzag order by byte shuffles: output vector j (zigzag positions 8j..8j+7) is the OR of
+// shuffles of those coefficient vectors i (columns) that hold any of its entries.
+struct ZigzagShuffles {
+  alignas(16) int8_t mask[8][8][16];
+  bool used[8][8];
+};
+
+constexpr ZigzagShuffles makeZigzagShuffles() {
+  ZigzagShuffles z{};
+  for (int j = 0; j < 8; ++j)
+    for (int i = 0; i < 8; ++i) {
+      for (int p = 0; p < 8; ++p) {
+        const int c = kZigzag.columnMajor[8 * j + p];
+        const bool here = c / 8 == i;
+        z.mask[j][i][2 * p] = static_cast<int8_t>(here ? 2 * (c % 8) : -128);
+        z.mask[j][i][2 * p + 1] = static_cast<int8_t>(here ? 2 * (c % 8) + 1 : -128);
+        z.used[j][i] = z.used[j][i] || here;
+      }
+    }
+  return z;
+}
+
+constexpr ZigzagShuffles kZigzagShuffles = makeZigzagShuffles();
+
+template <int J, int I>
+inline void gatherPart(__m128i& out, const __m128i* columns) {
+  if constexpr (kZigzagShuffles.used[J][I]) {
+    const __m128i m = _mm_load_si128(reinterpret_cast<const __m128i*>(kZigzagShuffles.mask[J][I]));
+    out = _mm_or_si128(out, _mm_shuffle_epi8(columns[I], m));
+  }
+}
+
+template <int J, size_t... I>
+inline __m128i gatherVector(const __m128i* columns, std::index_sequence<I...>) {
+  __m128i out = _mm_setzero_si128();
+  (gatherPart<J, static_cast<int>(I)>(out, columns), ...);
+  return out;
+}
+
+template <size_t... J>
+inline uint64_t zigzagAll(const int16_t* coefficients, int16_t* zigzag, std::index_sequence<J...>) {
+  __m128i columns[8];
+  for (int i = 0; i < 8; ++i)
+    columns[i] = _mm_load_si128(reinterpret_cast<const __m128i*>(coefficients + 8 * i));
+  const __m128i out[8] = {gatherVector<static_cast<int>(J)>(columns, std::make_index_sequence<8>())...};
+  const __m128i zero = _mm_setzero_si128();
+  uint64_t mask = 0;
+  for (int j = 0; j < 8; ++j) _mm_store_si128(reinterpret_cast<__m128i*>(zigzag + 8 * j), out[j]);
+  for (int i = 0; i < 4; ++i) {
+    const __m128i zeros = _mm_packs_epi16(_mm_cmpeq_epi16(out[2 * i], zero), _mm_cmpeq_epi16(out[2 * i + 1], zero));
+    mask |= static_cast<uint64_t>(static_cast<uint16_t>(~_mm_movemask_epi8(zeros))) << (16 * i);
+  }
+  return mask & ~uint64_t{1};
+}
+
+uint64_t zigzagAvx2(const int16_t* coefficients, int16_t* zigzag) {
+  return zigzagAll(coefficients, zigzag, std::make_index_sequence<8>());
+}
+
 KernelTable makeAvx2() {
   KernelTable t = sse2Kernels();
   t.name = "avx2";
+  t.zigzag = zigzagAvx2;
   t.convert[kLayoutBgr24][kArea420] = x86::convertRgb420<bgr24Row>;
   t.convert[kLayoutBgr24][kArea422H] = x86::convertRgb422<bgr24Row>;
   t.convert[kLayoutBgr24][kArea422V] = x86::convertRgb422V<bgr24Row8>;

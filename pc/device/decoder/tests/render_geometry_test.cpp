@@ -20,7 +20,7 @@ struct FitCase {
   uint32_t fw, fh, ox, oy, tx, ty;
 };
 
-TEST(ComputeFit, StretchesNearlyEqualAspectsAndLetterboxesOthers) {
+TEST(ComputeFit, StretchesNearlyEqualShapesAndLetterboxesOthers) {
   const FitCase cases[] = {
       // w    h   r    W    H  stretch   fw   fh  ox  oy   tx   ty
       {320, 240, 0, 320, 240, true, 320, 240, 0, 0, 320, 240},

@@ -31,7 +31,7 @@ constexpr size_t ImageSize(uint32_t width, uint32_t height) {
 struct FitGeometry {
   uint32_t rotatedWidth = 0;   // the picture's size after turning
   uint32_t rotatedHeight = 0;
-  bool stretched = false;      // aspect ratios within 2%: the picture fills the output
+  bool stretched = false;      // width-to-height ratios within 2%: fills the output
   uint32_t fittedWidth = 0;    // the area the picture fills, in output pixels
   uint32_t fittedHeight = 0;
   uint32_t offsetX = 0;        // pixels from the left of the output

@@ -277,8 +277,16 @@ uint32_t encodeScan(const KernelTable& k, JpegEncoder& e, const Shape& s, const 
         for (int b = 0; b < lumaBlocks; ++b) turn(e.unturned + b * 64, e.blocks + placement[b] * 64);
         for (int b = lumaBlocks; b < totalBlocks; ++b) turn(e.unturned + b * 64, e.blocks + b * 64);
       }
-      for (int b = 0; b < lumaBlocks; ++b) k.forwardDct(e.blocks + b * 64, e.lumaReciprocal);
-      for (int b = lumaBlocks; b < totalBlocks; ++b) k.forwardDct(e.blocks + b * 64, e.chromaReciprocal);
+      if (lumaBlocks == 1) {
+        k.forwardDct(e.blocks, e.lumaReciprocal);
+      } else {
+        for (int b = 0; b < lumaBlocks; b += 2)
+          k.forwardDct2(e.blocks + b * 64, e.blocks + (b + 1) * 64, e.lumaReciprocal);
+      }
+      if (totalBlocks > lumaBlocks) {
+        k.forwardDct2(e.blocks + lumaBlocks * 64, e.blocks + (lumaBlocks + 1) * 64,
+                      e.chromaReciprocal);
+      }
 
       alignas(16) int16_t zigzag[6][64];
       uint64_t nonZero[6];

@@ -46,6 +46,8 @@ using ConvertFn = void (*)(const SourceArea& area, int16_t* blocks);
 // Forward DCT of one block of samples in place, then quantisation by the reciprocal
 // table; the 64 results are left in column-major order (u * 8 + v).
 using ForwardDctFn = void (*)(int16_t* block, const uint16_t* reciprocals);
+// The same for two blocks with the same reciprocals (wide SIMD does both at once).
+using ForwardDct2Fn = void (*)(int16_t* a, int16_t* b, const uint16_t* reciprocals);
 // Turns one 8x8 block: index 1 out[r][c] = in[c][7-r], 2 out[i] = in[63-i],
 // 3 out[r][c] = in[7-c][r] (index 0 unused).
 using TurnBlockFn = void (*)(const int16_t* in, int16_t* out);
@@ -58,6 +60,7 @@ struct KernelTable {
   const char* name;
   ConvertFn convert[kLayoutCount][kAreaCount];  // null where the pair is not supported
   ForwardDctFn forwardDct;
+  ForwardDct2Fn forwardDct2;
   TurnBlockFn turnBlock[4];
   ZigzagFn zigzag;
 };

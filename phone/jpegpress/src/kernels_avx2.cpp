@@ -118,10 +118,88 @@ uint64_t zigzagAvx2(const int16_t* coefficients, int16_t* zigzag) {
   return zigzagAll(coefficients, zigzag, std::make_index_sequence<8>());
 }
 
+// ---- forward DCT of two blocks at once: block a in the low 128 bits, b in the high ----
+
+inline __m256i mulFraction(__m256i x, short twiceFraction) {
+  return _mm256_mulhi_epi16(x, _mm256_set1_epi16(twiceFraction));
+}
+
+inline void dct8(__m256i* d) {
+  const __m256i t0 = _mm256_add_epi16(d[0], d[7]), t7 = _mm256_sub_epi16(d[0], d[7]);
+  const __m256i t1 = _mm256_add_epi16(d[1], d[6]), t6 = _mm256_sub_epi16(d[1], d[6]);
+  const __m256i t2 = _mm256_add_epi16(d[2], d[5]), t5 = _mm256_sub_epi16(d[2], d[5]);
+  const __m256i t3 = _mm256_add_epi16(d[3], d[4]), t4 = _mm256_sub_epi16(d[3], d[4]);
+  const __m256i t10 = _mm256_add_epi16(t0, t3), t13 = _mm256_sub_epi16(t0, t3);
+  const __m256i t11 = _mm256_add_epi16(t1, t2), t12 = _mm256_sub_epi16(t1, t2);
+  d[0] = _mm256_add_epi16(t10, t11);
+  d[4] = _mm256_sub_epi16(t10, t11);
+  const __m256i m = _mm256_add_epi16(t12, t13);
+  const __m256i z1 = _mm256_sub_epi16(m, mulFraction(m, 2 * 9598));
+  d[2] = _mm256_add_epi16(t13, z1);
+  d[6] = _mm256_sub_epi16(t13, z1);
+  const __m256i a = _mm256_add_epi16(t4, t5), b = _mm256_add_epi16(t5, t6), c = _mm256_add_epi16(t6, t7);
+  const __m256i z5 = mulFraction(_mm256_sub_epi16(a, c), 2 * 12540);
+  const __m256i z2 = _mm256_add_epi16(_mm256_sub_epi16(a, mulFraction(a, 2 * 15034)), z5);
+  const __m256i z4 = _mm256_add_epi16(_mm256_add_epi16(c, mulFraction(c, 2 * 10045)), z5);
+  const __m256i z3 = _mm256_sub_epi16(b, mulFraction(b, 2 * 9598));
+  const __m256i z11 = _mm256_add_epi16(t7, z3), z13 = _mm256_sub_epi16(t7, z3);
+  d[5] = _mm256_add_epi16(z13, z2);
+  d[3] = _mm256_sub_epi16(z13, z2);
+  d[1] = _mm256_add_epi16(z11, z4);
+  d[7] = _mm256_sub_epi16(z11, z4);
+}
+
+// 8x8 transposes of both halves (the unpacks work within each 128-bit half).
+inline void transpose8(__m256i* r) {
+  const __m256i a0 = _mm256_unpacklo_epi16(r[0], r[1]), a1 = _mm256_unpackhi_epi16(r[0], r[1]);
+  const __m256i a2 = _mm256_unpacklo_epi16(r[2], r[3]), a3 = _mm256_unpackhi_epi16(r[2], r[3]);
+  const __m256i a4 = _mm256_unpacklo_epi16(r[4], r[5]), a5 = _mm256_unpackhi_epi16(r[4], r[5]);
+  const __m256i a6 = _mm256_unpacklo_epi16(r[6], r[7]), a7 = _mm256_unpackhi_epi16(r[6], r[7]);
+  const __m256i b0 = _mm256_unpacklo_epi32(a0, a2), b1 = _mm256_unpackhi_epi32(a0, a2);
+  const __m256i b2 = _mm256_unpacklo_epi32(a1, a3), b3 = _mm256_unpackhi_epi32(a1, a3);
+  const __m256i b4 = _mm256_unpacklo_epi32(a4, a6), b5 = _mm256_unpackhi_epi32(a4, a6);
+  const __m256i b6 = _mm256_unpacklo_epi32(a5, a7), b7 = _mm256_unpackhi_epi32(a5, a7);
+  r[0] = _mm256_unpacklo_epi64(b0, b4);
+  r[1] = _mm256_unpackhi_epi64(b0, b4);
+  r[2] = _mm256_unpacklo_epi64(b1, b5);
+  r[3] = _mm256_unpackhi_epi64(b1, b5);
+  r[4] = _mm256_unpacklo_epi64(b2, b6);
+  r[5] = _mm256_unpackhi_epi64(b2, b6);
+  r[6] = _mm256_unpacklo_epi64(b3, b7);
+  r[7] = _mm256_unpackhi_epi64(b3, b7);
+}
+
+void forwardDct2Avx2(int16_t* a, int16_t* b, const uint16_t* reciprocals) {
+  __m256i r[8];
+  for (int i = 0; i < 8; ++i) {
+    const __m256i v = _mm256_inserti128_si256(
+        _mm256_castsi128_si256(_mm_load_si128(reinterpret_cast<const __m128i*>(a + 8 * i))),
+        _mm_load_si128(reinterpret_cast<const __m128i*>(b + 8 * i)), 1);
+    r[i] = _mm256_add_epi16(v, v);
+  }
+  dct8(r);
+  transpose8(r);
+  dct8(r);
+  for (int i = 0; i < 8; ++i) {
+    const __m256i x = r[i];
+    const __m256i sign = _mm256_srai_epi16(x, 15);
+    const __m256i magnitude = _mm256_sub_epi16(_mm256_xor_si256(x, sign), sign);
+    const __m256i recip = _mm256_broadcastsi128_si256(
+        _mm_load_si128(reinterpret_cast<const __m128i*>(reciprocals + 8 * i)));
+    const __m256i high = _mm256_mulhi_epu16(magnitude, recip);
+    const __m256i low = _mm256_mullo_epi16(magnitude, recip);
+    const __m256i q = _mm256_add_epi16(high, _mm256_srli_epi16(low, 15));
+    const __m256i result = _mm256_sub_epi16(_mm256_xor_si256(q, sign), sign);
+    _mm_store_si128(reinterpret_cast<__m128i*>(a + 8 * i), _mm256_castsi256_si128(result));
+    _mm_store_si128(reinterpret_cast<__m128i*>(b + 8 * i), _mm256_extracti128_si256(result, 1));
+  }
+}
+
 KernelTable makeAvx2() {
   KernelTable t = sse2Kernels();
   t.name = "avx2";
   t.zigzag = zigzagAvx2;
+  t.forwardDct2 = forwardDct2Avx2;
   t.convert[kLayoutBgr24][kArea420] = x86::convertRgb420<bgr24Row>;
   t.convert[kLayoutBgr24][kArea422H] = x86::convertRgb422<bgr24Row>;
   t.convert[kLayoutBgr24][kArea422V] = x86::convertRgb422V<bgr24Row8>;

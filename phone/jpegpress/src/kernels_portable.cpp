@@ -201,6 +201,11 @@ uint64_t zigzagPortable(const int16_t* coefficients, int16_t* zigzag) {
   return mask;
 }
 
+void forwardDct2Portable(int16_t* a, int16_t* b, const uint16_t* reciprocals) {
+  forwardDctPortable(a, reciprocals);
+  forwardDctPortable(b, reciprocals);
+}
+
 KernelTable makePortable() {
   KernelTable t{};
   t.name = "portable";
@@ -220,6 +225,7 @@ KernelTable makePortable() {
   t.convert[kLayoutPlanar][kArea420] = convertPlanar<kArea420>;
   t.convert[kLayoutPlanar][kAreaGray] = convertPlanar<kAreaGray>;
   t.forwardDct = forwardDctPortable;
+  t.forwardDct2 = forwardDct2Portable;
   t.turnBlock[1] = turn1;
   t.turnBlock[2] = turn2;
   t.turnBlock[3] = turn3;

@@ -135,11 +135,17 @@ uint64_t zigzagSse2(const int16_t* coefficients, int16_t* zigzag) {
   return mask & ~uint64_t{1};
 }
 
+void forwardDct2Sse2(int16_t* a, int16_t* b, const uint16_t* reciprocals) {
+  forwardDctSse2(a, reciprocals);
+  forwardDctSse2(b, reciprocals);
+}
+
 KernelTable makeSse2() {
   KernelTable t = portableKernels();
   t.name = "sse2";
   x86::addSse2Conversions(t);
   t.forwardDct = forwardDctSse2;
+  t.forwardDct2 = forwardDct2Sse2;
   t.turnBlock[1] = turn1Sse2;
   t.turnBlock[2] = turn2Sse2;
   t.turnBlock[3] = turn3Sse2;

@@ -95,12 +95,40 @@ TEST(Kernels, ForwardDctMatchesForEveryQuality) {
         a[i] = b[i] = static_cast<int16_t>(v);
       }
       const uint16_t* recip = n % 2 ? e->lumaReciprocal : e->chromaReciprocal;
+      alignas(32) int16_t c[64], d[64];
+      std::memcpy(c, a, sizeof a);
+      for (int i = 0; i < 64; ++i) d[i] = static_cast<int16_t>(a[63 - i]);
+      alignas(32) int16_t dPortable[64];
+      std::memcpy(dPortable, d, sizeof d);
       portableKernels().forwardDct(a, recip);
       simd->forwardDct(b, recip);
       ASSERT_EQ(0, std::memcmp(a, b, sizeof a)) << "quality " << q << " block " << n;
+      // Two blocks at once: each as alone.
+      simd->forwardDct2(c, d, recip);
+      portableKernels().forwardDct(dPortable, recip);
+      ASSERT_EQ(0, std::memcmp(a, c, sizeof a)) << "quality " << q << " block " << n;
+      ASSERT_EQ(0, std::memcmp(dPortable, d, sizeof d)) << "quality " << q << " block " << n;
     }
   }
   destroyEncoder(e);
+  });
+}
+
+TEST(Kernels, ZigzagAndMaskMatch) {
+  forEachSimd([&](const KernelTable* simd) {
+    std::mt19937 rng(5);
+    for (int n = 0; n < 200; ++n) {
+      alignas(32) int16_t block[64];
+      for (int i = 0; i < 64; ++i) block[i] = static_cast<int16_t>(rng() % 3 == 0 ? rng() % 2001 - 1000 : 0);
+      alignas(16) int16_t a[64], b[64];
+      const uint64_t ma = portableKernels().zigzag(block, a);
+      const uint64_t mb = simd->zigzag(block, b);
+      ASSERT_EQ(ma, mb);
+      ASSERT_EQ(0, std::memcmp(a, b, sizeof a));
+      for (int k = 0; k < 64; ++k) ASSERT_EQ(a[k], block[kZigzag.columnMajor[k]]);
+      for (int k = 1; k < 64; ++k) ASSERT_EQ((ma >> k) & 1, uint64_t(a[k] != 0));
+      ASSERT_EQ(ma & 1, 0u);
+    }
   });
 }
 

@@ -3,8 +3,10 @@
 // Each open PCM is its own stream of the program's ring: it registers with the program
 // (which gives it the ring's shared memory and, at each start, its start position),
 // produces frames at real-time rate against the monotonic clock, and fills what the
-// application reads through a PacedReader. Its poll descriptor is a timer that fires
-// every period. An application that does not read for more than a buffer's worth gets an
+// application reads through a PacedReader. Frames are taken from the ring when the clock
+// makes them, into a staging buffer the size of the PCM's buffer, so what a frame holds
+// does not depend on when the application gets round to reading it. Its poll descriptor
+// is a timer that fires every period. An application that does not read for more than a buffer's worth gets an
 // overrun (-EPIPE), as with a sound card.
 //
 // asoundrc:  pcm.orvaneaudio { type orvaneaudio }
@@ -22,7 +24,9 @@
 #include <cerrno>
 #include <cstddef>
 #include <cstring>
+#include <algorithm>
 #include <new>
+#include <vector>
 
 #include "orvaneaudio/alsa_streams.h"
 #include "orvaneaudio/feed_ring.h"
@@ -65,6 +69,7 @@ struct Pcm {
   uint64_t startNs = 0;
   uint64_t framesProduced = 0;  // since start
   uint64_t framesTransferred = 0;
+  std::vector<uint8_t> staging;  // buffer_size frames, indexed by frame count mod buffer
 
   ~Pcm() {
     if (timer >= 0) ::close(timer);
@@ -145,8 +150,20 @@ void armTimer(Pcm& p, bool on) {
   ::timerfd_settime(p.timer, 0, &spec, nullptr);
 }
 
+// Brings the produced frames up to the clock, taking them from the ring. Frames beyond a
+// buffer's worth ahead of the application are an overrun; they are counted, not staged.
 void produce(Pcm& p) {
-  if (p.running) p.framesProduced = (nowNs() - p.startNs) * kSampleRateHz / 1'000'000'000u;
+  if (!p.running || p.staging.empty()) return;
+  const uint64_t due = (nowNs() - p.startNs) * kSampleRateHz / 1'000'000'000u;
+  const uint64_t bufferFrames = p.staging.size() / 2;
+  const uint64_t limit = p.framesTransferred + bufferFrames;
+  while (p.framesProduced < due && p.framesProduced < limit) {
+    const uint64_t at = p.framesProduced % bufferFrames;
+    const uint64_t n = std::min({due - p.framesProduced, limit - p.framesProduced, bufferFrames - at});
+    p.reader.read(p.source, p.staging.data() + at * 2, static_cast<uint32_t>(n * 2));
+    p.framesProduced += n;
+  }
+  if (due > p.framesProduced) p.framesProduced = due;  // overrun: the pointer reports it
 }
 
 int pcmStart(snd_pcm_ioplug_t* io) {
@@ -186,8 +203,16 @@ snd_pcm_sframes_t pcmTransfer(snd_pcm_ioplug_t* io, const snd_pcm_channel_area_t
                               snd_pcm_uframes_t offset, snd_pcm_uframes_t size) {
   Pcm& p = pcmOf(io);
   auto* dst = static_cast<uint8_t*>(areas->addr) + (areas->first + areas->step * offset) / 8;
-  p.reader.read(p.source, dst, static_cast<uint32_t>(size * 2));
-  p.framesTransferred += size;
+  produce(p);
+  const uint64_t bufferFrames = p.staging.size() / 2;
+  if (bufferFrames == 0) return -EBADFD;
+  for (snd_pcm_uframes_t done = 0; done < size;) {
+    const uint64_t at = p.framesTransferred % bufferFrames;
+    const uint64_t n = std::min<uint64_t>(size - done, bufferFrames - at);
+    std::memcpy(dst + done * 2, p.staging.data() + at * 2, n * 2);
+    done += n;
+    p.framesTransferred += n;
+  }
   return static_cast<snd_pcm_sframes_t>(size);
 }
 
@@ -208,6 +233,7 @@ int pcmHwParams(snd_pcm_ioplug_t* io, snd_pcm_hw_params_t*) {
   if (io->format != SND_PCM_FORMAT_S16_LE || validateDataFormat(makeDataFormat(w)) != kStatusSuccess) {
     return -EINVAL;
   }
+  pcmOf(io).staging.assign(io->buffer_size * 2, 0);
   return 0;
 }
 

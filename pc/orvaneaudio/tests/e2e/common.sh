@@ -46,6 +46,15 @@ wait_for() {  # wait_for SECONDS command...
   done
 }
 
+dump_logs() {
+  local f
+  for f in "$work"/*.log; do
+    [ -e "$f" ] || continue
+    echo "--- $(basename "$f")"
+    tail -n 15 "$f"
+  done
+}
+
 start_pipewire() {  # start_pipewire [pulse]
   work=$(mktemp -d)
   chmod 700 "$work"
@@ -61,12 +70,12 @@ alsa_monitor.properties["alsa.reserve"] = false
 default_access.properties["enable-flatpak-portal"] = false
 LUA
   bg pipewire >"$work/pipewire.log" 2>&1
-  wait_for 10 test -S "$work/pipewire-0" || return 1
+  wait_for 10 test -S "$work/pipewire-0" || { dump_logs; return 1; }
   bg wireplumber >"$work/wireplumber.log" 2>&1
-  wait_for 10 sh -c 'pw-cli ls Metadata | grep -q "metadata.name = \"default\""' || return 1
+  wait_for 10 sh -c 'pw-cli ls Metadata | grep -q "metadata.name = \"default\""' || { dump_logs; return 1; }
   if [ "${1:-}" = pulse ]; then
     bg pipewire-pulse >"$work/pipewire-pulse.log" 2>&1
-    wait_for 10 pactl info || return 1
+    wait_for 10 pactl info || { dump_logs; return 1; }
   fi
 }
 

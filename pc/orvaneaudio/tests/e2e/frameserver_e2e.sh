@@ -21,8 +21,14 @@ wait_node "$node" || { cat "$work/orvaneaudio.log"; exit 1; }
 # A free loopback port for this run.
 port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
 bg "$bin/vistrel-receive" --port "$port" --bind 127.0.0.1 --no-files -q </dev/null >"$work/receive.log" 2>&1
-# (No probe connection: the server serves one phone at a time.)
-wait_for 5 grep -q listening "$work/receive.log" || { cat "$work/receive.log"; exit 1; }
+# Wait for the port to be in LISTEN state (no probe connection: the server serves one
+# phone at a time, and its "listening" line may come before the socket listens).
+listening() {
+  local hex
+  hex=$(printf '%04X' "$port")
+  grep -q "^ *[0-9]*: 0100007F:$hex 00000000:0000 0A" /proc/net/tcp
+}
+wait_for 5 listening || { cat "$work/receive.log"; exit 1; }
 "$bin/streamfeed" --port "$port" --frames 45 --rate 10 --audio --linger 200 >"$work/streamfeed.log" 2>&1 &
 phone=$!
 pids+=($phone)

@@ -140,14 +140,14 @@ int connectRegistry(Pcm& p) {
 Pcm& pcmOf(snd_pcm_ioplug_t* io) { return *static_cast<Pcm*>(io->private_data); }
 
 void armTimer(Pcm& p, bool on) {
-  itimerspec spec{};
+  itimerspec timing{};
   if (on) {
     const uint64_t periodNs = static_cast<uint64_t>(p.io.period_size) * 1'000'000'000u / kSampleRateHz;
-    spec.it_interval.tv_sec = static_cast<time_t>(periodNs / 1'000'000'000u);
-    spec.it_interval.tv_nsec = static_cast<long>(periodNs % 1'000'000'000u);
-    spec.it_value = spec.it_interval;
+    timing.it_interval.tv_sec = static_cast<time_t>(periodNs / 1'000'000'000u);
+    timing.it_interval.tv_nsec = static_cast<long>(periodNs % 1'000'000'000u);
+    timing.it_value = timing.it_interval;
   }
-  ::timerfd_settime(p.timer, 0, &spec, nullptr);
+  ::timerfd_settime(p.timer, 0, &timing, nullptr);
 }
 
 // Brings the produced frames up to the clock, taking them from the ring. Frames beyond a

@@ -41,15 +41,15 @@ bool MicrophoneHost::serve(std::string_view devicePath, std::string* error) {
 uint64_t MicrophoneHost::interruptTime() { return monotonic100ns(); }
 
 void MicrophoneHost::armPacingTimer() {
-  itimerspec spec{};
-  spec.it_value.tv_nsec = kPacingPeriodMs * 1'000'000L;
-  spec.it_interval.tv_nsec = kPacingPeriodMs * 1'000'000L;
-  ::timerfd_settime(timerFd_, 0, &spec, nullptr);
+  itimerspec timing{};
+  timing.it_value.tv_nsec = kPacingPeriodMs * 1'000'000L;
+  timing.it_interval.tv_nsec = kPacingPeriodMs * 1'000'000L;
+  ::timerfd_settime(timerFd_, 0, &timing, nullptr);
 }
 
 void MicrophoneHost::cancelPacingTimer() {
-  itimerspec spec{};
-  ::timerfd_settime(timerFd_, 0, &spec, nullptr);
+  itimerspec timing{};
+  ::timerfd_settime(timerFd_, 0, &timing, nullptr);
 }
 
 void MicrophoneHost::pace() {

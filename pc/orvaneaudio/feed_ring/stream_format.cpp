@@ -92,10 +92,10 @@ std::vector<uint8_t> makeDataFormat(const WaveFormat& wave, FormatSpecifier spec
   std::memcpy(out.data() + kMajorOffset, kTypeAudio.data(), 16);
   std::memcpy(out.data() + kSubOffset, kWaveFormatTemplate.data(), 16);
   put16(out.data() + kSubOffset, subFormatTag);
-  const Guid& spec = specifier == FormatSpecifier::WaveFormatEx ? kSpecifierWaveFormatEx
+  const Guid& specifierGuid = specifier == FormatSpecifier::WaveFormatEx ? kSpecifierWaveFormatEx
                      : specifier == FormatSpecifier::DirectSound ? kSpecifierDirectSound
                                                                  : kSpecifierNone;
-  std::memcpy(out.data() + kSpecifierOffset, spec.data(), 16);
+  std::memcpy(out.data() + kSpecifierOffset, specifierGuid.data(), 16);
   if (tail != 0) {
     uint8_t* p = out.data() + kDataFormatHeaderBytes + prefix;
     put16(p, wave.formatTag);

@@ -22,13 +22,13 @@ const std::vector<uint8_t>& ValidFrame() {
 
 void RenderBoth(decoder::JpegDecoder& d, const uint8_t* data, size_t size, uint32_t settings) {
   static std::vector<uint8_t> small(decoder::ImageSize(40, 30));
-  static std::vector<uint8_t> large(decoder::ImageSize(1024, 768));
+  static std::vector<uint8_t> large(decoder::ImageSize(640, 480));
   const uint32_t rotation = settings & 3;
   const bool mirror = (settings & 4) != 0;
   if (d.decodeHeader(data, size, nullptr, nullptr))
     d.render(mirror, small.data(), small.size(), 40, 30, rotation);
   if (d.decodeHeader(data, size, nullptr, nullptr))
-    d.render(mirror, large.data(), large.size(), 1024, 768, rotation ^ 1);
+    d.render(mirror, large.data(), large.size(), 640, 480, rotation ^ 1);
 }
 
 }  // namespace

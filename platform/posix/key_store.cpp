@@ -53,8 +53,9 @@ bool iequalsAscii(std::string_view a, std::string_view b) {
 }
 
 std::string_view trim(std::string_view s) {
-  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-  while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
+  const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r'; };
+  while (!s.empty() && blank(s.front())) s.remove_prefix(1);
+  while (!s.empty() && blank(s.back())) s.remove_suffix(1);
   return s;
 }
 
@@ -82,8 +83,12 @@ struct KeyStoreSection {
   std::vector<KeyStoreLine> lines;
 };
 
+// How the text was stored; it is written back the same way.
+enum class TextForm { kUtf8, kUtf8WithMark, kUtf16 };
+
 struct KeyStoreDocument {
-  bool utf8Mark = false;  // the text began with a UTF-8 byte-order mark; written back
+  TextForm form = TextForm::kUtf8;
+  bool crlf = false;  // lines end with CR LF
   std::vector<KeyStoreLine> preamble;
   std::vector<KeyStoreSection> sections;
 };
@@ -239,24 +244,84 @@ bool isHexContinuation(std::string_view line) {
 
 // Turns the stored bytes into UTF-8 text: UTF-8 with or without its mark, or UTF-16LE
 // with its mark (as regedit exports it).
+// UTF-16 code units as UTF-8, a lone surrogate as the 3-byte form of its value, so that
+// the text converts back to exactly the same units (such lines do not parse as UTF-8
+// and are kept as they are).
+std::string unitsToText(std::u16string_view units) {
+  std::string out;
+  for (size_t i = 0; i < units.size(); ++i) {
+    uint32_t cp = units[i];
+    if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < units.size() && units[i + 1] >= 0xDC00 &&
+        units[i + 1] <= 0xDFFF) {
+      cp = 0x10000 + ((cp - 0xD800) << 10) + (units[++i] - 0xDC00);
+    }
+    if (cp < 0x80) {
+      out.push_back(static_cast<char>(cp));
+    } else if (cp < 0x800) {
+      out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
+      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else if (cp < 0x10000) {
+      out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
+      out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else {
+      out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
+      out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+      out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    }
+  }
+  return out;
+}
+
+// The inverse of unitsToText; any other ill-formed byte becomes U+FFFD.
+std::u16string textToUnits(std::string_view text) {
+  std::u16string out;
+  for (size_t i = 0; i < text.size();) {
+    const auto b = [&](size_t k) { return static_cast<uint8_t>(text[k]); };
+    const uint8_t b0 = b(i);
+    int len = b0 < 0x80 ? 1 : (b0 & 0xE0) == 0xC0 ? 2 : (b0 & 0xF0) == 0xE0 ? 3 : (b0 & 0xF8) == 0xF0 ? 4 : 0;
+    bool ok = len > 0 && i + len <= text.size();
+    uint32_t cp = len == 1 ? b0 : len == 2 ? (b0 & 0x1F) : len == 3 ? (b0 & 0x0F) : (b0 & 0x07);
+    for (int k = 1; ok && k < len; ++k) {
+      if ((b(i + k) & 0xC0) != 0x80) ok = false;
+      cp = (cp << 6) | (b(i + k) & 0x3F);
+    }
+    if (!ok) {
+      out.push_back(0xFFFD);
+      ++i;
+      continue;
+    }
+    i += len;
+    if (cp >= 0x10000) {
+      cp -= 0x10000;
+      out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
+      out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
+    } else {
+      out.push_back(static_cast<char16_t>(cp));
+    }
+  }
+  return out;
+}
+
+// Turns the stored bytes into UTF-8 text: UTF-8 with or without its mark, or UTF-16LE
+// with its mark (as regedit exports it).
 std::string decodeText(const std::string& text, std::vector<std::string>& problems,
-                       const std::string& name, bool& utf8Mark) {
-  utf8Mark = false;
+                       const std::string& name, TextForm& form) {
+  form = TextForm::kUtf8;
   if (text.size() >= 2 && static_cast<uint8_t>(text[0]) == 0xFF &&
       static_cast<uint8_t>(text[1]) == 0xFE) {
-    std::u16string wide;
+    form = TextForm::kUtf16;
+    std::u16string units;
     for (size_t i = 2; i + 1 < text.size(); i += 2)
-      wide.push_back(static_cast<char16_t>(static_cast<uint8_t>(text[i]) |
-                                           (static_cast<uint8_t>(text[i + 1]) << 8)));
-    std::string out;
-    if (!utf16ToUtf8(wide, out) || (text.size() % 2) != 0) {
-      problems.push_back(name + ": not well-formed UTF-16; unreadable characters replaced");
-      out = utf16ToUtf8Lossy(wide);
-    }
-    return out;
+      units.push_back(static_cast<char16_t>(static_cast<uint8_t>(text[i]) |
+                                            (static_cast<uint8_t>(text[i + 1]) << 8)));
+    if (text.size() % 2 != 0)
+      problems.push_back(name + ": UTF-16 text with an odd number of bytes; the last byte is dropped");
+    return unitsToText(units);
   }
   if (text.size() >= 3 && text.compare(0, 3, kUtf8Mark) == 0) {
-    utf8Mark = true;
+    form = TextForm::kUtf8WithMark;
     return text.substr(3);
   }
   return text;
@@ -266,13 +331,17 @@ std::shared_ptr<KeyStoreDocument> parseDocument(const std::string& stored,
                                                 const std::string& name,
                                                 std::vector<std::string>& problems) {
   auto doc = std::make_shared<KeyStoreDocument>();
-  const std::string text = decodeText(stored, problems, name, doc->utf8Mark);
+  const std::string text = decodeText(stored, problems, name, doc->form);
+  const size_t firstEnd = text.find('\n');
+  doc->crlf = firstEnd != std::string::npos && firstEnd > 0 && text[firstEnd - 1] == '\r';
   std::vector<std::string_view> lines;
   for (size_t start = 0; start < text.size();) {
     size_t end = text.find('\n', start);
     if (end == std::string::npos) end = text.size();
     std::string_view line(text.data() + start, end - start);
-    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    // In a CR LF file one CR belongs to the line end (and is written back as such);
+    // any other CR is part of the line.
+    if (doc->crlf && !line.empty() && line.back() == '\r') line.remove_suffix(1);
     lines.push_back(line);
     start = end + 1;
   }
@@ -407,25 +476,40 @@ std::string formatValue(const KeyStoreLine& line) {
 
 std::string serialize(const KeyStoreDocument& doc) {
   std::string out;
-  const auto emit = [&](const std::vector<KeyStoreLine>& lines) {
-    for (const auto& l : lines) {
-      out += l.isValue && l.raw.empty() ? formatValue(l) : l.raw;
-      out += '\n';
+  const std::string_view eol = doc.crlf ? "\r\n" : "\n";
+  const auto line = [&](std::string_view text) {
+    // A kept line may hold joined continuation lines.
+    for (size_t start = 0;;) {
+      const size_t end = text.find('\n', start);
+      out += text.substr(start, end == std::string_view::npos ? end : end - start);
+      out += eol;
+      if (end == std::string_view::npos) break;
+      start = end + 1;
     }
   };
+  const auto emit = [&](const std::vector<KeyStoreLine>& lines) {
+    for (const auto& l : lines) line(l.isValue && l.raw.empty() ? formatValue(l) : l.raw);
+  };
   if (doc.preamble.empty()) {
-    out += kHeader;
-    out += "\n\n";
+    line(kHeader);
+    line("");
   }
   emit(doc.preamble);
   for (const auto& s : doc.sections) {
-    out += s.header;
-    out += '\n';
+    line(s.header);
     emit(s.lines);
+  }
+  if (doc.form == TextForm::kUtf16) {
+    std::string bytes = "\xFF\xFE";
+    for (char16_t u : textToUnits(out)) {
+      bytes.push_back(static_cast<char>(u & 0xFF));
+      bytes.push_back(static_cast<char>(u >> 8));
+    }
+    return bytes;
   }
   // The mark is kept; and text that itself begins with one gets another in front, so
   // that reading it again does not take the text's own away.
-  if (doc.utf8Mark || out.starts_with(kUtf8Mark)) out.insert(0, kUtf8Mark);
+  if (doc.form == TextForm::kUtf8WithMark || out.starts_with(kUtf8Mark)) out.insert(0, kUtf8Mark);
   return out;
 }
 

@@ -275,6 +275,39 @@ TEST(KeyStoreTest, WritingBackIsStableForOddFiles) {
   }
 }
 
+std::string utf16le(std::u16string_view units) {
+  std::string out = "\xFF\xFE";
+  for (char16_t u : units) {
+    out.push_back(static_cast<char>(u & 0xFF));
+    out.push_back(static_cast<char>(u >> 8));
+  }
+  return out;
+}
+
+// A UTF-16 export with CR LF lines stays one; a lone surrogate, which no UTF-8 can
+// hold, comes back unit for unit.
+TEST(KeyStoreTest, Utf16FilesAreWrittenBackAsUtf16) {
+  std::shared_ptr<testing::MemoryKeyStoreStorage::State> state;
+  std::vector<std::string> messages;
+  auto store = testing::makeMemoryKeyStore(state, &messages);
+  const std::u16string head =
+      u"Windows Registry Editor Version 5.00\r\n\r\n"
+      u"[HKEY_LOCAL_MACHINE\\Software\\Orvane\\Vistrel]\r\n"
+      u"\"Mode\"=\"Netzwerk \u00e4\"\r\n"
+      u"\"Bad\"=\"\xD800\"\r\n";
+  state->text = utf16le(head);
+  auto key = store->openKey(kMain);
+  ASSERT_TRUE(key);
+  RegistryValue v;
+  ASSERT_TRUE(key->queryValue(u"Mode", v));
+  EXPECT_EQ(v.data.size(), 22u);
+  EXPECT_FALSE(key->queryValue(u"Bad", v));
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_NE(messages[0].find("memory:5: unreadable line"), std::string::npos) << messages[0];
+  ASSERT_TRUE(key->setDword(u"Crashed", 1));
+  EXPECT_EQ(state->text, utf16le(head + u"\"Crashed\"=dword:00000001\r\n"));
+}
+
 TEST(KeyStoreTest, InvalidPathsAndMissingKeys) {
   std::shared_ptr<testing::MemoryKeyStoreStorage::State> state;
   auto store = testing::makeMemoryKeyStore(state);

@@ -1,0 +1,82 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+namespace platform {
+
+// Objects shared between processes by name, for the PC library that several programs load
+// at once. Any local user may open them (the service and the desktop user share them), so
+// their contents are untrusted and every reader bounds what it reads.
+//
+// A name such as "_VistrelOBJ1_" is the object's name in every process. The environment
+// variable VISTREL_OBJECT_PREFIX, when set, is put in front of every name so that tests
+// (and separate installations) keep their objects apart.
+//
+// None of these objects is left in a state that blocks others when a process dies,
+// however it dies.
+
+// The full system name of a named object, with the prefix applied.
+std::string namedObjectName(std::string_view name);
+
+// Named shared memory, created zero-filled when missing, else opened.
+// Threading: data() may be used from any thread; the caller guards the contents.
+class SharedMemory {
+ public:
+  virtual ~SharedMemory() = default;
+  static std::unique_ptr<SharedMemory> openOrCreate(std::string_view name, size_t sizeBytes);
+  virtual uint8_t* data() = 0;
+  virtual size_t size() const = 0;
+};
+
+// A named mutex that survives its holder: when a process dies while holding it, the next
+// lock() succeeds (and the data it guards must be treated as possibly half-written).
+// Threading: lock/unlock in pairs on one thread; not recursive.
+class NamedMutex {
+ public:
+  virtual ~NamedMutex() = default;
+  static std::unique_ptr<NamedMutex> openOrCreate(std::string_view name);
+  virtual void lock() = 0;
+  virtual void unlock() = 0;
+};
+
+// A named manual-reset event. pulse() releases every process/thread waiting at that
+// moment and leaves the event non-signalled, so a later waiter does not see it.
+// Threading: any thread.
+class NamedEvent {
+ public:
+  virtual ~NamedEvent() = default;
+  static std::unique_ptr<NamedEvent> openOrCreate(std::string_view name);
+  virtual void set() = 0;
+  virtual void reset() = 0;
+  virtual void pulse() = 0;
+  // True when signalled or pulsed within timeoutMs (0xFFFFFFFF = for ever).
+  virtual bool wait(uint32_t timeoutMs) = 0;
+};
+
+// A marker whose existence other processes can test: it exists while at least one live
+// process holds one under that name, and stops existing when the last holder releases
+// it or dies.
+class PresenceMarker {
+ public:
+  virtual ~PresenceMarker() = default;
+  // Null only when the system refuses (no shared memory folder, ...).
+  static std::unique_ptr<PresenceMarker> create(std::string_view name);
+  static bool exists(std::string_view name);
+};
+
+// Identity of a live process: pid plus its start time, so a reused pid is not taken for
+// the process that died.
+struct ProcessIdentity {
+  uint32_t pid = 0;
+  uint64_t startTicks = 0;
+};
+ProcessIdentity currentProcess();
+bool processAlive(const ProcessIdentity& process);
+// The absolute path of the running program's executable file.
+std::string executablePath();
+
+}  // namespace platform

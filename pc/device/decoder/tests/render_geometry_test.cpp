@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <ostream>
+#include <thread>
 #include <tuple>
 #include <vector>
 
@@ -185,6 +186,30 @@ TEST(ColourBars, SharedPhaseMovesOnePixelPerPictureAndWraps) {
   // W - 1 more pictures bring the bars back to where the first picture had them.
   for (uint32_t i = 0; i < W - 1; ++i) ASSERT_TRUE(DrawColourBars(next.data(), next.size(), W, H));
   EXPECT_EQ(next, first);
+}
+
+// Pictures drawn on several threads at once (several cameras in one process) each take a
+// phase of their own: no step of the shared counter is lost or taken twice.
+TEST(ColourBars, SharedPhaseIsTakenOncePerPictureAcrossThreads) {
+  constexpr uint32_t kThreads = 4, kCalls = 2000, kWidth = 1u << 30;
+  const uint32_t start = NextColourBarPhase(kWidth);
+  std::vector<std::vector<uint32_t>> taken(kThreads);
+  std::vector<std::thread> threads;
+  for (uint32_t t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&taken, t] {
+      for (uint32_t i = 0; i < kCalls; ++i) taken[t].push_back(NextColourBarPhase(kWidth));
+    });
+  }
+  for (std::thread& th : threads) th.join();
+  std::vector<bool> seen(kThreads * kCalls, false);
+  for (const auto& list : taken) {
+    for (uint32_t p : list) {
+      const uint32_t i = p - start - 1;
+      ASSERT_LT(i, seen.size());
+      EXPECT_FALSE(seen[i]) << "phase taken twice";
+      seen[i] = true;
+    }
+  }
 }
 
 TEST(MapClick, CentreMapsToCentreForEveryRotationOfAFillingPicture) {

@@ -202,6 +202,8 @@ TEST(ShippedResourcesTest, OwnModuleHoldsEveryDialogAndMenuBar) {
     for (const auto& e : m->items) got.emplace_back(e.id, e.text, e.popup);
     EXPECT_EQ(got, bar.buttons);
   }
+  ASSERT_TRUE(own->icon(153));
+  EXPECT_TRUE(std::filesystem::exists(std::string(VISTREL_RESOURCES_DIR) + "/" + *own->icon(153)));
   const auto* acc = own->accelerators(100);
   ASSERT_TRUE(acc);
   EXPECT_EQ(acc->at(0).command, 40000);

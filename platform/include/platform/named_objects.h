@@ -22,6 +22,11 @@ namespace platform {
 // The full system name of a named object, with the prefix applied.
 std::string namedObjectName(std::string_view name);
 
+// Removes every object of any kind under `name` from the system namespace (processes
+// that have one open keep using it). For tests and clean-up only, never while other
+// programs may still come to open the name.
+void removeNamedObject(std::string_view name);
+
 // Named shared memory, created zero-filled when missing, else opened.
 // Threading: data() may be used from any thread; the caller guards the contents.
 class SharedMemory {

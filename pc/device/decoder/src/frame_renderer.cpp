@@ -25,6 +25,9 @@ struct FrameRenderer::Buffers {
   uint8_t* nextRow() { return slots.data() + (nextSlot++ % kSlots) * kSlotBytes; }
   // One finished output row as bytes (red, green, blue) before it is written.
   std::vector<uint8_t> staging = std::vector<uint8_t>(size_t{kMaxResampleSide} * 3 + 4);
+  // Byte sums of two JPEG rows, for halving on both axes.
+  std::vector<uint16_t> pairSums =
+      std::vector<uint16_t>(size_t{kMaxResampleSide} * 3 + kHalveReadPad);
   std::vector<ResampleWeight> xWeights = std::vector<ResampleWeight>(kMaxResampleSide);
   std::vector<ResampleWeight> yWeights = std::vector<ResampleWeight>(kMaxResampleSide);
   // Rows of 32-bit sums, kMaxResampleSide pixels x 3 channels, plus one spare pixel.
@@ -355,6 +358,23 @@ bool FrameRenderer::runGroupedRows(RowSource& source) {
   uint32_t* sum = buf_->rows[1].data();
   const uint32_t k = ratioY_;
   const uint32_t wy = static_cast<uint32_t>(buf_->yWeights[0].w0);
+  if (axisX_ == Axis::kGroup && ratioX_ == 2 && k == 2) {
+    // Halving: both weights are 2048, so each channel is the sum of its four samples
+    // shifted right by 2.
+    const size_t inBytes = size_t{inWidth_} * 3;
+    uint16_t* pairs = buf_->pairSums.data();
+    uint8_t* staging = buf_->staging.data();
+    const RenderKernels& kernels = ActiveKernels();
+    for (uint32_t line = 0; line < fit_.targetY; ++line) {
+      uint8_t* first = buf_->nextRow();
+      if (!source.readRow(first)) return false;
+      if (!source.readRow(row = buf_->nextRow())) return false;
+      for (size_t e = 0; e < inBytes; ++e) pairs[e] = static_cast<uint16_t>(first[e] + row[e]);
+      kernels.halvePairs(staging, pairs, fit_.targetX);
+      writeRow(line, staging);
+    }
+    return true;
+  }
   if (axisX_ == Axis::kGroup) {
     const size_t inBytes = size_t{inWidth_} * 3;
     const uint32_t kx = ratioX_;

@@ -39,6 +39,14 @@ void rgbToBgrPortable(uint8_t* dst, const uint8_t* src, uint32_t n) {
   }
 }
 
+void halvePairsPortable(uint8_t* dst, const uint16_t* s, uint32_t n) {
+  for (uint32_t j = 0; j < n; ++j, s += 6, dst += 3) {
+    dst[0] = static_cast<uint8_t>((s[0] + s[3]) >> 2);
+    dst[1] = static_cast<uint8_t>((s[1] + s[4]) >> 2);
+    dst[2] = static_cast<uint8_t>((s[2] + s[5]) >> 2);
+  }
+}
+
 bool portableForced() {
   const char* value = std::getenv("VISTREL_DECODER_PORTABLE");
   return value != nullptr && value[0] != '\0' && std::strcmp(value, "0") != 0;
@@ -47,7 +55,7 @@ bool portableForced() {
 }  // namespace
 
 const RenderKernels& PortableKernels() {
-  static const RenderKernels kernels{rgbToBgrPortable};
+  static const RenderKernels kernels{rgbToBgrPortable, halvePairsPortable};
   return kernels;
 }
 

@@ -375,6 +375,9 @@ uint32_t encodeFrameWith(const KernelTable& kernels, JpegEncoder* e, uint8_t* ou
   if (shift == 1 && format != kJpegFormatUyvy) return 0;
   if (format >= kJpegFormatPlanar && s.sampling == Sampling::k422) return 0;
   if (params->rotation > 3) return 0;
+  // A frame without pixels, or larger than SOF0's 16-bit size fields, has no valid file.
+  if (params->width == 0 || params->height == 0 || params->width > 65535 || params->height > 65535)
+    return 0;
   s.shift = static_cast<int>(shift);
   s.width = static_cast<int>(params->width >> shift);
   s.height = static_cast<int>(params->height >> shift);

@@ -420,6 +420,9 @@ TEST(EncodeFrame, UnsupportedCombinationsReturnZeroAndWriteNothing) {
       {32, 32, kJpegFormatPlanar, 0, 0, 3},                          // planar as 4:2:2
       {32, 32, kJpegFormatPlanarCrCb, 0, 0, kJpegSampling422},       //
       {32, 32, kJpegFormatBgr24, 0, 4, kJpegSampling420},            // no such rotation
+      {0, 32, kJpegFormatBgr24, 0, 0, kJpegSampling420},             // no pixels
+      {32, 0, kJpegFormatUyvy, 0, 1, kJpegSamplingGray},             //
+      {65536, 16, kJpegFormatBgr24, 0, 0, kJpegSampling420},         // beyond SOF0's fields
   };
   for (EncodeParams params : cases) {
     EXPECT_EQ(encodeFrame(e.get(), out.data(), input.data(), &params, 1), 0u)

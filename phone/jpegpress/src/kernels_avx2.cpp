@@ -49,14 +49,20 @@ inline void bgr24Row(const uint8_t* row, x86::Row16& out) {
   out.rhi = _mm_unpackhi_epi8(r, zero);
 }
 
-// Eight pixels: 24 bytes, read as 16 + 8 so that nothing past the area is touched.
+// Eight pixels: 24 bytes, read as 16 + 8 so that nothing past the area is touched; only
+// the first two parts of the shuffle controls hold entries for pixels 0-7.
+inline __m128i component8(__m128i first, __m128i second, int c) {
+  const __m128i v = _mm_shuffle_epi8(first, _mm_load_si128(reinterpret_cast<const __m128i*>(kMasks.m[c][0])));
+  return _mm_or_si128(v, _mm_shuffle_epi8(second, _mm_load_si128(reinterpret_cast<const __m128i*>(kMasks.m[c][1]))));
+}
+
 inline void bgr24Row8(const uint8_t* row, x86::Row8& out) {
-  const __m128i parts[3] = {x86::load(row), _mm_loadl_epi64(reinterpret_cast<const __m128i*>(row + 16)),
-                            _mm_setzero_si128()};
+  const __m128i first = x86::load(row);
+  const __m128i second = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(row + 16));
   const __m128i zero = _mm_setzero_si128();
-  out.b = _mm_unpacklo_epi8(component(parts, 0), zero);
-  out.g = _mm_unpacklo_epi8(component(parts, 1), zero);
-  out.r = _mm_unpacklo_epi8(component(parts, 2), zero);
+  out.b = _mm_unpacklo_epi8(component8(first, second, 0), zero);
+  out.g = _mm_unpacklo_epi8(component8(first, second, 1), zero);
+  out.r = _mm_unpacklo_epi8(component8(first, second, 2), zero);
 }
 
 // Zigzag order by byte shuffles: output vector j (zigzag positions 8j..8j+7) is the OR of

@@ -118,15 +118,9 @@ class SocketControlEndpoint final : public ControlEndpoint {
   }
 
   uint32_t handle(size_t n) {
-    if (n < kRequestHeaderBytes) return kStatusInvalidParameter;
-    const uint8_t* p = buffer_.data();
-    if (get32(p) != kDeviceRequestMagic) return kStatusInvalidParameter;
-    const uint32_t length = get32(p + 8);
-    // A packet longer than the largest request was cut by the buffer: it cannot match.
-    if (n > kRequestHeaderBytes + kDeviceMaxPayload || length != n - kRequestHeaderBytes) {
-      return kStatusInvalidParameter;
-    }
-    return handler_(get32(p + 4), p + kRequestHeaderBytes, length);
+    const auto request = parseControlRequest(buffer_.data(), n);
+    if (!request) return kStatusInvalidParameter;
+    return handler_(request->code, request->input, request->length);
   }
 
   void sendReply(Client& c) {
@@ -149,6 +143,16 @@ class SocketControlEndpoint final : public ControlEndpoint {
 };
 
 }  // namespace
+
+std::optional<ControlRequest> parseControlRequest(const uint8_t* packet, size_t size) {
+  if (size < kRequestHeaderBytes || get32(packet) != kDeviceRequestMagic) return std::nullopt;
+  const uint32_t length = get32(packet + 8);
+  // A packet longer than the largest request was cut by the receive buffer.
+  if (size > kRequestHeaderBytes + kDeviceMaxPayload || length != size - kRequestHeaderBytes) {
+    return std::nullopt;
+  }
+  return ControlRequest{get32(packet + 4), packet + kRequestHeaderBytes, length};
+}
 
 std::unique_ptr<ControlEndpoint> ControlEndpoint::start(std::string_view devicePath,
                                                         Handler handler, std::string* error) {

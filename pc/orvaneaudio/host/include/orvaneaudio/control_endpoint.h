@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -33,6 +34,16 @@ class ControlEndpoint {
   // Connected clients, for tests and status output.
   virtual size_t clientCount() const = 0;
 };
+
+// One request packet as received (`size` bytes, possibly cut to the receive buffer):
+// its code and input, or none when it is not a well-formed request. `input` points into
+// `packet`.
+struct ControlRequest {
+  uint32_t code;
+  const uint8_t* input;
+  uint32_t length;
+};
+std::optional<ControlRequest> parseControlRequest(const uint8_t* packet, size_t size);
 
 // The handler of the microphone's control device: IOCTL_AUDIO_FEED_WRITE writes its bytes
 // into the ring (an empty feed writes nothing) and succeeds; other codes fail.

@@ -41,6 +41,8 @@ Options:
       --no-properties  send no property list
       --linger MS      keep the connection open this long after the last frame,
                        printing commands (default 500)
+      --save DIR       also write each frame sent, as a complete JPEG file, to
+                       DIR/sent-NNNNNN.jpg (DIR must exist)
   -h, --help           show this text
 
 Exit status: 0 sent everything, 1 bad option or file, 2 no connection or no greeting.
@@ -154,6 +156,7 @@ int main(int argc, char** argv) {
   std::string host = "127.0.0.1";
   long port = 2047, frames = 10, rate = 10, width = 320, height = 240, linger = 500;
   bool audio = false, garbage = false, properties = true;
+  std::string saveDir;
   std::vector<std::vector<uint8_t>> files;
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
@@ -185,6 +188,8 @@ int main(int argc, char** argv) {
       garbage = true;
     } else if (a == "--no-properties") {
       properties = false;
+    } else if (a == "--save") {
+      saveDir = need();
     } else if (a == "--linger") {
       ok = parseNumber(need(), linger);
     } else if (!a.empty() && a[0] == '-') {
@@ -245,6 +250,12 @@ int main(int argc, char** argv) {
                                     ? encodeTestPicture(static_cast<int>(width),
                                                         static_cast<int>(height), static_cast<int>(f))
                                     : files[static_cast<size_t>(f) % files.size()];
+    if (!saveDir.empty()) {
+      char name[32];
+      std::snprintf(name, sizeof name, "/sent-%06ld.jpg", f + 1);
+      std::ofstream(saveDir + name, std::ios::binary)
+          .write(reinterpret_cast<const char*>(jpeg.data()), static_cast<std::streamsize>(jpeg.size()));
+    }
     std::memset(jpeg.data(), 0, 10);  // the phone never sends the JFIF start
     if (garbage) sendAll({0, 0, 0, 0, 0xCF, 0x47, 0x09, 0x00, 0x13});
     sendAll(messageOf(protocol::MSG_VIDEO_JPEG, jpeg.data(), jpeg.size()));

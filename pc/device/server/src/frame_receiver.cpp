@@ -181,8 +181,8 @@ void FrameReceiver::wake() {
   core_->dataArrived->set();
 }
 
-void FrameReceiver::sendCommand(uint32_t code, uint32_t argument) {
-  core_->listener->commands().push(code, argument);
+bool FrameReceiver::sendCommand(uint32_t code, uint32_t argument) {
+  return core_->listener->commands().push(code, argument);
 }
 
 RingMessage FrameReceiver::latestMessage() const { return core_->latestCopy(); }

@@ -73,7 +73,7 @@ class FrameReceiver {
   // Hands the latest message over once more (after a settings change).
   void wake();
   // Queues a command for the phone; dropped when 256 are already waiting.
-  void sendCommand(uint32_t code, uint32_t argument);
+  bool sendCommand(uint32_t code, uint32_t argument);  // false: dropped, 256 waiting
 
   // For the message callback: the message just handed over, and a copy of up to `max`
   // bytes of its payload (returns the count copied).

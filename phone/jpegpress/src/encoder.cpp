@@ -13,13 +13,13 @@ namespace {
 
 // Code assignment of T.81 Annex C: codes of each length follow each other, and the next
 // length continues from the last code shifted left by one.
-void buildCodes(const HuffmanSpec& spec, uint32_t* codes) {
+void buildCodes(const HuffmanTable& table, uint32_t* codes) {
   std::memset(codes, 0, 256 * sizeof(uint32_t));
   uint32_t code = 0;
   int k = 0;
   for (int length = 1; length <= 16; ++length) {
-    for (int i = 0; i < spec.counts[length - 1]; ++i) {
-      codes[spec.symbols[k++]] = code | (static_cast<uint32_t>(length) << 16);
+    for (int i = 0; i < table.counts[length - 1]; ++i) {
+      codes[table.symbols[k++]] = code | (static_cast<uint32_t>(length) << 16);
       ++code;
     }
     code <<= 1;
@@ -53,12 +53,12 @@ struct ByteWriter {
   }
 };
 
-void writeHuffmanSegment(ByteWriter& w, uint32_t classAndId, const HuffmanSpec& spec) {
+void writeHuffmanSegment(ByteWriter& w, uint32_t classAndId, const HuffmanTable& table) {
   w.word(0xFFC4);
-  w.word(19 + spec.symbolCount);
+  w.word(19 + table.symbolCount);
   w.byte(classAndId);
-  for (uint8_t count : spec.counts) w.byte(count);
-  for (int i = 0; i < spec.symbolCount; ++i) w.byte(spec.symbols[i]);
+  for (uint8_t count : table.counts) w.byte(count);
+  for (int i = 0; i < table.symbolCount; ++i) w.byte(table.symbols[i]);
 }
 
 void writeQuantSegment(ByteWriter& w, uint32_t id, const uint8_t* quant) {
@@ -90,7 +90,7 @@ uint32_t writeHeader(const JpegEncoder& e, const Shape& s, uint8_t* out) {
   ByteWriter w{out};
   const bool gray = s.sampling == Sampling::kGray;
   w.word(0xFFD8);
-  // APP0 JFIF 1.02, aspect ratio only, 72 x 72, no thumbnail.
+  // APP0 JFIF 1.02, density units 0 (pixel ratio only), 72 x 72, no thumbnail.
   w.word(0xFFE0);
   w.word(16);
   for (char c : {'J', 'F', 'I', 'F', '\0'}) w.byte(static_cast<uint8_t>(c));

@@ -12,16 +12,16 @@ namespace jpegpress {
 extern const uint8_t kLumaQuantBase[64];
 extern const uint8_t kChromaQuantBase[64];
 
-// Huffman table specifications: 16 code counts per length, then the symbols.
-struct HuffmanSpec {
+// Huffman table definitions: 16 code counts per length, then the symbols.
+struct HuffmanTable {
   uint8_t counts[16];
   const uint8_t* symbols;
   int symbolCount;
 };
-extern const HuffmanSpec kDcLuma;    // K.3
-extern const HuffmanSpec kDcChroma;  // K.4
-extern const HuffmanSpec kAcLuma;    // K.5
-extern const HuffmanSpec kAcChroma;  // K.6
+extern const HuffmanTable kDcLuma;    // K.3
+extern const HuffmanTable kDcChroma;  // K.4
+extern const HuffmanTable kAcLuma;    // K.5
+extern const HuffmanTable kAcChroma;  // K.6
 
 struct Zigzag {
   uint8_t natural[64];      // natural index of each zigzag position

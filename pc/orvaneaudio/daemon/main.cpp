@@ -67,6 +67,13 @@ int main(int argc, char** argv) {
   MicrophoneHost host(shared ? shared->ring() : nullptr, [sharedRaw, &host] {
     if (sharedRaw != nullptr) sharedRaw->publish(host.ring());
   });
+  // The registry's streams live in the host's ring: end the registry before the host.
+  struct RegistryStop {
+    SharedRing* shared;
+    ~RegistryStop() {
+      if (shared != nullptr) shared->stop();
+    }
+  } registryStop{sharedRaw};
   if (shared && !shared->serve(host.ring(), &error)) {
     std::fprintf(stderr, "orvaneaudio: ALSA streams not served: %s\n", error.c_str());
     return 1;

@@ -60,6 +60,12 @@ std::unique_ptr<SharedRing> SharedRing::create(std::string* error) {
 }
 
 SharedRing::~SharedRing() {
+  stop();
+  ::munmap(base_, kMapBytes);
+  ::close(memFd_);
+}
+
+void SharedRing::stop() {
   if (thread_.joinable()) {
     const uint64_t one = 1;
     ssize_t ignored = ::write(wakeFd_, &one, sizeof one);
@@ -70,10 +76,11 @@ SharedRing::~SharedRing() {
     if (c.stream->state == StreamState::Run) feed_->setStreamState(*c.stream, StreamState::Pause);
     ::close(c.fd);
   }
+  clients_.clear();
+  count_.store(0);
   if (listenFd_ >= 0) ::close(listenFd_);
   if (wakeFd_ >= 0) ::close(wakeFd_);
-  ::munmap(base_, kMapBytes);
-  ::close(memFd_);
+  listenFd_ = wakeFd_ = -1;
 }
 
 void SharedRing::publish(const FeedRing& ring) {

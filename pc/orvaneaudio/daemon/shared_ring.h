@@ -27,6 +27,8 @@ class SharedRing {
   void publish(const FeedRing& ring);
   // Starts the registry for `ring`.
   bool serve(FeedRing& ring, std::string* error);
+  // Ends the registry: its streams are paused and forgotten. Call before the ring goes.
+  void stop();
 
   size_t streamCount() const;
 

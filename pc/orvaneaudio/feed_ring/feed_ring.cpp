@@ -53,13 +53,13 @@ bool FeedRing::write(const uint8_t* bytes, uint32_t length) {
 
 void FeedRing::tick(uint64_t now) {
   if (!notify_) return;
-  uint64_t last;
   {
+    // The check and the silence are one step, so a feed cannot slip in between.
     std::lock_guard guard(lock_);
-    last = lastFeedTime_;
+    if (now - lastFeedTime_ <= kSilenceAfter100ns) return;
+    storeLocked(nullptr, kSilenceChunkBytes);
   }
-  if (now - last <= kSilenceAfter100ns) return;
-  write(nullptr, kSilenceChunkBytes);
+  notify_();
 }
 
 uint32_t FeedRing::streamPosition(const FeedStream& stream) const {

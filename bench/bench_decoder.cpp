@@ -76,7 +76,8 @@ void BM_Render(benchmark::State& state) {
     bare.decode(jpeg);
     benchmark::DoNotOptimize(bare.rgb.data());
     const auto t1 = Clock::now();
-    const bool ok = decoder.decode(jpeg.data(), jpeg.size(), out.data(), out.size(), W, H, 0, false);
+    const bool ok =
+        decoder.decode(jpeg.data(), jpeg.size(), out.data(), out.size(), W, H, 0, false);
     benchmark::DoNotOptimize(out.data());
     const auto t2 = Clock::now();
     if (!ok) {

@@ -1,12 +1,12 @@
 #include "decoder/frame_renderer.h"
 
-#include "kernels.h"
-
 #include <algorithm>
 #include <bit>
 #include <cstring>
 #include <utility>
 #include <vector>
+
+#include "kernels.h"
 
 namespace decoder {
 
@@ -60,8 +60,10 @@ bool FrameRenderer::prepare(uint32_t w, uint32_t h, uint8_t* dst, size_t dstSize
   // it, enlarged otherwise. (With equal counts both rules give the same table.)
   auto plan = [](uint32_t nIn, uint32_t nOut, ResampleWeight* table, Axis* axis, uint32_t* k) {
     if (nOut == 0) return;
-    if (nIn >= nOut) BuildReducingWeights(nIn, nOut, table);
-    else BuildEnlargingWeights(nIn, nOut, table);
+    if (nIn >= nOut)
+      BuildReducingWeights(nIn, nOut, table);
+    else
+      BuildEnlargingWeights(nIn, nOut, table);
     *k = 1;
     if (nIn < nOut && nOut % nIn == 0) {
       *axis = Axis::kRepeat;
@@ -85,12 +87,14 @@ bool FrameRenderer::prepare(uint32_t w, uint32_t h, uint8_t* dst, size_t dstSize
   const ptrdiff_t ox = g.offsetX;
   const ptrdiff_t oy = g.offsetY;
   ptrdiff_t first = 0, step = 0, line = 0;
+  // clang-format off
   switch (rotation) {
     case 0: first = top + right; step = -P; line = -S; first += oy * line + ox * step; break;
     case 1: first = top;         step = -S; line = +P; first += ox * line + oy * step; break;
     case 2: first = 0;           step = +P; line = +S; first += oy * line + ox * step; break;
     default: first = right;      step = +S; line = -P; first += ox * line + oy * step; break;
   }
+  // clang-format on
   // A JPEG row is written from its last pixel to its first, so its pixel j lands at
   // first + (targetX - 1 - j) * step.
   const ptrdiff_t tx = g.targetX;
@@ -282,9 +286,12 @@ bool FrameRenderer::run(RowSource& source) {
     return ratioX_ == 1 && ratioY_ == 1 ? runIdentity(source) : runRepeating(source);
   }
   switch (axisY_) {
-    case Axis::kGroup: return runGroupedRows(source);
-    case Axis::kReduce: return runReducingRows(source);
-    default: return runEnlargingRows(source);
+    case Axis::kGroup:
+      return runGroupedRows(source);
+    case Axis::kReduce:
+      return runReducingRows(source);
+    default:
+      return runEnlargingRows(source);
   }
 }
 

@@ -199,7 +199,8 @@ bool JpegDecoder::render(bool mirror, uint8_t* dst, size_t dstSize, uint32_t W, 
   d.headerRead = false;
   const uint32_t w = d.cinfo.image_width;
   const uint32_t h = d.cinfo.image_height;
-  bool ok = w <= kMaxJpegRowPixels && d.renderer.prepare(w, h, dst, dstSize, W, H, rotation, mirror);
+  bool ok =
+      w <= kMaxJpegRowPixels && d.renderer.prepare(w, h, dst, dstSize, W, H, rotation, mirror);
   ok = ok && d.startDecompress();
   ok = ok && d.cinfo.output_width == w && d.cinfo.output_height == h &&
        d.cinfo.output_components == 3;
@@ -209,10 +210,9 @@ bool JpegDecoder::render(bool mirror, uint8_t* dst, size_t dstSize, uint32_t W, 
   return ok;
 }
 
-bool JpegDecoder::decode(const uint8_t* data, size_t size, uint8_t* dst, size_t dstSize,
-                         uint32_t W, uint32_t H, uint32_t rotation, bool mirror) {
-  return decodeHeader(data, size, nullptr, nullptr) &&
-         render(mirror, dst, dstSize, W, H, rotation);
+bool JpegDecoder::decode(const uint8_t* data, size_t size, uint8_t* dst, size_t dstSize, uint32_t W,
+                         uint32_t H, uint32_t rotation, bool mirror) {
+  return decodeHeader(data, size, nullptr, nullptr) && render(mirror, dst, dstSize, W, H, rotation);
 }
 
 }  // namespace decoder

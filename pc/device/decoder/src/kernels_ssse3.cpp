@@ -2,7 +2,6 @@
 // after the processor was checked.
 #include <tmmintrin.h>
 
-
 #include "kernels.h"
 
 namespace decoder {
@@ -41,7 +40,8 @@ void rgbToBgrSsse3(uint8_t* dst, const uint8_t* src, uint32_t n) {
 void halvePairsSsse3(uint8_t* dst, const uint16_t* s, uint32_t n) {
   const __m128i pick00 = _mm_setr_epi8(0, 1, 2, 6, 7, 8, 12, 13, 14, -1, -1, -1, -1, -1, -1, -1);
   const __m128i pick10 = _mm_setr_epi8(-1, -1, -1, -1, -1, -1, -1, -1, -1, 2, 3, 4, 8, 9, 10, 14);
-  const __m128i pick11 = _mm_setr_epi8(15, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1);
+  const __m128i pick11 =
+      _mm_setr_epi8(15, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1);
   const __m128i pick21 = _mm_setr_epi8(-1, 0, 4, 5, 6, 10, 11, 12, -1, -1, -1, -1, -1, -1, -1, -1);
   auto half = [&s](int k) {
     const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + 8 * k));

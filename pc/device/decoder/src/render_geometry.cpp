@@ -10,7 +10,7 @@ FitGeometry ComputeFit(uint32_t w, uint32_t h, uint32_t rotation, uint32_t W, ui
   const bool turned = (rotation & 1) != 0;
   g.rotatedWidth = turned ? h : w;
   g.rotatedHeight = turned ? w : h;
-  const uint64_t num = uint64_t{H} * g.rotatedWidth;   // q = num / den
+  const uint64_t num = uint64_t{H} * g.rotatedWidth;  // q = num / den
   const uint64_t den = uint64_t{W} * g.rotatedHeight;
   // 0.98 <= q <= 1.02, in exact integer arithmetic.
   g.stretched = num * 50 >= den * 49 && num * 50 <= den * 51;
@@ -133,10 +133,14 @@ std::optional<PhonePoint> MapClick(uint32_t x, uint32_t y, uint32_t W, uint32_t 
   const uint32_t ux = static_cast<uint32_t>(px);
   const uint32_t uy = static_cast<uint32_t>(py);
   switch (rotation) {
-    case 0: return PhonePoint{ux, uy};
-    case 1: return PhonePoint{65535 - uy, ux};
-    case 2: return PhonePoint{65535 - ux, 65535 - uy};
-    default: return PhonePoint{uy, 65535 - ux};
+    case 0:
+      return PhonePoint{ux, uy};
+    case 1:
+      return PhonePoint{65535 - uy, ux};
+    case 2:
+      return PhonePoint{65535 - ux, 65535 - uy};
+    default:
+      return PhonePoint{uy, 65535 - ux};
   }
 }
 

@@ -101,8 +101,8 @@ std::vector<uint8_t> Expected(const std::vector<uint8_t>& rgb, uint32_t w, uint3
   for (uint32_t Y = 0; Y < H; ++Y) {
     for (uint32_t X = 0; X < W; ++X) {
       uint8_t* d = &out[(H - 1 - Y) * S + size_t{X} * 3];  // bottom-up
-      const bool inside = X >= left && X < left + g.fittedWidth && Y >= top &&
-                          Y < top + g.fittedHeight;
+      const bool inside =
+          X >= left && X < left + g.fittedWidth && Y >= top && Y < top + g.fittedHeight;
       if (!inside) {
         if (!g.stretched) d[0] = d[1] = d[2] = 0;
         continue;
@@ -111,10 +111,22 @@ std::vector<uint8_t> Expected(const std::vector<uint8_t>& rgb, uint32_t w, uint3
       if (mirror) u = g.fittedWidth - 1 - u;
       uint32_t j, k;  // turning counter-clockwise by r quarters
       switch (r) {
-        case 0: j = u; k = v; break;
-        case 1: j = tx - 1 - v; k = u; break;
-        case 2: j = tx - 1 - u; k = ty - 1 - v; break;
-        default: j = v; k = ty - 1 - u; break;
+        case 0:
+          j = u;
+          k = v;
+          break;
+        case 1:
+          j = tx - 1 - v;
+          k = u;
+          break;
+        case 2:
+          j = tx - 1 - u;
+          k = ty - 1 - v;
+          break;
+        default:
+          j = v;
+          k = ty - 1 - u;
+          break;
       }
       const uint8_t* s = &target[(size_t{k} * tx + j) * 3];
       d[0] = s[2];
@@ -187,9 +199,9 @@ TEST(FrameRenderer, CornersOfTheShownPicture) {
     int topLeft, topRight, bottomLeft, bottomRight;
   };
   const Case cases[] = {
-      {0, false, R, G, B, Wh},  {1, false, G, Wh, R, B},  {2, false, Wh, B, G, R},
-      {3, false, B, R, Wh, G},  {0, true, G, R, Wh, B},   {1, true, Wh, G, B, R},
-      {2, true, B, Wh, R, G},   {3, true, R, B, G, Wh},
+      {0, false, R, G, B, Wh}, {1, false, G, Wh, R, B}, {2, false, Wh, B, G, R},
+      {3, false, B, R, Wh, G}, {0, true, G, R, Wh, B},  {1, true, Wh, G, B, R},
+      {2, true, B, Wh, R, G},  {3, true, R, B, G, Wh},
   };
   FrameRenderer renderer;
   for (const Case& c : cases) {
@@ -235,8 +247,8 @@ TEST(FrameRenderer, ClickMappingFindsThePixelThatWasDrawn) {
       for (uint32_t Y = 0; Y < H; ++Y) {
         for (uint32_t X = 0; X < W; ++X) {
           const uint8_t* d = &out[(H - 1 - Y) * ImageStride(W) + X * 3];
-          const auto p = MapClick((2 * X + 1) * 32768 / W, (2 * Y + 1) * 32768 / H, W, H, w, h,
-                                  r, mirror);
+          const auto p =
+              MapClick((2 * X + 1) * 32768 / W, (2 * Y + 1) * 32768 / H, W, H, w, h, r, mirror);
           if (d[0] == 0) {
             EXPECT_FALSE(p.has_value()) << X << "," << Y;
             ++bars;

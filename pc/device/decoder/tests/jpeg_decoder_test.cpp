@@ -134,15 +134,15 @@ TEST(JpegDecoder, RendersLikeTheReferenceForEveryFitTurnAndMirror) {
     const std::vector<uint8_t> pixels = TestPicture(c.w, c.h);
     std::vector<uint8_t> grey;
     for (size_t i = 0; c.grey && i < pixels.size(); i += 3) grey.push_back(pixels[i]);
-    const std::vector<uint8_t> jpeg = c.grey ? EncodeGray(grey.data(), c.w, c.h)
-                                             : EncodeRgb(pixels.data(), c.w, c.h, c.options);
+    const std::vector<uint8_t> jpeg =
+        c.grey ? EncodeGray(grey.data(), c.w, c.h) : EncodeRgb(pixels.data(), c.w, c.h, c.options);
     ASSERT_FALSE(jpeg.empty());
     for (uint32_t r = 0; r < 4; ++r) {
       for (bool mirror : {false, true}) {
         SCOPED_TRACE(testing::Message() << c.what << " r" << r << (mirror ? " mirror" : ""));
         std::vector<uint8_t> out(ImageSize(c.W, c.H), kSentinel);
-        ASSERT_TRUE(decoder.decode(jpeg.data(), jpeg.size(), out.data(), out.size(), c.W, c.H, r,
-                                   mirror));
+        ASSERT_TRUE(
+            decoder.decode(jpeg.data(), jpeg.size(), out.data(), out.size(), c.W, c.H, r, mirror));
         const std::vector<uint8_t> ref = ReferenceRender(jpeg, c.W, c.H, r, mirror);
         ASSERT_FALSE(ref.empty());
         EXPECT_TRUE(out == ref);
@@ -241,8 +241,8 @@ TEST(JpegDecoder, BadInputFailsWithoutReadingPastTheBytes) {
 
     // The decoder is fine afterwards.
     std::vector<uint8_t> after(ImageSize(320, 240));
-    ASSERT_TRUE(decoder.decode(good.data(), good.size(), after.data(), after.size(), 320, 240, 0,
-                               false));
+    ASSERT_TRUE(
+        decoder.decode(good.data(), good.size(), after.data(), after.size(), 320, 240, 0, false));
     EXPECT_TRUE(after == ReferenceRender(good, 320, 240, 0, false));
   }
 }

@@ -35,7 +35,8 @@ TEST(RenderKernels, RgbToBgrForEveryLengthInPlaceAndNot) {
       std::vector<uint8_t> dst(src.size() + 16, 0xEE);
       k->rgbToBgr(dst.data(), src.data(), n);
       EXPECT_TRUE(std::equal(expected.begin(), expected.end(), dst.begin()));
-      for (size_t i = src.size(); i < dst.size(); ++i) ASSERT_EQ(dst[i], 0xEE) << "wrote past the row";
+      for (size_t i = src.size(); i < dst.size(); ++i)
+        ASSERT_EQ(dst[i], 0xEE) << "wrote past the row";
 
       std::vector<uint8_t> inPlace = src;
       inPlace.resize(src.size() + 16, 0xEE);

@@ -11,7 +11,9 @@
 
 namespace decoder {
 
-void PrintTo(const ResampleWeight& w, std::ostream* os) { *os << "(" << w.w0 << "," << w.w1 << ")"; }
+void PrintTo(const ResampleWeight& w, std::ostream* os) {
+  *os << "(" << w.w0 << "," << w.w1 << ")";
+}
 
 namespace {
 
@@ -22,6 +24,7 @@ struct FitCase {
 };
 
 TEST(ComputeFit, StretchesNearlyEqualShapesAndLetterboxesOthers) {
+  // clang-format off
   const FitCase cases[] = {
       // w    h   r    W    H  stretch   fw   fh  ox  oy   tx   ty
       {320, 240, 0, 320, 240, true, 320, 240, 0, 0, 320, 240},
@@ -39,9 +42,10 @@ TEST(ComputeFit, StretchesNearlyEqualShapesAndLetterboxesOthers) {
       {100, 100, 0, 100, 103, false, 100, 100, 0, 1, 100, 100},
       {1, 1000, 0, 100, 10, false, 0, 10, 50, 0, 0, 10},          // nothing left to show
   };
+  // clang-format on
   for (const FitCase& c : cases) {
-    SCOPED_TRACE(testing::Message() << c.w << "x" << c.h << " r" << c.r << " -> " << c.W << "x"
-                                    << c.H);
+    SCOPED_TRACE(testing::Message()
+                 << c.w << "x" << c.h << " r" << c.r << " -> " << c.W << "x" << c.H);
     const FitGeometry g = ComputeFit(c.w, c.h, c.r, c.W, c.H);
     EXPECT_EQ(g.stretched, c.stretched);
     EXPECT_EQ(g.fittedWidth, c.fw);
@@ -72,11 +76,13 @@ TEST(ResampleWeights, ExactTables) {
       {false, 3, 3, {{4096, -1}, {4096, -1}, {4096, -1}}},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(testing::Message() << (c.reducing ? "reducing " : "enlarging ") << c.nIn
-                                    << " -> " << c.nOut);
+    SCOPED_TRACE(testing::Message()
+                 << (c.reducing ? "reducing " : "enlarging ") << c.nIn << " -> " << c.nOut);
     Table t(c.expected.size());
-    if (c.reducing) BuildReducingWeights(c.nIn, c.nOut, t.data());
-    else BuildEnlargingWeights(c.nIn, c.nOut, t.data());
+    if (c.reducing)
+      BuildReducingWeights(c.nIn, c.nOut, t.data());
+    else
+      BuildEnlargingWeights(c.nIn, c.nOut, t.data());
     EXPECT_EQ(t, c.expected);
   }
 }
@@ -90,14 +96,16 @@ TEST(ResampleWeights, EveryTableStaysInsideItsRowsAndSums) {
     for (uint32_t b : sizes) {
       const uint32_t nIn = std::max(a, b), nOut = std::min(a, b);
       for (bool reducing : {true, false}) {
-        SCOPED_TRACE(testing::Message() << (reducing ? "reducing " : "enlarging ") << a << ","
-                                        << b);
+        SCOPED_TRACE(testing::Message()
+                     << (reducing ? "reducing " : "enlarging ") << a << "," << b);
         // Reducing: nIn -> nOut; enlarging: nOut -> nIn.
         const uint32_t count = nIn;
         const uint32_t other = nOut;
         Table t(count);
-        if (reducing) BuildReducingWeights(nIn, nOut, t.data());
-        else BuildEnlargingWeights(nOut, nIn, t.data());
+        if (reducing)
+          BuildReducingWeights(nIn, nOut, t.data());
+        else
+          BuildEnlargingWeights(nOut, nIn, t.data());
         std::vector<int64_t> total(other + 1, 0);
         uint32_t pos = 0;
         for (uint32_t i = 0; i < count; ++i) {
@@ -143,9 +151,9 @@ TEST(ColourBars, FirstRowBlendsTheEightBars) {
   // Eight columns at phase 0: each column is one bar, stored blue, green, red.
   std::vector<uint8_t> img(ImageSize(8, 2), 0xAB);
   ASSERT_TRUE(DrawColourBars(img.data(), img.size(), 8, 2, 0));
-  const std::vector<std::vector<uint8_t>> bars = {
-      {255, 255, 255}, {0, 255, 255}, {255, 255, 0}, {0, 255, 0},
-      {255, 0, 255},   {0, 0, 255},   {255, 0, 0},   {0, 0, 0}};
+  const std::vector<std::vector<uint8_t>> bars = {{255, 255, 255}, {0, 255, 255}, {255, 255, 0},
+                                                  {0, 255, 0},     {255, 0, 255}, {0, 0, 255},
+                                                  {255, 0, 0},     {0, 0, 0}};
   for (uint32_t x = 0; x < 8; ++x) {
     EXPECT_EQ(Pixel(img, 8, x, 0), bars[x]) << "column " << x;
     EXPECT_EQ(Pixel(img, 8, x, 1), bars[x]) << "column " << x;
@@ -154,12 +162,13 @@ TEST(ColourBars, FirstRowBlendsTheEightBars) {
   // back into white. Phase 3 moves the picture three columns to the left.
   std::vector<uint8_t> wide(ImageSize(16, 1));
   ASSERT_TRUE(DrawColourBars(wide.data(), wide.size(), 16, 1, 0));
-  EXPECT_EQ(Pixel(wide, 16, 1, 0), (std::vector<uint8_t>{127, 255, 255}));  // white..yellow
-  EXPECT_EQ(Pixel(wide, 16, 3, 0), (std::vector<uint8_t>{127, 255, 127}));  // yellow..cyan
+  EXPECT_EQ(Pixel(wide, 16, 1, 0), (std::vector<uint8_t>{127, 255, 255}));   // white..yellow
+  EXPECT_EQ(Pixel(wide, 16, 3, 0), (std::vector<uint8_t>{127, 255, 127}));   // yellow..cyan
   EXPECT_EQ(Pixel(wide, 16, 15, 0), (std::vector<uint8_t>{127, 127, 127}));  // black..white
   std::vector<uint8_t> moved(ImageSize(16, 1));
   ASSERT_TRUE(DrawColourBars(moved.data(), moved.size(), 16, 1, 3));
-  for (uint32_t x = 0; x < 16; ++x) EXPECT_EQ(Pixel(moved, 16, x, 0), Pixel(wide, 16, (x + 3) % 16, 0));
+  for (uint32_t x = 0; x < 16; ++x)
+    EXPECT_EQ(Pixel(moved, 16, x, 0), Pixel(wide, 16, (x + 3) % 16, 0));
 }
 
 TEST(ColourBars, RowsAreCopiesAndPaddingIsLeftAlone) {
@@ -231,9 +240,8 @@ TEST(MapClick, CornersFollowTheTurnAndTheMirror) {
     uint32_t px, py;  // where the shown top-left corner is in the phone picture
   };
   const Case cases[] = {
-      {0, false, 0, 0},     {1, false, 65535, 0},    {2, false, 65535, 65535},
-      {3, false, 0, 65535}, {0, true, 65535, 0},     {1, true, 65535, 65535},
-      {2, true, 0, 65535},  {3, true, 0, 0},
+      {0, false, 0, 0},    {1, false, 65535, 0},    {2, false, 65535, 65535}, {3, false, 0, 65535},
+      {0, true, 65535, 0}, {1, true, 65535, 65535}, {2, true, 0, 65535},      {3, true, 0, 0},
   };
   for (const Case& c : cases) {
     const uint32_t w = (c.r & 1) ? 480 : 640, h = (c.r & 1) ? 640 : 480;

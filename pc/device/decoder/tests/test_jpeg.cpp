@@ -18,7 +18,9 @@ struct JumpError {
   std::jmp_buf jump;
 };
 
-void jumpOnError(j_common_ptr cinfo) { std::longjmp(reinterpret_cast<JumpError*>(cinfo->err)->jump, 1); }
+void jumpOnError(j_common_ptr cinfo) {
+  std::longjmp(reinterpret_cast<JumpError*>(cinfo->err)->jump, 1);
+}
 void quiet(j_common_ptr) {}
 
 std::vector<uint8_t> compress(const uint8_t* pixels, uint32_t w, uint32_t h, int components,
@@ -92,8 +94,7 @@ std::vector<uint8_t> EncodeCmyk(const uint8_t* cmyk, uint32_t w, uint32_t h, int
   return compress(cmyk, w, h, 4, JCS_CMYK, o);
 }
 
-std::vector<uint8_t> ReferenceDecode(const std::vector<uint8_t>& jpeg, uint32_t* w,
-                                     uint32_t* h) {
+std::vector<uint8_t> ReferenceDecode(const std::vector<uint8_t>& jpeg, uint32_t* w, uint32_t* h) {
   jpeg_decompress_struct d;
   JumpError err;
   d.err = jpeg_std_error(&err.pub);

@@ -37,8 +37,7 @@ class JpegDecoder {
   // Decompresses the picture whose header was read last into dst, a W x H output picture of
   // dstSize bytes, turned by rotation (0..3) x 90 degrees counter-clockwise and, with
   // mirror, flipped left to right. Each header allows one render.
-  bool render(bool mirror, uint8_t* dst, size_t dstSize, uint32_t W, uint32_t H,
-              uint32_t rotation);
+  bool render(bool mirror, uint8_t* dst, size_t dstSize, uint32_t W, uint32_t H, uint32_t rotation);
 
   // decodeHeader() followed by render().
   bool decode(const uint8_t* data, size_t size, uint8_t* dst, size_t dstSize, uint32_t W,

@@ -22,22 +22,20 @@ inline constexpr int32_t kWeightOne = 4096;
 // Output pictures are bottom-up, 3 bytes per pixel (blue, green, red), with rows padded
 // to a multiple of 4 bytes.
 constexpr size_t ImageStride(uint32_t width) { return (size_t{width} * 3 + 3) & ~size_t{3}; }
-constexpr size_t ImageSize(uint32_t width, uint32_t height) {
-  return ImageStride(width) * height;
-}
+constexpr size_t ImageSize(uint32_t width, uint32_t height) { return ImageStride(width) * height; }
 
 // Where a picture of w x h, turned by rotation x 90 degrees counter-clockwise, lands in an
 // output of W x H.
 struct FitGeometry {
-  uint32_t rotatedWidth = 0;   // the picture's size after turning
+  uint32_t rotatedWidth = 0;  // the picture's size after turning
   uint32_t rotatedHeight = 0;
-  bool stretched = false;      // width-to-height ratios within 2%: fills the output
-  uint32_t fittedWidth = 0;    // the area the picture fills, in output pixels
+  bool stretched = false;    // width-to-height ratios within 2%: fills the output
+  uint32_t fittedWidth = 0;  // the area the picture fills, in output pixels
   uint32_t fittedHeight = 0;
-  uint32_t offsetX = 0;        // pixels from the left of the output
-  uint32_t offsetY = 0;        // rows from the top of the output
-  uint32_t targetX = 0;        // the fitted area measured along the JPEG's own rows
-  uint32_t targetY = 0;        // ... and along its columns
+  uint32_t offsetX = 0;  // pixels from the left of the output
+  uint32_t offsetY = 0;  // rows from the top of the output
+  uint32_t targetX = 0;  // the fitted area measured along the JPEG's own rows
+  uint32_t targetY = 0;  // ... and along its columns
 };
 
 // rotation is taken modulo 4. w, h, W and H must not be 0.

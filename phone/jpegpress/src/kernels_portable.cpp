@@ -143,14 +143,15 @@ void convertPlanar(const SourceArea& area, int16_t* blocks) {
 
 // ---- forward DCT and quantisation ----------------------------------------------------
 
-// x * f for a fraction f below one half held in Q15, rounded down: the same value as the
-// high half of the 16-bit product with 2f in Q16, which is what the SIMD versions use.
+// x * f for a fraction f below one half held in Q15, rounded to nearest (halves up): the
+// value of the rounding multiply-high instructions (SSSE3 pmulhrsw, NEON vqrdmulh) and of
+// the high half of the 16-bit product with 2f plus the top bit of its low half (SSE2).
 constexpr int kC0_292893219 = 9598;   // 1 - 0.707106781
 constexpr int kC0_382683433 = 12540;
 constexpr int kC0_458803900 = 15034;  // 1 - 0.541196100
 constexpr int kC0_306562965 = 10045;  // 1.306562965 - 1
 
-inline int16_t mulQ15(int x, int c) { return static_cast<int16_t>((x * c) >> 15); }
+inline int16_t mulQ15(int x, int c) { return static_cast<int16_t>((x * c + 0x4000) >> 15); }
 
 // One scaled 8-point DCT (Arai, Agui, Nakajima) over in[0], in[step], ... in[7 step].
 // All intermediate values stay within 16 bits for level-shifted 8-bit samples doubled.

@@ -9,9 +9,11 @@
 namespace jpegpress {
 namespace {
 
-// High half of x * 2f: x * f in Q15 rounded down, as mulQ15 of the portable kernel.
+// x * f in Q15, rounded as the portable mulQ15: the high half of x * 2f, plus one when
+// the low half reaches 0x8000.
 inline __m128i mulFraction(__m128i x, short twiceFraction) {
-  return _mm_mulhi_epi16(x, _mm_set1_epi16(twiceFraction));
+  const __m128i f = _mm_set1_epi16(twiceFraction);
+  return _mm_add_epi16(_mm_mulhi_epi16(x, f), _mm_srli_epi16(_mm_mullo_epi16(x, f), 15));
 }
 
 constexpr short k2C0_292893219 = 2 * 9598;

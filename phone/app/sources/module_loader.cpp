@@ -1,0 +1,21 @@
+#include "sources/module_loader.h"
+
+namespace sources {
+
+std::unique_ptr<platform::Module> SystemModuleLoader::Load(std::string_view name) {
+  return platform::loadModule(name);
+}
+
+std::unique_ptr<platform::Module> SystemModuleLoader::LoadBesideProgram(std::string_view name) {
+  const std::string folder = platform::programDirectory();
+  if (folder.empty()) return nullptr;
+  return platform::loadModuleFrom(folder, name);
+}
+
+std::unique_ptr<platform::Module> FolderModuleLoader::Load(std::string_view name) {
+  for (const std::string& folder : folders_)
+    if (auto module = platform::loadModuleFrom(folder, name)) return module;
+  return nullptr;
+}
+
+}  // namespace sources

@@ -1,0 +1,109 @@
+// vistrel-probe: what the device program finds on this machine, or on a presented device.
+//
+//   vistrel-probe [--device FILE] [--modules DIR]... [--program PATH]
+//
+// Prints the probe result (OEM text, OS major version, platform type, processor, whether
+// jpegpress was bound), one line per candidate source saying what was found, and the
+// source list with display names and kinds. --device presents the device described in
+// FILE (see docs/sources.md; the variable VISTREL_DEVICE does the same); --modules makes
+// the modules come from the given folders only; --program names the `vistrel` program
+// whose texts give the display names (default: `vistrel` beside this tool).
+
+#include <cstring>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "platform/device_probe.h"
+#include "platform/module.h"
+#include "platform/utf16.h"
+#include "sources/placeholder_sources.h"
+#include "sources/source_builder.h"
+#include "texts/language_table.h"
+#include "texts/text_ids.h"
+
+namespace {
+
+int usage() {
+  std::cerr << "usage: vistrel-probe [--device FILE] [--modules DIR]... [--program PATH]\n";
+  return 2;
+}
+
+std::string utf8(std::u16string_view text) { return platform::utf16ToUtf8Lossy(text); }
+
+std::string displayName(const platform::ResourceModule& own, uint32_t textId) {
+  if (const char16_t* fixed = texts::fixedText(textId)) return utf8(fixed);
+  if (const std::u16string* text = own.string(texts::textResourceId(textId))) return utf8(*text);
+  return "(text " + std::to_string(textId) + ")";
+}
+
+const char* kindName(sources::SourceKind kind) {
+  switch (kind) {
+    case sources::SourceKind::kCamera: return "camera";
+    case sources::SourceKind::kScreen: return "screen";
+    case sources::SourceKind::kSound: return "sound";
+  }
+  return "?";
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::string deviceFile;
+  std::string program;
+  std::vector<std::string> folders;
+  for (int i = 1; i < argc; ++i) {
+    const bool hasValue = i + 1 < argc;
+    if (std::strcmp(argv[i], "--device") == 0 && hasValue) deviceFile = argv[++i];
+    else if (std::strcmp(argv[i], "--modules") == 0 && hasValue) folders.push_back(argv[++i]);
+    else if (std::strcmp(argv[i], "--program") == 0 && hasValue) program = argv[++i];
+    else return usage();
+  }
+  if (program.empty()) {
+    const std::string dir = platform::programDirectory();
+    program = (dir.empty() ? std::string(".") : dir) + "/vistrel";
+  }
+
+  const platform::ProbeDiagnostics toStderr = [](const std::string& m) { std::cerr << m << '\n'; };
+  std::unique_ptr<platform::DeviceProbe> probe =
+      deviceFile.empty() ? platform::systemDeviceProbe(toStderr)
+                         : platform::presentedDeviceFromFile(platform::machineDeviceProbe(),
+                                                             deviceFile, toStderr);
+  sources::SystemModuleLoader systemModules;
+  sources::FolderModuleLoader folderModules(folders);
+  sources::ModuleLoader& modules =
+      folders.empty() ? static_cast<sources::ModuleLoader&>(systemModules) : folderModules;
+
+  const sources::DeviceInfo device = sources::ProbeDevice(*probe, modules);
+  std::cout << "device\n"
+            << "  OEM text:         \"" << utf8(device.oemText) << "\"\n"
+            << "  as returned:      \"" << utf8(device.oemTextAsReturned) << "\"\n"
+            << "  OS major version: " << device.osMajorVersion << '\n'
+            << "  Smartphone:       " << (device.isSmartphone ? "yes" : "no") << '\n'
+            << "  processor:        core \"" << device.processor.core << "\", name \""
+            << device.processor.name << "\"\n"
+            << "  PXA27x:           " << (device.hasPxa27x ? "yes" : "no") << '\n'
+            << "  jpegpress:        "
+            << (device.jpegpressBound() ? "bound"
+                                        : device.hasPxa27x ? "not bound" : "not loaded")
+            << '\n';
+
+  sources::PlaceholderSourceFactory factory;
+  sources::BuildNotes notes;
+  const sources::SourceList list = sources::BuildSourceList(device, modules, *probe, factory, &notes);
+  std::cout << "candidates\n";
+  for (const std::string& line : notes) std::cout << "  " << line << '\n';
+
+  auto own = texts::LoadOwnModule(program, {});
+  std::cout << "sources\n";
+  int number = 1;
+  for (sources::CaptureSource& source : list) {
+    const sources::SourceKind kind = source.Kind();
+    std::cout << "  " << number++ << ". " << displayName(*own, source.NameTextId()) << " (kind "
+              << static_cast<uint32_t>(kind) << ", " << kindName(kind) << ")";
+    const std::string detail = sources::PlaceholderDevice(source);
+    if (!detail.empty()) std::cout << ": " << detail << ", not implemented yet";
+    std::cout << '\n';
+  }
+  return 0;
+}

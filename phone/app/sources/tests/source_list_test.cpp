@@ -1,0 +1,222 @@
+// Which sources are built for presented devices, with stand-ins for the libraries.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "fake_probe.h"
+#include "recording_loader.h"
+#include "sources/placeholder_sources.h"
+#include "sources/source_builder.h"
+
+namespace sources {
+namespace {
+
+using testing::FakeProbe;
+using testing::RecordingLoader;
+
+std::string narrowed(const char16_t* s) {
+  std::string out;
+  for (; *s; ++s) out += static_cast<char>(*s);
+  return out;
+}
+
+// Names each built source by its row and what it was given.
+class RecordingFactory final : public SourceFactory {
+ public:
+  std::vector<std::string> rows;
+  std::shared_ptr<const HtcCameraLibrary> htc;
+  FramesinkLibrary framesink;
+  std::array<void*, 7> goforce{};
+
+  std::unique_ptr<CaptureSource> GoForceCamera(const DeviceInfo& d, GoForceLibrary l) override {
+    rows.push_back("GoForce");
+    goforce = l.entries;
+    return placeholders_.GoForceCamera(d, std::move(l));
+  }
+  std::unique_ptr<CaptureSource> HtcCamera(const DeviceInfo& d,
+                                           std::shared_ptr<const HtcCameraLibrary> l,
+                                           bool front) override {
+    rows.push_back(front ? "HTC front" : "HTC");
+    htc = l;
+    return placeholders_.HtcCamera(d, std::move(l), front);
+  }
+  std::unique_ptr<CaptureSource> StreamCamera(const DeviceInfo& d, StreamDriver s) override {
+    rows.push_back(narrowed(StreamDriverName(s)));
+    return placeholders_.StreamCamera(d, s);
+  }
+  std::unique_ptr<CaptureSource> DirectShowCamera(const DeviceInfo& d, FramesinkLibrary l) override {
+    rows.push_back("DirectShow");
+    framesink.table = l.table;
+    framesink.flavour = l.flavour;
+    return placeholders_.DirectShowCamera(d, std::move(l));
+  }
+  std::unique_ptr<CaptureSource> Screen(const DeviceInfo& d,
+                                        const platform::FrameBufferDescription& s) override {
+    rows.push_back("Screen");
+    return placeholders_.Screen(d, s);
+  }
+  std::unique_ptr<CaptureSource> Sound(const DeviceInfo& d) override {
+    rows.push_back("Sound");
+    return placeholders_.Sound(d);
+  }
+
+ private:
+  PlaceholderSourceFactory placeholders_;
+};
+
+struct Device {
+  const char* label;
+  std::optional<std::string> oem;
+  uint32_t osMajor;
+  const char* processor;
+  std::optional<platform::FrameBufferDescription> screen;
+  std::initializer_list<const char*> folders;
+  std::vector<std::string> rows;
+};
+
+TEST(BuildSourceList, PresentedDevices) {
+  using testing::screenOf;
+  const Device devices[] = {
+      {"TRIN on a PXA270", "HTC TyTN II TRIN100", 5, "PXA270", std::nullopt,
+       {"htc", "jpegpress"}, {"HTC", "HTC front", "Sound"}},
+      {"HTC library without a front sensor model", "HTC PM10", 4, "", std::nullopt,
+       {"htc"}, {"HTC", "Sound"}},
+      {"G50V04", "ASUS G50V04", 4, "", std::nullopt, {"htc-partial"}, {"CAM1:", "Sound"}},
+      {"GIGABYTE", "GIGABYTE GSMART", 4, "", std::nullopt, {}, {"CAM2:", "Sound"}},
+      {"220+MPX", "220+MPX", 4, "", std::nullopt, {}, {"DSC1:", "Sound"}},
+      {"plain Linux PC", std::nullopt, 6, "AMD EPYC", screenOf(640, 480, 32),
+       {"framesink"}, {"DirectShow", "Screen", "Sound"}},
+      {"PC with a large screen", std::nullopt, 6, "", screenOf(1920, 1080, 32),
+       {"framesink"}, {"DirectShow", "Sound"}},
+      {"OS 4 leaves framesink alone", "", 4, "", screenOf(240, 320, 16),
+       {"framesink"}, {"Screen", "Sound"}},
+      {"framesink that refuses", "", 5, "", std::nullopt, {"framesink-zero"}, {"Sound"}},
+      {"framesink without DllGetData", "", 5, "", std::nullopt, {"framesink-none"}, {"Sound"}},
+      {"GoForce", "", 4, "", std::nullopt, {"goforce"}, {"GoForce", "Sound"}},
+      {"GoForce lacking an export", "", 4, "", std::nullopt, {"goforce-partial"}, {"Sound"}},
+      {"nothing but sound", std::nullopt, 0, "", std::nullopt, {}, {"Sound"}},
+      {"every row", "HTC HERM100 G50V04 GIGABYTE 220 MPX", 5, "", screenOf(176, 220, 16),
+       {"goforce", "htc", "framesink"},
+       {"GoForce", "HTC", "HTC front", "CAM1:", "CAM2:", "DSC1:", "DirectShow", "Screen", "Sound"}},
+  };
+  for (const Device& d : devices) {
+    SCOPED_TRACE(d.label);
+    FakeProbe probe;
+    probe.oem = d.oem;
+    probe.osMajor = d.osMajor;
+    probe.cpu = platform::ProcessorInfo{"", d.processor};
+    probe.properties = d.screen;
+    RecordingLoader modules(RecordingLoader::fakes(d.folders));
+    {
+      RecordingFactory factory;
+      const DeviceInfo device = ProbeDevice(probe, modules);
+      const SourceList list = BuildSourceList(device, modules, probe, factory);
+      EXPECT_EQ(factory.rows, d.rows);
+      EXPECT_EQ(list.size(), d.rows.size());
+    }
+    EXPECT_EQ(*modules.loaded, 0);  // every library goes with its sources
+  }
+}
+
+TEST(BuildSourceList, HtcLibraryKeepsItsModelCodeAndEntryPoints) {
+  FakeProbe probe;
+  probe.oem = "HTC TRIN100";
+  probe.platform = "SmartPhone";
+  RecordingLoader modules(RecordingLoader::fakes({"htc"}));
+  RecordingFactory factory;
+  const DeviceInfo device = ProbeDevice(probe, modules);
+  const SourceList list = BuildSourceList(device, modules, probe, factory);
+  ASSERT_NE(factory.htc, nullptr);
+  EXPECT_EQ(factory.htc->modelCode, 12u);
+  EXPECT_TRUE(factory.htc->isSmartphone);
+  EXPECT_EQ(factory.htc->moduleName, "HTCcamera.dll");
+  EXPECT_NE(factory.htc->cameraInit, nullptr);
+  EXPECT_NE(factory.htc->cameraDeinit, nullptr);
+  EXPECT_NE(factory.htc->cameraEncodeJpeg, nullptr);
+  // The camera and its front sensor share one loaded library.
+  EXPECT_EQ(*modules.loaded, 1);
+  ASSERT_EQ(list.size(), 3u);
+  EXPECT_EQ(list.head()->NameTextId(), 9u);
+  EXPECT_EQ(list.head()->next()->NameTextId(), 56u);  // "Front Sensor"
+}
+
+TEST(BuildSourceList, HtcLibraryOptionalExportsMayBeMissing) {
+  FakeProbe probe;
+  RecordingLoader modules(RecordingLoader::fakes({"htc-bare"}));
+  RecordingFactory factory;
+  const DeviceInfo device = ProbeDevice(probe, modules);
+  const SourceList list = BuildSourceList(device, modules, probe, factory);
+  ASSERT_NE(factory.htc, nullptr);
+  EXPECT_EQ(factory.htc->modelCode, 35u);
+  EXPECT_EQ(factory.htc->cameraSetProperty, nullptr);
+  EXPECT_EQ(factory.htc->cameraEncodeJpeg, nullptr);
+  EXPECT_EQ(factory.rows, (std::vector<std::string>{"HTC", "Sound"}));
+}
+
+TEST(BuildSourceList, SecondHtcLibraryWhenTheFirstLacksExports) {
+  FakeProbe probe;
+  RecordingLoader modules(RecordingLoader::fakes({"htc1"}));
+  RecordingFactory factory;
+  const DeviceInfo device = ProbeDevice(probe, modules);
+  const SourceList list = BuildSourceList(device, modules, probe, factory);
+  ASSERT_NE(factory.htc, nullptr);
+  EXPECT_EQ(factory.htc->moduleName, "HTCcamera1.dll");
+  EXPECT_EQ(*modules.loaded, 1);  // the incomplete first library was unloaded
+}
+
+TEST(BuildSourceList, DirectShowFlavourAndTableAreKept) {
+  struct Case {
+    const char* oem;
+    uint32_t flavour;
+  } cases[] = {{"Samsung SGH-i780", 1}, {"HP", 2}, {"Atom Life", 2}, {"HP iPAQ", 0}};
+  for (const Case& c : cases) {
+    FakeProbe probe;
+    probe.oem = c.oem;
+    probe.osMajor = 5;
+    RecordingLoader modules(RecordingLoader::fakes({"framesink"}));
+    RecordingFactory factory;
+    const DeviceInfo device = ProbeDevice(probe, modules);
+    const SourceList list = BuildSourceList(device, modules, probe, factory);
+    EXPECT_EQ(factory.framesink.flavour, c.flavour) << c.oem;
+    for (void* entry : factory.framesink.table) EXPECT_NE(entry, nullptr);
+    EXPECT_EQ(list.head()->NameTextId(), 11u);
+    // framesink comes from the program's own folder.
+    EXPECT_NE(std::find(modules.asked.begin(), modules.asked.end(), "beside framesink.dll"),
+              modules.asked.end());
+  }
+}
+
+TEST(BuildSourceList, ModulesAskedFor) {
+  FakeProbe probe;  // OS version unknown: framesink is not even looked for
+  RecordingLoader modules({});
+  RecordingFactory factory;
+  const DeviceInfo device = ProbeDevice(probe, modules);
+  const SourceList list = BuildSourceList(device, modules, probe, factory);
+  EXPECT_EQ(modules.asked, (std::vector<std::string>{"load GFSDK.dll", "load HTCcamera.dll",
+                                                     "load HTCcamera1.dll"}));
+}
+
+TEST(PlaceholderSources, NameKindAndNoStart) {
+  FakeProbe probe;
+  probe.oem = "G50V04";
+  probe.properties = testing::screenOf(240, 320, 16);
+  RecordingLoader modules({});
+  PlaceholderSourceFactory factory;
+  const DeviceInfo device = ProbeDevice(probe, modules);
+  const SourceList list = BuildSourceList(device, modules, probe, factory);
+  std::vector<std::pair<uint32_t, SourceKind>> seen;
+  for (CaptureSource& s : list) {
+    seen.emplace_back(s.NameTextId(), s.Kind());
+    StartParams params;
+    EXPECT_FALSE(s.Start(params));
+    EXPECT_FALSE(s.IsStarted());
+    EXPECT_EQ(s.TakeFrame(nullptr), 0u);
+    EXPECT_FALSE(PlaceholderDevice(s).empty());
+  }
+  EXPECT_EQ(seen, (std::vector<std::pair<uint32_t, SourceKind>>{
+                      {9, SourceKind::kCamera}, {10, SourceKind::kScreen}, {70, SourceKind::kSound}}));
+}
+
+}  // namespace
+}  // namespace sources

@@ -1,0 +1,291 @@
+#include "platform/named_objects.h"
+
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstring>
+#include <chrono>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "child_process.h"
+
+namespace procs {
+namespace {
+
+using namespace std::chrono_literals;
+constexpr int kLineMs = 5000;  // generous: helpers start slowly under the sanitizers
+
+std::string objectFile(const std::string& name) {
+  return "/dev/shm/" + platform::namedObjectName(name);
+}
+
+// The scheduler state letter of a process's main thread ('S' while it sleeps in a wait).
+char threadState(pid_t pid) {
+  std::ifstream file("/proc/" + std::to_string(pid) + "/task/" + std::to_string(pid) + "/stat");
+  std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+  const size_t close = text.rfind(')');
+  return close == std::string::npos || close + 2 >= text.size() ? '?' : text[close + 2];
+}
+
+// Waits until the helper that said "waiting" is asleep in its wait.
+bool waitUntilAsleep(pid_t pid) {
+  for (int i = 0; i < 1000; ++i) {
+    if (threadState(pid) == 'S') return true;
+    std::this_thread::sleep_for(2ms);
+  }
+  return false;
+}
+
+using NamedObjects = ObjectTest;
+
+TEST_F(NamedObjects, NamesCarryThePrefixAndStayOneFileName) {
+  EXPECT_EQ(platform::namedObjectName("_VistrelOBJ1_"), prefix_ + "_VistrelOBJ1_");
+  EXPECT_EQ(platform::namedObjectName("a/b"), prefix_ + "a_b");
+  unsetenv("VISTREL_OBJECT_PREFIX");
+  EXPECT_EQ(platform::namedObjectName("_VistrelOBJ1_"), "_VistrelOBJ1_");
+  EXPECT_EQ(platform::namedObjectName(".."), "_..");
+}
+
+TEST_F(NamedObjects, SharedMemoryIsZeroFilledSharedAndOpenToEveryUser) {
+  const mode_t saved = umask(077);
+  auto first = platform::SharedMemory::openOrCreate("block", 2097152);
+  umask(saved);
+  ASSERT_NE(first, nullptr);
+  ASSERT_EQ(first->size(), 2097152u);
+  EXPECT_TRUE(std::all_of(first->data(), first->data() + first->size(),
+                          [](uint8_t b) { return b == 0; }));
+  struct stat st {};
+  ASSERT_EQ(stat(objectFile("block").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0666u);
+
+  auto second = platform::SharedMemory::openOrCreate("block", 2097152);
+  ASSERT_NE(second, nullptr);
+  first->data()[2097151] = 0x5A;
+  EXPECT_EQ(second->data()[2097151], 0x5A);
+  // A smaller view of an existing object is fine; a larger one would reach past its end.
+  EXPECT_NE(platform::SharedMemory::openOrCreate("block", 16), nullptr);
+  EXPECT_EQ(platform::SharedMemory::openOrCreate("block", 2097153), nullptr);
+  EXPECT_EQ(platform::SharedMemory::openOrCreate("empty", 0), nullptr);
+}
+
+TEST_F(NamedObjects, ObjectsOfEveryKindAreOpenToEveryUser) {
+  const mode_t saved = umask(077);
+  auto mutex = platform::NamedMutex::openOrCreate("x");
+  auto event = platform::NamedEvent::openOrCreate("x");
+  auto marker = platform::PresenceMarker::create("x");
+  umask(saved);
+  ASSERT_TRUE(mutex && event && marker);
+  for (const char* suffix : {".mutex", ".event", ".presence"}) {
+    struct stat st {};
+    ASSERT_EQ(stat((objectFile("x") + suffix).c_str(), &st), 0) << suffix;
+    EXPECT_EQ(st.st_mode & 0777, 0666u) << suffix;
+  }
+  platform::removeNamedObject("x");
+  for (const char* suffix : {".mutex", ".event", ".presence"}) {
+    EXPECT_NE(access((objectFile("x") + suffix).c_str(), F_OK), 0) << suffix;
+  }
+}
+
+TEST_F(NamedObjects, MutexExcludesOtherProcesses) {
+  ChildProcess a({"count", "counter", "20000"});
+  ChildProcess b({"count", "counter", "20000"});
+  ASSERT_TRUE(a.started() && b.started());
+  EXPECT_EQ(a.readLine(20000), "counted");
+  EXPECT_EQ(b.readLine(20000), "counted");
+  EXPECT_EQ(a.waitExit(kLineMs), 0);
+  EXPECT_EQ(b.waitExit(kLineMs), 0);
+  auto memory = platform::SharedMemory::openOrCreate("counter", 4096);
+  ASSERT_NE(memory, nullptr);
+  uint32_t total = 0;
+  std::memcpy(&total, memory->data(), sizeof total);
+  EXPECT_EQ(total, 40000u);
+}
+
+TEST_F(NamedObjects, MutexOfAKilledHolderGoesToTheNextProcessAtOnce) {
+  ChildProcess holder({"lock-hold", "guard"});
+  ASSERT_EQ(holder.readLine(kLineMs), "locked");
+  ChildProcess next({"lock-once", "guard"});
+  ASSERT_EQ(next.readLine(kLineMs), "trying");
+  EXPECT_EQ(next.readLine(300), std::nullopt) << "locked while the holder still holds it";
+
+  const auto killed = std::chrono::steady_clock::now();
+  holder.kill();
+  ASSERT_EQ(next.readLine(kLineMs), "got");  // (else locking below would wait for ever)
+  EXPECT_LT(std::chrono::steady_clock::now() - killed, 1s);
+  EXPECT_EQ(next.waitExit(kLineMs), 0);
+
+  // The mutex works normally afterwards, in this process too.
+  auto mutex = platform::NamedMutex::openOrCreate("guard");
+  ASSERT_NE(mutex, nullptr);
+  mutex->lock();
+  ChildProcess third({"lock-once", "guard"});
+  ASSERT_EQ(third.readLine(kLineMs), "trying");
+  EXPECT_EQ(third.readLine(200), std::nullopt);
+  mutex->unlock();
+  EXPECT_EQ(third.readLine(kLineMs), "got");
+}
+
+TEST_F(NamedObjects, MutexOfAHolderThatExitsWhileHoldingItIsFree) {
+  ChildProcess holder({"lock-exit", "guard"});
+  ASSERT_EQ(holder.readLine(kLineMs), "locked");
+  EXPECT_EQ(holder.waitExit(kLineMs), 0);
+  ChildProcess next({"lock-once", "guard"});
+  EXPECT_EQ(next.readLine(kLineMs), "trying");
+  EXPECT_EQ(next.readLine(kLineMs), "got");
+}
+
+TEST_F(NamedObjects, PulseWakesAWaiterInAnotherProcessEvenWhenItRunsLate) {
+  auto event = platform::NamedEvent::openOrCreate("frame");
+  ASSERT_NE(event, nullptr);
+  ChildProcess waiter({"wait-event", "frame", "10000"});
+  ASSERT_EQ(waiter.readLine(kLineMs), "waiting");
+  ASSERT_TRUE(waitUntilAsleep(waiter.pid()));
+  // Stopped, the waiter cannot run when the pulse comes; it must still count it.
+  ASSERT_EQ(kill(waiter.pid(), SIGSTOP), 0);
+  event->pulse();
+  std::this_thread::sleep_for(50ms);
+  ASSERT_EQ(kill(waiter.pid(), SIGCONT), 0);
+  EXPECT_EQ(waiter.readLine(kLineMs), "woken");
+  EXPECT_EQ(waiter.waitExit(kLineMs), 0);
+  // The pulse left the event not signalled.
+  EXPECT_FALSE(event->wait(0));
+}
+
+TEST_F(NamedObjects, WaiterThatComesAfterAPulseMissesIt) {
+  auto event = platform::NamedEvent::openOrCreate("frame");
+  ASSERT_NE(event, nullptr);
+  event->pulse();
+  ChildProcess late({"wait-event", "frame", "300"});
+  EXPECT_EQ(late.readLine(kLineMs), "waiting");
+  EXPECT_EQ(late.readLine(kLineMs), "timeout");
+  EXPECT_EQ(late.waitExit(kLineMs), 1);
+}
+
+TEST_F(NamedObjects, SetStaysSignalledForEveryProcessUntilReset) {
+  auto event = platform::NamedEvent::openOrCreate("frame");
+  ASSERT_NE(event, nullptr);
+  event->set();
+  for (int i = 0; i < 2; ++i) {
+    ChildProcess waiter({"wait-event", "frame", "300"});
+    EXPECT_EQ(waiter.readLine(kLineMs), "waiting");
+    EXPECT_EQ(waiter.readLine(kLineMs), "woken");
+  }
+  EXPECT_TRUE(event->wait(0));
+  event->reset();
+  EXPECT_FALSE(event->wait(0));
+  event->set();
+  event->pulse();  // a pulse also ends a set state
+  EXPECT_FALSE(event->wait(0));
+}
+
+TEST_F(NamedObjects, SetWakesAWaiterInAnotherProcess) {
+  auto event = platform::NamedEvent::openOrCreate("frame");
+  ASSERT_NE(event, nullptr);
+  ChildProcess waiter({"wait-event", "frame", "10000"});
+  ASSERT_EQ(waiter.readLine(kLineMs), "waiting");
+  ASSERT_TRUE(waitUntilAsleep(waiter.pid()));
+  event->set();
+  EXPECT_EQ(waiter.readLine(kLineMs), "woken");
+}
+
+TEST_F(NamedObjects, PulseReleasesEveryThreadWaitingAndWaitsTimeOut) {
+  auto event = platform::NamedEvent::openOrCreate("frame");
+  ASSERT_NE(event, nullptr);
+  const auto started = std::chrono::steady_clock::now();
+  EXPECT_FALSE(event->wait(60));
+  EXPECT_GE(std::chrono::steady_clock::now() - started, 60ms);
+
+  // Threads of this process, each with its own view of the event.
+  std::atomic<int> woken{0};
+  std::atomic<int> ready{0};
+  std::vector<std::thread> threads;
+  for (int i = 0; i < 3; ++i) {
+    threads.emplace_back([&] {
+      auto own = platform::NamedEvent::openOrCreate("frame");
+      ready.fetch_add(1);
+      if (own && own->wait(10000)) woken.fetch_add(1);
+    });
+  }
+  while (ready.load() < 3) std::this_thread::sleep_for(1ms);
+  // Pulse until all are out: each pulse can only release threads already waiting, and a
+  // pulse that released nobody would leave them waiting for 10 s.
+  const auto deadline = std::chrono::steady_clock::now() + 5s;
+  while (woken.load() < 3 && std::chrono::steady_clock::now() < deadline) {
+    event->pulse();
+    std::this_thread::sleep_for(5ms);
+  }
+  for (std::thread& t : threads) t.join();
+  EXPECT_EQ(woken.load(), 3);
+}
+
+TEST_F(NamedObjects, PresenceMarkerEndsWithAKilledHolder) {
+  EXPECT_FALSE(platform::PresenceMarker::exists("serving"));
+  ChildProcess holder({"hold-marker", "serving"});
+  ASSERT_EQ(holder.readLine(kLineMs), "held");
+  EXPECT_TRUE(platform::PresenceMarker::exists("serving"));
+  EXPECT_TRUE(platform::PresenceMarker::exists("serving")) << "asking must not end it";
+  holder.kill();
+  EXPECT_FALSE(platform::PresenceMarker::exists("serving"));
+  // The file left behind means nothing; a new holder makes it exist again.
+  auto again = platform::PresenceMarker::create("serving");
+  ASSERT_NE(again, nullptr);
+  EXPECT_TRUE(platform::PresenceMarker::exists("serving"));
+}
+
+TEST_F(NamedObjects, PresenceMarkerLastsWhileAnyHolderLives) {
+  ChildProcess holder({"hold-marker", "serving"});
+  ASSERT_EQ(holder.readLine(kLineMs), "held");
+  auto own = platform::PresenceMarker::create("serving");
+  ASSERT_NE(own, nullptr);
+  holder.closeInput();
+  EXPECT_EQ(holder.waitExit(kLineMs), 0);
+  EXPECT_TRUE(platform::PresenceMarker::exists("serving"));
+  auto second = platform::PresenceMarker::create("serving");
+  own.reset();
+  EXPECT_TRUE(platform::PresenceMarker::exists("serving"));
+  second.reset();
+  EXPECT_FALSE(platform::PresenceMarker::exists("serving"));
+  EXPECT_FALSE(platform::PresenceMarker::exists("other"));
+}
+
+TEST_F(NamedObjects, ProcessIdentityTellsLiveProcessesFromDeadAndReusedOnes) {
+  const platform::ProcessIdentity self = platform::currentProcess();
+  EXPECT_EQ(self.pid, static_cast<uint32_t>(getpid()));
+  EXPECT_TRUE(platform::processAlive(self));
+  EXPECT_FALSE(platform::processAlive({self.pid, self.startTicks + 1}))
+      << "same pid, other start: a reused pid";
+  EXPECT_FALSE(platform::processAlive({0, 0}));
+  EXPECT_FALSE(platform::processAlive({0xFFFFFFFFu, 0}));
+
+  ChildProcess child({"identity", "-"});
+  const auto line = child.readLine(kLineMs);
+  ASSERT_TRUE(line);
+  std::istringstream fields(*line);
+  platform::ProcessIdentity other;
+  fields >> other.pid >> other.startTicks;
+  EXPECT_EQ(other.pid, static_cast<uint32_t>(child.pid()));
+  EXPECT_TRUE(platform::processAlive(other));
+  // Killed but not yet reaped: a zombie is dead.
+  ASSERT_EQ(kill(child.pid(), SIGKILL), 0);
+  for (int i = 0; i < 500 && threadState(child.pid()) != 'Z'; ++i) {
+    std::this_thread::sleep_for(2ms);
+  }
+  EXPECT_FALSE(platform::processAlive(other));
+  EXPECT_EQ(child.waitExit(kLineMs), -1);
+  EXPECT_FALSE(platform::processAlive(other));
+}
+
+TEST_F(NamedObjects, ExecutablePathNamesThisProgram) {
+  const std::string path = platform::executablePath();
+  ASSERT_FALSE(path.empty());
+  EXPECT_EQ(path.front(), '/');
+  EXPECT_EQ(path.substr(path.rfind('/') + 1), "device_procs_tests");
+}
+
+}  // namespace
+}  // namespace procs

@@ -177,9 +177,10 @@ struct Source {
 };
 
 // Room guarantees. One block costs at most 22 bits of DC and 63 x 26 bits of AC, twice
-// that with every byte stuffed: 415 bytes; with its AC coefficients dropped, 26 bits
-// stuffed: 7 bytes. 16 more cover the bits still pending in the writer.
-constexpr size_t kWorstBlockBytes = 415;
+// that with every byte stuffed: 415 bytes, and one more for rounding to whole bytes; with
+// its AC coefficients dropped, 26 bits stuffed: 7 bytes. 16 more cover the up to 63 bits
+// still pending in the writer.
+constexpr size_t kWorstBlockBytes = 416;
 constexpr size_t kWorstDcOnlyBlockBytes = 7;
 constexpr size_t kPendingBytes = 16;
 constexpr size_t kPipelineHeaderBytes = 32;

@@ -1,0 +1,77 @@
+// vistrel-probe on a presented device with stand-in modules.
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string run(const std::string& arguments, const std::string& environment = {}) {
+  const std::string command =
+      environment + " " + VISTREL_PROBE_TOOL + " " + arguments + " 2>&1";
+  FILE* pipe = popen(command.c_str(), "r");
+  if (pipe == nullptr) return {};
+  std::string output;
+  char buffer[4096];
+  size_t n;
+  while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) output.append(buffer, n);
+  pclose(pipe);
+  return output;
+}
+
+class ProbeTool : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    file_ = fs::temp_directory_path() / ("vistrel_probe_device_" + std::to_string(getpid()));
+  }
+  void TearDown() override { fs::remove(file_); }
+  void present(const std::string& text) { std::ofstream(file_) << text; }
+  static std::string modules(std::initializer_list<const char*> folders) {
+    std::string out;
+    for (const char* f : folders) out += std::string(" --modules ") + VISTREL_FAKE_MODULES + "/" + f;
+    return out;
+  }
+  fs::path file_;
+};
+
+TEST_F(ProbeTool, PrintsTheProbeAndTheSourcesOfAPresentedDevice) {
+  present("oem = HTC TyTN II TRIN100\nos-major = 5\nprocessor = PXA270\nscreen = 240x320x16\n");
+  const std::string out =
+      run("--device " + file_.string() + modules({"htc", "jpegpress", "framesink"}));
+  EXPECT_NE(out.find("OEM text:         \"HTC TYTN II TRIN100\""), std::string::npos) << out;
+  EXPECT_NE(out.find("as returned:      \"HTC TyTN II TRIN100\""), std::string::npos) << out;
+  EXPECT_NE(out.find("OS major version: 5"), std::string::npos) << out;
+  EXPECT_NE(out.find("PXA27x:           yes"), std::string::npos) << out;
+  EXPECT_NE(out.find("jpegpress:        bound"), std::string::npos) << out;
+  const char* sources =
+      "sources\n"
+      "  1. Camera (kind 0, camera): HTCcamera.dll, model code 12, not implemented yet\n"
+      "  2. Front Sensor (kind 0, camera): HTCcamera.dll, model code 12, front sensor, not "
+      "implemented yet\n"
+      "  3. Camera (kind 0, camera): framesink.dll, flavour 0, not implemented yet\n"
+      "  4. Screen (kind 1, screen): display 240x320, 16 bits, not implemented yet\n"
+      "  5. Sound (kind 2, sound): microphone, not implemented yet\n";
+  EXPECT_NE(out.find(sources), std::string::npos) << out;
+}
+
+TEST_F(ProbeTool, ABrokenDeviceFileIsReportedAndTheRestUsed) {
+  present("oem = ASUS G50V04\nos-major five\n");
+  const std::string out = run(modules({}), "VISTREL_DEVICE=" + file_.string());
+  EXPECT_NE(out.find("device file line 2: ignored"), std::string::npos) << out;
+  EXPECT_NE(out.find("1. Camera (kind 0, camera): stream driver CAM1:"), std::string::npos) << out;
+  EXPECT_NE(out.find("jpegpress:        not loaded"), std::string::npos) << out;
+}
+
+TEST_F(ProbeTool, AMissingDeviceFileLeavesThisMachine) {
+  const std::string out = run("--device /nonexistent/device.txt" + modules({}));
+  EXPECT_NE(out.find("cannot be read"), std::string::npos) << out;
+  EXPECT_NE(out.find("Sound (kind 2, sound)"), std::string::npos) << out;
+}
+
+}  // namespace

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <linux/futex.h>
 #include <pthread.h>
+#include <signal.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -413,7 +414,9 @@ bool processAlive(const ProcessIdentity& process) {
   char state = '?';
   uint64_t startTicks = 0;
   if (!readProcessStat("/proc/" + std::to_string(process.pid) + "/stat", state, startTicks)) {
-    return false;
+    // /proc may hide other users' processes (hidepid): then the kernel still tells a
+    // live process (EPERM, or success) from a missing one, without the start time.
+    return kill(static_cast<pid_t>(process.pid), 0) == 0 || errno == EPERM;
   }
   // A zombie has already released everything it held.
   if (state == 'Z' || state == 'X' || state == 'x') return false;

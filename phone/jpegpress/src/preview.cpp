@@ -34,21 +34,32 @@ inline void store(uint8_t* p, uint32_t pixel) {
   p[1] = static_cast<uint8_t>(pixel >> 8);
 }
 
+// The chroma part of a pixel, shared by the pixels of a pair or group.
+struct ChromaTerms {
+  int r, g, b;
+};
+
 // Studio-range BT.601 in Q10, straight into 5- and 6-bit fields.
-inline uint32_t pixelQ10(int y, int u, int v) {
+inline ChromaTerms chromaQ10(int u, int v) {
+  return {1634 * v - 209152, 157952 - 401 * u - 833 * v, 2065 * u - 264320};
+}
+inline uint32_t pixelQ10(int y, const ChromaTerms& c) {
   const int luma = 1192 * y - 19072;
-  const int r = clampTo((luma + 1634 * v - 209152) >> 13, 31);
-  const int g = clampTo((luma + 157952 - 401 * u - 833 * v) >> 12, 63);
-  const int b = clampTo((luma + 2065 * u - 264320) >> 13, 31);
+  const int r = clampTo((luma + c.r) >> 13, 31);
+  const int g = clampTo((luma + c.g) >> 12, 63);
+  const int b = clampTo((luma + c.b) >> 13, 31);
   return static_cast<uint32_t>(r << 11 | g << 5 | b);
 }
 
 // The same factors in Q8.
-inline uint32_t pixelQ8(int y, int cb, int cr) {
+inline ChromaTerms chromaQ8(int cb, int cr) {
+  return {409 * cr - 52352, 39424 - 100 * cb - 208 * cr, 516 * cb - 66048};
+}
+inline uint32_t pixelQ8(int y, const ChromaTerms& c) {
   const int luma = 298 * y - 4768;
-  const int r = clampTo((luma + 409 * cr - 52352) >> 11, 31);
-  const int g = clampTo((luma + 39424 - 100 * cb - 208 * cr) >> 10, 63);
-  const int b = clampTo((luma + 516 * cb - 66048) >> 11, 31);
+  const int r = clampTo((luma + c.r) >> 11, 31);
+  const int g = clampTo((luma + c.g) >> 10, 63);
+  const int b = clampTo((luma + c.b) >> 11, 31);
   return static_cast<uint32_t>(r << 11 | g << 5 | b);
 }
 
@@ -59,9 +70,12 @@ void decimate(const Placement& out, int w, int h, const uint8_t* src, int srcWid
   for (int y = 0; y < h; ++y) {
     const uint8_t* row = src + static_cast<ptrdiff_t>(k) * y * srcStride;
     uint8_t* line = out.base + y * out.stepY;
-    for (int x = 0; x < w; ++x) {
-      const uint8_t* pair = row + 4 * static_cast<ptrdiff_t>(k) * (x >> 1);
-      store(line + x * out.stepX, pixelQ10(row[2 * k * x + 1], pair[0], pair[2]));
+    for (int x = 0; x < w; x += 2) {
+      // The output pair's group starts at source pixel k * x, the first of a macropixel.
+      const uint8_t* pair = row + 2 * static_cast<ptrdiff_t>(k) * x;
+      const ChromaTerms c = chromaQ10(pair[0], pair[2]);
+      store(line + x * out.stepX, pixelQ10(pair[1], c));
+      if (x + 1 < w) store(line + (x + 1) * out.stepX, pixelQ10(pair[2 * k + 1], c));
     }
   }
 }
@@ -92,15 +106,15 @@ void scale(const Placement& out, int w, int h, const Planes& p) {
     const uint8_t* cbRow = p.cb + static_cast<ptrdiff_t>(cy) * chromaWidth;
     const uint8_t* crRow = p.cr + static_cast<ptrdiff_t>(cy) * chromaWidth;
     uint8_t* line = out.base + y * out.stepY;
-    int cb = 0, cr = 0;
-    for (int x = 0; x < w; ++x) {
+    for (int x = 0; x < w; x += 2) {
       const int sx = clampTo(static_cast<int>((x * stepX + 0x8000) >> 16), p.width - 1);
-      if ((x & 1) == 0) {
-        const int cx = clampTo(sx >> 1, chromaWidth - 1);
-        cb = cbRow[cx];
-        cr = crRow[cx];
+      const int cx = clampTo(sx >> 1, chromaWidth - 1);
+      const ChromaTerms c = chromaQ8(cbRow[cx], crRow[cx]);
+      store(line + x * out.stepX, pixelQ8(luma[sx], c));
+      if (x + 1 < w) {
+        const int next = clampTo(static_cast<int>(((x + 1) * stepX + 0x8000) >> 16), p.width - 1);
+        store(line + (x + 1) * out.stepX, pixelQ8(luma[next], c));
       }
-      store(line + x * out.stepX, pixelQ8(luma[sx], cb, cr));
     }
   }
 }

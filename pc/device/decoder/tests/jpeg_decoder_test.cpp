@@ -119,6 +119,7 @@ TEST(JpegDecoder, RendersLikeTheReferenceForEveryFitTurnAndMirror) {
   const JpegOptions q75{75, Sampling::k420, false};
   const JpegOptions prog{80, Sampling::k420, true};
   const JpegOptions full{95, Sampling::k444, false};
+  const JpegOptions restarts{75, Sampling::k420, false, 3};
   const Case cases[] = {
       {320, 240, q75, false, 320, 240, "same size"},
       {320, 240, q75, false, 640, 480, "doubled, stretched"},
@@ -127,6 +128,7 @@ TEST(JpegDecoder, RendersLikeTheReferenceForEveryFitTurnAndMirror) {
       {320, 240, q75, false, 322, 240, "stretched by 0.6%"},
       {240, 320, full, false, 320, 240, "upright picture, turned to fill"},
       {96, 64, prog, false, 100, 70, "progressive"},
+      {160, 96, restarts, false, 160, 96, "restart markers"},
       {64, 48, q75, true, 80, 60, "grey"},
   };
   JpegDecoder decoder;
@@ -245,6 +247,33 @@ TEST(JpegDecoder, BadInputFailsWithoutReadingPastTheBytes) {
         decoder.decode(good.data(), good.size(), after.data(), after.size(), 320, 240, 0, false));
     EXPECT_TRUE(after == ReferenceRender(good, 320, 240, 0, false));
   }
+}
+
+// A damaged restart marker is the library's to resynchronise on (through
+// jpeg_resync_to_restart): the frame is still shown, and nothing is read past its bytes.
+TEST(JpegDecoder, DamagedRestartMarkersStayInsideTheBytes) {
+  const std::vector<uint8_t> rgb = TestPicture(160, 96);
+  JpegOptions o;
+  o.restartInterval = 2;
+  const std::vector<uint8_t> jpeg = EncodeRgb(rgb.data(), 160, 96, o);
+  size_t damaged = 0, rendered = 0;
+  JpegDecoder decoder;
+  for (size_t i = FrameHeaderHeight(jpeg); i + 1 < jpeg.size(); ++i) {
+    if (jpeg[i] != 0xFF || jpeg[i + 1] < 0xD0 || jpeg[i + 1] > 0xD7) continue;
+    std::vector<uint8_t> bad = jpeg;
+    bad[i + 1] = static_cast<uint8_t>(0xD0 + ((bad[i + 1] - 0xD0 + 3) & 7));  // wrong number
+    const GuardedBytes bytes(bad);
+    std::vector<uint8_t> out(ImageSize(160, 96));
+    ASSERT_TRUE(decoder.decodeHeader(bytes.data(), bytes.size(), nullptr, nullptr));
+    if (decoder.render(false, out.data(), out.size(), 160, 96, 0)) ++rendered;
+    ++damaged;
+  }
+  EXPECT_GT(damaged, 5u);
+  EXPECT_EQ(rendered, damaged);
+  // And the decoder is still fine.
+  std::vector<uint8_t> out(ImageSize(160, 96));
+  EXPECT_TRUE(decoder.decode(jpeg.data(), jpeg.size(), out.data(), out.size(), 160, 96, 0, false));
+  EXPECT_TRUE(out == ReferenceRender(jpeg, 160, 96, 0, false));
 }
 
 TEST(JpegDecoder, EachHeaderAllowsOneRenderIntoALargeEnoughDestination) {

@@ -50,6 +50,7 @@ std::vector<uint8_t> compress(const uint8_t* pixels, uint32_t w, uint32_t h, int
     for (int i = 0; i < 3; ++i) c.comp_info[i].h_samp_factor = c.comp_info[i].v_samp_factor = 1;
   }
   if (options.progressive) jpeg_simple_progression(&c);
+  c.restart_interval = options.restartInterval;
   jpeg_start_compress(&c, TRUE);
   while (c.next_scanline < c.image_height) {
     JSAMPROW row = const_cast<uint8_t*>(pixels + size_t{c.next_scanline} * w * components);

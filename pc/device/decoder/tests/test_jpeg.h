@@ -14,6 +14,7 @@ struct JpegOptions {
   int quality = 90;
   Sampling sampling = Sampling::k420;
   bool progressive = false;
+  unsigned restartInterval = 0;  // MCUs between restart markers, 0 for none
 };
 
 // A deterministic picture of w x h, red, green, blue, top row first: smooth gradients with

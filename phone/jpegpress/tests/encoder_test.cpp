@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <jpeglib.h>
@@ -355,6 +356,38 @@ TEST(Conformance, NoiseAtBestQualityFitsThePipelineBuffer) {
       }
     }
   }
+}
+
+TEST(Conformance, FullRoomKeepsEveryBlockAverage) {
+  // Past the point where the room runs short, blocks keep only their DC coefficient: the
+  // picture loses detail but every 8x8 block keeps its mean.
+  const int w = 320, h = 240;
+  const RgbPicture raw = noisePicture(w, h, 90);
+  std::vector<uint8_t> planar(raw.rgb.begin(), raw.rgb.begin() + w * h * 3 / 2);
+  const auto file = encode(planar, {w, h, kJpegFormatPlanar, 0, 0, kJpegSampling420}, 100);
+  ASSERT_LE(file.size() + 32, size_t{w} * h * 2);
+  const Decoded d = decodeJpeg(file.data(), file.size(), /*ycc=*/true);
+  ASSERT_EQ(d.error, "");
+  int dcOnlyBlocks = 0;
+  for (int by = 0; by < h / 8; ++by)
+    for (int bx = 0; bx < w / 8; ++bx) {
+      double source = 0, decoded = 0, error = 0;
+      for (int y = 0; y < 8; ++y)
+        for (int x = 0; x < 8; ++x) {
+          const size_t i = static_cast<size_t>(by * 8 + y) * w + bx * 8 + x;
+          source += planar[i];
+          decoded += d.pixels[3 * i];
+          error += std::abs(static_cast<int>(planar[i]) - d.pixels[3 * i]);
+        }
+      EXPECT_NEAR(decoded / 64, source / 64, 1.5) << "block " << bx << "," << by;
+      // A block coded whole at quality 100 is within a few units per pixel; a DC-only one
+      // is off by the noise itself.
+      if (error / 64 > 20) ++dcOnlyBlocks;
+    }
+  // The last rows of MCUs go without AC coefficients, the first ones keep them.
+  std::printf("blocks reduced to their DC coefficient: %d of %d\n", dcOnlyBlocks, (w / 8) * (h / 8));
+  EXPECT_GT(dcOnlyBlocks, 0);
+  EXPECT_LT(dcOnlyBlocks, (w / 8) * (h / 8) / 2);
 }
 
 // ---- rotation ----

@@ -65,6 +65,53 @@ inline void bgr24Row8(const uint8_t* row, x86::Row8& out) {
   out.r = _mm_unpacklo_epi8(component8(first, second, 2), zero);
 }
 
+// 4:2:0 from BGR24 with the two rows of each pair side by side, one per 128-bit half:
+// one set of shuffles and one luminance formula serve both rows.
+void convertBgr420(const SourceArea& area, int16_t* blocks) {
+  const uint8_t* base = area.plane[0];
+  const ptrdiff_t stride = area.stride[0];
+  const __m256i zero = _mm256_setzero_si256();
+  __m256i masks[3][3];
+  for (int c = 0; c < 3; ++c)
+    for (int part = 0; part < 3; ++part)
+      masks[c][part] = _mm256_broadcastsi128_si256(
+          _mm_load_si128(reinterpret_cast<const __m128i*>(kMasks.m[c][part])));
+  auto pairOf = [](const uint8_t* a, const uint8_t* b) {
+    return _mm256_inserti128_si256(_mm256_castsi128_si256(x86::load(a)), x86::load(b), 1);
+  };
+  auto luma = [](__m256i r, __m256i g, __m256i b) {
+    __m256i y = _mm256_mullo_epi16(r, _mm256_set1_epi16(77));
+    y = _mm256_add_epi16(y, _mm256_mullo_epi16(g, _mm256_set1_epi16(150)));
+    y = _mm256_add_epi16(y, _mm256_mullo_epi16(b, _mm256_set1_epi16(29)));
+    return _mm256_sub_epi16(_mm256_srli_epi16(y, 8), _mm256_set1_epi16(128));
+  };
+  for (int cy = 0; cy < 8; ++cy) {
+    const int y0 = 2 * cy;
+    const uint8_t* r0 = base + y0 * stride;
+    const uint8_t* r1 = r0 + stride;
+    const __m256i parts[3] = {pairOf(r0, r1), pairOf(r0 + 16, r1 + 16), pairOf(r0 + 32, r1 + 32)};
+    __m256i lo[3], hi[3];  // pixels 0-7 and 8-15 of both rows, 16-bit
+    for (int c = 0; c < 3; ++c) {
+      __m256i v = _mm256_shuffle_epi8(parts[0], masks[c][0]);
+      v = _mm256_or_si256(v, _mm256_shuffle_epi8(parts[1], masks[c][1]));
+      v = _mm256_or_si256(v, _mm256_shuffle_epi8(parts[2], masks[c][2]));
+      lo[c] = _mm256_unpacklo_epi8(v, zero);
+      hi[c] = _mm256_unpackhi_epi8(v, zero);
+    }
+    const __m256i yLo = luma(lo[2], lo[1], lo[0]), yHi = luma(hi[2], hi[1], hi[0]);
+    int16_t* top = blocks + (y0 >> 3) * 128 + (y0 & 7) * 8;
+    x86::store(top, _mm256_castsi256_si128(yLo));
+    x86::store(top + 8, _mm256_extracti128_si256(yLo, 1));
+    x86::store(top + 64, _mm256_castsi256_si128(yHi));
+    x86::store(top + 72, _mm256_extracti128_si256(yHi, 1));
+    auto rows = [](__m256i v) { return _mm_add_epi16(_mm256_castsi256_si128(v), _mm256_extracti128_si256(v, 1)); };
+    const __m128i r[2] = {rows(lo[2]), rows(hi[2])};
+    const __m128i g[2] = {rows(lo[1]), rows(hi[1])};
+    const __m128i b[2] = {rows(lo[0]), rows(hi[0])};
+    x86::chroma8<10>(r, g, b, blocks + 256 + cy * 8, blocks + 320 + cy * 8);
+  }
+}
+
 // Zigzag order by byte shuffles: output vector j (zigzag positions 8j..8j+7) is the OR of
 // shuffles of those coefficient vectors i (columns) that hold any of its entries.
 struct ZigzagShuffles {
@@ -207,7 +254,7 @@ KernelTable makeAvx2() {
   t.name = "avx2";
   t.zigzag = zigzagAvx2;
   t.forwardDct2 = forwardDct2Avx2;
-  t.convert[kLayoutBgr24][kArea420] = x86::convertRgb420<bgr24Row>;
+  t.convert[kLayoutBgr24][kArea420] = convertBgr420;
   t.convert[kLayoutBgr24][kArea422H] = x86::convertRgb422<bgr24Row>;
   t.convert[kLayoutBgr24][kArea422V] = x86::convertRgb422V<bgr24Row8>;
   t.convert[kLayoutBgr24][kAreaGray] = x86::convertRgbGray<bgr24Row8>;

@@ -1,0 +1,128 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "decoder/jpeg_decoder.h"
+#include "engine/named_frame_block.h"
+#include "platform/named_objects.h"
+#include "procs/process_table.h"
+#include "server/frame_receiver.h"
+#include "server/property_store.h"
+#include "settings/device_settings.h"
+
+namespace platform {
+class KeyStore;
+}
+
+namespace engine {
+
+enum class Mode : uint32_t { kStandAlone = 0, kServing = 1, kClient = 2 };
+
+inline constexpr char kServingMarkerName[] = "_VistrelMutexOBJ_";
+inline constexpr uint32_t kFrameBufferSize = 0x200000;
+inline constexpr uint32_t kMaxOutputSide = 4096;
+
+// Window messages that SendPhoneInput understands.
+inline constexpr uint32_t kMessageKeyDown = 256;
+inline constexpr uint32_t kMessageLeftButtonDown = 513;
+
+// The per-process state of the PC library. One process serves the phone link (normally
+// the service) and publishes every frame in the shared frame block; the others read it
+// there. A process that finds no server receives by itself (stand-alone).
+//
+//  stand-alone (0): own frame server, no shared block
+//  serving (1):     own frame server publishing to the shared block; no frame buffer
+//  client (2):      shared block only, no socket
+//
+// Threading: every method may be called from any thread; the engine serialises what
+// needs it. The frame wait blocks only the calling thread.
+class CameraEngine {
+ public:
+  struct Options {
+    platform::KeyStore* keyStore = nullptr;  // null: the machine's store
+    std::string executablePath;               // empty: this program's
+    std::string bindAddress = "0.0.0.0";      // where the frame server listens
+  };
+
+  // The process's engine, created on first use under a process-wide lock.
+  static CameraEngine& instance();
+  // Destroys the process's engine (Close, or the library being unloaded).
+  static void destroyInstance();
+
+  explicit CameraEngine(Options options);
+  ~CameraEngine();
+  CameraEngine(const CameraEngine&) = delete;
+  CameraEngine& operator=(const CameraEngine&) = delete;
+
+  // Decides the mode and opens the engine for it. False only when serving was asked and
+  // the serving marker could not be made.
+  bool open(bool serve);
+  // Reads the settings again and applies them. Returns 1.
+  uint32_t reloadSettings();
+  // The same step with a record from the settings dialog, which is then saved.
+  void applySettings(const settings::DeviceSettings& fromDialog);
+  // A key press (256, x = key code) or a click (513, x and y 0..65536 across the shown
+  // area) for the phone. 1 when a command was queued.
+  uint32_t sendPhoneInput(uint32_t message, uint32_t x, uint32_t y);
+  // The newest valid JPEG's length, 0 when there is none. With `frame`, the address of
+  // the engine's frame buffer (valid until the engine is destroyed) is stored there and
+  // the buffer filled.
+  uint32_t getFrame(uint8_t** frame);
+  // 0 new frame, 258 time-out, -1 no valid frame or no source.
+  int32_t waitFrame(uint32_t timeoutMs);
+  void wake();
+  // Decodes a JPEG's header into the engine's decoder and reports the displayed size
+  // (width and height swapped at 90 and 270 degrees). The bytes are copied, so the caller
+  // may reuse them at once.
+  bool decodeJpeg(const uint8_t* data, uint32_t size, uint32_t* width, uint32_t* height);
+  // Both sides 1..4096, else nothing changes.
+  void setOutputSize(uint32_t width, uint32_t height);
+  // The picture last decoded, as a bottom-up 24-bit BGR picture of the output size (rows
+  // padded to 4 bytes), turned and mirrored as the settings say.
+  bool renderFrame(uint8_t* destination);
+
+  Mode mode() const { return mode_; }
+  settings::DeviceSettings settings() const;
+  uint32_t outputWidth() const { return outputWidth_; }
+  uint32_t outputHeight() const { return outputHeight_; }
+  server::FrameReceiver* frameServer() { return server_.get(); }
+  server::PropertyStore& properties() { return properties_; }
+  const procs::ProcessTable& processTable() const { return table_; }
+  // Closes the serving marker if this process made it (Close does this before destroying).
+  void releaseServingMarker();
+
+ private:
+  void applyLocked(const settings::DeviceSettings& incoming, bool fromDialog);
+  static std::u16string toU16(const std::string& s);
+
+  Options options_;
+  platform::KeyStore& store_;
+  mutable std::mutex mutex_;
+  procs::ProcessTable table_;
+  settings::DeviceSettings settings_;
+  std::atomic<Mode> mode_{Mode::kStandAlone};
+  std::unique_ptr<platform::PresenceMarker> servingMarker_;
+  std::unique_ptr<NamedFrameBlock> block_;
+  std::unique_ptr<server::FrameReceiver> server_;
+  server::PropertyStore properties_;
+  std::unique_ptr<uint8_t[]> frameBuffer_;
+  std::atomic<uint32_t> outputWidth_;
+  std::atomic<uint32_t> outputHeight_;
+
+  std::mutex decodeMutex_;
+  std::unique_ptr<decoder::JpegDecoder> decoder_;
+  std::unique_ptr<uint8_t[]> decodeCopy_;  // the JPEG last given to decodeJpeg
+  uint32_t decodeCopySize_ = 0;
+  uint32_t decodedWidth_ = 0;  // of the picture last decoded, as the phone sent it
+  uint32_t decodedHeight_ = 0;
+};
+
+// The in-use message for `otherPath` (UTF-8), as shown when another program already
+// receives frames.
+std::string inUseMessage(const std::string& otherPath);
+
+}  // namespace engine

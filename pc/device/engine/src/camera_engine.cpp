@@ -1,0 +1,301 @@
+#include "engine/camera_engine.h"
+
+#include <cstring>
+
+#include "decoder/render_geometry.h"
+#include "engine/engine_hooks.h"
+#include "platform/key_store.h"
+#include "protocol/stream_header.h"
+
+namespace engine {
+namespace {
+
+// Never destroyed: the library's unload step still uses them after static destruction.
+std::mutex& instanceMutex() {
+  static auto* m = new std::mutex();
+  return *m;
+}
+std::unique_ptr<CameraEngine>& instanceSlot() {
+  static auto* engine = new std::unique_ptr<CameraEngine>();
+  return *engine;
+}
+
+// Text 110 of the PC text table and the viewer's stand-in name; the language modules of
+// the dialogs replace the English text.
+constexpr char kInUseText[] = "Camera device is used by another application";
+constexpr char kViewerFile[] = "lookout.exe";
+constexpr char kViewerName[] = "Vistrel Viewer (lookout.exe)";
+constexpr uint32_t kInUseStyle = 0x00053030;  // warning icon, modal, foreground, topmost
+
+std::string toUtf8(const std::u16string& s) {
+  std::string out;
+  for (size_t i = 0; i < s.size(); ++i) {
+    uint32_t c = s[i];
+    if (c >= 0xD800 && c < 0xDC00 && i + 1 < s.size() && s[i + 1] >= 0xDC00 && s[i + 1] < 0xE000) {
+      c = 0x10000 + ((c - 0xD800) << 10) + (s[++i] - 0xDC00);
+    }
+    if (c < 0x80) {
+      out.push_back(static_cast<char>(c));
+    } else if (c < 0x800) {
+      out.push_back(static_cast<char>(0xC0 | (c >> 6)));
+      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    } else if (c < 0x10000) {
+      out.push_back(static_cast<char>(0xE0 | (c >> 12)));
+      out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    } else {
+      out.push_back(static_cast<char>(0xF0 | (c >> 18)));
+      out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
+      out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    }
+  }
+  return out;
+}
+
+bool endsWith(const std::string& s, const std::string& tail) {
+  return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+}  // namespace
+
+std::string inUseMessage(const std::string& otherPath) {
+  const std::string shown = endsWith(otherPath, kViewerFile) ? kViewerName : otherPath;
+  return std::string(kInUseText) + ":\n" + shown + "\n";
+}
+
+std::u16string CameraEngine::toU16(const std::string& s) {
+  std::u16string out;
+  for (size_t i = 0; i < s.size();) {
+    const auto b = static_cast<unsigned char>(s[i]);
+    uint32_t c = b;
+    size_t n = 1;
+    if (b >= 0xF0 && i + 3 < s.size()) {
+      c = ((b & 0x07u) << 18) | ((s[i + 1] & 0x3Fu) << 12) | ((s[i + 2] & 0x3Fu) << 6) | (s[i + 3] & 0x3Fu);
+      n = 4;
+    } else if (b >= 0xE0 && i + 2 < s.size()) {
+      c = ((b & 0x0Fu) << 12) | ((s[i + 1] & 0x3Fu) << 6) | (s[i + 2] & 0x3Fu);
+      n = 3;
+    } else if (b >= 0xC0 && i + 1 < s.size()) {
+      c = ((b & 0x1Fu) << 6) | (s[i + 1] & 0x3Fu);
+      n = 2;
+    }
+    if (c >= 0x10000) {
+      out.push_back(static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10)));
+      out.push_back(static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF)));
+    } else {
+      out.push_back(static_cast<char16_t>(c));
+    }
+    i += n;
+  }
+  return out;
+}
+
+CameraEngine& CameraEngine::instance() {
+  std::lock_guard lock(instanceMutex());
+  auto& slot = instanceSlot();
+  if (!slot) slot = std::make_unique<CameraEngine>(Options{});
+  return *slot;
+}
+
+void CameraEngine::destroyInstance() {
+  std::unique_ptr<CameraEngine> engine;
+  {
+    std::lock_guard lock(instanceMutex());
+    engine = std::move(instanceSlot());
+  }
+}
+
+CameraEngine::CameraEngine(Options options)
+    : options_(std::move(options)),
+      store_(options_.keyStore != nullptr ? *options_.keyStore : platform::KeyStore::machine()),
+      table_(toU16(options_.executablePath.empty() ? platform::executablePath()
+                                                   : options_.executablePath)) {
+  table_.registerProcess();
+  settings_ = settings::readDeviceSettings(store_, table_.baseName());
+  outputWidth_ = settings_.width;
+  outputHeight_ = settings_.height;
+}
+
+CameraEngine::~CameraEngine() {
+  table_.unregisterProcess();
+  if (server_) server_->stop();
+  server_.reset();
+  block_.reset();
+}
+
+bool CameraEngine::open(bool serve) {
+  std::lock_guard lock(mutex_);
+  if (serve && !servingMarker_) {
+    servingMarker_ = platform::PresenceMarker::create(kServingMarkerName);
+    if (!servingMarker_) return false;
+  }
+  const Mode mode = serve ? Mode::kServing
+                          : (platform::PresenceMarker::exists(kServingMarkerName) ? Mode::kClient
+                                                                                  : Mode::kStandAlone);
+  mode_ = mode;
+  if (!server_ && !block_) {
+    if (mode != Mode::kServing && !frameBuffer_) frameBuffer_.reset(new uint8_t[kFrameBufferSize]);
+    if (mode == Mode::kStandAlone) {
+      if (auto other = table_.findOtherReceiver()) {
+        hooks().showMessage("Vistrel", inUseMessage(toUtf8(*other)), kInUseStyle);
+      }
+    }
+    if (mode != Mode::kStandAlone) block_ = NamedFrameBlock::open();
+    if (mode != Mode::kClient) {
+      server::FrameReceiver::Options o;
+      o.listener.bindAddress = options_.bindAddress;
+      server_ = std::make_unique<server::FrameReceiver>(o);
+      server_->setPort(static_cast<uint16_t>(settings_.port));
+      server_->setMessageCallback(&server::PropertyStore::onMessage, &properties_);
+      server_->attachSharedFrameBlock(mode == Mode::kServing ? block_.get() : nullptr);
+      server_->start();
+    }
+  }
+  if (settings_.connectAtStartup != 0 && mode != Mode::kServing) {
+    hooks().startPhoneLauncher(static_cast<uint16_t>(settings_.port));
+  }
+  if (server_) server_->enableListening();
+  table_.setReceiving(mode != Mode::kClient);
+  return true;
+}
+
+void CameraEngine::releaseServingMarker() {
+  std::lock_guard lock(mutex_);
+  servingMarker_.reset();
+}
+
+settings::DeviceSettings CameraEngine::settings() const {
+  std::lock_guard lock(mutex_);
+  return settings_;
+}
+
+uint32_t CameraEngine::reloadSettings() {
+  const settings::DeviceSettings fresh = settings::readDeviceSettings(store_, table_.baseName());
+  std::lock_guard lock(mutex_);
+  applyLocked(fresh, false);
+  return 1;
+}
+
+void CameraEngine::applySettings(const settings::DeviceSettings& fromDialog) {
+  std::lock_guard lock(mutex_);
+  applyLocked(fromDialog, true);
+}
+
+void CameraEngine::applyLocked(const settings::DeviceSettings& in, bool fromDialog) {
+  settings_.connectAtStartup = in.connectAtStartup;
+  settings_.width = in.width;
+  settings_.height = in.height;
+  bool pictureChanged = false;
+  if (in.rotation != settings_.rotation || in.mirror != settings_.mirror) {
+    settings_.rotation = in.rotation;
+    settings_.mirror = in.mirror;
+    pictureChanged = true;
+  }
+  if (in.port != settings_.port) {
+    settings_.port = in.port;
+    if (server_) {
+      server_->setPort(static_cast<uint16_t>(settings_.port));
+    } else if (block_) {
+      // A client cannot move the port itself: it stores it and asks the service to
+      // listen there.
+      settings::writeDeviceSettings(store_, table_.baseName(), settings_);
+      hooks().requestServiceReload();
+    }
+  }
+  settings_.language = in.language;
+  if (pictureChanged) {
+    if (server_) {
+      server_->wake();
+    } else if (block_) {
+      block_->pulse();
+    }
+  }
+  if (fromDialog) settings::writeDeviceSettings(store_, table_.baseName(), settings_);
+}
+
+uint32_t CameraEngine::sendPhoneInput(uint32_t message, uint32_t x, uint32_t y) {
+  if (!server_) return 0;
+  if (message == kMessageKeyDown) return server_->sendCommand(protocol::CMD_KEY, x) ? 1 : 0;
+  if (message != kMessageLeftButtonDown) return 0;
+  uint32_t w, h;
+  {
+    std::lock_guard lock(decodeMutex_);
+    w = decodedWidth_;
+    h = decodedHeight_;
+  }
+  const settings::DeviceSettings s = settings();
+  const auto point = decoder::MapClick(x, y, outputWidth_, outputHeight_, w, h, s.rotation & 3,
+                                       s.mirror != 0);
+  if (!point) return 0;
+  return server_->sendCommand(protocol::CMD_TAP, (point->y << 16) | (point->x & 0xFFFF)) ? 1 : 0;
+}
+
+uint32_t CameraEngine::getFrame(uint8_t** frame) {
+  uint8_t* buffer = frameBuffer_.get();
+  uint32_t n = 0;
+  if (server_) {
+    n = server_->latestJpeg(buffer);
+  } else if (block_) {
+    n = block_->readFrame(buffer);
+  }
+  if (frame != nullptr) *frame = buffer;
+  return n;
+}
+
+int32_t CameraEngine::waitFrame(uint32_t timeoutMs) {
+  if (server_) return server_->waitForFrame(timeoutMs);
+  if (block_) return block_->waitFrame(timeoutMs) ? server::kWaitFrameReady : server::kWaitTimeout;
+  return server::kWaitNotAFrame;
+}
+
+void CameraEngine::wake() {
+  if (server_) {
+    server_->wake();
+  } else if (block_) {
+    block_->pulse();
+  }
+}
+
+bool CameraEngine::decodeJpeg(const uint8_t* data, uint32_t size, uint32_t* width,
+                              uint32_t* height) {
+  std::lock_guard lock(decodeMutex_);
+  if (!decoder_) {
+    decoder_ = std::make_unique<decoder::JpegDecoder>();
+    decodeCopy_.reset(new uint8_t[kFrameBufferSize]);
+  }
+  decodedWidth_ = decodedHeight_ = 0;
+  decodeCopySize_ = 0;
+  if (data == nullptr || size == 0 || size > kFrameBufferSize) return false;
+  if (data != decodeCopy_.get()) std::memcpy(decodeCopy_.get(), data, size);
+  uint32_t w = 0, h = 0;
+  if (!decoder_->decodeHeader(decodeCopy_.get(), size, &w, &h)) return false;
+  decodeCopySize_ = size;
+  decodedWidth_ = w;
+  decodedHeight_ = h;
+  const bool quarterTurn = (settings().rotation & 1) != 0;
+  if (width != nullptr) *width = quarterTurn ? h : w;
+  if (height != nullptr) *height = quarterTurn ? w : h;
+  return true;
+}
+
+void CameraEngine::setOutputSize(uint32_t width, uint32_t height) {
+  if (width < 1 || width > kMaxOutputSide || height < 1 || height > kMaxOutputSide) return;
+  outputWidth_ = width;
+  outputHeight_ = height;
+}
+
+bool CameraEngine::renderFrame(uint8_t* destination) {
+  std::lock_guard lock(decodeMutex_);
+  if (!decoder_ || decodeCopySize_ == 0 || destination == nullptr) return false;
+  const uint32_t W = outputWidth_, H = outputHeight_;
+  const settings::DeviceSettings s = settings();
+  uint32_t w = 0, h = 0;
+  // Each read header allows one render; read it again so the same picture can be
+  // rendered as often as the caller likes.
+  if (!decoder_->decodeHeader(decodeCopy_.get(), decodeCopySize_, &w, &h)) return false;
+  return decoder_->render(s.mirror != 0, destination, decoder::ImageSize(W, H), W, H,
+                          s.rotation & 3);
+}
+
+}  // namespace engine

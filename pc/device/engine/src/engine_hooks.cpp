@@ -1,0 +1,48 @@
+#include "engine/engine_hooks.h"
+
+#include <atomic>
+#include <cstdio>
+
+namespace engine {
+namespace {
+
+void notAvailable(const char* what) {
+  std::fprintf(stderr, "vistrel: %s: not available on this build\n", what);
+}
+
+EngineHooks& defaults() {
+  static EngineHooks hooks;
+  return hooks;
+}
+
+std::atomic<EngineHooks*> current{nullptr};
+
+}  // namespace
+
+void EngineHooks::showMessage(const std::string& title, const std::string& text, uint32_t) {
+  std::fprintf(stderr, "%s: %s", title.c_str(), text.c_str());
+  if (text.empty() || text.back() != '\n') std::fputc('\n', stderr);
+}
+
+bool EngineHooks::startPhoneLauncher(uint16_t) {
+  notAvailable("starting the phone program");
+  return false;
+}
+
+bool EngineHooks::requestServiceReload() {
+  notAvailable("asking the service to reload its settings");
+  return false;
+}
+
+void EngineHooks::showAbout(void*) { notAvailable("the About box"); }
+void EngineHooks::showSettings(void*) { notAvailable("the settings dialog"); }
+void* EngineHooks::resourceModule() { return nullptr; }
+
+EngineHooks& hooks() {
+  EngineHooks* h = current.load();
+  return h != nullptr ? *h : defaults();
+}
+
+void setHooks(EngineHooks* hooks) { current.store(hooks); }
+
+}  // namespace engine

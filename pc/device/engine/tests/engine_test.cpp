@@ -1,0 +1,240 @@
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <thread>
+
+#include "decoder/render_geometry.h"
+#include "engine/camera_engine.h"
+#include "engine/named_frame_block.h"
+#include "entries/device_entry_table.h"
+#include "memory_key_store.h"
+#include "platform/key_store.h"
+#include "platform/module.h"
+#include "protocol/byte_order.h"
+#include "test_jpeg.h"
+#include "test_stream.h"
+
+namespace engine {
+namespace {
+
+using server::testing::Bytes;
+
+// Every test gets its own named objects and settings file.
+class EngineTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const std::string tag = "enginetest-" + std::to_string(::getpid()) + "-" +
+                            ::testing::UnitTest::GetInstance()->current_test_info()->name() + "-";
+    ::setenv("VISTREL_OBJECT_PREFIX", tag.c_str(), 1);
+    ::setenv("VISTREL_DEVICE_PREFIX", (tag + "dev/").c_str(), 1);
+  }
+  void TearDown() override {
+    const std::string prefix = std::getenv("VISTREL_OBJECT_PREFIX");
+    for (const char* name : {"_VistrelOBJ1_", "_VistrelOBJ2_.event", "_VistrelOBJ3_.mutex",
+                             "_VistrelMutexOBJ_.presence", "_VistrelProcTable_",
+                             "_VistrelProcTable_.mutex"}) {
+      ::unlink(("/dev/shm/" + prefix + name).c_str());
+    }
+  }
+
+  std::unique_ptr<CameraEngine> makeEngine(uint32_t rotation = 0) {
+    auto key = store_.createKey(settings::programKeyPath(u"enginetest"));
+    key->setDword(u"Rotation", rotation);
+    key->setDword(u"ConnectAtStartup", 0);
+    store_.createKey(settings::kBaseKey)->setDword(u"Port", port_);
+    CameraEngine::Options o;
+    o.keyStore = &store_;
+    o.executablePath = "/opt/test/enginetest.exe";
+    o.bindAddress = "127.0.0.1";
+    return std::make_unique<CameraEngine>(o);
+  }
+
+  std::shared_ptr<platform::testing::MemoryKeyStoreStorage::State> state_ =
+      std::make_shared<platform::testing::MemoryKeyStoreStorage::State>();
+  platform::KeyStore store_{std::make_unique<platform::testing::MemoryKeyStoreStorage>(state_)};
+  uint16_t port_ = server::testing::freePort();
+};
+
+TEST_F(EngineTest, SettingsAndSizesFollowTheRules) {
+  auto e = makeEngine(1);
+  EXPECT_EQ(e->processTable().baseName(), u"enginetest");
+  EXPECT_EQ(e->settings().rotation, 1u);
+  EXPECT_EQ(e->outputWidth(), 320u);
+  e->setOutputSize(4097, 240);
+  EXPECT_EQ(e->outputWidth(), 320u);
+  e->setOutputSize(0, 240);
+  EXPECT_EQ(e->outputWidth(), 320u);
+  e->setOutputSize(640, 480);
+  EXPECT_EQ(e->outputWidth(), 640u);
+  EXPECT_EQ(e->outputHeight(), 480u);
+
+  const auto jpeg = decoder_testing::EncodeRgb(decoder_testing::TestPicture(320, 240).data(), 320, 240);
+  uint32_t w = 0, h = 0;
+  ASSERT_TRUE(e->decodeJpeg(jpeg.data(), static_cast<uint32_t>(jpeg.size()), &w, &h));
+  EXPECT_EQ(w, 240u) << "a quarter turn shows height as width";
+  EXPECT_EQ(h, 320u);
+  std::vector<uint8_t> out(decoder::ImageSize(640, 480));
+  EXPECT_TRUE(e->renderFrame(out.data()));
+  EXPECT_TRUE(e->renderFrame(out.data())) << "the same picture renders again";
+  const Bytes garbage(100, 0x55);
+  EXPECT_FALSE(e->decodeJpeg(garbage.data(), 100, &w, &h));
+  EXPECT_FALSE(e->renderFrame(out.data())) << "after a refused JPEG there is nothing to render";
+}
+
+TEST_F(EngineTest, StandAloneEngineReceivesAndForwardsInput) {
+  auto e = makeEngine(0);
+  EXPECT_EQ(e->waitFrame(0), -1) << "no source before open";
+  EXPECT_EQ(e->sendPhoneInput(kMessageKeyDown, 13, 0), 0u) << "no frame server yet";
+  ASSERT_TRUE(e->open(false));
+  EXPECT_EQ(e->mode(), Mode::kStandAlone);
+  ASSERT_NE(e->frameServer(), nullptr);
+
+  server::testing::Phone phone;
+  for (int i = 0; i < 100 && !phone.valid(); ++i) {
+    if (!phone.connect(port_)) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  ASSERT_TRUE(phone.valid());
+  Bytes jpeg = decoder_testing::EncodeRgb(decoder_testing::TestPicture(320, 240).data(), 320, 240);
+  const Bytes original = jpeg;
+  std::memset(jpeg.data(), 0, 10);
+  ASSERT_TRUE(phone.send(server::testing::message(protocol::MSG_VIDEO_JPEG, jpeg)));
+  ASSERT_EQ(e->waitFrame(3000), 0);
+  uint8_t* frame = nullptr;
+  const uint32_t n = e->getFrame(&frame);
+  ASSERT_EQ(n, original.size());
+  EXPECT_EQ(std::memcmp(frame, original.data(), n), 0);
+
+  // A 4:3 picture in a 320x480 area is letterboxed: black bars above and below.
+  e->setOutputSize(320, 480);
+  ASSERT_TRUE(e->decodeJpeg(frame, n, nullptr, nullptr));
+  EXPECT_EQ(e->sendPhoneInput(kMessageLeftButtonDown, 32768, 2000), 0u) << "on the top bar";
+  EXPECT_EQ(e->frameServer()->listener().commands().pendingCount(), 0);
+  EXPECT_EQ(e->sendPhoneInput(999, 1, 1), 0u);
+  ASSERT_EQ(e->sendPhoneInput(kMessageLeftButtonDown, 32768, 32768), 1u);
+  protocol::StreamHeader cmd;
+  ASSERT_TRUE(phone.readCommand(cmd, 3000));
+  EXPECT_EQ(cmd.word3, protocol::CMD_TAP);
+  EXPECT_NEAR(static_cast<double>(cmd.word4 & 0xFFFF), 32768, 300);
+  EXPECT_NEAR(static_cast<double>(cmd.word4 >> 16), 32768, 300);
+  ASSERT_EQ(e->sendPhoneInput(kMessageKeyDown, 0x25, 0), 1u);
+  ASSERT_TRUE(phone.readCommand(cmd, 3000));
+  EXPECT_EQ(cmd.word3, protocol::CMD_KEY);
+  EXPECT_EQ(cmd.word4, 0x25u);
+}
+
+TEST_F(EngineTest, ServingEnginePublishesUpToTwoMebibytes) {
+  auto e = makeEngine(0);
+  ASSERT_TRUE(e->open(true));
+  EXPECT_EQ(e->mode(), Mode::kServing);
+  EXPECT_TRUE(platform::PresenceMarker::exists(kServingMarkerName));
+  auto reader = NamedFrameBlock::open();
+  ASSERT_TRUE(reader);
+  server::testing::Phone phone;
+  for (int i = 0; i < 100 && !phone.valid(); ++i) {
+    if (!phone.connect(port_)) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  ASSERT_TRUE(phone.valid());
+
+  std::vector<uint8_t> dst(kFrameViewSize);
+  const size_t largest = kFrameViewSize - protocol::kHeaderSize;  // message of 2,097,152 bytes
+  ASSERT_TRUE(phone.send(server::testing::videoMessage(largest, 0x11)));
+  ASSERT_TRUE(phone.send(Bytes(4, 0)));
+  ASSERT_TRUE(reader->waitFrame(5000));
+  EXPECT_EQ(reader->readFrame(dst.data()), largest);
+  EXPECT_EQ(std::memcmp(dst.data(), protocol::kJfifPrefix, 10), 0);
+  EXPECT_EQ(e->getFrame(nullptr), largest) << "the serving process reports the length only";
+
+  ASSERT_TRUE(phone.send(server::testing::videoMessage(largest + 1, 0x22)));
+  ASSERT_TRUE(phone.send(Bytes(4, 0)));
+  EXPECT_FALSE(reader->waitFrame(1000)) << "one byte more is not published";
+  EXPECT_EQ(reader->readFrame(dst.data()), largest);
+  EXPECT_EQ(dst[100], 0x11) << "the view still holds the earlier frame";
+}
+
+TEST_F(EngineTest, GarbageInTheSharedViewIsNoFrame) {
+  auto block = NamedFrameBlock::open();
+  ASSERT_TRUE(block);
+  auto put = [&](const Bytes& message) {
+    size_t size = 0;
+    uint8_t* view = block->lockView(size);
+    std::memset(view, 0, size);
+    std::memcpy(view, message.data(), message.size());
+    block->unlockAndPulse();
+  };
+  std::vector<uint8_t> dst(kFrameViewSize);
+  Bytes valid = server::testing::videoMessage(500, 0x33);
+  put(valid);
+  EXPECT_EQ(block->readFrame(dst.data()), 500u);
+
+  struct Case {
+    const char* what;
+    uint32_t length;
+    uint32_t type;
+    bool breakMagic;
+    bool dropEnd;
+  };
+  for (const Case& c : {Case{"length beyond 2 MiB", 0x300000, 1, false, false},
+                        Case{"length 32", 32, 1, false, false},
+                        Case{"length below 10 payload bytes", 40, 1, false, false},
+                        Case{"not video", 532, 2, false, false},
+                        Case{"no magic", 532, 1, true, false},
+                        Case{"no end of image", 532, 1, false, true}}) {
+    Bytes m = valid;
+    protocol::store32(m.data() + 8, c.length);
+    protocol::store32(m.data() + 16, c.type);
+    if (c.breakMagic) m[3] ^= 0xFF;
+    if (c.dropEnd) m[m.size() - 2] = 0;
+    put(m);
+    EXPECT_EQ(block->readFrame(dst.data()), 0u) << c.what;
+  }
+}
+
+TEST_F(EngineTest, ClientWithoutServerIsStandAloneAndServerMakesClients) {
+  auto first = makeEngine(0);
+  ASSERT_TRUE(first->open(true));
+  auto second = makeEngine(0);
+  ASSERT_TRUE(second->open(false));
+  EXPECT_EQ(second->mode(), Mode::kClient);
+  EXPECT_EQ(second->frameServer(), nullptr) << "a client opens no socket";
+  EXPECT_EQ(second->waitFrame(20), 258);
+  first->releaseServingMarker();
+  first.reset();
+  auto third = makeEngine(0);
+  ASSERT_TRUE(third->open(false));
+  EXPECT_EQ(third->mode(), Mode::kStandAlone);
+}
+
+TEST(InUseMessage, NamesTheOtherProgram) {
+  EXPECT_EQ(inUseMessage("/usr/bin/conf"),
+            "Camera device is used by another application:\n/usr/bin/conf\n");
+  EXPECT_EQ(inUseMessage("C:\\Vistrel\\lookout.exe"),
+            "Camera device is used by another application:\nVistrel Viewer (lookout.exe)\n");
+}
+
+TEST(EntryTable, FillsThirteenEntriesInOrder) {
+  auto module = platform::loadModule("device.ax");
+  ASSERT_TRUE(module) << "device.so beside the test";
+  auto getData = reinterpret_cast<DeviceGetDataFunction>(module->symbol("DllGetData"));
+  ASSERT_NE(getData, nullptr);
+  EXPECT_EQ(module->symbol("_ZN6engine12CameraEngine8instanceEv"), nullptr)
+      << "only DllGetData is exported";
+  struct {
+    DeviceEntryTable table;
+    void* sentinel;
+  } slots;
+  std::memset(&slots, 0xAB, sizeof slots);
+  void* const marker = slots.sentinel;
+  ASSERT_EQ(getData(&slots.table) & 0xFF, 1u);
+  EXPECT_EQ(slots.sentinel, marker) << "nothing written past 13 entries";
+  void* const* p = reinterpret_cast<void* const*>(&slots.table);
+  for (int i = 0; i < kDeviceEntryCount; ++i) EXPECT_NE(p[i], nullptr) << i;
+  EXPECT_EQ(reinterpret_cast<void*>(slots.table.Open), p[0]);
+  EXPECT_EQ(reinterpret_cast<void*>(slots.table.GetResourceModule), p[12]);
+}
+
+}  // namespace
+}  // namespace engine

@@ -1,0 +1,69 @@
+// The entry table of the PC library, and what happens when the library is unloaded.
+#include "engine/camera_engine.h"
+#include "engine/engine_hooks.h"
+#include "entries/device_entry_table.h"
+
+namespace {
+
+using engine::CameraEngine;
+
+uint32_t Open(uint8_t serve) { return CameraEngine::instance().open(serve != 0) ? 1 : 0; }
+
+void Close() {
+  CameraEngine::instance().releaseServingMarker();
+  CameraEngine::destroyInstance();
+}
+
+uint32_t ReloadSettings() { return CameraEngine::instance().reloadSettings(); }
+
+uint32_t ShowAbout(void* parent) {
+  CameraEngine::instance();
+  engine::hooks().showAbout(parent);
+  return 1;
+}
+
+uint32_t ShowSettings(void* parent) {
+  CameraEngine::instance();
+  engine::hooks().showSettings(parent);
+  return 1;
+}
+
+uint32_t SendPhoneInput(uint32_t message, uint32_t x, uint32_t y) {
+  return CameraEngine::instance().sendPhoneInput(message, x, y);
+}
+
+uint32_t GetFrame(uint8_t** frame) { return CameraEngine::instance().getFrame(frame); }
+int32_t WaitFrame(uint32_t timeoutMs) { return CameraEngine::instance().waitFrame(timeoutMs); }
+void Wake() { CameraEngine::instance().wake(); }
+
+uint32_t DecodeJpeg(const uint8_t* data, uint32_t size, uint32_t* width, uint32_t* height) {
+  return CameraEngine::instance().decodeJpeg(data, size, width, height) ? 1 : 0;
+}
+
+uint32_t SetOutputSize(uint32_t width, uint32_t height) {
+  CameraEngine::instance().setOutputSize(width, height);
+  return 1;
+}
+
+uint32_t RenderFrame(uint8_t* destination) {
+  return CameraEngine::instance().renderFrame(destination) ? 1 : 0;
+}
+
+void* GetResourceModule() {
+  CameraEngine::instance();
+  return engine::hooks().resourceModule();
+}
+
+// The engine goes with the library.
+__attribute__((destructor)) void onUnload() { CameraEngine::destroyInstance(); }
+
+}  // namespace
+
+extern "C" __attribute__((visibility("default"))) uint32_t DllGetData(DeviceEntryTable* table) {
+  if (table == nullptr) return 0;
+  *table = DeviceEntryTable{Open,           Close,       ReloadSettings, ShowAbout,
+                            ShowSettings,   SendPhoneInput, GetFrame,    WaitFrame,
+                            Wake,           DecodeJpeg,  SetOutputSize, RenderFrame,
+                            GetResourceModule};
+  return 1;
+}

@@ -1,0 +1,115 @@
+#!/usr/bin/env bash
+# The PC library across real processes: a serving process and clients sharing frames,
+# stand-alone receivers, the in-use message, a killed server, per-program settings.
+# Arguments: the bin folder of the build (vistrel-pc, device.so, streamfeed).
+set -uo pipefail
+bin=$1
+work=$(mktemp -d)
+pids=()
+cleanup() {
+  for p in "${pids[@]}"; do kill -9 "$p" 2>/dev/null; wait "$p" 2>/dev/null; done
+  rm -rf "$work" /dev/shm/"$VISTREL_OBJECT_PREFIX"* 2>/dev/null
+}
+trap cleanup EXIT
+fail() {
+  echo "FAIL: $*"
+  for f in "$work"/*.log; do echo "--- $f"; cat "$f" || true; done
+  exit 1
+}
+
+export VISTREL_OBJECT_PREFIX="e2e-$$-"
+export VISTREL_DEVICE_PREFIX="e2e-$$-dev/"  # no virtual microphone here
+export VISTREL_KEY_STORE="$work/registry.reg"
+port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+printf 'Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\Software\\Orvane\\Vistrel]\n"Port"=dword:%08x\n' \
+  "$port" >"$VISTREL_KEY_STORE"
+
+start() {  # start NAME ARGS... : runs vistrel-pc in the background, log in NAME.log
+  local name=$1; shift
+  "$bin/vistrel-pc" "$@" >"$work/$name.log" 2>&1 &
+  pids+=($!)
+  last=$!
+}
+waitFor() {  # waitFor SECONDS COMMAND... : true once the command succeeds
+  local limit=$(( $1 * 10 )); shift
+  for _ in $(seq 1 "$limit"); do "$@" && return 0; sleep 0.1; done
+  return 1
+}
+feed() {  # feed NAME FRAMES : a phone sending frames, retried until it gets connected
+  local name=$1 frames=$2
+  mkdir -p "$work/$name-sent"
+  for _ in $(seq 1 100); do
+    # The receiver may end the link once it has its frames; that is no failure here.
+    "$bin/streamfeed" --port "$port" --frames "$frames" --rate 20 --linger 600 \
+      --save "$work/$name-sent" >"$work/$name.log" 2>&1
+    grep -q "^connected to" "$work/$name.log" && return 0
+    sleep 0.1
+  done
+  return 1
+}
+stopped() { ! kill -0 "$1" 2>/dev/null; }
+
+# 1. A server and a client: the client gets the phone's frames through the shared block.
+start server --serve --no-files -q
+server=$last
+sleep 0.5
+start client --frames 3 --jpeg -o "$work/client" -S 160x120
+client=$last
+sleep 0.5
+feed phone1 8 || fail "phone could not connect to the serving process"
+waitFor 10 stopped "$client" || fail "client did not get 3 frames"
+wait "$client" || fail "client failed"
+[ "$(ls "$work/client"/*.bmp | wc -l)" = 3 ] || fail "client wrote no 3 pictures"
+for f in "$work"/client/*.jpg; do
+  match=0
+  for s in "$work"/phone1-sent/*.jpg; do cmp -s "$f" "$s" && match=1 && break; done
+  [ "$match" = 1 ] || fail "client frame $f is none of the frames sent"
+done
+size=$(stat -c %s "$work/client/frame-000001.bmp")
+[ "$size" = $((54 + 160 * 3 * 120)) ] || fail "160x120 BMP has $size bytes"
+grep -q "Camera device is used" "$work/client.log" && fail "a client must not show the in-use message"
+echo "ok: server and client share frames"
+
+# 2. The server killed: the next program becomes stand-alone and listens by itself.
+kill -9 "$server"; wait "$server" 2>/dev/null
+start alone1 --frames 2 -o "$work/alone1"
+alone1=$last
+sleep 0.5
+start alone2 --seconds 3 --no-files
+alone2=$last
+feed phone2 6 || fail "phone could not connect to the stand-alone process"
+waitFor 10 stopped "$alone1" || fail "stand-alone process did not receive 2 frames"
+[ "$(ls "$work/alone1"/*.bmp | wc -l)" = 2 ] || fail "stand-alone wrote no 2 pictures"
+waitFor 10 stopped "$alone2"
+grep -q "Camera device is used by another application:" "$work/alone2.log" \
+  || fail "second stand-alone process got no in-use message"
+grep -q "vistrel-pc" "$work/alone2.log" || fail "the in-use message does not name the first program"
+echo "ok: killed server, stand-alone receiver and in-use message"
+
+# 3. Per-program settings: two program files keep their own rotation, share the port.
+mkdir -p "$work/progs"
+cp "$bin/vistrel-pc" "$work/progs/my.app.exe"
+cp "$bin/vistrel-pc" "$work/progs/conf.exe"
+cp "$bin/device.so" "$work/progs/"
+cat >>"$VISTREL_KEY_STORE" <<REG
+
+[HKEY_LOCAL_MACHINE\\Software\\Orvane\\Vistrel\\my.app]
+"Rotation"=dword:00000001
+"Width"=hex:40,01
+
+[HKEY_LOCAL_MACHINE\\Software\\Orvane\\Vistrel\\conf]
+"Rotation"=dword:00000000
+REG
+"$work/progs/my.app.exe" --frames 1 -o "$work/myapp" >"$work/myapp.log" 2>&1 &
+myapp=$!; pids+=($myapp)
+feed phone3 4 || fail "phone could not reach my.app.exe"
+waitFor 10 stopped "$myapp" || fail "my.app.exe got no frame"
+"$work/progs/conf.exe" --frames 1 -o "$work/conf" >"$work/conf.log" 2>&1 &
+conf=$!; pids+=($conf)
+feed phone4 4 || fail "phone could not reach conf.exe"
+waitFor 10 stopped "$conf" || fail "conf.exe got no frame"
+# The streamfeed picture is 320x240: turned a quarter it shows as 240x320.
+grep -q "frame 1: 240x320 JPEG" "$work/myapp.log" || fail "my.app did not use its rotation"
+grep -q "frame 1: 320x240 JPEG" "$work/conf.log" || fail "conf did not keep its own rotation"
+echo "ok: per-program settings"
+echo "engine end to end: all passed"

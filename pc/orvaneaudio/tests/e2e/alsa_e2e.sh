@@ -2,7 +2,8 @@
 # The microphone through its ALSA plugin, with no PipeWire at all: a sine fed through
 # the control device is recorded by arecord (two recorders started at different times,
 # mmap access, and plug: conversion to 16 kHz stereo); after the feed stops arecord gets
-# silence at real-time rate; a recorder that stops reading gets an overrun.
+# silence at real-time rate; a later recorder hears only what was fed after it started;
+# a recorder that stops reading gets an overrun.
 #   alsa_e2e.sh BIN_DIR
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/common.sh"
@@ -24,7 +25,7 @@ CONF
 bg "$bin/orvaneaudio" --no-pipewire >"$work/orvaneaudio.log" 2>&1
 wait_for 5 grep -q serving "$work/orvaneaudio.log" || { cat "$work/orvaneaudio.log"; exit 1; }
 
-rec() {  # rec SECONDS FILE [arecord options]
+rec() {  # rec WHOLE_SECONDS FILE [arecord options]
   local s=$1 f=$2
   shift 2
   timeout 20 arecord -q -D orvaneaudio -f S16_LE -r 8000 -c 1 -d "$s" "$@" "$f"
@@ -69,6 +70,16 @@ if [ $ms -lt 2800 ] || [ $ms -gt 4500 ]; then
 else
   echo "ok: 3 s of silence took $ms ms"
 fi
+
+# A new recorder hears only what is fed after it starts: the ring still holds the 440 Hz
+# tone and the silence, the new feed is 880 Hz.
+"$bin/orvaneaudio-feed" --sine 880 --amplitude 8000 --seconds 2.6 --block-ms 20 &
+feeder=$!
+pids+=($feeder)
+sleep 0.3
+rec 2 "$work/later.wav" || status=1
+python3 "$here/analyze.py" "$work/later.wav" sine 880 8000 || status=1
+wait $feeder
 
 # A recorder held still for longer than its buffer (0.5 s) reports an overrun.
 # (No timeout wrapper here: the signals must reach arecord itself; clean-up reaps it.)

@@ -112,6 +112,59 @@ void convertBgr420(const SourceArea& area, int16_t* blocks) {
   }
 }
 
+// 4:2:2 from BGR24, two rows per iteration, one per 128-bit half; chroma of horizontal
+// pairs by multiply-add of neighbouring lanes, as the 128-bit version.
+void convertBgr422(const SourceArea& area, int16_t* blocks) {
+  const uint8_t* base = area.plane[0];
+  const ptrdiff_t stride = area.stride[0];
+  const __m256i zero = _mm256_setzero_si256();
+  __m256i masks[3][3];
+  for (int c = 0; c < 3; ++c)
+    for (int part = 0; part < 3; ++part)
+      masks[c][part] = _mm256_broadcastsi128_si256(
+          _mm_load_si128(reinterpret_cast<const __m128i*>(kMasks.m[c][part])));
+  auto pairOf = [](const uint8_t* a, const uint8_t* b) {
+    return _mm256_inserti128_si256(_mm256_castsi128_si256(x86::load(a)), x86::load(b), 1);
+  };
+  auto luma = [](__m256i r, __m256i g, __m256i b) {
+    __m256i y = _mm256_mullo_epi16(r, _mm256_set1_epi16(77));
+    y = _mm256_add_epi16(y, _mm256_mullo_epi16(g, _mm256_set1_epi16(150)));
+    y = _mm256_add_epi16(y, _mm256_mullo_epi16(b, _mm256_set1_epi16(29)));
+    return _mm256_sub_epi16(_mm256_srli_epi16(y, 8), _mm256_set1_epi16(128));
+  };
+  auto chroma = [](const __m256i* lo, const __m256i* hi, short fr, short fg, short fb) {
+    const __m256i cr = _mm256_set1_epi16(fr), cg = _mm256_set1_epi16(fg), cb = _mm256_set1_epi16(fb);
+    __m256i a = _mm256_add_epi32(_mm256_madd_epi16(lo[2], cr), _mm256_madd_epi16(lo[1], cg));
+    a = _mm256_srai_epi32(_mm256_add_epi32(a, _mm256_madd_epi16(lo[0], cb)), 9);
+    __m256i b = _mm256_add_epi32(_mm256_madd_epi16(hi[2], cr), _mm256_madd_epi16(hi[1], cg));
+    b = _mm256_srai_epi32(_mm256_add_epi32(b, _mm256_madd_epi16(hi[0], cb)), 9);
+    return _mm256_packs_epi32(a, b);  // per half: that row's 8 chroma samples
+  };
+  for (int y = 0; y < 8; y += 2) {
+    const uint8_t* r0 = base + y * stride;
+    const uint8_t* r1 = r0 + stride;
+    const __m256i parts[3] = {pairOf(r0, r1), pairOf(r0 + 16, r1 + 16), pairOf(r0 + 32, r1 + 32)};
+    __m256i lo[3], hi[3];
+    for (int c = 0; c < 3; ++c) {
+      __m256i v = _mm256_shuffle_epi8(parts[0], masks[c][0]);
+      v = _mm256_or_si256(v, _mm256_shuffle_epi8(parts[1], masks[c][1]));
+      v = _mm256_or_si256(v, _mm256_shuffle_epi8(parts[2], masks[c][2]));
+      lo[c] = _mm256_unpacklo_epi8(v, zero);
+      hi[c] = _mm256_unpackhi_epi8(v, zero);
+    }
+    const __m256i yLo = luma(lo[2], lo[1], lo[0]), yHi = luma(hi[2], hi[1], hi[0]);
+    x86::store(blocks + y * 8, _mm256_castsi256_si128(yLo));
+    x86::store(blocks + y * 8 + 8, _mm256_extracti128_si256(yLo, 1));
+    x86::store(blocks + 64 + y * 8, _mm256_castsi256_si128(yHi));
+    x86::store(blocks + 64 + y * 8 + 8, _mm256_extracti128_si256(yHi, 1));
+    const __m256i cbv = chroma(lo, hi, -43, -85, 128), crv = chroma(lo, hi, 128, -107, -21);
+    x86::store(blocks + 128 + y * 8, _mm256_castsi256_si128(cbv));
+    x86::store(blocks + 128 + y * 8 + 8, _mm256_extracti128_si256(cbv, 1));
+    x86::store(blocks + 192 + y * 8, _mm256_castsi256_si128(crv));
+    x86::store(blocks + 192 + y * 8 + 8, _mm256_extracti128_si256(crv, 1));
+  }
+}
+
 // Zigzag order by byte shuffles: output vector j (zigzag positions 8j..8j+7) is the OR of
 // shuffles of those coefficient vectors i (columns) that hold any of its entries.
 struct ZigzagShuffles {
@@ -255,7 +308,7 @@ KernelTable makeAvx2() {
   t.zigzag = zigzagAvx2;
   t.forwardDct2 = forwardDct2Avx2;
   t.convert[kLayoutBgr24][kArea420] = convertBgr420;
-  t.convert[kLayoutBgr24][kArea422H] = x86::convertRgb422<bgr24Row>;
+  t.convert[kLayoutBgr24][kArea422H] = convertBgr422;
   t.convert[kLayoutBgr24][kArea422V] = x86::convertRgb422V<bgr24Row8>;
   t.convert[kLayoutBgr24][kAreaGray] = x86::convertRgbGray<bgr24Row8>;
   return t;

@@ -165,6 +165,47 @@ void convertBgr422(const SourceArea& area, int16_t* blocks) {
   }
 }
 
+// Turned 4:2:2 from BGR24: the two rows of each vertical pair go through the shuffles and
+// the luminance formula together, one row per 128-bit half.
+void convertBgr422V(const SourceArea& area, int16_t* blocks) {
+  const uint8_t* base = area.plane[0];
+  const ptrdiff_t stride = area.stride[0];
+  const __m256i zero = _mm256_setzero_si256();
+  __m256i masks[3][2];
+  for (int c = 0; c < 3; ++c)
+    for (int part = 0; part < 2; ++part)
+      masks[c][part] = _mm256_broadcastsi128_si256(
+          _mm_load_si128(reinterpret_cast<const __m128i*>(kMasks.m[c][part])));
+  for (int cy = 0; cy < 8; ++cy) {
+    const int y0 = 2 * cy;
+    const uint8_t* r0 = base + y0 * stride;
+    const uint8_t* r1 = r0 + stride;
+    const __m256i first = _mm256_inserti128_si256(_mm256_castsi128_si256(x86::load(r0)), x86::load(r1), 1);
+    const __m256i second = _mm256_inserti128_si256(
+        _mm256_castsi128_si256(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(r0 + 16))),
+        _mm_loadl_epi64(reinterpret_cast<const __m128i*>(r1 + 16)), 1);
+    __m256i comp[3];
+    for (int c = 0; c < 3; ++c) {
+      const __m256i v = _mm256_or_si256(_mm256_shuffle_epi8(first, masks[c][0]),
+                                        _mm256_shuffle_epi8(second, masks[c][1]));
+      comp[c] = _mm256_unpacklo_epi8(v, zero);  // 8 pixels of each row as 16-bit lanes
+    }
+    const __m256i b = comp[0], g = comp[1], r = comp[2];
+    __m256i y = _mm256_mullo_epi16(r, _mm256_set1_epi16(77));
+    y = _mm256_add_epi16(y, _mm256_mullo_epi16(g, _mm256_set1_epi16(150)));
+    y = _mm256_add_epi16(y, _mm256_mullo_epi16(b, _mm256_set1_epi16(29)));
+    y = _mm256_sub_epi16(_mm256_srli_epi16(y, 8), _mm256_set1_epi16(128));
+    int16_t* out = blocks + (y0 >> 3) * 64 + (y0 & 7) * 8;
+    x86::store(out, _mm256_castsi256_si128(y));
+    x86::store(out + 8, _mm256_extracti128_si256(y, 1));
+    const __m128i rs = _mm_add_epi16(_mm256_castsi256_si128(r), _mm256_extracti128_si256(r, 1));
+    const __m128i gs = _mm_add_epi16(_mm256_castsi256_si128(g), _mm256_extracti128_si256(g, 1));
+    const __m128i bs = _mm_add_epi16(_mm256_castsi256_si128(b), _mm256_extracti128_si256(b, 1));
+    x86::store(blocks + 128 + cy * 8, x86::chromaVertical(rs, gs, bs, -43, -85, 128));
+    x86::store(blocks + 192 + cy * 8, x86::chromaVertical(rs, gs, bs, 128, -107, -21));
+  }
+}
+
 // Zigzag order by byte shuffles: output vector j (zigzag positions 8j..8j+7) is the OR of
 // shuffles of those coefficient vectors i (columns) that hold any of its entries.
 struct ZigzagShuffles {
@@ -309,7 +350,7 @@ KernelTable makeAvx2() {
   t.forwardDct2 = forwardDct2Avx2;
   t.convert[kLayoutBgr24][kArea420] = convertBgr420;
   t.convert[kLayoutBgr24][kArea422H] = convertBgr422;
-  t.convert[kLayoutBgr24][kArea422V] = x86::convertRgb422V<bgr24Row8>;
+  t.convert[kLayoutBgr24][kArea422V] = convertBgr422V;
   t.convert[kLayoutBgr24][kAreaGray] = x86::convertRgbGray<bgr24Row8>;
   return t;
 }

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <memory>
 #include <random>
+#include <set>
 #include <vector>
 
 #include "child_process.h"
@@ -120,9 +121,26 @@ TEST_F(ProcessTableTest, LeavingCompactsTheTableInOrder) {
 }
 
 TEST_F(ProcessTableTest, TenthProcessWorksWithoutAnEntry) {
+  // Nine start at once: each gets its own record and id.
   std::vector<std::unique_ptr<ChildProcess>> nine;
   for (int i = 0; i < ProcessTable::kMaxRegistered; ++i) {
-    nine.push_back(registered("/bin/app" + std::to_string(i) + ".exe", false));
+    nine.push_back(std::make_unique<ChildProcess>(
+        std::vector<std::string>{"register", "/bin/app" + std::to_string(i) + ".exe", "0"}));
+  }
+  for (auto& child : nine) EXPECT_EQ(child->readLine(kLineMs), "registered 1");
+  {
+    SharedBytes bytes;
+    const SharedTable table = bytes.read();
+    ASSERT_EQ(table.count, 9u);
+    EXPECT_EQ(table.nextId, 9u);
+    std::set<uint32_t> ids;
+    std::set<std::u16string> paths;
+    for (uint32_t i = 0; i < table.count; ++i) {
+      ids.insert(table.entries[i].id);
+      paths.insert(pathOf(table.entries[i]));
+    }
+    EXPECT_EQ(ids.size(), 9u);
+    EXPECT_EQ(paths.size(), 9u);
   }
   auto tenth = registered("/bin/tenth.exe", true, "registered 0");
   ProcessTable self(u"/bin/self.exe");

@@ -64,7 +64,7 @@ struct FrameDescriptor {
   uint32_t width = 0;        // pixels
   uint32_t height = 0;       // pixels
   uint32_t timestampMs = 0;  // system tick when the frame was produced; never 0
-  uint32_t sourceWord = 0;   // source-specific (the sound source's running block number)
+  uint32_t sourceWord = 0;   // the source's own word (the sound source's running block number)
 };
 
 // Called in preview mode on the producer's thread with the caller's user value, the
@@ -139,9 +139,9 @@ class CaptureSource {
   // Slot 12: with null, the timestamp of the waiting frame (0 if none). Otherwise fills
   // `out`, clears the waiting frame, lets the producer continue and returns the timestamp.
   virtual uint32_t TakeFrame(FrameDescriptor* out) = 0;
-  // Slot 13: head of the device-specific part of the setting list, or null.
+  // Slot 13: head of the part of the setting list that belongs to the device, or null.
   virtual SourceSetting* DeviceSettingList() = 0;
-  // Slot 14: sends one device-specific setting to the device.
+  // Slot 14: sends one of the device's own settings to the device.
   virtual bool ApplyDeviceSetting(SourceSetting* setting, int32_t index) = 0;
 
   // The next source of the list, or null.

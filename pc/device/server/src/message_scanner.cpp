@@ -35,8 +35,13 @@ bool MessageScanner::scan(const uint8_t* ring, uint64_t written) {
       continue;
     }
     position_ += static_cast<const uint8_t*>(hit) - (ring + at);
-    copyFromRing(ring, position_, 8, header);
-    if (!protocol::isMagicAt(header)) {
+    const uint32_t candidate = static_cast<uint32_t>(position_ & kRingMask);
+    const uint8_t* magic = ring + candidate;
+    if (candidate > kRingSize - 8) {  // the pair lies across the ring's end
+      copyFromRing(ring, position_, 8, header);
+      magic = header;
+    }
+    if (!protocol::isMagicAt(magic)) {
       ++position_;
       continue;
     }

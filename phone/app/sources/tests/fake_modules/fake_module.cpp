@@ -39,8 +39,17 @@ namespace {
 int fakeEntry() { return 1; }
 }  // namespace
 
-EXPORT uint32_t DllGetData(void** table) {
-  for (int i = 0; i < TABLE_ENTRIES; ++i) table[i] = reinterpret_cast<void*>(&fakeEntry);
+#if defined(JPEGPRESS_TABLE)
+// The encoder module's own signature, so that a call through the table type matches.
+#include "jpegpress/jpeg_encoder_table.h"
+using Table = JpegEncoderTable;
+#else
+using Table = void;
+#endif
+
+EXPORT uint32_t DllGetData(Table* table) {
+  void** entries = reinterpret_cast<void**>(table);
+  for (int i = 0; i < TABLE_ENTRIES; ++i) entries[i] = reinterpret_cast<void*>(&fakeEntry);
   return GET_DATA_RESULT;
 }
 #endif

@@ -97,8 +97,10 @@ Mapping openOrCreateMapped(const std::string& path, size_t sizeBytes, Init init)
     }
     if (errno != ENOENT) return mapping;
 
-    const std::string temporary = path + ".new." + std::to_string(getpid()) + "." +
-                                  std::to_string(counter.fetch_add(1));
+    // Appended piece by piece: a chain of operator+ trips a false -Wrestrict in GCC 12.
+    std::string temporary = path;
+    temporary.append(".new.").append(std::to_string(getpid())).append(".");
+    temporary.append(std::to_string(counter.fetch_add(1)));
     fd = open(temporary.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
     if (fd < 0) return mapping;
     if (fchmod(fd, 0666) != 0 || ftruncate(fd, static_cast<off_t>(sizeBytes)) != 0) {

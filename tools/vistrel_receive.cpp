@@ -245,8 +245,14 @@ int main(int argc, char** argv) {
   receiver.setPort(static_cast<uint16_t>(port));
   receiver.start();
   receiver.enableListening();
-  std::printf("listening on %s port %u; frames go to %s\n", bind.c_str(), port,
-              writeFiles ? out.c_str() : "(not written)");
+  // Say "listening" only once the socket really listens.
+  for (int i = 0; i < 40 && receiver.listeningPort() == 0; ++i) ::usleep(50000);
+  if (receiver.listeningPort() == 0) {
+    std::printf("not listening yet: is port %u in use by another program? (retrying)\n", port);
+  } else {
+    std::printf("listening on %s port %u; frames go to %s\n", bind.c_str(), port,
+                writeFiles ? out.c_str() : "(not written)");
+  }
   if (!receiver.audioDeviceOpen()) std::printf("virtual microphone not running: sound is dropped\n");
   std::fflush(stdout);
 

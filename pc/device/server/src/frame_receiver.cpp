@@ -1,5 +1,6 @@
 #include "server/frame_receiver.h"
 
+#include <chrono>
 #include <cstring>
 
 #include "orvaneaudio/feed_control.h"
@@ -16,6 +17,7 @@ struct FrameReceiver::Core {
   std::string audioDevicePath;
   std::unique_ptr<platform::DeviceHandle> audio;  // parser thread while running
   std::atomic<bool> audioOpen{false};
+  std::chrono::steady_clock::time_point audioAttempt;  // parser thread while running
   MessageScanner scanner;                         // parser thread only
   std::atomic<bool> stop{true};
   std::atomic<bool> wakeRequested{false};
@@ -60,7 +62,17 @@ void FrameReceiver::Core::run(FrameReceiver& owner) {
 }
 
 void FrameReceiver::Core::forwardAudio(const RingMessage& m) {
-  if (!audio || m.length <= protocol::kHeaderSize) return;
+  if (!audio) {
+    // The microphone may start after the frame server: look for it again, at most once a
+    // second, when sound arrives.
+    const auto now = std::chrono::steady_clock::now();
+    if (now - audioAttempt < std::chrono::seconds(1)) return;
+    audioAttempt = now;
+    audio = platform::openDevice(audioDevicePath);
+    audioOpen = audio != nullptr;
+    if (!audio) return;
+  }
+  if (m.length <= protocol::kHeaderSize) return;
   const uint64_t start = m.start + protocol::kHeaderSize;
   const uint32_t n = m.length - static_cast<uint32_t>(protocol::kHeaderSize);
   const uint32_t at = static_cast<uint32_t>(start & kRingMask);
@@ -115,6 +127,7 @@ bool FrameReceiver::start() {
   core_->dataArrived->reset();
   core_->audio = platform::openDevice(core_->audioDevicePath);
   core_->audioOpen = core_->audio != nullptr;
+  core_->audioAttempt = std::chrono::steady_clock::now();
   {
     std::lock_guard lock(core_->latestMutex);
     core_->latest = RingMessage{};

@@ -45,8 +45,9 @@ class FrameReceiver {
   FrameReceiver(const FrameReceiver&) = delete;
   FrameReceiver& operator=(const FrameReceiver&) = delete;
 
-  // Opens the audio device (absent: sound is dropped), starts the parser and the
-  // listener. Does nothing when already running. Returns true.
+  // Opens the audio device (absent: sound is dropped, and the device is looked for again
+  // at most once a second while sound arrives), starts the parser and the listener. Does
+  // nothing when already running. Returns true.
   bool start();
   // Stops the listener, then the parser, each within 1000 ms; closes the audio device.
   void stop();

@@ -240,6 +240,8 @@ uint32_t encodeScan(const KernelTable& k, JpegEncoder& e, const Shape& s, const 
   int dcLuma = 0, dcCb = 0, dcCr = 0;
   const ptrdiff_t packedStride = static_cast<ptrdiff_t>(src.bytesPerPixel) * src.fullWidth;
   const int unit = src.bytesPerPixel << s.shift;
+  const bool prefetchAhead = odd;
+  const int areaRowBytes = src.bytesPerPixel * areaWidth;
   SourceArea sa{};
   for (int oy = 0; oy < s.outHeight; oy += mcuHeight) {
     for (int ox = 0; ox < s.outWidth; ox += mcuWidth) {
@@ -271,6 +273,33 @@ uint32_t encodeScan(const KernelTable& k, JpegEncoder& e, const Shape& s, const 
         }
       }
       --mcusLeft;
+      if (prefetchAhead) {
+        // A quarter turn walks the source down (or up) a column of areas, which the
+        // hardware prefetcher does not follow: ask for the area of the next MCU.
+        const int ahead = s.rotation == 1 ? y + areaHeight : y - areaHeight;
+        if (ahead >= 0 && ahead + areaHeight <= s.height) {
+          auto prefetchRows = [](const uint8_t* q, ptrdiff_t stride, int rows, int bytes) {
+            for (int r = 0; r < rows; ++r, q += stride) {
+              __builtin_prefetch(q);
+              __builtin_prefetch(q + bytes - 1);
+            }
+          };
+          if (src.layout == kLayoutPlanar) {
+            const ptrdiff_t chromaStride = src.fullWidth / 2;
+            const ptrdiff_t chromaOffset = x / 2 + static_cast<ptrdiff_t>(ahead / 2) * chromaStride;
+            prefetchRows(src.base + x + static_cast<ptrdiff_t>(ahead) * src.fullWidth, src.fullWidth,
+                         areaHeight, areaWidth);
+            if (area == kArea420) {
+              prefetchRows(src.cb + chromaOffset, chromaStride, areaHeight / 2, areaWidth / 2);
+              prefetchRows(src.cr + chromaOffset, chromaStride, areaHeight / 2, areaWidth / 2);
+            }
+          } else {
+            prefetchRows(src.base + static_cast<ptrdiff_t>(unit) * x +
+                             static_cast<ptrdiff_t>(ahead << s.shift) * packedStride,
+                         packedStride, areaHeight << s.shift, areaRowBytes << s.shift);
+          }
+        }
+      }
       if (s.rotation == 0) {
         convert(sa, e.blocks);
       } else {

@@ -86,9 +86,7 @@ int main(int argc, char** argv) {
   if (usePipeWire) {
     source = PipeWireSource::start(host.ring(), pw, &error);
     if (!source) {
-      std::fprintf(stderr, "orvaneaudio: %s\n", error.c_str());
-      if (!useAlsa) return 1;
-      std::fprintf(stderr, "orvaneaudio: continuing for ALSA programs only\n");
+      std::fprintf(stderr, "orvaneaudio: %s; trying again every 2 s\n", error.c_str());
     }
   }
   std::fprintf(stderr, "orvaneaudio: serving %s (@%s)%s%s%s\n", kDevicePath,
@@ -96,13 +94,22 @@ int main(int argc, char** argv) {
                source ? ", PipeWire node " : "", source ? pw.nodeName.c_str() : "",
                shared ? ", ALSA plugin streams" : "");
 
+  // PipeWire may start after us, or restart under us: the node comes back by itself
+  // (tried every 2 s), while the control device and the ALSA streams carry on.
   const timespec poll{0, 200'000'000};
+  int sincePipeWireTry = 0;
   for (;;) {
     const int sig = sigtimedwait(&signals, nullptr, &poll);
     if (sig == SIGINT || sig == SIGTERM) break;
     if (source && !source->alive()) {
       std::fprintf(stderr, "orvaneaudio: lost the connection to PipeWire\n");
-      return 1;
+      source.reset();
+      sincePipeWireTry = 0;
+    }
+    if (usePipeWire && !source && ++sincePipeWireTry >= 10) {
+      sincePipeWireTry = 0;
+      source = PipeWireSource::start(host.ring(), pw, &error);
+      if (source) std::fprintf(stderr, "orvaneaudio: PipeWire node %s is back\n", pw.nodeName.c_str());
     }
   }
   return 0;

@@ -33,6 +33,15 @@ bg() {
   pids+=($!)
 }
 
+# Ends one background job and forgets it (its pid may be reused afterwards).
+stop_bg() {  # stop_bg PID
+  local keep=() p
+  kill "$1" 2>/dev/null
+  wait "$1" 2>/dev/null
+  for p in "${pids[@]}"; do [ "$p" != "$1" ] && keep+=("$p"); done
+  pids=("${keep[@]}")
+}
+
 wait_for() {  # wait_for SECONDS command...
   local limit=$(($1 * 20)) i=0
   shift
@@ -55,6 +64,16 @@ dump_logs() {
   done
 }
 
+# pipewire and wireplumber; their pids in pipewire_pid and wireplumber_pid.
+start_graph() {
+  bg pipewire >>"$work/pipewire.log" 2>&1
+  pipewire_pid=${pids[-1]}
+  wait_for 10 test -S "$work/pipewire-0" || { dump_logs; return 1; }
+  bg wireplumber >>"$work/wireplumber.log" 2>&1
+  wireplumber_pid=${pids[-1]}
+  wait_for 10 sh -c 'pw-cli ls Metadata | grep -q "metadata.name = \"default\""' || { dump_logs; return 1; }
+}
+
 start_pipewire() {  # start_pipewire [pulse]
   work=$(mktemp -d)
   chmod 700 "$work"
@@ -69,12 +88,10 @@ start_pipewire() {  # start_pipewire [pulse]
 alsa_monitor.properties["alsa.reserve"] = false
 default_access.properties["enable-flatpak-portal"] = false
 LUA
-  bg pipewire >"$work/pipewire.log" 2>&1
-  wait_for 10 test -S "$work/pipewire-0" || { dump_logs; return 1; }
-  bg wireplumber >"$work/wireplumber.log" 2>&1
-  wait_for 10 sh -c 'pw-cli ls Metadata | grep -q "metadata.name = \"default\""' || { dump_logs; return 1; }
+  start_graph || return 1
   if [ "${1:-}" = pulse ]; then
     bg pipewire-pulse >"$work/pipewire-pulse.log" 2>&1
+    pulse_pid=${pids[-1]}
     wait_for 10 pactl info || { dump_logs; return 1; }
   fi
 }

@@ -2,7 +2,7 @@
 # The microphone under a real PipeWire session: a sine fed through the control device is
 # recorded by pw-record (two recorders, started at different times) and, when
 # pipewire-pulse is installed, by parecord; after the feed stops, recorders keep getting
-# silence at real-time rate.
+# silence at real-time rate; when PipeWire restarts, the node comes back by itself.
 #   pipewire_e2e.sh BIN_DIR
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/common.sh"
@@ -52,6 +52,23 @@ sleep 0.3
 # The feed has stopped: a recorder still gets samples, all silent, at real-time rate.
 record 3.2 "$work/silence.wav"
 python3 "$here/analyze.py" "$work/silence.wav" silence 2.6 || status=1
+
+# PipeWire restarts under the program: the node comes back by itself and plays again.
+[ -n "$pulse" ] && stop_bg "$pulse_pid"
+stop_bg "$wireplumber_pid"
+stop_bg "$pipewire_pid"
+start_graph || exit 1
+if wait_node "$node"; then
+  "$bin/orvaneaudio-feed" --sine 660 --amplitude 8000 --seconds 2 --block-ms 20 &
+  feeder=$!
+  pids+=($feeder)
+  sleep 0.3
+  record 1.5 "$work/restarted.wav"
+  python3 "$here/analyze.py" "$work/restarted.wav" sine 660 8000 || status=1
+  wait $feeder
+else
+  echo "FAILED: the node did not come back after PipeWire restarted"; status=1
+fi
 
 if [ $status -ne 0 ]; then
   echo "--- orvaneaudio log"; cat "$work/orvaneaudio.log"

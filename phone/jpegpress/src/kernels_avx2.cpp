@@ -31,24 +31,6 @@ constexpr ShuffleMasks makeMasks() {
 
 constexpr ShuffleMasks kMasks = makeMasks();
 
-inline __m128i component(const __m128i* parts, int c) {
-  __m128i v = _mm_shuffle_epi8(parts[0], _mm_load_si128(reinterpret_cast<const __m128i*>(kMasks.m[c][0])));
-  v = _mm_or_si128(v, _mm_shuffle_epi8(parts[1], _mm_load_si128(reinterpret_cast<const __m128i*>(kMasks.m[c][1]))));
-  return _mm_or_si128(v, _mm_shuffle_epi8(parts[2], _mm_load_si128(reinterpret_cast<const __m128i*>(kMasks.m[c][2]))));
-}
-
-inline void bgr24Row(const uint8_t* row, x86::Row16& out) {
-  const __m128i parts[3] = {x86::load(row), x86::load(row + 16), x86::load(row + 32)};
-  const __m128i zero = _mm_setzero_si128();
-  const __m128i b = component(parts, 0), g = component(parts, 1), r = component(parts, 2);
-  out.blo = _mm_unpacklo_epi8(b, zero);
-  out.bhi = _mm_unpackhi_epi8(b, zero);
-  out.glo = _mm_unpacklo_epi8(g, zero);
-  out.ghi = _mm_unpackhi_epi8(g, zero);
-  out.rlo = _mm_unpacklo_epi8(r, zero);
-  out.rhi = _mm_unpackhi_epi8(r, zero);
-}
-
 // Eight pixels: 24 bytes, read as 16 + 8 so that nothing past the area is touched; only
 // the first two parts of the shuffle controls hold entries for pixels 0-7.
 inline __m128i component8(__m128i first, __m128i second, int c) {

@@ -1,8 +1,9 @@
 #!/bin/bash
 # The microphone under a real PipeWire session: a sine fed through the control device is
-# recorded by pw-record (two recorders, started at different times) and, when
-# pipewire-pulse is installed, by parecord; after the feed stops, recorders keep getting
-# silence at real-time rate; when PipeWire restarts, the node comes back by itself.
+# recorded by pw-record (two recorders, started at different times) and, when they are
+# installed, by parecord (pipewire-pulse) and arecord (pipewire-alsa); after the feed
+# stops, recorders keep getting silence at real-time rate; when PipeWire restarts, the
+# node comes back by itself.
 #   pipewire_e2e.sh BIN_DIR
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/common.sh"
@@ -40,12 +41,20 @@ if [ -n "$pulse" ]; then
     --latency-msec=20 --file-format=wav "$work/pulse.wav" &
   pulsepid=$!
 fi
+pwalsa=""
+if command -v arecord >/dev/null && [ -n "$(ls /usr/lib/*/alsa-lib/libasound_module_pcm_pipewire.so 2>/dev/null)" ]; then
+  pwalsa=pwalsa
+  timeout 20 arecord -q -D "pipewire:NODE=$node" -f S16_LE -r 8000 -c 1 -d 2 "$work/pwalsa.wav" &
+  pwalsapid=$!
+fi
 wait $first $second
 [ -n "$pulse" ] && wait $pulsepid
-for f in first second ${pulse:+pulse}; do
+[ -n "$pwalsa" ] && wait $pwalsapid
+for f in first second ${pulse:+pulse} ${pwalsa:+pwalsa}; do
   python3 "$here/analyze.py" "$work/$f.wav" sine 440 8000 || status=1
 done
 [ -z "$pulse" ] && echo "note: pipewire-pulse or parecord missing, Pulse recording not checked"
+[ -z "$pwalsa" ] && echo "note: pipewire-alsa or arecord missing, ALSA-through-PipeWire not checked"
 
 wait $feeder
 sleep 0.3

@@ -39,11 +39,10 @@ void rgbToBgrPortable(uint8_t* dst, const uint8_t* src, uint32_t n) {
   }
 }
 
-void halvePairsPortable(uint8_t* dst, const uint16_t* s, uint32_t n) {
-  for (uint32_t j = 0; j < n; ++j, s += 6, dst += 3) {
-    dst[0] = static_cast<uint8_t>((s[0] + s[3]) >> 2);
-    dst[1] = static_cast<uint8_t>((s[1] + s[4]) >> 2);
-    dst[2] = static_cast<uint8_t>((s[2] + s[5]) >> 2);
+void halveRowsPortable(uint8_t* dst, const uint8_t* a, const uint8_t* b, uint32_t n) {
+  for (uint32_t j = 0; j < n; ++j, a += 6, b += 6, dst += 3) {
+    for (int c = 0; c < 3; ++c)
+      dst[c] = static_cast<uint8_t>((uint32_t{a[c]} + a[c + 3] + b[c] + b[c + 3]) >> 2);
   }
 }
 
@@ -55,7 +54,7 @@ bool portableForced() {
 }  // namespace
 
 const RenderKernels& PortableKernels() {
-  static const RenderKernels kernels{rgbToBgrPortable, halvePairsPortable};
+  static const RenderKernels kernels{rgbToBgrPortable, halveRowsPortable};
   return kernels;
 }
 

@@ -47,23 +47,20 @@ TEST(RenderKernels, RgbToBgrForEveryLengthInPlaceAndNot) {
   }
 }
 
-TEST(RenderKernels, HalvePairsForEveryLength) {
+TEST(RenderKernels, HalveRowsForEveryLength) {
   std::vector<const RenderKernels*> tables = {&PortableKernels(), &ActiveKernels()};
   if (const RenderKernels* simd = SimdKernels()) tables.push_back(simd);
   for (const RenderKernels* k : tables) {
     for (uint32_t n = 0; n <= 40; ++n) {
       SCOPED_TRACE(n);
-      std::vector<uint16_t> s(size_t{n} * 6 + kHalveReadPad);
-      uint32_t seed = n * 7 + 3;
-      for (uint16_t& v : s) {
-        seed = seed * 1103515245u + 12345u;
-        v = static_cast<uint16_t>((seed >> 16) % 511);  // two bytes' sum
-      }
+      const std::vector<uint8_t> a = Bytes(size_t{n} * 6, n + 5), b = Bytes(size_t{n} * 6, n + 9);
       std::vector<uint8_t> dst(size_t{n} * 3 + 16, 0xEE);
-      k->halvePairs(dst.data(), s.data(), n);
+      k->halveRows(dst.data(), a.data(), b.data(), n);
       for (uint32_t j = 0; j < n; ++j)
         for (uint32_t c = 0; c < 3; ++c)
-          ASSERT_EQ(dst[j * 3 + c], (s[j * 6 + c] + s[j * 6 + 3 + c]) >> 2) << j << "," << c;
+          ASSERT_EQ(dst[j * 3 + c],
+                    (a[j * 6 + c] + a[j * 6 + 3 + c] + b[j * 6 + c] + b[j * 6 + 3 + c]) >> 2)
+              << j << "," << c;
       for (size_t i = size_t{n} * 3; i < dst.size(); ++i) ASSERT_EQ(dst[i], 0xEE) << "past the end";
     }
   }

@@ -1,0 +1,45 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "output/capture_pin.h"
+#include "output/v4l2_output.h"
+
+namespace output {
+
+class PipeWireCamera;
+
+// The Linux side of the capture pin's sample traffic: one sample buffer (bottom-up BGR at
+// the output size, made again only when the size changes, so a picture that fails to
+// render keeps the previous one) and the camera outputs each delivered picture goes to.
+class CameraOutputs : public SampleSink {
+ public:
+  CameraOutputs(FrameLink& link, PipeWireCamera* pipewire, V4l2Output* v4l2);
+
+  bool getEmptySample(Sample* sample) override;
+  HResult deliver(Sample& sample) override;
+  void release(Sample&) override {}
+  void endOfStream() override {}
+  void errorAbort(HResult code) override;
+  ReferenceTime streamTime() override;
+
+  // Streaming restarts: the stream time counts from here.
+  void restartClock() { start_ = std::chrono::steady_clock::now(); }
+  uint64_t delivered() const { return delivered_; }
+
+ private:
+  FrameLink& link_;
+  PipeWireCamera* pipewire_;
+  V4l2Output* v4l2_;
+  std::vector<uint8_t> picture_;
+  uint32_t width_ = 0, height_ = 0;
+  std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
+  uint64_t delivered_ = 0;
+  std::string lastV4l2Error_;
+};
+
+}  // namespace output

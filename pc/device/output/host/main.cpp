@@ -1,0 +1,221 @@
+// vistrel-camera: the phone as a camera in the user's session. Opens the engine (client
+// when a serving process runs, else stand-alone and listening for the phone), publishes
+// the PipeWire camera node "Vistrel" and, with --device, writes the same pictures to a
+// v4l2loopback device. Stops on SIGINT or SIGTERM.
+
+#include <signal.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <memory>
+#include <optional>
+#include <string>
+#include <thread>
+
+#include "camera_outputs.h"
+#include "output/capture_pin.h"
+#include "output/engine_link.h"
+#include "output/v4l2_output.h"
+#include "../pipewire/pipewire_camera.h"
+
+namespace {
+
+constexpr char kUsage[] =
+    "Usage: vistrel-camera [options]\n"
+    "The phone as a camera: publishes the PipeWire camera \"Vistrel\" that video programs\n"
+    "list and open. Before the first phone frame it shows moving colour bars, afterwards\n"
+    "the phone's pictures, turned and mirrored as the settings say. When a serving process\n"
+    "(the service) runs, the camera shows the frames it publishes; otherwise it listens\n"
+    "for the phone itself on the settings' port.\n"
+    "\n"
+    "  -d, --device PATH    also write the pictures to a v4l2loopback device\n"
+    "                       (for example /dev/video10) for every V4L2 program\n"
+    "  -f, --format NAME    picture format on that device: yuyv (default), bgr24, rgb24,\n"
+    "                       bgrx, rgbx, i420\n"
+    "      --no-pipewire    publish no PipeWire node (only with --device)\n"
+    "  -n, --name NAME      PipeWire node name (default Vistrel)\n"
+    "  -b, --bind ADDRESS   address the phone connects to when receiving by itself\n"
+    "                       (default 0.0.0.0: every network)\n"
+    "  -h, --help           show this text\n"
+    "\n"
+    "Settings (\"Width\", \"Height\", \"Rotation\", \"Mirror\") are read from the key\n"
+    "\"Software\\Orvane\\Vistrel\\vistrel-camera\" of the key store; \"Port\" from the key\n"
+    "above it. Try: gst-launch-1.0 pipewiresrc target-object=Vistrel num-buffers=1 !\n"
+    "videoconvert ! pngenc ! filesink location=cam.png\n";
+
+void say(const std::string& text) { std::fprintf(stderr, "vistrel-camera: %s\n", text.c_str()); }
+
+struct Args {
+  std::string device;
+  std::string format = "yuyv";
+  bool pipewire = true;
+  std::string name = "Vistrel";
+  std::string bind = "0.0.0.0";
+};
+
+std::optional<Args> Parse(int argc, char** argv, int* exitCode) {
+  Args a;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    auto value = [&](std::string* out) {
+      if (i + 1 >= argc) {
+        std::fprintf(stderr, "vistrel-camera: %s needs a value\n", arg.c_str());
+        return false;
+      }
+      *out = argv[++i];
+      return true;
+    };
+    bool ok = true;
+    if (arg == "-h" || arg == "--help") {
+      std::fputs(kUsage, stdout);
+      *exitCode = 0;
+      return std::nullopt;
+    } else if (arg == "-d" || arg == "--device") {
+      ok = value(&a.device);
+    } else if (arg == "-f" || arg == "--format") {
+      ok = value(&a.format);
+    } else if (arg == "--no-pipewire") {
+      a.pipewire = false;
+    } else if (arg == "-n" || arg == "--name") {
+      ok = value(&a.name);
+    } else if (arg == "-b" || arg == "--bind") {
+      ok = value(&a.bind);
+    } else {
+      std::fprintf(stderr, "vistrel-camera: unknown option %s (see --help)\n", arg.c_str());
+      ok = false;
+    }
+    if (!ok) {
+      *exitCode = 2;
+      return std::nullopt;
+    }
+  }
+  if (!output::ParseV4l2Format(a.format)) {
+    std::fprintf(stderr, "vistrel-camera: unknown format %s (see --help)\n", a.format.c_str());
+    *exitCode = 2;
+    return std::nullopt;
+  }
+  if (!a.pipewire && a.device.empty()) {
+    std::fprintf(stderr, "vistrel-camera: --no-pipewire needs --device\n");
+    *exitCode = 2;
+    return std::nullopt;
+  }
+  return a;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  int exitCode = 0;
+  const auto args = Parse(argc, argv, &exitCode);
+  if (!args) return exitCode;
+
+  // Every thread made from here on leaves these signals to the main loop below.
+  sigset_t stopSignals;
+  sigemptyset(&stopSignals);
+  sigaddset(&stopSignals, SIGINT);
+  sigaddset(&stopSignals, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+  signal(SIGPIPE, SIG_IGN);
+
+  engine::CameraEngine::Options engineOptions;
+  engineOptions.bindAddress = args->bind;
+  output::EngineLink link(engineOptions, say);
+  link.open();
+
+  std::unique_ptr<output::V4l2Output> v4l2;
+  if (!args->device.empty()) {
+    v4l2 = std::make_unique<output::V4l2Output>(output::SystemV4l2Io(), args->device,
+                                                *output::ParseV4l2Format(args->format));
+    std::string error;
+    if (!v4l2->open(&error) || !v4l2->configure(link.outputWidth(), link.outputHeight(), &error)) {
+      say(error);
+      return 1;
+    }
+    say("writing " + args->format + " pictures to " + args->device);
+  }
+
+  output::PipeWireCamera::Options pwOptions;
+  pwOptions.nodeName = args->name;
+  pwOptions.description = args->name;
+  pwOptions.maxWidth = link.settingsWidth();
+  pwOptions.maxHeight = link.settingsHeight();
+  std::unique_ptr<output::PipeWireCamera> pipewire;
+  if (args->pipewire) {
+    pipewire = std::make_unique<output::PipeWireCamera>();
+    std::string error;
+    if (!pipewire->start(pwOptions, &error)) {
+      say(error);
+      return 1;
+    }
+    say("camera \"" + args->name + "\" published, up to " + std::to_string(pwOptions.maxWidth) +
+        "x" + std::to_string(pwOptions.maxHeight));
+  }
+
+  output::CameraOutputs outputs(link, pipewire.get(), v4l2.get());
+  output::CapturePin pin(link, outputs);
+  output::CommandQueue commands;
+  std::thread streaming;
+  bool running = false;
+  auto startStreaming = [&] {
+    pin.setState(output::FilterState::kRunning);
+    outputs.restartClock();
+    streaming = std::thread([&] { pin.run(commands); });
+    running = true;
+  };
+  auto stopStreaming = [&] {
+    pin.setState(output::FilterState::kStopped);
+    commands.post(output::ThreadCommand::kStop);
+    link.wake();
+    streaming.join();
+    running = false;
+  };
+
+  bool stop = false;
+  while (!stop) {
+    const timespec tick{0, 20 * 1000 * 1000};
+    siginfo_t info;
+    const int sig = sigtimedwait(&stopSignals, &info, &tick);
+    if (sig == SIGINT || sig == SIGTERM) {
+      say(std::string("stopping (") + (sig == SIGINT ? "SIGINT" : "SIGTERM") + ")");
+      stop = true;
+      break;
+    }
+    if (pipewire && pipewire->failed()) {
+      if (running) stopStreaming();
+      say("reconnecting to PipeWire");
+      std::string error;
+      if (!pipewire->start(pwOptions, &error)) {
+        say(error);
+        std::this_thread::sleep_for(std::chrono::seconds(1));
+        continue;
+      }
+    }
+    if (pipewire) {
+      if (auto size = pipewire->takeNegotiatedSize()) {
+        const bool wasRunning = running;
+        if (running) stopStreaming();
+        const output::HResult hr = pin.setFormat(output::BuildMediaType(size->first, size->second));
+        if (output::Failed(hr)) say("the pin refused the size");
+        if (wasRunning) startStreaming();
+      }
+    }
+    const bool wanted = (pipewire && pipewire->streaming()) || v4l2 != nullptr;
+    if (wanted && !running) {
+      startStreaming();
+    } else if (!wanted && running) {
+      stopStreaming();
+    }
+  }
+  if (running) stopStreaming();
+  if (pipewire) {
+    const auto s = pipewire->stats();
+    say("pictures sent " + std::to_string(s.sent) + ", dropped for want of a buffer " +
+        std::to_string(s.noBuffer));
+    pipewire->stop();
+  }
+  if (v4l2) v4l2->close();
+  return 0;
+}

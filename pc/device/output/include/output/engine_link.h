@@ -1,0 +1,51 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "engine/camera_engine.h"
+#include "output/capture_pin.h"
+
+namespace output {
+
+// The capture source's view of this process's CameraEngine. The engine is made at the
+// first open. A client engine whose serving process has gone is replaced by a new one at
+// the next open, which then receives by itself (a client engine cannot change its mode in
+// place: it has no frame server).
+class EngineLink : public FrameLink {
+ public:
+  explicit EngineLink(engine::CameraEngine::Options options,
+                      std::function<void(const std::string&)> say = nullptr);
+  ~EngineLink() override;
+
+  void open() override;
+  void close() override;
+  Source source() override;
+  Wait waitFrame(uint32_t timeoutMs) override;
+  uint32_t latestLength() override;
+  bool renderNewest(uint8_t* dst, size_t size) override;
+  uint32_t outputWidth() override;
+  uint32_t outputHeight() override;
+  void setOutputSize(uint32_t width, uint32_t height) override;
+  uint32_t settingsWidth() override;
+  uint32_t settingsHeight() override;
+
+  engine::CameraEngine* engine() { return engine_.get(); }
+  // Wakes a streaming thread waiting for a frame.
+  void wake();
+
+ private:
+  void ensureEngine();
+
+  engine::CameraEngine::Options options_;
+  std::function<void(const std::string&)> say_;
+  std::unique_ptr<engine::CameraEngine> engine_;
+  bool opened_ = false;
+  engine::Mode lastMode_ = engine::Mode::kStandAlone;
+  uint32_t pendingWidth_ = 0, pendingHeight_ = 0;
+};
+
+const char* ModeDescription(engine::Mode mode);
+
+}  // namespace output

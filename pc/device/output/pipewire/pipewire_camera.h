@@ -1,0 +1,82 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <utility>
+
+#include "output/com_types.h"
+#include "output/pixel_convert.h"
+
+struct pw_thread_loop;
+struct pw_stream;
+struct spa_pod;
+
+namespace output {
+
+// The camera as a PipeWire node: a Video/Source stream that drives its own timing and
+// sends one buffer per picture the capture pin delivers. It offers every picture format
+// of PixelFormat at any size from 80 x 60 up to the stream caps' size (the settings'
+// "Width" x "Height"), that size first; a consumer asking for anything else fails its
+// negotiation. The size a consumer settles on is handed to the pin (takeNegotiatedSize),
+// which renders at it.
+class PipeWireCamera {
+ public:
+  struct Options {
+    std::string nodeName = "Vistrel";
+    std::string description = "Vistrel";
+    uint32_t maxWidth = 320;  // the stream caps
+    uint32_t maxHeight = 240;
+  };
+  struct Stats {
+    uint64_t sent = 0;          // pictures handed to consumers
+    uint64_t noBuffer = 0;      // no free buffer: the consumer is behind, picture dropped
+    uint64_t otherSize = 0;     // picture of another size than negotiated (a change under way)
+  };
+
+  PipeWireCamera();
+  ~PipeWireCamera();
+  PipeWireCamera(const PipeWireCamera&) = delete;
+  PipeWireCamera& operator=(const PipeWireCamera&) = delete;
+
+  bool start(const Options& options, std::string* error);
+  void stop();
+
+  // A consumer is connected and streaming.
+  bool streaming() const { return streaming_; }
+  // The stream failed (the daemon went away): stop() and start() again.
+  bool failed() const { return failed_; }
+  // The size and format negotiated since the last call, if any.
+  std::optional<std::pair<uint32_t, uint32_t>> takeNegotiatedSize();
+  std::optional<PixelFormat> format() const;
+
+  // Converts a rendered picture (bottom-up BGR) into a free buffer and sends it. False
+  // when nobody streams, no buffer is free or the size is not the negotiated one.
+  bool publish(const uint8_t* bottomUpBgr, uint32_t width, uint32_t height, ReferenceTime time);
+
+  Stats stats() const;
+
+ private:
+  static void onStateChanged(void* data, int old, int state, const char* error);
+  static void onParamChanged(void* data, uint32_t id, const spa_pod* param);
+  void paramChanged(uint32_t id, const spa_pod* param);
+
+  Options options_;
+  pw_thread_loop* loop_ = nullptr;
+  pw_stream* stream_ = nullptr;
+  std::atomic<bool> streaming_{false};
+  std::atomic<bool> failed_{false};
+  // Guarded by the loop's lock.
+  bool negotiated_ = false;
+  uint32_t width_ = 0, height_ = 0;
+  PixelFormat format_ = PixelFormat::kBgr;
+  PictureLayout layout_;
+  uint64_t sequence_ = 0;
+  Stats stats_;
+  mutable std::mutex pendingMutex_;
+  std::optional<std::pair<uint32_t, uint32_t>> pending_;
+};
+
+}  // namespace output

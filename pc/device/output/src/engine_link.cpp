@@ -1,0 +1,111 @@
+#include "output/engine_link.h"
+
+#include "decoder/render_geometry.h"
+#include "platform/named_objects.h"
+
+namespace output {
+
+const char* ModeDescription(engine::Mode mode) {
+  switch (mode) {
+    case engine::Mode::kClient: return "client: showing the frames the serving process publishes";
+    case engine::Mode::kServing: return "serving";
+    case engine::Mode::kStandAlone: return "stand-alone: receiving the phone by itself";
+  }
+  return "?";
+}
+
+EngineLink::EngineLink(engine::CameraEngine::Options options,
+                       std::function<void(const std::string&)> say)
+    : options_(std::move(options)), say_(std::move(say)) {
+  if (!say_) say_ = [](const std::string&) {};
+}
+
+EngineLink::~EngineLink() = default;
+
+void EngineLink::ensureEngine() {
+  if (!engine_) engine_ = std::make_unique<engine::CameraEngine>(options_);
+}
+
+void EngineLink::open() {
+  if (engine_ && engine_->mode() == engine::Mode::kClient &&
+      !platform::PresenceMarker::exists(engine::kServingMarkerName)) {
+    const uint32_t w = engine_->outputWidth(), h = engine_->outputHeight();
+    say_("the serving process is gone; receiving the phone by itself from now on");
+    engine_.reset();
+    ensureEngine();
+    engine_->setOutputSize(w, h);
+    opened_ = false;
+  }
+  ensureEngine();
+  engine_->open(false);
+  const engine::Mode mode = engine_->mode();
+  if (!opened_ || mode != lastMode_) say_(std::string("engine open, ") + ModeDescription(mode));
+  if (mode == engine::Mode::kStandAlone && engine_->frameServer() != nullptr) {
+    say_("listening for the phone on port " + std::to_string(engine_->frameServer()->port()));
+  }
+  opened_ = true;
+  lastMode_ = mode;
+}
+
+void EngineLink::close() {
+  // The frame server has no way to stop listening while it runs; it keeps the phone's
+  // connection, and this process stays marked as receiving until the engine goes.
+}
+
+FrameLink::Source EngineLink::source() {
+  if (!engine_) return Source::kNone;
+  if (engine_->frameServer() != nullptr) return Source::kFrameServer;
+  if (engine_->mode() == engine::Mode::kClient) return Source::kSharedBlock;
+  return Source::kNone;
+}
+
+FrameLink::Wait EngineLink::waitFrame(uint32_t timeoutMs) {
+  if (!engine_) return Wait::kOther;
+  const int32_t r = engine_->waitFrame(timeoutMs);
+  if (r == server::kWaitFrameReady) return Wait::kFrame;
+  if (r == server::kWaitTimeout) return Wait::kTimeout;
+  return Wait::kOther;
+}
+
+uint32_t EngineLink::latestLength() {
+  if (!engine_) return 0;
+  if (auto* s = engine_->frameServer()) return s->latestJpeg(nullptr);
+  return engine_->getFrame(nullptr);
+}
+
+bool EngineLink::renderNewest(uint8_t* dst, size_t size) {
+  if (!engine_) return false;
+  if (size < decoder::ImageSize(engine_->outputWidth(), engine_->outputHeight())) return false;
+  uint8_t* frame = nullptr;
+  const uint32_t n = engine_->getFrame(&frame);
+  if (n == 0 || frame == nullptr) return false;
+  if (!engine_->decodeJpeg(frame, n, nullptr, nullptr)) return false;
+  return engine_->renderFrame(dst);
+}
+
+uint32_t EngineLink::outputWidth() {
+  ensureEngine();
+  return engine_->outputWidth();
+}
+uint32_t EngineLink::outputHeight() {
+  ensureEngine();
+  return engine_->outputHeight();
+}
+void EngineLink::setOutputSize(uint32_t width, uint32_t height) {
+  ensureEngine();
+  engine_->setOutputSize(width, height);
+}
+uint32_t EngineLink::settingsWidth() {
+  ensureEngine();
+  return engine_->settings().width;
+}
+uint32_t EngineLink::settingsHeight() {
+  ensureEngine();
+  return engine_->settings().height;
+}
+
+void EngineLink::wake() {
+  if (engine_) engine_->wake();
+}
+
+}  // namespace output

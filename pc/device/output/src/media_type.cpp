@@ -1,0 +1,77 @@
+#include "output/media_type.h"
+
+#include <cstring>
+
+namespace output {
+
+MediaType BuildMediaType(uint32_t width, uint32_t height) {
+  MediaType type;
+  type.majorType = kMediaTypeVideo;
+  type.subtype = kMediaSubtypeRgb24;
+  type.formatType = kFormatVideoInfo;
+  type.fixedSizeSamples = true;
+  type.temporalCompression = false;
+  const uint32_t image = PictureSize(width, height);
+  type.sampleSize = image;
+  VideoInfoHeader info;
+  info.dwBitRate = image * 200;  // bytes x 8 bits x 25 pictures
+  info.dwBitErrorRate = 0;
+  info.AvgTimePerFrame = kFrameInterval;
+  info.bmiHeader.biWidth = static_cast<int32_t>(width);
+  info.bmiHeader.biHeight = static_cast<int32_t>(height);
+  info.bmiHeader.biSizeImage = image;
+  WriteVideoInfo(info, &type);
+  return type;
+}
+
+std::optional<VideoInfoHeader> ReadVideoInfo(const MediaType& type) {
+  if (type.format.size() < sizeof(VideoInfoHeader)) return std::nullopt;
+  VideoInfoHeader info;
+  std::memcpy(&info, type.format.data(), sizeof info);
+  return info;
+}
+
+void WriteVideoInfo(const VideoInfoHeader& info, MediaType* type) {
+  if (type->format.size() < sizeof info) type->format.resize(sizeof info);
+  std::memcpy(type->format.data(), &info, sizeof info);
+}
+
+HResult CheckMediaType(const MediaType& type) {
+  if (type.majorType != kMediaTypeVideo || type.subtype != kMediaSubtypeRgb24 ||
+      type.format.size() < sizeof(VideoInfoHeader)) {
+    return kVfwEInvalidMediaType;
+  }
+  return kSOk;
+}
+
+VideoStreamConfigCaps BuildStreamCaps(uint32_t width, uint32_t height) {
+  const auto w = static_cast<int32_t>(width), h = static_cast<int32_t>(height);
+  VideoStreamConfigCaps caps;
+  caps.guid = kFormatVideoInfo;
+  caps.VideoStandard = 0;
+  caps.InputSize = {w, h};
+  caps.MinCroppingSize = {80, 60};
+  caps.MaxCroppingSize = {w, h};
+  caps.CropGranularityX = 80;
+  caps.CropGranularityY = 60;
+  caps.CropAlignX = 4;
+  caps.CropAlignY = 4;
+  caps.MinOutputSize = {80, 60};
+  caps.MaxOutputSize = {w, h};
+  caps.OutputGranularityX = 4;
+  caps.OutputGranularityY = 4;
+  caps.MinFrameInterval = 400000;
+  caps.MaxFrameInterval = 50000000;
+  caps.MinBitsPerSecond = 23040;
+  caps.MaxBitsPerSecond = 2147483647;
+  return caps;
+}
+
+std::optional<std::pair<int32_t, int32_t>> ScaleWindowPoint(int32_t x, int32_t y, int32_t width,
+                                                            int32_t height) {
+  if (width <= 0 || height <= 0) return std::nullopt;
+  return std::make_pair(static_cast<int32_t>(int64_t{x} * 65536 / width),
+                        static_cast<int32_t>(int64_t{y} * 65536 / height));
+}
+
+}  // namespace output

@@ -1,0 +1,141 @@
+#include "output/pixel_convert.h"
+
+#include <cstring>
+
+#include "output/media_type.h"
+
+namespace output {
+namespace {
+
+constexpr size_t Align4(size_t n) { return (n + 3) & ~size_t{3}; }
+
+inline uint8_t Luma(int r, int g, int b) {
+  return static_cast<uint8_t>(((66 * r + 129 * g + 25 * b + 128) >> 8) + 16);
+}
+inline uint8_t ChromaU(int r, int g, int b) {
+  return static_cast<uint8_t>(((-38 * r - 74 * g + 112 * b + 128) >> 8) + 128);
+}
+inline uint8_t ChromaV(int r, int g, int b) {
+  return static_cast<uint8_t>(((112 * r - 94 * g - 18 * b + 128) >> 8) + 128);
+}
+
+// Row y of the picture counted from the top.
+inline const uint8_t* SourceRow(const uint8_t* src, uint32_t width, uint32_t height, uint32_t y) {
+  return src + size_t{RowSize(width)} * (height - 1 - y);
+}
+
+void Packed4(const uint8_t* in, uint32_t width, uint8_t* out, bool swap) {
+  for (uint32_t x = 0; x < width; ++x, in += 3, out += 4) {
+    out[0] = swap ? in[2] : in[0];
+    out[1] = in[1];
+    out[2] = swap ? in[0] : in[2];
+    out[3] = 255;
+  }
+}
+
+void Yuy2Row(const uint8_t* in, uint32_t width, uint8_t* out) {
+  for (uint32_t x = 0; x < width; x += 2, out += 4) {
+    const uint8_t* p0 = in + size_t{x} * 3;
+    const uint8_t* p1 = x + 1 < width ? p0 + 3 : p0;
+    const int r = (p0[2] + p1[2] + 1) >> 1, g = (p0[1] + p1[1] + 1) >> 1,
+              b = (p0[0] + p1[0] + 1) >> 1;
+    out[0] = Luma(p0[2], p0[1], p0[0]);
+    out[1] = ChromaU(r, g, b);
+    out[2] = Luma(p1[2], p1[1], p1[0]);
+    out[3] = ChromaV(r, g, b);
+  }
+}
+
+}  // namespace
+
+const char* PixelFormatName(PixelFormat format) {
+  switch (format) {
+    case PixelFormat::kBgr: return "BGR";
+    case PixelFormat::kRgb: return "RGB";
+    case PixelFormat::kBgrx: return "BGRx";
+    case PixelFormat::kRgbx: return "RGBx";
+    case PixelFormat::kYuy2: return "YUY2";
+    case PixelFormat::kI420: return "I420";
+  }
+  return "?";
+}
+
+PictureLayout LayoutFor(PixelFormat format, uint32_t width, uint32_t height) {
+  PictureLayout l;
+  switch (format) {
+    case PixelFormat::kBgr:
+    case PixelFormat::kRgb:
+      l.stride = Align4(size_t{width} * 3);
+      l.size = l.stride * height;
+      break;
+    case PixelFormat::kBgrx:
+    case PixelFormat::kRgbx:
+      l.stride = size_t{width} * 4;
+      l.size = l.stride * height;
+      break;
+    case PixelFormat::kYuy2:
+      l.stride = Align4(size_t{(width + 1) / 2} * 4);
+      l.size = l.stride * height;
+      break;
+    case PixelFormat::kI420:
+      l.stride = Align4(width);
+      l.chromaStride = Align4((width + 1) / 2);
+      l.size = l.stride * (height + (height & 1)) + 2 * l.chromaStride * ((height + 1) / 2);
+      break;
+  }
+  return l;
+}
+
+void ConvertPicture(const uint8_t* src, uint32_t width, uint32_t height, PixelFormat format,
+                    uint8_t* dst) {
+  const PictureLayout l = LayoutFor(format, width, height);
+  if (format == PixelFormat::kI420) {
+    uint8_t* yPlane = dst;
+    uint8_t* uPlane = dst + l.stride * (height + (height & 1));
+    uint8_t* vPlane = uPlane + l.chromaStride * ((height + 1) / 2);
+    for (uint32_t y = 0; y < height; y += 2) {
+      const uint8_t* r0 = SourceRow(src, width, height, y);
+      const uint8_t* r1 = y + 1 < height ? SourceRow(src, width, height, y + 1) : r0;
+      uint8_t* y0 = yPlane + l.stride * y;
+      uint8_t* y1 = y + 1 < height ? y0 + l.stride : nullptr;
+      uint8_t* u = uPlane + l.chromaStride * (y / 2);
+      uint8_t* v = vPlane + l.chromaStride * (y / 2);
+      for (uint32_t x = 0; x < width; ++x) {
+        y0[x] = Luma(r0[x * 3 + 2], r0[x * 3 + 1], r0[x * 3]);
+        if (y1 != nullptr) y1[x] = Luma(r1[x * 3 + 2], r1[x * 3 + 1], r1[x * 3]);
+      }
+      for (uint32_t x = 0; x < width; x += 2) {
+        const uint32_t x1 = x + 1 < width ? x + 1 : x;
+        int sum[3];
+        for (int c = 0; c < 3; ++c) {
+          sum[c] = (r0[x * 3 + c] + r0[x1 * 3 + c] + r1[x * 3 + c] + r1[x1 * 3 + c] + 2) >> 2;
+        }
+        u[x / 2] = ChromaU(sum[2], sum[1], sum[0]);
+        v[x / 2] = ChromaV(sum[2], sum[1], sum[0]);
+      }
+    }
+    return;
+  }
+  for (uint32_t y = 0; y < height; ++y) {
+    const uint8_t* in = SourceRow(src, width, height, y);
+    uint8_t* out = dst + l.stride * y;
+    switch (format) {
+      case PixelFormat::kBgr:
+        std::memcpy(out, in, size_t{width} * 3);
+        break;
+      case PixelFormat::kRgb:
+        for (uint32_t x = 0; x < width; ++x) {
+          out[x * 3] = in[x * 3 + 2];
+          out[x * 3 + 1] = in[x * 3 + 1];
+          out[x * 3 + 2] = in[x * 3];
+        }
+        break;
+      case PixelFormat::kBgrx: Packed4(in, width, out, false); break;
+      case PixelFormat::kRgbx: Packed4(in, width, out, true); break;
+      case PixelFormat::kYuy2: Yuy2Row(in, width, out); break;
+      case PixelFormat::kI420: break;
+    }
+  }
+}
+
+}  // namespace output

@@ -1,0 +1,128 @@
+#include "output/pixel_convert.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "output/media_type.h"
+
+namespace output {
+namespace {
+
+// A bottom-up BGR picture whose pixel (x, y from the top) has the colour colour(x, y).
+template <typename F>
+std::vector<uint8_t> Rendered(uint32_t w, uint32_t h, F colour) {
+  std::vector<uint8_t> p(PictureSize(w, h), 0xEE);
+  for (uint32_t y = 0; y < h; ++y) {
+    uint8_t* row = p.data() + size_t{RowSize(w)} * (h - 1 - y);
+    for (uint32_t x = 0; x < w; ++x) {
+      const auto [r, g, b] = colour(x, y);
+      row[x * 3] = b;
+      row[x * 3 + 1] = g;
+      row[x * 3 + 2] = r;
+    }
+  }
+  return p;
+}
+
+struct Rgb {
+  uint8_t r, g, b;
+};
+Rgb Pattern(uint32_t x, uint32_t y) {
+  return {static_cast<uint8_t>(x * 7 + y), static_cast<uint8_t>(y * 11), static_cast<uint8_t>(200 - x)};
+}
+
+TEST(PixelConvertTest, PackedFormatsAreTopDownWithTheirByteOrder) {
+  const uint32_t w = 5, h = 3;  // odd width: the 24-bit rows carry padding
+  const auto src = Rendered(w, h, [](uint32_t x, uint32_t y) {
+    const Rgb c = Pattern(x, y);
+    return std::tuple{c.r, c.g, c.b};
+  });
+  struct Case {
+    PixelFormat format;
+    size_t bytes;
+    int r, g, b, x;  // byte positions in a pixel, -1 absent
+  } cases[] = {{PixelFormat::kBgr, 3, 2, 1, 0, -1},
+               {PixelFormat::kRgb, 3, 0, 1, 2, -1},
+               {PixelFormat::kBgrx, 4, 2, 1, 0, 3},
+               {PixelFormat::kRgbx, 4, 0, 1, 2, 3}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(PixelFormatName(c.format));
+    const PictureLayout l = LayoutFor(c.format, w, h);
+    EXPECT_EQ(l.stride, (w * c.bytes + 3) & ~size_t{3});
+    EXPECT_EQ(l.size, l.stride * h);
+    std::vector<uint8_t> out(l.size, 0);
+    ConvertPicture(src.data(), w, h, c.format, out.data());
+    for (uint32_t y = 0; y < h; ++y) {
+      for (uint32_t x = 0; x < w; ++x) {
+        const uint8_t* p = out.data() + l.stride * y + x * c.bytes;
+        const Rgb e = Pattern(x, y);
+        EXPECT_EQ(p[c.r], e.r);
+        EXPECT_EQ(p[c.g], e.g);
+        EXPECT_EQ(p[c.b], e.b);
+        if (c.x >= 0) {
+          EXPECT_EQ(p[c.x], 255);
+        }
+      }
+    }
+  }
+}
+
+TEST(PixelConvertTest, YuvOfKnownColours) {
+  // BT.601 limited range.
+  struct Case {
+    Rgb rgb;
+    int y, u, v;
+  } cases[] = {{{255, 255, 255}, 235, 128, 128}, {{0, 0, 0}, 16, 128, 128},
+               {{255, 0, 0}, 82, 90, 240},       {{0, 255, 0}, 145, 54, 34},
+               {{0, 0, 255}, 41, 240, 110}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << int(c.rgb.r) << "," << int(c.rgb.g) << "," << int(c.rgb.b));
+    const uint32_t w = 4, h = 2;
+    const auto src = Rendered(w, h, [&](uint32_t, uint32_t) { return std::tuple{c.rgb.r, c.rgb.g, c.rgb.b}; });
+    std::vector<uint8_t> yuy2(LayoutFor(PixelFormat::kYuy2, w, h).size);
+    ConvertPicture(src.data(), w, h, PixelFormat::kYuy2, yuy2.data());
+    EXPECT_NEAR(yuy2[0], c.y, 1);
+    EXPECT_NEAR(yuy2[1], c.u, 1);
+    EXPECT_NEAR(yuy2[2], c.y, 1);
+    EXPECT_NEAR(yuy2[3], c.v, 1);
+    std::vector<uint8_t> i420(LayoutFor(PixelFormat::kI420, w, h).size);
+    ConvertPicture(src.data(), w, h, PixelFormat::kI420, i420.data());
+    EXPECT_NEAR(i420[0], c.y, 1);
+    EXPECT_NEAR(i420[8], c.u, 1);   // U plane after 4 x 2 luma bytes
+    EXPECT_NEAR(i420[12], c.v, 1);  // V plane after the 4-byte-stride U row
+  }
+}
+
+TEST(PixelConvertTest, YuvIsTopDownAndChromaAveragesItsBlock) {
+  // Top half white, bottom half black; odd sizes leave a half block at the edges.
+  const uint32_t w = 5, h = 5;
+  const auto src = Rendered(w, h, [](uint32_t, uint32_t y) {
+    const uint8_t v = y < 2 ? 255 : 0;
+    return std::tuple{v, v, v};
+  });
+  const PictureLayout yuy2 = LayoutFor(PixelFormat::kYuy2, w, h);
+  EXPECT_EQ(yuy2.stride, 12u);
+  std::vector<uint8_t> out(yuy2.size);
+  ConvertPicture(src.data(), w, h, PixelFormat::kYuy2, out.data());
+  EXPECT_EQ(out[0], 235);
+  EXPECT_EQ(out[yuy2.stride * 4], 16);
+  EXPECT_EQ(out[yuy2.stride * 4 + 8], 16);  // the last, lone pixel of the row
+
+  const PictureLayout i420 = LayoutFor(PixelFormat::kI420, w, h);
+  EXPECT_EQ(i420.stride, 8u);
+  EXPECT_EQ(i420.chromaStride, 4u);
+  EXPECT_EQ(i420.size, 8u * 6 + 2 * 4 * 3);  // luma rows rounded up to even
+  std::vector<uint8_t> planes(i420.size, 0x77);
+  ConvertPicture(src.data(), w, h, PixelFormat::kI420, planes.data());
+  for (uint32_t y = 0; y < h; ++y) EXPECT_EQ(planes[y * 8 + 4], y < 2 ? 235 : 16);
+  // Chroma of grey stays neutral whatever the mix.
+  for (size_t i = 48; i < planes.size(); i += 1) {
+    if ((i - 48) % 4 < 3) {
+      EXPECT_EQ(planes[i], 128) << i;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace output

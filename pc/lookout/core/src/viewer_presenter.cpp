@@ -75,7 +75,6 @@ void ViewerPresenter::initialize() {
     status_ = texts_.text(kWaitingText);
   }
   view_.setStatusText(statusText());
-  metrics_ = view_.metrics();
   view_.setMenu(menu());
   view_.setAutoResizeChecked(autoResize());
   resizeWindow(320, 0);
@@ -208,7 +207,7 @@ void ViewerPresenter::onClientResized(uint32_t width, uint32_t height) {
 WindowRect ViewerPresenter::sizing(SizingEdge edge, const WindowRect& dragged,
                                    const WindowRect& current) const {
   Size p = pictureSize();
-  const WindowMetrics& m = metrics_;
+  const WindowMetrics m = view_.metrics();
   WindowRect r = dragged;
   if (p.width == 0 || p.height == 0) {
     // Before the first picture the window keeps its size.
@@ -236,8 +235,9 @@ WindowRect ViewerPresenter::sizing(SizingEdge edge, const WindowRect& dragged,
 void ViewerPresenter::resizeWindow(uint32_t width, uint32_t height) {
   if (width == 0) return;
   if (view_.isMaximized()) view_.restore();
-  view_.setOuterSize(static_cast<int32_t>(width) + metrics_.frameWidth,
-                     static_cast<int32_t>(height) + metrics_.frameHeight + metrics_.statusBarHeight);
+  const WindowMetrics m = view_.metrics();
+  view_.setOuterSize(static_cast<int32_t>(width) + m.frameWidth,
+                     static_cast<int32_t>(height) + m.frameHeight + m.statusBarHeight);
   std::lock_guard lock(sizeMutex_);
   client_ = {width, height};
 }

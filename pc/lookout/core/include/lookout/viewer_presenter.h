@@ -128,7 +128,6 @@ class ViewerPresenter {
   mutable std::mutex sizeMutex_;
   Size client_;
   Size picture_;
-  WindowMetrics metrics_;  // measured at initialize
 
   // The bitmap: the buffer only grows.
   std::mutex bitmapMutex_;

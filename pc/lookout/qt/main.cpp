@@ -1,0 +1,88 @@
+// lookout: the viewer. Shows the phone camera's live picture as the library delivers it,
+// saves snapshots, and passes clicks and keys to the phone. All camera work goes through
+// the library's entry table, opened as a client.
+#include <QApplication>
+#include <QIcon>
+
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+#include "lookout/device_binding.h"
+#include "lookout/viewer_presenter.h"
+#include "lookout/viewer_settings.h"
+#include "lookout/viewer_texts.h"
+#include "lookout_window.h"
+#include "platform/clock.h"
+#include "platform/key_store.h"
+#include "platform/module.h"
+
+int main(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+      std::printf(
+          "Usage: lookout [Qt options]\n"
+          "Shows the phone camera's picture that the serving program receives (or receives\n"
+          "it itself when none runs). F8 saves the current picture as a dated JPEG in the\n"
+          "snapshot folder; clicks and the keys Backspace, Enter, End/#, the arrows, *, the\n"
+          "digits and F1-F4 go to the phone.\n"
+          "Settings \"KeepActualSize\" and \"Folder\" live in the machine key store\n"
+          "(VISTREL_KEY_STORE names another file).\n");
+      return 0;
+    }
+  }
+
+  // Without the library there is nothing to show: end quietly with code 0.
+  lookout::DeviceBinding binding;
+  std::string why;
+  if (!lookout::bindDevice(platform::loadModule, binding, why)) {
+    std::fprintf(stderr, "lookout: %s\n", why.c_str());
+    return 0;
+  }
+  const DeviceEntryTable& table = binding.table;
+
+  lookout::ViewerSettings settings = lookout::readViewerSettings(platform::KeyStore::machine());
+  std::string error;
+  std::unique_ptr<platform::ResourceModule> own = lookout::loadOwnModule(error);
+  if (!error.empty()) std::fprintf(stderr, "lookout: %s\n", error.c_str());
+  lookout::ModuleTexts ownTexts(own.get());
+  lookout::ModuleTexts texts(lookout::resolveResourceModule(table.GetResourceModule(), own.get()));
+
+  QApplication app(argc, argv);
+  QApplication::setApplicationName(QString::fromStdU16String(ownTexts.text(lookout::kClassText)));
+  QApplication::setDesktopFileName("vistrel-lookout");
+
+  lookout::LookoutWindow window;
+  if (own) {
+    if (const std::string* icon = own->icon(132)) {
+      std::string dir = platform::programDirectory();
+      window.setWindowIcon(QIcon(QString::fromStdString(dir + "/" + *icon)));
+    }
+  }
+  if (window.windowIcon().isNull()) window.setWindowIcon(QIcon::fromTheme("vistrel-lookout"));
+
+  auto* presenter = new lookout::ViewerPresenter(table, window, ownTexts, texts,
+                                                 platform::systemClock(), settings);
+  window.attach(presenter);
+  presenter->initialize();
+  if (!presenter->startFrameThread()) {
+    std::fprintf(stderr, "lookout: cannot start the frame thread\n");
+    table.Close();
+    return 0;
+  }
+  window.show();
+  int code = app.exec();
+
+  bool ended = presenter->shutdown();
+  lookout::writeViewerSettings(platform::KeyStore::machine(), presenter->settings());
+  window.attach(nullptr);
+  if (ended) {
+    delete presenter;
+  } else {
+    // A frame thread stuck in the library keeps what it uses: the presenter and the
+    // library stay until the process ends.
+    std::fprintf(stderr, "lookout: the frame thread did not end in time\n");
+    (void)binding.module.release();
+  }
+  return code;
+}

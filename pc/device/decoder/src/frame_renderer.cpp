@@ -307,8 +307,10 @@ bool FrameRenderer::runIdentity(RowSource& source) {
   const uint32_t n = fit_.targetX;
   for (uint32_t k = 0; k < inHeight_; ++k) {
     uint8_t* line = dst_ + base_ + static_cast<ptrdiff_t>(k) * lineStep_;
-    if (pixelStep_ == 3) {
-      // The row goes straight into its place and is turned into BGR there.
+    if (pixelStep_ == 3 && (reinterpret_cast<uintptr_t>(line) & 15) != 0) {
+      // The row goes straight into its place and is turned into BGR there. (Not where the
+      // line starts on a 16-byte boundary: the library would stream it past the cache and
+      // reading it back would wait for memory; see the row slots.)
       if (!source.readRow(line)) return false;
       writeContiguous(line, line, n, true);
       continue;

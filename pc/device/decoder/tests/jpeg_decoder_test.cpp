@@ -4,6 +4,7 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -105,6 +106,27 @@ TEST(JpegDecoder, SameSizeRenderIsTheLibrarysDecodeBottomUpInBgr) {
       ASSERT_EQ(d[1], s[1]) << x << "," << y;
       ASSERT_EQ(d[2], s[0]) << x << "," << y;
     }
+  }
+}
+
+// Same-size rows go straight into the destination or through a row buffer, depending on
+// where each line lies in memory; the bytes must not depend on it.
+TEST(JpegDecoder, OutputDoesNotDependOnWhereTheDestinationLies) {
+  const std::vector<uint8_t> rgb = TestPicture(320, 240);
+  const std::vector<uint8_t> jpeg = EncodeRgb(rgb.data(), 320, 240);
+  const std::vector<uint8_t> ref = ReferenceRender(jpeg, 320, 240, 0, false);
+  ASSERT_FALSE(ref.empty());
+  JpegDecoder decoder;
+  for (size_t offset : {0, 1, 3, 4, 8, 12, 16, 24, 31}) {
+    SCOPED_TRACE(offset);
+    std::vector<uint8_t> storage(ref.size() + 64, kSentinel);
+    uint8_t* dst = storage.data() + offset;
+    ASSERT_TRUE(decoder.decode(jpeg.data(), jpeg.size(), dst, ref.size(), 320, 240, 0, false));
+    EXPECT_TRUE(std::equal(ref.begin(), ref.end(), dst));
+    EXPECT_TRUE(std::all_of(storage.begin(), storage.begin() + offset,
+                            [](uint8_t b) { return b == kSentinel; }));
+    EXPECT_TRUE(std::all_of(storage.begin() + offset + ref.size(), storage.end(),
+                            [](uint8_t b) { return b == kSentinel; }));
   }
 }
 

@@ -1,0 +1,29 @@
+#include "camera/system_encoder.h"
+
+#include <mutex>
+
+namespace camera {
+
+SystemEncoderBinding SystemEncoderBinding::Bind(sources::ModuleLoader& loader) {
+  SystemEncoderBinding binding;
+  const auto take = [&](std::unique_ptr<platform::Module> module, const char* entry) {
+    if (!module) return false;
+    void* address = module->symbol(entry);
+    if (!address) return false;
+    binding.factory_ = reinterpret_cast<SystemEncoderFactory>(address);
+    binding.module_ = std::move(module);
+    return true;
+  };
+  if (!take(loader.Load(kSystemEncoderModuleName), kSystemEncoderEntryName))
+    take(loader.LoadBesideProgram(kFallbackEncoderModuleName), kFallbackEncoderEntryName);
+  return binding;
+}
+
+SystemEncoderFactory ProcessSystemEncoder(sources::ModuleLoader& loader) {
+  static std::once_flag once;
+  static SystemEncoderBinding* binding = nullptr;  // lives until the process ends
+  std::call_once(once, [&] { binding = new SystemEncoderBinding(SystemEncoderBinding::Bind(loader)); });
+  return binding->factory();
+}
+
+}  // namespace camera

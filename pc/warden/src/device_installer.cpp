@@ -336,11 +336,14 @@ DeviceLayout deviceLayoutFromEnvironment() {
 
 int installDevice(const DeviceLayout& layout, DeviceUnits& units, const std::string& hardwareId,
                   const std::string& definitionPath, std::FILE* err) {
+  std::string text, error, updateError;
   auto failed = [&](const std::string& what) {
+    if (!updateError.empty()) {
+      std::fprintf(err, "warden: the present device could not be updated: %s\n", updateError.c_str());
+    }
     std::fprintf(err, "warden: %s\n", what.c_str());
     return kExitFailed;
   };
-  std::string text, error;
   if (!readWhole(definitionPath, text) || fs::is_directory(definitionPath)) {
     return failed("cannot read the definition file " + definitionPath);
   }
@@ -357,7 +360,6 @@ int installDevice(const DeviceLayout& layout, DeviceUnits& units, const std::str
   }
 
   // 2. Update pass: the first present device with the ID decides.
-  std::string updateError;
   for (DeviceNode node : presentDevices(layout)) {
     if (!node.hasHardwareId(hardwareId)) continue;
     const DriverEntry* driver = nullptr;  // the first driver compatible with the device

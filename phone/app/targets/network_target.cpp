@@ -1,0 +1,534 @@
+#include "targets/network_target.h"
+
+#include <algorithm>
+#include <cstring>
+#include <mutex>
+
+#include "protocol/byte_order.h"
+#include "protocol/property_list.h"
+#include "protocol/stream_header.h"
+
+namespace targets {
+
+namespace {
+constexpr uint32_t kSendSliceMs = 100;
+constexpr size_t kSendChunk = 65536;
+constexpr uint32_t kSendChunkTimeoutMs = 256;
+}  // namespace
+
+// Everything the sending thread touches. Shared between the target and its thread.
+struct NetworkTarget::Link {
+  platform::Clock* clock = nullptr;
+  std::shared_ptr<HostResolver> resolver;
+  std::shared_ptr<platform::Event> frameReady;
+  ConnectingHost* connecting = nullptr;
+  ConnectingDialog* dialog = nullptr;
+
+  // Settings as they were when the thread started.
+  uint32_t remotePort = kDefaultRemotePort;
+  uint32_t remoteIpAuto = 1;
+  std::u16string remoteIp;
+  std::string partnerHostName = kDefaultPartnerHostName;
+
+  TargetStartParams params;
+
+  std::atomic<int32_t> portOverride{0};
+  std::atomic<uint32_t> peerAddress{0};
+  std::atomic<bool> stopRequested{false};
+  platform::Event stopEvent{platform::Event::Reset::kManual};
+  std::atomic<bool> linkUp{false};
+  std::atomic<uint32_t> dropGeneration{0};
+  std::atomic<bool> sending{false};
+  std::atomic<uint32_t> lastSendTick{0};
+
+  ControlQueue queue;
+
+  std::mutex listMutex;
+  std::vector<uint8_t> listBuffer;  // empty until Prepare
+  size_t listLength = 0;            // bytes of the last built list; 0 = none
+  size_t listPending = 0;
+
+  // Sending thread only.
+  platform::TcpSocket socket;
+  uint8_t rx[kRxBufferSize] = {};
+  size_t rxLength = 0;
+  uint32_t attempts = 0;
+
+  std::string hostName() const {
+    if (remoteIpAuto || remoteIp.empty() || portOverride.load() > 0) return partnerHostName;
+    return NarrowHostName(remoteIp);
+  }
+  uint16_t port() const {
+    const int32_t o = portOverride.load();
+    return static_cast<uint16_t>(o > 0 ? static_cast<uint32_t>(o) : remotePort);
+  }
+  void resolve() { peerAddress.store(ResolveHost(*resolver, hostName())); }
+  void show() {
+    if (dialog) dialog->report(peerAddress.load(), attempts);
+    if (connecting && !stopRequested.load()) connecting->statusChanged(*dialog);
+  }
+  // Asks the thread to give up the current connection (any thread).
+  void requestDrop() {
+    if (portOverride.load() > 0) peerAddress.store(0);
+    lastSendTick.store(0);
+    dropGeneration.fetch_add(1);
+    linkUp.store(false);
+  }
+  void run();
+  bool connectOnce();
+  bool sendBlock(const uint8_t* data, size_t size);
+  void pass();
+  void pollCommand();
+};
+
+// ---- Free helpers ----
+
+uint32_t ParseDottedAddress(const std::string& text) {
+  uint8_t octets[4] = {};
+  size_t at = 0;
+  for (int part = 0; part < 4; ++part) {
+    if (part > 0) {
+      if (at >= text.size() || text[at] != '.') return 0;
+      ++at;
+    }
+    uint32_t value = 0;
+    size_t digits = 0;
+    while (at < text.size() && text[at] >= '0' && text[at] <= '9' && digits < 4) {
+      value = value * 10 + static_cast<uint32_t>(text[at] - '0');
+      ++at;
+      ++digits;
+    }
+    if (digits == 0 || value > 255) return 0;
+    octets[part] = static_cast<uint8_t>(value);
+  }
+  if (at != text.size()) return 0;
+  uint32_t address;
+  std::memcpy(&address, octets, 4);  // network order: first octet first in memory
+  return address;
+}
+
+uint32_t ResolveHost(HostResolver& resolver, const std::string& name) {
+  if (name.empty()) return 0;
+  const uint32_t found = resolver.lookup(name);
+  if (found != 0 && found != 0xFFFFFFFFu) return found;
+  return ParseDottedAddress(name);
+}
+
+std::string NarrowHostName(std::u16string_view text) {
+  std::string out;
+  for (char16_t c : text) {
+    const char low = static_cast<char>(c & 0xFF);
+    if (low == 0) break;
+    out.push_back(low);
+  }
+  return out;
+}
+
+uint32_t ParsePortCommand(const char16_t* text) {
+  if (!text) return 0;
+  const char16_t* p = text;
+  for (;;) {
+    while (*p && *p != u'-') ++p;
+    if (!*p) return 0;
+    if (p[1] == u'p') break;
+    ++p;
+  }
+  p += 2;
+  while (*p == u' ' || *p == u'\t') ++p;
+  const char16_t* start = p;
+  while (*p && *p != u' ' && *p != u'\t') ++p;
+  const size_t length = static_cast<size_t>(p - start);
+  if (length == 0 || length > 15) return 0;
+  // Decimal conversion of the leading digits, as the system's integer reading does.
+  uint64_t value = 0;
+  for (const char16_t* q = start; q < p && *q >= u'0' && *q <= u'9'; ++q) {
+    value = value * 10 + static_cast<uint64_t>(*q - u'0');
+  }
+  return static_cast<uint32_t>(value);
+}
+
+// ---- The target ----
+
+NetworkTarget::NetworkTarget(const settings::SettingsStore& store, Options options)
+    : store_(store),
+      options_(std::move(options)),
+      clock_(options_.clock ? *options_.clock : platform::systemClock()) {
+  if (!options_.resolver) options_.resolver = systemResolver();
+  link_ = std::make_shared<Link>();
+}
+
+NetworkTarget::~NetworkTarget() { Stop(); }
+
+std::string NetworkTarget::HostName() const {
+  Link probe;
+  probe.remoteIpAuto = remoteIpAuto;
+  probe.remoteIp = remoteIp;
+  probe.partnerHostName = partnerHostName;
+  probe.portOverride.store(link_->portOverride.load());
+  return probe.hostName();
+}
+
+int32_t NetworkTarget::portOverride() const { return link_->portOverride.load(); }
+bool NetworkTarget::linkUp() const { return link_->linkUp.load(); }
+bool NetworkTarget::IsSending() { return link_->sending.load(); }
+
+bool NetworkTarget::Prepare() {
+  remotePort = kDefaultRemotePort;
+  remoteIpAuto = 1;
+  remoteTimeout = kDefaultRemoteTimeout;
+  remoteIp.clear();
+  partnerHostName = kDefaultPartnerHostName;
+  if (auto key = store_.OpenKey(u"Network", false)) {
+    remoteIp = settings::ReadString(key, u"RemoteIP", 260);
+    if (auto v = settings::ReadDword(key, u"RemotePort")) remotePort = *v;
+    if (auto v = settings::ReadDword(key, u"RemoteIPAuto")) remoteIpAuto = *v;
+    if (auto v = settings::ReadDword(key, u"RemoteTimeout")) remoteTimeout = *v;
+    const std::u16string partner = settings::ReadString(key, u"PartnerHostName", 260);
+    if (!partner.empty()) partnerHostName = NarrowHostName(partner);
+  }
+  if (remotePort > 65535) remotePort = kDefaultRemotePort;
+  if (remoteIpAuto > 1) remoteIpAuto = 1;
+  if (remoteIp.empty()) remoteIp = kDefaultRemoteIp;
+  link_->queue.clear();
+  std::lock_guard lock(link_->listMutex);
+  link_->listBuffer.assign(kListBufferSize, 0);
+  link_->listLength = 0;
+  link_->listPending = 0;
+  return true;
+}
+
+void NetworkTarget::Release() {
+  if (auto key = store_.OpenKey(u"Network", true)) {
+    settings::WriteString(key, u"RemoteIP", remoteIp);
+    settings::WriteDword(key, u"RemotePort", remotePort);
+    settings::WriteDword(key, u"RemoteIPAuto", remoteIpAuto);
+    settings::WriteDword(key, u"RemoteTimeout", remoteTimeout);
+  }
+  std::lock_guard lock(link_->listMutex);
+  link_->listBuffer.clear();
+  link_->listBuffer.shrink_to_fit();
+  link_->listLength = 0;
+  link_->listPending = 0;
+}
+
+bool NetworkTarget::Start(const TargetStartParams& params) {
+  if (thread_ && thread_->running()) return false;
+  Link& l = *link_;
+  l.clock = &clock_;
+  l.resolver = options_.resolver;
+  l.frameReady = frameReadyShared();
+  l.connecting = options_.connecting;
+  l.dialog = &dialog_;
+  l.remotePort = remotePort;
+  l.remoteIpAuto = remoteIpAuto;
+  l.remoteIp = remoteIp;
+  l.partnerHostName = partnerHostName;
+  l.params = params;
+  l.socket.close();
+  l.linkUp.store(false);
+  l.sending.store(false);
+  l.lastSendTick.store(0);
+  l.stopRequested.store(false);
+  l.stopEvent.reset();
+  l.rxLength = 0;
+  l.attempts = 0;
+  {
+    std::lock_guard lock(l.listMutex);
+    l.listPending = 0;
+  }
+  l.queue.clear();
+  frameReady().reset();
+  thread_ = std::make_unique<platform::Thread>();
+  std::shared_ptr<Link> shared = link_;
+  return thread_->start([shared] { shared->run(); });
+}
+
+void NetworkTarget::Stop() {
+  Link& l = *link_;
+  l.stopRequested.store(true);
+  l.stopEvent.set();
+  frameReady().set();
+  if (thread_) {
+    if (!thread_->joinFor(kStopWaitMs + kStopGraceMs)) {
+      // The thread keeps the old link state to itself; the target carries on with a fresh
+      // one holding the same settings and list.
+      auto fresh = std::make_shared<Link>();
+      {
+        std::lock_guard lock(l.listMutex);
+        fresh->listBuffer = l.listBuffer;
+        fresh->listLength = l.listLength;
+      }
+      link_ = fresh;
+    }
+    thread_.reset();
+  }
+  link_->linkUp.store(false);
+  dialog_.requestClose();
+  link_->portOverride.store(0);
+}
+
+bool NetworkTarget::SettingChanged(const settings::SourceSetting* setting) {
+  if (!setting) return false;
+  protocol::StreamHeader h;
+  h.length = 0;
+  h.word3 = setting->key;
+  h.word4 = static_cast<uint32_t>(setting->current == -1 ? setting->defaultIndex : setting->current);
+  ControlQueue::Message m;
+  protocol::encodeHeader(h, m.data());
+  link_->queue.push(m);  // dropped silently when full
+  return true;
+}
+
+bool NetworkTarget::PublishSettings(const settings::SourceSetting* first) {
+  if (!first) return false;
+  std::vector<uint8_t> message(kListBufferSize, 0);
+  protocol::PropertyListBuilder builder(message.data() + protocol::kHeaderSize,
+                                        kListBufferSize - protocol::kHeaderSize);
+  std::vector<protocol::PropertyListBuilder::Item> items;
+  for (const settings::SourceSetting* s = first; s; s = s->next) {
+    protocol::PropertyListBuilder::Entry e;
+    e.tag = s->textId;
+    e.name = s->name;
+    e.current = static_cast<uint32_t>(s->current);
+    e.defaultIndex = static_cast<uint32_t>(s->defaultIndex);
+    e.count = s->count;
+    items.clear();
+    if (s->choices) {
+      for (uint32_t i = 0; i < s->count; ++i) {
+        items.push_back({s->choices[i].textId, s->choices[i].value, s->choices[i].label});
+      }
+      e.items = items.data();
+    }
+    e.base = s->base;
+    e.step = s->step;
+    e.next = s->next ? s->next->key : 0;
+    e.key = s->key;
+    if (!builder.add(e)) break;  // the list ends with the last entry that fits
+  }
+  if (builder.size() == 0) return false;
+  protocol::StreamHeader h;
+  h.length = static_cast<uint32_t>(protocol::kHeaderSize + builder.size());
+  h.word4 = protocol::MSG_PROPERTY_LIST;
+  protocol::encodeHeader(h, message.data());
+  std::lock_guard lock(link_->listMutex);
+  if (link_->listBuffer.size() < kListBufferSize) return false;  // not prepared
+  std::memcpy(link_->listBuffer.data(), message.data(), h.length);
+  link_->listLength = h.length;
+  link_->listPending = h.length;
+  return true;
+}
+
+bool NetworkTarget::Command(const char16_t* text, uint32_t) {
+  Link& l = *link_;
+  l.portOverride.store(0);
+  const uint32_t value = ParsePortCommand(text);
+  if (value == 0) return false;
+  const bool reconnect = (value & 0x10000u) != 0;
+  const int32_t port = static_cast<int32_t>(value & 0xFFFFu);
+  l.portOverride.store(port);
+  if (static_cast<uint32_t>(port) == remotePort && l.linkUp.load() && !reconnect) {
+    l.portOverride.store(0);
+    return false;
+  }
+  if (!threadRunning()) return true;
+  l.requestDrop();
+  return false;
+}
+
+void NetworkTarget::RequestDrop() { link_->requestDrop(); }
+
+bool NetworkTarget::IsAlive() {
+  Link& l = *link_;
+  if (!threadRunning() || l.stopRequested.load()) return false;
+  if (l.linkUp.load()) {
+    if (dialog_.open()) dialog_.requestClose();
+    const uint32_t last = l.lastSendTick.load();
+    if (remoteTimeout != 0 && last != 0 &&
+        platform::elapsedMs(last, clock_.nowMs()) > remoteTimeout * 1024u) {
+      l.requestDrop();
+      // The list goes out again once the thread has reconnected.
+    }
+    return true;
+  }
+  return ShowConnecting() != 0;
+}
+
+int NetworkTarget::ShowConnecting() {
+  if (dialog_.open() || dialogOpening_) return 1;
+  if (!options_.connecting) return 1;
+  dialogOpening_ = true;
+  const int result = options_.connecting->runConnecting(dialog_);
+  dialog_.onDestroyed();
+  dialogOpening_ = false;
+  return result;
+}
+
+// ---- The sending thread ----
+
+void NetworkTarget::Link::run() {
+  attempts = 0;
+  resolve();
+  show();
+  while (!stopRequested.load()) {
+    if (peerAddress.load() == 0) {
+      if (stopEvent.wait(kRetryDelayMs)) break;
+      ++attempts;
+      resolve();
+      show();
+    } else if (socket.valid() && linkUp.load()) {
+      pass();
+    } else if (connectOnce()) {
+      attempts = 0;
+    } else {
+      ++attempts;
+      show();
+      if (stopEvent.wait(kRetryDelayMs)) break;
+    }
+  }
+  socket.close();
+  linkUp.store(false);
+}
+
+bool NetworkTarget::Link::connectOnce() {
+  socket.close();
+  linkUp.store(false);
+  const uint32_t generation = dropGeneration.load();
+  const uint32_t address = peerAddress.load();
+  const std::string dotted = NarrowHostName(DottedAddress(address));
+  platform::TcpSocket s = platform::TcpSocket::connect(dotted, port(), kConnectTimeoutMs);
+  if (!s.valid() || stopRequested.load()) return false;
+  s.setNoDelay(true);
+  // Wait for the greeting in short slices so that Stop is seen at once.
+  // A real-time limit, whatever clock the ticks come from.
+  platform::Clock& wall = platform::systemClock();
+  const uint32_t start = wall.nowMs();
+  for (;;) {
+    const uint32_t spent = platform::elapsedMs(start, wall.nowMs());
+    if (spent >= kGreetingTimeoutMs || stopRequested.load()) return false;
+    const auto r = s.waitReadable(std::min<uint32_t>(kSendSliceMs, kGreetingTimeoutMs - spent));
+    if (r == platform::TcpSocket::kReady) break;
+    if (r == platform::TcpSocket::kError) return false;
+  }
+  uint8_t greeting[4] = {};
+  if (s.receive(greeting, sizeof greeting) != 4 ||
+      std::memcmp(greeting, protocol::kGreeting, 4) != 0) {
+    return false;
+  }
+  if (generation != dropGeneration.load() || stopRequested.load()) return false;
+  socket = std::move(s);
+  rxLength = 0;
+  lastSendTick.store(0);
+  {
+    // A new peer knows nothing of this device: the last built list goes out first.
+    std::lock_guard lock(listMutex);
+    if (listLength != 0) listPending = listLength;
+  }
+  linkUp.store(true);
+  return true;
+}
+
+bool NetworkTarget::Link::sendBlock(const uint8_t* data, size_t size) {
+  sending.store(true);
+  bool ok = true;
+  while (size > 0) {
+    if (stopRequested.load() || !linkUp.load()) {
+      ok = false;
+      break;
+    }
+    const size_t chunk = std::min(size, kSendChunk);
+    if (!socket.sendAll(data, chunk, kSendChunkTimeoutMs)) {
+      ok = false;
+      break;
+    }
+    lastSendTick.store(clock->nowMs());
+    data += chunk;
+    size -= chunk;
+  }
+  sending.store(false);
+  return ok;
+}
+
+void NetworkTarget::Link::pass() {
+  std::vector<uint8_t> list;
+  {
+    std::lock_guard lock(listMutex);
+    if (listPending != 0 && listPending <= listBuffer.size()) {
+      list.assign(listBuffer.begin(), listBuffer.begin() + static_cast<long>(listPending));
+    }
+    listPending = 0;
+  }
+  ControlQueue::Message message;
+  if (!list.empty()) {
+    sendBlock(list.data(), list.size());
+  } else if (queue.pop(message)) {
+    sendBlock(message.data(), message.size());
+  } else {
+    sources::FrameDescriptor frame;
+    uint32_t stamp = params.fetch ? params.fetch(params.user, &frame) : 0;
+    if (stamp == 0) {
+      const bool came = frameReady->wait(kFrameWaitMs);
+      if (stopRequested.load()) return;
+      if (came && params.fetch) stamp = params.fetch(params.user, &frame);
+    }
+    if (stamp != 0 && frame.data != nullptr && frame.sizeBytes != 0) {
+      uint8_t* header = frame.data - protocol::kHeaderSize;
+      protocol::StreamHeader h;
+      h.length = frame.sizeBytes + static_cast<uint32_t>(protocol::kHeaderSize);
+      h.word3 = frame.timestampMs;
+      h.word4 = frame.format == sources::kFormatPcm ? protocol::MSG_AUDIO : protocol::MSG_VIDEO_JPEG;
+      h.word5a = static_cast<uint16_t>(frame.width);
+      h.word5b = static_cast<uint16_t>(frame.height);
+      h.word6 = frame.sourceWord;
+      h.reserved = 0;
+      protocol::encodeHeader(h, header);
+      if (frame.format == sources::kFormatJpeg) {
+        std::memset(frame.data, 0, std::min<uint32_t>(10, frame.sizeBytes));
+      }
+      sendBlock(header, h.length);
+    } else if (linkUp.load() && !sending.load()) {
+      const uint32_t now = clock->nowMs();
+      const uint32_t last = lastSendTick.load();
+      // Not later than the last send: the tick wrapped (or stands still); send at once.
+      if (now <= last || now - last >= kKeepAliveMs) {
+        if (sendBlock(protocol::kKeepAlive, sizeof protocol::kKeepAlive)) lastSendTick.store(now);
+      }
+    }
+  }
+  pollCommand();
+}
+
+void NetworkTarget::Link::pollCommand() {
+  if (!socket.valid() || !linkUp.load()) return;
+  if (socket.waitReadable(0) != platform::TcpSocket::kReady) return;
+  const size_t room = std::min<size_t>(32, kRxBufferSize - rxLength);
+  if (room == 0) return;
+  const long n = socket.receive(rx + rxLength, room);
+  if (n <= 0) {
+    // The PC closed the connection (or it failed): nothing sent on it can arrive any
+    // more, so connect again rather than wait for the stall check.
+    requestDrop();
+    return;
+  }
+  rxLength += static_cast<size_t>(n);
+  if (rxLength < 8) return;
+  long found = -1;
+  for (size_t i = 0; i + 8 <= rxLength; ++i) {
+    if (protocol::isMagicAt(rx + i)) found = static_cast<long>(i);
+  }
+  if (found < 0) {
+    std::memmove(rx, rx + rxLength - 7, 7);
+    rxLength = 7;
+    return;
+  }
+  std::memmove(rx, rx + found, rxLength - static_cast<size_t>(found));
+  rxLength -= static_cast<size_t>(found);
+  if (rxLength >= protocol::kHeaderSize) {
+    const uint32_t word3 = protocol::load32(rx + 12);
+    const uint32_t word4 = protocol::load32(rx + 16);
+    rxLength -= protocol::kHeaderSize;
+    std::memmove(rx, rx + protocol::kHeaderSize, rxLength);
+    if (params.control) params.control(params.user, word3, word4);
+  }
+}
+
+}  // namespace targets

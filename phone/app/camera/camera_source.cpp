@@ -210,7 +210,8 @@ bool CameraSource::Start(StartParams& params) {
 
   const uint32_t turn = (static_cast<uint32_t>(CommonValue(kSettingRotation)) + mode.rotationOffset) & 3;
   previewRotation_.store(params.screenOrientation + turn);
-  if (params.mode != sources::kModePreview &&
+  // A mode that already delivers JPEG needs no encoder.
+  if (params.mode != sources::kModePreview && mode.format != kFormatJpeg &&
       !prepareEncoder(mode.width, mode.height, static_cast<uint32_t>(CommonValue(kSettingQuality)),
                       turn + params.screenOrientation))
     return false;

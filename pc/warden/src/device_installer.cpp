@@ -446,15 +446,16 @@ int removeDevice(const DeviceLayout& layout, DeviceUnits& units, const std::stri
     if (!unitShared) units.disable(node.unit);
     Transaction tx;
     std::string error;
+    bool removed = true;
     for (const std::string& f : node.installed) {
-      if (!tx.removeFile(f, error)) {
-        std::fprintf(err, "warden: cannot remove device %s: %s\n", node.instanceId.c_str(), error.c_str());
-        return kExitFailed;
-      }
+      removed = removed && tx.removeFile(f, error);
       restartNeeded = restartNeeded || isPipeWirePath(layout, f);
     }
-    if (!tx.removeFile(node.directory / "node", error)) {
+    if (!removed || !tx.removeFile(node.directory / "node", error)) {
       std::fprintf(err, "warden: cannot remove device %s: %s\n", node.instanceId.c_str(), error.c_str());
+      tx.rollback();  // the device stays as it was, enabled again
+      std::string ignored;
+      if (!unitShared) units.enable(node.unit, ignored);
       return kExitFailed;
     }
     tx.commit();

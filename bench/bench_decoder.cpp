@@ -6,7 +6,6 @@
 // same iterations, so both are measured on the same machine state. Times are the thread's
 // CPU time, so that other work on a busy machine does not land in either side.
 #include <benchmark/benchmark.h>
-
 #include <time.h>
 
 #include <csetjmp>
@@ -67,12 +66,8 @@ struct BareDecoder {
   }
 };
 
-// Arguments: frame width, frame height, output scale in percent (50, 100, 200).
-void BM_Render(benchmark::State& state) {
-  const uint32_t w = static_cast<uint32_t>(state.range(0));
-  const uint32_t h = static_cast<uint32_t>(state.range(1));
-  const uint32_t W = w * static_cast<uint32_t>(state.range(2)) / 100;
-  const uint32_t H = h * static_cast<uint32_t>(state.range(2)) / 100;
+void RenderAgainstBare(benchmark::State& state, uint32_t w, uint32_t h, uint32_t W, uint32_t H,
+                       uint32_t rotation, bool mirror) {
   const std::vector<uint8_t> jpeg = CameraFrame(w, h);
   std::vector<uint8_t> out(decoder::ImageSize(W, H));
   decoder::JpegDecoder decoder;
@@ -84,7 +79,7 @@ void BM_Render(benchmark::State& state) {
     benchmark::DoNotOptimize(bare.rgb.data());
     const double t1 = ThreadSeconds();
     const bool ok =
-        decoder.decode(jpeg.data(), jpeg.size(), out.data(), out.size(), W, H, 0, false);
+        decoder.decode(jpeg.data(), jpeg.size(), out.data(), out.size(), W, H, rotation, mirror);
     benchmark::DoNotOptimize(out.data());
     const double t2 = ThreadSeconds();
     if (!ok) {
@@ -104,7 +99,25 @@ void BM_Render(benchmark::State& state) {
     state.counters["ratio"] = bareSeconds > 0 ? renderSeconds / bareSeconds : 0;
   }
   state.SetLabel(std::to_string(w) + "x" + std::to_string(h) + " -> " + std::to_string(W) + "x" +
-                 std::to_string(H));
+                 std::to_string(H) + (rotation ? " r" + std::to_string(rotation) : "") +
+                 (mirror ? " mirrored" : ""));
+}
+
+// Arguments: frame width, frame height, output scale in percent (50, 100, 200).
+void BM_Render(benchmark::State& state) {
+  const uint32_t w = static_cast<uint32_t>(state.range(0));
+  const uint32_t h = static_cast<uint32_t>(state.range(1));
+  const uint32_t scale = static_cast<uint32_t>(state.range(2));
+  RenderAgainstBare(state, w, h, w * scale / 100, h * scale / 100, 0, false);
+}
+
+// Sizes and settings an application may ask for that are no whole-number ratio of the
+// frame: frame w, h, output W, H, rotation, mirror.
+void BM_RenderOther(benchmark::State& state) {
+  RenderAgainstBare(state, static_cast<uint32_t>(state.range(0)),
+                    static_cast<uint32_t>(state.range(1)), static_cast<uint32_t>(state.range(2)),
+                    static_cast<uint32_t>(state.range(3)), static_cast<uint32_t>(state.range(4)),
+                    state.range(5) != 0);
 }
 
 BENCHMARK(BM_Render)
@@ -118,6 +131,16 @@ BENCHMARK(BM_Render)
     ->Args({1280, 960, 100})
     ->Args({1280, 960, 50})
     ->Args({1280, 960, 200})
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
+
+BENCHMARK(BM_RenderOther)
+    ->ArgNames({"w", "h", "W", "H", "r", "m"})
+    ->Args({640, 480, 352, 288, 0, 0})  // CIF, letterboxed, reduced
+    ->Args({320, 240, 352, 288, 0, 0})  // CIF, letterboxed, enlarged
+    ->Args({640, 480, 642, 478, 0, 0})  // stretched, one axis up and one down
+    ->Args({640, 480, 640, 480, 0, 1})  // same size, mirrored
+    ->Args({640, 480, 480, 640, 1, 0})  // same size, turned a quarter
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond);
 

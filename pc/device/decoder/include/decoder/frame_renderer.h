@@ -54,7 +54,8 @@ class FrameRenderer {
   // the same (k input samples per output sample, or k copies of each input sample).
   enum class Axis { kReduce, kEnlarge, kGroup, kRepeat };
 
-  void horizontalPass(const uint8_t* in, uint32_t* out) const;
+  template <typename Sample>
+  void horizontalPass(const Sample* in, uint32_t* out) const;
   void writeRow(uint32_t line, const uint8_t* rgb) const;
   void writeValues(uint32_t line, const uint32_t* values) const;
   bool runIdentity(RowSource& source);

@@ -1,0 +1,284 @@
+#include <gtest/gtest.h>
+#include <linux/videodev2.h>
+
+#include <algorithm>
+#include <thread>
+
+#include "fake_v4l2.h"
+#include "formats.h"
+#include "sink_graph.h"
+#include "test_support.h"
+#include "v4l2_camera.h"
+
+namespace framesink::testing {
+namespace {
+
+FakeCameraSpec webcam() {
+  FakeCameraSpec spec;
+  spec.formats = {
+      {V4L2_PIX_FMT_YUYV, {{640, 480, 30}, {320, 240, 30}, {1280, 1024, 2}}},
+      {V4L2_PIX_FMT_MJPEG, {{640, 480, 30}}},
+  };
+  spec.controls = {
+      {V4L2_CID_BRIGHTNESS, -64, 64, 1, 0, 0},
+      {V4L2_CID_SHARPNESS, 0, 7, 1, 2, 2},
+      {V4L2_CID_ZOOM_ABSOLUTE, 100, 700, 100, 100, 100},
+      {V4L2_CID_WHITE_BALANCE_TEMPERATURE, 0, 6500, 1, 4600, 4600},
+      {V4L2_CID_AUTO_WHITE_BALANCE, 0, 1, 1, 1, 1},
+  };
+  return spec;
+}
+
+std::vector<FormatEntry> formatsOf(SinkGraph& graph, uint32_t category) {
+  FormatEntry table[kMaxFormats];
+  uint32_t count = kMaxFormats;
+  EXPECT_TRUE(graph.getFormats(table, &count, category));
+  return {table, table + count};
+}
+
+TEST(V4l2Camera, ListsFormatsAsThePipelineKnowsThemAndSlowSizesAsStillsOnly) {
+  auto io = std::make_shared<FakeV4l2>();
+  io->addCamera(webcam());
+  SinkGraph graph(OpenV4l2Camera(io, ""), kSinkPreview | kSinkCapture | kSinkStill);
+  EXPECT_EQ(graph.connected(), kSinkCapture | kSinkStill);  // one stream: no preview
+
+  const std::vector<FormatEntry> capture = {
+      {640, 480, kFormatUyvy}, {320, 240, kFormatUyvy}, {640, 480, kFormatJpeg}};
+  EXPECT_EQ(formatsOf(graph, kSinkCapture), capture);
+  std::vector<FormatEntry> still = formatsOf(graph, kSinkStill);
+  ASSERT_EQ(still.size(), 4u);
+  EXPECT_EQ(still[2], (FormatEntry{1280, 1024, kFormatUyvy}));
+
+  // The caller's room bounds the answer; a category without a pin fails.
+  FormatEntry one[1];
+  uint32_t count = 1;
+  EXPECT_TRUE(graph.getFormats(one, &count, kSinkCapture));
+  EXPECT_EQ(count, 1u);
+  count = 1;
+  EXPECT_FALSE(graph.getFormats(one, &count, kSinkPreview));
+  EXPECT_FALSE(graph.getFormats(one, &count, 3));
+}
+
+TEST(V4l2Camera, TakesAtMostSixteenFormatsAndSkipsZeroAndUnknownOnes) {
+  FakeCameraSpec spec;
+  spec.formats.push_back({V4L2_PIX_FMT_SGRBG8, {{640, 480, 30}}});  // no layout the pipeline knows
+  spec.formats.push_back({V4L2_PIX_FMT_YUYV, {{0, 0, 30}, {320, 0, 30}}});
+  std::vector<FakeFrameSize> many;
+  for (uint32_t i = 1; i <= 100; ++i) many.push_back({16 * i, 16 * i, 30});
+  spec.formats.push_back({V4L2_PIX_FMT_UYVY, many});
+  auto io = std::make_shared<FakeV4l2>();
+  io->addCamera(spec);
+  SinkGraph graph(OpenV4l2Camera(io, ""), kSinkCapture | kSinkStill);
+  FormatEntry table[40];
+  uint32_t count = 40;
+  ASSERT_TRUE(graph.getFormats(table, &count, kSinkCapture));
+  ASSERT_EQ(count, kMaxFormats);
+  EXPECT_EQ(table[0], (FormatEntry{16, 16, kFormatUyvy}));
+}
+
+TEST(V4l2Camera, NoCameraOrNoCaptureNodeGivesNothing) {
+  auto io = std::make_shared<FakeV4l2>();
+  EXPECT_EQ(OpenV4l2Camera(io, ""), nullptr);
+  FakeCameraSpec output;
+  output.path = "/dev/video0";
+  output.capabilities = V4L2_CAP_VIDEO_OUTPUT | V4L2_CAP_STREAMING;
+  io->addCamera(output);
+  EXPECT_EQ(OpenV4l2Camera(io, ""), nullptr);
+  EXPECT_EQ(OpenV4l2Camera(io, "/dev/video7"), nullptr);
+  EXPECT_EQ(io->openDescriptors(), 0);
+
+  FakeCameraSpec second = webcam();
+  second.path = "/dev/video1";
+  io->addCamera(second);
+  auto camera = OpenV4l2Camera(io, "");
+  ASSERT_NE(camera, nullptr);
+  EXPECT_TRUE(io->called("open /dev/video1"));
+  EXPECT_EQ(io->openDescriptors(), 1);
+  camera.reset();
+  EXPECT_EQ(io->openDescriptors(), 0);
+}
+
+TEST(V4l2Camera, YuyvArrivesAsUyvyAndBuffersAreRequeued) {
+  auto io = std::make_shared<FakeV4l2>();
+  io->addCamera(webcam());
+  SinkGraph graph(OpenV4l2Camera(io, ""), kSinkCapture);
+  const FormatEntry small{320, 240, kFormatUyvy};
+  ASSERT_TRUE(graph.setFormat(&small, kSinkCapture));
+  PictureSink sink;
+  const SampleCallback cb = sink.callback();
+  ASSERT_TRUE(graph.setCallback(&cb, kSinkCapture));
+
+  std::vector<uint8_t> yuyv(320 * 240 * 2);
+  for (size_t i = 0; i < yuyv.size(); i += 4) {
+    yuyv[i] = 10;      // Y0
+    yuyv[i + 1] = 20;  // U
+    yuyv[i + 2] = 30;  // Y1
+    yuyv[i + 3] = 40;  // V
+  }
+  // More pictures than buffers: only requeued buffers let them through.
+  for (int i = 0; i < 10; ++i) io->queuePicture(yuyv);
+  ASSERT_TRUE(graph.setState(kSinkRunning));
+  ASSERT_TRUE(sink.waitFor(10));
+  ASSERT_TRUE(graph.setState(kSinkStopped));
+
+  EXPECT_TRUE(io->called("S_FMT 320x240 YUYV"));
+  const auto pictures = sink.pictures();
+  ASSERT_EQ(pictures[0].size(), yuyv.size());
+  for (size_t i = 0; i < pictures[0].size(); i += 4) {
+    ASSERT_EQ(pictures[0][i], 20);
+    ASSERT_EQ(pictures[0][i + 1], 10);
+    ASSERT_EQ(pictures[0][i + 2], 40);
+    ASSERT_EQ(pictures[0][i + 3], 30);
+  }
+  EXPECT_EQ(io->liveMappings(), 0);
+}
+
+TEST(V4l2Camera, ShortErrorAndPaddedBuffers) {
+  FakeCameraSpec spec = webcam();
+  spec.formats = {{V4L2_PIX_FMT_UYVY, {{320, 240, 30}}}};
+  spec.extraBytesPerLine = 64;
+  auto io = std::make_shared<FakeV4l2>();
+  io->addCamera(spec);
+  SinkGraph graph(OpenV4l2Camera(io, ""), kSinkCapture);
+  PictureSink sink;
+  const SampleCallback cb = sink.callback();
+  ASSERT_TRUE(graph.setCallback(&cb, kSinkCapture));
+
+  const uint32_t stride = 320 * 2 + 64;
+  std::vector<uint8_t> padded(stride * 240, 0xEE);
+  for (uint32_t y = 0; y < 240; ++y) std::fill_n(padded.begin() + y * stride, 640, static_cast<uint8_t>(y));
+  io->queuePicture(std::vector<uint8_t>(1000, 1));  // short
+  io->queuePicture(padded, /*errorFlag=*/true);     // marked bad by the driver
+  io->queuePicture(padded);
+  ASSERT_TRUE(graph.setState(kSinkRunning));
+  ASSERT_TRUE(sink.waitFor(1));
+  graph.setState(kSinkStopped);
+  const auto pictures = sink.pictures();
+  ASSERT_EQ(pictures.size(), 1u);
+  ASSERT_EQ(pictures[0].size(), 320u * 240 * 2);
+  for (uint32_t y = 0; y < 240; ++y)
+    ASSERT_TRUE(std::all_of(pictures[0].begin() + y * 640, pictures[0].begin() + (y + 1) * 640,
+                            [&](uint8_t b) { return b == static_cast<uint8_t>(y); }))
+        << "row " << y;
+}
+
+TEST(V4l2Camera, UnpluggedCameraStopsTheStreamCleanly) {
+  auto io = std::make_shared<FakeV4l2>();
+  io->addCamera(webcam());
+  SinkGraph graph(OpenV4l2Camera(io, ""), kSinkCapture);
+  PictureSink sink;
+  const SampleCallback cb = sink.callback();
+  ASSERT_TRUE(graph.setCallback(&cb, kSinkCapture));
+  io->queuePicture(std::vector<uint8_t>(640 * 480 * 2, 7));
+  ASSERT_TRUE(graph.setState(kSinkRunning));
+  ASSERT_TRUE(sink.waitFor(1));
+  io->unplug();
+  for (int i = 0; i < 200 && !graph.cameraFailed(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  EXPECT_TRUE(graph.cameraFailed());
+  EXPECT_TRUE(graph.setState(kSinkStopped));
+  EXPECT_EQ(io->liveMappings(), 0);
+}
+
+TEST(V4l2Camera, RefusedFormatFailsTheStream) {
+  auto io = std::make_shared<FakeV4l2>();
+  io->addCamera(webcam());
+  io->failRequest(VIDIOC_S_FMT, EIO);
+  SinkGraph graph(OpenV4l2Camera(io, ""), kSinkCapture);
+  ASSERT_TRUE(graph.setState(kSinkRunning));
+  for (int i = 0; i < 200 && !graph.cameraFailed(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  EXPECT_TRUE(graph.cameraFailed());
+  graph.setState(kSinkStopped);
+  EXPECT_FALSE(io->called("STREAMON"));
+}
+
+TEST(V4l2Camera, StillIsTakenFromTheStreamAtTheStillSize) {
+  auto io = std::make_shared<FakeV4l2>();
+  io->addCamera(webcam());
+  SinkGraph graph(OpenV4l2Camera(io, ""), kSinkCapture | kSinkStill);
+  const FormatEntry big{1280, 1024, kFormatUyvy};
+  ASSERT_TRUE(graph.setFormat(&big, kSinkStill));
+  ASSERT_FALSE(graph.setFormat(&big, kSinkCapture));  // too slow to stream
+  PictureSink sink;
+  const SampleCallback cb = sink.callback();
+  io->queuePicture(std::vector<uint8_t>(1280 * 1024 * 2, 3));
+  io->queuePicture(std::vector<uint8_t>(1280 * 1024 * 2, 4));
+  ASSERT_TRUE(graph.triggerStill(&cb));
+  EXPECT_EQ(graph.state(), kSinkRunning);
+  ASSERT_TRUE(sink.waitFor(1));
+  for (int i = 0; i < 200 && io->pendingPictures() != 0; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  EXPECT_EQ(io->pendingPictures(), 0u);
+  EXPECT_EQ(sink.count(), 1u);  // one still per trigger: the second picture was not handed out
+  io->queuePicture(std::vector<uint8_t>(1280 * 1024 * 2, 5));
+  ASSERT_TRUE(graph.triggerStill(&cb));
+  ASSERT_TRUE(sink.waitFor(2));
+  graph.setState(kSinkStopped);
+  EXPECT_EQ(sink.pictures()[1][0], 5);
+  EXPECT_TRUE(io->called("S_FMT 1280x1024 YUYV"));
+}
+
+struct ControlCase {
+  int32_t which;
+  uint32_t property;
+  int32_t value;
+  uint32_t v4l2Id;
+};
+
+TEST(V4l2Camera, ControlWritesReachTheMappedControls) {
+  const ControlCase cases[] = {
+      {kSinkCameraControls, kCameraZoom, 300, V4L2_CID_ZOOM_ABSOLUTE},
+      {kSinkPictureControls, kPictureBrightness, 5, V4L2_CID_BRIGHTNESS},
+      {kSinkPictureControls, kPictureSharpness, 2, V4L2_CID_SHARPNESS},
+      {kSinkPictureControls, kPictureWhiteBalance, 3, V4L2_CID_WHITE_BALANCE_TEMPERATURE},
+  };
+  auto io = std::make_shared<FakeV4l2>();
+  io->addCamera(webcam());
+  SinkGraph graph(OpenV4l2Camera(io, ""), kSinkCapture);
+  for (const ControlCase& c : cases) {
+    ValueEntry v{c.property, c.value, kControlManual, 0xFFFFFFFF};
+    EXPECT_TRUE(graph.getSetValues(&v, 1, c.which, 1)) << c.property;
+    EXPECT_EQ(v.result, kSinkOk);
+    EXPECT_EQ(io->controlValue(c.v4l2Id), c.value) << c.property;
+    ValueEntry back{c.property, 0, 0, 0xFFFFFFFF};
+    EXPECT_TRUE(graph.getSetValues(&back, 1, c.which, 0));
+    EXPECT_EQ(back.value, c.value);
+    EXPECT_EQ(back.flags, kControlManual);
+  }
+  // Writing white balance by hand switched the automatic white balance off first.
+  EXPECT_EQ(io->controlValue(V4L2_CID_AUTO_WHITE_BALANCE), 0);
+  ValueEntry autoWb{kPictureWhiteBalance, 0, kControlAuto, 0};
+  EXPECT_TRUE(graph.getSetValues(&autoWb, 1, kSinkPictureControls, 1));
+  EXPECT_EQ(io->controlValue(V4L2_CID_AUTO_WHITE_BALANCE), 1);
+
+  // Out of range, unknown and unmapped properties fail with their own codes.
+  ValueEntry bad[3] = {{kPictureBrightness, 1000, kControlManual, 0},
+                       {kPictureGamma, 1, kControlManual, 0},
+                       {kCameraRoll, 1, kControlManual, 0}};
+  EXPECT_FALSE(graph.getSetValues(&bad[0], 2, kSinkPictureControls, 1));
+  EXPECT_EQ(bad[0].result, kSinkInvalidArg);
+  EXPECT_EQ(bad[1].result, kSinkPropUnsupported);
+  EXPECT_FALSE(graph.getSetValues(&bad[2], 1, kSinkCameraControls, 1));
+  EXPECT_EQ(bad[2].result, kSinkPropUnsupported);
+}
+
+TEST(V4l2Camera, RangesComeFromTheDriver) {
+  auto io = std::make_shared<FakeV4l2>();
+  io->addCamera(webcam());
+  SinkGraph graph(OpenV4l2Camera(io, ""), kSinkCapture);
+  RangeEntry r[2] = {};
+  r[0].property = kPictureWhiteBalance;
+  r[1].property = kPictureBrightness;
+  ASSERT_TRUE(graph.getRanges(r, 2, kSinkPictureControls));
+  EXPECT_EQ(r[0].maximum, 6500);
+  EXPECT_EQ(r[0].defaultValue, 4600);
+  EXPECT_EQ(r[0].capabilityFlags, kControlAuto | kControlManual);
+  EXPECT_EQ(r[1].minimum, -64);
+  EXPECT_EQ(r[1].capabilityFlags, kControlManual);
+  RangeEntry focus{};
+  focus.property = kCameraFocus;
+  EXPECT_FALSE(graph.getRanges(&focus, 1, kSinkCameraControls));
+  EXPECT_EQ(focus.result, kSinkPropUnsupported);
+}
+
+}  // namespace
+}  // namespace framesink::testing

@@ -315,7 +315,12 @@ std::string upper(std::string s) {
   return s;
 }
 
-int finish(bool restartNeeded) { return restartNeeded ? kExitDoneRestartNeeded : kExitDone; }
+int finish(bool restartNeeded, const std::string& unit, std::FILE* err) {
+  if (!restartNeeded) return kExitDone;
+  std::fprintf(err, "warden: the audio system must be restarted to show the change "
+                    "(log in again, or: systemctl --user restart %s)\n", unit.c_str());
+  return kExitDoneRestartNeeded;
+}
 
 }  // namespace
 
@@ -384,7 +389,7 @@ int installDevice(const DeviceLayout& layout, DeviceUnits& units, const std::str
       storeTx.commit();
       std::fprintf(err, "warden: updated device %s (%s)\n", node.instanceId.c_str(),
                    driver->description.c_str());
-      return finish(restartNeeded);
+      return finish(restartNeeded, node.unit, err);
     }
     break;  // the update failed: what it changed is put back, and a new device is tried
   }
@@ -430,7 +435,7 @@ int installDevice(const DeviceLayout& layout, DeviceUnits& units, const std::str
   }
   std::fprintf(err, "warden: installed device %s (%s)\n", node.instanceId.c_str(),
                driver->description.c_str());
-  return finish(restartNeeded);
+  return finish(restartNeeded, node.unit, err);
 }
 
 int removeDevice(const DeviceLayout& layout, DeviceUnits& units, const std::string& hardwareId,
@@ -462,7 +467,7 @@ int removeDevice(const DeviceLayout& layout, DeviceUnits& units, const std::stri
     std::error_code ec;
     fs::remove_all(node.directory, ec);
     std::fprintf(err, "warden: removed device %s\n", node.instanceId.c_str());
-    return finish(restartNeeded);
+    return finish(restartNeeded, node.unit, err);
   }
   std::fprintf(err, "warden: no present device has the hardware ID %s\n", hardwareId.c_str());
   return kExitFailed;

@@ -1,0 +1,164 @@
+#!/usr/bin/env bash
+# The viewer as a real process under Xvfb:
+#  1. beside a serving process (vistrel-pc --serve) that a phone (streamfeed) sends
+#     frames to: the window shows the last frame sent (PSNR of the picture area against
+#     the decoded JPEG), and F8 writes that JPEG byte for byte into the snapshot folder;
+#  2. receiving by itself (no serving process): a click on the picture reaches the phone
+#     as a tap at the matching picture position;
+#  3. without the library: exit code 0 and one line saying why.
+# Arguments: the bin folder of the build. Set LOOKOUT_SCREENSHOT to keep the screenshot.
+set -uo pipefail
+bin=$1
+work=$(mktemp -d)
+pids=()
+cleanup() {
+  for p in "${pids[@]}"; do kill "$p" 2>/dev/null; done
+  for p in "${pids[@]}"; do wait "$p" 2>/dev/null; done
+  rm -rf "$work" /dev/shm/"$VISTREL_OBJECT_PREFIX"* 2>/dev/null
+}
+skip() { echo "SKIP: $*"; exit 77; }
+fail() {
+  echo "FAIL: $*"
+  [ -n "${DISPLAY:-}" ] && xwininfo -root -tree 2>/dev/null | grep -i '"vistrel"'
+  for f in "$work"/*.log; do echo "--- $f"; cat "$f" || true; done
+  exit 1
+}
+waitFor() {  # waitFor SECONDS COMMAND... : true once the command succeeds
+  local limit=$(( $1 * 10 )); shift
+  for _ in $(seq 1 "$limit"); do "$@" && return 0; sleep 0.1; done
+  return 1
+}
+
+for tool in Xvfb xdotool import compare convert; do
+  command -v "$tool" >/dev/null || skip "$tool is not installed (packages xvfb, xdotool, imagemagick)"
+done
+[ -x "$bin/lookout" ] || skip "lookout was not built (Qt 6 Widgets missing: package qt6-base-dev)"
+for f in vistrel-pc streamfeed device.so; do [ -e "$bin/$f" ] || fail "$bin/$f is missing"; done
+
+export VISTREL_OBJECT_PREFIX="lookout-e2e-$$-"
+export VISTREL_DEVICE_PREFIX="lookout-e2e-$$-dev/"  # no virtual microphone here
+export VISTREL_KEY_STORE="$work/registry.reg"
+trap cleanup EXIT
+unset WAYLAND_DISPLAY
+export QT_QPA_PLATFORM=xcb XDG_RUNTIME_DIR="$work/run"
+mkdir -p "$work/run" "$work/snaps" && chmod 700 "$work/run"
+port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+printf 'Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\Software\\Orvane\\Vistrel]\n"Port"=dword:%08x\n"Folder"="%s"\n' \
+  "$port" "$work/snaps" >"$VISTREL_KEY_STORE"
+
+exec 3>"$work/display"
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
+pids+=($!)
+exec 3>&-
+waitFor 10 test -s "$work/display" || fail "Xvfb did not start"
+export DISPLAY=":$(head -1 "$work/display")"
+
+start() {  # start NAME PROGRAM ARGS... : in the background, log in NAME.log
+  local name=$1; shift
+  "$@" >"$work/$name.log" 2>&1 &
+  pids+=($!)
+  last=$!
+}
+window() { xdotool search --onlyvisible --name '^Vistrel$' 2>/dev/null | head -1; }
+hasWindow() { [ -n "$(window)" ]; }
+stopped() { ! kill -0 "$1" 2>/dev/null; }
+hasFiles() { [ -n "$(ls "$1" 2>/dev/null)" ]; }  # hasFiles DIR
+geometry() { xdotool getwindowgeometry "$(window)" 2>/dev/null | sed -n 's/.*Geometry: //p'; }
+pictureShown() {  # the window has grown to hold a 320 x 240 picture
+  local g; g=$(geometry); [ "${g%x*}" = 320 ] && [ "${g#*x}" -gt 240 ]
+}
+feed() {  # feed NAME FRAMES LINGER_MS : a phone, retried until it gets connected
+  local name=$1 frames=$2 linger=$3
+  mkdir -p "$work/$name-sent"
+  for _ in $(seq 1 100); do
+    "$bin/streamfeed" --port "$port" --frames "$frames" --rate 20 --linger "$linger" \
+      --save "$work/$name-sent" >"$work/$name.log" 2>&1 &
+    feedPid=$!
+    pids+=($feedPid)
+    waitFor 2 grep -qs "^connected to" "$work/$name.log" && return 0
+    wait "$feedPid" 2>/dev/null
+    sleep 0.1
+  done
+  return 1
+}
+
+# 1. Beside a serving process.
+start server "$bin/vistrel-pc" --serve --no-files
+server=$last
+waitFor 5 grep -q "serving process" "$work/server.log" || fail "the serving process did not open"
+start viewer "$bin/lookout"
+viewer=$last
+waitFor 10 hasWindow || fail "no viewer window"
+feed phone1 10 30000 || fail "phone could not connect to the serving process"
+sent="$work/phone1-sent/sent-000010.jpg"
+waitFor 10 test -f "$sent" || fail "the phone did not send its 10 frames"
+waitFor 10 pictureShown || fail "the window did not take the picture's size (it is $(geometry))"
+sleep 1  # the last frame is shown
+win=$(window)
+import -window "$win" "$work/shot.png" || fail "no screenshot"
+convert "$sent" "$work/sent.png"
+# The picture sits below the menu bar: find the offset where it matches best.
+best=0; bestY=-1
+height=$(identify -format %h "$work/shot.png")
+for y in $(seq 0 $((height - 240))); do
+  convert "$work/shot.png" -crop 320x240+0+"$y" +repage "$work/crop.png"
+  psnr=$(compare -metric PSNR "$work/crop.png" "$work/sent.png" null: 2>&1 | cut -d' ' -f1)
+  [ "$psnr" = inf ] && psnr=99  # identical
+  if awk -v a="$psnr" -v b="$best" 'BEGIN { exit !(a > b) }'; then best=$psnr; bestY=$y; fi
+done
+awk -v a="$best" 'BEGIN { exit !(a >= 30) }' \
+  || fail "the window does not show the frame sent (best PSNR $best dB at y=$bestY)"
+echo "ok: the window shows the frame sent (PSNR $best dB, 99 = identical; picture at y=$bestY)"
+[ -n "${LOOKOUT_SCREENSHOT:-}" ] && cp "$work/shot.png" "$LOOKOUT_SCREENSHOT"
+
+xdotool windowfocus --sync "$win" 2>/dev/null || true
+xdotool key --clearmodifiers F8
+waitFor 10 hasFiles "$work/snaps" || fail "F8 wrote no snapshot"
+snap="$work/snaps/$(ls "$work/snaps" | head -1)"
+basename "$snap" | grep -Eq '^[0-9]{5,6}-[0-9]{6}\.jpg$' || fail "snapshot name $(basename "$snap")"
+cmp -s "$snap" "$sent" || fail "the snapshot is not the frame received"
+echo "ok: F8 wrote $(basename "$snap"), the frame received byte for byte"
+
+# Exit through the menu (File, then its last item, Exit): code 0, settings written.
+xdotool mousemove --window "$win" 12 $((bestY / 2)) click 1
+sleep 0.5
+xdotool key --clearmodifiers Up Return
+waitFor 10 stopped "$viewer" || fail "File > Exit did not end the viewer"
+wait "$viewer"; code=$?
+[ "$code" = 0 ] || fail "the viewer ended with code $code"
+grep -q '"KeepActualSize"=dword:00000001' "$VISTREL_KEY_STORE" || fail "KeepActualSize was not written at exit"
+grep -q "\"Folder\"=\"$work/snaps\"" "$VISTREL_KEY_STORE" || fail "Folder was not written at exit"
+echo "ok: File > Exit ends the viewer with code 0 and writes its settings"
+
+# 2. No serving process: the viewer receives by itself, and clicks and keys reach the phone.
+kill "$server"; wait "$server" 2>/dev/null
+wait "$feedPid" 2>/dev/null
+start viewer2 "$bin/lookout"
+viewer2=$last
+waitFor 10 hasWindow || fail "no viewer window (stand-alone)"
+feed phone2 10 8000 || fail "phone could not connect to the stand-alone viewer"
+waitFor 10 pictureShown || fail "the stand-alone window did not take the picture's size (it is $(geometry))"
+sleep 0.5
+win=$(window)
+xdotool mousemove --window "$win" 160 $((bestY + 120)) click 1
+xdotool mousemove --window "$win" 40 $((bestY + 200)) click 1
+xdotool windowfocus --sync "$win" 2>/dev/null || true
+xdotool key --clearmodifiers 5 Left a
+# Taps carry the point in the phone picture scaled to 0..65535 across it.
+waitFor 10 grep -q "command: tap x=8192 y=54613" "$work/phone2.log" || fail "the click at 40,200 gave no tap"
+grep -q "command: tap x=32768 y=32768" "$work/phone2.log" || fail "the click at the centre gave no tap"
+waitFor 5 grep -q "command: key 37" "$work/phone2.log" || fail "the keys did not reach the phone"
+grep -q "command: key 53" "$work/phone2.log" || fail "key 5 did not reach the phone"
+grep -q "command: key 65" "$work/phone2.log" && fail "the key A is not a phone key but was sent"
+echo "ok: clicks at 160,120 and 40,200 reach the phone as taps, keys 5 and Left as 53 and 37"
+kill "$viewer2"; wait "$viewer2" 2>/dev/null
+
+# 3. Without the library: code 0 at once, no window, one line saying why.
+mkdir -p "$work/alone"
+cp "$bin/lookout" "$work/alone/"
+"$work/alone/lookout" >"$work/nolib.log" 2>&1; code=$?
+[ "$code" = 0 ] || fail "without device.so the viewer ended with code $code"
+grep -q "lookout: cannot load device.so" "$work/nolib.log" || fail "no word on the missing library"
+echo "ok: without the library the viewer ends at once with code 0"
+
+echo "all lookout end-to-end checks passed"

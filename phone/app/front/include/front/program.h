@@ -1,0 +1,26 @@
+#pragma once
+
+// The device program's start: the single running copy, loading, the main window (here
+// the headless front) and the message loop.
+
+#include <functional>
+
+#include "platform/device_probe.h"
+#include "sources/device_info.h"
+#include "sources/module_loader.h"
+#include "sources/source_list.h"
+
+namespace front {
+
+// Builds the capture sources of this device (the device program uses BuildSourceList
+// with its factory of real sources).
+using SourceBuilder = std::function<sources::SourceList(
+    const sources::DeviceInfo& device, sources::ModuleLoader& modules, platform::DeviceProbe& probe)>;
+
+// Runs the program with its command line; returns the exit code.
+int RunVistrel(int argc, char** argv, const SourceBuilder& buildSources);
+
+// The command line as one text: the arguments after the program name joined by blanks.
+std::u16string CommandLineText(int argc, char** argv);
+
+}  // namespace front

@@ -1,0 +1,247 @@
+#include "front/program.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "core/capture_context.h"
+#include "front/single_instance.h"
+#include "platform/help.h"
+#include "platform/key_store.h"
+#include "platform/module.h"
+#include "platform/utf16.h"
+#include "settings/settings_store.h"
+#include "targets/network_target.h"
+#include "texts/language_table.h"
+#include "texts/text_ids.h"
+
+namespace front {
+
+namespace {
+
+int gSignalPipe[2] = {-1, -1};
+void onSignal(int) {
+  const char c = 1;
+  [[maybe_unused]] ssize_t n = ::write(gSignalPipe[1], &c, 1);
+}
+
+std::string utf8(const std::u16string& s) { return platform::utf16ToUtf8Lossy(s); }
+
+// The main window without a display: messages go to standard error, the timer and the
+// hand-over of a second copy are served by a poll loop, and the "Connecting..." dialog,
+// with nobody to press Cancel, reports the attempts and answers at once.
+class HeadlessFront final : public core::WindowView, public targets::ConnectingHost {
+ public:
+  explicit HeadlessFront(std::string programDirectory) : programDirectory_(std::move(programDirectory)) {}
+
+  void setCommandText(int command, const std::u16string& text) override {
+    if (command != core::kCommandSoftKey) return;
+    const bool capturing = text == stopText;
+    if (capturing != capturingShown_) {
+      std::fprintf(stderr, "vistrel: capture %s\n", capturing ? "started" : "stopped");
+      capturingShown_ = capturing;
+    }
+  }
+  void showMessage(const std::u16string& text, const std::u16string& caption) override {
+    if (caption.empty()) {
+      std::fprintf(stderr, "vistrel: %s\n", utf8(text).c_str());
+    } else {
+      std::fprintf(stderr, "vistrel: %s: %s\n", utf8(caption).c_str(), utf8(text).c_str());
+    }
+  }
+  void setWaitCursor(bool) override {}
+  void invalidate() override {}
+  void startTimer(uint32_t, uint32_t ms) override {
+    timerMs_ = ms;
+    nextTimer_ = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+  }
+  void stopTimer(uint32_t) override { timerMs_ = 0; }
+  // Without a desktop session there is no idle inhibitor to ask.
+  void resetIdleTimer() override {}
+  uint32_t displayRotationDegrees() override { return 0; }
+  void clientSize(int32_t& width, int32_t& height) override {
+    width = 320;
+    height = 240;
+  }
+  void drawPreview(const core::PreviewBitmap&) override {}
+  void fill(uint32_t) override {}
+  void postCommandReceived() override { posted_.push_back(kCommandReceived); }
+  void rebuildMenu() override {}
+  bool openHelp(const std::u16string& topic) override {
+    return texts::OpenHelp(topic, programDirectory_);
+  }
+  void closeWindow() override { posted_.push_back(kClose); }
+  void postQuit(int code) override {
+    quit_ = true;
+    quitCode_ = code;
+  }
+
+  int runConnecting(targets::ConnectingDialog&) override { return 1; }
+  void statusChanged(targets::ConnectingDialog& dialog) override {
+    const uint32_t attempts = dialog.attempts();
+    const uint32_t address = dialog.address();
+    std::lock_guard lock(statusMutex_);
+    // Every change of address, and the attempts sparingly.
+    if (address != shownAddress_ || attempts == 1 || (attempts != 0 && attempts % 20 == 0)) {
+      std::fprintf(stderr, "vistrel: Connecting... IP: %s Attempt: %u\n",
+                   utf8(targets::DottedAddress(address)).c_str(), attempts);
+      shownAddress_ = address;
+    }
+  }
+
+  int run(core::CaptureContext& context, InstanceChannel& channel) {
+    while (!quit_) {
+      while (!posted_.empty() && !quit_) {
+        const int message = posted_.front();
+        posted_.pop_front();
+        if (message == kCommandReceived) context.OnCommandReceived();
+        if (message == kClose) context.OnDestroy();
+      }
+      if (quit_) break;
+      int waitMs = -1;
+      if (timerMs_ != 0) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                              nextTimer_ - std::chrono::steady_clock::now())
+                              .count();
+        waitMs = left < 0 ? 0 : static_cast<int>(left);
+      }
+      pollfd fds[2] = {{channel.fd(), POLLIN, 0}, {gSignalPipe[0], POLLIN, 0}};
+      const int r = ::poll(fds, 2, waitMs);
+      if (r > 0 && (fds[1].revents & POLLIN)) {
+        char c;
+        [[maybe_unused]] ssize_t n = ::read(gSignalPipe[0], &c, 1);
+        context.OnDestroy();  // a request to end: close the window as the Exit command does
+        continue;
+      }
+      if (r > 0 && (fds[0].revents & POLLIN)) {
+        HandOverMessage message;
+        if (channel.Receive(message, 1000)) {
+          channel.Reply(static_cast<uint32_t>(
+              context.OnCopyData(message.hasData ? message.text.c_str() : nullptr, message.text.size())));
+        }
+      }
+      if (timerMs_ != 0 && std::chrono::steady_clock::now() >= nextTimer_) {
+        nextTimer_ += std::chrono::milliseconds(timerMs_);
+        if (nextTimer_ < std::chrono::steady_clock::now()) {
+          nextTimer_ = std::chrono::steady_clock::now() + std::chrono::milliseconds(timerMs_);
+        }
+        context.OnTimer(core::kTimerId);
+      }
+    }
+    return quitCode_;
+  }
+
+  std::u16string stopText;
+
+ private:
+  static constexpr int kCommandReceived = 1;
+  static constexpr int kClose = 2;
+  std::string programDirectory_;
+  std::deque<int> posted_;
+  bool quit_ = false;
+  int quitCode_ = 0;
+  uint32_t timerMs_ = 0;
+  std::chrono::steady_clock::time_point nextTimer_;
+  bool capturingShown_ = false;
+  std::mutex statusMutex_;
+  uint32_t shownAddress_ = 0xFFFFFFFFu;
+};
+
+}  // namespace
+
+std::u16string CommandLineText(int argc, char** argv) {
+  std::string line;
+  for (int i = 1; i < argc; ++i) {
+    if (i > 1) line += ' ';
+    line += argv[i];
+  }
+  return platform::utf8ToUtf16Lossy(line);
+}
+
+int RunVistrel(int argc, char** argv, const SourceBuilder& buildSources) {
+  const std::string directory = platform::programDirectory();
+  const std::string programPath = (directory.empty() ? std::string(".") : directory) + "/vistrel";
+  const texts::Diagnostics toStderr = [](const std::string& m) {
+    std::fprintf(stderr, "vistrel: %s\n", m.c_str());
+  };
+
+  // 1-2: one running copy; a second start hands its command line over and ends.
+  std::unique_ptr<platform::ResourceModule> own = texts::LoadOwnModule(programPath, toStderr);
+  char16_t title[101] = {}, windowClass[101] = {};
+  own->loadString(texts::kStringWindowTitle, title, 101);
+  own->loadString(texts::kStringWindowClass, windowClass, 101);
+  const std::string name = InstanceName(windowClass, title);
+  const std::u16string commandLine = CommandLineText(argc, argv);
+  std::unique_ptr<InstanceChannel> channel = InstanceChannel::Claim(name);
+  if (!channel) {
+    if (!HandOver(name, commandLine, 5000)) {
+      std::fprintf(stderr, "vistrel: another copy runs but did not answer\n");
+      return 1;
+    }
+    return 0;
+  }
+
+  // 3-4: command text, device, settings, language, sources and targets.
+  HeadlessFront window(directory);
+  ::signal(SIGPIPE, SIG_IGN);
+  if (::pipe2(gSignalPipe, O_CLOEXEC | O_NONBLOCK) != 0) return 1;
+  struct sigaction sa {};
+  sa.sa_handler = onSignal;
+  ::sigaction(SIGINT, &sa, nullptr);
+  ::sigaction(SIGTERM, &sa, nullptr);
+  ::sigaction(SIGHUP, &sa, nullptr);
+
+  const platform::ProbeDiagnostics probeNotes = [](const std::string& m) {
+    std::fprintf(stderr, "vistrel: %s\n", m.c_str());
+  };
+  std::unique_ptr<platform::DeviceProbe> probe = platform::systemDeviceProbe(probeNotes);
+  sources::SystemModuleLoader modules;
+  const sources::DeviceInfo device = sources::ProbeDevice(*probe, modules);
+
+  settings::SettingsStore store(platform::KeyStore::machine());
+  store.setMainPath(settings::kSettingsPath);
+  texts::LanguageTable language(store, programPath, toStderr);
+  language.LoadLanguageList(*own);
+  window.stopText = language.Text(texts::kTextStop) ? language.Text(texts::kTextStop) : u"";
+
+  core::CaptureContext::Options options;
+  options.store = &store;
+  options.text = [&language](uint32_t id) { return language.Text(id); };
+  options.view = &window;
+  options.smartphone = device.isSmartphone;
+  core::CaptureContext context(options);
+  if (!commandLine.empty()) context.commandText = std::make_unique<std::u16string>(commandLine);
+
+  context.sources = buildSources(device, modules, *probe);
+  targets::NetworkTarget::Options networkOptions;
+  networkOptions.connecting = &window;
+  context.targets.push_back(std::make_unique<targets::NetworkTarget>(store, networkOptions));
+  context.LoadState();
+
+  // 5-7: the window comes up and is active at once.
+  context.OnCreate();
+  context.OnActivate(true, false);
+
+  // 8: a command line given at start.
+  if (context.currentTarget && context.commandText && !context.commandText->empty()) {
+    if (context.currentTarget->Command(context.commandText->c_str(), 0) && !context.capturing()) {
+      context.ToggleCapture();
+    }
+  }
+
+  // 9: the message loop.
+  const int code = window.run(context, *channel);
+  context.commandText.reset();
+  return code;
+}
+
+}  // namespace front

@@ -1,6 +1,7 @@
 #include "engine/camera_engine.h"
 
 #include <cstring>
+#include <new>
 
 #include "decoder/render_geometry.h"
 #include "engine/engine_hooks.h"
@@ -10,15 +11,17 @@
 namespace engine {
 namespace {
 
-// Never destroyed: the library's unload step still uses them after static destruction.
-std::mutex& instanceMutex() {
-  static auto* m = new std::mutex();
-  return *m;
+// Never destroyed, and kept in static storage rather than on the heap: the library's
+// unload step still uses them after static destruction, and nothing is left to free.
+template <typename T>
+T& immortal() {
+  alignas(T) static unsigned char storage[sizeof(T)];
+  static T* object = new (storage) T();
+  return *object;
 }
-std::unique_ptr<CameraEngine>& instanceSlot() {
-  static auto* engine = new std::unique_ptr<CameraEngine>();
-  return *engine;
-}
+
+std::mutex& instanceMutex() { return immortal<std::mutex>(); }
+std::unique_ptr<CameraEngine>& instanceSlot() { return immortal<std::unique_ptr<CameraEngine>>(); }
 
 // Text 110 of the PC text table and the viewer's stand-in name; the language modules of
 // the dialogs replace the English text.

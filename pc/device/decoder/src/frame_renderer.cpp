@@ -18,10 +18,10 @@ constexpr ptrdiff_t kPixelBytes = 3;
 struct FrameRenderer::Buffers {
   // JPEG rows as they come from the source (red, green, blue), in two slots used in turn
   // (halving needs the previous row too). Each slot starts 8 bytes past a 64-byte boundary
-  // on purpose: the system's libjpeg writes rows that start on a 16- or 32-byte boundary
-  // with streaming stores that bypass the cache, and reading such a row straight back
-  // waits for memory (measured: halving at 1.25-1.7x the bare decode instead of 1.0-1.1x).
-  // Rows written straight into the destination are the caller's alignment.
+  // on purpose: rows that the system's libjpeg writes to a 32-byte boundary behave as if
+  // streamed past the cache, and reading one straight back waits for memory (measured:
+  // halving at 1.25-1.7x the bare decode with aligned slots, 1.0-1.1x with slots 1, 8 or
+  // 16 bytes off). Rows written straight into the destination keep the caller's alignment.
   static constexpr size_t kSlotBytes = (size_t{kMaxJpegRowPixels} * 3 + 63) / 64 * 64 + 64;
   static constexpr size_t kSlotOffset = 8;
   std::vector<uint8_t> slots = std::vector<uint8_t>(2 * kSlotBytes + 64 + kSlotOffset);

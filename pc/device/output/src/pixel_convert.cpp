@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "output/media_type.h"
+#include "pixel_convert_kernels.h"
 
 namespace output {
 namespace {
@@ -24,8 +25,26 @@ inline const uint8_t* SourceRow(const uint8_t* src, uint32_t width, uint32_t hei
   return src + size_t{RowSize(width)} * (height - 1 - y);
 }
 
-void Packed4(const uint8_t* in, uint32_t width, uint8_t* out, bool swap) {
-  for (uint32_t x = 0; x < width; ++x, in += 3, out += 4) {
+bool UseSsse3(bool allowed) {
+#if defined(VISTREL_OUTPUT_SSSE3)
+  static const bool has = __builtin_cpu_supports("ssse3");
+  return allowed && has;
+#else
+  (void)allowed;
+  return false;
+#endif
+}
+
+void Packed4(const uint8_t* in, uint32_t width, uint8_t* out, bool swap, bool simd) {
+  uint32_t x = 0;
+#if defined(VISTREL_OUTPUT_SSSE3)
+  if (simd) x = kernels::Packed4RowSsse3(in, width, out, swap);
+#else
+  (void)simd;
+#endif
+  in += size_t{x} * 3;
+  out += size_t{x} * 4;
+  for (; x < width; ++x, in += 3, out += 4) {
     out[0] = swap ? in[2] : in[0];
     out[1] = in[1];
     out[2] = swap ? in[0] : in[2];
@@ -33,8 +52,15 @@ void Packed4(const uint8_t* in, uint32_t width, uint8_t* out, bool swap) {
   }
 }
 
-void Yuy2Row(const uint8_t* in, uint32_t width, uint8_t* out) {
-  for (uint32_t x = 0; x < width; x += 2, out += 4) {
+void Yuy2Row(const uint8_t* in, uint32_t width, uint8_t* out, bool simd) {
+  uint32_t x = 0;
+#if defined(VISTREL_OUTPUT_SSSE3)
+  if (simd) x = kernels::Yuy2RowSsse3(in, width, out);
+#else
+  (void)simd;
+#endif
+  out += size_t{x} * 2;
+  for (; x < width; x += 2, out += 4) {
     const uint8_t* p0 = in + size_t{x} * 3;
     const uint8_t* p1 = x + 1 < width ? p0 + 3 : p0;
     const int r = (p0[2] + p1[2] + 1) >> 1, g = (p0[1] + p1[1] + 1) >> 1,
@@ -88,6 +114,12 @@ PictureLayout LayoutFor(PixelFormat format, uint32_t width, uint32_t height) {
 
 void ConvertPicture(const uint8_t* src, uint32_t width, uint32_t height, PixelFormat format,
                     uint8_t* dst) {
+  ConvertPictureWith(src, width, height, format, dst, true);
+}
+
+void ConvertPictureWith(const uint8_t* src, uint32_t width, uint32_t height, PixelFormat format,
+                        uint8_t* dst, bool allowSimd) {
+  const bool simd = UseSsse3(allowSimd);
   const PictureLayout l = LayoutFor(format, width, height);
   if (format == PixelFormat::kI420) {
     uint8_t* yPlane = dst;
@@ -130,9 +162,9 @@ void ConvertPicture(const uint8_t* src, uint32_t width, uint32_t height, PixelFo
           out[x * 3 + 2] = in[x * 3];
         }
         break;
-      case PixelFormat::kBgrx: Packed4(in, width, out, false); break;
-      case PixelFormat::kRgbx: Packed4(in, width, out, true); break;
-      case PixelFormat::kYuy2: Yuy2Row(in, width, out); break;
+      case PixelFormat::kBgrx: Packed4(in, width, out, false, simd); break;
+      case PixelFormat::kRgbx: Packed4(in, width, out, true, simd); break;
+      case PixelFormat::kYuy2: Yuy2Row(in, width, out, simd); break;
       case PixelFormat::kI420: break;
     }
   }

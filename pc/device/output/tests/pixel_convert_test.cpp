@@ -126,3 +126,29 @@ TEST(PixelConvertTest, YuvIsTopDownAndChromaAveragesItsBlock) {
 
 }  // namespace
 }  // namespace output
+
+namespace output {
+namespace {
+
+TEST(PixelConvertTest, RowKernelsGiveThePortableBytesAtEveryWidth) {
+  uint32_t seed = 12345;
+  for (uint32_t w : {1u, 2u, 3u, 5u, 6u, 7u, 8u, 9u, 13u, 16u, 17u, 23u, 24u, 31u, 640u, 642u}) {
+    const uint32_t h = 3;
+    std::vector<uint8_t> src(PictureSize(w, h));
+    for (auto& b : src) {
+      seed = seed * 1103515245 + 12345;
+      b = static_cast<uint8_t>(seed >> 16);
+    }
+    for (PixelFormat f : {PixelFormat::kBgrx, PixelFormat::kRgbx, PixelFormat::kYuy2, PixelFormat::kI420}) {
+      SCOPED_TRACE(testing::Message() << PixelFormatName(f) << " width " << w);
+      const size_t size = LayoutFor(f, w, h).size;
+      std::vector<uint8_t> fast(size, 1), portable(size, 1);
+      ConvertPictureWith(src.data(), w, h, f, fast.data(), true);
+      ConvertPictureWith(src.data(), w, h, f, portable.data(), false);
+      EXPECT_EQ(fast, portable);
+    }
+  }
+}
+
+}  // namespace
+}  // namespace output

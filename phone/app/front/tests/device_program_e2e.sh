@@ -1,0 +1,112 @@
+#!/usr/bin/env bash
+# End to end: the device program (over the synthetic test camera) streams to the PC's
+# frame server (the dump tool) on loopback. Checks order and content of the frames, the
+# property list, reconnection after the PC side restarts, the hand-over of a second
+# start to the running copy, and the "Crashed" marker after a kill -9.
+# Usage: device_program_e2e.sh VISTREL_SYNTHETIC VISTREL_RECEIVE [VISTREL]
+set -u
+DEVICE=$1
+RECEIVE=$2
+WORK=$(mktemp -d /tmp/vistrel-e2e.XXXXXX)
+export VISTREL_OBJECT_PREFIX="e2e$$-"
+export VISTREL_DEVICE_PREFIX="$WORK/dev-"
+DEVICE_STORE="$WORK/device.reg"
+PC_STORE="$WORK/pc.reg"
+PIDS=()
+cleanup() {
+  for p in "${PIDS[@]}"; do kill "$p" 2>/dev/null; done
+  wait 2>/dev/null
+  rm -rf "$WORK"
+}
+trap cleanup EXIT
+fail() { echo "FAIL: $*"; for f in "$WORK"/*.log; do echo "== $f"; tail -20 "$f"; done; exit 1; }
+
+free_port() { python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'; }
+
+# Starts the PC side on port $1 writing into $2; sets RECV_PID.
+start_pc() {
+  mkdir -p "$2"
+  VISTREL_KEY_STORE="$PC_STORE" "$RECEIVE" --port "$1" --bind 127.0.0.1 --out "$2" < /dev/null > "$WORK/recv-$1-$(basename "$2").log" 2>&1 &
+  RECV_PID=$!
+  PIDS+=("$RECV_PID")
+  for _ in $(seq 50); do grep -q listening "$WORK"/recv-"$1"-"$(basename "$2")".log 2>/dev/null && return; sleep 0.1; done
+}
+start_device() {
+  VISTREL_KEY_STORE="$DEVICE_STORE" "$DEVICE" "$@" < /dev/null >> "$WORK/device.log" 2>&1 &
+  DEV_PID=$!
+  PIDS+=("$DEV_PID")
+}
+# Waits until folder $1 holds at least $2 frames, at most $3 seconds.
+wait_frames() {
+  local end=$((SECONDS + $3))
+  while [ "$SECONDS" -le "$end" ]; do
+    [ "$(ls "$1" 2>/dev/null | wc -l)" -ge "$2" ] && return 0
+    sleep 0.1
+  done
+  return 1
+}
+# Every frame file is a whole JPEG and the numbers in their comments rise.
+check_frames() {
+  python3 - "$1" "${2:-}" <<'PY' || fail "frames in $1 are not whole or not in order"
+import os, sys
+d = sys.argv[1]
+contiguous = sys.argv[2] == "contiguous"
+last = -1
+files = sorted(os.listdir(d))
+for name in files:
+    b = open(os.path.join(d, name), 'rb').read()
+    assert b[:10] == bytes.fromhex('ffd8ffe000104a464946'), name
+    assert b[-2:] == b'\xff\xd9', name
+    i = b.find(b'vistrel-frame ')
+    assert i > 0, name
+    n = int(b[i + 14:i + 20])
+    assert n > last, (name, n, last)
+    assert not contiguous or n == last + 1, ("frame lost", name, n, last)
+    last = n
+print(f"{len(files)} frames in order, last number {last}")
+PY
+}
+
+P1=$(free_port)
+P2=$(free_port)
+
+# 1. Frames arrive in order, with the property list.
+start_pc "$P1" "$WORK/a"; PC1=$RECV_PID
+start_device "-p$P1"; DEV=$DEV_PID
+wait_frames "$WORK/a" 10 10 || fail "no frames from the device"
+check_frames "$WORK/a" contiguous
+grep -q "properties: 2 entries" "$WORK"/recv-"$P1"-a.log || fail "no property list"
+grep -q "Frame Rate" "$WORK"/recv-"$P1"-a.log || fail "property list without Frame Rate"
+
+# 2. The PC side ends and comes back: the device reconnects by itself.
+kill "$PC1"; wait "$PC1" 2>/dev/null
+start_pc "$P1" "$WORK/b"
+START=$SECONDS
+wait_frames "$WORK/b" 5 10 || fail "no reconnection after the PC side restarted"
+echo "reconnected within $((SECONDS - START)) s"
+check_frames "$WORK/b"
+grep -q "properties: 2 entries" "$WORK"/recv-"$P1"-b.log || fail "no property list after reconnecting"
+PC2=$RECV_PID
+
+# 3. A second start hands its command line over and ends; the running copy moves.
+start_pc "$P2" "$WORK/c"
+VISTREL_KEY_STORE="$DEVICE_STORE" timeout 10 "$DEVICE" "-p$P2" >> "$WORK/second.log" 2>&1
+[ $? -eq 0 ] || fail "the second start did not end with 0"
+kill -0 "$DEV" || fail "the running copy ended"
+wait_frames "$WORK/c" 5 10 || fail "the running copy did not move to the new port"
+check_frames "$WORK/c"
+echo "second start handed over -p$P2"
+
+# 4. kill -9 leaves the marker; the next run starts the camera disabled.
+kill -9 "$DEV"; wait "$DEV" 2>/dev/null
+grep -q '"Crashed"=dword:00000001' "$DEVICE_STORE" || fail "no Crashed marker while running"
+BEFORE=$(ls "$WORK/c" | wc -l)
+start_device "-p$P2"; DEV=$DEV_PID
+for _ in $(seq 50); do grep -q "Please select source." "$WORK/device.log" && break; sleep 0.1; done
+grep -q "Please select source." "$WORK/device.log" || fail "camera not disabled after a crash"
+sleep 1
+[ "$(ls "$WORK/c" | wc -l)" -eq "$BEFORE" ] || fail "frames came from a disabled camera"
+kill -TERM "$DEV"; wait "$DEV"
+grep -q '"Crashed"=dword:00000000' "$DEVICE_STORE" || fail "a clean exit left the marker"
+echo "crash marker behaves"
+echo "PASS"

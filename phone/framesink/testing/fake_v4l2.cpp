@@ -309,6 +309,7 @@ int FakeV4l2::ioctlLocked(FakeCameraSpec& camera, unsigned long request, void* a
       auto* b = static_cast<v4l2_buffer*>(argument);
       if (b->index >= buffers_.size() || buffers_[b->index].queued) return -EINVAL;
       buffers_[b->index].queued = true;
+      record("QBUF");
       arrived_.notify_all();
       return 0;
     }

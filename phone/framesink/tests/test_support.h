@@ -32,7 +32,7 @@ class PictureSink {
   }
 
  private:
-  static void receive(const uint8_t* data, uint32_t size, void* user) {
+  static void receive(uint8_t* data, uint32_t size, void* user) {
     auto* self = static_cast<PictureSink*>(user);
     std::lock_guard<std::mutex> lock(self->mutex_);
     self->pictures_.emplace_back(data, data + size);

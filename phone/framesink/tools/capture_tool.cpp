@@ -64,7 +64,7 @@ struct Collector {
   size_t wanted = 0;
 };
 
-void collect(const uint8_t* data, uint32_t size, void* user) {
+void collect(uint8_t* data, uint32_t size, void* user) {
   auto* c = static_cast<Collector*>(user);
   std::lock_guard<std::mutex> lock(c->mutex);
   if (c->pictures.size() >= c->wanted) return;

@@ -94,10 +94,11 @@ struct ValueEntry {
   uint32_t result;  // kSinkOk or the failure code of the call
 };
 
-// Called with one picture: (data, size in bytes, user value). For "IJPG" the size is the
+// Called with one picture: (data, size in bytes, user value). The bytes are the
+// callback's to read and change until it returns. For "IJPG" the size is the
 // length of the complete JPEG file; for raw formats the size of one picture.
 struct SampleCallback {
-  void (*function)(const uint8_t* data, uint32_t sizeBytes, void* user);  // null: drop
+  void (*function)(uint8_t* data, uint32_t sizeBytes, void* user);  // null: drop
   void* user;
 };
 

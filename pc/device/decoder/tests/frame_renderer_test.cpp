@@ -298,6 +298,20 @@ TEST(FrameRenderer, RefusesWhatItsBuffersCannotHold) {
   }
 }
 
+// A picture so thin that its fitted area has no width: the output is black and every row
+// is still read, so that the decoder can finish the picture.
+TEST(FrameRenderer, NothingVisibleGivesABlackPicture) {
+  const std::vector<uint8_t> rgb = RandomPicture(1, 1000, 3);
+  FrameRenderer renderer;
+  std::vector<uint8_t> out(ImageSize(100, 10), kSentinel);
+  ASSERT_TRUE(renderer.prepare(1, 1000, out.data(), out.size(), 100, 10, 0, false));
+  EXPECT_EQ(renderer.geometry().fittedWidth, 0u);
+  PictureRows rows(rgb, 1);
+  ASSERT_TRUE(renderer.run(rows));
+  EXPECT_EQ(rows.rowsRead(), 1000u);
+  EXPECT_EQ(out, std::vector<uint8_t>(out.size(), 0));
+}
+
 TEST(FrameRenderer, StopsWhenTheSourceFails) {
   const std::vector<uint8_t> rgb = RandomPicture(8, 8, 7);
   FrameRenderer renderer;

@@ -220,8 +220,8 @@ bool CameraSource::Start(StartParams& params) {
   currentModeIndex_ = modeIndex;
   {
     std::lock_guard lock(mutex_);
+    // producerBuffer_ stays: the target may still hold the frame in the other buffer.
     waiting_ = FrameDescriptor{};
-    producerBuffer_ = 0;
     // A release left over from the last Halt must not let the next frame through early.
     taken_.reset();
     // Streaming before the device opens so that its first picture is not dropped.

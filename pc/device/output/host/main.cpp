@@ -167,8 +167,7 @@ int main(int argc, char** argv) {
   };
   auto stopStreaming = [&] {
     pin.setState(output::FilterState::kStopped);
-    commands.post(output::ThreadCommand::kStop);
-    link.wake();
+    commands.post(output::ThreadCommand::kStop);  // seen within one 40 ms frame wait
     streaming.join();
     running = false;
   };

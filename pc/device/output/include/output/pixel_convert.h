@@ -34,7 +34,7 @@ PictureLayout LayoutFor(PixelFormat format, uint32_t width, uint32_t height);
 // must hold LayoutFor(...).size bytes.
 void ConvertPicture(const uint8_t* bottomUpBgr, uint32_t width, uint32_t height,
                     PixelFormat format, uint8_t* dst);
-// The same; with allowSimd false, without the processor-specific row kernels (for
+// The same; with allowSimd false, without the processor's own row kernels (for
 // comparing the two).
 void ConvertPictureWith(const uint8_t* bottomUpBgr, uint32_t width, uint32_t height,
                         PixelFormat format, uint8_t* dst, bool allowSimd);

@@ -3,8 +3,11 @@
 // the library's entry table, opened as a client.
 #include <QApplication>
 #include <QIcon>
+#include <QSocketNotifier>
 
+#include <csignal>
 #include <cstdio>
+#include <unistd.h>
 #include <cstring>
 #include <memory>
 
@@ -16,6 +19,20 @@
 #include "platform/clock.h"
 #include "platform/key_store.h"
 #include "platform/module.h"
+
+namespace {
+
+// SIGTERM and SIGINT end the viewer as closing its window does, so that the settings are
+// still written: the handler only writes a byte that the window thread reads.
+int gSignalPipe[2] = {-1, -1};
+
+void onSignal(int) {
+  char c = 1;
+  ssize_t ignored = ::write(gSignalPipe[1], &c, 1);
+  (void)ignored;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
@@ -70,8 +87,17 @@ int main(int argc, char** argv) {
     table.Close();
     return 0;
   }
+  std::unique_ptr<QSocketNotifier> signalNotifier;
+  if (::pipe(gSignalPipe) == 0) {
+    signalNotifier = std::make_unique<QSocketNotifier>(gSignalPipe[0], QSocketNotifier::Read);
+    QObject::connect(signalNotifier.get(), &QSocketNotifier::activated, &window, [&window] { window.close(); });
+    std::signal(SIGTERM, onSignal);
+    std::signal(SIGINT, onSignal);
+  }
   window.show();
   int code = app.exec();
+  std::signal(SIGTERM, SIG_DFL);
+  std::signal(SIGINT, SIG_DFL);
 
   bool ended = presenter->shutdown();
   lookout::writeViewerSettings(platform::KeyStore::machine(), presenter->settings());

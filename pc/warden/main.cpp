@@ -79,7 +79,9 @@ int runService() {
   warden::SystemdServiceHost host;
   warden::ModuleDeviceLibrary device;
   warden::ServiceRunner runner(host, device);
-  return runner.serviceMain();
+  const int status = runner.serviceMain();
+  host.shutdown();  // no control may reach the runner once it is gone
+  return status;
 }
 
 }  // namespace

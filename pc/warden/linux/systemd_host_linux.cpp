@@ -90,13 +90,17 @@ std::string statusNotification(const ServiceStatus& status, const std::string& n
   return extra + "STATUS=" + words + "\n";
 }
 
-SystemdServiceHost::~SystemdServiceHost() {
+void SystemdServiceHost::shutdown() {
   if (thread_.joinable()) {
     const uint64_t one = 1;
     ssize_t ignored = ::write(quitFd_, &one, sizeof one);
     (void)ignored;
     thread_.join();
   }
+}
+
+SystemdServiceHost::~SystemdServiceHost() {
+  shutdown();
   for (int fd : {signalFd_, controlFd_, quitFd_}) {
     if (fd >= 0) ::close(fd);
   }

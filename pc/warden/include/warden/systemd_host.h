@@ -31,6 +31,10 @@ class SystemdServiceHost : public ServiceHost {
   SystemdServiceHost() = default;
   ~SystemdServiceHost() override;
 
+  // Ends the control thread; no handler call happens after it returns. Call it before
+  // the handler's owner goes away (the destructor calls it too).
+  void shutdown();
+
   bool registerControlHandler(const std::string& serviceName,
                               std::function<void(uint32_t code)> handler) override;
   void setStatus(const ServiceStatus& status, const std::string& note) override;

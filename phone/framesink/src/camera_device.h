@@ -4,10 +4,10 @@
 // a time in a chosen format, pictures handed out one by one, and its controls. The V4L2
 // camera and the built-in test-pattern camera implement it.
 //
-// Threading: listFormats, startStream, stopStream, nextFrame and releaseFrame are called
-// by one thread at a time (the graph serialises them). The control calls may run on the
-// caller's thread while the capture thread waits in nextFrame; implementations make the
-// two safe together.
+// Threading: startStream, stopStream, nextFrame and releaseFrame are called by the
+// graph's capture thread only. categories, listFormats and the control calls come from
+// the caller's thread, also while the capture thread streams; implementations keep them
+// safe alongside the stream (the format lists are fixed when the camera is opened).
 
 #include <cstdint>
 #include <vector>

@@ -1,5 +1,6 @@
 #include "sink_graph.h"
 
+#include <chrono>
 #include <cstdlib>
 #include <vector>
 

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <thread>
 
 #include "fake_framesink.h"
@@ -272,3 +274,33 @@ TEST(DirectShowCameraModule, TestPatternFramesReachThePipeline) {
 
 }  // namespace
 }  // namespace dshow::testing
+
+#if VISTREL_HAVE_FALLBACK_ENCODER
+namespace dshow::testing {
+namespace {
+
+// The tool runs the source in capture mode: test-pattern pictures compressed by the
+// pipeline into JFIF files.
+TEST(PhoneCameraTool, WritesJpegFramesFromTheTestPattern) {
+  const std::string dir = ::testing::TempDir() + "vistrel-phone-camera";
+  std::filesystem::remove_all(dir);
+  std::filesystem::create_directories(dir);
+  const std::string command = std::string("VISTREL_KEY_STORE=/nonexistent/x.reg ") + VISTREL_CAMERA_TOOL +
+                              " --device test-pattern --mode 2 --frames 2 --out " + dir + " > " + dir + "/out.txt";
+  ASSERT_EQ(std::system(command.c_str()), 0);
+  std::ifstream out(dir + "/out.txt");
+  const std::string text((std::istreambuf_iterator<char>(out)), std::istreambuf_iterator<char>());
+  EXPECT_NE(text.find("2: 176x144  (chosen)"), std::string::npos) << text;
+  for (const char* name : {"/frame-0001.jpg", "/frame-0002.jpg"}) {
+    std::ifstream f(dir + name, std::ios::binary);
+    const std::string bytes((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+    ASSERT_GT(bytes.size(), 100u) << name;
+    EXPECT_EQ(bytes.substr(0, 10), std::string("\xFF\xD8\xFF\xE0\x00\x10JFIF", 10));
+    EXPECT_EQ(bytes.substr(bytes.size() - 2), std::string("\xFF\xD9"));
+  }
+  EXPECT_NE(std::system((std::string(VISTREL_CAMERA_TOOL) + " --bogus 2> /dev/null").c_str()), 0);
+}
+
+}  // namespace
+}  // namespace dshow::testing
+#endif

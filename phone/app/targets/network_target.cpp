@@ -50,8 +50,7 @@ struct NetworkTarget::Link {
 
   // Sending thread only.
   platform::TcpSocket socket;
-  uint8_t rx[kRxBufferSize] = {};
-  size_t rxLength = 0;
+  CommandReader commands;
   uint32_t attempts = 0;
 
   std::string hostName() const {
@@ -230,7 +229,7 @@ bool NetworkTarget::Start(const TargetStartParams& params) {
   l.lastSendTick.store(0);
   l.stopRequested.store(false);
   l.stopEvent.reset();
-  l.rxLength = 0;
+  l.commands.clear();
   l.attempts = 0;
   {
     std::lock_guard lock(l.listMutex);
@@ -416,7 +415,7 @@ bool NetworkTarget::Link::connectOnce() {
   }
   if (generation != dropGeneration.load() || stopRequested.load()) return false;
   socket = std::move(s);
-  rxLength = 0;
+  commands.clear();
   lastSendTick.store(0);
   {
     // A new peer knows nothing of this device: the last built list goes out first.
@@ -500,34 +499,17 @@ void NetworkTarget::Link::pass() {
 void NetworkTarget::Link::pollCommand() {
   if (!socket.valid() || !linkUp.load()) return;
   if (socket.waitReadable(0) != platform::TcpSocket::kReady) return;
-  const size_t room = std::min<size_t>(32, kRxBufferSize - rxLength);
-  if (room == 0) return;
-  const long n = socket.receive(rx + rxLength, room);
+  if (commands.room() == 0) return;
+  const long n = socket.receive(commands.space(), commands.room());
   if (n <= 0) {
     // The PC closed the connection (or it failed): nothing sent on it can arrive any
     // more, so connect again rather than wait for the stall check.
     requestDrop();
     return;
   }
-  rxLength += static_cast<size_t>(n);
-  if (rxLength < 8) return;
-  long found = -1;
-  for (size_t i = 0; i + 8 <= rxLength; ++i) {
-    if (protocol::isMagicAt(rx + i)) found = static_cast<long>(i);
-  }
-  if (found < 0) {
-    std::memmove(rx, rx + rxLength - 7, 7);
-    rxLength = 7;
-    return;
-  }
-  std::memmove(rx, rx + found, rxLength - static_cast<size_t>(found));
-  rxLength -= static_cast<size_t>(found);
-  if (rxLength >= protocol::kHeaderSize) {
-    const uint32_t word3 = protocol::load32(rx + 12);
-    const uint32_t word4 = protocol::load32(rx + 16);
-    rxLength -= protocol::kHeaderSize;
-    std::memmove(rx, rx + protocol::kHeaderSize, rxLength);
-    if (params.control) params.control(params.user, word3, word4);
+  uint32_t word3 = 0, word4 = 0;
+  if (commands.received(static_cast<size_t>(n), word3, word4) && params.control) {
+    params.control(params.user, word3, word4);
   }
 }
 

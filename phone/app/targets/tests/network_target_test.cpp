@@ -567,3 +567,105 @@ TEST(ControlQueueTest, FullQueueDropsAndOrderIsKept) {
 
 }  // namespace
 }  // namespace targets
+
+namespace targets {
+namespace {
+
+TEST(CommandReaderTest, ResynchronisesOnTheLastMagic) {
+  uint8_t a[32], b[32];
+  protocol::encodeHeader(protocol::makeCommand(1, 0x00100020), a);
+  protocol::encodeHeader(protocol::makeCommand(2, 13), b);
+  auto cat = [](std::initializer_list<std::vector<uint8_t>> parts) {
+    std::vector<uint8_t> out;
+    for (auto& p : parts) out.insert(out.end(), p.begin(), p.end());
+    return out;
+  };
+  const std::vector<uint8_t> A(a, a + 32), B(b, b + 32), garbage(40, 0x5A), zeros(4, 0);
+  struct Case {
+    const char* what;
+    std::vector<uint8_t> stream;
+    std::vector<uint32_t> codes;
+  } cases[] = {
+      {"40 garbage bytes then one command", cat({garbage, A}), {1}},
+      {"two commands", cat({A, B}), {1, 2}},
+      {"keep-alives around a command", cat({zeros, A, zeros}), {1}},
+      {"a cut command before a whole one", cat({std::vector<uint8_t>(A.begin(), A.begin() + 20), B}), {2}},
+      {"garbage only", garbage, {}},
+  };
+  for (const Case& c : cases) {
+    CommandReader reader;
+    std::vector<uint32_t> codes;
+    size_t at = 0;
+    while (at < c.stream.size()) {
+      const size_t n = std::min(reader.room(), c.stream.size() - at);
+      std::memcpy(reader.space(), c.stream.data() + at, n);
+      at += n;
+      uint32_t w3, w4;
+      if (reader.received(n, w3, w4)) codes.push_back(w3);
+    }
+    // What is still buffered may hold a last command.
+    uint32_t w3, w4;
+    while (reader.length() >= 32 && reader.received(0, w3, w4)) codes.push_back(w3);
+    EXPECT_EQ(codes, c.codes) << c.what;
+  }
+}
+
+TEST(Link, UnresolvableAddressKeepsRetrying) {
+  struct Nothing : HostResolver {
+    uint32_t lookup(const std::string&) override { return 0; }
+  };
+  NetworkTarget::Options options;
+  options.resolver = std::make_shared<Nothing>();
+  Rig rig(options);
+  ASSERT_TRUE(rig.target.Prepare());
+  rig.target.partnerHostName = "no-such-pc";
+  ASSERT_TRUE(rig.target.Start({&Feed::fetch, &Feed::control, &rig.feed}));
+  std::this_thread::sleep_for(std::chrono::milliseconds(1300));
+  EXPECT_GE(rig.target.connectingDialog().attempts(), 2u);
+  EXPECT_EQ(rig.target.connectingDialog().address(), 0u);
+  EXPECT_TRUE(rig.target.IsAlive());  // still trying; no dialog host here
+  const auto t = Clock::now();
+  rig.target.Stop();
+  EXPECT_LT(msSince(t), 700);
+}
+
+TEST(Link, FloodOfCommandsAndAPcThatClosesMidFrame) {
+  FakePc pc;
+  Rig rig;
+  rig.start(pc.port);
+  TcpSocket s = pc.acceptGreeted();
+  ASSERT_TRUE(rig.waitLinked());
+  std::vector<uint8_t> flood;
+  for (int i = 0; i < 2000; ++i) {
+    uint8_t c[32];
+    protocol::encodeHeader(protocol::makeCommand(3, static_cast<uint32_t>(i)), c);
+    flood.insert(flood.end(), c, c + 32);
+  }
+  std::thread writer([&] { s.sendAll(flood.data(), flood.size(), 3000); });
+  rig.feed.add(fakeJpeg(300000), sources::kFormatJpeg, 10);
+  rig.target.frameReady().set();
+  Message m;
+  uint8_t part[1000];
+  ASSERT_TRUE(readExactly(s, part, sizeof part));  // the PC reads a little and leaves
+  writer.join();
+  s.close();
+  // Sends fail now; the stall check of the capture core's timer drops the link and the
+  // device reconnects and goes on sending.
+  rig.target.remoteTimeout = 1;
+  TcpSocket again;
+  const auto start = Clock::now();
+  while (!again.valid() && msSince(start) < 6000) {
+    EXPECT_TRUE(rig.target.IsAlive());
+    if (pc.listener.waitAcceptable(100) == TcpSocket::kReady) again = pc.acceptGreeted();
+  }
+  ASSERT_TRUE(again.valid());
+  rig.feed.add(fakeJpeg(2000), sources::kFormatJpeg, 20);
+  rig.target.frameReady().set();
+  ASSERT_TRUE(readMessage(again, m));
+  EXPECT_EQ(m.header.word3, 20u);
+  std::lock_guard lock(rig.feed.mutex);
+  for (auto& c : rig.feed.commands) EXPECT_EQ(c.first, 3u);
+}
+
+}  // namespace
+}  // namespace targets

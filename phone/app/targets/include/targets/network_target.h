@@ -21,6 +21,7 @@
 #include "platform/socket.h"
 #include "platform/thread.h"
 #include "settings/settings_store.h"
+#include "targets/command_reader.h"
 #include "targets/connecting_dialog.h"
 #include "targets/control_queue.h"
 #include "targets/delivery_target.h"
@@ -43,7 +44,6 @@ inline constexpr uint32_t kFrameWaitMs = 200;
 inline constexpr uint32_t kStopWaitMs = 4096;
 inline constexpr uint32_t kStopGraceMs = 1024;
 inline constexpr size_t kListBufferSize = 16384;
-inline constexpr size_t kRxBufferSize = 64;
 
 // Looks a host name up: the first IPv4 address in network order, or 0. Any thread.
 class HostResolver {

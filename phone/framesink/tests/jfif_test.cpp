@@ -5,6 +5,7 @@
 
 #include "fake_v4l2.h"
 #include "formats.h"
+#include "framesink/test_pattern.h"
 #include "picture_fixes.h"
 #include "sink_graph.h"
 #include "test_support.h"
@@ -94,8 +95,8 @@ TEST(Jfif, MalformedPicturesAreRefused) {
 
 #if FRAMESINK_HAVE_LIBJPEG
 
-// A baseline JPEG of a gradient, made with libjpeg's standard tables.
-Bytes encodeGradient(uint32_t w, uint32_t h) {
+// A baseline JPEG of an RGB picture, made with libjpeg's standard tables.
+Bytes encodeRgb(uint32_t w, uint32_t h, const Bytes& rgb, int quality) {
   jpeg_compress_struct c{};
   jpeg_error_mgr err{};
   c.err = jpeg_std_error(&err);
@@ -108,16 +109,10 @@ Bytes encodeGradient(uint32_t w, uint32_t h) {
   c.input_components = 3;
   c.in_color_space = JCS_RGB;
   jpeg_set_defaults(&c);
-  jpeg_set_quality(&c, 90, TRUE);
+  jpeg_set_quality(&c, quality, TRUE);
   jpeg_start_compress(&c, TRUE);
-  std::vector<uint8_t> row(w * 3);
   for (uint32_t y = 0; y < h; ++y) {
-    for (uint32_t x = 0; x < w; ++x) {
-      row[x * 3] = static_cast<uint8_t>(x * 255 / w);
-      row[x * 3 + 1] = static_cast<uint8_t>(y * 255 / h);
-      row[x * 3 + 2] = 128;
-    }
-    JSAMPROW r = row.data();
+    JSAMPROW r = const_cast<uint8_t*>(rgb.data()) + size_t{y} * w * 3;
     jpeg_write_scanlines(&c, &r, 1);
   }
   jpeg_finish_compress(&c);
@@ -125,6 +120,18 @@ Bytes encodeGradient(uint32_t w, uint32_t h) {
   jpeg_destroy_compress(&c);
   free(mem);
   return out;
+}
+
+Bytes encodeGradient(uint32_t w, uint32_t h) {
+  Bytes rgb(size_t{w} * h * 3);
+  for (uint32_t y = 0; y < h; ++y)
+    for (uint32_t x = 0; x < w; ++x) {
+      uint8_t* p = &rgb[(size_t{y} * w + x) * 3];
+      p[0] = static_cast<uint8_t>(x * 255 / w);
+      p[1] = static_cast<uint8_t>(y * 255 / h);
+      p[2] = 128;
+    }
+  return encodeRgb(w, h, rgb, 90);
 }
 
 // Drops the APP0 and DHT segments, as motion-JPEG cameras send their pictures.
@@ -217,6 +224,31 @@ TEST(Jfif, CameraPictureWithoutTablesDecodesAfterTheCameraPath) {
   EXPECT_EQ(got.width, 320u);
   EXPECT_EQ(got.height, 240u);
   EXPECT_EQ(got.rgb, want.rgb);  // the same tables as the encoder's: the same picture
+}
+
+// The stamp survives the pipeline's lowest JPEG quality at the smallest size.
+TEST(TestPattern, StampSurvivesJpegCompression) {
+  const uint32_t w = 160, h = 120;
+  Bytes uyvy(size_t{w} * h * 2);
+  const TestPatternStamp stamp{123457, 98765432};
+  ASSERT_TRUE(RenderTestPattern(uyvy.data(), w, h, kFormatUyvy, stamp, 4));
+  Bytes rgb(size_t{w} * h * 3);
+  for (size_t i = 0; i < size_t{w} * h; ++i) {
+    const int y = uyvy[i * 2 + 1], u = uyvy[(i & ~size_t{1}) * 2] - 128, v = uyvy[(i & ~size_t{1}) * 2 + 2] - 128;
+    auto clamp = [](int x) { return static_cast<uint8_t>(x < 0 ? 0 : x > 255 ? 255 : x); };
+    rgb[i * 3] = clamp(y + (v * 359 >> 8));
+    rgb[i * 3 + 1] = clamp(y - ((u * 88 + v * 183) >> 8));
+    rgb[i * 3 + 2] = clamp(y + (u * 454 >> 8));
+  }
+  const Decoded d = decode(encodeRgb(w, h, rgb, 30));
+  ASSERT_TRUE(d.ok);
+  TestPatternStamp got;
+  ASSERT_TRUE(ReadTestPatternStamp(w, h, [&](uint32_t x, uint32_t y) {
+    const uint8_t* p = &d.rgb[(size_t{y} * w + x) * 3];
+    return static_cast<uint8_t>((p[0] * 77 + p[1] * 150 + p[2] * 29) >> 8);
+  }, got));
+  EXPECT_EQ(got.frameNumber, stamp.frameNumber);
+  EXPECT_EQ(got.timestampMs, stamp.timestampMs);
 }
 
 #endif

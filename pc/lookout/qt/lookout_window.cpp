@@ -183,8 +183,15 @@ void LookoutWindow::keyPressEvent(QKeyEvent* event) {
 void LookoutWindow::resizeEvent(QResizeEvent* event) {
   QMainWindow::resizeEvent(event);
   QSize size = event->size(), old = event->oldSize();
+  if (correcting_) {
+    // The answer to our own correction: taken as it is, whether the window system
+    // honoured it or not, so that a window manager that insists on its size (tiling)
+    // cannot start a ping-pong.
+    correcting_ = false;
+    return;
+  }
   // Sizes the program asked for itself, and the first size, need no correction.
-  if (presenter_ == nullptr || !old.isValid() || size == ownSize_ || size == correction_) return;
+  if (presenter_ == nullptr || !old.isValid() || size == ownSize_) return;
   // Qt reports the new size, not the edge being dragged: a change of the height alone is
   // taken as the bottom edge, anything else as the right one.
   SizingEdge edge = size.width() == old.width() ? SizingEdge::Bottom : SizingEdge::Right;
@@ -194,8 +201,11 @@ void LookoutWindow::resizeEvent(QResizeEvent* event) {
   WindowRect wanted = presenter_->sizing(edge, dragged, current);
   QSize target(wanted.width(), wanted.height());
   if (target == size) return;
-  correction_ = target;
-  QTimer::singleShot(0, this, [this, target] { resize(target); });
+  QTimer::singleShot(0, this, [this, target] {
+    if (target == this->size()) return;
+    correcting_ = true;
+    resize(target);
+  });
 }
 
 }  // namespace lookout

@@ -76,7 +76,7 @@ class LookoutWindow final : public QMainWindow, public ViewerView {
   QLabel* status_;
   std::map<uint32_t, QAction*> actions_;
   QSize ownSize_;        // the last size the program itself asked for
-  QSize correction_;     // the last aspect correction asked for
+  bool correcting_ = false;  // a resize of our own to keep the picture's aspect is on its way
   int statusBarHeight_ = 0;
 };
 

@@ -171,6 +171,16 @@ TEST_F(Front, DraggingTheBottomEdgeKeepsTheAspect) {
   EXPECT_EQ(window.picture()->size(), QSize(640, 480));
 }
 
+TEST_F(Front, BeforeTheFirstPictureTheWindowKeepsItsSize) {
+  QSize start = window.size();
+  window.resize(start.width() + 200, start.height() + 100);
+  for (int i = 0; i < 20 && window.size() != start; ++i) {
+    settle();
+    QTest::qWait(5);
+  }
+  EXPECT_EQ(window.size(), start);
+}
+
 TEST(KeyMapping, QtKeysToTheirVirtualKeyCodes) {
   struct Case {
     int key;

@@ -17,15 +17,11 @@ std::string firstLine(const std::string& text) {
 bool SystemctlDeviceUnits::enable(const std::string& unit, std::string& error) {
   // For every user: the unit is enabled in the global user configuration, which needs no
   // running manager (with a staging root, systemctl edits that tree).
-  std::vector<std::string> args{"--global"};
-  if (!root_.empty() && std::filesystem::path(root_) != "/") args.push_back("--root=" + root_);
-  args.insert(args.end(), {"enable", unit});
+  std::vector<std::string> argv{"systemctl", "--global"};
+  if (!root_.empty() && std::filesystem::path(root_) != "/") argv.push_back("--root=" + root_);
+  argv.insert(argv.end(), {"enable", unit});
   std::string output;
-  if (runProgram([&] {
-        std::vector<std::string> argv{"systemctl"};
-        argv.insert(argv.end(), args.begin(), args.end());
-        return argv;
-      }(), &output) != 0) {
+  if (runProgram(argv, &output) != 0) {
     error = "systemctl --global enable " + unit + ": " + firstLine(output);
     return false;
   }

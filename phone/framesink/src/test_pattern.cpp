@@ -48,7 +48,7 @@ uint16_t stampRow(const TestPatternStamp& s, uint32_t row) {
 class Painter {
  public:
   Painter(uint32_t width, uint32_t height, const TestPatternStamp& stamp, int32_t brightness)
-      : w_(width), h_(height), stamp_(stamp),
+      : h_(height), stamp_(stamp),
         cellW_(std::max<uint32_t>(width / kStampColumns, 1)),
         cellH_(std::max<uint32_t>(height / kCellHeightDivisor, 1)),
         barW_(std::max<uint32_t>(width / 8, 1)),
@@ -91,7 +91,7 @@ class Painter {
   }
 
  private:
-  uint32_t w_, h_;
+  uint32_t h_;
   TestPatternStamp stamp_;
   uint32_t cellW_, cellH_, barW_, scale_;
   int32_t shift_;

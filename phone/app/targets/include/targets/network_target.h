@@ -13,6 +13,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -76,6 +77,8 @@ class NetworkTarget final : public DeliveryTarget {
     std::shared_ptr<HostResolver> resolver;  // default: the system resolver
     platform::Clock* clock = nullptr;        // default: the system clock; must outlive the target
     ConnectingHost* connecting = nullptr;    // null: IsAlive answers true while linking
+    // Runs the settings dialog (600) modally over `owner`; its result. Null: no dialog.
+    std::function<int(NetworkTarget& target, void* owner)> runSettings;
   };
 
   NetworkTarget(const settings::SettingsStore& store, Options options);
@@ -86,6 +89,9 @@ class NetworkTarget final : public DeliveryTarget {
   void Stop() override;
   void Release() override;
   const char16_t* Name() override { return u"Network"; }
+  int ShowSettings(void* owner) override {
+    return options_.runSettings ? options_.runSettings(*this, owner) : 0;
+  }
   bool IsAlive() override;
   bool SettingChanged(const settings::SourceSetting* setting) override;
   bool PublishSettings(const settings::SourceSetting* first) override;

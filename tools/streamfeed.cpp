@@ -231,9 +231,11 @@ int main(int argc, char** argv) {
   std::printf("connected to %s port %ld\n", host.c_str(), port);
 
   std::vector<uint8_t> commands;
+  long framesSent = 0;
   auto sendAll = [&](const std::vector<uint8_t>& m) {
     if (!s.sendAll(m.data(), m.size(), 5000)) {
-      std::fprintf(stderr, "streamfeed: the PC stopped taking data\n");
+      printCommands(s, commands);  // what the PC said before it went
+      std::fprintf(stderr, "streamfeed: the PC stopped taking data after %ld frames\n", framesSent);
       std::exit(2);
     }
   };
@@ -259,6 +261,7 @@ int main(int argc, char** argv) {
     std::memset(jpeg.data(), 0, 10);  // the phone never sends the JFIF start
     if (garbage) sendAll({0, 0, 0, 0, 0xCF, 0x47, 0x09, 0x00, 0x13});
     sendAll(messageOf(protocol::MSG_VIDEO_JPEG, jpeg.data(), jpeg.size()));
+    ++framesSent;
     if (audio) {
       // Sound goes half a frame period after the picture, as the phone's own sound
       // thread would send it, not glued to the frame.

@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include <array>
 #include <atomic>
 #include <cerrno>
 #include <csignal>
@@ -17,6 +18,9 @@
 #include <sys/stat.h>
 #include <vector>
 
+#include "decoder/bmp_file.h"
+#include "decoder/jpeg_decoder.h"
+#include "decoder/render_geometry.h"
 #include "protocol/property_list.h"
 #include "protocol/stream_header.h"
 #include "server/frame_receiver.h"
@@ -38,6 +42,12 @@ Options:
   -o, --out DIR       folder for the frame files (default: frames; created if missing)
   -n, --frames N      exit after N frames were written (default: run until stopped)
       --no-files      count frames but write no files
+      --bmp WxH       also write each frame rendered at WxH (1..3072 each) as a
+                      bottom-up 24-bit BMP, DIR/frame-NNNNNN.bmp, the way the camera
+                      shows it
+      --rotation R    with --bmp: turn the picture R quarter turns counter-clockwise
+                      (0..3)
+      --mirror        with --bmp: flip the picture left to right
       --tap X,Y       send a tap once a phone is connected (X, Y in 0..65535)
       --key CODE      send a key press (virtual-key code) once connected
       --set KEY=INDEX send a property choice once connected
@@ -167,6 +177,8 @@ int main(int argc, char** argv) {
   uint32_t maxFrames = 0;
   bool writeFiles = true;
   bool quiet = false;
+  uint32_t bmpWidth = 0, bmpHeight = 0, rotation = 0;
+  bool mirror = false;
   std::vector<Pending> onConnect;
 
   for (int i = 1; i < argc; ++i) {
@@ -198,6 +210,19 @@ int main(int argc, char** argv) {
       }
     } else if (arg == "--no-files") {
       writeFiles = false;
+    } else if (arg == "--bmp") {
+      if (std::sscanf(value("--bmp").c_str(), "%ux%u", &bmpWidth, &bmpHeight) != 2 ||
+          bmpWidth < 1 || bmpHeight < 1 || bmpWidth > 3072 || bmpHeight > 3072) {
+        std::fprintf(stderr, "vistrel-receive: --bmp needs WxH with both in 1..3072\n");
+        return 1;
+      }
+    } else if (arg == "--rotation") {
+      if (!parseUnsigned(value("--rotation"), rotation) || rotation > 3) {
+        std::fprintf(stderr, "vistrel-receive: --rotation needs 0, 1, 2 or 3\n");
+        return 1;
+      }
+    } else if (arg == "--mirror") {
+      mirror = true;
     } else if (arg == "--tap") {
       if (!parsePair(value("--tap"), ',', a, b) || a > 0xFFFF || b > 0xFFFF) {
         std::fprintf(stderr, "vistrel-receive: --tap needs X,Y with both in 0..65535\n");
@@ -257,6 +282,8 @@ int main(int argc, char** argv) {
   std::fflush(stdout);
 
   std::vector<uint8_t> frame(protocol::kMaxVideoPayload);
+  decoder::JpegDecoder jpegDecoder;
+  std::vector<uint8_t> picture(bmpWidth != 0 ? decoder::ImageSize(bmpWidth, bmpHeight) : 0);
   uint32_t written = 0, refused = 0, connections = 0;
   bool wasConnected = false;
   bool stdinOpen = true;
@@ -267,7 +294,9 @@ int main(int argc, char** argv) {
     if (wait == server::kWaitFrameReady) {
       const uint32_t n = receiver.latestJpeg(frame.data());
       if (n == 0) {
-        ++refused;
+        // A sound block may have become the newest message since the wait: that is no
+        // refused frame.
+        if (receiver.latestMessage().hasType(protocol::MSG_VIDEO_JPEG)) ++refused;
       } else {
         ++written;
         if (writeFiles) {
@@ -281,6 +310,24 @@ int main(int argc, char** argv) {
             return 1;
           }
           if (!quiet) std::printf("frame %u: %u bytes -> %s\n", written, n, path.c_str());
+          if (bmpWidth != 0) {
+            std::snprintf(name, sizeof name, "/frame-%06u.bmp", written);
+            const std::string bmpPath = out + name;
+            std::array<uint8_t, decoder::kBmpHeaderSize> header{};
+            if (!jpegDecoder.decode(frame.data(), n, picture.data(), picture.size(), bmpWidth,
+                                    bmpHeight, rotation, mirror) ||
+                !decoder::BmpHeader(bmpWidth, bmpHeight, &header)) {
+              std::printf("frame %u: could not be decoded; no picture written\n", written);
+            } else {
+              FILE* b = std::fopen(bmpPath.c_str(), "wb");
+              const bool ok = b != nullptr && std::fwrite(header.data(), 1, header.size(), b) == header.size() &&
+                              std::fwrite(picture.data(), 1, picture.size(), b) == picture.size();
+              if (b == nullptr || std::fclose(b) != 0 || !ok) {
+                std::fprintf(stderr, "vistrel-receive: cannot write %s\n", bmpPath.c_str());
+                return 1;
+              }
+            }
+          }
         } else if (!quiet) {
           std::printf("frame %u: %u bytes\n", written, n);
         }

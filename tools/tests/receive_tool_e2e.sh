@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # End to end on loopback: streamfeed plays the phone, vistrel-receive the PC. Checks the
-# greeting, frames written as valid JPEG files, the property list printed, sound blocks
+# greeting, frames written as valid JPEG files and rendered BMP pictures, the property list printed, sound blocks
 # counted and the commands arriving at the phone.
 set -euo pipefail
 receive=$1
@@ -15,26 +15,31 @@ trap cleanup EXIT
 fail() { echo "FAIL: $*"; echo "--- receive log"; cat "$work/receive.log"; echo "--- feed log"; cat "$work/feed.log" 2>/dev/null; exit 1; }
 
 port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
-"$receive" --port "$port" --bind 127.0.0.1 --out "$work/frames" --frames 5 \
+"$receive" --port "$port" --bind 127.0.0.1 --out "$work/frames" --bmp 240x320 --rotation 1 \
   --tap 100,200 --key 13 --set 257=2 </dev/null >"$work/receive.log" 2>&1 &
 pid=$!
 
+# When frames arrive in a burst only the newest is handed over, so under load fewer
+# frames may be written than were sent; every one written must be whole.
 connected=0
 for _ in $(seq 1 50); do
-  if "$feed" --port "$port" --frames 5 --rate 20 --audio --garbage --linger 1000 >"$work/feed.log" 2>&1; then
+  if "$feed" --port "$port" --frames 10 --rate 20 --audio --garbage --linger 1000 >"$work/feed.log" 2>&1; then
     connected=1
     break
   fi
   sleep 0.1
 done
 [ "$connected" = 1 ] || fail "streamfeed could not connect"
-for _ in $(seq 1 100); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
-kill -0 "$pid" 2>/dev/null && fail "vistrel-receive did not end after 5 frames"
+kill -INT "$pid"
 wait "$pid" || fail "vistrel-receive failed"
 pid=""
 
-count=$(ls "$work/frames" | wc -l)
-[ "$count" = 5 ] || fail "expected 5 frame files, found $count"
+count=$(ls "$work"/frames/*.jpg | wc -l)
+bmps=$(ls "$work"/frames/*.bmp | wc -l)
+[ "$bmps" = "$count" ] || fail "expected $count rendered pictures, found $bmps"
+size=$(stat -c %s "$work/frames/frame-000001.bmp")
+[ "$size" = $((54 + 240 * 3 * 320)) ] || fail "a 240x320 BMP has $size bytes"
+[ "$count" -ge 1 ] && [ "$count" -le 10 ] || fail "expected 1 to 10 frame files, found $count"
 for f in "$work"/frames/*.jpg; do
   head=$(head -c 10 "$f" | od -An -tx1 | tr -d ' \n')
   [ "$head" = "ffd8ffe000104a464946" ] || fail "$f does not start with the JFIF start: $head"
@@ -47,7 +52,7 @@ for f in "$work"/frames/*.jpg; do
 done
 grep -q "properties: 3 entries" "$work/receive.log" || fail "property list not printed"
 grep -q "0=None  1=Mono  2=Sepia" "$work/receive.log" || fail "property values not readable"
-grep -Eq "summary: 5 frames written, 0 refused, [4-5] audio blocks" "$work/receive.log" \
+grep -Eq "summary: $count frames written, 0 refused, [1-9][0-9]* audio blocks" "$work/receive.log" \
   || fail "summary wrong: $(grep summary "$work/receive.log")"
 grep -q "command: tap x=100 y=200" "$work/feed.log" || fail "tap not received"
 grep -q "command: key 13" "$work/feed.log" || fail "key not received"

@@ -101,7 +101,9 @@ TEST_F(HandoffTest, EveryFrameArrivesOnceInOrderAndStaysIntactUntilTheNextTake) 
     // A producer cannot be past a frame that was not taken yet.
     if (returned.load() > taken.load()) tooMany = true;
     // The frame handed out before is still untouched while the next one waits.
-    if (held.data) ASSERT_TRUE(frameIntact(held.data, heldNumber)) << heldNumber;
+    if (held.data) {
+      ASSERT_TRUE(frameIntact(held.data, heldNumber)) << heldNumber;
+    }
     FrameDescriptor out;
     ASSERT_NE(camera_.TakeFrame(&out), 0u);
     taken.fetch_add(1);
@@ -159,7 +161,9 @@ TEST_F(HandoffTest, RestartsWhileFramesFlowNeverCorruptAHeldFrame) {
     uint32_t heldNumber = 0;
     while (!stop.load()) {
       frameReady_.wait(2);
-      if (held.data) ASSERT_TRUE(frameIntact(held.data, heldNumber));
+      if (held.data) {
+        ASSERT_TRUE(frameIntact(held.data, heldNumber));
+      }
       FrameDescriptor out;
       if (camera_.TakeFrame(&out) == 0) continue;
       held = out;

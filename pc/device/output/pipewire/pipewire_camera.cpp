@@ -153,7 +153,7 @@ bool PipeWireCamera::start(const Options& options, std::string* error) {
       static_cast<pw_stream_flags>(PW_STREAM_FLAG_DRIVER | PW_STREAM_FLAG_MAP_BUFFERS), params,
       static_cast<uint32_t>(std::size(kFormats)));
   if (r < 0 || pw_thread_loop_start(loop_) < 0) {
-    *error = "cannot connect to PipeWire";
+    *error = "cannot connect to PipeWire (is the session's PipeWire running?)";
     stop();
     return false;
   }

@@ -87,12 +87,12 @@ QAction* LookoutWindow::action(uint32_t command) const {
 
 void LookoutWindow::setTitle(const std::u16string& title) { setWindowTitle(toQString(title)); }
 
-void LookoutWindow::setMenu(const std::vector<MenuSpec>& menus) {
+void LookoutWindow::setMenu(const std::vector<ViewerMenu>& menus) {
   menuBar()->clear();
   actions_.clear();
-  for (const MenuSpec& m : menus) {
+  for (const ViewerMenu& m : menus) {
     QMenu* menu = menuBar()->addMenu(toQString(m.title));
-    for (const MenuItemSpec& item : m.items) {
+    for (const ViewerMenuItem& item : m.items) {
       QAction* a = menu->addAction(toQString(item.text));
       a->setData(item.command);
       if (item.command == kCommandAutoResize) a->setCheckable(true);

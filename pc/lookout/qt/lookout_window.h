@@ -50,7 +50,7 @@ class LookoutWindow final : public QMainWindow, public ViewerView {
 
   // ViewerView
   void setTitle(const std::u16string& title) override;
-  void setMenu(const std::vector<MenuSpec>& menus) override;
+  void setMenu(const std::vector<ViewerMenu>& menus) override;
   void setAutoResizeChecked(bool checked) override;
   WindowMetrics metrics() override;
   bool isMaximized() override;

@@ -58,7 +58,7 @@ ViewerPresenter::~ViewerPresenter() {
   }
 }
 
-std::vector<MenuSpec> ViewerPresenter::menu() const {
+std::vector<ViewerMenu> ViewerPresenter::menu() const {
   auto t = [this](uint32_t id) { return texts_.text(id); };
   return {
       {t(200), {{t(201), kCommandSetFolder}, {t(202), kCommandExit}}},

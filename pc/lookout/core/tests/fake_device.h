@@ -128,7 +128,7 @@ inline DeviceEntryTable FakeDevice::table() {
 // frame thread are carried out at once, as a window system's synchronous calls would.
 struct FakeView : ViewerView {
   std::u16string title;
-  std::vector<MenuSpec> menus;
+  std::vector<ViewerMenu> menus;
   bool checked = false;
   WindowMetrics windowMetrics{8, 50, 20};
   bool maximized = false;
@@ -148,7 +148,7 @@ struct FakeView : ViewerView {
   std::function<void(uint32_t, uint32_t)> onResizeRequest;
 
   void setTitle(const std::u16string& t) override { title = t; }
-  void setMenu(const std::vector<MenuSpec>& m) override { menus = m; }
+  void setMenu(const std::vector<ViewerMenu>& m) override { menus = m; }
   void setAutoResizeChecked(bool c) override { checked = c; }
   WindowMetrics metrics() override { return windowMetrics; }
   bool isMaximized() override { return maximized; }

@@ -95,7 +95,7 @@ class ViewerPresenter {
   Step processFrame();
 
   // For the front and the tests.
-  std::vector<MenuSpec> menu() const;
+  std::vector<ViewerMenu> menu() const;
   bool autoResize() const { return keepActualSize_.load() == 1; }
   std::u16string statusText() const;
   bool frameLoopEnded() const { return loopEnded_.load(); }

@@ -8,14 +8,14 @@
 namespace lookout {
 
 // One item of the viewer's menu bar: its text and the command it sends.
-struct MenuItemSpec {
+struct ViewerMenuItem {
   std::u16string text;
   uint32_t command = 0;
 };
 
-struct MenuSpec {
+struct ViewerMenu {
   std::u16string title;
-  std::vector<MenuItemSpec> items;
+  std::vector<ViewerMenuItem> items;
 };
 
 // The parts of the window outside the picture: what the window is larger than its picture
@@ -37,7 +37,7 @@ class ViewerView {
   virtual ~ViewerView() = default;
 
   virtual void setTitle(const std::u16string& title) = 0;
-  virtual void setMenu(const std::vector<MenuSpec>& menus) = 0;
+  virtual void setMenu(const std::vector<ViewerMenu>& menus) = 0;
   virtual void setAutoResizeChecked(bool checked) = 0;
   virtual WindowMetrics metrics() = 0;
   virtual bool isMaximized() = 0;

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
+#include <new>
 
 namespace platform {
 
@@ -15,8 +16,11 @@ struct EventShared {
   std::condition_variable changed;
 };
 
+// Never destroyed (detached threads may still use it), and kept in static storage rather
+// than on the heap, so a module that is unloaded leaves no block behind.
 EventShared& shared() {
-  static EventShared* state = new EventShared();  // never destroyed: detached threads use it
+  alignas(EventShared) static unsigned char storage[sizeof(EventShared)];
+  static EventShared* state = new (storage) EventShared();
   return *state;
 }
 }  // namespace

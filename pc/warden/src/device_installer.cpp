@@ -409,7 +409,7 @@ int installDevice(const DeviceLayout& layout, DeviceUnits& units, const std::str
   DeviceNode node;
   const std::string className = upper(definition.className);
   for (int n = 0; n < 10000 && node.instanceId.empty(); ++n) {
-    char number[8];
+    char number[12];
     std::snprintf(number, sizeof number, "%04d", n);
     const fs::path dir = nodesDirectory(layout) / (className + "-" + number);
     if (fs::exists(dir)) continue;

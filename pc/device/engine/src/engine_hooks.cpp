@@ -1,5 +1,7 @@
 #include "engine/engine_hooks.h"
 
+#include "warden/service_control.h"
+
 #include <atomic>
 #include <cstdio>
 
@@ -29,10 +31,7 @@ bool EngineHooks::startPhoneLauncher(uint16_t) {
   return false;
 }
 
-bool EngineHooks::requestServiceReload() {
-  notAvailable("asking the service to reload its settings");
-  return false;
-}
+bool EngineHooks::requestServiceReload() { return warden::requestServiceReload(); }
 
 void EngineHooks::showAbout(void*) { notAvailable("the About box"); }
 void EngineHooks::showSettings(void*) { notAvailable("the settings dialog"); }

@@ -20,7 +20,8 @@ class EngineHooks {
   virtual void showMessage(const std::string& title, const std::string& text, uint32_t flags);
   // Starts the phone program on a docked phone, asking it to connect to `port`.
   virtual bool startPhoneLauncher(uint16_t port);
-  // Asks the running service to read the settings again (its user control code 128).
+  // Asks the running service to read the settings again (its user control code 128,
+  // sent to the service's control endpoint). False when no service runs.
   virtual bool requestServiceReload();
   // Modal dialogs; `parent` is the caller's window or null.
   virtual void showAbout(void* parent);

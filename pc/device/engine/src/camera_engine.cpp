@@ -6,6 +6,8 @@
 #include "decoder/render_geometry.h"
 #include "engine/engine_hooks.h"
 #include "platform/key_store.h"
+#include "platform/local_datagram.h"
+#include "protocol/byte_order.h"
 #include "protocol/stream_header.h"
 
 namespace engine {
@@ -61,6 +63,10 @@ bool endsWith(const std::string& s, const std::string& tail) {
 }
 
 }  // namespace
+
+std::string commandEndpoint() {
+  return "vistrel-" + platform::namedObjectName(kCommandEndpointName);
+}
 
 std::string inUseMessage(const std::string& otherPath) {
   const std::string shown = endsWith(otherPath, kViewerFile) ? kViewerName : otherPath;
@@ -121,6 +127,8 @@ CameraEngine::CameraEngine(Options options)
 }
 
 CameraEngine::~CameraEngine() {
+  relayStop_ = true;
+  relay_.joinFor(server::kThreadStopWaitMs);
   table_.unregisterProcess();
   if (server_) server_->stop();
   server_.reset();
@@ -153,6 +161,7 @@ bool CameraEngine::open(bool serve) {
       server_->setMessageCallback(&server::PropertyStore::onMessage, &properties_);
       server_->attachSharedFrameBlock(mode == Mode::kServing ? block_.get() : nullptr);
       server_->start();
+      if (mode == Mode::kServing) startCommandRelay();
     }
   }
   if (settings_.connectAtStartup != 0 && mode != Mode::kServing) {
@@ -217,9 +226,34 @@ void CameraEngine::applyLocked(const settings::DeviceSettings& in, bool fromDial
   if (fromDialog) settings::writeDeviceSettings(store_, table_.baseName(), settings_);
 }
 
+void CameraEngine::startCommandRelay() {
+  std::shared_ptr<platform::LocalDatagramReceiver> endpoint =
+      platform::LocalDatagramReceiver::bind(commandEndpoint());
+  if (!endpoint) return;  // another server holds it: its clients reach that one
+  server::FrameReceiver* frameServer = server_.get();
+  relay_.start([this, endpoint, frameServer] {
+    uint8_t packet[16];
+    while (!relayStop_) {
+      const long n = endpoint->receive(packet, sizeof packet, 200);
+      if (n != 12 || protocol::load32(packet) != kCommandMagic) continue;
+      frameServer->sendCommand(protocol::load32(packet + 4), protocol::load32(packet + 8));
+    }
+  });
+}
+
+bool CameraEngine::queueCommand(uint32_t code, uint32_t argument) {
+  if (server_) return server_->sendCommand(code, argument);
+  if (mode_ != Mode::kClient) return false;
+  uint8_t packet[12];
+  protocol::store32(packet, kCommandMagic);
+  protocol::store32(packet + 4, code);
+  protocol::store32(packet + 8, argument);
+  return platform::sendLocalDatagram(commandEndpoint(), packet, sizeof packet);
+}
+
 uint32_t CameraEngine::sendPhoneInput(uint32_t message, uint32_t x, uint32_t y) {
-  if (!server_) return 0;
-  if (message == kMessageKeyDown) return server_->sendCommand(protocol::CMD_KEY, x) ? 1 : 0;
+  if (!server_ && mode_ != Mode::kClient) return 0;
+  if (message == kMessageKeyDown) return queueCommand(protocol::CMD_KEY, x) ? 1 : 0;
   if (message != kMessageLeftButtonDown) return 0;
   uint32_t w, h;
   {
@@ -231,7 +265,7 @@ uint32_t CameraEngine::sendPhoneInput(uint32_t message, uint32_t x, uint32_t y) 
   const auto point = decoder::MapClick(x, y, outputWidth_, outputHeight_, w, h, s.rotation & 3,
                                        s.mirror != 0);
   if (!point) return 0;
-  return server_->sendCommand(protocol::CMD_TAP, (point->y << 16) | (point->x & 0xFFFF)) ? 1 : 0;
+  return queueCommand(protocol::CMD_TAP, (point->y << 16) | (point->x & 0xFFFF)) ? 1 : 0;
 }
 
 uint32_t CameraEngine::getFrame(uint8_t** frame) {

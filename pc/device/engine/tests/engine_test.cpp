@@ -208,6 +208,39 @@ TEST_F(EngineTest, ClientWithoutServerIsStandAloneAndServerMakesClients) {
   EXPECT_EQ(third->mode(), Mode::kStandAlone);
 }
 
+TEST_F(EngineTest, ClientInputReachesThePhoneThroughTheServingProcess) {
+  auto server = makeEngine(0);
+  ASSERT_TRUE(server->open(true));
+  auto client = makeEngine(0);
+  ASSERT_TRUE(client->open(false));
+  ASSERT_EQ(client->mode(), Mode::kClient);
+  server::testing::Phone phone;
+  for (int i = 0; i < 100 && !phone.valid(); ++i) {
+    if (!phone.connect(port_)) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  ASSERT_TRUE(phone.valid());
+  ASSERT_TRUE(server->frameServer() != nullptr);
+  for (int i = 0; i < 100 && !server->frameServer()->connected(); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  EXPECT_EQ(client->sendPhoneInput(kMessageKeyDown, 13, 0), 1u);
+  protocol::StreamHeader cmd;
+  ASSERT_TRUE(phone.readCommand(cmd, 3000));
+  EXPECT_EQ(cmd.word3, protocol::CMD_KEY);
+  EXPECT_EQ(cmd.word4, 13u);
+
+  // A click needs the picture the client shows: decode one, then click its centre.
+  const auto jpeg = decoder_testing::EncodeRgb(decoder_testing::TestPicture(320, 240).data(), 320, 240);
+  ASSERT_TRUE(client->decodeJpeg(jpeg.data(), static_cast<uint32_t>(jpeg.size()), nullptr, nullptr));
+  EXPECT_EQ(client->sendPhoneInput(kMessageLeftButtonDown, 32768, 32768), 1u);
+  ASSERT_TRUE(phone.readCommand(cmd, 3000));
+  EXPECT_EQ(cmd.word3, protocol::CMD_TAP);
+
+  server->releaseServingMarker();
+  server.reset();
+  EXPECT_EQ(client->sendPhoneInput(kMessageKeyDown, 13, 0), 0u) << "no serving process any more";
+}
+
 TEST(InUseMessage, NamesTheOtherProgram) {
   EXPECT_EQ(inUseMessage("/usr/bin/conf"),
             "Camera device is used by another application:\n/usr/bin/conf\n");

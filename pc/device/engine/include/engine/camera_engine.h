@@ -9,6 +9,7 @@
 #include "decoder/jpeg_decoder.h"
 #include "engine/named_frame_block.h"
 #include "platform/named_objects.h"
+#include "platform/thread.h"
 #include "procs/process_table.h"
 #include "server/frame_receiver.h"
 #include "server/property_store.h"
@@ -23,6 +24,11 @@ namespace engine {
 enum class Mode : uint32_t { kStandAlone = 0, kServing = 1, kClient = 2 };
 
 inline constexpr char kServingMarkerName[] = "_VistrelMutexOBJ_";
+// Where the serving process takes the phone commands of its clients (taps and keys from
+// the viewer): one datagram of three little-endian words, kCommandMagic, code, argument.
+inline constexpr char kCommandEndpointName[] = "_VistrelCMD_";
+inline constexpr uint32_t kCommandMagic = 0x444D4356;  // "VCMD" in memory order
+std::string commandEndpoint();
 inline constexpr uint32_t kFrameBufferSize = 0x200000;
 inline constexpr uint32_t kMaxOutputSide = 4096;
 
@@ -66,7 +72,8 @@ class CameraEngine {
   // The same step with a record from the settings dialog, which is then saved.
   void applySettings(const settings::DeviceSettings& fromDialog);
   // A key press (256, x = key code) or a click (513, x and y 0..65536 across the shown
-  // area) for the phone. 1 when a command was queued.
+  // area) for the phone. 1 when a command was queued: by this process's frame server, or,
+  // in a client, handed to the serving process, which sends it on.
   uint32_t sendPhoneInput(uint32_t message, uint32_t x, uint32_t y);
   // The newest valid JPEG's length, 0 when there is none. With `frame`, the address of
   // the engine's frame buffer (valid until the engine is destroyed) is stored there and
@@ -97,6 +104,8 @@ class CameraEngine {
 
  private:
   void applyLocked(const settings::DeviceSettings& incoming, bool fromDialog);
+  bool queueCommand(uint32_t code, uint32_t argument);
+  void startCommandRelay();
   static std::u16string toU16(const std::string& s);
 
   Options options_;
@@ -108,6 +117,8 @@ class CameraEngine {
   std::unique_ptr<platform::PresenceMarker> servingMarker_;
   std::unique_ptr<NamedFrameBlock> block_;
   std::unique_ptr<server::FrameReceiver> server_;
+  std::atomic<bool> relayStop_{false};
+  platform::Thread relay_;  // serving mode: clients' commands on to the phone
   server::PropertyStore properties_;
   std::unique_ptr<uint8_t[]> frameBuffer_;
   std::atomic<uint32_t> outputWidth_;

@@ -43,7 +43,6 @@ class EngineLink : public FrameLink {
   std::unique_ptr<engine::CameraEngine> engine_;
   bool opened_ = false;
   engine::Mode lastMode_ = engine::Mode::kStandAlone;
-  uint32_t pendingWidth_ = 0, pendingHeight_ = 0;
 };
 
 const char* ModeDescription(engine::Mode mode);

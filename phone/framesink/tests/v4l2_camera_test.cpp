@@ -213,8 +213,9 @@ TEST(V4l2Camera, StillIsTakenFromTheStreamAtTheStillSize) {
   for (int i = 0; i < 400 && requeued() < 6; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
   EXPECT_EQ(requeued(), 6);
   EXPECT_EQ(sink.count(), 1u);  // one still per trigger: the second picture was not handed out
-  io->queuePicture(std::vector<uint8_t>(1280 * 1024 * 2, 5));
+  // Asked for first, so the next picture the camera delivers is the still.
   ASSERT_TRUE(graph.triggerStill(&cb));
+  io->queuePicture(std::vector<uint8_t>(1280 * 1024 * 2, 5));
   ASSERT_TRUE(sink.waitFor(2));
   graph.setState(kSinkStopped);
   EXPECT_EQ(sink.pictures()[1][0], 5);

@@ -65,10 +65,10 @@ std::string FourccText(uint32_t code) {
   return s;
 }
 
-void FakeV4l2::addCamera(FakeCameraSpec spec) {
+void FakeV4l2::addCamera(FakeCameraSetup setup) {
   std::lock_guard<std::mutex> lock(mutex_);
-  if (spec.capabilities == 0) spec.capabilities = V4L2_CAP_VIDEO_CAPTURE | V4L2_CAP_STREAMING;
-  cameras_.push_back(std::move(spec));
+  if (setup.capabilities == 0) setup.capabilities = V4L2_CAP_VIDEO_CAPTURE | V4L2_CAP_STREAMING;
+  cameras_.push_back(std::move(setup));
 }
 
 void FakeV4l2::queuePicture(std::vector<uint8_t> bytes, bool errorFlag) {
@@ -104,7 +104,7 @@ bool FakeV4l2::called(const std::string& call) const {
 
 int32_t FakeV4l2::controlValue(uint32_t id) const {
   std::lock_guard<std::mutex> lock(mutex_);
-  for (const FakeCameraSpec& c : cameras_)
+  for (const FakeCameraSetup& c : cameras_)
     for (const FakeControl& control : c.controls)
       if (control.id == id) return control.value;
   return INT32_MIN;
@@ -127,7 +127,7 @@ int FakeV4l2::liveMappings() const {
 
 void FakeV4l2::record(std::string call) { calls_.push_back(std::move(call)); }
 
-FakeCameraSpec* FakeV4l2::cameraOf(int fd) {
+FakeCameraSetup* FakeV4l2::cameraOf(int fd) {
   auto it = descriptors_.find(fd);
   return it == descriptors_.end() ? nullptr : &cameras_[it->second];
 }
@@ -136,7 +136,7 @@ std::vector<std::string> FakeV4l2::devicePaths() {
   std::lock_guard<std::mutex> lock(mutex_);
   std::vector<std::string> paths;
   if (!unplugged_)
-    for (const FakeCameraSpec& c : cameras_) paths.push_back(c.path);
+    for (const FakeCameraSetup& c : cameras_) paths.push_back(c.path);
   return paths;
 }
 
@@ -197,7 +197,7 @@ int FakeV4l2::pollReadable(int fd, int timeoutMs) {
 
 int FakeV4l2::ioctl(int fd, unsigned long request, void* argument) {
   std::lock_guard<std::mutex> lock(mutex_);
-  FakeCameraSpec* camera = cameraOf(fd);
+  FakeCameraSetup* camera = cameraOf(fd);
   if (camera == nullptr) return -EBADF;
   if (unplugged_) {
     record(std::string(requestName(request)) + " ENODEV");
@@ -210,7 +210,7 @@ int FakeV4l2::ioctl(int fd, unsigned long request, void* argument) {
   return ioctlLocked(*camera, request, argument);
 }
 
-int FakeV4l2::ioctlLocked(FakeCameraSpec& camera, unsigned long request, void* argument) {
+int FakeV4l2::ioctlLocked(FakeCameraSetup& camera, unsigned long request, void* argument) {
   char text[128];
   switch (request) {
     case VIDIOC_QUERYCAP: {

@@ -36,7 +36,7 @@ struct FakeControl {
   int32_t value = 0;
 };
 
-struct FakeCameraSpec {
+struct FakeCameraSetup {
   std::string path = "/dev/video0";
   uint32_t capabilities = 0;  // 0: video capture + streaming
   std::vector<FakePixelFormat> formats;
@@ -46,7 +46,7 @@ struct FakeCameraSpec {
 
 class FakeV4l2 final : public V4l2Io {
  public:
-  void addCamera(FakeCameraSpec spec);
+  void addCamera(FakeCameraSetup setup);
   // The next picture the camera delivers (bytes as the driver would write them; longer
   // than the buffer is cut to it). `errorFlag` marks the buffer V4L2_BUF_FLAG_ERROR.
   void queuePicture(std::vector<uint8_t> bytes, bool errorFlag = false);
@@ -82,13 +82,13 @@ class FakeV4l2 final : public V4l2Io {
     bool queued = false;
     bool mapped = false;
   };
-  int ioctlLocked(FakeCameraSpec& camera, unsigned long request, void* argument);
-  FakeCameraSpec* cameraOf(int fd);
+  int ioctlLocked(FakeCameraSetup& camera, unsigned long request, void* argument);
+  FakeCameraSetup* cameraOf(int fd);
   void record(std::string call);
 
   mutable std::mutex mutex_;
   std::condition_variable arrived_;
-  std::vector<FakeCameraSpec> cameras_;
+  std::vector<FakeCameraSetup> cameras_;
   std::map<int, size_t> descriptors_;  // fd -> camera index
   int nextFd_ = 3;
   std::map<unsigned long, int> failures_;

@@ -196,10 +196,10 @@ TEST(Jfif, CameraPictureWithoutTablesDecodesAfterTheCameraPath) {
   const Bytes camera = stripTables(original);
   ASSERT_FALSE(hasMarker(camera, 0xC4));
 
-  FakeCameraSpec spec;
-  spec.formats = {{V4L2_PIX_FMT_MJPEG, {{320, 240, 30}}}};
+  FakeCameraSetup setup;
+  setup.formats = {{V4L2_PIX_FMT_MJPEG, {{320, 240, 30}}}};
   auto io = std::make_shared<FakeV4l2>();
-  io->addCamera(spec);
+  io->addCamera(setup);
   SinkGraph graph(OpenV4l2Camera(io, ""), kSinkCapture);
   FormatEntry listed{};
   uint32_t count = 1;

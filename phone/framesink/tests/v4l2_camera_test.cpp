@@ -13,20 +13,20 @@
 namespace framesink::testing {
 namespace {
 
-FakeCameraSpec webcam() {
-  FakeCameraSpec spec;
-  spec.formats = {
+FakeCameraSetup webcam() {
+  FakeCameraSetup setup;
+  setup.formats = {
       {V4L2_PIX_FMT_YUYV, {{640, 480, 30}, {320, 240, 30}, {1280, 1024, 2}}},
       {V4L2_PIX_FMT_MJPEG, {{640, 480, 30}}},
   };
-  spec.controls = {
+  setup.controls = {
       {V4L2_CID_BRIGHTNESS, -64, 64, 1, 0, 0},
       {V4L2_CID_SHARPNESS, 0, 7, 1, 2, 2},
       {V4L2_CID_ZOOM_ABSOLUTE, 100, 700, 100, 100, 100},
       {V4L2_CID_WHITE_BALANCE_TEMPERATURE, 0, 6500, 1, 4600, 4600},
       {V4L2_CID_AUTO_WHITE_BALANCE, 0, 1, 1, 1, 1},
   };
-  return spec;
+  return setup;
 }
 
 std::vector<FormatEntry> formatsOf(SinkGraph& graph, uint32_t category) {
@@ -60,14 +60,14 @@ TEST(V4l2Camera, ListsFormatsAsThePipelineKnowsThemAndSlowSizesAsStillsOnly) {
 }
 
 TEST(V4l2Camera, TakesAtMostSixteenFormatsAndSkipsZeroAndUnknownOnes) {
-  FakeCameraSpec spec;
-  spec.formats.push_back({V4L2_PIX_FMT_SGRBG8, {{640, 480, 30}}});  // no layout the pipeline knows
-  spec.formats.push_back({V4L2_PIX_FMT_YUYV, {{0, 0, 30}, {320, 0, 30}}});
+  FakeCameraSetup setup;
+  setup.formats.push_back({V4L2_PIX_FMT_SGRBG8, {{640, 480, 30}}});  // no layout the pipeline knows
+  setup.formats.push_back({V4L2_PIX_FMT_YUYV, {{0, 0, 30}, {320, 0, 30}}});
   std::vector<FakeFrameSize> many;
   for (uint32_t i = 1; i <= 100; ++i) many.push_back({16 * i, 16 * i, 30});
-  spec.formats.push_back({V4L2_PIX_FMT_UYVY, many});
+  setup.formats.push_back({V4L2_PIX_FMT_UYVY, many});
   auto io = std::make_shared<FakeV4l2>();
-  io->addCamera(spec);
+  io->addCamera(setup);
   SinkGraph graph(OpenV4l2Camera(io, ""), kSinkCapture | kSinkStill);
   FormatEntry table[40];
   uint32_t count = 40;
@@ -79,7 +79,7 @@ TEST(V4l2Camera, TakesAtMostSixteenFormatsAndSkipsZeroAndUnknownOnes) {
 TEST(V4l2Camera, NoCameraOrNoCaptureNodeGivesNothing) {
   auto io = std::make_shared<FakeV4l2>();
   EXPECT_EQ(OpenV4l2Camera(io, ""), nullptr);
-  FakeCameraSpec output;
+  FakeCameraSetup output;
   output.path = "/dev/video0";
   output.capabilities = V4L2_CAP_VIDEO_OUTPUT | V4L2_CAP_STREAMING;
   io->addCamera(output);
@@ -87,7 +87,7 @@ TEST(V4l2Camera, NoCameraOrNoCaptureNodeGivesNothing) {
   EXPECT_EQ(OpenV4l2Camera(io, "/dev/video7"), nullptr);
   EXPECT_EQ(io->openDescriptors(), 0);
 
-  FakeCameraSpec second = webcam();
+  FakeCameraSetup second = webcam();
   second.path = "/dev/video1";
   io->addCamera(second);
   auto camera = OpenV4l2Camera(io, "");
@@ -134,11 +134,11 @@ TEST(V4l2Camera, YuyvArrivesAsUyvyAndBuffersAreRequeued) {
 }
 
 TEST(V4l2Camera, ShortErrorAndPaddedBuffers) {
-  FakeCameraSpec spec = webcam();
-  spec.formats = {{V4L2_PIX_FMT_UYVY, {{320, 240, 30}}}};
-  spec.extraBytesPerLine = 64;
+  FakeCameraSetup setup = webcam();
+  setup.formats = {{V4L2_PIX_FMT_UYVY, {{320, 240, 30}}}};
+  setup.extraBytesPerLine = 64;
   auto io = std::make_shared<FakeV4l2>();
-  io->addCamera(spec);
+  io->addCamera(setup);
   SinkGraph graph(OpenV4l2Camera(io, ""), kSinkCapture);
   PictureSink sink;
   const SampleCallback cb = sink.callback();

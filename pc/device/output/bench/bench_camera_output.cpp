@@ -98,6 +98,10 @@ struct Daemons {
     for (auto it = pids.rbegin(); it != pids.rend(); ++it) kill(*it, SIGTERM);
     for (auto it = pids.rbegin(); it != pids.rend(); ++it) waitpid(*it, nullptr, 0);
     if (!dir.empty()) std::system(("rm -rf '" + dir + "'").c_str());
+    // The engine's named objects of this run.
+    if (const char* prefix = std::getenv("VISTREL_OBJECT_PREFIX")) {
+      std::system(("rm -f /dev/shm/'" + std::string(prefix) + "'*").c_str());
+    }
   }
 };
 

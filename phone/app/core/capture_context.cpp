@@ -122,14 +122,9 @@ void CaptureContext::LoadState() {
   for (CaptureSource& source : sources) {
     source.Init();
     for (settings::SourceSetting* s = source.Settings(); s; s = s->next) {
+      // Choice labels with a text id are looked up where they are shown: the sources'
+      // choice tables may be read-only.
       s->name = options_.text ? options_.text(s->textId) : nullptr;
-      if (s->choices) {
-        // The choice tables belong to their sources and are filled in place.
-        auto* choices = const_cast<settings::SettingChoice*>(s->choices);
-        for (uint32_t i = 0; i < s->count; ++i) {
-          if (choices[i].textId != 0 && options_.text) choices[i].label = options_.text(choices[i].textId);
-        }
-      }
     }
     const std::u16string name = SourceName(source);
     settings::LoadSettingList(store, source.Settings(), name.c_str());

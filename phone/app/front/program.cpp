@@ -221,9 +221,13 @@ int RunVistrel(int argc, char** argv, const SourceBuilder& buildSources) {
   core::CaptureContext context(options);
   if (!commandLine.empty()) context.commandText = std::make_unique<std::u16string>(commandLine);
 
-  context.sources = buildSources(device, modules, *probe);
+  SourceContext sourceContext;
+  sourceContext.store = &store;
+  sourceContext.text = options.text;
+  context.sources = buildSources(device, modules, *probe, sourceContext);
   targets::NetworkTarget::Options networkOptions;
   networkOptions.connecting = &window;
+  networkOptions.text = options.text;
   context.targets.push_back(std::make_unique<targets::NetworkTarget>(store, networkOptions));
   context.LoadState();
 

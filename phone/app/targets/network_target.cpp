@@ -294,7 +294,10 @@ bool NetworkTarget::PublishSettings(const settings::SourceSetting* first) {
     items.clear();
     if (s->choices) {
       for (uint32_t i = 0; i < s->count; ++i) {
-        items.push_back({s->choices[i].textId, s->choices[i].value, s->choices[i].label});
+        const settings::SettingChoice& c = s->choices[i];
+        const char16_t* label = c.label;
+        if (!label && c.textId != 0 && options_.text) label = options_.text(c.textId);
+        items.push_back({c.textId, c.value, label});
       }
       e.items = items.data();
     }

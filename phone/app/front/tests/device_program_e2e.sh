@@ -109,4 +109,28 @@ sleep 1
 kill -TERM "$DEV"; wait "$DEV"
 grep -q '"Crashed"=dword:00000000' "$DEVICE_STORE" || fail "a clean exit left the marker"
 echo "crash marker behaves"
+
+# 5. The device program itself with framesink's test-pattern camera, when it is built.
+REAL=${3:-}
+if [ -n "$REAL" ] && [ -x "$REAL" ] && [ -e "$(dirname "$REAL")/framesink.so" ]; then
+  P3=$(free_port)
+  start_pc "$P3" "$WORK/d"
+  VISTREL_FRAMESINK_DEVICE=test-pattern VISTREL_KEY_STORE="$WORK/real.reg" "$REAL" "-p$P3" < /dev/null > "$WORK/real.log" 2>&1 &
+  REAL_PID=$!
+  PIDS+=("$REAL_PID")
+  wait_frames "$WORK/d" 5 15 || fail "no frames from vistrel with the test-pattern camera"
+  python3 - "$WORK/d" <<'PY' || fail "test-pattern frames are not whole JPEG pictures"
+import os, sys
+d = sys.argv[1]
+for name in sorted(os.listdir(d)):
+    b = open(os.path.join(d, name), 'rb').read()
+    assert b[:10] == bytes.fromhex('ffd8ffe000104a464946') and b[-2:] == b'\xff\xd9', name
+print(f"{len(os.listdir(d))} test-pattern frames from vistrel")
+PY
+  grep -q "properties: 6 entries" "$WORK"/recv-"$P3"-d.log || fail "no camera property list from vistrel"
+  kill -TERM "$REAL_PID"; wait "$REAL_PID" || fail "vistrel did not end cleanly"
+  grep -q '"Crashed"=dword:00000000' "$WORK/real.reg" || fail "vistrel left the marker"
+else
+  echo "vistrel with framesink not built: test-pattern run skipped"
+fi
 echo "PASS"

@@ -5,7 +5,8 @@
 
 int main(int argc, char** argv) {
   return front::RunVistrel(argc, argv, [](const sources::DeviceInfo&, sources::ModuleLoader&,
-                                          platform::DeviceProbe&) {
+                                          platform::DeviceProbe&,
+                                          const front::SourceContext&) {
     sources::SourceList list;
     list.Append(std::make_unique<testing_sources::SyntheticCamera>());
     return list;

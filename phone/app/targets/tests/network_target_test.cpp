@@ -316,8 +316,11 @@ TEST(Link, JpegAndSoundFramesGoOutWithTheirHeaders) {
 
 TEST(Link, PropertyListFirstThenValueReports) {
   FakePc pc;
-  Rig rig;
-  static const settings::SettingChoice choices[2] = {{0, 0, u"Off"}, {0, 1, u"On"}};
+  NetworkTarget::Options options;
+  options.text = [](uint32_t id) -> const char16_t* { return id == 15 ? u"Done" : nullptr; };
+  Rig rig(options);
+  // A label with a text id comes from the texts; the table itself stays read-only.
+  static constexpr settings::SettingChoice choices[2] = {{0, 0, u"Off"}, {15, 1, nullptr}};
   settings::SourceSetting b{25, u"Mirror", 1, 0, 2, choices, 0, 1, nullptr, 0};
   settings::SourceSetting a{23, u"Quality", -1, 3, 10, nullptr, 10, 10, &b, 0};
   a.key = settings::newSettingKey();
@@ -335,7 +338,8 @@ TEST(Link, PropertyListFirstThenValueReports) {
   EXPECT_EQ(entries[0].name.toU16(), u"Quality");
   EXPECT_EQ(entries[0].key, a.key);
   EXPECT_EQ(entries[0].currentIndex(), 3u);
-  EXPECT_EQ(entries[1].itemText(1), u"On");
+  EXPECT_EQ(entries[1].itemText(0), u"Off");
+  EXPECT_EQ(entries[1].itemText(1), u"Done");
 
   ASSERT_TRUE(readMessage(s, m));
   EXPECT_EQ(m.header.length, 0u);

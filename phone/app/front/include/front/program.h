@@ -6,16 +6,30 @@
 #include <functional>
 
 #include "platform/device_probe.h"
+#include "settings/settings_store.h"
 #include "sources/device_info.h"
 #include "sources/module_loader.h"
 #include "sources/source_list.h"
 
 namespace front {
 
+// What a source needs from the program: the settings store and the current texts.
+struct SourceContext {
+  const settings::SettingsStore* store = nullptr;
+  std::function<const char16_t*(uint32_t textId)> text;
+};
+
 // Builds the capture sources of this device (the device program uses BuildSourceList
 // with its factory of real sources).
 using SourceBuilder = std::function<sources::SourceList(
-    const sources::DeviceInfo& device, sources::ModuleLoader& modules, platform::DeviceProbe& probe)>;
+    const sources::DeviceInfo& device, sources::ModuleLoader& modules, platform::DeviceProbe& probe,
+    const SourceContext& context)>;
+
+// The device program's own sources: BuildSourceList with the real sources that are
+// built in (the camera behind framesink when it is part of the build) and placeholders
+// for the rest.
+sources::SourceList BuildDeviceSources(const sources::DeviceInfo& device, sources::ModuleLoader& modules,
+                                       platform::DeviceProbe& probe, const SourceContext& context);
 
 // Runs the program with its command line; returns the exit code.
 int RunVistrel(int argc, char** argv, const SourceBuilder& buildSources);

@@ -77,6 +77,8 @@ class NetworkTarget final : public DeliveryTarget {
     std::shared_ptr<HostResolver> resolver;  // default: the system resolver
     platform::Clock* clock = nullptr;        // default: the system clock; must outlive the target
     ConnectingHost* connecting = nullptr;    // null: IsAlive answers true while linking
+    // The current language's texts: labels of choices that carry a text id.
+    std::function<const char16_t*(uint32_t textId)> text;
     // Runs the settings dialog (600) modally over `owner`; its result. Null: no dialog.
     std::function<int(NetworkTarget& target, void* owner)> runSettings;
   };

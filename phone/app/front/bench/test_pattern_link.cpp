@@ -1,0 +1,54 @@
+// The link benchmark over framesink's test-pattern camera, when it is part of the build.
+#include "camera/camera_source.h"
+#include "camera/system_encoder.h"
+#include "dshow/directshow_camera.h"
+#include "link_runner.h"
+
+using namespace link_bench;
+
+namespace {
+
+// framesink's test-pattern camera through the camera pipeline and the system encoder:
+// latency counts from the frame's timestamp in the pipeline.
+void BM_TestPatternLink(benchmark::State& state) {
+  const int r = static_cast<int>(state.range(0));
+  static sources::SystemModuleLoader loader;
+  sources::FramesinkLibrary library;
+  library.module = loader.LoadBesideProgram("framesink.dll");
+  auto getData = library.module ? reinterpret_cast<uint32_t (*)(void*)>(library.module->symbol("DllGetData"))
+                                : nullptr;
+  if (!getData || getData(library.table.data()) == 0) {
+    state.SkipWithError("framesink.so not beside the benchmark");
+    return;
+  }
+  ::setenv("VISTREL_FRAMESINK_DEVICE", "test-pattern", 1);
+  camera::CameraEnvironment env;
+  env.systemEncoder = camera::ProcessSystemEncoder(loader);
+  const std::string wanted = std::to_string(kWidths[r]) + "x" + std::to_string(kHeights[r]);
+  runLink(state, r, dshow::MakeDirectShowCamera(env, std::move(library)), [&](sources::CaptureSource& s) {
+    auto& cam = static_cast<camera::CameraSource&>(s);
+    // The mode table (and its labels) is read from the device on the first start.
+    sources::StartParams preview;
+    preview.mode = sources::kModePreview;
+    cam.Start(preview);
+    cam.Stop();
+    settings::SourceSetting& res = cam.Common(camera::kSettingResolution);
+    bool found = false;
+    for (uint32_t i = 0; i < res.count && res.choices && !found; ++i) {
+      const char16_t* label = res.choices[i].label;
+      if (label && std::u16string(label) == std::u16string(wanted.begin(), wanted.end())) {
+        res.current = static_cast<int32_t>(i);
+        found = true;
+      }
+    }
+    settings::SourceSetting& rate = cam.Common(camera::kSettingFrameRate);
+    for (uint32_t i = 0; i < rate.count && rate.choices; ++i) {
+      if (rate.choices[i].value == 0) rate.current = static_cast<int32_t>(i);  // MAX
+    }
+    return found;
+  });
+}
+
+}  // namespace
+
+BENCHMARK(BM_TestPatternLink)->Arg(0)->Arg(1)->Arg(2)->Iterations(1)->UseRealTime()->Unit(benchmark::kSecond);

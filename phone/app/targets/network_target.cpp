@@ -492,7 +492,7 @@ void NetworkTarget::Link::pass() {
       const uint32_t last = lastSendTick.load();
       // Not later than the last send: the tick wrapped (or stands still); send at once.
       if (now <= last || now - last >= kKeepAliveMs) {
-        if (sendBlock(protocol::kKeepAlive, sizeof protocol::kKeepAlive)) lastSendTick.store(now);
+        sendBlock(protocol::kKeepAlive, sizeof protocol::kKeepAlive);  // stamps lastSendTick
       }
     }
   }

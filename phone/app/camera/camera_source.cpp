@@ -452,11 +452,13 @@ bool CameraSource::DeliverFrame(const FrameDescriptor* record, uint8_t* data, ui
       published.data = buffer + kFrameHeaderRoom;
       published.sizeBytes = jpegBytes;
       published.format = kFormatJpeg;
+      bool publish;
       {
         std::lock_guard lock(mutex_);
-        if (!streaming_) return leave(false);
-        waiting_ = published;
+        publish = streaming_;
+        if (publish) waiting_ = published;
       }
+      if (!publish) return leave(false);
       if (params_.frameReady) params_.frameReady->set();
       // Until this frame was taken or the source halted; a stale release is ignored.
       for (;;) {

@@ -13,7 +13,8 @@
 // the waiting frame, signals the target's frame-ready event and blocks until TakeFrame
 // took it or Halt released it. Halt returns only after every DeliverFrame call that could
 // touch the output buffers has left them, so Stop may free them and the device may be
-// halted safely.
+// halted safely; it must therefore never be called from the producer's own thread (the
+// preview callback included).
 
 #include <array>
 #include <atomic>

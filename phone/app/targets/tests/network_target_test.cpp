@@ -465,11 +465,13 @@ TEST(Link, StallCheckDropsAndReconnects) {
   clock.advanceMs(1024);  // not later than the limit yet
   EXPECT_TRUE(rig.target.IsAlive());
   EXPECT_TRUE(rig.target.linkUp());
-  // A send that was under way while the clock moved stamps the new tick; the next
-  // stretch without a send then ends the link.
-  for (int i = 0; i < 5 && rig.target.linkUp(); ++i) {
+  // A send that was under way while the clock moved (or whose thread was held up before
+  // it stamped the tick) stamps the new tick; a later stretch without a send then ends
+  // the link. Real time passes between the ticks so that such a send has finished.
+  for (int i = 0; i < 30 && rig.target.linkUp(); ++i) {
     clock.advanceMs(1025);
     EXPECT_TRUE(rig.target.IsAlive());  // still capturing, but the link is dropped
+    if (rig.target.linkUp()) std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }
   EXPECT_FALSE(rig.target.linkUp());
   TcpSocket again = pc.acceptGreeted();

@@ -1,7 +1,7 @@
 #pragma once
 
 // Conversion of a normalised camera frame into the program's 16-bit RGB 5-6-5 preview
-// bitmap: the picture is fitted with one 16.16 step for both axes (aspect kept), centred
+// bitmap: the picture is fitted with one 16.16 step for both axes (proportions kept), centred
 // (across on a multiple of 4, down on a multiple of 8), turned for the rotation, and the
 // bitmap is cleared first whenever margins would show. jpegpress's ConvertPreview is tried
 // first; the program's own nearest-neighbour conversion is the fallback.

@@ -139,3 +139,38 @@ TEST(PreviewConvert, JpegpressConvertsFirstIntoTheCentredArea) {
 
 }  // namespace
 }  // namespace camera
+
+namespace camera {
+namespace {
+
+TEST(PreviewConvert, BothConvertersTurnAQuarterTheSameWay) {
+  auto module = platform::loadModuleFrom(VISTREL_MODULE_DIR, kJpegpressModuleName);
+  ASSERT_NE(module, nullptr);
+  JpegEncoderTable table{};
+  auto get = reinterpret_cast<DllGetDataFunction>(module->symbol("DllGetData"));
+  ASSERT_TRUE(get && get(&table));
+  // Dark UYVY picture with a bright 16x16 block at the top-left corner.
+  const uint32_t w = 176, h = 144;
+  std::vector<uint8_t> uyvy(w * h * 2);
+  for (uint32_t y = 0; y < h; ++y)
+    for (uint32_t x = 0; x < w; x += 2) {
+      uint8_t* word = &uyvy[(y * w + x) * 2];
+      const uint8_t luma = (x < 16 && y < 16) ? 235 : 16;
+      word[0] = 128, word[1] = luma, word[2] = 128, word[3] = luma;
+    }
+  std::vector<uint8_t> scratch(w * h * 2);
+  FrameDescriptor frame{uyvy.data(), static_cast<uint32_t>(uyvy.size()), kFormatUyvy, w, h, 1, 0};
+  for (const JpegEncoderTable* converter : {static_cast<const JpegEncoderTable*>(&table),
+                                            static_cast<const JpegEncoderTable*>(nullptr)}) {
+    Bitmap bitmap(320, 240);
+    ASSERT_TRUE(PreviewConvert(bitmap.view, frame, 1, scratch.data(), converter));
+    // Shown 196 wide from x = 60; the block lands at the bottom-left.
+    EXPECT_GT(bitmap.at(62, 237) >> 11, 25) << (converter ? "jpegpress" : "fallback");
+    EXPECT_LT(bitmap.at(62, 10) >> 11, 5) << (converter ? "jpegpress" : "fallback");
+    EXPECT_LT(bitmap.at(250, 237) >> 11, 5) << (converter ? "jpegpress" : "fallback");
+    EXPECT_EQ(bitmap.at(30, 100), 0) << "margin";
+  }
+}
+
+}  // namespace
+}  // namespace camera

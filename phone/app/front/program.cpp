@@ -8,6 +8,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <deque>
 #include <memory>
 #include <mutex>
@@ -167,7 +168,34 @@ std::u16string CommandLineText(int argc, char** argv) {
   return platform::utf8ToUtf16Lossy(line);
 }
 
+namespace {
+constexpr const char kUsage[] = R"(Usage: vistrel [-pPORT]
+
+The device program: captures the camera (or the screen, or the microphone), compresses
+the pictures to JPEG and streams them to the PC over one TCP connection. Without a
+display it runs headless: given -p it starts capturing at once; otherwise it previews
+and waits for a -p handed over by a later start.
+
+  -pPORT     connect to the PC on PORT and start capturing (as the PC's launcher does);
+             PORT + 65536 forces a reconnection. A second start of vistrel hands its
+             command line to the running copy, which then moves to the new port.
+  -h, --help show this text
+
+The PC is reached as "localhost" unless the settings' "Network" key names another host.
+Settings live in the machine's settings file (VISTREL_KEY_STORE names another file).
+VISTREL_FRAMESINK_DEVICE=test-pattern picks the built-in test-pattern camera;
+VISTREL_DEVICE names a file that presents another device. Ctrl-C ends the program and
+saves its settings. See docs/device-program.md.
+)";
+}  // namespace
+
 int RunVistrel(int argc, char** argv, const SourceBuilder& buildSources) {
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+      std::fputs(kUsage, stdout);
+      return 0;
+    }
+  }
   const std::string directory = platform::programDirectory();
   const std::string programPath = (directory.empty() ? std::string(".") : directory) + "/vistrel";
   const texts::Diagnostics toStderr = [](const std::string& m) {

@@ -21,6 +21,7 @@
 #include "decoder/bmp_file.h"
 #include "decoder/jpeg_decoder.h"
 #include "decoder/render_geometry.h"
+#include "platform/utf16.h"
 #include "protocol/property_list.h"
 #include "protocol/stream_header.h"
 #include "server/frame_receiver.h"
@@ -69,36 +70,19 @@ struct Pending {
   uint32_t argument;
 };
 
-std::string narrow(const std::u16string& s) {
-  std::string out;
-  for (char16_t c : s) {
-    if (c < 0x80) {
-      out.push_back(static_cast<char>(c));
-    } else if (c < 0x800) {
-      out.push_back(static_cast<char>(0xC0 | (c >> 6)));
-      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    } else {
-      out.push_back(static_cast<char>(0xE0 | (c >> 12)));
-      out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    }
-  }
-  return out;
-}
-
 void printProperties(const server::PropertyStore& store) {
   store.read([](const std::vector<protocol::PropertyEntry>& list) {
     std::printf("properties: %zu entries\n", list.size());
     for (const protocol::PropertyEntry& e : list) {
       const uint32_t current = e.currentIndex();
       std::printf("  [key %u] %s%s\n", e.key,
-                  e.name.present() ? narrow(e.name.toU16()).c_str() : "(no name)",
+                  e.name.present() ? platform::utf16ToUtf8Lossy(e.name.toU16()).c_str() : "(no name)",
                   e.offered() ? "" : "  (not offered)");
       const uint32_t shown = e.count < 32 ? e.count : 32;
       std::string values;
       for (uint32_t i = 0; i < shown; ++i) {
         if (!e.selectable(i)) continue;
-        values += (i == current ? " *" : "  ") + std::to_string(i) + "=" + narrow(e.itemText(i));
+        values += (i == current ? " *" : "  ") + std::to_string(i) + "=" + platform::utf16ToUtf8Lossy(e.itemText(i));
       }
       if (shown < e.count) values += "  ... (" + std::to_string(e.count) + " values)";
       std::printf("   %s\n   current index %u\n", values.c_str(), current);

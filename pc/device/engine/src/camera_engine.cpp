@@ -7,6 +7,7 @@
 #include "engine/engine_hooks.h"
 #include "platform/key_store.h"
 #include "platform/local_datagram.h"
+#include "platform/utf16.h"
 #include "protocol/byte_order.h"
 #include "protocol/stream_header.h"
 
@@ -32,32 +33,6 @@ constexpr char kViewerFile[] = "lookout.exe";
 constexpr char kViewerName[] = "Vistrel Viewer (lookout.exe)";
 constexpr uint32_t kInUseStyle = 0x00053030;  // warning icon, modal, foreground, topmost
 
-std::string toUtf8(const std::u16string& s) {
-  std::string out;
-  for (size_t i = 0; i < s.size(); ++i) {
-    uint32_t c = s[i];
-    if (c >= 0xD800 && c < 0xDC00 && i + 1 < s.size() && s[i + 1] >= 0xDC00 && s[i + 1] < 0xE000) {
-      c = 0x10000 + ((c - 0xD800) << 10) + (s[++i] - 0xDC00);
-    }
-    if (c < 0x80) {
-      out.push_back(static_cast<char>(c));
-    } else if (c < 0x800) {
-      out.push_back(static_cast<char>(0xC0 | (c >> 6)));
-      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    } else if (c < 0x10000) {
-      out.push_back(static_cast<char>(0xE0 | (c >> 12)));
-      out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    } else {
-      out.push_back(static_cast<char>(0xF0 | (c >> 18)));
-      out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    }
-  }
-  return out;
-}
-
 bool endsWith(const std::string& s, const std::string& tail) {
   return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
 }
@@ -71,33 +46,6 @@ std::string commandEndpoint() {
 std::string inUseMessage(const std::string& otherPath) {
   const std::string shown = endsWith(otherPath, kViewerFile) ? kViewerName : otherPath;
   return std::string(kInUseText) + ":\n" + shown + "\n";
-}
-
-std::u16string CameraEngine::toU16(const std::string& s) {
-  std::u16string out;
-  for (size_t i = 0; i < s.size();) {
-    const auto b = static_cast<unsigned char>(s[i]);
-    uint32_t c = b;
-    size_t n = 1;
-    if (b >= 0xF0 && i + 3 < s.size()) {
-      c = ((b & 0x07u) << 18) | ((s[i + 1] & 0x3Fu) << 12) | ((s[i + 2] & 0x3Fu) << 6) | (s[i + 3] & 0x3Fu);
-      n = 4;
-    } else if (b >= 0xE0 && i + 2 < s.size()) {
-      c = ((b & 0x0Fu) << 12) | ((s[i + 1] & 0x3Fu) << 6) | (s[i + 2] & 0x3Fu);
-      n = 3;
-    } else if (b >= 0xC0 && i + 1 < s.size()) {
-      c = ((b & 0x1Fu) << 6) | (s[i + 1] & 0x3Fu);
-      n = 2;
-    }
-    if (c >= 0x10000) {
-      out.push_back(static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10)));
-      out.push_back(static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF)));
-    } else {
-      out.push_back(static_cast<char16_t>(c));
-    }
-    i += n;
-  }
-  return out;
 }
 
 CameraEngine& CameraEngine::instance() {
@@ -118,7 +66,7 @@ void CameraEngine::destroyInstance() {
 CameraEngine::CameraEngine(Options options)
     : options_(std::move(options)),
       store_(options_.keyStore != nullptr ? *options_.keyStore : platform::KeyStore::machine()),
-      table_(toU16(options_.executablePath.empty() ? platform::executablePath()
+      table_(platform::utf8ToUtf16Lossy(options_.executablePath.empty() ? platform::executablePath()
                                                    : options_.executablePath)) {
   table_.registerProcess();
   settings_ = settings::readDeviceSettings(store_, table_.baseName());
@@ -149,7 +97,7 @@ bool CameraEngine::open(bool serve) {
     if (mode != Mode::kServing && !frameBuffer_) frameBuffer_.reset(new uint8_t[kFrameBufferSize]);
     if (mode == Mode::kStandAlone) {
       if (auto other = table_.findOtherReceiver()) {
-        hooks().showMessage("Vistrel", inUseMessage(toUtf8(*other)), kInUseStyle);
+        hooks().showMessage("Vistrel", inUseMessage(platform::utf16ToUtf8Lossy(*other)), kInUseStyle);
       }
     }
     if (mode != Mode::kStandAlone) block_ = NamedFrameBlock::open();

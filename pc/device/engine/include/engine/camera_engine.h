@@ -106,7 +106,6 @@ class CameraEngine {
   void applyLocked(const settings::DeviceSettings& incoming, bool fromDialog);
   bool queueCommand(uint32_t code, uint32_t argument);
   void startCommandRelay();
-  static std::u16string toU16(const std::string& s);
 
   Options options_;
   platform::KeyStore& store_;

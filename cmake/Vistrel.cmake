@@ -21,6 +21,11 @@ function(vistrel_add_test)
   set_tests_properties(${T_NAME} PROPERTIES LABELS "unit;${T_LABELS}" TIMEOUT 600)
 endfunction()
 
+# Every fuzzer joins the target "fuzzers", so a fuzz build can build just those.
+if(VISTREL_FUZZ AND NOT TARGET fuzzers)
+  add_custom_target(fuzzers)
+endif()
+
 # vistrel_add_fuzzer(NAME name SOURCES ... LIBS ... [SECONDS n])
 # A libFuzzer target, built only with VISTREL_FUZZ (clang). Each becomes a ctest test
 # labelled "fuzz" that runs for a short, bounded time.
@@ -33,6 +38,7 @@ function(vistrel_add_fuzzer)
     set(F_SECONDS 20)
   endif()
   add_executable(${F_NAME} ${F_SOURCES})
+  add_dependencies(fuzzers ${F_NAME})
   target_compile_options(${F_NAME} PRIVATE -fsanitize=fuzzer,address,undefined)
   target_link_options(${F_NAME} PRIVATE -fsanitize=fuzzer,address,undefined)
   target_link_libraries(${F_NAME} PRIVATE ${F_LIBS})

@@ -1,6 +1,5 @@
 #include "encoder.h"
 
-#include <cassert>
 #include <cstdlib>
 #include <cstring>
 #include <initializer_list>
@@ -408,10 +407,11 @@ uint32_t encodeFrameWith(const KernelTable& kernels, JpegEncoder* e, uint8_t* ou
   // A frame without pixels, or larger than SOF0's 16-bit size fields, has no valid file.
   if (params->width == 0 || params->height == 0 || params->width > 65535 || params->height > 65535)
     return 0;
+  // The picture is read in whole MCUs: any other size would read past the source.
+  if (params->width % (16u << shift) != 0 || params->height % (16u << shift) != 0) return 0;
   s.shift = static_cast<int>(shift);
   s.width = static_cast<int>(params->width >> shift);
   s.height = static_cast<int>(params->height >> shift);
-  assert(params->width % (16u << shift) == 0 && params->height % (16u << shift) == 0);
   s.outWidth = (s.rotation & 1) ? s.height : s.width;
   s.outHeight = (s.rotation & 1) ? s.width : s.height;
 

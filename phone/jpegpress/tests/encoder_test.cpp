@@ -456,6 +456,10 @@ TEST(EncodeFrame, UnsupportedCombinationsReturnZeroAndWriteNothing) {
       {0, 32, kJpegFormatBgr24, 0, 0, kJpegSampling420},             // no pixels
       {32, 0, kJpegFormatUyvy, 0, 1, kJpegSamplingGray},             //
       {65536, 16, kJpegFormatBgr24, 0, 0, kJpegSampling420},         // beyond SOF0's fields
+      {40, 32, kJpegFormatBgr24, 0, 0, kJpegSampling420},            // not whole MCUs
+      {32, 24, kJpegFormatPlanar, 0, 0, kJpegSampling420},           //
+      {32, 8, kJpegFormatRgb565, 0, 0, kJpegSamplingGray},           //
+      {48, 64, kJpegFormatUyvy, 1, 0, kJpegSampling420},             // halved: 32-multiples
   };
   for (EncodeParams params : cases) {
     EXPECT_EQ(encodeFrame(e.get(), out.data(), input.data(), &params, 1), 0u)

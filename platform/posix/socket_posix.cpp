@@ -169,16 +169,45 @@ uint16_t TcpSocket::localPort() const {
   return 0;
 }
 
+namespace {
+std::string numericAddress(const sockaddr_storage& addr) {
+  char text[INET6_ADDRSTRLEN] = {};
+  const void* src = addr.ss_family == AF_INET
+                        ? static_cast<const void*>(&reinterpret_cast<const sockaddr_in*>(&addr)->sin_addr)
+                        : static_cast<const void*>(&reinterpret_cast<const sockaddr_in6*>(&addr)->sin6_addr);
+  if (!inet_ntop(addr.ss_family, src, text, sizeof text)) return {};
+  return text;
+}
+}  // namespace
+
 std::string TcpSocket::localAddress() const {
   sockaddr_storage addr{};
   socklen_t len = sizeof addr;
   if (fd_ < 0 || ::getsockname(fd_, reinterpret_cast<sockaddr*>(&addr), &len) != 0) return {};
-  char text[INET6_ADDRSTRLEN] = {};
-  const void* src = addr.ss_family == AF_INET
-                        ? static_cast<const void*>(&reinterpret_cast<sockaddr_in*>(&addr)->sin_addr)
-                        : static_cast<const void*>(&reinterpret_cast<sockaddr_in6*>(&addr)->sin6_addr);
-  if (!inet_ntop(addr.ss_family, src, text, sizeof text)) return {};
-  return text;
+  return numericAddress(addr);
+}
+
+std::string TcpSocket::peerAddress() const {
+  sockaddr_storage addr{};
+  socklen_t len = sizeof addr;
+  if (fd_ < 0 || ::getpeername(fd_, reinterpret_cast<sockaddr*>(&addr), &len) != 0) return {};
+  return numericAddress(addr);
+}
+
+std::vector<uint32_t> hostAddresses() {
+  char name[256] = {};
+  if (::gethostname(name, sizeof name - 1) != 0) return {};
+  addrinfo hints{};
+  hints.ai_family = AF_INET;
+  hints.ai_socktype = SOCK_STREAM;
+  addrinfo* found = nullptr;
+  if (::getaddrinfo(name, nullptr, &hints, &found) != 0) return {};
+  std::vector<uint32_t> out;
+  for (addrinfo* ai = found; ai != nullptr; ai = ai->ai_next) {
+    if (ai->ai_family == AF_INET) out.push_back(reinterpret_cast<const sockaddr_in*>(ai->ai_addr)->sin_addr.s_addr);
+  }
+  ::freeaddrinfo(found);
+  return out;
 }
 
 }  // namespace platform

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace platform {
 
@@ -56,10 +57,16 @@ class TcpSocket {
   uint16_t localPort() const;
   // The local address of a connected socket in numeric form ("" when unknown).
   std::string localAddress() const;
+  // The address of the other end of a connected socket in numeric form ("" when unknown).
+  std::string peerAddress() const;
 
  private:
   explicit TcpSocket(int fd) : fd_(fd) {}
   int fd_ = -1;
 };
+
+// The IPv4 addresses (network order) that a lookup of this machine's own host name gives,
+// in the resolver's order; empty when the name cannot be looked up.
+std::vector<uint32_t> hostAddresses();
 
 }  // namespace platform

@@ -4,7 +4,6 @@
 Writes one line per event to --log: "CONNECT", "CMD <command line>" (PASS shown as
 "PASS ****"), and "DATA <name> <bytes> <chunk sizes>" when an upload ends. Options:
   --no-password     USER logs in at once (230) without asking for a password
-  --masquerade A    name address A in PASV replies (the data port stays on loopback)
   --die-on-data N   end the whole server (as if killed) when data of the Nth upload arrive
 Prints "listening" once the port is open.
 """
@@ -22,7 +21,6 @@ parser.add_argument("--port", type=int, required=True)
 parser.add_argument("--root", required=True)
 parser.add_argument("--log", required=True)
 parser.add_argument("--no-password", action="store_true")
-parser.add_argument("--masquerade")
 parser.add_argument("--die-on-data", type=int, default=0)
 args = parser.parse_args()
 
@@ -78,8 +76,6 @@ authorizer = DummyAuthorizer()
 authorizer.add_anonymous(args.root, perm="elradfmwMT")
 authorizer.add_user("camera", "secret word", args.root, perm="elradfmwMT")
 RecordingHandler.authorizer = authorizer
-if args.masquerade:
-    RecordingHandler.masquerade_address = args.masquerade
 server = FTPServer(("127.0.0.1", args.port), RecordingHandler)
 print("listening", flush=True)
 server.serve_forever()

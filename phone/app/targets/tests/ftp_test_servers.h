@@ -14,6 +14,7 @@
 #include <pwd.h>
 
 #include <chrono>
+#include <cstring>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -45,7 +46,6 @@ inline uint16_t freePort() {
 
 struct ServerOptions {
   bool noPassword = false;       // USER answered 230
-  std::string masquerade;        // pyftpdlib: address named in PASV replies
   int dieOnData = 0;             // pyftpdlib: killed when data of this upload arrive
 };
 
@@ -86,10 +86,6 @@ class Server {
       argv = {"/usr/bin/python3", VISTREL_FTP_TEST_SERVER, "--port", std::to_string(port_), "--root",
               root().string(), "--log", log().string()};
       if (options_.noPassword) argv.push_back("--no-password");
-      if (!options_.masquerade.empty()) {
-        argv.push_back("--masquerade");
-        argv.push_back(options_.masquerade);
-      }
       if (options_.dieOnData) {
         argv.push_back("--die-on-data");
         argv.push_back(std::to_string(options_.dieOnData));
@@ -146,6 +142,17 @@ class Server {
     ::kill(-pid_, SIGKILL);  // its session processes, if any
     pid_ = -1;
     return true;
+  }
+
+  // Polls `condition` every 20 ms for up to `seconds`.
+  template <typename F>
+  static bool waitUntil(F condition, int seconds = 10) {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    while (std::chrono::steady_clock::now() < until) {
+      if (condition()) return true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return condition();
   }
 
   // The commands the server received, in order ("PASS" with its argument hidden).

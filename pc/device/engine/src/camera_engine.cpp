@@ -120,6 +120,12 @@ bool CameraEngine::open(bool serve) {
   return true;
 }
 
+void CameraEngine::endStreaming() {
+  std::lock_guard lock(mutex_);
+  if (server_) server_->listener().enableListening(false);
+  table_.setReceiving(false);
+}
+
 void CameraEngine::releaseServingMarker() {
   std::lock_guard lock(mutex_);
   servingMarker_.reset();

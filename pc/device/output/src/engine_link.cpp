@@ -48,8 +48,7 @@ void EngineLink::open() {
 }
 
 void EngineLink::close() {
-  // The frame server has no way to stop listening while it runs; it keeps the phone's
-  // connection, and this process stays marked as receiving until the engine goes.
+  if (engine_) engine_->endStreaming();
 }
 
 FrameLink::Source EngineLink::source() {

@@ -111,7 +111,7 @@ void StreamListener::State::accept() {
   }
   boundPort = listener.localPort();
   while (!stop) {
-    if (port != wanted) break;
+    if (port != wanted || !listening) break;  // moved, or listening turned off
     const platform::TcpSocket::WaitResult r = listener.waitAcceptable(kAcceptPollMs);
     if (r == platform::TcpSocket::kError) break;
     if (r == platform::TcpSocket::kReady) {

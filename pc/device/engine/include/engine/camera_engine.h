@@ -67,6 +67,10 @@ class CameraEngine {
   // Decides the mode and opens the engine for it. False only when serving was asked and
   // the serving marker could not be made.
   bool open(bool serve);
+  // The end of a streaming run (a camera output stopping): the frame server stops taking
+  // new connections (a phone already connected keeps its link until it falls silent) and
+  // this process is no longer marked as receiving. The next open() undoes both.
+  void endStreaming();
   // Reads the settings again and applies them. Returns 1.
   uint32_t reloadSettings();
   // The same step with a record from the settings dialog, which is then saved.

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/device_io.h"
+#include "platform/local_peer.h"
 
 namespace platform {
 namespace {
@@ -36,7 +37,9 @@ int connectEndpoint(const std::string& name) {
   const socklen_t len = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size());
   const int fd = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
   if (fd < 0) return -1;
-  if (::connect(fd, reinterpret_cast<const sockaddr*>(&addr), len) != 0) {
+  // A device served by another user (a name taken first) gets nothing from us.
+  if (::connect(fd, reinterpret_cast<const sockaddr*>(&addr), len) != 0 ||
+      !localPeerTrusted(fd)) {
     ::close(fd);
     return -1;
   }

@@ -1,5 +1,7 @@
 #include "platform/local_datagram.h"
 
+#include "platform/local_peer.h"
+
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -35,12 +37,10 @@ class PosixReceiver final : public LocalDatagramReceiver {
       if (r == 0) return 0;
       break;
     }
-    for (;;) {
-      const ssize_t n = ::recv(fd_, buffer, capacity, MSG_DONTWAIT);
-      if (n < 0 && errno == EINTR) continue;
-      if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return 0;
-      return static_cast<long>(n);
-    }
+    bool trusted = false;
+    const long n = receiveWithSender(fd_, buffer, capacity, &trusted);
+    if (n < 0) return (errno == EAGAIN || errno == EWOULDBLOCK) ? 0 : -1;
+    return trusted ? n : 0;  // another user's datagram is dropped unread
   }
 
  private:
@@ -54,7 +54,7 @@ std::unique_ptr<LocalDatagramReceiver> LocalDatagramReceiver::bind(std::string_v
   if (fd < 0) return nullptr;
   sockaddr_un addr;
   const socklen_t len = abstractAddress(name, addr);
-  if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), len) != 0) {
+  if (!enableSenderIdentity(fd) || ::bind(fd, reinterpret_cast<sockaddr*>(&addr), len) != 0) {
     ::close(fd);
     return nullptr;
   }

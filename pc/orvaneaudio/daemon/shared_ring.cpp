@@ -1,5 +1,7 @@
 #include "shared_ring.h"
 
+#include "platform/local_peer.h"
+
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/mman.h>
@@ -128,7 +130,10 @@ void SharedRing::run() {
     if (fds[0].revents != 0) return;
     if (fds[1].revents & POLLIN) {
       const int fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
-      if (fd >= 0) {
+      // Only this user's (or root's) recorders get the ring: another user may not listen in.
+      if (fd >= 0 && !platform::localPeerTrusted(fd)) {
+        ::close(fd);
+      } else if (fd >= 0) {
         const uint32_t hello[2] = {kRegistryHello, kRingBytes};
         if (sendWords(fd, hello, 2, memFd_)) {
           clients_.push_back(Client{fd, std::make_unique<FeedStream>()});

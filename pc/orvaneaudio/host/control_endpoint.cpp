@@ -16,6 +16,7 @@
 #include "orvaneaudio/feed_control.h"
 #include "orvaneaudio/feed_ring.h"
 #include "platform/device_io.h"
+#include "platform/local_peer.h"
 
 namespace orvaneaudio {
 namespace {
@@ -87,6 +88,10 @@ class SocketControlEndpoint final : public ControlEndpoint {
   void acceptClient() {
     const int fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
     if (fd < 0) return;
+    if (!platform::localPeerTrusted(fd)) {  // another user may not feed this microphone
+      ::close(fd);
+      return;
+    }
     clients_.push_back(Client{fd});
     clientCount_.store(clients_.size());
   }

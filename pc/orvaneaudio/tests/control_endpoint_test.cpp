@@ -16,6 +16,7 @@
 
 #include "orvaneaudio/feed_control.h"
 #include "orvaneaudio/feed_ring.h"
+#include "peer_probe.h"
 #include "platform/device_io.h"
 
 namespace orvaneaudio {
@@ -234,6 +235,18 @@ TEST_F(EndpointTest, SecondServerOfTheSameDeviceIsRefused) {
   EXPECT_EQ(ControlEndpoint::start(kDevicePath, feedHandler(ring), &error), nullptr);
   EXPECT_NE(error.find("already served"), std::string::npos) << error;
   EXPECT_EQ(ControlEndpoint::start("OrvaneAudio", feedHandler(ring), &error), nullptr);
+}
+
+TEST_F(EndpointTest, AnotherUsersFeedIsRefused) {
+  if (!platform::testing::canActAsOtherUser()) GTEST_SKIP() << "needs root and the user nobody";
+  const std::vector<uint8_t> feed = request(platform::device_wire::kDeviceRequestMagic, IOCTL_AUDIO_FEED_WRITE, 2, 2);
+  const std::vector<std::string> arguments{"seqpacket", platform::deviceEndpointName(kDevicePath),
+                                           platform::testing::hexBytes(feed.data(), feed.size()),
+                                           "--read", "64"};
+  EXPECT_EQ(platform::testing::runPeerProbe(true, arguments).exitCode, 1) << "no answer for nobody";
+  EXPECT_EQ(ring.writePosition(), 0u);
+  EXPECT_EQ(platform::testing::runPeerProbe(false, arguments).exitCode, 0);
+  EXPECT_EQ(ring.writePosition(), 2u);
 }
 
 TEST_F(EndpointTest, HandleComesBackAfterTheDeviceRestarts) {

@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/local_peer.h"
 #include "warden/service_control.h"
 
 namespace warden {
@@ -119,7 +120,7 @@ bool SystemdServiceHost::registerControlHandler(const std::string& serviceName,
   sockaddr_un addr;
   socklen_t len = 0;
   if (!fillAddress(serviceControlSocketName(), true, addr, len) ||
-      ::bind(controlFd_, reinterpret_cast<const sockaddr*>(&addr), len) != 0) {
+      !platform::enableSenderIdentity(controlFd_) || ::bind(controlFd_, reinterpret_cast<const sockaddr*>(&addr), len) != 0) {
     const bool inUse = errno == EADDRINUSE;
     std::fprintf(stderr, "warden: cannot register the control handler of %s: %s\n",
                  serviceName.c_str(),
@@ -148,14 +149,16 @@ void SystemdServiceHost::controlLoop() {
     }
     if (fds[2].revents & POLLIN) {
       uint8_t packet[16];
-      const ssize_t n = ::recv(controlFd_, packet, sizeof packet, MSG_DONTWAIT);
-      if (n != 8) continue;  // not a control request: ignored
+      bool trusted = false;
+      const long n = platform::receiveWithSender(controlFd_, packet, sizeof packet, &trusted);
+      if (n != 8 || !trusted) continue;  // not a control request, or another user's: ignored
       uint32_t magic = 0, code = 0;
       for (int i = 0; i < 4; ++i) {
         magic |= uint32_t{packet[i]} << (8 * i);
         code |= uint32_t{packet[4 + i]} << (8 * i);
       }
-      // Stopping belongs to the service manager; anyone may ask for the rest.
+      // Stopping belongs to the service manager; the service's own user (or root, or the
+      // shared group's members) may ask for the rest.
       if (magic == kControlRequestMagic && code != kControlStop) handler_(code);
     }
   }

@@ -8,8 +8,13 @@
 
 #include <cstddef>
 #include <cstring>
+#include <mutex>
+#include <thread>
+#include <vector>
 
+#include "peer_probe.h"
 #include "warden/service_codes.h"
+#include "warden/systemd_host.h"
 
 namespace warden {
 namespace {
@@ -54,6 +59,39 @@ TEST(ServiceControl, ReloadRequestReachesTheRunningServiceOnly) {
     EXPECT_EQ(packet[7], 1);
   }
   EXPECT_FALSE(requestServiceReload());  // gone with its program: nothing stale remains
+  unsetenv("VISTREL_OBJECT_PREFIX");
+}
+
+TEST(ServiceControl, TheServiceHearsOnlyItsOwnUser) {
+  if (!platform::testing::canActAsOtherUser()) GTEST_SKIP() << "needs root and the user nobody";
+  setenv("VISTREL_OBJECT_PREFIX", ("warden-users-" + std::to_string(getpid()) + "-").c_str(), 1);
+  std::mutex mutex;
+  std::vector<uint32_t> codes;
+  {
+    SystemdServiceHost host;
+    ASSERT_TRUE(host.registerControlHandler("test", [&](uint32_t code) {
+      std::lock_guard lock(mutex);
+      codes.push_back(code);
+    }));
+    const uint8_t reload[8] = {'V', 'S', 'C', 'C', 128, 0, 0, 0};
+    const std::string bytes = platform::testing::hexBytes(reload, sizeof reload);
+    ASSERT_EQ(platform::testing::runPeerProbe(true, {"dgram", serviceControlSocketName(), bytes})
+                  .exitCode,
+              0);
+    ASSERT_EQ(platform::testing::runPeerProbe(false, {"dgram", serviceControlSocketName(), bytes})
+                  .exitCode,
+              0);
+    for (int i = 0; i < 200; ++i) {
+      {
+        std::lock_guard lock(mutex);
+        if (!codes.empty()) break;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));  // room for a second call
+    host.shutdown();
+  }
+  EXPECT_EQ(codes, std::vector<uint32_t>{kControlReloadSettings}) << "only the own user's request";
   unsetenv("VISTREL_OBJECT_PREFIX");
 }
 

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/local_peer.h"
 #include "platform/utf16.h"
 
 namespace front {
@@ -92,6 +93,11 @@ bool InstanceChannel::Receive(HandOverMessage& message, uint32_t timeoutMs) {
   }
   client_ = ::accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
   if (client_ < 0) return false;
+  if (!platform::localPeerTrusted(client_)) {  // another user's program: not heard
+    ::close(client_);
+    client_ = -1;
+    return false;
+  }
   const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
   uint8_t head[8];
   if (!ioExactly(client_, head, 8, false, end)) return false;
@@ -126,7 +132,9 @@ bool HandOver(const std::string& name, const std::u16string& commandLine, uint32
   if (fd < 0) return false;
   socklen_t length = 0;
   const sockaddr_un addr = addressOf(name, length);
-  if (::connect(fd, reinterpret_cast<const sockaddr*>(&addr), length) != 0) {
+  // The running copy must be this user's: a name taken by someone else gets nothing.
+  if (::connect(fd, reinterpret_cast<const sockaddr*>(&addr), length) != 0 ||
+      !platform::localPeerTrusted(fd)) {
     ::close(fd);
     return false;
   }

@@ -12,6 +12,7 @@
 #include "engine/named_frame_block.h"
 #include "entries/device_entry_table.h"
 #include "memory_key_store.h"
+#include "peer_probe.h"
 #include "platform/key_store.h"
 #include "platform/module.h"
 #include "protocol/byte_order.h"
@@ -246,6 +247,34 @@ TEST_F(EngineTest, ClientInputReachesThePhoneThroughTheServingProcess) {
   server->releaseServingMarker();
   server.reset();
   EXPECT_EQ(client->sendPhoneInput(kMessageKeyDown, 13, 0), 0u) << "no serving process any more";
+}
+
+TEST_F(EngineTest, TheCommandRelayServesOnlyItsOwnUser) {
+  if (!platform::testing::canActAsOtherUser()) GTEST_SKIP() << "needs root and the user nobody";
+  auto server = makeEngine(0);
+  ASSERT_TRUE(server->open(true));
+  server::testing::Phone phone;
+  for (int i = 0; i < 100 && !phone.valid(); ++i) {
+    if (!phone.connect(port_)) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  ASSERT_TRUE(phone.valid());
+  for (int i = 0; i < 100 && !server->frameServer()->connected(); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  auto keyPacket = [](uint32_t key) {
+    uint8_t packet[12];
+    protocol::store32(packet, kCommandMagic);
+    protocol::store32(packet + 4, protocol::CMD_KEY);
+    protocol::store32(packet + 8, key);
+    return platform::testing::hexBytes(packet, sizeof packet);
+  };
+  ASSERT_EQ(platform::testing::runPeerProbe(true, {"dgram", commandEndpoint(), keyPacket(66)}).exitCode, 0);
+  ASSERT_EQ(platform::testing::runPeerProbe(false, {"dgram", commandEndpoint(), keyPacket(13)}).exitCode, 0);
+  protocol::StreamHeader cmd;
+  ASSERT_TRUE(phone.readCommand(cmd, 3000));
+  EXPECT_EQ(cmd.word4, 13u) << "the other user's key never reaches the phone";
+  EXPECT_FALSE(phone.readCommand(cmd, 300));
+  server->releaseServingMarker();
 }
 
 TEST(InUseMessage, NamesTheOtherProgram) {

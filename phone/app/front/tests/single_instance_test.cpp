@@ -5,6 +5,8 @@
 
 #include <thread>
 
+#include "peer_probe.h"
+
 namespace front {
 namespace {
 
@@ -51,6 +53,34 @@ TEST(SingleInstance, CommandLineAndEmptyCommandLineAreHandedOver) {
     EXPECT_EQ(m.text, c.line);
   }
   EXPECT_FALSE(HandOver(uniqueName("nobody"), u"-p1", 500));
+}
+
+TEST(SingleInstance, OnlyThisUsersProgramsAreHeard) {
+  if (!platform::testing::canActAsOtherUser()) GTEST_SKIP() << "needs root and the user nobody";
+  const std::string name = uniqueName("users");
+  auto channel = InstanceChannel::Claim(name);
+  ASSERT_TRUE(channel);
+  for (const bool otherUser : {true, false}) {
+    platform::testing::ProbeResult probe;
+    // An empty hand-over, waiting for the 4-byte answer.
+    std::thread second([&] {
+      probe = platform::testing::runPeerProbe(
+          otherUser, {"stream", name.substr(1), "0000000000000000", "--read", "4"});
+    });
+    HandOverMessage m;
+    bool got = false;
+    for (int i = 0; i < 100 && !got; ++i) {
+      got = channel->Receive(m, 1000);
+      if (!got) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    if (got) channel->Reply(7);
+    second.join();
+    EXPECT_EQ(got, !otherUser) << (otherUser ? "nobody" : "the same user");
+    EXPECT_EQ(probe.exitCode, otherUser ? 1 : 0);
+    if (!otherUser) {
+      EXPECT_EQ(probe.output, "07000000\n");
+    }
+  }
 }
 
 }  // namespace

@@ -34,7 +34,8 @@ class InstanceChannel {
   // The listening descriptor, for the window loop's poll.
   int fd() const { return fd_; }
   // Accepts one waiting second copy and reads its message (waiting at most `timeoutMs`
-  // for its bytes). False when none came or the message was not whole. The caller
+  // for its bytes). False when none came, the message was not whole or the sender is not
+  // this user's (nor root's) program. The caller
   // answers with Reply().
   bool Receive(HandOverMessage& message, uint32_t timeoutMs);
   void Reply(uint32_t result);

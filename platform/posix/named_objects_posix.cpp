@@ -1,5 +1,7 @@
 #include "platform/named_objects.h"
 
+#include "platform/local_peer.h"
+
 #include <fcntl.h>
 #include <linux/futex.h>
 #include <pthread.h>
@@ -23,8 +25,9 @@
 //   <prefix><name>.mutex      a process-shared robust mutex
 //   <prefix><name>.event      two words waited on with futexes
 //   <prefix><name>.presence   an empty file that holders keep read-locked
-// Files are made readable and writable by every local user (0666, whatever the umask),
-// so the service and the desktop user's programs share them.
+// Files are made for the owning user alone (0600, whatever the umask); with the shared
+// group setting (platform/local_peer.h) they belong to that group and its members may read
+// and write them too (0660).
 
 namespace platform {
 namespace {
@@ -36,6 +39,24 @@ constexpr const char* kPresenceSuffix = ".presence";
 
 std::string objectPath(std::string_view name, const char* suffix) {
   return std::string(kFolder) + namedObjectName(name) + suffix;
+}
+
+// Gives a new object file the access the setting asks for: the owner alone, or the owner
+// and the shared group. A group the creator cannot give leaves the file private.
+bool setAccess(int fd) {
+  if (const std::optional<uint32_t> group = sharedGroup()) {
+    if (fchown(fd, static_cast<uid_t>(-1), static_cast<gid_t>(*group)) == 0) {
+      return fchmod(fd, 0660) == 0;
+    }
+  }
+  return fchmod(fd, 0600) == 0;
+}
+
+// Whether the file behind `fd` still holds `sizeBytes`: a file that another process
+// shrank would kill whoever touches the lost pages of its mapping (SIGBUS).
+bool coversMapping(int fd, size_t sizeBytes) {
+  struct stat st {};
+  return fstat(fd, &st) == 0 && static_cast<uint64_t>(st.st_size) >= sizeBytes;
 }
 
 // A mapped file, unmapped and closed on destruction.
@@ -59,6 +80,7 @@ struct Mapping {
     if (fd >= 0) close(fd);
   }
   bool valid() const { return address != nullptr; }
+  bool intact() const { return valid() && coversMapping(fd, sizeBytes); }
 };
 
 bool mapFile(int fd, size_t sizeBytes, Mapping& out) {
@@ -101,9 +123,9 @@ Mapping openOrCreateMapped(const std::string& path, size_t sizeBytes, Init init)
     std::string temporary = path;
     temporary.append(".new.").append(std::to_string(getpid())).append(".");
     temporary.append(std::to_string(counter.fetch_add(1)));
-    fd = open(temporary.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    fd = open(temporary.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd < 0) return mapping;
-    if (fchmod(fd, 0666) != 0 || ftruncate(fd, static_cast<off_t>(sizeBytes)) != 0) {
+    if (!setAccess(fd) || ftruncate(fd, static_cast<off_t>(sizeBytes)) != 0) {
       close(fd);
       unlink(temporary.c_str());
       return mapping;
@@ -132,9 +154,9 @@ int openOrCreateFile(const std::string& path) {
   for (int attempt = 0; attempt < 4; ++attempt) {
     int fd = open(path.c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0 && errno == ENOENT) {
-      fd = open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+      fd = open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
       if (fd < 0 && errno == EEXIST) continue;
-      if (fd >= 0) fchmod(fd, 0666);
+      if (fd >= 0) setAccess(fd);
     }
     if (fd < 0) return -1;
     struct stat st {};
@@ -154,6 +176,20 @@ class PosixSharedMemory final : public SharedMemory {
   explicit PosixSharedMemory(Mapping mapping) : mapping_(std::move(mapping)) {}
   uint8_t* data() override { return static_cast<uint8_t*>(mapping_.address); }
   size_t size() const override { return mapping_.sizeBytes; }
+  bool intact() const override { return mapping_.intact(); }
+  bool read(size_t offset, void* destination, size_t sizeBytes) const override {
+    if (offset > mapping_.sizeBytes || sizeBytes > mapping_.sizeBytes - offset) return false;
+    auto* out = static_cast<uint8_t*>(destination);
+    while (sizeBytes > 0) {
+      const ssize_t n = pread(mapping_.fd, out, sizeBytes, static_cast<off_t>(offset));
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) return false;  // the file ends early: it was shrunk
+      out += n;
+      offset += static_cast<size_t>(n);
+      sizeBytes -= static_cast<size_t>(n);
+    }
+    return true;
+  }
 
  private:
   Mapping mapping_;
@@ -187,6 +223,9 @@ class PosixNamedMutex final : public NamedMutex {
   explicit PosixNamedMutex(Mapping mapping) : mapping_(std::move(mapping)) {}
 
   void lock() override {
+    held_ = false;
+    // A shrunk file: go on without exclusion rather than fault on the lost page.
+    if (!mapping_.intact()) return;
     pthread_mutex_t* mutex = &block()->mutex;
     const int rc = pthread_mutex_lock(mutex);
     if (rc == 0) {
@@ -206,6 +245,7 @@ class PosixNamedMutex final : public NamedMutex {
   void unlock() override {
     if (!held_) return;
     held_ = false;
+    if (!mapping_.intact()) return;
     pthread_mutex_unlock(&block()->mutex);
   }
 
@@ -245,20 +285,25 @@ class PosixNamedEvent final : public NamedEvent {
   explicit PosixNamedEvent(Mapping mapping) : mapping_(std::move(mapping)) {}
 
   void set() override {
+    if (!mapping_.intact()) return;
     words()->signalled.store(1, std::memory_order_release);
     words()->generation.fetch_add(1, std::memory_order_acq_rel);
     futexWakeAll(&words()->generation);
   }
 
-  void reset() override { words()->signalled.store(0, std::memory_order_release); }
+  void reset() override {
+    if (mapping_.intact()) words()->signalled.store(0, std::memory_order_release);
+  }
 
   void pulse() override {
+    if (!mapping_.intact()) return;
     words()->signalled.store(0, std::memory_order_release);
     words()->generation.fetch_add(1, std::memory_order_acq_rel);
     futexWakeAll(&words()->generation);
   }
 
   bool wait(uint32_t timeoutMs) override {
+    if (!mapping_.intact()) return false;
     EventWords* w = words();
     if (w->signalled.load(std::memory_order_acquire) != 0) return true;
     // A waiter counts from the moment it reads the generation: any set or pulse after

@@ -9,8 +9,10 @@
 namespace platform {
 
 // Objects shared between processes by name, for the PC library that several programs load
-// at once. Any local user may open them (the service and the desktop user share them), so
-// their contents are untrusted and every reader bounds what it reads.
+// at once. They are made for the owning user alone, or for a shared group when the
+// machine-wide setting names one (platform/local_peer.h). Whoever may open them may write
+// them, so their contents are untrusted and every reader bounds what it reads; the files
+// may even be shrunk under a mapping, so nothing here faults on that.
 //
 // A name such as "_VistrelOBJ1_" is the object's name in every process. The environment
 // variable VISTREL_OBJECT_PREFIX, when set, is put in front of every name so that tests
@@ -35,10 +37,18 @@ class SharedMemory {
   static std::unique_ptr<SharedMemory> openOrCreate(std::string_view name, size_t sizeBytes);
   virtual uint8_t* data() = 0;
   virtual size_t size() const = 0;
+  // True while the object still holds all size() bytes. Another process may shrink it,
+  // and touching data() past the new end kills the process (SIGBUS): check this before
+  // every use of data(), under the lock that guards the contents.
+  virtual bool intact() const = 0;
+  // Copies `sizeBytes` at `offset` out of the object without touching the mapping: false,
+  // and no fault, when the object does not hold them (any more).
+  virtual bool read(size_t offset, void* destination, size_t sizeBytes) const = 0;
 };
 
 // A named mutex that survives its holder: when a process dies while holding it, the next
-// lock() succeeds (and the data it guards must be treated as possibly half-written).
+// lock() succeeds (and the data it guards must be treated as possibly half-written). A
+// mutex whose object was overwritten or shrunk by someone else gives no exclusion.
 // Threading: lock/unlock in pairs on one thread; not recursive.
 class NamedMutex {
  public:

@@ -201,6 +201,42 @@ TEST_F(EngineTest, GarbageInTheSharedViewIsNoFrame) {
   }
 }
 
+TEST_F(EngineTest, ShrunkSharedObjectsAreNoFrameAndKillNobody) {
+  auto server = makeEngine(0);
+  ASSERT_TRUE(server->open(true));
+  auto client = makeEngine(0);
+  ASSERT_TRUE(client->open(false));
+  ASSERT_EQ(client->mode(), Mode::kClient);
+  server::testing::Phone phone;
+  for (int i = 0; i < 100 && !phone.valid(); ++i) {
+    if (!phone.connect(port_)) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  ASSERT_TRUE(phone.valid());
+  ASSERT_TRUE(phone.send(server::testing::videoMessage(500, 0x44)));
+  for (int i = 0; i < 300 && client->getFrame(nullptr) != 500; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  ASSERT_EQ(client->getFrame(nullptr), 500u);
+
+  // Someone with access cuts every shared file to nothing under the mappings.
+  const std::string prefix = std::getenv("VISTREL_OBJECT_PREFIX");
+  for (const char* name : {"_VistrelOBJ1_", "_VistrelOBJ2_.event", "_VistrelOBJ3_.mutex",
+                           "_VistrelProcTable_", "_VistrelProcTable_.mutex"}) {
+    ASSERT_EQ(::truncate(("/dev/shm/" + prefix + name).c_str(), 0), 0) << name;
+  }
+  uint8_t* frame = nullptr;
+  EXPECT_EQ(client->getFrame(&frame), 0u) << "a shrunk view holds no frame";
+  EXPECT_EQ(client->waitFrame(20), 258);
+  ASSERT_TRUE(phone.send(server::testing::videoMessage(600, 0x55)));  // published into nothing
+  for (int i = 0; i < 300 && server->getFrame(nullptr) != 600; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  EXPECT_EQ(server->getFrame(nullptr), 600u) << "the server goes on receiving";
+  auto third = makeEngine(0);
+  EXPECT_TRUE(third->open(false)) << "the process table reads as empty";
+  server->releaseServingMarker();
+}
+
 TEST_F(EngineTest, ClientWithoutServerIsStandAloneAndServerMakesClients) {
   auto first = makeEngine(0);
   ASSERT_TRUE(first->open(true));

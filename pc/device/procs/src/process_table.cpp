@@ -29,10 +29,12 @@ struct ProcessTable::Impl {
   void withTable(Work work) {
     mutex->lock();
     SharedTable table;
-    std::memcpy(&table, memory->data(), sizeof table);
+    // Copied out through the object, and written back only while it is whole: a table
+    // that someone shrank reads as empty instead of killing this process.
+    if (!memory->read(0, &table, sizeof table)) std::memset(&table, 0, sizeof table);
     bool changed = repair(table);
     if (work(table)) changed = true;
-    if (changed) std::memcpy(memory->data(), &table, sizeof table);
+    if (changed && memory->intact()) std::memcpy(memory->data(), &table, sizeof table);
     mutex->unlock();
   }
 

@@ -1,5 +1,6 @@
 #include "platform/named_objects.h"
 
+#include <pwd.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -16,6 +17,7 @@
 #include <vector>
 
 #include "child_process.h"
+#include "platform/local_peer.h"
 
 namespace procs {
 namespace {
@@ -54,8 +56,8 @@ TEST_F(NamedObjects, NamesCarryThePrefixAndStayOneFileName) {
   EXPECT_EQ(platform::namedObjectName(".."), "_..");
 }
 
-TEST_F(NamedObjects, SharedMemoryIsZeroFilledSharedAndOpenToEveryUser) {
-  const mode_t saved = umask(077);
+TEST_F(NamedObjects, SharedMemoryIsZeroFilledSharedAndTheOwnersAlone) {
+  const mode_t saved = umask(0);
   auto first = platform::SharedMemory::openOrCreate("block", 2097152);
   umask(saved);
   ASSERT_NE(first, nullptr);
@@ -64,7 +66,7 @@ TEST_F(NamedObjects, SharedMemoryIsZeroFilledSharedAndOpenToEveryUser) {
                           [](uint8_t b) { return b == 0; }));
   struct stat st {};
   ASSERT_EQ(stat(objectFile("block").c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 0777, 0666u);
+  EXPECT_EQ(st.st_mode & 07777, 0600u) << "whatever the umask";
 
   auto second = platform::SharedMemory::openOrCreate("block", 2097152);
   ASSERT_NE(second, nullptr);
@@ -76,22 +78,67 @@ TEST_F(NamedObjects, SharedMemoryIsZeroFilledSharedAndOpenToEveryUser) {
   EXPECT_EQ(platform::SharedMemory::openOrCreate("empty", 0), nullptr);
 }
 
-TEST_F(NamedObjects, ObjectsOfEveryKindAreOpenToEveryUser) {
-  const mode_t saved = umask(077);
-  auto mutex = platform::NamedMutex::openOrCreate("x");
-  auto event = platform::NamedEvent::openOrCreate("x");
-  auto marker = platform::PresenceMarker::create("x");
-  umask(saved);
-  ASSERT_TRUE(mutex && event && marker);
-  for (const char* suffix : {".mutex", ".event", ".presence"}) {
-    struct stat st {};
-    ASSERT_EQ(stat((objectFile("x") + suffix).c_str(), &st), 0) << suffix;
-    EXPECT_EQ(st.st_mode & 0777, 0666u) << suffix;
+TEST_F(NamedObjects, ObjectsOfEveryKindAreTheOwnersOrTheSharedGroups) {
+  const mode_t saved = umask(0);
+  struct Objects {
+    std::unique_ptr<platform::SharedMemory> memory = platform::SharedMemory::openOrCreate("x", 64);
+    std::unique_ptr<platform::NamedMutex> mutex = platform::NamedMutex::openOrCreate("x");
+    std::unique_ptr<platform::NamedEvent> event = platform::NamedEvent::openOrCreate("x");
+    std::unique_ptr<platform::PresenceMarker> marker = platform::PresenceMarker::create("x");
+  };
+  auto check = [&](mode_t mode, const passwd* group) {
+    Objects made;
+    ASSERT_TRUE(made.memory && made.mutex && made.event && made.marker);
+    for (const char* suffix : {"", ".mutex", ".event", ".presence"}) {
+      struct stat st {};
+      ASSERT_EQ(stat((objectFile("x") + suffix).c_str(), &st), 0) << suffix;
+      EXPECT_EQ(st.st_mode & 07777, mode) << suffix;
+      if (group != nullptr) {
+        EXPECT_EQ(st.st_gid, group->pw_gid) << suffix;
+      }
+    }
+    platform::removeNamedObject("x");
+  };
+  check(0600, nullptr);
+  // The shared group of a machine-wide service (giving it needs membership, or root).
+  const passwd* nobody = getpwnam("nobody");
+  if (geteuid() == 0 && nobody != nullptr) {
+    setenv(platform::kSharedGroupEnvironment, std::to_string(nobody->pw_gid).c_str(), 1);
+    check(0660, nobody);
+    unsetenv(platform::kSharedGroupEnvironment);
   }
-  platform::removeNamedObject("x");
+  umask(saved);
   for (const char* suffix : {".mutex", ".event", ".presence"}) {
     EXPECT_NE(access((objectFile("x") + suffix).c_str(), F_OK), 0) << suffix;
   }
+}
+
+TEST_F(NamedObjects, ShrunkObjectsFaultNobody) {
+  auto memory = platform::SharedMemory::openOrCreate("s", 8192);
+  auto mutex = platform::NamedMutex::openOrCreate("s");
+  auto event = platform::NamedEvent::openOrCreate("s");
+  ASSERT_TRUE(memory && mutex && event);
+  std::memset(memory->data(), 0x5A, 8192);
+  uint8_t out[16] = {};
+  EXPECT_TRUE(memory->intact());
+  ASSERT_TRUE(memory->read(8192 - 16, out, 16));
+  EXPECT_EQ(out[15], 0x5A);
+  EXPECT_FALSE(memory->read(8192 - 15, out, 16)) << "beyond the object";
+
+  // Another process with access cuts the files under the mappings.
+  for (const char* suffix : {"", ".mutex", ".event"}) {
+    ASSERT_EQ(truncate((objectFile("s") + suffix).c_str(), 0), 0) << suffix;
+  }
+  EXPECT_FALSE(memory->intact());
+  EXPECT_FALSE(memory->read(0, out, 16));
+  mutex->lock();  // no exclusion any more, and no fault
+  mutex->unlock();
+  event->set();
+  event->pulse();
+  event->reset();
+  EXPECT_FALSE(event->wait(10));
+  EXPECT_EQ(platform::SharedMemory::openOrCreate("s", 8192), nullptr) << "refused on open";
+  platform::removeNamedObject("s");
 }
 
 TEST_F(NamedObjects, ProcessesCreatingAtOnceShareOneMutexAndOneBlock) {

@@ -56,6 +56,28 @@ std::string cpuinfoValue(const std::string& cpuinfo, std::string_view key) {
   return {};
 }
 
+// Arm's own cores by their "CPU part" number (implementer 0x41); other cores keep the
+// numbers.
+std::string armCoreName(const std::string& implementer, const std::string& part) {
+  static constexpr struct {
+    unsigned part;
+    const char* name;
+  } kArmCores[] = {
+      {0xd03, "Cortex-A53"},  {0xd04, "Cortex-A35"},  {0xd05, "Cortex-A55"},
+      {0xd07, "Cortex-A57"},  {0xd08, "Cortex-A72"},  {0xd09, "Cortex-A73"},
+      {0xd0a, "Cortex-A75"},  {0xd0b, "Cortex-A76"},  {0xd0c, "Neoverse-N1"},
+      {0xd0d, "Cortex-A77"},  {0xd40, "Neoverse-V1"}, {0xd41, "Cortex-A78"},
+      {0xd44, "Cortex-X1"},   {0xd46, "Cortex-A510"}, {0xd47, "Cortex-A710"},
+      {0xd48, "Cortex-X2"},   {0xd49, "Neoverse-N2"}, {0xd4f, "Neoverse-V2"},
+  };
+  if (implementer.empty() || part.empty()) return {};
+  const unsigned long partNumber = std::strtoul(part.c_str(), nullptr, 0);
+  if (std::strtoul(implementer.c_str(), nullptr, 0) == 0x41)
+    for (const auto& core : kArmCores)
+      if (core.part == partNumber) return core.name;
+  return "implementer " + implementer + " part " + part;
+}
+
 // The X11 library is taken at run time so that the program runs where it is missing.
 std::optional<FrameBufferDescription> x11RootWindow() {
   if (const char* display = std::getenv("DISPLAY"); display == nullptr || *display == '\0')
@@ -137,8 +159,21 @@ class MachineDeviceProbe final : public DeviceProbe {
       info.core = cpuinfoValue(*cpuinfo, key);
       if (!info.core.empty()) break;
     }
+    if (info.core.empty())
+      info.core = armCoreName(cpuinfoValue(*cpuinfo, "CPU implementer"),
+                              cpuinfoValue(*cpuinfo, "CPU part"));
     info.name = cpuinfoValue(*cpuinfo, "Hardware");
     if (info.name.empty()) info.name = info.core;
+    info.features = cpuinfoValue(*cpuinfo, "flags");
+    if (info.features.empty()) info.features = cpuinfoValue(*cpuinfo, "Features");
+    // The machine this process runs as (an emulator or a 32-bit personality answers for
+    // itself here, where the kernel's own file would name the host).
+    utsname names{};
+    if (!root_.empty()) {
+      if (auto arch = readValue(root_ + "/proc/sys/kernel/arch")) info.architecture = *arch;
+    } else if (uname(&names) == 0) {
+      info.architecture = names.machine;
+    }
     return info;
   }
 

@@ -79,14 +79,22 @@ class PresentedDevice final : public DeviceProbe {
     return platform_.given ? platform_.value : base_->platformType();
   }
   std::optional<ProcessorInfo> processor() override {
-    if (!core_.given && !name_.given) return base_->processor();
-    if ((core_.given && !core_.value) || (name_.given && !name_.value)) return std::nullopt;
+    Presented<std::string>* const parts[] = {&core_, &name_, &architecture_, &features_};
+    bool allGiven = true, anyGiven = false;
+    for (const Presented<std::string>* part : parts) {
+      if (part->given && !part->value) return std::nullopt;
+      allGiven = allGiven && part->given;
+      anyGiven = anyGiven || part->given;
+    }
+    if (!anyGiven) return base_->processor();
     ProcessorInfo info;
-    if (!core_.given || !name_.given) {
+    if (!allGiven) {
       if (auto own = base_->processor()) info = *own;
     }
     if (core_.given) info.core = *core_.value;
     if (name_.given) info.name = *name_.value;
+    if (architecture_.given) info.architecture = *architecture_.value;
+    if (features_.given) info.features = *features_.value;
     return info;
   }
   std::optional<FrameBufferDescription> rawFrameBuffer() override {
@@ -114,6 +122,8 @@ class PresentedDevice final : public DeviceProbe {
     if (key == "platform") return text(platform_);
     if (key == "processor") return text(name_);
     if (key == "processor-core") return text(core_);
+    if (key == "processor-architecture") return text(architecture_);
+    if (key == "processor-features") return text(features_);
     if (key == "os-major") {
       uint32_t major = 0;
       if (failed) os_.set(std::nullopt);
@@ -132,7 +142,7 @@ class PresentedDevice final : public DeviceProbe {
   }
 
   std::unique_ptr<DeviceProbe> base_;
-  Presented<std::string> oem_, platform_, core_, name_;
+  Presented<std::string> oem_, platform_, core_, name_, architecture_, features_;
   Presented<uint32_t> os_;
   Presented<FrameBufferDescription> screen_;
 };

@@ -62,6 +62,18 @@ TEST(PresentedDevice, GivenAnswersReplaceTheMachinesOthersStay) {
   EXPECT_EQ(probe->rawFrameBuffer()->width, 800u);
 }
 
+TEST(PresentedDevice, ProcessorArchitectureAndFeatures) {
+  auto arm = present(
+      "processor-core = Cortex-A72\nprocessor-architecture = aarch64\n"
+      "processor-features = fp asimd crc32\n");
+  ASSERT_TRUE(arm->processor());
+  EXPECT_EQ(arm->processor()->core, "Cortex-A72");
+  EXPECT_EQ(arm->processor()->name, "base cpu");  // not given: the machine's
+  EXPECT_EQ(arm->processor()->architecture, "aarch64");
+  EXPECT_EQ(arm->processor()->features, "fp asimd crc32");
+  EXPECT_FALSE(present("processor-features = (failed)\n")->processor());
+}
+
 TEST(PresentedDevice, FailedQueriesAndScreens) {
   auto probe = present(
       "oem = (failed)\nplatform=(failed)\nprocessor-core = (failed)\nos-major = (failed)\n"
@@ -201,6 +213,23 @@ TEST_F(MachineProbe, ProcessorFromCpuinfo) {
   ASSERT_TRUE(pc);
   EXPECT_EQ(pc->core, "AMD EPYC 7B13");
   EXPECT_EQ(pc->name, "AMD EPYC 7B13");
+  EXPECT_EQ(pc->architecture, "");  // no proc/sys/kernel/arch under this root
+
+  // An AArch64 kernel names no model: the core comes from the Arm part number.
+  write("proc/cpuinfo",
+        "processor\t: 0\nBogoMIPS\t: 108.00\nFeatures\t: fp asimd evtstrm crc32 cpuid\n"
+        "CPU implementer\t: 0x41\nCPU architecture: 8\nCPU variant\t: 0x0\n"
+        "CPU part\t: 0xd08\nCPU revision\t: 3\n");
+  write("proc/sys/kernel/arch", "aarch64\n");
+  auto board = probe()->processor();
+  ASSERT_TRUE(board);
+  EXPECT_EQ(board->core, "Cortex-A72");
+  EXPECT_EQ(board->name, "Cortex-A72");
+  EXPECT_EQ(board->architecture, "aarch64");
+  EXPECT_EQ(board->features, "fp asimd evtstrm crc32 cpuid");
+
+  write("proc/cpuinfo", "CPU implementer\t: 0x51\nCPU part\t: 0x800\nflags\t: x\n");
+  EXPECT_EQ(probe()->processor()->core, "implementer 0x51 part 0x800");
 }
 
 TEST_F(MachineProbe, AFileThatIsNoFrameBufferDevice) {

@@ -1,5 +1,7 @@
 #include "sources/device_info.h"
 
+#include <algorithm>
+
 #include "platform/utf16.h"
 
 namespace sources {
@@ -9,11 +11,42 @@ bool contains(const std::string& text, std::string_view part) {
   return text.find(part) != std::string::npos;
 }
 
+// Whether the space-separated list `features` holds `feature` as a whole word.
+bool hasFeature(std::string_view features, std::string_view feature) {
+  while (!features.empty()) {
+    const size_t end = std::min(features.find_first_of(" \t"), features.size());
+    if (features.substr(0, end) == feature) return true;
+    features.remove_prefix(std::min(end + 1, features.size()));
+  }
+  return false;
+}
+
 }  // namespace
 
 bool IsPxa27x(const platform::ProcessorInfo& processor) {
   return (contains(processor.core, "PXA") || contains(processor.name, "PXA")) &&
          (contains(processor.core, "27") || contains(processor.name, "27"));
+}
+
+JpegpressKernels JpegpressKernelsFor(const platform::ProcessorInfo& processor) {
+  const std::string& arch = processor.architecture;
+  if (arch == "x86_64" || arch == "amd64")
+    return hasFeature(processor.features, "avx2") ? JpegpressKernels::kAvx2
+                                                  : JpegpressKernels::kSse2;
+  if (arch == "aarch64" || arch == "arm64") return JpegpressKernels::kNeon;
+  if (IsPxa27x(processor)) return JpegpressKernels::kPortable;
+  return JpegpressKernels::kNone;
+}
+
+const char* JpegpressKernelsName(JpegpressKernels kernels) {
+  switch (kernels) {
+    case JpegpressKernels::kPortable: return "portable";
+    case JpegpressKernels::kSse2: return "sse2";
+    case JpegpressKernels::kAvx2: return "avx2";
+    case JpegpressKernels::kNeon: return "neon";
+    case JpegpressKernels::kNone: break;
+  }
+  return "none";
 }
 
 DeviceInfo ProbeDevice(platform::DeviceProbe& probe, ModuleLoader& modules) {
@@ -38,9 +71,10 @@ DeviceInfo ProbeDevice(platform::DeviceProbe& probe, ModuleLoader& modules) {
   if (auto processor = probe.processor()) {
     info.processor = *processor;
     info.hasPxa27x = IsPxa27x(*processor);
+    info.jpegpressKernels = JpegpressKernelsFor(*processor);
   }
 
-  if (info.hasPxa27x) {
+  if (info.jpegpressKernels != JpegpressKernels::kNone) {
     if (auto module = modules.LoadBesideProgram(kJpegpressModuleName)) {
       auto getData = reinterpret_cast<DllGetDataFunction>(module->symbol("DllGetData"));
       JpegEncoderTable table{};

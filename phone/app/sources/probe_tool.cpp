@@ -3,12 +3,13 @@
 //   vistrel-probe [--device FILE] [--modules DIR]... [--program PATH]
 //
 // Prints the probe result (OEM text, OS major version, platform type, processor, whether
-// jpegpress was bound), one line per candidate source saying what was found, and the
-// source list with display names and kinds. --device presents the device described in
+// jpegpress was bound and which kernels it runs), one line per candidate source saying
+// what was found, and the source list with display names and kinds. --device presents the device described in
 // FILE (see docs/sources.md; the variable VISTREL_DEVICE does the same); --modules makes
 // the modules come from the given folders only; --program names the `vistrel` program
 // whose texts give the display names (default: `vistrel` beside this tool).
 
+#include <cstdlib>
 #include <cstring>
 #include <iostream>
 #include <string>
@@ -44,6 +45,20 @@ const char* kindName(sources::SourceKind kind) {
     case sources::SourceKind::kSound: return "sound";
   }
   return "?";
+}
+
+// Whether jpegpress is bound and which kernels it runs: those it has for the processor,
+// unless VISTREL_JPEGPRESS_PORTABLE makes it take its portable ones.
+std::string jpegpressState(const sources::DeviceInfo& device) {
+  if (device.jpegpressKernels == sources::JpegpressKernels::kNone)
+    return "not loaded (no kernels for this processor)";
+  if (!device.jpegpressBound()) return "not bound";
+  std::string kernels = sources::JpegpressKernelsName(device.jpegpressKernels);
+  const char* forced = std::getenv("VISTREL_JPEGPRESS_PORTABLE");
+  if (forced != nullptr && *forced != '\0' && std::strcmp(forced, "0") != 0 &&
+      kernels != "portable")
+    kernels = "portable (VISTREL_JPEGPRESS_PORTABLE is set; " + kernels + " available)";
+  return "bound, " + kernels + " kernels";
 }
 
 }  // namespace
@@ -82,11 +97,9 @@ int main(int argc, char** argv) {
             << "  Smartphone:       " << (device.isSmartphone ? "yes" : "no") << '\n'
             << "  processor:        core \"" << device.processor.core << "\", name \""
             << device.processor.name << "\"\n"
+            << "  architecture:     \"" << device.processor.architecture << "\"\n"
             << "  PXA27x:           " << (device.hasPxa27x ? "yes" : "no") << '\n'
-            << "  jpegpress:        "
-            << (device.jpegpressBound() ? "bound"
-                                        : device.hasPxa27x ? "not bound" : "not loaded")
-            << '\n';
+            << "  jpegpress:        " << jpegpressState(device) << '\n';
 
   sources::PlaceholderSourceFactory factory;
   sources::BuildNotes notes;

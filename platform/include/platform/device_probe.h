@@ -10,10 +10,14 @@
 namespace platform {
 
 // The processor as the system names it: the core (for example "XScale-PXA270") and the
-// processor or board ("PXA270", "Intel(R) Core(TM) ..."). Either may be empty.
+// processor or board ("PXA270", "Intel(R) Core(TM) ..."), the instruction set the system
+// runs ("x86_64", "aarch64", "armv5tel") and the extensions it reports, separated by
+// spaces ("sse2 avx2 ...", "fp asimd ..."). Any of them may be empty.
 struct ProcessorInfo {
   std::string core;
   std::string name;
+  std::string architecture{};
+  std::string features{};
 };
 
 // Seven values describing the display's frame buffer. `frame` is null when the answer
@@ -66,8 +70,11 @@ inline constexpr const char kOwnPlatformType[] = "Linux";
 //   OEM text:   the device-tree model, else the DMI vendor and product names
 //               ("<sys_vendor> <product_name>"), else no answer.
 //   OS version: the kernel release's major number.
-//   processor:  /proc/cpuinfo; core from "model name", "Processor" or "cpu model",
-//               name from "Hardware" (else the core).
+//   processor:  /proc/cpuinfo; core from "model name", "Processor" or "cpu model", else
+//               the name of an Arm core from "CPU implementer" and "CPU part"
+//               ("Cortex-A72"); name from "Hardware" (else the core); features from
+//               "flags" or "Features"; architecture: the machine name this process runs as
+//               (uname; under `rootDirectory`, proc/sys/kernel/arch).
 //   display:    the frame buffer device fb0 (mapped read-only, then its geometry alone),
 //               else the X11 root window's size and depth (geometry only).
 std::unique_ptr<DeviceProbe> machineDeviceProbe(std::string rootDirectory = {});
@@ -80,6 +87,7 @@ using ProbeDiagnostics = std::function<void(const std::string& message)>;
 //   oem             OEM text                          os-major   decimal number
 //   platform        platform type                     processor  processor name
 //   processor-core  processor core name               screen     WIDTHxHEIGHTxBITS
+//   processor-architecture  instruction set           processor-features  extensions
 // The value "(failed)" presents a query that fails. Blank lines and lines starting with
 // '#' are skipped; a line without '=', an unknown key or a value that does not parse is
 // reported and ignored (its answer stays the base's). A presented screen is a display

@@ -7,6 +7,10 @@
 #include "recording_loader.h"
 #include "sources/device_info.h"
 
+#ifdef VISTREL_JPEGPRESS_KERNELS
+#include "kernels.h"
+#endif
+
 namespace sources {
 namespace {
 
@@ -74,24 +78,56 @@ TEST(ProbeDevice, Pxa27xDetection) {
   for (const Case& c : cases) EXPECT_EQ(IsPxa27x({c.core, c.name}), c.pxa27x) << c.core << c.name;
 }
 
-TEST(ProbeDevice, JpegpressIsLoadedOnlyOnPxa27x) {
+TEST(ProbeDevice, JpegpressKernelsForAProcessor) {
+  using enum JpegpressKernels;
+  struct Case {
+    platform::ProcessorInfo cpu;
+    JpegpressKernels kernels;
+  } cases[] = {
+      {{"XScale-PXA270 rev 7 (v5l)", "HTC Trinity", "armv5tel", "swp half thumb fastmult edsp"},
+       kPortable},
+      {{"", "PXA270", "", ""}, kPortable},  // a presented phone: the name alone
+      {{"Cortex-A72", "BCM2835", "aarch64", "fp asimd evtstrm crc32 cpuid"}, kNeon},
+      {{"Neoverse-N1", "Neoverse-N1", "aarch64", "fp asimd aes pmull sha1 sha2 atomics"}, kNeon},
+      {{"Intel(R) Core(TM) i7-8700", "", "x86_64", "fpu sse sse2 ssse3 fma avx avx2 bmi2"}, kAvx2},
+      {{"Intel(R) Atom(TM) x5-Z8350", "", "x86_64", "fpu sse sse2 ssse3 sse4_2 avx512f"}, kSse2},
+      {{"AMD EPYC", "AMD EPYC", "x86_64", "avx2_fake avx2x"}, kSse2},  // whole words only
+      {{"ARMv7 Processor rev 10 (v7l)", "Freescale i.MX6", "armv7l", "half thumb vfp neon"}, kNone},
+      {{"", "", "riscv64", ""}, kNone},
+      {{"", "", "", ""}, kNone},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(JpegpressKernelsFor(c.cpu), c.kernels) << c.cpu.core << " / " << c.cpu.architecture;
+  }
+  EXPECT_STREQ(JpegpressKernelsName(kAvx2), "avx2");
+  EXPECT_STREQ(JpegpressKernelsName(kNone), "none");
+}
+
+TEST(ProbeDevice, JpegpressIsLoadedOnlyWhereItHasKernels) {
   RecordingLoader modules(RecordingLoader::fakes({"jpegpress"}));
   FakeProbe probe;
-  probe.cpu = platform::ProcessorInfo{"ARM926EJ-S", "Some board"};
+  probe.cpu = platform::ProcessorInfo{"ARM926EJ-S", "Some board", "armv5tejl", ""};
   DeviceInfo info = ProbeDevice(probe, modules);
   EXPECT_FALSE(info.hasPxa27x);
+  EXPECT_EQ(info.jpegpressKernels, JpegpressKernels::kNone);
   EXPECT_FALSE(info.jpegpressBound());
   EXPECT_TRUE(modules.asked.empty());  // never loaded elsewhere
   EXPECT_EQ(info.jpegpress.CreateEncoder, nullptr);
 
-  probe.cpu = platform::ProcessorInfo{"XScale-PXA270", "PXA270"};
-  info = ProbeDevice(probe, modules);
-  EXPECT_TRUE(info.hasPxa27x);
-  EXPECT_EQ(modules.asked, std::vector<std::string>{"beside jpegpress.dll"});
-  ASSERT_TRUE(info.jpegpressBound());
-  EXPECT_NE(info.jpegpress.CreateEncoder, nullptr);
-  EXPECT_NE(info.jpegpress.ConvertPreview, nullptr);
-  EXPECT_EQ(*modules.loaded, 1);
+  const platform::ProcessorInfo withKernels[] = {{"XScale-PXA270", "PXA270", "armv5tel", ""},
+                                                 {"Cortex-A72", "", "aarch64", "fp asimd"},
+                                                 {"AMD EPYC", "", "x86_64", "sse2 avx2"}};
+  int loads = 0;
+  for (const platform::ProcessorInfo& cpu : withKernels) {
+    probe.cpu = cpu;
+    info = ProbeDevice(probe, modules);
+    EXPECT_EQ(modules.asked.size(), static_cast<size_t>(++loads)) << cpu.core;
+    EXPECT_EQ(modules.asked.back(), "beside jpegpress.dll");
+    ASSERT_TRUE(info.jpegpressBound()) << cpu.core;
+    EXPECT_NE(info.jpegpress.CreateEncoder, nullptr);
+    EXPECT_NE(info.jpegpress.ConvertPreview, nullptr);
+    EXPECT_EQ(*modules.loaded, 1);
+  }
 }
 
 TEST(ProbeDevice, JpegpressTableKeptOnlyOnANonZeroResult) {
@@ -107,6 +143,18 @@ TEST(ProbeDevice, JpegpressTableKeptOnlyOnANonZeroResult) {
     EXPECT_EQ(*modules.loaded, 0) << folder;  // unloaded again
   }
 }
+
+#ifdef VISTREL_JPEGPRESS_KERNELS
+// The processor test on this machine names the kernels jpegpress itself picks here.
+TEST(ProbeDevice, TheProcessorTestNamesTheKernelsJpegpressPicks) {
+  const auto cpu = platform::machineDeviceProbe()->processor();
+  ASSERT_TRUE(cpu);
+  const JpegpressKernels kernels = JpegpressKernelsFor(*cpu);
+  if (kernels == JpegpressKernels::kNone) GTEST_SKIP() << "no kernels for " << cpu->architecture;
+  const jpegpress::KernelTable* simd = jpegpress::simdKernels();
+  EXPECT_STREQ(JpegpressKernelsName(kernels), simd != nullptr ? simd->name : "portable");
+}
+#endif
 
 #ifdef VISTREL_JPEGPRESS_DIR
 // The real encoder module, found beside the programs.

@@ -41,14 +41,15 @@ class ProbeTool : public ::testing::Test {
 };
 
 TEST_F(ProbeTool, PrintsTheProbeAndTheSourcesOfAPresentedDevice) {
-  present("oem = HTC TyTN II TRIN100\nos-major = 5\nprocessor = PXA270\nscreen = 240x320x16\n");
+  present("oem = HTC TyTN II TRIN100\nos-major = 5\nprocessor = PXA270\nscreen = 240x320x16\n"
+          "processor-architecture = armv5tel\n");
   const std::string out =
       run("--device " + file_.string() + modules({"htc", "jpegpress", "framesink"}));
   EXPECT_NE(out.find("OEM text:         \"HTC TYTN II TRIN100\""), std::string::npos) << out;
   EXPECT_NE(out.find("as returned:      \"HTC TyTN II TRIN100\""), std::string::npos) << out;
   EXPECT_NE(out.find("OS major version: 5"), std::string::npos) << out;
   EXPECT_NE(out.find("PXA27x:           yes"), std::string::npos) << out;
-  EXPECT_NE(out.find("jpegpress:        bound"), std::string::npos) << out;
+  EXPECT_NE(out.find("jpegpress:        bound, portable kernels"), std::string::npos) << out;
   const char* sources =
       "sources\n"
       "  1. Camera (kind 0, camera): HTCcamera.dll, model code 12, not implemented yet\n"
@@ -65,7 +66,30 @@ TEST_F(ProbeTool, ABrokenDeviceFileIsReportedAndTheRestUsed) {
   const std::string out = run(modules({}), "VISTREL_DEVICE=" + file_.string());
   EXPECT_NE(out.find("device file line 2: ignored"), std::string::npos) << out;
   EXPECT_NE(out.find("1. Camera (kind 0, camera): stream driver CAM1:"), std::string::npos) << out;
-  EXPECT_NE(out.find("jpegpress:        not loaded"), std::string::npos) << out;
+}
+
+TEST_F(ProbeTool, NamesTheKernelsJpegpressRuns) {
+  struct Case {
+    const char* device;
+    const char* environment;
+    const char* state;
+  } cases[] = {
+      {"processor-core = Cortex-A72\nprocessor-architecture = aarch64\n", "",
+       "jpegpress:        bound, neon kernels\n"},
+      {"processor-architecture = x86_64\nprocessor-features = sse2 avx2\n",
+       "VISTREL_JPEGPRESS_PORTABLE=1",
+       "jpegpress:        bound, portable (VISTREL_JPEGPRESS_PORTABLE is set; avx2 available) kernels\n"},
+      {"processor-architecture = x86_64\nprocessor-features = sse2\n", "VISTREL_JPEGPRESS_PORTABLE=0",
+       "jpegpress:        bound, sse2 kernels\n"},
+      {"processor-core = ARMv7\nprocessor-architecture = armv7l\n", "",
+       "jpegpress:        not loaded (no kernels for this processor)\n"},
+  };
+  for (const Case& c : cases) {
+    present(c.device);
+    const std::string out =
+        run("--device " + file_.string() + modules({"jpegpress"}), c.environment);
+    EXPECT_NE(out.find(c.state), std::string::npos) << out;
+  }
 }
 
 TEST_F(ProbeTool, AMissingDeviceFileLeavesThisMachine) {

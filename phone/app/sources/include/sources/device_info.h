@@ -11,6 +11,9 @@
 
 namespace sources {
 
+// The kernels the encoder module runs on a processor, as it names its tables.
+enum class JpegpressKernels { kNone, kPortable, kSse2, kAvx2, kNeon };
+
 // What the device program knows about its machine, probed once at start-up and kept
 // for the whole run.
 struct DeviceInfo {
@@ -25,9 +28,12 @@ struct DeviceInfo {
   bool isSmartphone = true;     // a failed platform-type query counts as a Smartphone
   bool hasPxa27x = false;
   platform::ProcessorInfo processor;  // as returned; empty when the query failed
+  // The kernels jpegpress has for this processor (JpegpressKernelsFor); kNone where it
+  // has none and is not loaded.
+  JpegpressKernels jpegpressKernels = JpegpressKernels::kNone;
 
   // The bound entry table of "jpegpress.dll": all five entries null unless the module
-  // was loaded (only on PXA27x) and its DllGetData returned non-zero.
+  // was loaded (only where it has kernels) and its DllGetData returned non-zero.
   JpegEncoderTable jpegpress{};
   bool jpegpressBound() const { return jpegpressModule_ != nullptr; }
 
@@ -44,8 +50,16 @@ struct DeviceInfo {
 // two contains "27".
 bool IsPxa27x(const platform::ProcessorInfo& processor);
 
-// Asks `probe` the four questions and, only on a PXA27x, binds "jpegpress.dll" from the
-// program's folder.
+// The processor test for binding jpegpress: the kernels it runs on this processor. SIMD
+// kernels on every x86-64 processor (AVX2 when the processor reports it, else SSE2) and
+// every AArch64 processor (NEON); the portable kernels on a PXA27x; none on any other
+// processor, where the system encoder is used (see docs/sources.md for why).
+JpegpressKernels JpegpressKernelsFor(const platform::ProcessorInfo& processor);
+// "portable", "sse2", "avx2", "neon", or "none".
+const char* JpegpressKernelsName(JpegpressKernels kernels);
+
+// Asks `probe` the four questions and, only on a processor for which jpegpress has
+// kernels, binds "jpegpress.dll" from the program's folder.
 DeviceInfo ProbeDevice(platform::DeviceProbe& probe, ModuleLoader& modules);
 
 }  // namespace sources

@@ -20,6 +20,7 @@
 #include "platform/socket.h"
 #include "protocol/property_list.h"
 #include "protocol/stream_header.h"
+#include "vistrel_version.h"
 
 namespace {
 
@@ -44,6 +45,7 @@ Options:
       --save DIR       also write each frame sent, as a complete JPEG file, to
                        DIR/sent-NNNNNN.jpg (DIR must exist)
   -h, --help           show this text
+  --version            print the version
 
 Exit status: 0 sent everything, 1 bad option or file, 2 no connection or no greeting.
 )";
@@ -153,6 +155,7 @@ bool parseNumber(const char* s, long& out) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (vistrel::printVersionIfAsked("streamfeed", argc, argv)) return 0;
   std::string host = "127.0.0.1";
   long port = 2047, frames = 10, rate = 10, width = 320, height = 240, linger = 500;
   bool audio = false, garbage = false, properties = true;

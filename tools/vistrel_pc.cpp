@@ -17,6 +17,7 @@
 #include "decoder/render_geometry.h"
 #include "entries/device_entry_table.h"
 #include "platform/module.h"
+#include "vistrel_version.h"
 
 namespace {
 
@@ -38,6 +39,7 @@ Options:
   -t, --seconds N      exit after N seconds
   -q, --quiet          print only the summary
   -h, --help           show this text
+  --version            print the version
 
 Settings (port, size, rotation, mirror) come from the machine's settings store; the
 variable VISTREL_KEY_STORE names another store file.
@@ -59,6 +61,7 @@ bool writeFile(const std::string& path, const uint8_t* a, size_t an, const uint8
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (vistrel::printVersionIfAsked("vistrel-pc", argc, argv)) return 0;
   bool serve = false, jpeg = false, files = true, quiet = false;
   unsigned long width = 0, height = 0, maxFrames = 0, seconds = 0;
   std::string out = "pc-frames";
@@ -119,8 +122,7 @@ int main(int argc, char** argv) {
                         : nullptr;
   DeviceEntryTable t{};
   if (getData == nullptr || (getData(&t) & 0xFF) == 0) {
-    std::fprintf(stderr, "vistrel-pc: cannot load %s from %s\n",
-                 platform::moduleFileName("device.ax").c_str(), platform::programDirectory().c_str());
+    std::fprintf(stderr, "vistrel-pc: cannot load %s\n", platform::moduleSearchText("device.ax").c_str());
     return 2;
   }
   if ((t.Open(serve ? 1 : 0) & 0xFF) == 0) {

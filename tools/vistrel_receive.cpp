@@ -26,6 +26,7 @@
 #include "protocol/stream_header.h"
 #include "server/frame_receiver.h"
 #include "server/property_store.h"
+#include "vistrel_version.h"
 
 namespace {
 
@@ -54,6 +55,7 @@ Options:
       --set KEY=INDEX send a property choice once connected
   -q, --quiet         print only property lists and the final summary
   -h, --help          show this text
+  --version           print the version
 
 While running, lines on standard input send commands to the phone:
   tap X Y | key CODE | set KEY INDEX | props | status | quit
@@ -155,6 +157,7 @@ bool handleLine(const std::string& line, server::FrameReceiver& receiver, Contex
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (vistrel::printVersionIfAsked("vistrel-receive", argc, argv)) return 0;
   uint32_t port = 2047;
   std::string bind = "0.0.0.0";
   std::string out = "frames";

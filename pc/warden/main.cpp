@@ -14,6 +14,7 @@
 #include "warden/service_runner.h"
 #include "warden/systemd_host.h"
 #include "warden/systemd_service_manager.h"
+#include "vistrel_version.h"
 
 namespace {
 
@@ -21,8 +22,9 @@ constexpr const char* kUsage = R"(Usage: warden [--system] [/i | /u]
        warden HARDWARE-ID [DEFINITION-FILE]
 
 Without arguments, runs the "Vistrel Service" in the foreground, as its systemd unit
-starts it: loads the PC library (device.ax, i.e. device.so beside this program), opens it
-as the serving process and receives the phone's frames for every program until stopped.
+starts it: loads the PC library (device.ax, i.e. device.so beside this program, else in
+the installed module folder lib/vistrel), opens it as the serving process and receives
+the phone's frames for every program until stopped.
   SIGTERM, SIGINT   stop
   SIGHUP            read the settings again (a changed port takes effect at once);
                     "systemctl --user reload vistrel-service" sends it
@@ -52,6 +54,8 @@ Device exit status: 0 done; 1 done, but the audio system must be restarted to sh
 done. The store is /var/lib/vistrel/devices; VISTREL_DEVICE_ROOT=DIR puts the store and
 every installed file below DIR instead of "/".
 /i and /u exit with 0 done or 2 failed.
+
+--help shows this text, --version prints the version.
 
 Environment: VISTREL_KEY_STORE (settings file), VISTREL_OBJECT_PREFIX (named objects
 and the service's control endpoint), VISTREL_UNIT_DIR (folder for the unit of /i, /u),
@@ -87,6 +91,7 @@ int runService() {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (vistrel::printVersionIfAsked("warden", argc, argv)) return 0;
   const std::vector<std::string> args(argv + 1, argv + argc);
   const warden::CommandLine c = warden::parseCommandLine(args);
   using Mode = warden::CommandLine::Mode;

@@ -4,6 +4,16 @@
 #include <unistd.h>
 
 #include <climits>
+#include <filesystem>
+
+// Where the installed module and data folders are, relative to the installed programs'
+// folder; the build passes the values of this installation's layout.
+#ifndef VISTREL_MODULES_FROM_PROGRAMS
+#define VISTREL_MODULES_FROM_PROGRAMS "../lib/vistrel"
+#endif
+#ifndef VISTREL_DATA_FROM_PROGRAMS
+#define VISTREL_DATA_FROM_PROGRAMS "../share/vistrel"
+#endif
 
 namespace platform {
 namespace {
@@ -60,14 +70,51 @@ std::unique_ptr<Module> loadModuleFrom(std::string_view directory, std::string_v
   return openPath(path);
 }
 
+namespace {
+
+std::vector<std::string> searchFolders(std::string_view fromPrograms) {
+  std::vector<std::string> folders;
+  const std::string own = programDirectory();
+  if (own.empty()) return folders;
+  folders.push_back(own);
+  std::error_code error;
+  const std::filesystem::path installed =
+      std::filesystem::weakly_canonical(std::filesystem::path(own) / fromPrograms, error);
+  if (error || !std::filesystem::is_directory(installed, error)) return folders;
+  std::string text = installed.string();
+  while (text.size() > 1 && text.back() == '/') text.pop_back();
+  if (text != own) folders.push_back(text);
+  return folders;
+}
+
+}  // namespace
+
+std::vector<std::string> moduleDirectories() { return searchFolders(VISTREL_MODULES_FROM_PROGRAMS); }
+
+std::vector<std::string> dataDirectories() { return searchFolders(VISTREL_DATA_FROM_PROGRAMS); }
+
+std::string folderHolding(const std::vector<std::string>& folders, std::string_view fileName) {
+  for (const std::string& folder : folders) {
+    const std::string path = folder + "/" + std::string(fileName);
+    if (access(path.c_str(), R_OK) == 0) return folder;
+  }
+  return {};
+}
+
 std::unique_ptr<Module> loadModule(std::string_view name) {
-  const std::string directory = programDirectory();
-  if (!directory.empty()) {
+  for (const std::string& directory : moduleDirectories()) {
     if (auto module = loadModuleFrom(directory, name)) return module;
   }
   // A bare file name goes through the loader's search path (LD_LIBRARY_PATH, system
   // folders); a name with a folder is taken as that path.
   return openPath(moduleFileName(name));
+}
+
+std::string moduleSearchText(std::string_view name) {
+  const std::vector<std::string> folders = moduleDirectories();
+  std::string text = moduleFileName(name) + " (looked in ";
+  for (size_t i = 0; i < folders.size(); ++i) text += folders[i] + (i + 1 < folders.size() ? ", " : " and ");
+  return text + "the library path)";
 }
 
 }  // namespace platform

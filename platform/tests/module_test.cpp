@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 namespace platform {
 namespace {
@@ -70,6 +71,16 @@ TEST_F(ModuleLoad, LoadsFromAGivenFolderOnly) {
   EXPECT_EQ(loadModuleFrom(dir.string(), "absent.dll"), nullptr);
   EXPECT_EQ(loadModuleFrom(programDirectory(), "probe.ax"), nullptr);
   fs::remove_all(dir);
+}
+
+// The build tree has no installed module folder beside bin/: only the program's folder is
+// searched before the library path, and the message names exactly those places.
+TEST(ModuleDirectories, BuildTreeSearchesTheProgramFolderOnly) {
+  EXPECT_EQ(moduleDirectories(), std::vector<std::string>{programDirectory()});
+  EXPECT_EQ(moduleSearchText("device.ax"),
+            "device.so (looked in " + programDirectory() + " and the library path)");
+  EXPECT_EQ(folderHolding(dataDirectories(), "platform_tests"), programDirectory());
+  EXPECT_EQ(folderHolding(dataDirectories(), "no-such-file"), "");
 }
 
 TEST_F(ModuleLoad, MissingModuleGivesNull) {

@@ -19,6 +19,7 @@
 #include "platform/clock.h"
 #include "platform/key_store.h"
 #include "platform/module.h"
+#include "vistrel_version.h"
 
 namespace {
 
@@ -35,10 +36,12 @@ void onSignal(int) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (vistrel::printVersionIfAsked("lookout", argc, argv)) return 0;
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
       std::printf(
           "Usage: lookout [Qt options]\n"
+          "       lookout --help | --version\n"
           "Shows the phone camera's picture that the serving program receives (or receives\n"
           "it itself when none runs). F8 saves the current picture as a dated JPEG in the\n"
           "snapshot folder; clicks and the keys Backspace, Enter, End/#, the arrows, *, the\n"
@@ -49,12 +52,13 @@ int main(int argc, char** argv) {
     }
   }
 
-  // Without the library there is nothing to show: end quietly with code 0.
+  // Without the library there is nothing to show: say why and end with code 1, so that a
+  // broken installation is not taken for a viewer the user closed.
   lookout::DeviceBinding binding;
   std::string why;
   if (!lookout::bindDevice(platform::loadModule, binding, why)) {
     std::fprintf(stderr, "lookout: %s\n", why.c_str());
-    return 0;
+    return 1;
   }
   const DeviceEntryTable& table = binding.table;
 
@@ -72,8 +76,9 @@ int main(int argc, char** argv) {
   lookout::LookoutWindow window;
   if (own) {
     if (const std::string* icon = own->icon(132)) {
-      std::string dir = platform::programDirectory();
-      window.setWindowIcon(QIcon(QString::fromStdString(dir + "/" + *icon)));
+      // Pictures are data: beside the program in the build tree, share/vistrel installed.
+      std::string dir = platform::folderHolding(platform::dataDirectories(), *icon);
+      if (!dir.empty()) window.setWindowIcon(QIcon(QString::fromStdString(dir + "/" + *icon)));
     }
   }
   if (window.windowIcon().isNull()) window.setWindowIcon(QIcon::fromTheme("vistrel-lookout"));

@@ -5,7 +5,7 @@
 #     the decoded JPEG), and F8 writes that JPEG byte for byte into the snapshot folder;
 #  2. receiving by itself (no serving process): a click on the picture reaches the phone
 #     as a tap at the matching picture position;
-#  3. without the library: exit code 0 and one line saying why.
+#  3. without the library: exit code 1 and one line saying why.
 # Arguments: the bin folder of the build. Set LOOKOUT_SCREENSHOT to keep the screenshot.
 set -uo pipefail
 bin=$1
@@ -161,12 +161,12 @@ wait "$viewer2"; code=$?
 grep -q '"KeepActualSize"=dword:00000001' "$VISTREL_KEY_STORE" || fail "SIGTERM: the settings were not written"
 echo "ok: SIGTERM ends the viewer with code 0 and writes its settings [${SECONDS}s]"
 
-# 3. Without the library: code 0 at once, no window, one line saying why.
+# 3. Without the library: code 1 at once, no window, one line saying why.
 mkdir -p "$work/alone"
 cp "$bin/lookout" "$work/alone/"
 "$work/alone/lookout" >"$work/nolib.log" 2>&1; code=$?
-[ "$code" = 0 ] || fail "without device.so the viewer ended with code $code"
+[ "$code" = 1 ] || fail "without device.so the viewer ended with code $code"
 grep -q "lookout: cannot load device.so" "$work/nolib.log" || fail "no word on the missing library"
-echo "ok: without the library the viewer ends at once with code 0 [${SECONDS}s]"
+echo "ok: without the library the viewer ends at once with code 1 [${SECONDS}s]"
 
 echo "all lookout end-to-end checks passed"

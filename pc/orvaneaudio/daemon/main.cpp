@@ -14,20 +14,32 @@
 #include "pipewire_source.h"
 #include "platform/device_io.h"
 #include "shared_ring.h"
+#include "vistrel_version.h"
 
 namespace {
 
-void usage() {
-  std::fprintf(stderr,
-               "usage: orvaneaudio [--node-name NAME] [--description TEXT] [--no-pipewire]\n"
+void usage(FILE* to) {
+  std::fprintf(to,
+               "Usage: orvaneaudio [--node-name NAME] [--description TEXT] [--no-pipewire]\n"
                "                   [--no-alsa]\n"
-               "Serves the control device %s and shows what it is fed as a microphone.\n",
+               "Serves the control device %s and shows what it is fed as a microphone:\n"
+               "a PipeWire source node and the ring the ALSA PCM \"orvaneaudio\" reads.\n"
+               "\n"
+               "  --node-name NAME     name of the PipeWire node (default orvaneaudio)\n"
+               "  --description TEXT   its description (default \"Vistrel Microphone\")\n"
+               "  --no-pipewire        do not publish the PipeWire node\n"
+               "  --no-alsa            do not offer the ring to the ALSA plugin\n"
+               "  -h, --help           show this text\n"
+               "  --version            print the version\n"
+               "Record with: pw-record --target orvaneaudio --rate 8000 --channels 1 out.wav\n"
+               "         or: arecord -D orvaneaudio -f S16_LE -r 8000 -c 1 out.wav\n",
                orvaneaudio::kDevicePath);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (vistrel::printVersionIfAsked("orvaneaudio", argc, argv)) return 0;
   using namespace orvaneaudio;
   PipeWireSource::Options pw;
   bool usePipeWire = true;
@@ -43,8 +55,9 @@ int main(int argc, char** argv) {
     } else if (arg == "--no-alsa") {
       useAlsa = false;
     } else {
-      usage();
-      return arg == "--help" || arg == "-h" ? 0 : 2;
+      const bool help = arg == "--help" || arg == "-h";
+      usage(help ? stdout : stderr);
+      return help ? 0 : 2;
     }
   }
 

@@ -17,8 +17,29 @@
 
 #include "orvaneaudio/feed_control.h"
 #include "platform/device_io.h"
+#include "vistrel_version.h"
+
+namespace {
+
+const char kHelp[] =
+    "Usage: orvaneaudio-feed --sine HZ [--amplitude A] [--seconds S] [--block-ms MS]\n"
+    "   or: orvaneaudio-feed --stdin [--block-ms MS]\n"
+    "Feeds the microphone (the running orvaneaudio) through its control device, the way\n"
+    "the frame server does, in blocks at real-time rate: a sine, or raw PCM (s16le, mono,\n"
+    "8000 Hz) read from standard input.\n"
+    "\n"
+    "  --sine HZ         play a sine of HZ\n"
+    "  --amplitude A     its amplitude (default 8000)\n"
+    "  --seconds S       how long (default 3)\n"
+    "  --stdin           play what standard input gives until it ends\n"
+    "  --block-ms MS     block length (default 20)\n"
+    "  -h, --help        show this text\n"
+    "  --version         print the version\n";
+
+}  // namespace
 
 int main(int argc, char** argv) {
+  if (vistrel::printVersionIfAsked("orvaneaudio-feed", argc, argv)) return 0;
   using namespace orvaneaudio;
   double hz = 0;
   double amplitude = 8000;
@@ -33,8 +54,11 @@ int main(int argc, char** argv) {
     else if (a == "--seconds") seconds = std::atof(next());
     else if (a == "--block-ms") blockMs = std::atoi(next());
     else if (a == "--stdin") fromStdin = true;
-    else {
-      std::fprintf(stderr, "usage: orvaneaudio-feed (--sine HZ [--amplitude A] [--seconds S] | --stdin) [--block-ms MS]\n");
+    else if (a == "--help" || a == "-h") {
+      std::fputs(kHelp, stdout);
+      return 0;
+    } else {
+      std::fprintf(stderr, "usage: orvaneaudio-feed (--sine HZ [--amplitude A] [--seconds S] | --stdin) [--block-ms MS] (see --help)\n");
       return 2;
     }
   }

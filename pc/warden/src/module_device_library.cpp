@@ -5,8 +5,7 @@ namespace warden {
 bool ModuleDeviceLibrary::bind(DeviceEntryTable& table, std::string& error) {
   module_ = platform::loadModule(name_);
   if (!module_) {
-    error = "cannot load " + platform::moduleFileName(name_) + " (looked in " +
-            platform::programDirectory() + " and the library path)";
+    error = "cannot load " + platform::moduleSearchText(name_);
     return false;
   }
   auto getData = reinterpret_cast<DeviceGetDataFunction>(module_->symbol("DllGetData"));

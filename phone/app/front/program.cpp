@@ -24,6 +24,7 @@
 #include "targets/network_target.h"
 #include "texts/language_table.h"
 #include "texts/text_ids.h"
+#include "vistrel_version.h"
 
 namespace front {
 
@@ -42,7 +43,7 @@ std::string utf8(const std::u16string& s) { return platform::utf16ToUtf8Lossy(s)
 // with nobody to press Cancel, reports the attempts and answers at once.
 class HeadlessFront final : public core::WindowView, public targets::ConnectingHost {
  public:
-  explicit HeadlessFront(std::string programDirectory) : programDirectory_(std::move(programDirectory)) {}
+  explicit HeadlessFront(std::string helpDirectory) : helpDirectory_(std::move(helpDirectory)) {}
 
   void setCommandText(int command, const std::u16string& text) override {
     if (command != core::kCommandSoftKey) return;
@@ -78,7 +79,7 @@ class HeadlessFront final : public core::WindowView, public targets::ConnectingH
   void postCommandReceived() override { posted_.push_back(kCommandReceived); }
   void rebuildMenu() override {}
   bool openHelp(const std::u16string& topic) override {
-    return texts::OpenHelp(topic, programDirectory_);
+    return texts::OpenHelp(topic, helpDirectory_);
   }
   void closeWindow() override { posted_.push_back(kClose); }
   void postQuit(int code) override {
@@ -146,7 +147,7 @@ class HeadlessFront final : public core::WindowView, public targets::ConnectingH
  private:
   static constexpr int kCommandReceived = 1;
   static constexpr int kClose = 2;
-  std::string programDirectory_;
+  std::string helpDirectory_;
   std::deque<int> posted_;
   bool quit_ = false;
   int quitCode_ = 0;
@@ -180,6 +181,7 @@ and waits for a -p handed over by a later start.
              PORT + 65536 forces a reconnection. A second start of vistrel hands its
              command line to the running copy, which then moves to the new port.
   -h, --help show this text
+  --version  print the version
 
 The PC is reached as "localhost" unless the settings' "Network" key names another host.
 Settings live in the machine's settings file (VISTREL_KEY_STORE names another file).
@@ -190,14 +192,14 @@ saves its settings. See docs/device-program.md.
 }  // namespace
 
 int RunVistrel(int argc, char** argv, const SourceBuilder& buildSources) {
+  if (vistrel::printVersionIfAsked("vistrel", argc, argv)) return 0;
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
       std::fputs(kUsage, stdout);
       return 0;
     }
   }
-  const std::string directory = platform::programDirectory();
-  const std::string programPath = (directory.empty() ? std::string(".") : directory) + "/vistrel";
+  const std::string programPath = texts::defaultProgramPath();
   const texts::Diagnostics toStderr = [](const std::string& m) {
     std::fprintf(stderr, "vistrel: %s\n", m.c_str());
   };
@@ -219,7 +221,7 @@ int RunVistrel(int argc, char** argv, const SourceBuilder& buildSources) {
   }
 
   // 3-4: command text, device, settings, language, sources and targets.
-  HeadlessFront window(directory);
+  HeadlessFront window(texts::helpDirectory());
   ::signal(SIGPIPE, SIG_IGN);
   if (::pipe2(gSignalPipe, O_CLOEXEC | O_NONBLOCK) != 0) return 1;
   struct sigaction sa {};

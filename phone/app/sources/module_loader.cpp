@@ -7,9 +7,10 @@ std::unique_ptr<platform::Module> SystemModuleLoader::Load(std::string_view name
 }
 
 std::unique_ptr<platform::Module> SystemModuleLoader::LoadBesideProgram(std::string_view name) {
-  const std::string folder = platform::programDirectory();
-  if (folder.empty()) return nullptr;
-  return platform::loadModuleFrom(folder, name);
+  // The program's own folder, then the installed module folder; never the library path.
+  for (const std::string& folder : platform::moduleDirectories())
+    if (auto module = platform::loadModuleFrom(folder, name)) return module;
+  return nullptr;
 }
 
 std::unique_ptr<platform::Module> FolderModuleLoader::Load(std::string_view name) {

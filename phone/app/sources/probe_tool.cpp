@@ -22,11 +22,27 @@
 #include "sources/source_builder.h"
 #include "texts/language_table.h"
 #include "texts/text_ids.h"
+#include "vistrel_version.h"
 
 namespace {
 
+const char kHelp[] =
+    "Usage: vistrel-probe [--device FILE] [--modules DIR]... [--program PATH]\n"
+    "Prints what the device program finds on this machine: the device (OEM text, OS major\n"
+    "version, platform type, processor, whether jpegpress was bound), one line per\n"
+    "candidate capture source, and the source list with display names and kinds.\n"
+    "\n"
+    "  --device FILE   present the device described in FILE (\"oem = ...\",\n"
+    "                  \"processor = PXA270\", ...); the variable VISTREL_DEVICE does the same\n"
+    "  --modules DIR   take the modules from DIR only (may be given more than once)\n"
+    "  --program PATH  the vistrel program whose texts give the display names\n"
+    "                  (default: the installed one)\n"
+    "  -h, --help      show this text\n"
+    "  --version       print the version\n"
+    "See docs/sources.md.\n";
+
 int usage() {
-  std::cerr << "usage: vistrel-probe [--device FILE] [--modules DIR]... [--program PATH]\n";
+  std::cerr << "usage: vistrel-probe [--device FILE] [--modules DIR]... [--program PATH] (see --help)\n";
   return 2;
 }
 
@@ -64,19 +80,23 @@ std::string jpegpressState(const sources::DeviceInfo& device) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (vistrel::printVersionIfAsked("vistrel-probe", argc, argv)) return 0;
   std::string deviceFile;
   std::string program;
   std::vector<std::string> folders;
   for (int i = 1; i < argc; ++i) {
     const bool hasValue = i + 1 < argc;
+    if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+      std::cout << kHelp;
+      return 0;
+    }
     if (std::strcmp(argv[i], "--device") == 0 && hasValue) deviceFile = argv[++i];
     else if (std::strcmp(argv[i], "--modules") == 0 && hasValue) folders.push_back(argv[++i]);
     else if (std::strcmp(argv[i], "--program") == 0 && hasValue) program = argv[++i];
     else return usage();
   }
   if (program.empty()) {
-    const std::string dir = platform::programDirectory();
-    program = (dir.empty() ? std::string(".") : dir) + "/vistrel";
+    program = texts::defaultProgramPath();
   }
 
   const platform::ProbeDiagnostics toStderr = [](const std::string& m) { std::cerr << m << '\n'; };

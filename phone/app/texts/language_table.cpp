@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <iostream>
 
+#include "platform/module.h"
 #include "platform/utf16.h"
 #include "texts/language_table.h"
 
@@ -232,6 +233,22 @@ std::u16string languageDisplayName(uint16_t languageId, const LocaleInfo& locale
   std::snprintf(buf, sizeof buf, "%u - ???", static_cast<unsigned>(languageId));
   return platform::utf8ToUtf16Lossy(buf);
 }
+
+namespace {
+
+std::string folderOrOwn(const std::vector<std::string>& folders, std::string_view fileName) {
+  std::string folder = platform::folderHolding(folders, fileName);
+  if (folder.empty()) folder = platform::programDirectory();
+  return folder.empty() ? std::string(".") : folder;
+}
+
+}  // namespace
+
+std::string defaultProgramPath() {
+  return folderOrOwn(platform::moduleDirectories(), "vistrel.rc") + "/vistrel";
+}
+
+std::string helpDirectory() { return folderOrOwn(platform::dataDirectories(), kHelpFileName); }
 
 // ---- help ------------------------------------------------------------------------
 

@@ -8,8 +8,9 @@
 //   vistrel-texts dialog ID             the controls of a dialog template
 //   vistrel-texts help [TOPIC]          opens the help file
 //
-// The language modules are looked up beside the program `vistrel` in this program's
-// folder (or the program named by --program PATH).
+// The language modules are looked up beside the resource script of the program `vistrel`
+// (in this program's folder, else the installed module folder) or of the program named by
+// --program PATH.
 
 #include <cstdio>
 #include <cstring>
@@ -21,20 +22,45 @@
 #include "platform/resources.h"
 #include "platform/utf16.h"
 #include "texts/language_table.h"
+#include "vistrel_version.h"
 
 namespace {
 
 std::string utf8(const std::u16string& s) { return platform::utf16ToUtf8Lossy(s); }
 
+const char kHelp[] =
+    "Usage: vistrel-texts [--program PATH] COMMAND\n"
+    "The device program's settings store, languages and texts, used the way vistrel uses\n"
+    "them.\n"
+    "\n"
+    "Commands:\n"
+    "  store                 path of the settings file in use\n"
+    "  languages             installed languages, the current one marked\n"
+    "  texts                 every text id with its text\n"
+    "  use-language INDEX    loads a language and records it as current\n"
+    "  dialog ID             the controls of a dialog template\n"
+    "  help [TOPIC]          opens the help file at TOPIC\n"
+    "\n"
+    "  --program PATH        the program whose resource scripts are used (PATH.rc and its\n"
+    "                        translations PATH.XXXX.mui; default: the installed vistrel)\n"
+    "  -h, --help            show this text\n"
+    "  --version             print the version\n"
+    "VISTREL_KEY_STORE names another settings file. See docs/resources.md.\n";
+
 int usage() {
   std::cerr << "usage: vistrel-texts [--program PATH] store|languages|texts|use-language INDEX|"
-               "dialog ID|help [TOPIC]\n";
+               "dialog ID|help [TOPIC] (see --help)\n";
   return 2;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (vistrel::printVersionIfAsked("vistrel-texts", argc, argv)) return 0;
+  if (argc > 1 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
+    std::cout << kHelp;
+    return 0;
+  }
   int arg = 1;
   std::string program;
   if (arg + 1 < argc && std::strcmp(argv[arg], "--program") == 0) {
@@ -42,8 +68,7 @@ int main(int argc, char** argv) {
     arg += 2;
   }
   if (program.empty()) {
-    const std::string dir = platform::programDirectory();
-    program = (dir.empty() ? std::string(".") : dir) + "/vistrel";
+    program = texts::defaultProgramPath();
   }
   if (arg >= argc) return usage();
   const std::string command = argv[arg++];

@@ -3,6 +3,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace platform {
 
@@ -11,7 +12,8 @@ namespace platform {
 //
 // Names keep the product's own spelling; on this platform a name is looked up as the same
 // base name with the ".so" suffix ("jpegpress.dll" -> "jpegpress.so"), first in the folder
-// of the running program, then through the system's library search path.
+// of the running program (the build tree keeps every program and module there), then in
+// the installed module folder, then through the system's library search path.
 //
 // Threading: loading and symbol lookup may run on any thread. A module stays loaded until
 // its object is destroyed; pointers taken from it must not outlive it.
@@ -29,9 +31,30 @@ std::string moduleFileName(std::string_view name);
 // Folder of the running program, without a trailing slash; empty when unknown.
 std::string programDirectory();
 
-// Loads `name` from the program's folder, else through the system search path. Null when
-// the module is missing or cannot be loaded (a missing module removes only its feature).
+// Folders that hold the modules, resource scripts and translations of the running program,
+// in search order: the program's own folder, then the installed module folder
+// (<prefix>/lib/vistrel). The installed folder is found relative to the program, so an
+// installation moved to another prefix keeps working. Folders that do not exist are left
+// out.
+std::vector<std::string> moduleDirectories();
+
+// Folders that hold the program's data files (help, pictures), in search order: the
+// program's own folder, then the installed data folder (<prefix>/share/vistrel), found
+// relative to the program. Folders that do not exist are left out.
+std::vector<std::string> dataDirectories();
+
+// The first of `folders` that holds a readable file `fileName`, without a trailing slash;
+// empty when none does.
+std::string folderHolding(const std::vector<std::string>& folders, std::string_view fileName);
+
+// Loads `name` from the first of moduleDirectories() that holds it, else through the
+// system search path. Null when the module is missing or cannot be loaded (a missing
+// module removes only its feature).
 std::unique_ptr<Module> loadModule(std::string_view name);
+
+// Says where loadModule looks, for messages about a missing module:
+// "device.so (looked in /a/bin, /a/lib/vistrel and the library path)".
+std::string moduleSearchText(std::string_view name);
 
 // Loads `name` from `directory` only. Null when it is missing or cannot be loaded.
 std::unique_ptr<Module> loadModuleFrom(std::string_view directory, std::string_view name);

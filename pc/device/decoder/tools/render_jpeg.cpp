@@ -12,6 +12,7 @@
 #include "decoder/bmp_file.h"
 #include "decoder/jpeg_decoder.h"
 #include "decoder/render_geometry.h"
+#include "vistrel_version.h"
 
 namespace {
 
@@ -22,6 +23,8 @@ Renders INPUT.jpg turned, mirrored and fitted into an output picture and writes 
   --rotation R     0..3 quarter turns counter-clockwise (default 0)
   --mirror         flip the shown picture left to right
   --bars           draw the colour bars instead (needs --size)
+  -h, --help       show this text
+  --version        print the version
 )";
 
 bool readFile(const char* path, std::vector<uint8_t>* bytes) {
@@ -48,6 +51,7 @@ bool writeBmp(const char* path, const std::vector<uint8_t>& picture, uint32_t W,
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (vistrel::printVersionIfAsked("vistrel-render", argc, argv)) return 0;
   uint32_t W = 0, H = 0, rotation = 0;
   bool mirror = false, bars = false;
   std::vector<const char*> files;

@@ -20,6 +20,7 @@
 #include "output/engine_link.h"
 #include "output/v4l2_output.h"
 #include "../pipewire/pipewire_camera.h"
+#include "vistrel_version.h"
 
 namespace {
 
@@ -40,6 +41,7 @@ constexpr char kUsage[] =
     "  -b, --bind ADDRESS   address the phone connects to when receiving by itself\n"
     "                       (default 0.0.0.0: every network)\n"
     "  -h, --help           show this text\n"
+    "  --version            print the version\n"
     "\n"
     "Settings (\"Width\", \"Height\", \"Rotation\", \"Mirror\") are read from the key\n"
     "\"Software\\Orvane\\Vistrel\\vistrel-camera\" of the key store; \"Port\" from the key\n"
@@ -108,6 +110,7 @@ std::optional<Args> Parse(int argc, char** argv, int* exitCode) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (vistrel::printVersionIfAsked("vistrel-camera", argc, argv)) return 0;
   int exitCode = 0;
   const auto args = Parse(argc, argv, &exitCode);
   if (!args) return exitCode;

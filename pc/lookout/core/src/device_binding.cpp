@@ -5,8 +5,7 @@ namespace lookout {
 bool bindDevice(const ModuleLoader& loader, DeviceBinding& binding, std::string& why) {
   binding.module = loader("device.ax");
   if (!binding.module) {
-    why = "cannot load " + platform::moduleFileName("device.ax") + " from " +
-          platform::programDirectory() + " or the library path";
+    why = "cannot load " + platform::moduleSearchText("device.ax");
     return false;
   }
   auto getData = reinterpret_cast<DeviceGetDataFunction>(binding.module->symbol("DllGetData"));

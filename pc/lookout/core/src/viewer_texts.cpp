@@ -1,5 +1,8 @@
 #include "lookout/viewer_texts.h"
 
+#include <string>
+#include <vector>
+
 #include "platform/module.h"
 
 namespace lookout {
@@ -15,7 +18,10 @@ std::u16string ModuleTexts::text(uint32_t id) const {
 
 std::unique_ptr<platform::ResourceModule> loadOwnModule(std::string& error) {
   error.clear();
-  std::string dir = platform::programDirectory();
+  // The program's folder in the build tree, the installed module folder otherwise.
+  std::vector<std::string> folders = platform::moduleDirectories();
+  std::string dir = platform::folderHolding(folders, "lookout.rc");
+  if (dir.empty() && !folders.empty()) dir = folders.front();  // names the missing file
   if (!dir.empty()) {
     std::string fileError;
     auto module = platform::ResourceModule::load(dir + "/lookout.rc", fileError);

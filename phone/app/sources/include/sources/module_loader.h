@@ -16,7 +16,8 @@ class ModuleLoader {
   virtual ~ModuleLoader() = default;
   // A library of the device maker: the program's folder first, then the system's search.
   virtual std::unique_ptr<platform::Module> Load(std::string_view name) = 0;
-  // One of the program's own modules: from the program's folder only.
+  // One of the program's own modules: from the program's folder or the installed module
+  // folder, never from the system's search path.
   virtual std::unique_ptr<platform::Module> LoadBesideProgram(std::string_view name) = 0;
 };
 

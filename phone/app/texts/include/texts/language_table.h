@@ -111,11 +111,20 @@ const LocaleInfo& systemLocaleInfo();
 // language name, else "%u - ???" with the id in decimal.
 std::u16string languageDisplayName(uint16_t languageId, const LocaleInfo& locales);
 
-// Opens the help file beside the program at `topic` ("Vistrel.htm#" + topic) with the
+// Opens the help file in `programDirectory` (see helpDirectory()) at `topic` ("Vistrel.htm#" + topic) with the
 // desktop's opener, else with the browser. True when a program was started.
 bool OpenHelp(std::u16string_view topic, const std::string& programDirectory,
               platform::ProgramStarter& starter = platform::systemProgramStarter());
 
 inline constexpr const char* kHelpFileName = "Vistrel.htm";
+
+// The device program's resource path without suffix ("<folder>/vistrel", to which ".rc"
+// and ".0407.mui" are added): the first of the module folders (the program's own, then
+// the installed one) that holds "vistrel.rc"; the program's own folder when none does.
+std::string defaultProgramPath();
+
+// The folder of the help file: the program's own folder in the build tree, the installed
+// data folder (share/vistrel) otherwise; the program's own folder when neither has it.
+std::string helpDirectory();
 
 }  // namespace texts

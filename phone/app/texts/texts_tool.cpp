@@ -39,7 +39,8 @@ const char kHelp[] =
     "  texts                 every text id with its text\n"
     "  use-language INDEX    loads a language and records it as current\n"
     "  dialog ID             the controls of a dialog template\n"
-    "  help [TOPIC]          opens the help file at TOPIC\n"
+    "  help [TOPIC]          opens the help file at TOPIC (Vistrel.htm, installed in\n"
+    "                        share/vistrel)\n"
     "\n"
     "  --program PATH        the program whose resource scripts are used (PATH.rc and its\n"
     "                        translations PATH.XXXX.mui; default: the installed vistrel)\n"
@@ -67,6 +68,8 @@ int main(int argc, char** argv) {
     program = argv[arg + 1];
     arg += 2;
   }
+  // The help file sits beside a program named by --program, else where vistrel finds it.
+  const std::string helpFolder = program.empty() ? texts::helpDirectory() : program.substr(0, program.rfind('/'));
   if (program.empty()) {
     program = texts::defaultProgramPath();
   }
@@ -124,8 +127,7 @@ int main(int argc, char** argv) {
   }
   if (command == "help") {
     const std::string topic = arg < argc ? argv[arg] : "Main_Contents";
-    const std::string dir = program.substr(0, program.rfind('/'));
-    return texts::OpenHelp(platform::utf8ToUtf16Lossy(topic), dir) ? 0 : 1;
+    return texts::OpenHelp(platform::utf8ToUtf16Lossy(topic), helpFolder) ? 0 : 1;
   }
   return usage();
 }

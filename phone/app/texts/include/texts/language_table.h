@@ -111,8 +111,9 @@ const LocaleInfo& systemLocaleInfo();
 // language name, else "%u - ???" with the id in decimal.
 std::u16string languageDisplayName(uint16_t languageId, const LocaleInfo& locales);
 
-// Opens the help file in `programDirectory` (see helpDirectory()) at `topic` ("Vistrel.htm#" + topic) with the
-// desktop's opener, else with the browser. True when a program was started.
+// Opens the help file in `programDirectory` (see helpDirectory()) at `topic`
+// ("Vistrel.htm#" + topic) with the desktop's opener, else with the browser. True when a
+// program was started.
 bool OpenHelp(std::u16string_view topic, const std::string& programDirectory,
               platform::ProgramStarter& starter = platform::systemProgramStarter());
 

@@ -130,11 +130,11 @@ void CaptureContext::LoadState() {
     settings::LoadSettingList(store, source.Settings(), name.c_str());
     bool enabled;
     if (crashed != 0) {
-      enabled = source.Kind() != SourceKind::kCamera;
+      enabled = source.Kind() != SourceKind::kCamera && source.EnabledByDefault();
     } else if (!savedSource.empty() && savedSource[0] == u';') {
       enabled = savedSource.find(u";" + name + u";") != std::u16string::npos;
     } else {
-      enabled = first || source.Kind() == SourceKind::kSound;
+      enabled = (first || source.Kind() == SourceKind::kSound) && source.EnabledByDefault();
     }
     source.setEnabled(enabled);
     first = false;

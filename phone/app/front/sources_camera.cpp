@@ -1,10 +1,11 @@
 // The device program's sources with the camera behind framesink (row 7); the rows whose
-// devices are not built yet stay placeholders.
+// devices are not built yet stay placeholders; the sound source is real.
 #include "camera/camera_source.h"
 #include "camera/system_encoder.h"
 #include "dshow/directshow_camera.h"
 #include "front/program.h"
 #include "sources/placeholder_sources.h"
+#include "sources/sound_source.h"
 #include "sources/source_builder.h"
 
 namespace front {
@@ -41,8 +42,8 @@ class DeviceSourceFactory final : public sources::SourceFactory {
                                                  const platform::FrameBufferDescription& s) override {
     return placeholders_.Screen(d, s);
   }
-  std::unique_ptr<sources::CaptureSource> Sound(const sources::DeviceInfo& d) override {
-    return placeholders_.Sound(d);
+  std::unique_ptr<sources::CaptureSource> Sound(const sources::DeviceInfo&) override {
+    return sources::MakeSoundSource(context_.store, context_.text);
   }
 
  private:

@@ -1,14 +1,28 @@
 // The device program's sources when the camera behind framesink is not part of the
-// build: every row is a placeholder.
+// build: every camera row is a placeholder; the sound source is real.
 #include "front/program.h"
 #include "sources/placeholder_sources.h"
+#include "sources/sound_source.h"
 #include "sources/source_builder.h"
 
 namespace front {
 
+namespace {
+class DeviceSourceFactory final : public sources::PlaceholderSourceFactory {
+ public:
+  explicit DeviceSourceFactory(const SourceContext& context) : context_(context) {}
+  std::unique_ptr<sources::CaptureSource> Sound(const sources::DeviceInfo&) override {
+    return sources::MakeSoundSource(context_.store, context_.text);
+  }
+
+ private:
+  const SourceContext& context_;
+};
+}  // namespace
+
 sources::SourceList BuildDeviceSources(const sources::DeviceInfo& device, sources::ModuleLoader& modules,
-                                       platform::DeviceProbe& probe, const SourceContext&) {
-  sources::PlaceholderSourceFactory factory;
+                                       platform::DeviceProbe& probe, const SourceContext& context) {
+  DeviceSourceFactory factory(context);
   return sources::BuildSourceList(device, modules, probe, factory);
 }
 

@@ -1,6 +1,7 @@
 #include "sources/placeholder_sources.h"
 
 #include "platform/utf16.h"
+#include "sources/sound_source.h"
 #include "texts/text_ids.h"
 
 namespace sources {
@@ -52,8 +53,7 @@ std::unique_ptr<CaptureSource> PlaceholderSourceFactory::Screen(
 }
 
 std::unique_ptr<CaptureSource> PlaceholderSourceFactory::Sound(const DeviceInfo&) {
-  return std::make_unique<PlaceholderSource>(SourceKind::kSound, texts::kTextSound, "microphone",
-                                             nullptr);
+  return MakeSoundSource(nullptr, nullptr);
 }
 
 }  // namespace sources

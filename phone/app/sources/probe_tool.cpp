@@ -19,6 +19,7 @@
 #include "platform/module.h"
 #include "platform/utf16.h"
 #include "sources/placeholder_sources.h"
+#include "sources/sound_source.h"
 #include "sources/source_builder.h"
 #include "texts/language_table.h"
 #include "texts/text_ids.h"
@@ -136,6 +137,10 @@ int main(int argc, char** argv) {
               << static_cast<uint32_t>(kind) << ", " << kindName(kind) << ")";
     const std::string detail = sources::PlaceholderDevice(source);
     if (!detail.empty()) std::cout << ": " << detail << ", not implemented yet";
+    if (auto* sound = dynamic_cast<sources::SoundSource*>(&source)) {
+      std::cout << ": capture device \"" << (sound->device().empty() ? "default" : sound->device())
+                << "\", " << (sound->deviceFound() ? "found" : "not found, not enabled by default");
+    }
     std::cout << '\n';
   }
   return 0;

@@ -57,7 +57,7 @@ TEST_F(ProbeTool, PrintsTheProbeAndTheSourcesOfAPresentedDevice) {
       "implemented yet\n"
       "  3. Camera (kind 0, camera): framesink.dll, flavour 0, not implemented yet\n"
       "  4. Screen (kind 1, screen): display 240x320, 16 bits, not implemented yet\n"
-      "  5. Sound (kind 2, sound): microphone, not implemented yet\n";
+      "  5. Sound (kind 2, sound): capture device \"default\", ";
   EXPECT_NE(out.find(sources), std::string::npos) << out;
 }
 

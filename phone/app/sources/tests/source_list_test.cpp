@@ -197,7 +197,7 @@ TEST(BuildSourceList, ModulesAskedFor) {
                                                      "load HTCcamera1.dll"}));
 }
 
-TEST(PlaceholderSources, NameKindAndNoStart) {
+TEST(PlaceholderSources, NameKindAndNoStartButTheRealSound) {
   FakeProbe probe;
   probe.oem = "G50V04";
   probe.properties = testing::screenOf(240, 320, 16);
@@ -208,6 +208,7 @@ TEST(PlaceholderSources, NameKindAndNoStart) {
   std::vector<std::pair<uint32_t, SourceKind>> seen;
   for (CaptureSource& s : list) {
     seen.emplace_back(s.NameTextId(), s.Kind());
+    if (s.Kind() == SourceKind::kSound) continue;  // the real one
     StartParams params;
     EXPECT_FALSE(s.Start(params));
     EXPECT_FALSE(s.IsStarted());

@@ -144,6 +144,10 @@ class CaptureSource {
   // Slot 14: sends one of the device's own settings to the device.
   virtual bool ApplyDeviceSetting(SourceSetting* setting, int32_t index) = 0;
 
+  // Not in the table of operations: whether the source may be enabled when nothing was
+  // saved (or after a crash). A source whose device the probe did not find says no.
+  virtual bool EnabledByDefault() { return true; }
+
   // The next source of the list, or null.
   CaptureSource* next() const { return next_.get(); }
 

@@ -3,8 +3,8 @@
 // Sources whose devices are not implemented yet: each has its display name, its kind and
 // the library it was built with (kept loaded), so that the list, the menus and the saved
 // enabled states work; they have no settings, announce no picture modes and fail to
-// start. The camera pipeline and the camera interfaces, the DirectShow camera, the screen
-// and the sound source replace them as they arrive.
+// start. The camera pipeline and the camera interfaces, the DirectShow camera and the
+// screen replace them as they arrive. The sound source is real.
 
 #include <memory>
 #include <string>
@@ -57,14 +57,15 @@ class PlaceholderCamera final : public Placeholder<CameraSource> {
   SourceSetting* AppendSettings(const SettingChoice*, uint32_t) override { return nullptr; }
 };
 
-// The screen or the sound source, not implemented yet.
+// The screen, not implemented yet (or any other source in tests).
 using PlaceholderSource = Placeholder<CaptureSource>;
 
 // The device description of a placeholder source, or empty for any other source.
 std::string PlaceholderDevice(CaptureSource& source);
 
-// Makes a placeholder for every row.
-class PlaceholderSourceFactory final : public SourceFactory {
+// Makes a placeholder for every row but the sound source, which is the real one over
+// the default capture device.
+class PlaceholderSourceFactory : public SourceFactory {
  public:
   std::unique_ptr<CaptureSource> GoForceCamera(const DeviceInfo& device,
                                                GoForceLibrary library) override;

@@ -71,8 +71,10 @@ class FakeSource final : public sources::CaptureSource {
   }
   settings::SourceSetting* DeviceSettingList() override { return nullptr; }
   bool ApplyDeviceSetting(settings::SourceSetting*, int32_t) override { return true; }
+  bool EnabledByDefault() override { return byDefault; }
 
   settings::SourceSetting quality;
+  bool byDefault = true;  // false: the probe did not find the device
   bool startOk = true;
   bool started = false;
   int inits = 0, starts = 0, stops = 0, taken = 0;
@@ -216,18 +218,24 @@ TEST(StartUp, EnablingRules) {
     uint32_t crashed;
     const char16_t* source;  // null = no saved value
     std::vector<bool> enabled;
+    bool soundFound = true;
   } cases[] = {
       {"no saved value: first and sound", 0, nullptr, {true, false, false, true}},
       {"not starting with ';' counts as none", 0, u"Screen;", {true, false, false, true}},
       {"saved list", 0, u";Screen;Sound;", {false, false, true, true}},
       {"two sources of one name share it", 0, u";Camera;", {true, true, false, false}},
       {"after a crash cameras start disabled", 1, u";Camera;", {false, false, true, true}},
+      {"no capture device: sound not by default", 0, nullptr, {true, false, false, false}, false},
+      {"no capture device, after a crash", 1, nullptr, {false, false, true, false}, false},
+      {"no capture device, saved list honoured", 0, u";Sound;", {false, false, false, true}, false},
   };
   for (const Case& c : cases) {
     Rig rig;
     rig.writeDword(u"Crashed", c.crashed);
     if (c.source) rig.write(u"Source", c.source);
-    rig.build(kFour);
+    rig.build(kFour, false);
+    rig.src[3]->byDefault = c.soundFound;
+    rig.context->LoadState();
     EXPECT_EQ(rig.enabled(), c.enabled) << c.what;
     EXPECT_EQ(rig.src[0]->inits, 1);
     EXPECT_EQ(settings::ReadDword(rig.store.OpenKey(nullptr, false), u"Crashed"), 1u) << c.what;

@@ -50,9 +50,9 @@ Options:
       --rotation R    with --bmp: turn the picture R quarter turns counter-clockwise
                       (0..3)
       --mirror        with --bmp: flip the picture left to right
-      --tap X,Y       send a tap once a phone is connected (X, Y in 0..65535)
-      --key CODE      send a key press (virtual-key code) once connected
-      --set KEY=INDEX send a property choice once connected
+      --tap X,Y       send a tap once a connected phone sends frames (X, Y in 0..65535)
+      --key CODE      send a key press (virtual-key code) likewise
+      --set KEY=INDEX send a property choice likewise
   -q, --quiet         print only property lists and the final summary
   -h, --help          show this text
   --version           print the version
@@ -273,12 +273,20 @@ int main(int argc, char** argv) {
   std::vector<uint8_t> picture(bmpWidth != 0 ? decoder::ImageSize(bmpWidth, bmpHeight) : 0);
   uint32_t written = 0, refused = 0, connections = 0;
   bool wasConnected = false;
+  // The commands of --tap/--key/--set go out with the first frame of a connection: a phone
+  // sends its property list before its frames, and a new list drops the commands still
+  // waiting to be sent, so commands queued at the moment of connecting could be lost.
+  bool commandsDue = false;
   bool stdinOpen = true;
   std::string lineBuffer;
   uint32_t lastPortWarning = 0;
   while (!gStop && (maxFrames == 0 || written < maxFrames)) {
     const int wait = receiver.waitForFrame(200);
     if (wait == server::kWaitFrameReady) {
+      if (commandsDue) {
+        commandsDue = false;
+        for (const Pending& p : onConnect) receiver.sendCommand(p.code, p.argument);
+      }
       const uint32_t n = receiver.latestJpeg(frame.data());
       if (n == 0) {
         // A sound block may have become the newest message since the wait: that is no
@@ -329,7 +337,7 @@ int main(int argc, char** argv) {
       if (isConnected) {
         ++connections;
         std::printf("phone connected\n");
-        for (const Pending& p : onConnect) receiver.sendCommand(p.code, p.argument);
+        commandsDue = true;
       } else {
         std::printf("phone disconnected\n");
       }

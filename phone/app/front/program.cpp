@@ -21,6 +21,7 @@
 #include "platform/module.h"
 #include "platform/utf16.h"
 #include "settings/settings_store.h"
+#include "targets/ftp_target.h"
 #include "targets/network_target.h"
 #include "texts/language_table.h"
 #include "texts/text_ids.h"
@@ -184,6 +185,8 @@ and waits for a -p handed over by a later start.
   --version  print the version
 
 The PC is reached as "localhost" unless the settings' "Network" key names another host.
+With "Mode"="FTP" in the settings the device uploads a picture to an FTP server at an
+interval instead (settings key "FTP"), and starts doing so at once.
 Settings live in the machine's settings file (VISTREL_KEY_STORE names another file).
 VISTREL_FRAMESINK_DEVICE=test-pattern picks the built-in test-pattern camera;
 VISTREL_DEVICE names a file that presents another device. Ctrl-C ends the program and
@@ -259,6 +262,21 @@ int RunVistrel(int argc, char** argv, const SourceBuilder& buildSources) {
   networkOptions.connecting = &window;
   networkOptions.text = options.text;
   context.targets.push_back(std::make_unique<targets::NetworkTarget>(store, networkOptions));
+  // The FTP uploader's worker reports its error and, with "Power safe", switches the
+  // sources itself (the headless window thread does not touch them while capturing).
+  targets::FtpTarget::Options ftpOptions;
+  ftpOptions.showError = [&window](const std::u16string& text, const std::u16string& caption) {
+    window.showMessage(text, caption);
+  };
+  ftpOptions.sourcesOff = [&context] {
+    context.StartSources(false);
+    context.StopStartedSources();
+  };
+  ftpOptions.sourcesOn = [&context] {
+    context.StartSources(false);
+    context.StartSources(true);
+  };
+  context.targets.push_back(std::make_unique<targets::FtpTarget>(store, ftpOptions));
   context.LoadState();
 
   // 5-7: the window comes up and is active at once.
@@ -270,6 +288,12 @@ int RunVistrel(int argc, char** argv, const SourceBuilder& buildSources) {
     if (context.currentTarget->Command(context.commandText->c_str(), 0) && !context.capturing()) {
       context.ToggleCapture();
     }
+  }
+  // Without a display nobody presses Start: the FTP uploader, which waits for no PC to
+  // hand it a port, starts at once.
+  if (context.currentTarget && context.currentTarget->Name() == std::u16string_view(u"FTP") &&
+      !context.capturing()) {
+    context.ToggleCapture();
   }
 
   // 9: the message loop.

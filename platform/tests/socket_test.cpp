@@ -22,6 +22,9 @@ TEST(TcpSocket, LoopbackRoundTrip) {
   TcpSocket peer = server.accept();
   ASSERT_TRUE(peer.valid());
   EXPECT_EQ(client.localAddress(), "127.0.0.1");
+  EXPECT_EQ(client.peerAddress(), "127.0.0.1");
+  EXPECT_EQ(peer.peerAddress(), "127.0.0.1");
+  EXPECT_EQ(TcpSocket().peerAddress(), "");
 
   ASSERT_TRUE(peer.sendAll("high", 4, 1000));
   ASSERT_EQ(client.waitReadable(1000), TcpSocket::kReady);

@@ -198,7 +198,6 @@ void FtpTarget::Release() {
 
 bool FtpTarget::Start(const TargetStartParams& params) {
   if (workerRunning()) return false;
-  thread_.reset();  // a worker that ended by itself
   Worker& w = *worker_;
   w.setError(u"");
   w.params = params;

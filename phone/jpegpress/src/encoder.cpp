@@ -206,7 +206,6 @@ uint32_t encodeScan(const KernelTable& k, JpegEncoder& e, const Shape& s, const 
   const int areaBlocksDown = areaHeight / 8;
   const int totalBlocks = lumaBlocks + (s.sampling == Sampling::kGray ? 0 : 2);
   const ConvertFn convert = k.convert[src.layout][area];
-  const TurnBlockFn turn = k.turnBlock[s.rotation];
 
   // Where each source-area luminance block goes in the MCU (raster order of the output).
   int placement[4];
@@ -301,20 +300,32 @@ uint32_t encodeScan(const KernelTable& k, JpegEncoder& e, const Shape& s, const 
       }
       if (s.rotation == 0) {
         convert(sa, e.blocks);
+        if (lumaBlocks == 1) {
+          k.forwardDct(e.blocks, e.lumaReciprocal);
+        } else {
+          for (int b = 0; b < lumaBlocks; b += 2)
+            k.forwardDct2(e.blocks + b * 64, e.blocks + (b + 1) * 64, e.lumaReciprocal);
+        }
+        if (totalBlocks > lumaBlocks) {
+          k.forwardDct2(e.blocks + lumaBlocks * 64, e.blocks + (lumaBlocks + 1) * 64,
+                        e.chromaReciprocal);
+        }
       } else {
+        // Each block is turned on its way into the DCT and lands where the turn moves it.
         convert(sa, e.unturned);
-        for (int b = 0; b < lumaBlocks; ++b) turn(e.unturned + b * 64, e.blocks + placement[b] * 64);
-        for (int b = lumaBlocks; b < totalBlocks; ++b) turn(e.unturned + b * 64, e.blocks + b * 64);
-      }
-      if (lumaBlocks == 1) {
-        k.forwardDct(e.blocks, e.lumaReciprocal);
-      } else {
-        for (int b = 0; b < lumaBlocks; b += 2)
-          k.forwardDct2(e.blocks + b * 64, e.blocks + (b + 1) * 64, e.lumaReciprocal);
-      }
-      if (totalBlocks > lumaBlocks) {
-        k.forwardDct2(e.blocks + lumaBlocks * 64, e.blocks + (lumaBlocks + 1) * 64,
-                      e.chromaReciprocal);
+        const ForwardDctTurned2Fn dct2 = k.forwardDctTurned2[s.rotation];
+        const int16_t* in = e.unturned;
+        if (lumaBlocks == 1) {
+          k.forwardDctTurned[s.rotation](in, e.blocks, e.lumaReciprocal);
+        } else {
+          for (int b = 0; b < lumaBlocks; b += 2)
+            dct2(in + b * 64, in + (b + 1) * 64, e.blocks + placement[b] * 64,
+                 e.blocks + placement[b + 1] * 64, e.lumaReciprocal);
+        }
+        if (totalBlocks > lumaBlocks) {
+          dct2(in + lumaBlocks * 64, in + (lumaBlocks + 1) * 64, e.blocks + lumaBlocks * 64,
+               e.blocks + (lumaBlocks + 1) * 64, e.chromaReciprocal);
+        }
       }
 
       alignas(16) int16_t zigzag[6][64];

@@ -48,9 +48,14 @@ using ConvertFn = void (*)(const SourceArea& area, int16_t* blocks);
 using ForwardDctFn = void (*)(int16_t* block, const uint16_t* reciprocals);
 // The same for two blocks with the same reciprocals (wide SIMD does both at once).
 using ForwardDct2Fn = void (*)(int16_t* a, int16_t* b, const uint16_t* reciprocals);
-// Turns one 8x8 block: index 1 out[r][c] = in[c][7-r], 2 out[i] = in[63-i],
-// 3 out[r][c] = in[7-c][r] (index 0 unused).
-using TurnBlockFn = void (*)(const int16_t* in, int16_t* out);
+// The forward DCT with quantisation of a block turned first, from `in` (left as it is)
+// into `out`: exactly forwardDct of turnBlockPortable(rotation, in). The turn costs no
+// pass of its own: SIMD versions load the rows of the turned block straight into
+// registers (a transpose and a renaming of registers).
+using ForwardDctTurnedFn = void (*)(const int16_t* in, int16_t* out, const uint16_t* reciprocals);
+// The same for two blocks with the same reciprocals.
+using ForwardDctTurned2Fn = void (*)(const int16_t* inA, const int16_t* inB, int16_t* outA,
+                                     int16_t* outB, const uint16_t* reciprocals);
 
 // Puts the 64 column-major coefficients into zigzag order and returns the mask of the
 // non-zero AC ones: bit k set when zigzag[k] != 0, for k = 1..63 (bit 0 always clear).
@@ -61,7 +66,9 @@ struct KernelTable {
   ConvertFn convert[kLayoutCount][kAreaCount];  // null where the pair is not supported
   ForwardDctFn forwardDct;
   ForwardDct2Fn forwardDct2;
-  TurnBlockFn turnBlock[4];
+  // Indexed by the rotation 1..3 (index 0 unused).
+  ForwardDctTurnedFn forwardDctTurned[4];
+  ForwardDctTurned2Fn forwardDctTurned2[4];
   ZigzagFn zigzag;
 };
 
@@ -78,6 +85,9 @@ const KernelTable& activeKernels();
 
 // Portable building blocks shared by the SIMD tables for the routines they do not cover.
 void forwardDctPortable(int16_t* block, const uint16_t* reciprocals);
+// Turns one 8x8 block: rotation 1 out[r][c] = in[c][7-r], 2 out[i] = in[63-i],
+// 3 out[r][c] = in[7-c][r].
+void turnBlockPortable(int rotation, const int16_t* in, int16_t* out);
 // The zigzag gather alone (no mask), shared by the SIMD versions.
 inline void zigzagGather(const int16_t* coefficients, int16_t* zigzag) {
 #pragma GCC unroll 64

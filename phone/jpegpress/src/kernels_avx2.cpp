@@ -299,14 +299,10 @@ inline void transpose8(__m256i* r) {
   r[7] = _mm256_unpackhi_epi64(b3, b7);
 }
 
-void forwardDct2Avx2(int16_t* a, int16_t* b, const uint16_t* reciprocals) {
-  __m256i r[8];
-  for (int i = 0; i < 8; ++i) {
-    const __m256i v = _mm256_inserti128_si256(
-        _mm256_castsi128_si256(_mm_load_si128(reinterpret_cast<const __m128i*>(a + 8 * i))),
-        _mm_load_si128(reinterpret_cast<const __m128i*>(b + 8 * i)), 1);
-    r[i] = _mm256_add_epi16(v, v);
-  }
+// The DCT of the eight row pairs in `r` (samples, not yet doubled) with quantisation, into
+// `outA` (low halves) and `outB` (high halves).
+inline void dctQuantise2(__m256i* r, const uint16_t* reciprocals, int16_t* outA, int16_t* outB) {
+  for (int i = 0; i < 8; ++i) r[i] = _mm256_add_epi16(r[i], r[i]);
   dct8(r);
   transpose8(r);
   dct8(r);
@@ -320,9 +316,46 @@ void forwardDct2Avx2(int16_t* a, int16_t* b, const uint16_t* reciprocals) {
     const __m256i low = _mm256_mullo_epi16(magnitude, recip);
     const __m256i q = _mm256_add_epi16(high, _mm256_srli_epi16(low, 15));
     const __m256i result = _mm256_sub_epi16(_mm256_xor_si256(q, sign), sign);
-    _mm_store_si128(reinterpret_cast<__m128i*>(a + 8 * i), _mm256_castsi256_si128(result));
-    _mm_store_si128(reinterpret_cast<__m128i*>(b + 8 * i), _mm256_extracti128_si256(result, 1));
+    _mm_store_si128(reinterpret_cast<__m128i*>(outA + 8 * i), _mm256_castsi256_si128(result));
+    _mm_store_si128(reinterpret_cast<__m128i*>(outB + 8 * i), _mm256_extracti128_si256(result, 1));
   }
+}
+
+// Row `row` of block a in the low half, of block b in the high half.
+inline __m256i loadRowPair(const int16_t* a, const int16_t* b, int row) {
+  return _mm256_inserti128_si256(
+      _mm256_castsi128_si256(_mm_load_si128(reinterpret_cast<const __m128i*>(a + 8 * row))),
+      _mm_load_si128(reinterpret_cast<const __m128i*>(b + 8 * row)), 1);
+}
+
+void forwardDct2Avx2(int16_t* a, int16_t* b, const uint16_t* reciprocals) {
+  __m256i r[8];
+  for (int i = 0; i < 8; ++i) r[i] = loadRowPair(a, b, i);
+  dctQuantise2(r, reciprocals, a, b);
+}
+
+// Both blocks turned while loading, as the SSE2 version does for one (every shuffle here
+// stays within its 128-bit half).
+template <int Rotation>
+void forwardDctTurned2Avx2(const int16_t* inA, const int16_t* inB, int16_t* outA, int16_t* outB,
+                           const uint16_t* reciprocals) {
+  __m256i r[8];
+  if constexpr (Rotation == 1) {
+    __m256i t[8];
+    for (int i = 0; i < 8; ++i) t[i] = loadRowPair(inA, inB, i);
+    transpose8(t);
+    for (int i = 0; i < 8; ++i) r[i] = t[7 - i];
+  } else if constexpr (Rotation == 2) {
+    for (int i = 0; i < 8; ++i) {
+      __m256i v = _mm256_shuffle_epi32(loadRowPair(inA, inB, 7 - i), _MM_SHUFFLE(0, 1, 2, 3));
+      v = _mm256_shufflelo_epi16(v, _MM_SHUFFLE(2, 3, 0, 1));
+      r[i] = _mm256_shufflehi_epi16(v, _MM_SHUFFLE(2, 3, 0, 1));
+    }
+  } else {
+    for (int i = 0; i < 8; ++i) r[i] = loadRowPair(inA, inB, 7 - i);
+    transpose8(r);
+  }
+  dctQuantise2(r, reciprocals, outA, outB);
 }
 
 KernelTable makeAvx2() {
@@ -330,6 +363,9 @@ KernelTable makeAvx2() {
   t.name = "avx2";
   t.zigzag = zigzagAvx2;
   t.forwardDct2 = forwardDct2Avx2;
+  t.forwardDctTurned2[1] = forwardDctTurned2Avx2<1>;
+  t.forwardDctTurned2[2] = forwardDctTurned2Avx2<2>;
+  t.forwardDctTurned2[3] = forwardDctTurned2Avx2<3>;
   t.convert[kLayoutBgr24][kArea420] = convertBgr420;
   t.convert[kLayoutBgr24][kArea422H] = convertBgr422;
   t.convert[kLayoutBgr24][kArea422V] = convertBgr422V;

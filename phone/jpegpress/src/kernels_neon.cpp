@@ -1,6 +1,6 @@
 // NEON kernels for AArch64, where Advanced SIMD is part of every processor: colour
-// conversions of every layout and area shape, the forward DCT with quantisation, the
-// block turns and the zigzag order. Each gives exactly the results of its portable twin
+// conversions of every layout and area shape, the forward DCT with quantisation (also of
+// turned blocks) and the zigzag order. Each gives exactly the results of its portable twin
 // (the same integer formulas, lane by lane).
 
 #include <arm_neon.h>
@@ -302,9 +302,9 @@ inline void load8(const int16_t* in, int16x8_t* r) {
   for (int i = 0; i < 8; ++i) r[i] = vld1q_s16(in + 8 * i);
 }
 
-void forwardDctNeon(int16_t* block, const uint16_t* reciprocals) {
-  int16x8_t r[8];
-  load8(block, r);
+// The DCT of the eight rows in `r` (samples, not yet doubled) with quantisation, into
+// `out`.
+inline void dctQuantise(int16x8_t* r, const uint16_t* reciprocals, int16_t* out) {
   for (int i = 0; i < 8; ++i) r[i] = vaddq_s16(r[i], r[i]);
   dct8(r);  // vertical frequencies: r[v] holds (v, column)
   transpose8(r);
@@ -317,8 +317,14 @@ void forwardDctNeon(int16_t* block, const uint16_t* reciprocals) {
     const uint16x4_t hi = vrshrn_n_u32(vmull_high_u16(magnitude, recip), 16);
     const int16x8_t q = vreinterpretq_s16_u16(vcombine_u16(lo, hi));
     const uint16x8_t negative = vcltzq_s16(r[i]);
-    vst1q_s16(block + 8 * i, vbslq_s16(negative, vnegq_s16(q), q));
+    vst1q_s16(out + 8 * i, vbslq_s16(negative, vnegq_s16(q), q));
   }
+}
+
+void forwardDctNeon(int16_t* block, const uint16_t* reciprocals) {
+  int16x8_t r[8];
+  load8(block, r);
+  dctQuantise(r, reciprocals, block);
 }
 
 void forwardDct2Neon(int16_t* a, int16_t* b, const uint16_t* reciprocals) {
@@ -326,29 +332,37 @@ void forwardDct2Neon(int16_t* a, int16_t* b, const uint16_t* reciprocals) {
   forwardDctNeon(b, reciprocals);
 }
 
-// ---- block turns ------------------------------------------------------------------------
-
 inline int16x8_t reverse8(int16x8_t v) {
   const int16x8_t halves = vrev64q_s16(v);
   return vextq_s16(halves, halves, 4);
 }
 
-// out[r][c] = in[c][7-r]: the transpose with its rows in reverse order.
-void turn1Neon(const int16_t* in, int16_t* out) {
+// The rows of the block turned by `Rotation`, straight into registers:
+//   1  out[r][c] = in[c][7-r]: row r is row 7-r of the transpose;
+//   2  out[i] = in[63-i]:      row r is row 7-r reversed;
+//   3  out[r][c] = in[7-c][r]: the transpose of the rows taken bottom up.
+template <int Rotation>
+void forwardDctTurnedNeon(const int16_t* in, int16_t* out, const uint16_t* reciprocals) {
   int16x8_t r[8];
-  load8(in, r);
-  transpose8(r);
-  for (int i = 0; i < 8; ++i) vst1q_s16(out + 8 * (7 - i), r[i]);
+  if constexpr (Rotation == 1) {
+    int16x8_t t[8];
+    load8(in, t);
+    transpose8(t);
+    for (int i = 0; i < 8; ++i) r[i] = t[7 - i];
+  } else if constexpr (Rotation == 2) {
+    for (int i = 0; i < 8; ++i) r[i] = reverse8(vld1q_s16(in + 8 * (7 - i)));
+  } else {
+    for (int i = 0; i < 8; ++i) r[i] = vld1q_s16(in + 8 * (7 - i));
+    transpose8(r);
+  }
+  dctQuantise(r, reciprocals, out);
 }
-void turn2Neon(const int16_t* in, int16_t* out) {
-  for (int i = 0; i < 8; ++i) vst1q_s16(out + 8 * i, reverse8(vld1q_s16(in + 8 * (7 - i))));
-}
-// out[r][c] = in[7-c][r]: the transpose with each row reversed.
-void turn3Neon(const int16_t* in, int16_t* out) {
-  int16x8_t r[8];
-  load8(in, r);
-  transpose8(r);
-  for (int i = 0; i < 8; ++i) vst1q_s16(out + 8 * i, reverse8(r[i]));
+
+template <int Rotation>
+void forwardDctTurned2Neon(const int16_t* inA, const int16_t* inB, int16_t* outA, int16_t* outB,
+                           const uint16_t* reciprocals) {
+  forwardDctTurnedNeon<Rotation>(inA, outA, reciprocals);
+  forwardDctTurnedNeon<Rotation>(inB, outB, reciprocals);
 }
 
 // ---- zigzag order -------------------------------------------------------------------------
@@ -420,9 +434,12 @@ KernelTable makeNeon() {
   t.convert[kLayoutPlanar][kAreaGray] = convertPlanarGray;
   t.forwardDct = forwardDctNeon;
   t.forwardDct2 = forwardDct2Neon;
-  t.turnBlock[1] = turn1Neon;
-  t.turnBlock[2] = turn2Neon;
-  t.turnBlock[3] = turn3Neon;
+  t.forwardDctTurned[1] = forwardDctTurnedNeon<1>;
+  t.forwardDctTurned[2] = forwardDctTurnedNeon<2>;
+  t.forwardDctTurned[3] = forwardDctTurnedNeon<3>;
+  t.forwardDctTurned2[1] = forwardDctTurned2Neon<1>;
+  t.forwardDctTurned2[2] = forwardDctTurned2Neon<2>;
+  t.forwardDctTurned2[3] = forwardDctTurned2Neon<3>;
   t.zigzag = zigzagNeon;
   return t;
 }

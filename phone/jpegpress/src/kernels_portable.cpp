@@ -183,16 +183,17 @@ inline void dct8(const int16_t* in, int inStep, int16_t* out, int outStep) {
   out[7 * outStep] = s16(z11 - z4);
 }
 
-void turn1(const int16_t* in, int16_t* out) {
-  for (int r = 0; r < 8; ++r)
-    for (int c = 0; c < 8; ++c) out[r * 8 + c] = in[c * 8 + 7 - r];
+template <int Rotation>
+void forwardDctTurnedPortable(const int16_t* in, int16_t* out, const uint16_t* reciprocals) {
+  turnBlockPortable(Rotation, in, out);
+  forwardDctPortable(out, reciprocals);
 }
-void turn2(const int16_t* in, int16_t* out) {
-  for (int i = 0; i < 64; ++i) out[i] = in[63 - i];
-}
-void turn3(const int16_t* in, int16_t* out) {
-  for (int r = 0; r < 8; ++r)
-    for (int c = 0; c < 8; ++c) out[r * 8 + c] = in[(7 - c) * 8 + r];
+
+template <int Rotation>
+void forwardDctTurned2Portable(const int16_t* inA, const int16_t* inB, int16_t* outA,
+                               int16_t* outB, const uint16_t* reciprocals) {
+  forwardDctTurnedPortable<Rotation>(inA, outA, reciprocals);
+  forwardDctTurnedPortable<Rotation>(inB, outB, reciprocals);
 }
 
 uint64_t zigzagPortable(const int16_t* coefficients, int16_t* zigzag) {
@@ -227,9 +228,12 @@ KernelTable makePortable() {
   t.convert[kLayoutPlanar][kAreaGray] = convertPlanar<kAreaGray>;
   t.forwardDct = forwardDctPortable;
   t.forwardDct2 = forwardDct2Portable;
-  t.turnBlock[1] = turn1;
-  t.turnBlock[2] = turn2;
-  t.turnBlock[3] = turn3;
+  t.forwardDctTurned[1] = forwardDctTurnedPortable<1>;
+  t.forwardDctTurned[2] = forwardDctTurnedPortable<2>;
+  t.forwardDctTurned[3] = forwardDctTurnedPortable<3>;
+  t.forwardDctTurned2[1] = forwardDctTurned2Portable<1>;
+  t.forwardDctTurned2[2] = forwardDctTurned2Portable<2>;
+  t.forwardDctTurned2[3] = forwardDctTurned2Portable<3>;
   t.zigzag = zigzagPortable;
   return t;
 }
@@ -250,6 +254,18 @@ void forwardDctPortable(int16_t* block, const uint16_t* reciprocals) {
     const unsigned magnitude = static_cast<unsigned>(std::abs(x));
     const int q = static_cast<int>((magnitude * reciprocals[i] + 0x8000u) >> 16);
     block[i] = static_cast<int16_t>(x < 0 ? -q : q);
+  }
+}
+
+void turnBlockPortable(int rotation, const int16_t* in, int16_t* out) {
+  for (int r = 0; r < 8; ++r) {
+    for (int c = 0; c < 8; ++c) {
+      int from = r * 8 + c;
+      if (rotation == 1) from = c * 8 + 7 - r;
+      if (rotation == 2) from = 63 - from;
+      if (rotation == 3) from = (7 - c) * 8 + r;
+      out[r * 8 + c] = in[from];
+    }
   }
 }
 

@@ -1,4 +1,4 @@
-// SSE2 kernels: the forward DCT with quantisation and the block turns. Each gives exactly
+// SSE2 kernels: the forward DCT with quantisation, also of turned blocks. Each gives exactly
 // the results of its portable twin (same operations in the same order, 16-bit lanes).
 
 #include <emmintrin.h>
@@ -65,12 +65,10 @@ inline void transpose8(__m128i* r) {
   r[7] = _mm_unpackhi_epi64(b3, b7);
 }
 
-void forwardDctSse2(int16_t* block, const uint16_t* reciprocals) {
-  __m128i r[8];
-  for (int i = 0; i < 8; ++i) {
-    const __m128i v = _mm_load_si128(reinterpret_cast<const __m128i*>(block + 8 * i));
-    r[i] = _mm_add_epi16(v, v);
-  }
+// The DCT of the eight rows in `r` (samples, not yet doubled) with quantisation, into
+// `out`.
+inline void dctQuantise(__m128i* r, const uint16_t* reciprocals, int16_t* out) {
+  for (int i = 0; i < 8; ++i) r[i] = _mm_add_epi16(r[i], r[i]);
   dct8(r);  // vertical frequencies: r[v] holds (v, column)
   transpose8(r);
   dct8(r);  // r[u] holds (v, u) for v = 0..7: column-major
@@ -82,7 +80,7 @@ void forwardDctSse2(int16_t* block, const uint16_t* reciprocals) {
     const __m128i high = _mm_mulhi_epu16(magnitude, recip);
     const __m128i low = _mm_mullo_epi16(magnitude, recip);
     const __m128i q = _mm_add_epi16(high, _mm_srli_epi16(low, 15));
-    _mm_store_si128(reinterpret_cast<__m128i*>(block + 8 * i),
+    _mm_store_si128(reinterpret_cast<__m128i*>(out + 8 * i),
                     _mm_sub_epi16(_mm_xor_si128(q, sign), sign));
   }
 }
@@ -93,34 +91,47 @@ inline __m128i reverse8(__m128i v) {
   return _mm_shufflehi_epi16(v, _MM_SHUFFLE(2, 3, 0, 1));
 }
 
-inline void load8(const int16_t* in, __m128i* r) {
-  for (int i = 0; i < 8; ++i) r[i] = _mm_load_si128(reinterpret_cast<const __m128i*>(in + 8 * i));
-}
-inline void store8(int16_t* out, const __m128i* r) {
-  for (int i = 0; i < 8; ++i) _mm_store_si128(reinterpret_cast<__m128i*>(out + 8 * i), r[i]);
+inline __m128i loadRow(const int16_t* in, int row) {
+  return _mm_load_si128(reinterpret_cast<const __m128i*>(in + 8 * row));
 }
 
-// out[r][c] = in[c][7-r]: the transpose with its rows in reverse order.
-void turn1Sse2(const int16_t* in, int16_t* out) {
+void forwardDctSse2(int16_t* block, const uint16_t* reciprocals) {
   __m128i r[8];
-  load8(in, r);
-  transpose8(r);
-  for (int i = 0; i < 8; ++i)
-    _mm_store_si128(reinterpret_cast<__m128i*>(out + 8 * (7 - i)), r[i]);
+  for (int i = 0; i < 8; ++i) r[i] = loadRow(block, i);
+  dctQuantise(r, reciprocals, block);
 }
-void turn2Sse2(const int16_t* in, int16_t* out) {
-  for (int i = 0; i < 8; ++i) {
-    const __m128i v = _mm_load_si128(reinterpret_cast<const __m128i*>(in + 8 * (7 - i)));
-    _mm_store_si128(reinterpret_cast<__m128i*>(out + 8 * i), reverse8(v));
+
+// The rows of the block turned by `Rotation`, straight into registers:
+//   1  out[r][c] = in[c][7-r]: row r is row 7-r of the transpose;
+//   2  out[i] = in[63-i]:      row r is row 7-r reversed;
+//   3  out[r][c] = in[7-c][r]: the transpose of the rows taken bottom up.
+template <int Rotation>
+inline void loadTurned(const int16_t* in, __m128i* r) {
+  if constexpr (Rotation == 1) {
+    __m128i t[8];
+    for (int i = 0; i < 8; ++i) t[i] = loadRow(in, i);
+    transpose8(t);
+    for (int i = 0; i < 8; ++i) r[i] = t[7 - i];
+  } else if constexpr (Rotation == 2) {
+    for (int i = 0; i < 8; ++i) r[i] = reverse8(loadRow(in, 7 - i));
+  } else {
+    for (int i = 0; i < 8; ++i) r[i] = loadRow(in, 7 - i);
+    transpose8(r);
   }
 }
-// out[r][c] = in[7-c][r]: the transpose with each row reversed.
-void turn3Sse2(const int16_t* in, int16_t* out) {
+
+template <int Rotation>
+void forwardDctTurnedSse2(const int16_t* in, int16_t* out, const uint16_t* reciprocals) {
   __m128i r[8];
-  load8(in, r);
-  transpose8(r);
-  for (int i = 0; i < 8; ++i) r[i] = reverse8(r[i]);
-  store8(out, r);
+  loadTurned<Rotation>(in, r);
+  dctQuantise(r, reciprocals, out);
+}
+
+template <int Rotation>
+void forwardDctTurned2Sse2(const int16_t* inA, const int16_t* inB, int16_t* outA, int16_t* outB,
+                           const uint16_t* reciprocals) {
+  forwardDctTurnedSse2<Rotation>(inA, outA, reciprocals);
+  forwardDctTurnedSse2<Rotation>(inB, outB, reciprocals);
 }
 
 // The gather stays scalar; the mask comes from eight compares.
@@ -148,9 +159,12 @@ KernelTable makeSse2() {
   x86::addSse2Conversions(t);
   t.forwardDct = forwardDctSse2;
   t.forwardDct2 = forwardDct2Sse2;
-  t.turnBlock[1] = turn1Sse2;
-  t.turnBlock[2] = turn2Sse2;
-  t.turnBlock[3] = turn3Sse2;
+  t.forwardDctTurned[1] = forwardDctTurnedSse2<1>;
+  t.forwardDctTurned[2] = forwardDctTurnedSse2<2>;
+  t.forwardDctTurned[3] = forwardDctTurnedSse2<3>;
+  t.forwardDctTurned2[1] = forwardDctTurned2Sse2<1>;
+  t.forwardDctTurned2[2] = forwardDctTurned2Sse2<2>;
+  t.forwardDctTurned2[3] = forwardDctTurned2Sse2<3>;
   t.zigzag = zigzagSse2;
   return t;
 }

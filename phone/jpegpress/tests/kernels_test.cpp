@@ -132,25 +132,53 @@ TEST(Kernels, ZigzagAndMaskMatch) {
   });
 }
 
-TEST(Kernels, BlockTurnsMatch) {
-  forEachSimd([&](const KernelTable* simd) {
-  alignas(32) int16_t in[64], a[64], b[64];
-  for (int i = 0; i < 64; ++i) in[i] = static_cast<int16_t>(i * 37 - 1000);
-  for (int r = 1; r < 4; ++r) {
-    portableKernels().turnBlock[r](in, a);
-    simd->turnBlock[r](in, b);
-    EXPECT_EQ(0, std::memcmp(a, b, sizeof a)) << "rotation " << r;
-  }
+TEST(Kernels, TurnedDctsMatchTurnThenDct) {
   // The portable turns themselves, on one sample each.
-  portableKernels().turnBlock[1](in, a);
+  alignas(32) int16_t in[64], a[64], b[64], c[64];
+  for (int i = 0; i < 64; ++i) in[i] = static_cast<int16_t>(i * 37 - 1000);
+  turnBlockPortable(1, in, a);
   EXPECT_EQ(a[0 * 8 + 0], in[0 * 8 + 7]);  // out[r][c] = in[c][7-r]
   EXPECT_EQ(a[7 * 8 + 2], in[2 * 8 + 0]);
-  portableKernels().turnBlock[3](in, a);
+  turnBlockPortable(3, in, a);
   EXPECT_EQ(a[0 * 8 + 0], in[7 * 8 + 0]);  // out[r][c] = in[7-c][r]
   EXPECT_EQ(a[2 * 8 + 7], in[0 * 8 + 2]);
-  portableKernels().turnBlock[2](in, a);
+  turnBlockPortable(2, in, a);
   EXPECT_EQ(a[5], in[58]);
-  });
+
+  // Every table (the portable one too) against a turn followed by the plain DCT; a block
+  // whose rows and columns all differ shows any mix-up of the turns.
+  std::vector<const KernelTable*> tables = supportedSimdKernels();
+  tables.push_back(&portableKernels());
+  JpegEncoder* e = nullptr;
+  createEncoder(&e);
+  ASSERT_NE(e, nullptr);
+  std::mt19937 rng(11);
+  for (const KernelTable* t : tables) {
+    SCOPED_TRACE(t->name);
+    for (uint32_t q : {10u, 50u, 90u, 100u}) {
+      setQuality(e, q);
+      for (int n = 0; n < 20; ++n) {
+        alignas(32) int16_t inB[64];
+        for (int i = 0; i < 64; ++i) {
+          in[i] = static_cast<int16_t>(static_cast<int>(rng() % 256) - 128);
+          inB[i] = static_cast<int16_t>(n % 2 ? i * 3 - 96 : static_cast<int>(rng() % 256) - 128);
+        }
+        for (int r = 1; r < 4; ++r) {
+          alignas(32) int16_t expectedA[64], expectedB[64], outB[64];
+          turnBlockPortable(r, in, expectedA);
+          portableKernels().forwardDct(expectedA, e->lumaReciprocal);
+          turnBlockPortable(r, inB, expectedB);
+          portableKernels().forwardDct(expectedB, e->lumaReciprocal);
+          t->forwardDctTurned[r](in, b, e->lumaReciprocal);
+          ASSERT_EQ(0, std::memcmp(expectedA, b, sizeof b)) << "rotation " << r << " quality " << q;
+          t->forwardDctTurned2[r](in, inB, c, outB, e->lumaReciprocal);
+          ASSERT_EQ(0, std::memcmp(expectedA, c, sizeof c)) << "rotation " << r << " quality " << q;
+          ASSERT_EQ(0, std::memcmp(expectedB, outB, sizeof outB)) << "rotation " << r;
+        }
+      }
+    }
+  }
+  destroyEncoder(e);
 }
 
 TEST(Kernels, WholeFramesMatchForEveryLayoutSamplingAndRotation) {

@@ -7,6 +7,16 @@ if(VISTREL_SANITIZE)
   add_link_options(-fsanitize=${VISTREL_SANITIZE})
 endif()
 
+# Tests that start one of our own programs put VISTREL_TEST_RUNNER in front of its path
+# (in the path they are given, or as a macro of that name): in a cross build the emulator
+# that runs the tests, whose words end in a space (binfmt may not be set up to run the
+# target's programs directly); otherwise nothing.
+set(VISTREL_TEST_RUNNER "")
+if(CMAKE_CROSSCOMPILING AND CMAKE_CROSSCOMPILING_EMULATOR)
+  list(JOIN CMAKE_CROSSCOMPILING_EMULATOR " " VISTREL_TEST_RUNNER)
+  string(APPEND VISTREL_TEST_RUNNER " ")
+endif()
+
 # vistrel_add_test(NAME name SOURCES ... LIBS ... [LABELS ...])
 # One GoogleTest executable per module; LABELS "threaded" marks suites that the
 # ThreadSanitizer build runs.

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <sstream>
 
 extern char** environ;
 
@@ -26,7 +27,10 @@ std::string hexBytes(const void* data, size_t size) {
 
 ProbeResult runPeerProbe(bool asOtherUser, const std::vector<std::string>& arguments) {
   ProbeResult result;
-  std::vector<std::string> words{VISTREL_PEER_PROBE};
+  // The program's path, after the emulator's words in a cross build.
+  std::vector<std::string> words;
+  std::istringstream command(VISTREL_PEER_PROBE);
+  for (std::string word; command >> word;) words.push_back(word);
   if (asOtherUser) {
     const passwd* nobody = getpwnam("nobody");
     if (nobody == nullptr) return result;

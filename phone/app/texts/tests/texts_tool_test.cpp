@@ -42,7 +42,8 @@ TEST(TextsToolTest, LanguageSwitchThroughTheProgramIsReadableInTheSettingsFile) 
   std::ofstream(store) << "Windows Registry Editor Version 5.00\n\n"
                           "[HKEY_LOCAL_MACHINE\\Software\\Orvane\\Vistrel]\n"
                           "\"Languages\"=\"0407\"\n";
-  const std::string tool = "VISTREL_KEY_STORE='" + store + "' '" + platform::programDirectory() +
+  const std::string tool = "VISTREL_KEY_STORE='" + store + "' " VISTREL_TEST_RUNNER "'" +
+                           platform::programDirectory() +
                            "/vistrel-texts' --program '" + dir + "/vistrel' ";
 
   ToolRun listed = run(tool + "languages");

@@ -65,7 +65,20 @@ class Server {
   Kind kind() const { return kind_; }
 
   // Starts the server and waits for its greeting. An empty text on success, else why not.
+  // The first start moves to another free port when someone took the chosen one in the
+  // meantime; a restart keeps the port.
   std::string start() {
+    std::string why = startOnce();
+    for (int attempt = 0; attempt < 3 && !why.empty() && !started_ && pid_ < 0; ++attempt) {
+      port_ = freePort();
+      why = startOnce();
+    }
+    started_ = started_ || why.empty();
+    return why;
+  }
+
+ private:
+  std::string startOnce() {
     std::vector<std::string> argv;
     if (kind_ == Kind::kVsftpd) {
       const std::filesystem::path conf = work_ / "vsftpd.conf";
@@ -128,6 +141,8 @@ class Server {
            readFile(output);
   }
 
+
+ public:
   // Ends the server with every session process of its group at once.
   void kill() {
     if (pid_ <= 0) return;
@@ -178,6 +193,7 @@ class Server {
   ServerOptions options_;
   uint16_t port_ = 0;
   pid_t pid_ = -1;
+  bool started_ = false;
 };
 
 }  // namespace ftptest

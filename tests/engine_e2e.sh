@@ -112,4 +112,24 @@ waitFor 10 stopped "$conf" || fail "conf.exe got no frame"
 grep -q "frame 1: 240x320 JPEG" "$work/myapp.log" || fail "my.app did not use its rotation"
 grep -q "frame 1: 320x240 JPEG" "$work/conf.log" || fail "conf did not keep its own rotation"
 echo "ok: per-program settings"
+# 4. The server killed while a client runs: the client receives the phone by itself.
+start server4 --serve --no-files -q
+server4=$last
+sleep 0.5
+start keeper --no-files --seconds 30
+keeper=$last
+sleep 0.5
+feed phone5 5 || fail "phone could not connect to the serving process"
+waitFor 10 grep -q "^frame 1:" "$work/keeper.log" || fail "the client got no frame from the server"
+before=$(grep -c "^frame" "$work/keeper.log")
+kill -9 "$server4"; wait "$server4" 2>/dev/null
+killed=$(date +%s%N)
+feed phone6 5 || fail "phone could not connect to the former client"
+taken=$(( ($(date +%s%N) - killed) / 1000000 ))
+echo "the former client took the phone ${taken} ms after the server was killed"
+waitFor 10 eval '[ "$(grep -c "^frame" "$work/keeper.log")" -gt "$before" ]' \
+  || fail "the client received nothing by itself"
+[ "$taken" -lt 3000 ] || fail "the client took ${taken} ms to listen"
+kill -0 "$keeper" || fail "the client ended"
+echo "ok: a client outlives its server and receives by itself"
 echo "engine end to end: all passed"

@@ -1,10 +1,12 @@
 #include "engine/camera_engine.h"
 
+#include <algorithm>
 #include <cstring>
 #include <new>
 
 #include "decoder/render_geometry.h"
 #include "engine/engine_hooks.h"
+#include "platform/clock.h"
 #include "platform/key_store.h"
 #include "platform/local_datagram.h"
 #include "platform/utf16.h"
@@ -78,6 +80,7 @@ CameraEngine::~CameraEngine() {
   relayStop_ = true;
   relay_.joinFor(server::kThreadStopWaitMs);
   table_.unregisterProcess();
+  liveServer_.store(nullptr);
   if (server_) server_->stop();
   server_.reset();
   block_.reset();
@@ -85,6 +88,10 @@ CameraEngine::~CameraEngine() {
 
 bool CameraEngine::open(bool serve) {
   std::lock_guard lock(mutex_);
+  return openLocked(serve);
+}
+
+bool CameraEngine::openLocked(bool serve) {
   if (serve && !servingMarker_) {
     servingMarker_ = platform::PresenceMarker::create(kServingMarkerName);
     if (!servingMarker_) return false;
@@ -93,7 +100,10 @@ bool CameraEngine::open(bool serve) {
                           : (platform::PresenceMarker::exists(kServingMarkerName) ? Mode::kClient
                                                                                   : Mode::kStandAlone);
   mode_ = mode;
-  if (!server_ && !block_) {
+  // A client whose serving process has gone opens as a stand-alone receiver now; its
+  // shared block stays (a waiting reader may still hold it) but is no longer read.
+  const bool clientLeftAlone = !server_ && block_ && mode == Mode::kStandAlone;
+  if ((!server_ && !block_) || clientLeftAlone) {
     if (mode != Mode::kServing && !frameBuffer_) frameBuffer_.reset(new uint8_t[kFrameBufferSize]);
     if (mode == Mode::kStandAlone) {
       if (auto other = table_.findOtherReceiver()) {
@@ -109,6 +119,7 @@ bool CameraEngine::open(bool serve) {
       server_->setMessageCallback(&server::PropertyStore::onMessage, &properties_);
       server_->attachSharedFrameBlock(mode == Mode::kServing ? block_.get() : nullptr);
       server_->start();
+      liveServer_.store(server_.get(), std::memory_order_release);
       if (mode == Mode::kServing) startCommandRelay();
     }
   }
@@ -196,7 +207,7 @@ void CameraEngine::startCommandRelay() {
 }
 
 bool CameraEngine::queueCommand(uint32_t code, uint32_t argument) {
-  if (server_) return server_->sendCommand(code, argument);
+  if (server::FrameReceiver* live = frameServer()) return live->sendCommand(code, argument);
   if (mode_ != Mode::kClient) return false;
   uint8_t packet[12];
   protocol::store32(packet, kCommandMagic);
@@ -206,7 +217,7 @@ bool CameraEngine::queueCommand(uint32_t code, uint32_t argument) {
 }
 
 uint32_t CameraEngine::sendPhoneInput(uint32_t message, uint32_t x, uint32_t y) {
-  if (!server_ && mode_ != Mode::kClient) return 0;
+  if (!frameServer() && mode_ != Mode::kClient) return 0;
   if (message == kMessageKeyDown) return queueCommand(protocol::CMD_KEY, x) ? 1 : 0;
   if (message != kMessageLeftButtonDown) return 0;
   uint32_t w, h;
@@ -225,8 +236,8 @@ uint32_t CameraEngine::sendPhoneInput(uint32_t message, uint32_t x, uint32_t y) 
 uint32_t CameraEngine::getFrame(uint8_t** frame) {
   uint8_t* buffer = frameBuffer_.get();
   uint32_t n = 0;
-  if (server_) {
-    n = server_->latestJpeg(buffer);
+  if (server::FrameReceiver* live = frameServer()) {
+    n = live->latestJpeg(buffer);
   } else if (block_) {
     n = block_->readFrame(buffer);
   }
@@ -235,14 +246,39 @@ uint32_t CameraEngine::getFrame(uint8_t** frame) {
 }
 
 int32_t CameraEngine::waitFrame(uint32_t timeoutMs) {
-  if (server_) return server_->waitForFrame(timeoutMs);
-  if (block_) return block_->waitFrame(timeoutMs) ? server::kWaitFrameReady : server::kWaitTimeout;
-  return server::kWaitNotAFrame;
+  if (server::FrameReceiver* live = frameServer()) return live->waitForFrame(timeoutMs);
+  if (!block_) return server::kWaitNotAFrame;
+  // A client waits in short slices and looks for its serving process between them, so
+  // that it notices within about a second when that process has gone, whatever the
+  // caller's time-out, and then receives the phone by itself.
+  const uint32_t startMs = platform::systemClock().nowMs();
+  for (;;) {
+    if (!platform::PresenceMarker::exists(kServingMarkerName)) {
+      {
+        std::lock_guard lock(mutex_);
+        if (!server_ && !platform::PresenceMarker::exists(kServingMarkerName)) openLocked(false);
+      }
+      if (server::FrameReceiver* live = frameServer()) {
+        const uint32_t spent = platform::elapsedMs(startMs, platform::systemClock().nowMs());
+        if (timeoutMs != 0xFFFFFFFFu && spent >= timeoutMs) return server::kWaitTimeout;
+        return live->waitForFrame(timeoutMs == 0xFFFFFFFFu ? timeoutMs
+                                                           : timeoutMs - spent);
+      }
+    }
+    const uint32_t spent = platform::elapsedMs(startMs, platform::systemClock().nowMs());
+    uint32_t slice = kServerCheckMs;
+    if (timeoutMs != 0xFFFFFFFFu) slice = spent >= timeoutMs ? 0 : std::min(slice, timeoutMs - spent);
+    if (block_->waitFrame(slice)) return server::kWaitFrameReady;
+    if (timeoutMs != 0xFFFFFFFFu &&
+        platform::elapsedMs(startMs, platform::systemClock().nowMs()) >= timeoutMs) {
+      return server::kWaitTimeout;
+    }
+  }
 }
 
 void CameraEngine::wake() {
-  if (server_) {
-    server_->wake();
+  if (server::FrameReceiver* live = frameServer()) {
+    live->wake();
   } else if (block_) {
     block_->pulse();
   }

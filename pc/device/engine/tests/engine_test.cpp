@@ -252,6 +252,32 @@ TEST_F(EngineTest, ClientWithoutServerIsStandAloneAndServerMakesClients) {
   EXPECT_EQ(third->mode(), Mode::kStandAlone);
 }
 
+TEST_F(EngineTest, ClientOfAGoneServerReceivesByItselfWithinItsWait) {
+  auto server = makeEngine(0);
+  ASSERT_TRUE(server->open(true));
+  auto client = makeEngine(0);
+  ASSERT_TRUE(client->open(false));
+  ASSERT_EQ(client->mode(), Mode::kClient);
+  EXPECT_EQ(client->waitFrame(20), 258);
+  server->releaseServingMarker();
+  server.reset();
+
+  // One wait, long enough for a look at the serving marker; nothing else is called.
+  EXPECT_EQ(client->waitFrame(2 * kServerCheckMs + 100), 258);
+  EXPECT_EQ(client->mode(), Mode::kStandAlone);
+  ASSERT_NE(client->frameServer(), nullptr) << "it listens by itself now";
+  server::testing::Phone phone;
+  for (int i = 0; i < 100 && !phone.valid(); ++i) {
+    if (!phone.connect(port_)) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  ASSERT_TRUE(phone.valid());
+  ASSERT_TRUE(phone.send(server::testing::videoMessage(700, 0x66)));
+  int32_t waited = 258;
+  for (int i = 0; i < 30 && waited != 0; ++i) waited = client->waitFrame(100);
+  EXPECT_EQ(waited, 0);
+  EXPECT_EQ(client->getFrame(nullptr), 700u);
+}
+
 TEST_F(EngineTest, ClientInputReachesThePhoneThroughTheServingProcess) {
   auto server = makeEngine(0);
   ASSERT_TRUE(server->open(true));

@@ -1,9 +1,12 @@
 #include "output/engine_link.h"
 
 #include "decoder/render_geometry.h"
-#include "platform/named_objects.h"
 
 namespace output {
+
+namespace {
+constexpr char kServerGone[] = "the serving process is gone; receiving the phone by itself from now on";
+}  // namespace
 
 const char* ModeDescription(engine::Mode mode) {
   switch (mode) {
@@ -27,18 +30,12 @@ void EngineLink::ensureEngine() {
 }
 
 void EngineLink::open() {
-  if (engine_ && engine_->mode() == engine::Mode::kClient &&
-      !platform::PresenceMarker::exists(engine::kServingMarkerName)) {
-    const uint32_t w = engine_->outputWidth(), h = engine_->outputHeight();
-    say_("the serving process is gone; receiving the phone by itself from now on");
-    engine_.reset();
-    ensureEngine();
-    engine_->setOutputSize(w, h);
-    opened_ = false;
-  }
   ensureEngine();
   engine_->open(false);
   const engine::Mode mode = engine_->mode();
+  if (opened_ && lastMode_ == engine::Mode::kClient && mode == engine::Mode::kStandAlone) {
+    say_(kServerGone);
+  }
   if (!opened_ || mode != lastMode_) say_(std::string("engine open, ") + ModeDescription(mode));
   if (mode == engine::Mode::kStandAlone && engine_->frameServer() != nullptr) {
     say_("listening for the phone on port " + std::to_string(engine_->frameServer()->port()));
@@ -61,6 +58,13 @@ FrameLink::Source EngineLink::source() {
 FrameLink::Wait EngineLink::waitFrame(uint32_t timeoutMs) {
   if (!engine_) return Wait::kOther;
   const int32_t r = engine_->waitFrame(timeoutMs);
+  if (lastMode_ == engine::Mode::kClient && engine_->mode() == engine::Mode::kStandAlone) {
+    lastMode_ = engine::Mode::kStandAlone;  // the engine took over inside the wait
+    say_(kServerGone);
+    if (engine_->frameServer() != nullptr) {
+      say_("listening for the phone on port " + std::to_string(engine_->frameServer()->port()));
+    }
+  }
   if (r == server::kWaitFrameReady) return Wait::kFrame;
   if (r == server::kWaitTimeout) return Wait::kTimeout;
   return Wait::kOther;

@@ -31,6 +31,8 @@ inline constexpr uint32_t kCommandMagic = 0x444D4356;  // "VCMD" in memory order
 std::string commandEndpoint();
 inline constexpr uint32_t kFrameBufferSize = 0x200000;
 inline constexpr uint32_t kMaxOutputSide = 4096;
+// How often a waiting client looks whether its serving process is still there.
+inline constexpr uint32_t kServerCheckMs = 250;
 
 // Window messages that SendPhoneInput understands.
 inline constexpr uint32_t kMessageKeyDown = 256;
@@ -65,7 +67,9 @@ class CameraEngine {
   CameraEngine& operator=(const CameraEngine&) = delete;
 
   // Decides the mode and opens the engine for it. False only when serving was asked and
-  // the serving marker could not be made.
+  // the serving marker could not be made. A client whose serving process has gone (the
+  // serving marker is no more) opens again the same way as soon as it waits for a frame,
+  // and so receives by itself (or becomes the client of a new server).
   bool open(bool serve);
   // The end of a streaming run (a camera output stopping): the frame server stops taking
   // new connections (a phone already connected keeps its link until it falls silent) and
@@ -100,7 +104,9 @@ class CameraEngine {
   settings::DeviceSettings settings() const;
   uint32_t outputWidth() const { return outputWidth_; }
   uint32_t outputHeight() const { return outputHeight_; }
-  server::FrameReceiver* frameServer() { return server_.get(); }
+  // Null until the engine runs a frame server (a client that took over from a serving
+  // process that went gets one while others may be waiting for frames).
+  server::FrameReceiver* frameServer() { return liveServer_.load(std::memory_order_acquire); }
   server::PropertyStore& properties() { return properties_; }
   const procs::ProcessTable& processTable() const { return table_; }
   // Closes the serving marker if this process made it (Close does this before destroying).
@@ -108,6 +114,7 @@ class CameraEngine {
 
  private:
   void applyLocked(const settings::DeviceSettings& incoming, bool fromDialog);
+  bool openLocked(bool serve);
   bool queueCommand(uint32_t code, uint32_t argument);
   void startCommandRelay();
 
@@ -120,6 +127,7 @@ class CameraEngine {
   std::unique_ptr<platform::PresenceMarker> servingMarker_;
   std::unique_ptr<NamedFrameBlock> block_;
   std::unique_ptr<server::FrameReceiver> server_;
+  std::atomic<server::FrameReceiver*> liveServer_{nullptr};  // server_, for lock-free readers
   std::atomic<bool> relayStop_{false};
   platform::Thread relay_;  // serving mode: clients' commands on to the phone
   server::PropertyStore properties_;

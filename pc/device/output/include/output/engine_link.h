@@ -10,9 +10,8 @@
 namespace output {
 
 // The capture source's view of this process's CameraEngine. The engine is made at the
-// first open. A client engine whose serving process has gone is replaced by a new one at
-// the next open, which then receives by itself (a client engine cannot change its mode in
-// place: it has no frame server).
+// first open. A client engine whose serving process has gone opens again by itself while
+// the camera streams (it then receives the phone itself), so the stream goes on.
 class EngineLink : public FrameLink {
  public:
   explicit EngineLink(engine::CameraEngine::Options options,

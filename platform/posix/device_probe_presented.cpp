@@ -106,6 +106,9 @@ class PresentedDevice final : public DeviceProbe {
   std::optional<FrameBufferDescription> displayProperties() override {
     return screen_.given ? screen_.value : base_->displayProperties();
   }
+  std::optional<std::string> streamDrivers() override {
+    return drivers_.given ? drivers_.value : base_->streamDrivers();
+  }
 
  private:
   bool take(std::string_view line) {
@@ -124,6 +127,7 @@ class PresentedDevice final : public DeviceProbe {
     if (key == "processor-core") return text(core_);
     if (key == "processor-architecture") return text(architecture_);
     if (key == "processor-features") return text(features_);
+    if (key == "stream-drivers") return text(drivers_);
     if (key == "os-major") {
       uint32_t major = 0;
       if (failed) os_.set(std::nullopt);
@@ -142,7 +146,7 @@ class PresentedDevice final : public DeviceProbe {
   }
 
   std::unique_ptr<DeviceProbe> base_;
-  Presented<std::string> oem_, platform_, core_, name_, architecture_, features_;
+  Presented<std::string> oem_, platform_, core_, name_, architecture_, features_, drivers_;
   Presented<uint32_t> os_;
   Presented<FrameBufferDescription> screen_;
 };

@@ -60,6 +60,8 @@ TEST(PresentedDevice, GivenAnswersReplaceTheMachinesOthersStay) {
   EXPECT_EQ(probe->processor()->name, "PXA270");
   EXPECT_EQ(probe->processor()->core, "base core");
   EXPECT_EQ(probe->rawFrameBuffer()->width, 800u);
+  EXPECT_FALSE(probe->streamDrivers());  // the machine has no stream camera drivers
+  EXPECT_EQ(present("stream-drivers = CAM2: DSC1:\n")->streamDrivers(), "CAM2: DSC1:");
 }
 
 TEST(PresentedDevice, ProcessorArchitectureAndFeatures) {

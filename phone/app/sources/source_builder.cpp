@@ -1,5 +1,6 @@
 #include "sources/source_builder.h"
 
+#include <algorithm>
 #include <initializer_list>
 
 #include "platform/utf16.h"
@@ -130,6 +131,20 @@ bool OemTextSelects(StreamDriver driver, std::u16string_view t) {
   return false;
 }
 
+bool DriverPresent(platform::DeviceProbe& probe, StreamDriver driver) {
+  const std::optional<std::string> drivers = probe.streamDrivers();
+  if (!drivers) return false;
+  std::u16string name = StreamDriverName(driver);
+  const std::string wanted(name.begin(), name.end());
+  size_t at = 0;
+  while (at < drivers->size()) {
+    const size_t end = std::min(drivers->find_first_of(" \t,", at), drivers->size());
+    if (drivers->compare(at, end - at, wanted) == 0) return true;
+    at = end + 1;
+  }
+  return false;
+}
+
 std::optional<platform::FrameBufferDescription> QueryScreen(platform::DeviceProbe& probe) {
   std::optional<platform::FrameBufferDescription> screen = probe.rawFrameBuffer();
   if (!screen || screen->frame == nullptr) {
@@ -198,9 +213,11 @@ SourceList BuildSourceList(const DeviceInfo& device, ModuleLoader& modules,
   int row = 4;
   for (StreamDriver driver : {StreamDriver::kCam1, StreamDriver::kCam2, StreamDriver::kDsc1}) {
     const std::string label = std::to_string(row++) + " \"" + narrow(StreamDriverName(driver)) + "\" camera: ";
-    if (OemTextSelects(driver, oem)) {
+    if (OemTextSelects(driver, oem) && DriverPresent(probe, driver)) {
       note(notes, label + "named by the OEM text");
       list.Append(factory.StreamCamera(device, driver));
+    } else if (OemTextSelects(driver, oem)) {
+      note(notes, label + "named by the OEM text, but no such driver is present");
     } else {
       note(notes, label + "not named by the OEM text");
     }

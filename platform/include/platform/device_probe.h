@@ -55,6 +55,11 @@ class DeviceProbe {
   virtual std::optional<FrameBufferDescription> rawFrameBuffer() = 0;
   virtual std::optional<FrameBufferDescription> displayInformation() = 0;
   virtual std::optional<FrameBufferDescription> displayProperties() = 0;
+
+  // The stream-interface camera drivers present, as a blank-separated list of device
+  // names ("CAM1: CAM2:"). A desktop or board has none of them: only a presented device
+  // names some.
+  virtual std::optional<std::string> streamDrivers() { return std::nullopt; }
 };
 
 // The environment variable that names a file presenting another device (see
@@ -88,6 +93,7 @@ using ProbeDiagnostics = std::function<void(const std::string& message)>;
 //   platform        platform type                     processor  processor name
 //   processor-core  processor core name               screen     WIDTHxHEIGHTxBITS
 //   processor-architecture  instruction set           processor-features  extensions
+//   stream-drivers  the stream camera drivers present ("CAM1: CAM2:")
 // The value "(failed)" presents a query that fails. Blank lines and lines starting with
 // '#' are skipped; a line without '=', an unknown key or a value that does not parse is
 // reported and ignored (its answer stays the base's). A presented screen is a display

@@ -73,6 +73,7 @@ struct Device {
   std::optional<platform::FrameBufferDescription> screen;
   std::initializer_list<const char*> folders;
   std::vector<std::string> rows;
+  const char* drivers = "CAM1: CAM2: DSC1:";
 };
 
 TEST(BuildSourceList, PresentedDevices) {
@@ -85,6 +86,11 @@ TEST(BuildSourceList, PresentedDevices) {
       {"G50V04", "ASUS G50V04", 4, "", std::nullopt, {"htc-partial"}, {"CAM1:", "Sound"}},
       {"GIGABYTE", "GIGABYTE GSMART", 4, "", std::nullopt, {}, {"CAM2:", "Sound"}},
       {"220+MPX", "220+MPX", 4, "", std::nullopt, {}, {"DSC1:", "Sound"}},
+      // A PC whose vendor text names a phone maker has no such driver.
+      {"GIGABYTE PC", "GIGABYTE B550M", 6, "", std::nullopt, {"framesink"}, {"DirectShow", "Sound"},
+       nullptr},
+      {"only CAM2: present", "G50V04 STEALTH 220 MPX", 4, "", std::nullopt, {}, {"CAM2:", "Sound"},
+       "DSC0:,CAM2:"},
       {"plain Linux PC", std::nullopt, 6, "AMD EPYC", screenOf(640, 480, 32),
        {"framesink"}, {"DirectShow", "Screen", "Sound"}},
       {"PC with a large screen", std::nullopt, 6, "", screenOf(1920, 1080, 32),
@@ -107,6 +113,7 @@ TEST(BuildSourceList, PresentedDevices) {
     probe.osMajor = d.osMajor;
     probe.cpu = platform::ProcessorInfo{"", d.processor};
     probe.properties = d.screen;
+    if (d.drivers) probe.drivers = d.drivers;
     RecordingLoader modules(RecordingLoader::fakes(d.folders));
     {
       RecordingFactory factory;
@@ -200,6 +207,7 @@ TEST(BuildSourceList, ModulesAskedFor) {
 TEST(PlaceholderSources, NameKindAndNoStartButTheRealSound) {
   FakeProbe probe;
   probe.oem = "G50V04";
+  probe.drivers = "CAM1:";
   probe.properties = testing::screenOf(240, 320, 16);
   RecordingLoader modules({});
   PlaceholderSourceFactory factory;

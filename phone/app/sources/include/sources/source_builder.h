@@ -8,6 +8,9 @@
 //   3 HTC front sensor    row 2 exists and its model code has a second sensor
 //   4 "CAM1:" camera      OEM text contains one of the G50V04 ... X650V0 names
 //   5 "CAM2:" camera      OEM text contains "GIGABYTE" or "STEALTH"
+//                         (rows 4 to 6 also need the driver present: a PC's vendor text
+//                         may name a phone maker, but only a presented device has the
+//                         driver)
 //   6 "DSC1:" camera      OEM text contains "220" and "MPX"
 //   7 DirectShow camera   OS major version above 4 and "framesink.dll" binds its table
 //   8 screen              the display's frame buffer description is acceptable
@@ -47,6 +50,8 @@ uint32_t DirectShowFlavour(std::u16string_view oemText);
 enum class StreamDriver { kCam1, kCam2, kDsc1 };
 const char16_t* StreamDriverName(StreamDriver driver);  // u"CAM1:", u"CAM2:", u"DSC1:"
 bool OemTextSelects(StreamDriver driver, std::u16string_view oemText);
+// Whether the probe reports the driver present (DeviceProbe::streamDrivers).
+bool DriverPresent(platform::DeviceProbe& probe, StreamDriver driver);
 
 // ---- The screen ----
 

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 #include <new>
+#include <string>
 
 #include "camera/frame_normalise.h"
 #include "camera/picture_repack.h"
@@ -38,6 +39,23 @@ SourceSetting makeSetting(uint32_t textId, int32_t defaultIndex, const SettingCh
   s.count = N;
   s.choices = choices;
   return s;
+}
+
+// A picture format as a person reads it in a resolution label.
+std::string formatName(uint32_t format) {
+  switch (format) {
+    case kFormatJpeg: return "JPEG";
+    case kFormatRgb565: return "RGB565";
+    case kFormatRgb555: return "RGB555";
+    case kFormatRgb24: return "RGB24";
+    default: break;
+  }
+  std::string name;
+  for (int shift = 0; shift < 32; shift += 8) {
+    const char c = static_cast<char>((format >> shift) & 0xFF);
+    name += (c >= 0x20 && c < 0x7F) ? c : '?';
+  }
+  return name;
 }
 
 // Input layout codes of jpegpress.
@@ -155,8 +173,19 @@ bool CameraSource::Start(StartParams& params) {
         resolutionChoices_[i].label = nullptr;
         continue;
       }
-      char narrow[16];
-      std::snprintf(narrow, sizeof narrow, "%ux%u", modes_[i].width, modes_[i].height);
+      // A size that the camera offers in more than one mode is told apart by its format.
+      bool sizeRepeats = false;
+      for (uint32_t j = 0; j < n; ++j)
+        sizeRepeats = sizeRepeats || (j != i && modes_[j].format != 0 &&
+                                      modes_[j].width == modes_[i].width &&
+                                      modes_[j].height == modes_[i].height);
+      char narrow[24];
+      if (sizeRepeats) {
+        std::snprintf(narrow, sizeof narrow, "%ux%u %s", modes_[i].width, modes_[i].height,
+                      formatName(modes_[i].format).c_str());
+      } else {
+        std::snprintf(narrow, sizeof narrow, "%ux%u", modes_[i].width, modes_[i].height);
+      }
       size_t k = 0;
       for (; narrow[k] && k + 1 < resolutionLabels_[i].size(); ++k) label[k] = narrow[k];
       label[k] = 0;

@@ -178,6 +178,18 @@ TEST_F(CameraSourceTest, ModesAreLabelledAndAnIndexBeyondThemFallsBackToTheDefau
   EXPECT_EQ(camera->openQuality, 60u);
 }
 
+TEST_F(CameraSourceTest, ASizeOfferedInTwoFormatsCarriesTheFormatInItsLabel) {
+  auto camera = make({mode(640, 480, kFormatUyvy), mode(640, 480, kFormatJpeg), mode(320, 240),
+                      mode(320, 240, kFormatRgb565)});
+  StartParams p = preview();
+  ASSERT_TRUE(camera->Start(p));
+  const SourceSetting& resolution = camera->Common(kSettingResolution);
+  std::vector<std::u16string> labels;
+  for (uint32_t i = 0; i < resolution.count; ++i) labels.push_back(str(resolution.choices[i].label));
+  EXPECT_EQ(labels, (std::vector<std::u16string>{u"320x240 UYVY", u"320x240 RGB565",
+                                                 u"640x480 UYVY", u"640x480 JPEG"}));
+}
+
 TEST_F(CameraSourceTest, NoModesOrAFailingDeviceFailTheStart) {
   auto none = make({});
   StartParams p = preview();

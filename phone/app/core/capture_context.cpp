@@ -54,6 +54,8 @@ void RepackPreview(PreviewBitmap& bitmap) {
 }
 
 namespace {
+// Runs in a row that ended without saving (kept only where more than one is allowed).
+constexpr const char16_t* kCrashedRunsValue = u"CrashedRuns";
 class ScalingRgb565 final : public PreviewConverter {
  public:
   bool Convert(const FrameDescriptor& frame, uint32_t, uint8_t*, PreviewBitmap& bitmap) override {
@@ -115,6 +117,10 @@ void CaptureContext::LoadState() {
   {
     settings::Key main = store.OpenKey(nullptr, false);
     crashed = settings::ReadDword(main, u"Crashed").value_or(0);
+    if (crashed != 0) {
+      crashedRuns = settings::ReadDword(main, kCrashedRunsValue).value_or(0) + 1;
+      if (crashedRuns == 0) crashedRuns = 0xFFFFFFFFu;
+    }
     savedSource = settings::ReadString(main, Text(texts::kTextSource), kSavedNameChars);
     savedMode = settings::ReadString(main, Text(texts::kTextMode), kSavedNameChars);
   }
@@ -129,7 +135,7 @@ void CaptureContext::LoadState() {
     const std::u16string name = SourceName(source);
     settings::LoadSettingList(store, source.Settings(), name.c_str());
     bool enabled;
-    if (crashed != 0) {
+    if (crashed != 0 && crashedRuns >= options_.crashedRunsBeforeDisabling) {
       enabled = source.Kind() != SourceKind::kCamera && source.EnabledByDefault();
     } else if (!savedSource.empty() && savedSource[0] == u';') {
       enabled = savedSource.find(u";" + name + u";") != std::u16string::npos;
@@ -155,9 +161,14 @@ void CaptureContext::LoadState() {
   previewSetting.step = 1;
   previewSetting.key = settings::newSettingKey();
   settings::LoadSettingList(store, &previewSetting, nullptr);
+  camerasDisabledByCrashes = crashed != 0 && crashedRuns >= options_.crashedRunsBeforeDisabling;
   if (crashed == 0) {
     settings::Key main = store.OpenKey(nullptr, true);
     settings::WriteDword(main, u"Crashed", 1);
+    store.Flush(main);
+  } else if (options_.crashedRunsBeforeDisabling > 1) {
+    settings::Key main = store.OpenKey(nullptr, true);
+    settings::WriteDword(main, kCrashedRunsValue, crashedRuns);
     store.Flush(main);
   }
 }
@@ -175,6 +186,7 @@ void CaptureContext::SaveState() {
     settings::WriteString(main, Text(texts::kTextSource), enabledList);
     if (currentTarget) settings::WriteString(main, Text(texts::kTextMode), currentTarget->Name());
     settings::WriteDword(main, u"Crashed", 0);
+    if (options_.crashedRunsBeforeDisabling > 1) settings::WriteDword(main, kCrashedRunsValue, 0);
   }
   sources = sources::SourceList();
   currentTarget = nullptr;
@@ -255,9 +267,13 @@ bool CaptureContext::StartSources(bool capture) {
     if (!ok) {
       if (view) {
         view->setWaitCursor(false);
-        view->showMessage(u"Could not start source.", SourceName(s));
+        view->showMessage(options_.keepFailedSourcesEnabled
+                              ? u"Could not start source. It stays enabled and is tried again "
+                                u"at the next start of capture."
+                              : u"Could not start source.",
+                          SourceName(s));
       }
-      s.setEnabled(false);
+      if (!options_.keepFailedSourcesEnabled) s.setEnabled(false);
     }
     if (s.Kind() == SourceKind::kCamera) background = params.background;
   }
@@ -282,7 +298,13 @@ uint32_t CaptureContext::FetchFrame(void* context, FrameDescriptor* out) {
       oldest = stamp;
     }
   }
-  return chosen ? chosen->TakeFrame(out) : 0;
+  if (!chosen) return 0;
+  const uint32_t stamp = chosen->TakeFrame(out);
+  if (stamp != 0 && out) {
+    self->framesFetched.fetch_add(1, std::memory_order_relaxed);
+    self->bytesFetched.fetch_add(out->sizeBytes, std::memory_order_relaxed);
+  }
+  return stamp;
 }
 
 uint32_t CaptureContext::Control(void*, uint32_t, uint32_t) { return 1; }

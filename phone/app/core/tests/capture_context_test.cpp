@@ -178,8 +178,8 @@ struct Rig {
     settings::WriteDword(store.OpenKey(nullptr, true), name, value);
   }
   // Sources in the given kinds and names, two targets, then start-up loading.
-  void build(std::vector<std::pair<SourceKind, uint32_t>> list, bool load = true) {
-    CaptureContext::Options o;
+  void build(std::vector<std::pair<SourceKind, uint32_t>> list, bool load = true,
+             CaptureContext::Options o = {}) {
     o.store = &store;
     o.text = &TestText;
     o.view = &view;
@@ -240,6 +240,52 @@ TEST(StartUp, EnablingRules) {
     EXPECT_EQ(rig.src[0]->inits, 1);
     EXPECT_EQ(settings::ReadDword(rig.store.OpenKey(nullptr, false), u"Crashed"), 1u) << c.what;
   }
+}
+
+// Where nobody watches the device, one crashed run does not disable the cameras: only
+// several in a row do, and a clean exit starts the count again.
+TEST(StartUp, CrashedRunsInARowBeforeCamerasStartDisabled) {
+  CaptureContext::Options patient;
+  patient.crashedRunsBeforeDisabling = 3;
+  Rig rig;
+  rig.write(u"Source", u";Camera;Sound;");
+  struct Step {
+    bool crash;  // the run ends without saving
+    std::vector<bool> enabled;
+    bool disabledByCrashes;
+  } steps[] = {
+      {true, {true, true, false, true}, false},   // first run: nothing crashed before
+      {true, {true, true, false, true}, false},   // one crashed run
+      {true, {true, true, false, true}, false},   // two in a row
+      {false, {false, false, true, true}, true},  // three: the crash rule applies
+      {true, {false, false, true, true}, false},  // the clean exit saved it
+      {true, {false, false, true, true}, false},
+  };
+  int run = 0;
+  for (const Step& step : steps) {
+    rig.src.clear();
+    rig.build(kFour, true, patient);
+    EXPECT_EQ(rig.enabled(), step.enabled) << "run " << run;
+    EXPECT_EQ(rig.context->camerasDisabledByCrashes, step.disabledByCrashes) << "run " << run;
+    if (!step.crash) rig.context->SaveState();
+    ++run;
+  }
+  EXPECT_EQ(settings::ReadDword(rig.store.OpenKey(nullptr, false), u"CrashedRuns"), 1u);
+}
+
+TEST(Toggle, AFailedSourceCanStayEnabledForTheNextStart) {
+  CaptureContext::Options keep;
+  keep.keepFailedSourcesEnabled = true;
+  Rig rig;
+  rig.build(kFour, true, keep);
+  rig.src[0]->startOk = false;
+  rig.context->StartSources(false);
+  ASSERT_EQ(rig.view.messages.size(), 1u);
+  EXPECT_NE(rig.view.messages[0].first.find(u"tried again"), std::u16string::npos);
+  EXPECT_TRUE(rig.src[0]->enabled());
+  rig.src[0]->startOk = true;
+  EXPECT_TRUE(rig.context->ToggleCapture());
+  EXPECT_TRUE(rig.src[0]->started);
 }
 
 TEST(StartUp, ModeSettingsAndSharedSubKeys) {

@@ -117,6 +117,12 @@ class CaptureContext {
     PreviewConverter* converter = nullptr;  // default: Rgb565PreviewConverter()
     platform::Clock* clock = nullptr;       // default: the system clock
     bool smartphone = false;
+    // A source that fails to start stays enabled (and is tried again at the next start)
+    // instead of being disabled for the rest of the run. For a device nobody watches.
+    bool keepFailedSourcesEnabled = false;
+    // How many runs in a row must end without saving before the camera sources start
+    // disabled. 1 is the window's rule: one crash disables them.
+    uint32_t crashedRunsBeforeDisabling = 1;
   };
 
   explicit CaptureContext(Options options);
@@ -136,6 +142,14 @@ class CaptureContext {
   std::atomic<uint32_t> lastFetchTick{0};
   uint32_t captureStartTick = 0;
   uint32_t screenOrientation = 0;
+
+  // Runs in a row that ended without saving, counted at start-up; and whether that
+  // count disabled the camera sources of this run.
+  uint32_t crashedRuns = 0;
+  bool camerasDisabledByCrashes = false;
+  // Frames and bytes handed to the target since the start (any thread reads them).
+  std::atomic<uint64_t> framesFetched{0};
+  std::atomic<uint64_t> bytesFetched{0};
 
   bool capturing() const { return captureStartTick != 0; }
 

@@ -15,6 +15,8 @@
 #include <string>
 
 #include "core/capture_context.h"
+#include "front/command_line.h"
+#include "front/settings_command.h"
 #include "front/single_instance.h"
 #include "platform/help.h"
 #include "platform/key_store.h"
@@ -25,6 +27,8 @@
 #include "targets/network_target.h"
 #include "texts/language_table.h"
 #include "texts/text_ids.h"
+#include "ui/menu_bars.h"
+#include "ui/menu_builder.h"
 #include "vistrel_version.h"
 
 namespace front {
@@ -42,7 +46,9 @@ std::string utf8(const std::u16string& s) { return platform::utf16ToUtf8Lossy(s)
 // The main window without a display: messages go to standard error, the timer and the
 // hand-over of a second copy are served by a poll loop, and the "Connecting..." dialog,
 // with nobody to press Cancel, reports the attempts and answers at once.
-class HeadlessFront final : public core::WindowView, public targets::ConnectingHost {
+class HeadlessFront final : public core::WindowView,
+                            public targets::ConnectingHost,
+                            public ui::MenuView {
  public:
   explicit HeadlessFront(std::string helpDirectory) : helpDirectory_(std::move(helpDirectory)) {}
 
@@ -88,8 +94,13 @@ class HeadlessFront final : public core::WindowView, public targets::ConnectingH
     quitCode_ = code;
   }
 
+  // Nobody sees the popups.
+  void setButtonMenu(int, const ui::Menu&) override {}
+  void openButtonMenu(int) override {}
+
   int runConnecting(targets::ConnectingDialog&) override { return 1; }
   void statusChanged(targets::ConnectingDialog& dialog) override {
+    if (quiet) return;
     const uint32_t attempts = dialog.attempts();
     const uint32_t address = dialog.address();
     std::lock_guard lock(statusMutex_);
@@ -127,10 +138,7 @@ class HeadlessFront final : public core::WindowView, public targets::ConnectingH
       }
       if (r > 0 && (fds[0].revents & POLLIN)) {
         HandOverMessage message;
-        if (channel.Receive(message, 1000)) {
-          channel.Reply(static_cast<uint32_t>(
-              context.OnCopyData(message.hasData ? message.text.c_str() : nullptr, message.text.size())));
-        }
+        if (channel.Receive(message, 1000)) channel.Reply(onHandOver(message));
       }
       if (timerMs_ != 0 && std::chrono::steady_clock::now() >= nextTimer_) {
         nextTimer_ += std::chrono::milliseconds(timerMs_);
@@ -138,12 +146,17 @@ class HeadlessFront final : public core::WindowView, public targets::ConnectingH
           nextTimer_ = std::chrono::steady_clock::now() + std::chrono::milliseconds(timerMs_);
         }
         context.OnTimer(core::kTimerId);
+        if (onTimer) onTimer();
       }
     }
     return quitCode_;
   }
 
   std::u16string stopText;
+  bool quiet = false;
+  // A second copy's command line; the answer it gets.
+  std::function<uint32_t(const HandOverMessage&)> onHandOver;
+  std::function<void()> onTimer;  // after each timer step
 
  private:
   static constexpr int kCommandReceived = 1;
@@ -162,27 +175,46 @@ class HeadlessFront final : public core::WindowView, public targets::ConnectingH
 }  // namespace
 
 std::u16string CommandLineText(int argc, char** argv) {
-  std::string line;
-  for (int i = 1; i < argc; ++i) {
-    if (i > 1) line += ' ';
-    line += argv[i];
-  }
-  return platform::utf8ToUtf16Lossy(line);
+  return platform::utf8ToUtf16Lossy(JoinArguments(std::vector<std::string>(argv + 1, argv + argc)));
 }
 
 namespace {
-constexpr const char kUsage[] = R"(Usage: vistrel [-pPORT]
+constexpr const char kUsage[] = R"(Usage: vistrel [OPTION]... [-pPORT]
 
 The device program: captures the camera (or the screen, or the microphone), compresses
 the pictures to JPEG and streams them to the PC over one TCP connection. Without a
-display it runs headless: given -p it starts capturing at once; otherwise it previews
-and waits for a -p handed over by a later start.
+display it runs headless: given -p or --start it starts capturing at once; otherwise it
+previews and waits for a -p handed over by a later start.
 
-  -pPORT     connect to the PC on PORT and start capturing (as the PC's launcher does);
-             PORT + 65536 forces a reconnection. A second start of vistrel hands its
-             command line to the running copy, which then moves to the new port.
-  -h, --help show this text
-  --version  print the version
+Capture:
+  -pPORT          connect to the PC on PORT and start capturing (as the PC's launcher
+                  does); PORT + 65536 forces a reconnection
+  --start         start capturing with the current target at once
+  -q, --quiet     no "connected to" and status lines (errors are still shown)
+
+Settings (the same rules as the menus and the setting editor):
+  --settings      list every source's and target's settings with their values and
+                  choices, the enabled sources (*) and the current target (*)
+  --set "Source/Name=value"
+                  change one setting, for example --set "Camera/Resolution=640x480",
+                  --set "Camera/Quality=Best", --set "Network/RemoteIP=192.168.1.20",
+                  --set "Network/RemoteIPAuto=off". A choice is given by its label (as
+                  --settings shows it) or its index from 0; a number setting by value
+  --enable NAME   enable a source (a camera or the screen disables the other cameras)
+  --disable NAME  disable a source
+  --target NAME   make NAME the current target
+Without -p or --start, settings options change the saved settings and end. When a copy
+of vistrel is already running, the whole command line goes to it: it applies the
+settings at once (a camera setting changed while capturing reaches the PC) and prints
+what it did, and --settings lists them on its own output.
+
+  -h, --help      show this text
+  --version       print the version
+
+Headless, a source that cannot start (unplugged, busy) stays enabled and is tried again
+at the next start of capture. A run that ends without saving (crash, kill -9) is
+counted; after 3 such runs in a row the camera sources start disabled, and the program
+says how to enable them again.
 
 The PC is reached as "localhost" unless the settings' "Network" key names another host.
 With "Mode"="FTP" in the settings the device uploads a picture to an FTP server at an
@@ -192,15 +224,72 @@ VISTREL_FRAMESINK_DEVICE=test-pattern picks the built-in test-pattern camera;
 VISTREL_DEVICE names a file that presents another device. Ctrl-C ends the program and
 saves its settings. See docs/device-program.md.
 )";
+
+// Headless, a run must end without saving this many times in a row before the camera
+// sources start disabled.
+constexpr uint32_t kHeadlessCrashedRuns = 3;
+constexpr auto kStatusInterval = std::chrono::seconds(5);
+// The answer to a second copy whose settings were (partly) refused; 1 is the usual one.
+constexpr uint32_t kHandOverRefused = 2;
+
+void printMessages(const std::vector<std::string>& messages) {
+  for (const std::string& m : messages) std::fprintf(stderr, "vistrel: %s\n", m.c_str());
+}
+
+// "connected to" once per link, and every few seconds what went out.
+class StatusReporter {
+ public:
+  explicit StatusReporter(core::CaptureContext& context) : context_(context) {}
+
+  void tick() {
+    auto* network = dynamic_cast<targets::NetworkTarget*>(context_.currentTarget);
+    const bool up = context_.capturing() && network && network->linkUp();
+    if (up && !linked_) {
+      const int32_t port = network->portOverride();
+      std::fprintf(stderr, "vistrel: connected to %s:%u\n",
+                   utf8(targets::DottedAddress(network->connectingDialog().address())).c_str(),
+                   static_cast<unsigned>(port > 0 ? static_cast<uint32_t>(port) & 0xFFFF
+                                                  : network->remotePort));
+    } else if (!up && linked_ && context_.capturing()) {
+      std::fprintf(stderr, "vistrel: connection lost; connecting again\n");
+    }
+    linked_ = up;
+    const auto now = std::chrono::steady_clock::now();
+    const uint64_t frames = context_.framesFetched.load();
+    const uint64_t bytes = context_.bytesFetched.load();
+    if (!context_.capturing()) {
+      last_ = now, frames_ = frames, bytes_ = bytes;
+      return;
+    }
+    const double seconds = std::chrono::duration<double>(now - last_).count();
+    if (seconds < std::chrono::duration<double>(kStatusInterval).count()) return;
+    std::fprintf(stderr, "vistrel: sent %llu frames, %.1f frames/s, %.0f kbit/s\n",
+                 static_cast<unsigned long long>(frames), (frames - frames_) / seconds,
+                 (bytes - bytes_) * 8.0 / 1000.0 / seconds);
+    last_ = now, frames_ = frames, bytes_ = bytes;
+  }
+
+ private:
+  core::CaptureContext& context_;
+  bool linked_ = false;
+  std::chrono::steady_clock::time_point last_ = std::chrono::steady_clock::now();
+  uint64_t frames_ = 0, bytes_ = 0;
+};
+
 }  // namespace
 
 int RunVistrel(int argc, char** argv, const SourceBuilder& buildSources) {
   if (vistrel::printVersionIfAsked("vistrel", argc, argv)) return 0;
-  for (int i = 1; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
-      std::fputs(kUsage, stdout);
-      return 0;
-    }
+  const std::vector<std::string> args(argv + 1, argv + argc);
+  CommandLine commandLine;
+  std::string error;
+  if (!ParseCommandLine(args, commandLine, error)) {
+    std::fprintf(stderr, "vistrel: %s\n", error.c_str());
+    return 2;
+  }
+  if (commandLine.help) {
+    std::fputs(kUsage, stdout);
+    return 0;
   }
   const std::string programPath = texts::defaultProgramPath();
   const texts::Diagnostics toStderr = [](const std::string& m) {
@@ -213,11 +302,19 @@ int RunVistrel(int argc, char** argv, const SourceBuilder& buildSources) {
   own->loadString(texts::kStringWindowTitle, title, 101);
   own->loadString(texts::kStringWindowClass, windowClass, 101);
   const std::string name = InstanceName(windowClass, title);
-  const std::u16string commandLine = CommandLineText(argc, argv);
   std::unique_ptr<InstanceChannel> channel = InstanceChannel::Claim(name);
   if (!channel) {
-    if (!HandOver(name, commandLine, 5000)) {
+    uint32_t answer = 0;
+    if (!HandOver(name, CommandLineText(argc, argv), 5000, &answer)) {
       std::fprintf(stderr, "vistrel: another copy runs but did not answer\n");
+      return 1;
+    }
+    if (!commandLine.changes.empty() || commandLine.list) {
+      std::fprintf(stderr, "vistrel: handed to the running copy%s\n",
+                   commandLine.list ? ", which lists its settings on its own output" : "");
+    }
+    if (answer == kHandOverRefused) {
+      std::fprintf(stderr, "vistrel: the running copy refused a change (its messages say why)\n");
       return 1;
     }
     return 0;
@@ -225,6 +322,7 @@ int RunVistrel(int argc, char** argv, const SourceBuilder& buildSources) {
 
   // 3-4: command text, device, settings, language, sources and targets.
   HeadlessFront window(texts::helpDirectory());
+  window.quiet = commandLine.quiet;
   ::signal(SIGPIPE, SIG_IGN);
   if (::pipe2(gSignalPipe, O_CLOEXEC | O_NONBLOCK) != 0) return 1;
   struct sigaction sa {};
@@ -251,8 +349,12 @@ int RunVistrel(int argc, char** argv, const SourceBuilder& buildSources) {
   options.text = [&language](uint32_t id) { return language.Text(id); };
   options.view = &window;
   options.smartphone = device.isSmartphone;
+  // Nobody is there to enable a source again from a menu.
+  options.keepFailedSourcesEnabled = true;
+  options.crashedRunsBeforeDisabling = kHeadlessCrashedRuns;
   core::CaptureContext context(options);
-  if (!commandLine.empty()) context.commandText = std::make_unique<std::u16string>(commandLine);
+  const std::u16string targetText = platform::utf8ToUtf16Lossy(JoinArguments(commandLine.rest));
+  if (!targetText.empty()) context.commandText = std::make_unique<std::u16string>(targetText);
 
   SourceContext sourceContext;
   sourceContext.store = &store;
@@ -278,10 +380,38 @@ int RunVistrel(int argc, char** argv, const SourceBuilder& buildSources) {
   };
   context.targets.push_back(std::make_unique<targets::FtpTarget>(store, ftpOptions));
   context.LoadState();
+  if (context.camerasDisabledByCrashes) {
+    std::fprintf(stderr,
+                 "vistrel: the last %u runs ended without saving (crashed or killed); the camera "
+                 "sources start disabled. Enable one again with: vistrel --enable Camera\n",
+                 context.crashedRuns);
+  } else if (context.crashedRuns > 0) {
+    std::fprintf(stderr,
+                 "vistrel: the last run ended without saving (crashed or killed); %u such runs in a "
+                 "row so far, the camera sources start disabled after %u\n",
+                 context.crashedRuns, kHeadlessCrashedRuns);
+  }
+
+  ui::MenuBuilder::Hooks menuHooks;
+  menuHooks.languageCount = [&language] { return language.count(); };
+  menuHooks.destroyWindow = [&window] { window.closeWindow(); };
+  ui::MenuBuilder menu(context, window, menuHooks);
 
   // 5-7: the window comes up and is active at once.
   context.OnCreate();
   context.OnActivate(true, false);
+
+  // Settings given on the command line, and the listing.
+  const TargetFields fields = DeviceTargetFields;
+  std::vector<std::string> messages;
+  const bool applied = ApplySettingChanges(context, menu, commandLine.changes, fields, messages);
+  printMessages(messages);
+  messages.clear();
+  if (commandLine.list) std::fputs(ListSettings(context, fields).c_str(), stdout);
+  if (commandLine.settingsOnly()) {
+    context.OnDestroy();  // saves everything, as the Exit command does
+    return applied ? 0 : 1;
+  }
 
   // 8: a command line given at start.
   if (context.currentTarget && context.commandText && !context.commandText->empty()) {
@@ -295,6 +425,35 @@ int RunVistrel(int argc, char** argv, const SourceBuilder& buildSources) {
       !context.capturing()) {
     context.ToggleCapture();
   }
+  if (commandLine.start && !context.capturing()) context.ToggleCapture();
+
+  // A later start's command line: its settings first, then the rest for the target.
+  window.onHandOver = [&](const HandOverMessage& message) -> uint32_t {
+    CommandLine handed;
+    std::string problem;
+    if (!ParseCommandLine(SplitArguments(utf8(message.text)), handed, problem)) {
+      std::fprintf(stderr, "vistrel: handed-over command line: %s\n", problem.c_str());
+      return kHandOverRefused;
+    }
+    const bool ours = !handed.changes.empty() || handed.list || handed.start || handed.quiet;
+    const bool ok = ApplySettingChanges(context, menu, handed.changes, fields, messages);
+    printMessages(messages);
+    messages.clear();
+    if (handed.list) {
+      std::fputs(ListSettings(context, fields).c_str(), stdout);
+      std::fflush(stdout);
+    }
+    if (!ours) {
+      context.OnCopyData(message.hasData ? message.text.c_str() : nullptr, message.text.size());
+    } else if (!handed.rest.empty()) {
+      const std::u16string rest = platform::utf8ToUtf16Lossy(JoinArguments(handed.rest));
+      context.OnCopyData(rest.c_str(), rest.size());
+    }
+    if (handed.start && !context.capturing()) context.ToggleCapture();
+    return ok ? 1 : kHandOverRefused;
+  };
+  StatusReporter status(context);
+  if (!commandLine.quiet) window.onTimer = [&status] { status.tick(); };
 
   // 9: the message loop.
   const int code = window.run(context, *channel);

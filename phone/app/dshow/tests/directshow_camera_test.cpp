@@ -290,7 +290,7 @@ TEST(PhoneCameraTool, WritesJpegFramesFromTheTestPattern) {
   ASSERT_EQ(std::system(command.c_str()), 0);
   std::ifstream out(dir + "/out.txt");
   const std::string text((std::istreambuf_iterator<char>(out)), std::istreambuf_iterator<char>());
-  EXPECT_NE(text.find("2: 176x144  (chosen)"), std::string::npos) << text;
+  EXPECT_NE(text.find("2: 176x144 UYVY  (chosen)"), std::string::npos) << text;
   for (const char* name : {"/frame-0001.jpg", "/frame-0002.jpg"}) {
     std::ifstream f(dir + name, std::ios::binary);
     const std::string bytes((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());

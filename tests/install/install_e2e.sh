@@ -93,6 +93,10 @@ for p in "$bin"/*; do
   [[ "$out" =~ ^$name\ [0-9]+\.[0-9]+ ]] || fail "$name --version printed: $out"
   [ -e "$moved/share/man/man1/$name.1.gz" ] || fail "$name has no manual page"
 done
+# The device program's resource scripts come from the installed module folder: a missing
+# vistrel.rc would be reported ("using the built-in resources").
+run "$bin/vistrel-texts" texts >"$work/texts.log" 2>&1 || fail "vistrel-texts texts failed"
+grep -q "built-in" "$work/texts.log" && fail "vistrel-texts did not find the installed vistrel.rc"
 run "$bin/warden" --help >"$work/warden-help.log" 2>&1 || fail "warden --help failed"
 grep -q "^Usage: warden" "$work/warden-help.log" || fail "warden --help shows no usage"
 if command -v man >/dev/null; then
@@ -131,6 +135,7 @@ wait "$client" || fail "the client failed"
 for f in "$work"/client/*.jpg; do
   [ "$(head -c 2 "$f" | od -An -tx1 | tr -d ' ')" = ffd8 ] || fail "$f is no JPEG file"
 done
+grep -q "built-in" "$work/device.log" && fail "vistrel did not find the installed vistrel.rc"
 echo "ok: installed vistrel streams the test pattern to vistrel-pc --serve, a client receives it [${SECONDS}s]"
 
 if [ -x "$bin/lookout" ] && command -v Xvfb >/dev/null && command -v xdotool >/dev/null; then

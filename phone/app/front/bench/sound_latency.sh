@@ -1,15 +1,15 @@
 #!/bin/bash
 # Benchmark, not a test: sound latency from the device's microphone to the PC's
-# microphone at every "Frame Time", p50 and p99, and the PC side's own share (the frame
-# server's feed to the microphone's recorder, timed by orvaneaudio-latency) in the same
-# run, under a private PipeWire session.
+# microphone at every "Frame Time", p50 and p99, and in the same run the PC side's own
+# share: the same pulses fed straight into the microphone's control device in blocks of
+# the same length, as the frame server feeds them. Under a private PipeWire session.
 #   sound_latency.sh BIN_DIR [SECONDS_PER_FRAME_TIME]
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/../../../../pc/orvaneaudio/tests/e2e/common.sh"
 bin=$(cd "$1" && pwd)
 seconds=${2:-10}
 need pipewire wireplumber pw-cli python3
-for f in vistrel vistrel-receive orvaneaudio orvaneaudio-latency vistrel-sound-latency; do
+for f in vistrel vistrel-receive orvaneaudio vistrel-sound-latency; do
   [ -x "$bin/$f" ] || { echo "SKIP: $f was not built"; exit $SKIP; }
 done
 start_pipewire || exit 1
@@ -20,11 +20,7 @@ bg "$bin/orvaneaudio" --node-name "$pcmic" --no-alsa >"$work/orvaneaudio.log" 2>
 oa=${pids[-1]}
 wait_node "$pcmic" || exit 1
 
-echo "PC share (feed to the microphone's recorder, 20 ms blocks):"
-"$bin/orvaneaudio-latency" --target "$pcmic" --seconds "$seconds" --pid "$oa" | sed 's/^/  /'
-
-echo "device microphone to PC microphone:"
-printf '  %-10s %s\n' "Frame Time" "result"
+echo "Frame Time: device microphone -> PC microphone | PC share (block fed -> heard)"
 index=0
 for ms in 20 40 100 200 500 1000 2000; do
   port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
@@ -32,10 +28,12 @@ for ms in 20 40 100 200 500 1000 2000; do
   receive=${pids[-1]}
   printf 'Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\Software\\Orvane\\Vistrel\\Sound]\n"Device"="pipewire:NODE=%s"\n"Frame Time"=dword:%08x\n' \
     "$mic" "$index" >"$work/device-$ms.reg"
-  # Pulses further apart than the longest expected latency, so that each is matched.
-  interval=$((ms * 2 + 500))
-  [ $interval -lt 700 ] && interval=700
-  "$bin/vistrel-sound-latency" --source "$mic" --target "$pcmic" --seconds "$seconds" \
+  # Pulses further apart than the longest expected latency, so that each heard pulse is
+  # matched to the one that was played, and at least four of them.
+  interval=$((ms * 3 + 1500))
+  run=$seconds
+  [ $((run * 1000)) -lt $((interval * 4)) ] && run=$(((interval * 4 + 999) / 1000))
+  "$bin/vistrel-sound-latency" --source "$mic" --target "$pcmic" --seconds "$run" \
     --interval-ms "$interval" >"$work/latency-$ms.log" 2>&1 &
   tool=$!
   wait_node "$mic" || { cat "$work/latency-$ms.log"; exit 1; }
@@ -43,8 +41,11 @@ for ms in 20 40 100 200 500 1000 2000; do
     bg "$bin/vistrel" "-p$port" </dev/null >"$work/vistrel-$ms.log" 2>&1
   device=${pids[-1]}
   wait $tool
-  printf '  %-10s %s\n' "$ms ms" "$(tail -n 1 "$work/latency-$ms.log")"
+  total=$(tail -n 1 "$work/latency-$ms.log")
   stop_bg "$device"
   stop_bg "$receive"
+  "$bin/vistrel-sound-latency" --feed-block-ms "$ms" --target "$pcmic" --seconds "$run" \
+    --interval-ms "$interval" >"$work/pc-share-$ms.log" 2>&1
+  printf '%7s ms: %s | %s\n' "$ms" "$total" "$(tail -n 1 "$work/pc-share-$ms.log")"
   index=$((index + 1))
 done

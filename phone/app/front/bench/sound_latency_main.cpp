@@ -8,6 +8,10 @@
 //
 //   vistrel-sound-latency --source NODE --target NODE [--seconds 10] [--interval-ms 700]
 //
+// With --feed-block-ms MS instead of --source it measures the PC side's own share: it
+// feeds the microphone's control device directly, as the frame server does, with blocks
+// of MS milliseconds at real-time pace, and times each pulse from the feed of its block.
+//
 // Prints "pulses N heard M p50 X ms p99 Y ms" and exits 1 when no pulse came through.
 
 #include <pipewire/pipewire.h>
@@ -24,6 +28,9 @@
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "orvaneaudio/feed_control.h"
+#include "platform/device_io.h"
 
 namespace {
 
@@ -111,6 +118,27 @@ const spa_pod* monoFormat(spa_pod_builder& builder) {
   return spa_format_audio_raw_build(&builder, SPA_PARAM_EnumFormat, &info);
 }
 
+// Feeds blocks of `blockMs` with a pulse at the start of the block that begins a new
+// interval; each pulse is timed from its block's feed.
+void feedBlocks(platform::DeviceHandle& device, uint32_t blockMs, uint32_t intervalMs, double seconds) {
+  const uint32_t samples = blockMs * kRate / 1000;
+  std::vector<int16_t> block(samples);
+  const int blocks = static_cast<int>(seconds * 1000 / blockMs);
+  const uint32_t every = std::max<uint32_t>(1, (intervalMs + blockMs - 1) / blockMs);
+  auto due = std::chrono::steady_clock::now();
+  for (int k = 0; k < blocks; ++k) {
+    std::fill(block.begin(), block.end(), 0);
+    if (k % every == every / 2) {
+      for (uint32_t i = 0; i < kPulseSamples && i < samples; ++i) block[i] = (i % 2) ? -kPulseLevel : kPulseLevel;
+      std::lock_guard guard(shared.lock);
+      shared.playedAt.push_back(nowNs());
+    }
+    device.control(orvaneaudio::IOCTL_AUDIO_FEED_WRITE, block.data(), samples * 2, nullptr, 0, nullptr);
+    due += std::chrono::milliseconds(blockMs);
+    std::this_thread::sleep_until(due);
+  }
+}
+
 double percentile(std::vector<double> v, double p) {
   std::sort(v.begin(), v.end());
   const size_t i = std::min(v.size() - 1, static_cast<size_t>(std::ceil(p * v.size())) - 1);
@@ -123,22 +151,35 @@ int main(int argc, char** argv) {
   std::string sourceName, target;
   double seconds = 10;
   uint32_t intervalMs = 700;
+  uint32_t feedBlockMs = 0;
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
     if (a == "--source" && i + 1 < argc) sourceName = argv[++i];
     else if (a == "--target" && i + 1 < argc) target = argv[++i];
     else if (a == "--seconds" && i + 1 < argc) seconds = std::atof(argv[++i]);
     else if (a == "--interval-ms" && i + 1 < argc) intervalMs = static_cast<uint32_t>(std::atoi(argv[++i]));
+    else if (a == "--feed-block-ms" && i + 1 < argc) feedBlockMs = static_cast<uint32_t>(std::atoi(argv[++i]));
     else {
       std::fprintf(stderr,
-                   "usage: vistrel-sound-latency --source NODE --target NODE [--seconds S] "
-                   "[--interval-ms MS]\n");
+                   "usage: vistrel-sound-latency (--source NODE | --feed-block-ms MS) --target NODE "
+                   "[--seconds S] [--interval-ms MS]\n");
       return 2;
     }
   }
-  if (sourceName.empty() || target.empty() || intervalMs < 200) {
-    std::fprintf(stderr, "vistrel-sound-latency: need --source and --target, interval >= 200 ms\n");
+  if ((sourceName.empty() == (feedBlockMs == 0)) || target.empty() || intervalMs < 200 ||
+      feedBlockMs > 2000) {
+    std::fprintf(stderr,
+                 "vistrel-sound-latency: need --source or --feed-block-ms (up to 2000), --target, "
+                 "interval >= 200 ms\n");
     return 2;
+  }
+  std::unique_ptr<platform::DeviceHandle> feed;
+  if (feedBlockMs != 0) {
+    feed = platform::openDevice(orvaneaudio::kDevicePath);
+    if (!feed) {
+      std::fprintf(stderr, "vistrel-sound-latency: the microphone's control device is not there\n");
+      return 1;
+    }
   }
   pw_init(&argc, &argv);
   pw_thread_loop* loop = pw_thread_loop_new("sound-latency", nullptr);
@@ -146,7 +187,7 @@ int main(int argc, char** argv) {
   static pw_stream_events playEvents{};
   playEvents.version = PW_VERSION_STREAM_EVENTS;
   playEvents.process = onPlay;
-  source = pw_stream_new_simple(
+  source = feed ? nullptr : pw_stream_new_simple(
       pw_thread_loop_get_loop(loop), "vistrel-sound-latency-mic",
       pw_properties_new(PW_KEY_MEDIA_TYPE, "Audio", PW_KEY_MEDIA_CATEGORY, "Capture",
                         PW_KEY_MEDIA_CLASS, "Audio/Source", PW_KEY_NODE_NAME, sourceName.c_str(),
@@ -165,7 +206,7 @@ int main(int argc, char** argv) {
   spa_pod_builder b1 = SPA_POD_BUILDER_INIT(buffer[1], sizeof buffer[1]);
   const spa_pod* playParams[1] = {monoFormat(b0)};
   const spa_pod* hearParams[1] = {monoFormat(b1)};
-  pw_stream_connect(source, PW_DIRECTION_OUTPUT, PW_ID_ANY,
+  if (source) pw_stream_connect(source, PW_DIRECTION_OUTPUT, PW_ID_ANY,
                     static_cast<pw_stream_flags>(PW_STREAM_FLAG_MAP_BUFFERS | PW_STREAM_FLAG_RT_PROCESS),
                     playParams, 1);
   pw_stream_connect(capture, PW_DIRECTION_INPUT, PW_ID_ANY,
@@ -173,7 +214,7 @@ int main(int argc, char** argv) {
                                                  PW_STREAM_FLAG_RT_PROCESS),
                     hearParams, 1);
   pw_thread_loop_start(loop);
-  std::printf("ready: source node %s\n", sourceName.c_str());
+  if (source) std::printf("ready: source node %s\n", sourceName.c_str());
   std::fflush(stdout);
   // The caller starts the device program now; the link settles before the first pulse.
   std::this_thread::sleep_for(std::chrono::milliseconds(2500));
@@ -181,16 +222,20 @@ int main(int argc, char** argv) {
     std::lock_guard guard(shared.lock);
     shared.intervalSamples = uint64_t{intervalMs} * kRate / 1000;
     shared.played = shared.played / shared.intervalSamples * shared.intervalSamples + 1;  // next cycle
-    shared.playing = true;
+    shared.playing = !feed;
   }
-  std::this_thread::sleep_for(std::chrono::milliseconds(static_cast<int64_t>(seconds * 1000)));
+  if (feed) {
+    feedBlocks(*feed, feedBlockMs, intervalMs, seconds);
+  } else {
+    std::this_thread::sleep_for(std::chrono::milliseconds(static_cast<int64_t>(seconds * 1000)));
+  }
   {
     std::lock_guard guard(shared.lock);
     shared.playing = false;
   }
   std::this_thread::sleep_for(std::chrono::milliseconds(2500));  // the last blocks arrive
   pw_thread_loop_stop(loop);
-  pw_stream_destroy(source);
+  if (source) pw_stream_destroy(source);
   pw_stream_destroy(capture);
   pw_thread_loop_destroy(loop);
 

@@ -16,13 +16,19 @@ start_pipewire || exit 1
 export VISTREL_OBJECT_PREFIX="sound-bench-$$-"
 mic=vistrel-bench-$$-devmic
 pcmic=vistrel-bench-$$-pcmic
-bg "$bin/orvaneaudio" --node-name "$pcmic" --no-alsa >"$work/orvaneaudio.log" 2>&1
-oa=${pids[-1]}
-wait_node "$pcmic" || exit 1
+# A fresh microphone for each measurement: its ring keeps the lag a recorder session
+# picked up, and one measurement must not inherit another's.
+start_pc_mic() {
+  sleep 0.5  # the last one's node leaves the graph
+  bg "$bin/orvaneaudio" --node-name "$pcmic" --no-alsa >>"$work/orvaneaudio.log" 2>&1
+  oa=${pids[-1]}
+  wait_node "$pcmic" || exit 1
+}
 
 echo "Frame Time: device microphone -> PC microphone | PC share (block fed -> heard)"
 index=0
 for ms in 20 40 100 200 500 1000 2000; do
+  start_pc_mic
   port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
   bg "$bin/vistrel-receive" --port "$port" --bind 127.0.0.1 --no-files -q </dev/null >"$work/receive-$ms.log" 2>&1
   receive=${pids[-1]}
@@ -44,8 +50,11 @@ for ms in 20 40 100 200 500 1000 2000; do
   total=$(tail -n 1 "$work/latency-$ms.log")
   stop_bg "$device"
   stop_bg "$receive"
+  stop_bg "$oa"
+  start_pc_mic
   "$bin/vistrel-sound-latency" --feed-block-ms "$ms" --target "$pcmic" --seconds "$run" \
     --interval-ms "$interval" >"$work/pc-share-$ms.log" 2>&1
+  stop_bg "$oa"
   printf '%7s ms: %s | %s\n' "$ms" "$total" "$(tail -n 1 "$work/pc-share-$ms.log")"
   index=$((index + 1))
 done

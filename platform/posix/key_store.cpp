@@ -327,6 +327,15 @@ std::string decodeText(const std::string& text, std::vector<std::string>& proble
   return text;
 }
 
+// The start of a line for a message, cut at a character boundary.
+std::string excerpt(std::string_view line) {
+  constexpr size_t kShown = 120;
+  if (line.size() <= kShown) return std::string(line);
+  size_t end = kShown;
+  while (end > 0 && (static_cast<uint8_t>(line[end]) & 0xC0) == 0x80) --end;
+  return std::string(line.substr(0, end)) + "...";
+}
+
 std::shared_ptr<KeyStoreDocument> parseDocument(const std::string& stored,
                                                 const std::string& name,
                                                 std::vector<std::string>& problems) {
@@ -350,6 +359,11 @@ std::shared_ptr<KeyStoreDocument> parseDocument(const std::string& stored,
     const size_t lineNumber = i + 1;
     std::string raw(lines[i]);
     const std::string_view t = trim(lines[i]);
+    const auto tooLong = [&] {
+      problems.push_back(name + ":" + std::to_string(lineNumber) + ": line longer than " +
+                         std::to_string(kKeyStoreMaxLineBytes) +
+                         " bytes kept as it is: " + excerpt(lines[lineNumber - 1]));
+    };
     // Continuation lines of long hex values, as regedit writes them: only lines of hex
     // bytes join, and only when the whole then reads as a value, so that a broken line
     // ending in a backslash never swallows the line after it.
@@ -362,6 +376,12 @@ std::shared_ptr<KeyStoreDocument> parseDocument(const std::string& stored,
         joined += '\n';
         joined += lines[++last];
       }
+      if (joined.size() > kKeyStoreMaxLineBytes) {
+        tooLong();
+        (section ? section->lines : doc->preamble).push_back(KeyStoreLine{false, joined, {}, {}});
+        i = last;
+        continue;
+      }
       KeyStoreLine probe;
       std::string flat;
       for (char c : joined)
@@ -373,9 +393,14 @@ std::shared_ptr<KeyStoreDocument> parseDocument(const std::string& stored,
     }
     KeyStoreLine entry;
     entry.raw = raw;
+    if (raw.size() > kKeyStoreMaxLineBytes) {
+      tooLong();
+      (section ? section->lines : doc->preamble).push_back(std::move(entry));
+      continue;
+    }
     const auto bad = [&] {
       problems.push_back(name + ":" + std::to_string(lineNumber) +
-                         ": unreadable line kept as it is: " + std::string(lines[lineNumber - 1]));
+                         ": unreadable line kept as it is: " + excerpt(lines[lineNumber - 1]));
     };
     if (t.starts_with('[') && t.ends_with(']') && t.size() >= 2) {
       KeyStoreSection s;
@@ -653,8 +678,11 @@ void KeyStore::report(const std::vector<std::string>& problems) {
 }
 
 std::shared_ptr<const KeyStoreDocument> KeyStore::load() {
-  std::string text;
-  if (!storage_->read(text)) return nullptr;
+  std::string text, problem;
+  if (!storage_->read(text, problem)) {
+    if (!problem.empty()) report({problem});
+    return nullptr;
+  }
   std::vector<std::string> problems;
   auto doc = parseDocument(text, storage_->name(), problems);
   report(problems);
@@ -666,13 +694,17 @@ std::shared_ptr<const KeyStoreDocument> KeyStore::modify(
   std::shared_ptr<KeyStoreDocument> doc;
   bool changed = false;
   std::vector<std::string> problems;
-  const bool ok = storage_->update([&](std::string& text) {
-    problems.clear();
-    doc = parseDocument(text, storage_->name(), problems);
-    changed = change(*doc);
-    if (changed) text = serialize(*doc);
-    return changed;
-  });
+  std::string problem;
+  const bool ok = storage_->update(
+      [&](std::string& text) {
+        problems.clear();
+        doc = parseDocument(text, storage_->name(), problems);
+        changed = change(*doc);
+        if (changed) text = serialize(*doc);
+        return changed;
+      },
+      problem);
+  if (!problem.empty()) problems.push_back(problem);
   report(problems);
   if (!ok || !changed) return nullptr;
   return doc;

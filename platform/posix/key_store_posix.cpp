@@ -28,11 +28,30 @@ void makeFolders(const std::string& dir) {
   ::mkdir(dir.c_str(), 0755);
 }
 
-// 1: read; 0: absent; -1: error.
-int readWhole(const std::string& path, std::string& text) {
+// 1: read; 0: absent; -1: error, with `problem` set when the user should hear of it.
+// Opened without blocking: a FIFO or a device in the file's place must not hang the
+// program in open() or read(), and is refused like anything but a regular file.
+int readWhole(const std::string& path, std::string& text, std::string& problem) {
   text.clear();
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return errno == ENOENT ? 0 : -1;
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) {
+    if (errno == ENOENT) return 0;
+    if (errno == ENXIO) problem = path + ": not a regular file; settings are not read from it";
+    return -1;
+  }
+  struct stat st;
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    problem = path + ": not a regular file; settings are not read from it";
+    ::close(fd);
+    return -1;
+  }
+  const std::string tooLarge = path + ": larger than " + std::to_string(kKeyStoreMaxFileBytes) +
+                               " bytes; settings are not read from it";
+  if (static_cast<uint64_t>(st.st_size) > kKeyStoreMaxFileBytes) {
+    problem = tooLarge;
+    ::close(fd);
+    return -1;
+  }
   char buf[16384];
   while (true) {
     const ssize_t n = ::read(fd, buf, sizeof buf);
@@ -43,6 +62,12 @@ int readWhole(const std::string& path, std::string& text) {
     }
     if (n == 0) break;
     text.append(buf, static_cast<size_t>(n));
+    if (text.size() > kKeyStoreMaxFileBytes) {  // it grew while being read
+      problem = tooLarge;
+      text.clear();
+      ::close(fd);
+      return -1;
+    }
   }
   ::close(fd);
   return 1;
@@ -63,12 +88,15 @@ class KeyStoreFile final : public KeyStoreStorage {
  public:
   explicit KeyStoreFile(std::string path) : path_(std::move(path)) {}
 
-  bool read(std::string& text) override { return readWhole(path_, text) >= 0; }
+  bool read(std::string& text, std::string& problem) override {
+    return readWhole(path_, text, problem) >= 0;
+  }
 
-  bool update(const std::function<bool(std::string& text)>& edit) override {
+  bool update(const std::function<bool(std::string& text)>& edit, std::string& problem) override {
     makeFolders(parentOf(path_));
     const std::string lockPath = path_ + ".lock";
-    const int lockFd = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    const int lockFd =
+        ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0600);
     if (lockFd < 0) return false;
     while (::flock(lockFd, LOCK_EX) != 0) {
       if (errno != EINTR) {
@@ -76,16 +104,17 @@ class KeyStoreFile final : public KeyStoreStorage {
         return false;
       }
     }
-    const bool ok = replaceLocked(edit);
+    const bool ok = replaceLocked(edit, problem);
     ::flock(lockFd, LOCK_UN);
     ::close(lockFd);
     return ok;
   }
 
   bool flush() override {
-    const int fd = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC);
+    const int fd = ::open(path_.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) return errno == ENOENT;
-    bool ok = ::fsync(fd) == 0;
+    struct stat st;
+    bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && ::fsync(fd) == 0;
     ::close(fd);
     const int dirFd = ::open(parentOf(path_).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dirFd >= 0) {
@@ -98,9 +127,9 @@ class KeyStoreFile final : public KeyStoreStorage {
   std::string name() const override { return path_; }
 
  private:
-  bool replaceLocked(const std::function<bool(std::string& text)>& edit) {
+  bool replaceLocked(const std::function<bool(std::string& text)>& edit, std::string& problem) {
     std::string text;
-    const int state = readWhole(path_, text);
+    const int state = readWhole(path_, text, problem);
     if (state < 0) return false;
     if (!edit(text)) return true;
     mode_t mode = 0600;
@@ -108,8 +137,10 @@ class KeyStoreFile final : public KeyStoreStorage {
     if (state > 0 && ::stat(path_.c_str(), &st) == 0) mode = st.st_mode & 07777;
     // Only one writer holds the lock, so one fixed name for the replacement is enough; a
     // left-over from a crashed writer is simply overwritten.
+    // It is made afresh, so that whatever else sits under that name is never opened.
     const std::string temp = path_ + ".new";
-    const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
+    ::unlink(temp.c_str());
+    const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
     if (fd < 0) return false;
     (void)::fchmod(fd, mode);  // the creation mode passed through the umask
     bool ok = writeAll(fd, text);

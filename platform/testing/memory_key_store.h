@@ -26,8 +26,8 @@ class MemoryKeyStoreStorage final : public KeyStoreStorage {
   explicit MemoryKeyStoreStorage(std::shared_ptr<State> state) : state_(std::move(state)) {}
 
   // Header-only, so that the fake needs no library of its own.
-  bool read(std::string& text) override;
-  bool update(const std::function<bool(std::string& text)>& edit) override;
+  bool read(std::string& text, std::string& problem) override;
+  bool update(const std::function<bool(std::string& text)>& edit, std::string& problem) override;
   bool flush() override;
   std::string name() const override { return "memory"; }
 
@@ -35,14 +35,15 @@ class MemoryKeyStoreStorage final : public KeyStoreStorage {
   std::shared_ptr<State> state_;
 };
 
-inline bool MemoryKeyStoreStorage::read(std::string& text) {
+inline bool MemoryKeyStoreStorage::read(std::string& text, std::string& /*problem*/) {
   std::lock_guard lock(state_->mutex);
   if (state_->refuseReads) return false;
   text = state_->text;
   return true;
 }
 
-inline bool MemoryKeyStoreStorage::update(const std::function<bool(std::string& text)>& edit) {
+inline bool MemoryKeyStoreStorage::update(const std::function<bool(std::string& text)>& edit,
+                                          std::string& /*problem*/) {
   std::lock_guard lock(state_->mutex);
   if (state_->refuseReads) return false;
   std::string text = state_->text;

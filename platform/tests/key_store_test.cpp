@@ -5,7 +5,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdlib>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -449,6 +452,86 @@ TEST(KeyStoreTest, TwoProcessesWritingAtOnceLoseNothing) {
   ASSERT_TRUE(key->queryValue(u"p1_119", v));
   EXPECT_EQ(v.data, bytes({119, 0, 0, 0}));
   EXPECT_TRUE(messages.empty());
+}
+
+bool mentions(const std::vector<std::string>& messages, const std::string& text) {
+  for (const auto& m : messages)
+    if (m.find(text) != std::string::npos) return true;
+  return false;
+}
+
+// A FIFO (or a folder, a device) where the file should be must neither hang the program in
+// open() nor be taken for an empty store that a write then replaces.
+TEST(KeyStoreTest, NonRegularFilesAreRefusedAtOnceWithAMessage) {
+  TempFolder dir;
+  const std::string fifo = dir.file("fifo.reg");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  const std::string folder = dir.file("folder.reg");
+  fs::create_directory(folder);
+  for (const std::string& path : {fifo, folder, std::string("/dev/zero")}) {
+    SCOPED_TRACE(path);
+    // Should a read block in open(), this releases it from 3 s on (and the test fails on time).
+    std::atomic<bool> done{false};
+    std::thread watchdog([&] {
+      for (int i = 0; i < 30 && !done; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+      while (!done && path == fifo) {
+        const int fd = ::open(fifo.c_str(), O_RDWR);
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        ::close(fd);
+      }
+    });
+    const auto start = std::chrono::steady_clock::now();
+    std::vector<std::string> messages;
+    auto store = fileStore(path, &messages);
+    EXPECT_FALSE(store->openKey(kMain));
+    EXPECT_FALSE(store->createKey(kMain));
+    openKeyStoreFile(path)->flush();
+    const auto took = std::chrono::steady_clock::now() - start;
+    done = true;
+    watchdog.join();
+    EXPECT_LT(took, std::chrono::seconds(2));
+    EXPECT_TRUE(mentions(messages, path + ": not a regular file"));
+    EXPECT_EQ(messages.size(), 1u);  // reported once
+  }
+  struct stat st;
+  ASSERT_EQ(::stat(fifo.c_str(), &st), 0);
+  EXPECT_TRUE(S_ISFIFO(st.st_mode));
+}
+
+TEST(KeyStoreTest, OversizedFilesAndLinesAreRefused) {
+  TempFolder dir;
+  const std::string header = "[HKEY_LOCAL_MACHINE\\Software\\Orvane\\Vistrel]\n\"Port\"=dword:1\n";
+  {
+    // A whole file above the limit is neither read nor replaced.
+    const std::string path = dir.file("huge.reg");
+    const std::string text = header + "; " + std::string(kKeyStoreMaxFileBytes, 'x') + "\n";
+    writeFile(path, text);
+    std::vector<std::string> messages;
+    auto store = fileStore(path, &messages);
+    EXPECT_FALSE(store->openKey(kMain));
+    EXPECT_FALSE(store->createKey(u"Software\\Orvane\\Other"));
+    EXPECT_TRUE(mentions(messages, path + ": larger than")) << ::testing::PrintToString(messages);
+    EXPECT_EQ(readFile(path).size(), text.size());
+  }
+  {
+    // A line above the limit is reported briefly and kept as it is; the rest reads.
+    const std::string path = dir.file("long.reg");
+    std::string big = "\"Big\"=hex:00";
+    while (big.size() <= kKeyStoreMaxLineBytes) big += ",00";
+    writeFile(path, header + big + "\n");
+    std::vector<std::string> messages;
+    auto store = fileStore(path, &messages);
+    auto key = store->openKey(kMain);
+    ASSERT_TRUE(key);
+    RegistryValue v;
+    EXPECT_TRUE(key->queryValue(u"Port", v));
+    EXPECT_FALSE(key->queryValue(u"Big", v));
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_NE(messages[0].find(path + ":3: line longer than"), std::string::npos) << messages[0];
+    EXPECT_LT(messages[0].size(), 400u);
+    ASSERT_TRUE(key->setDword(u"Next", 2));
+    EXPECT_NE(readFile(path).find(big + "\n"), std::string::npos);
+  }
 }
 
 // Threads of one process share a store (and a key) the same way.

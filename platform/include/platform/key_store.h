@@ -45,6 +45,11 @@ inline constexpr uint32_t kRegMultiSz = 7;
 // The environment variable that points a process at another store file.
 inline constexpr const char* kKeyStoreEnvironment = "VISTREL_KEY_STORE";
 
+// Limits on what is read: a larger file is refused as a whole (not read, not replaced), a
+// longer line (hex continuations included) is reported and kept as it is.
+inline constexpr size_t kKeyStoreMaxFileBytes = size_t{4} << 20;
+inline constexpr size_t kKeyStoreMaxLineBytes = size_t{64} << 10;
+
 struct RegistryValue {
   uint32_t type = kRegNone;
   std::vector<uint8_t> data;
@@ -56,12 +61,14 @@ class KeyStoreStorage {
  public:
   virtual ~KeyStoreStorage() = default;
   // The whole text; an absent store is an empty text and true. False when it exists but
-  // cannot be read.
-  virtual bool read(std::string& text) = 0;
+  // cannot be read; `problem` then says why when the user should hear of it (something
+  // that is not a regular file, a file above kKeyStoreMaxFileBytes), else stays empty.
+  virtual bool read(std::string& text, std::string& problem) = 0;
   // Holds an exclusive lock across: read the current text, call `edit` on it, and, when
   // `edit` returns true, replace the stored text atomically with the edited one. False
-  // when the lock, the read or the replacement failed.
-  virtual bool update(const std::function<bool(std::string& text)>& edit) = 0;
+  // when the lock, the read or the replacement failed; `problem` as for read.
+  virtual bool update(const std::function<bool(std::string& text)>& edit,
+                      std::string& problem) = 0;
   // Makes the last replacement durable (as a registry flush does).
   virtual bool flush() = 0;
   // Name used in messages about bad lines (the file path).

@@ -220,7 +220,8 @@ The PC is reached as "localhost" unless the settings' "Network" key names anothe
 With "Mode"="FTP" in the settings the device uploads a picture to an FTP server at an
 interval instead (settings key "FTP"), and starts doing so at once.
 Settings live in the machine's settings file (VISTREL_KEY_STORE names another file).
-VISTREL_FRAMESINK_DEVICE=test-pattern picks the built-in test-pattern camera;
+The camera is the first V4L2 capture device ("framesink: no camera found" when there is
+none); VISTREL_FRAMESINK_DEVICE=test-pattern picks the built-in test-pattern camera;
 VISTREL_DEVICE names a file that presents another device. Ctrl-C ends the program and
 saves its settings. See docs/device-program.md.
 )";

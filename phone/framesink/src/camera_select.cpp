@@ -26,12 +26,20 @@ std::string ConfiguredSelection(platform::KeyStore& store) {
 }
 
 std::unique_ptr<CameraDevice> OpenSelectedCamera(const std::string& selection,
-                                                 std::shared_ptr<V4l2Io> io) {
+                                                 std::shared_ptr<V4l2Io> io, std::string& problem) {
+  problem.clear();
   if (selection == "test-pattern") return OpenTestPatternCamera();
-  if (selection == "v4l2") return OpenV4l2Camera(io, "");
-  if (!selection.empty() && selection[0] == '/') return OpenV4l2Camera(io, selection);
-  if (auto camera = OpenV4l2Camera(io, "")) return camera;
-  return OpenTestPatternCamera();
+  const bool path = !selection.empty() && selection[0] == '/';
+  if (auto camera = OpenV4l2Camera(io, path ? selection : "")) return camera;
+  // The test pattern is never taken in place of a camera: colour bars would look like a
+  // working product while the camera is missing or broken.
+  if (path)
+    problem = "no camera found: " + selection + " is not a V4L2 video capture device";
+  else
+    problem = "no camera found: no V4L2 video capture device (/dev/video*); " +
+              std::string(kFramesinkDeviceEnvironment) +
+              "=test-pattern selects the built-in test pattern";
+  return nullptr;
 }
 
 }  // namespace framesink

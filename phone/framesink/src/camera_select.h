@@ -2,8 +2,8 @@
 
 // Which camera SinkOpen opens: the selection text from VISTREL_FRAMESINK_DEVICE, else the
 // "Device" value of the Framesink settings key, else "auto".
-//   "auto" (or empty, or anything unknown)  the first V4L2 capture node, else the test pattern
-//   "v4l2"                                   the first V4L2 capture node only
+//   "auto" (or empty, or anything unknown)  the first V4L2 capture node
+//   "v4l2"                                   the same
 //   "test-pattern"                           the built-in test-pattern camera
 //   a path ("/dev/video2")                   that V4L2 node only
 
@@ -22,7 +22,9 @@ namespace framesink {
 // The selection text as configured (environment, then settings).
 std::string ConfiguredSelection(platform::KeyStore& store);
 
+// The selected camera; nullptr when there is none, `problem` then says so ("no camera
+// found: ..."). The test pattern is opened only when selected.
 std::unique_ptr<CameraDevice> OpenSelectedCamera(const std::string& selection,
-                                                 std::shared_ptr<V4l2Io> io);
+                                                 std::shared_ptr<V4l2Io> io, std::string& problem);
 
 }  // namespace framesink

@@ -1,6 +1,7 @@
 // framesink.so: the module's single export and its nine entries, each a thin call onto
 // the process's one SinkGraph.
 
+#include <cstdio>
 #include <memory>
 #include <mutex>
 
@@ -18,8 +19,13 @@ uint32_t SinkOpen(uint32_t categories) {
   std::lock_guard<std::mutex> lock(graphMutex);
   graph.reset();  // a new graph replaces the process's graph record
   try {
-    auto camera = OpenSelectedCamera(ConfiguredSelection(platform::KeyStore::machine()), systemV4l2Io());
-    if (!camera) return 0;
+    std::string problem;
+    auto camera = OpenSelectedCamera(ConfiguredSelection(platform::KeyStore::machine()), systemV4l2Io(), problem);
+    if (!camera) {
+      // The table's calls carry no text, so the module says it where its user sees it.
+      std::fprintf(stderr, "framesink: %s\n", problem.c_str());
+      return 0;
+    }
     auto opened = std::make_unique<SinkGraph>(std::move(camera), categories);
     if (opened->connected() == 0) return 0;
     graph = std::move(opened);

@@ -27,23 +27,34 @@ constexpr uint32_t kRangeSizes[][2] = {{160, 120},  {176, 144},  {320, 240},   {
 
 enum class Layout { kPacked16, kPacked24, kPlanar420, kJpeg };
 
+// How a camera's bytes are put into the order of the pipeline's code, in place. The
+// pipeline's "YV12" is luma, Cr plane, Cb plane, and its "NV12" is luma, then Cr Cb pairs
+// (its normalisation turns both into luma, Cb, Cr).
+enum class Reorder {
+  kNone,
+  kSwapPairs,        // YUYV delivered as UYVY
+  kSwapChromaPairs,  // Cb Cr pairs (NV12) delivered as Cr Cb pairs
+  kSwapChromaPlanes, // Cb plane first (I420) delivered Cr plane first
+};
+
 struct PixelMapping {
   uint32_t v4l2;
   uint32_t format;
   Layout layout;
-  bool swapPairs;  // YUYV delivered as UYVY
+  Reorder reorder;
 };
 
 constexpr PixelMapping kPixelMappings[] = {
-    {V4L2_PIX_FMT_UYVY, kFormatUyvy, Layout::kPacked16, false},
-    {V4L2_PIX_FMT_YUYV, kFormatUyvy, Layout::kPacked16, true},
-    {V4L2_PIX_FMT_YVU420, kFormatYv12, Layout::kPlanar420, false},
-    {V4L2_PIX_FMT_YUV420, kFormatIyuv, Layout::kPlanar420, false},
-    {V4L2_PIX_FMT_NV12, kFormatNv12, Layout::kPlanar420, false},
-    {V4L2_PIX_FMT_MJPEG, kFormatJpeg, Layout::kJpeg, false},
-    {V4L2_PIX_FMT_JPEG, kFormatJpeg, Layout::kJpeg, false},
-    {V4L2_PIX_FMT_RGB565, kFormatRgb565, Layout::kPacked16, false},
-    {V4L2_PIX_FMT_BGR24, kFormatRgb24, Layout::kPacked24, false},
+    {V4L2_PIX_FMT_UYVY, kFormatUyvy, Layout::kPacked16, Reorder::kNone},
+    {V4L2_PIX_FMT_YUYV, kFormatUyvy, Layout::kPacked16, Reorder::kSwapPairs},
+    {V4L2_PIX_FMT_YVU420, kFormatYv12, Layout::kPlanar420, Reorder::kNone},
+    {V4L2_PIX_FMT_YUV420, kFormatYv12, Layout::kPlanar420, Reorder::kSwapChromaPlanes},
+    {V4L2_PIX_FMT_NV21, kFormatNv12, Layout::kPlanar420, Reorder::kNone},
+    {V4L2_PIX_FMT_NV12, kFormatNv12, Layout::kPlanar420, Reorder::kSwapChromaPairs},
+    {V4L2_PIX_FMT_MJPEG, kFormatJpeg, Layout::kJpeg, Reorder::kNone},
+    {V4L2_PIX_FMT_JPEG, kFormatJpeg, Layout::kJpeg, Reorder::kNone},
+    {V4L2_PIX_FMT_RGB565, kFormatRgb565, Layout::kPacked16, Reorder::kNone},
+    {V4L2_PIX_FMT_BGR24, kFormatRgb24, Layout::kPacked24, Reorder::kNone},
 };
 
 const PixelMapping* findMapping(uint32_t v4l2) {
@@ -166,7 +177,7 @@ class V4l2Camera final : public CameraDevice {
         f.fmt.pix.pixelformat != mode->mapping->v4l2)
       return false;
     layout_ = mode->mapping->layout;
-    swapPairs_ = mode->mapping->swapPairs;
+    reorder_ = mode->mapping->reorder;
     width_ = f.fmt.pix.width;
     height_ = f.fmt.pix.height;
     pictureBytes_ = pictureBytes(layout_, width_, height_);
@@ -254,7 +265,7 @@ class V4l2Camera final : public CameraDevice {
         for (uint32_t y = 1; y < height_; ++y)
           std::memmove(buffer.data + size_t{y} * minRow, buffer.data + size_t{y} * strideBytes_, minRow);
       }
-      if (good && swapPairs_) SwapYuyvToUyvy(buffer.data, pictureBytes_);
+      if (good) reorder(buffer.data);
       frame.data = buffer.data;
       frame.sizeBytes = static_cast<uint32_t>(pictureBytes_);
     }
@@ -263,6 +274,18 @@ class V4l2Camera final : public CameraDevice {
       return FrameResult::kNone;
     }
     return FrameResult::kFrame;
+  }
+
+  void reorder(uint8_t* data) const {
+    const size_t luma = size_t{width_} * height_;
+    switch (reorder_) {
+      case Reorder::kNone: break;
+      case Reorder::kSwapPairs: SwapYuyvToUyvy(data, pictureBytes_); break;
+      case Reorder::kSwapChromaPairs: SwapYuyvToUyvy(data + luma, luma / 2); break;
+      case Reorder::kSwapChromaPlanes:
+        std::swap_ranges(data + luma, data + luma + luma / 4, data + luma + luma / 4);
+        break;
+    }
   }
 
   void releaseFrame(const CapturedFrame& frame) override {
@@ -445,7 +468,7 @@ class V4l2Camera final : public CameraDevice {
   bool requested_ = false;
   bool streaming_ = false;
   Layout layout_ = Layout::kPacked16;
-  bool swapPairs_ = false;
+  Reorder reorder_ = Reorder::kNone;
   uint32_t width_ = 0;
   uint32_t height_ = 0;
   uint32_t strideBytes_ = 0;

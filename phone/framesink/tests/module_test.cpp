@@ -104,8 +104,19 @@ TEST_F(FramesinkModule, OpenFailsWithoutACamera) {
     EXPECT_EQ(table_.SinkSetState(kSinkRunning), 0u);
   }
   if (!std::filesystem::exists("/dev/video0")) {
-    ScopedEnv device(kFramesinkDeviceEnvironment, "v4l2");
-    EXPECT_EQ(table_.SinkOpen(7), 0u);
+    for (const char* selection : {"v4l2", "auto"}) {
+      ScopedEnv device(kFramesinkDeviceEnvironment, selection);
+      EXPECT_EQ(table_.SinkOpen(7), 0u) << selection;
+    }
+    // The user is told why: the automatic choice does not fall back to the test pattern.
+    const std::string out = ::testing::TempDir() + "framesink-none.txt";
+    const std::string command = "VISTREL_KEY_STORE=/nonexistent/x.reg VISTREL_FRAMESINK_DEVICE=auto " +
+                                std::string(FRAMESINK_CAPTURE_TOOL) + " --frames 1 --out " +
+                                ::testing::TempDir() + " > " + out + " 2>&1";
+    EXPECT_NE(std::system(command.c_str()), 0);
+    std::ifstream in(out);
+    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_NE(text.find("framesink: no camera found"), std::string::npos) << text;
   }
 }
 

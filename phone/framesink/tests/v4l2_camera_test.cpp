@@ -8,6 +8,7 @@
 #include "formats.h"
 #include "sink_graph.h"
 #include "test_support.h"
+#include "camera_select.h"
 #include "v4l2_camera.h"
 
 namespace framesink::testing {
@@ -76,6 +77,38 @@ TEST(V4l2Camera, TakesAtMostSixteenFormatsAndSkipsZeroAndUnknownOnes) {
   EXPECT_EQ(table[0], (FormatEntry{16, 16, kFormatUyvy}));
 }
 
+// The automatic choice takes a real camera or fails with a message: the test pattern only
+// when it is asked for, so that a broken camera is never mistaken for a working one.
+TEST(CameraSelection, AutomaticChoiceNeverFallsBackToTheTestPattern) {
+  auto none = std::make_shared<FakeV4l2>();
+  FakeCameraSetup output;
+  output.capabilities = V4L2_CAP_VIDEO_OUTPUT | V4L2_CAP_STREAMING;
+  none->addCamera(output);  // a node, but no capture device
+  auto one = std::make_shared<FakeV4l2>();
+  one->addCamera(webcam());
+  struct Case {
+    const char* selection;
+    std::shared_ptr<FakeV4l2> io;
+    bool opens;
+  };
+  const Case cases[] = {
+      {"auto", none, false},  {"", none, false},     {"whatever", none, false},
+      {"v4l2", none, false},  {"/dev/video0", none, false},
+      {"auto", one, true},    {"v4l2", one, true},   {"test-pattern", none, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.selection);
+    std::string problem;
+    auto camera = OpenSelectedCamera(c.selection, c.io, problem);
+    EXPECT_EQ(camera != nullptr, c.opens);
+    if (c.opens) {
+      EXPECT_TRUE(problem.empty()) << problem;
+      continue;
+    }
+    EXPECT_EQ(problem.rfind("no camera found", 0), 0u) << problem;
+  }
+}
+
 TEST(V4l2Camera, NoCameraOrNoCaptureNodeGivesNothing) {
   auto io = std::make_shared<FakeV4l2>();
   EXPECT_EQ(OpenV4l2Camera(io, ""), nullptr);
@@ -131,6 +164,65 @@ TEST(V4l2Camera, YuyvArrivesAsUyvyAndBuffersAreRequeued) {
     ASSERT_EQ(pictures[0][i + 3], 30);
   }
   EXPECT_EQ(io->liveMappings(), 0);
+}
+
+// Planar camera pictures reach the pipeline in the chroma order it expects of its codes:
+// "YV12" is luma, then the Cr plane, then the Cb plane; "NV12" is luma, then Cr Cb pairs.
+// Whatever order the camera uses, Cr (200 here) therefore comes first and Cb (100) second.
+TEST(V4l2Camera, PlanarFormatsArriveInThePipelinesChromaOrder) {
+  constexpr uint32_t kW = 32, kH = 16, kLuma = kW * kH, kQuarter = kLuma / 4;
+  struct Case {
+    uint32_t v4l2;
+    uint32_t format;
+    bool interleaved;  // as delivered by the camera
+    uint8_t first, second;
+  } cases[] = {
+      {V4L2_PIX_FMT_NV12, kFormatNv12, true, 100, 200},
+      {V4L2_PIX_FMT_NV21, kFormatNv12, true, 200, 100},
+      {V4L2_PIX_FMT_YUV420, kFormatYv12, false, 100, 200},
+      {V4L2_PIX_FMT_YVU420, kFormatYv12, false, 200, 100},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(FourccText(c.v4l2));
+    FakeCameraSetup setup;
+    setup.formats.push_back({c.v4l2, {{kW, kH, 30}}});
+    auto io = std::make_shared<FakeV4l2>();
+    io->addCamera(setup);
+    SinkGraph graph(OpenV4l2Camera(io, ""), kSinkCapture);
+    FormatEntry listed[4];
+    uint32_t count = 4;
+    ASSERT_TRUE(graph.getFormats(listed, &count, kSinkCapture));
+    ASSERT_EQ(count, 1u);
+    EXPECT_EQ(listed[0].format, c.format);
+    ASSERT_TRUE(graph.setFormat(&listed[0], kSinkCapture));
+    PictureSink sink;
+    const SampleCallback cb = sink.callback();
+    ASSERT_TRUE(graph.setCallback(&cb, kSinkCapture));
+    std::vector<uint8_t> picture(kLuma + 2 * kQuarter, 50);
+    for (uint32_t i = 0; i < kQuarter; ++i) {
+      if (c.interleaved) {
+        picture[kLuma + 2 * i] = c.first;
+        picture[kLuma + 2 * i + 1] = c.second;
+      } else {
+        picture[kLuma + i] = c.first;
+        picture[kLuma + kQuarter + i] = c.second;
+      }
+    }
+    io->queuePicture(picture);
+    ASSERT_TRUE(graph.setState(kSinkRunning));
+    ASSERT_TRUE(sink.waitFor(1));
+    ASSERT_TRUE(graph.setState(kSinkStopped));
+    const std::vector<uint8_t> got = sink.pictures()[0];
+    ASSERT_EQ(got.size(), picture.size());
+    EXPECT_EQ(got[0], 50);
+    for (uint32_t i = 0; i < kQuarter; ++i) {
+      const bool pairs = c.format == kFormatNv12;
+      const uint8_t cr = pairs ? got[kLuma + 2 * i] : got[kLuma + i];
+      const uint8_t cb = pairs ? got[kLuma + 2 * i + 1] : got[kLuma + kQuarter + i];
+      ASSERT_EQ(cr, 200) << i;
+      ASSERT_EQ(cb, 100) << i;
+    }
+  }
 }
 
 TEST(V4l2Camera, ShortErrorAndPaddedBuffers) {

@@ -369,12 +369,12 @@ void CaptureContext::OnCreate() {
 
 void CaptureContext::OnDestroy() {
   if (options_.view) options_.view->stopTimer(kTimerId);
+  // The target's sending thread may still hold a frame taken from a source's output
+  // buffer: it ends before the sources free those buffers.
+  if (currentTarget) currentTarget->Stop();
   StopStartedSources();
   captureStartTick = 0;
-  if (currentTarget) {
-    currentTarget->Stop();
-    currentTarget->Release();
-  }
+  if (currentTarget) currentTarget->Release();
   SaveState();
   if (options_.view) options_.view->postQuit(0);
 }

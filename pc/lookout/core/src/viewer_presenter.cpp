@@ -87,6 +87,9 @@ bool ViewerPresenter::startFrameThread() {
       std::lock_guard lock(doneMutex_);
       threadDone_ = true;
       doneChanged_.notify_all();
+      // A shutdown that gave up waiting left the closing to this thread, now out of the
+      // engine for good.
+      if (closeWhenDone_) table_.Close();
     });
   } catch (const std::system_error&) {
     return false;
@@ -334,10 +337,13 @@ bool ViewerPresenter::shutdown() {
   if (thread_.joinable()) {
     std::unique_lock lock(doneMutex_);
     ended = doneChanged_.wait_for(lock, std::chrono::milliseconds(1000), [this] { return threadDone_; });
+    // Closing the engine under a frame thread still inside it would free what that call
+    // is using: the thread closes it when it comes out.
+    if (!ended) closeWhenDone_ = true;
     lock.unlock();
     if (ended) thread_.join();
   }
-  table_.Close();
+  if (ended) table_.Close();
   return ended;
 }
 

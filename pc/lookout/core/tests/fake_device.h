@@ -35,6 +35,14 @@ struct FakeDevice {
   bool renderResult = true;
   int wakes = 0, closes = 0, opens = 0, abouts = 0, settingsShown = 0;
   int wakesPending = 0;
+  bool holdDecode = false;     // DecodeJpeg waits while set (a call stuck in the engine)
+  int inside = 0;              // calls of DecodeJpeg in progress
+  int closesWhileInside = 0;
+  void release() {
+    std::lock_guard lock(mutex);
+    holdDecode = false;
+    changed.notify_all();
+  }
   std::vector<Input> inputs;
   std::vector<std::pair<uint32_t, uint32_t>> outputSizes;
   uint32_t outputWidth = 0, outputHeight = 0;
@@ -58,7 +66,11 @@ inline DeviceEntryTable FakeDevice::table() {
     ++active->opens;
     return active->openResult ? 1 : 0;
   };
-  t.Close = [] { ++active->closes; };
+  t.Close = [] {
+    std::lock_guard lock(active->mutex);
+    ++active->closes;
+    if (active->inside > 0) ++active->closesWhileInside;
+  };
   t.ReloadSettings = []() -> uint32_t { return 1; };
   t.ShowAbout = [](void* p) -> uint32_t {
     ++active->abouts;
@@ -97,7 +109,10 @@ inline DeviceEntryTable FakeDevice::table() {
     active->changed.notify_all();
   };
   t.DecodeJpeg = [](const uint8_t*, uint32_t, uint32_t* w, uint32_t* h) -> uint32_t {
-    std::lock_guard lock(active->mutex);
+    std::unique_lock lock(active->mutex);
+    ++active->inside;
+    active->changed.wait(lock, [] { return !active->holdDecode; });
+    --active->inside;
     if (!active->current || !active->current->decodes) return 0;
     if (w) *w = active->current->width;
     if (h) *h = active->current->height;

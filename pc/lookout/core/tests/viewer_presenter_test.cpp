@@ -365,6 +365,44 @@ TEST(Presenter, FrameThreadRunsUntilShutdownWakesIt) {
   EXPECT_GE(v.device.wakes, 1);
 }
 
+// A frame thread still inside the library when the viewer ends keeps the engine open: the
+// engine is closed only once the thread has left it.
+TEST(Presenter, ShutdownNeverClosesTheEngineUnderAFrameThreadStillInIt) {
+  Viewer v;
+  {
+    std::lock_guard lock(v.device.mutex);
+    v.device.holdDecode = true;
+  }
+  ASSERT_TRUE(v.presenter.startFrameThread());
+  v.device.push({{1, 2, 3}, 320, 240, true});
+  for (int i = 0; i < 500; ++i) {
+    {
+      std::lock_guard lock(v.device.mutex);
+      if (v.device.inside > 0) break;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  EXPECT_FALSE(v.presenter.shutdown());  // not ended within its 1000 ms
+  {
+    std::lock_guard lock(v.device.mutex);
+    EXPECT_EQ(v.device.closes, 0);
+  }
+  v.device.release();
+  for (int i = 0; i < 500 && !v.presenter.frameLoopEnded(); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  EXPECT_TRUE(v.presenter.frameLoopEnded());
+  for (int i = 0; i < 500; ++i) {
+    {
+      std::lock_guard lock(v.device.mutex);
+      if (v.device.closes > 0) break;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  std::lock_guard lock(v.device.mutex);
+  EXPECT_EQ(v.device.closes, 1);  // closed by the thread on its way out
+  EXPECT_EQ(v.device.closesWhileInside, 0);
+}
+
 TEST(Presenter, FrameThreadEndsForGoodOnADecodeFailure) {
   Viewer v;
   ASSERT_TRUE(v.presenter.startFrameThread());

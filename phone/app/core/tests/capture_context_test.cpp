@@ -3,8 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <atomic>
+#include <chrono>
 #include <map>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "manual_clock.h"
@@ -329,6 +332,110 @@ TEST(Exit, SavesEverythingAndClearsTheMarker) {
   EXPECT_EQ(settings::ReadDword(rig.store.OpenKey(u"Sound", false), u"Quality"), 9u);
   EXPECT_EQ(rig.view.quits, 1);
   EXPECT_TRUE(rig.context->sources.empty());
+}
+
+// A source whose output buffer lives from Start to Stop, and a target whose sending
+// thread writes into every frame it takes (as the network target stamps a header in front
+// of the data and clears the JPEG's first bytes), from Start until Stop returns.
+class BufferSource final : public sources::CaptureSource {
+ public:
+  void Init() override {}
+  bool Start(sources::StartParams&) override {
+    buffer_.store(new uint8_t[256]);
+    return true;
+  }
+  bool Stop() override {
+    uint8_t* b = buffer_.exchange(nullptr);
+    if (senderRunning && senderRunning->load()) ++*freedWhileSending;
+    delete[] b;
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));  // room for a late touch
+    return true;
+  }
+  bool Halt() override { return true; }
+  bool IsStarted() override { return true; }
+  uint32_t NameTextId() override { return texts::kTextCamera; }
+  SourceKind Kind() override { return SourceKind::kCamera; }
+  void Reset() override {}
+  settings::SourceSetting* Settings() override { return nullptr; }
+  bool SetSetting(settings::SourceSetting*, int32_t) override { return true; }
+  uint32_t TakeFrame(sources::FrameDescriptor* out) override {
+    if (out) {
+      out->data = taken_;  // the buffer handed out by the peek below
+      out->sizeBytes = 256;
+    } else {
+      taken_ = buffer_.load();
+    }
+    return 7;
+  }
+  settings::SourceSetting* DeviceSettingList() override { return nullptr; }
+  bool ApplyDeviceSetting(settings::SourceSetting*, int32_t) override { return true; }
+
+  const std::atomic<bool>* senderRunning = nullptr;
+  int* freedWhileSending = nullptr;  // outlives the source, which exit destroys
+
+ private:
+  std::atomic<uint8_t*> buffer_{nullptr};
+  uint8_t* taken_ = nullptr;  // sending thread only
+};
+
+class SendingTarget final : public targets::DeliveryTarget {
+ public:
+  ~SendingTarget() override { Stop(); }
+  bool Prepare() override { return true; }
+  bool Start(const targets::TargetStartParams& p) override {
+    running = true;
+    thread_ = std::thread([this, p] {
+      while (running.load()) {
+        sources::FrameDescriptor frame;
+        if (p.fetch(p.user, &frame) != 0 && frame.data) std::memset(frame.data, 0, frame.sizeBytes);
+        std::this_thread::yield();
+      }
+    });
+    return true;
+  }
+  void Stop() override {
+    if (!thread_.joinable()) return;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));  // a send in progress ends
+    running = false;
+    thread_.join();
+  }
+  void Release() override {}
+  const char16_t* Name() override { return u"Network"; }
+  bool IsAlive() override { return true; }
+  bool SettingChanged(const settings::SourceSetting*) override { return true; }
+  bool PublishSettings(const settings::SourceSetting*) override { return true; }
+  bool Command(const char16_t*, uint32_t) override { return false; }
+  bool AcceptsKind(SourceKind) override { return true; }
+
+  std::atomic<bool> running{false};
+
+ private:
+  std::thread thread_;
+};
+
+// Closing the window while capturing stops the sending thread before the sources free the
+// buffers it may still be writing into.
+TEST(Exit, TheSendingThreadEndsBeforeTheSourcesFreeTheirBuffers) {
+  Rig rig;
+  rig.write(u"Source", u";Camera;");
+  CaptureContext::Options o;
+  o.store = &rig.store;
+  o.text = &TestText;
+  o.view = &rig.view;
+  o.clock = &rig.clock;
+  rig.context = std::make_unique<CaptureContext>(o);
+  auto source = std::make_unique<BufferSource>();
+  auto target = std::make_unique<SendingTarget>();
+  int freedWhileSending = 0;
+  source->senderRunning = &target->running;
+  source->freedWhileSending = &freedWhileSending;
+  rig.context->sources.Append(std::move(source));
+  rig.context->targets.push_back(std::move(target));
+  rig.context->LoadState();
+  ASSERT_TRUE(rig.context->ToggleCapture());
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  rig.context->OnDestroy();
+  EXPECT_EQ(freedWhileSending, 0);
 }
 
 TEST(Fetch, OldestFirstAndListOrderOnTies) {

@@ -83,8 +83,9 @@ class ViewerPresenter {
   void resizeWindow(uint32_t width, uint32_t height);
 
   // Stop, wake, wait up to 1000 ms for the frame thread, Close. True when the frame thread
-  // ended in time (else it is left running on state it shares, and the library must stay
-  // loaded). The settings to write are then settings().
+  // ended in time; else it is left running on state it shares and closes the engine itself
+  // once it leaves it, so the presenter and the library must stay. The settings to write
+  // are then settings().
   bool shutdown();
   ViewerSettings settings() const;
 
@@ -144,6 +145,7 @@ class ViewerPresenter {
   std::mutex doneMutex_;
   std::condition_variable doneChanged_;
   bool threadDone_ = false;
+  bool closeWhenDone_ = false;  // under doneMutex_
 };
 
 }  // namespace lookout

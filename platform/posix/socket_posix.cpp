@@ -5,7 +5,9 @@
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <linux/sockios.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -208,6 +210,24 @@ std::vector<uint32_t> hostAddresses() {
   }
   ::freeaddrinfo(found);
   return out;
+}
+
+long TcpSocket::sendSome(const void* data, size_t size, uint32_t timeoutMs) {
+  const WaitResult ready = waitWritable(timeoutMs);
+  if (ready == kError) return -1;
+  if (ready == kTimeout) return 0;
+  for (;;) {
+    const ssize_t n = ::send(fd_, data, size, MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return 0;
+    return static_cast<long>(n);
+  }
+}
+
+long TcpSocket::unsentBytes() const {
+  int queued = 0;
+  if (fd_ < 0 || ::ioctl(fd_, SIOCOUTQ, &queued) != 0) return -1;
+  return queued;
 }
 
 }  // namespace platform

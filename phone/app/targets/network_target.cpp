@@ -13,7 +13,8 @@ namespace targets {
 namespace {
 constexpr uint32_t kSendSliceMs = 100;
 constexpr size_t kSendChunk = 65536;
-constexpr uint32_t kSendChunkTimeoutMs = 256;
+// How often the thread looks whether the previous message has arrived.
+constexpr uint32_t kBacklogSliceMs = 5;
 }  // namespace
 
 // Everything the sending thread touches. Shared between the target and its thread.
@@ -50,6 +51,7 @@ struct NetworkTarget::Link {
 
   // Sending thread only.
   platform::TcpSocket socket;
+  long backlogBytes = 0;  // unacknowledged bytes at the last look
   CommandReader commands;
   uint32_t attempts = 0;
 
@@ -76,6 +78,8 @@ struct NetworkTarget::Link {
   void run();
   bool connectOnce();
   bool sendBlock(const uint8_t* data, size_t size);
+  bool backlogged();
+  void sendFrame(sources::FrameDescriptor& frame);
   void pass();
   void pollCommand();
 };
@@ -418,6 +422,7 @@ bool NetworkTarget::Link::connectOnce() {
   }
   if (generation != dropGeneration.load() || stopRequested.load()) return false;
   socket = std::move(s);
+  backlogBytes = 0;
   commands.clear();
   lastSendTick.store(0);
   {
@@ -432,22 +437,57 @@ bool NetworkTarget::Link::connectOnce() {
 bool NetworkTarget::Link::sendBlock(const uint8_t* data, size_t size) {
   sending.store(true);
   bool ok = true;
+  // No time limit of its own: a slow link takes as long as it takes, while a dead one is
+  // dropped by the stall check (which clears linkUp) or by the socket's error.
   while (size > 0) {
     if (stopRequested.load() || !linkUp.load()) {
       ok = false;
       break;
     }
-    const size_t chunk = std::min(size, kSendChunk);
-    if (!socket.sendAll(data, chunk, kSendChunkTimeoutMs)) {
+    const long sent = socket.sendSome(data, std::min(size, kSendChunk), kSendSliceMs);
+    if (sent < 0) {
       ok = false;
       break;
     }
+    if (sent == 0) continue;
     lastSendTick.store(clock->nowMs());
-    data += chunk;
-    size -= chunk;
+    data += sent;
+    size -= static_cast<size_t>(sent);
   }
   sending.store(false);
+  backlogBytes = socket.unsentBytes();
   return ok;
+}
+
+// True while bytes sent earlier have not all reached the PC. A frame is then not taken:
+// the source keeps replacing its newest picture, and the one sent next is fresh instead of
+// waiting in the socket behind older ones. Arrivals count as progress for the stall check.
+bool NetworkTarget::Link::backlogged() {
+  const long unsent = socket.unsentBytes();
+  if (unsent <= 0) {
+    backlogBytes = 0;
+    return false;
+  }
+  if (unsent < backlogBytes) lastSendTick.store(clock->nowMs());
+  backlogBytes = unsent;
+  return true;
+}
+
+void NetworkTarget::Link::sendFrame(sources::FrameDescriptor& frame) {
+  uint8_t* header = frame.data - protocol::kHeaderSize;
+  protocol::StreamHeader h;
+  h.length = frame.sizeBytes + static_cast<uint32_t>(protocol::kHeaderSize);
+  h.word3 = frame.timestampMs;
+  h.word4 = frame.format == sources::kFormatPcm ? protocol::MSG_AUDIO : protocol::MSG_VIDEO_JPEG;
+  h.word5a = static_cast<uint16_t>(frame.width);
+  h.word5b = static_cast<uint16_t>(frame.height);
+  h.word6 = frame.sourceWord;
+  h.reserved = 0;
+  protocol::encodeHeader(h, header);
+  if (frame.format == sources::kFormatJpeg) {
+    std::memset(frame.data, 0, std::min<uint32_t>(10, frame.sizeBytes));
+  }
+  sendBlock(header, h.length);
 }
 
 void NetworkTarget::Link::pass() {
@@ -460,10 +500,23 @@ void NetworkTarget::Link::pass() {
     listPending = 0;
   }
   ControlQueue::Message message;
+  const auto usable = [](uint32_t stamp, const sources::FrameDescriptor& f) {
+    return stamp != 0 && f.data != nullptr && f.sizeBytes != 0;
+  };
   if (!list.empty()) {
     sendBlock(list.data(), list.size());
   } else if (queue.pop(message)) {
     sendBlock(message.data(), message.size());
+  } else if (backlogged()) {
+    // A picture taken now would wait behind the backlog and be stale when it could go:
+    // it is dropped, which lets the source make a fresh one, so that the picture sent once
+    // the link is free is at most one frame interval old. Sound is never dropped.
+    sources::FrameDescriptor frame;
+    const uint32_t stamp = params.fetch ? params.fetch(params.user, &frame) : 0;
+    if (usable(stamp, frame) && frame.format == sources::kFormatPcm)
+      sendFrame(frame);
+    else if (stamp == 0)
+      stopEvent.wait(kBacklogSliceMs);
   } else {
     sources::FrameDescriptor frame;
     uint32_t stamp = params.fetch ? params.fetch(params.user, &frame) : 0;
@@ -472,21 +525,8 @@ void NetworkTarget::Link::pass() {
       if (stopRequested.load()) return;
       if (came && params.fetch) stamp = params.fetch(params.user, &frame);
     }
-    if (stamp != 0 && frame.data != nullptr && frame.sizeBytes != 0) {
-      uint8_t* header = frame.data - protocol::kHeaderSize;
-      protocol::StreamHeader h;
-      h.length = frame.sizeBytes + static_cast<uint32_t>(protocol::kHeaderSize);
-      h.word3 = frame.timestampMs;
-      h.word4 = frame.format == sources::kFormatPcm ? protocol::MSG_AUDIO : protocol::MSG_VIDEO_JPEG;
-      h.word5a = static_cast<uint16_t>(frame.width);
-      h.word5b = static_cast<uint16_t>(frame.height);
-      h.word6 = frame.sourceWord;
-      h.reserved = 0;
-      protocol::encodeHeader(h, header);
-      if (frame.format == sources::kFormatJpeg) {
-        std::memset(frame.data, 0, std::min<uint32_t>(10, frame.sizeBytes));
-      }
-      sendBlock(header, h.length);
+    if (usable(stamp, frame)) {
+      sendFrame(frame);
     } else if (linkUp.load() && !sending.load()) {
       const uint32_t now = clock->nowMs();
       const uint32_t last = lastSendTick.load();

@@ -51,8 +51,14 @@ class TcpSocket {
   // Sends everything, waiting for the socket as needed but no longer than `timeoutMs`
   // in all. True when every byte went out.
   bool sendAll(const void* data, size_t size, uint32_t timeoutMs);
+  // Waits up to `timeoutMs` until the socket takes data, then sends what it takes without
+  // blocking: the count sent, 0 when it took nothing in time, -1 on error.
+  long sendSome(const void* data, size_t size, uint32_t timeoutMs);
 
   bool setNoDelay(bool on);
+  // Bytes handed to the socket that the peer has not yet acknowledged (still queued
+  // here or on their way); -1 when unknown. 0 means everything sent has arrived.
+  long unsentBytes() const;
   // The bound local port, 0 when unknown.
   uint16_t localPort() const;
   // The local address of a connected socket in numeric form ("" when unknown).

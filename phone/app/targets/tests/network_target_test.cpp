@@ -448,6 +448,33 @@ TEST(Link, PortCommandsWhileLinked) {
   EXPECT_EQ(rig.target.portOverride(), second.port);
 }
 
+// A PC that takes its data slowly (here: not at all for a while) must neither make the
+// phone give up a message half sent (the link would carry a broken frame) nor make it take
+// more frames meanwhile: the next one is taken only once this one has gone.
+TEST(Link, ASlowPcGetsWholeFramesAndNoneAreTakenMeanwhile) {
+  FakePc pc;
+  Rig rig;
+  rig.start(pc.port);
+  TcpSocket s = pc.acceptGreeted();
+  ASSERT_TRUE(rig.waitLinked());
+  constexpr uint32_t kFrames = 12;
+  const std::vector<uint8_t> jpeg = fakeJpeg(3 << 20);  // more than the socket buffers hold
+  for (uint32_t i = 1; i <= kFrames; ++i) rig.feed.add(jpeg, sources::kFormatJpeg, 1000 + i);
+  rig.target.frameReady().set();
+  std::this_thread::sleep_for(std::chrono::milliseconds(1500));  // the PC reads nothing
+  {
+    std::lock_guard lock(rig.feed.mutex);
+    EXPECT_EQ(rig.feed.waiting.size(), kFrames - 1) << "frames taken while the first was going";
+  }
+  EXPECT_TRUE(rig.target.linkUp());
+  Message m;
+  ASSERT_TRUE(readMessage(s, m, 10000));
+  EXPECT_EQ(m.skipped, 0);
+  EXPECT_EQ(m.header.word3, 1001u);
+  ASSERT_EQ(m.payload.size(), jpeg.size());
+  EXPECT_TRUE(std::equal(m.payload.begin() + 10, m.payload.end(), jpeg.begin() + 10));
+}
+
 TEST(Link, StallCheckDropsAndReconnects) {
   FakePc pc;
   platform::ManualClock clock(5000);

@@ -1,6 +1,7 @@
 #include "decoder/render_geometry.h"
 
 #include <atomic>
+#include <algorithm>
 #include <cstring>
 
 namespace decoder {
@@ -102,6 +103,52 @@ bool DrawColourBars(uint8_t* dst, size_t dstSize, uint32_t W, uint32_t H, uint32
     }
   }
   for (uint32_t y = 1; y < H; ++y) std::memcpy(dst + y * stride, first, size_t{W} * 3);
+  return true;
+}
+
+bool DrawNoSignal(uint8_t* dst, size_t dstSize, uint32_t W, uint32_t H) {
+  if (dst == nullptr || W == 0 || H == 0 || dstSize < ImageSize(W, H)) return false;
+  const size_t stride = ImageStride(W);
+  for (uint32_t y = 0; y < H; ++y) {
+    uint8_t* row = dst + y * stride;
+    for (size_t i = 0; i < size_t{W} * 3; ++i) row[i] = static_cast<uint8_t>(row[i] >> 1);
+  }
+  // 5 x 7 glyphs, one row per byte, the leftmost column in bit 4.
+  struct Glyph {
+    char c;
+    uint8_t rows[7];
+  };
+  static constexpr Glyph kFont[] = {
+      {'N', {0x11, 0x19, 0x15, 0x13, 0x11, 0x11, 0x11}},
+      {'O', {0x0E, 0x11, 0x11, 0x11, 0x11, 0x11, 0x0E}},
+      {'S', {0x0F, 0x10, 0x10, 0x0E, 0x01, 0x01, 0x1E}},
+      {'I', {0x0E, 0x04, 0x04, 0x04, 0x04, 0x04, 0x0E}},
+      {'G', {0x0E, 0x11, 0x10, 0x17, 0x11, 0x11, 0x0F}},
+      {'A', {0x0E, 0x11, 0x11, 0x1F, 0x11, 0x11, 0x11}},
+      {'L', {0x10, 0x10, 0x10, 0x10, 0x10, 0x10, 0x1F}},
+  };
+  static constexpr char kText[] = "NO SIGNAL";
+  constexpr uint32_t kColumns = (sizeof kText - 1) * 6 - 1;
+  const uint32_t scale = std::max<uint32_t>(1, W / 3 / kColumns);
+  if (kColumns * scale > W || 7 * scale > H) return true;  // too small for words: dimmed only
+  const uint32_t left = (W - kColumns * scale) / 2;
+  const uint32_t top = (H - 7 * scale) / 2;
+  for (size_t k = 0; k + 1 < sizeof kText; ++k) {
+    const Glyph* glyph = nullptr;
+    for (const Glyph& g : kFont) {
+      if (g.c == kText[k]) glyph = &g;
+    }
+    if (glyph == nullptr) continue;  // the space
+    for (uint32_t gy = 0; gy < 7 * scale; ++gy) {
+      const uint8_t bits = glyph->rows[gy / scale];
+      uint8_t* row = dst + size_t{H - 1 - (top + gy)} * stride;  // bottom-up rows
+      for (uint32_t gx = 0; gx < 5 * scale; ++gx) {
+        if ((bits >> (4 - gx / scale) & 1) == 0) continue;
+        const size_t x = left + k * 6 * scale + gx;
+        std::memset(row + x * 3, 0xFF, 3);
+      }
+    }
+  }
   return true;
 }
 

@@ -30,7 +30,9 @@ constexpr char kUsage[] =
     "list and open. Before the first phone frame it shows moving colour bars, afterwards\n"
     "the phone's pictures, turned and mirrored as the settings say. When a serving process\n"
     "(the service) runs, the camera shows the frames it publishes; otherwise it listens\n"
-    "for the phone itself on the settings' port.\n"
+    "for the phone itself on the settings' port. When the phone has been silent for 2 s,\n"
+    "the camera goes on showing its last picture, dimmed and marked \"NO SIGNAL\", until\n"
+    "the phone is back.\n"
     "\n"
     "  -d, --device PATH    also write the pictures to a v4l2loopback device\n"
     "                       (for example /dev/video10) for every V4L2 program\n"
@@ -40,6 +42,9 @@ constexpr char kUsage[] =
     "  -n, --name NAME      PipeWire node name (default Vistrel)\n"
     "  -b, --bind ADDRESS   address the phone connects to when receiving by itself\n"
     "                       (default 0.0.0.0: every network)\n"
+    "      --stall-without-signal\n"
+    "                       deliver no pictures while the phone is silent (programs then\n"
+    "                       keep showing the last one, and may take the camera for hung)\n"
     "  -h, --help           show this text\n"
     "  --version            print the version\n"
     "\n"
@@ -56,6 +61,7 @@ struct Args {
   bool pipewire = true;
   std::string name = "Vistrel";
   std::string bind = "0.0.0.0";
+  bool noSignalPictures = true;
 };
 
 std::optional<Args> Parse(int argc, char** argv, int* exitCode) {
@@ -85,6 +91,8 @@ std::optional<Args> Parse(int argc, char** argv, int* exitCode) {
       ok = value(&a.name);
     } else if (arg == "-b" || arg == "--bind") {
       ok = value(&a.bind);
+    } else if (arg == "--stall-without-signal") {
+      a.noSignalPictures = false;
     } else {
       std::fprintf(stderr, "vistrel-camera: unknown option %s (see --help)\n", arg.c_str());
       ok = false;
@@ -159,6 +167,7 @@ int main(int argc, char** argv) {
 
   output::CameraOutputs outputs(link, pipewire.get(), v4l2.get());
   output::CapturePin pin(link, outputs);
+  if (!args->noSignalPictures) pin.setNoSignalAfterMs(0);
   output::CommandQueue commands;
   std::thread streaming;
   bool running = false;

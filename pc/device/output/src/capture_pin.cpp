@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "decoder/render_geometry.h"
+#include "platform/clock.h"
 
 namespace output {
 
@@ -42,6 +43,7 @@ void CommandQueue::reply(HResult result) {
 
 CapturePin::CapturePin(FrameLink& link, SampleSink& sink)
     : sleep([](uint32_t ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }),
+      nowMs([] { return platform::systemClock().nowMs(); }),
       link_(link),
       sink_(sink),
       type_(BuildMediaType(link.settingsWidth(), link.settingsHeight())) {}
@@ -153,6 +155,7 @@ void CapturePin::threadStart() {
   std::lock_guard lock(lock_);
   link_.open();
   frameCounter_ = 0;
+  signalLost_ = false;
   // The Windows filter hooks the video renderer's window here to pass clicks to the
   // phone (ScaleWindowPoint). Linux outputs hand pictures to other programs and have no
   // such window.
@@ -167,6 +170,7 @@ HResult CapturePin::fill(Sample& sample) {
   if (sample.size >= image) {
     if (frameCounter_ > 0) {
       link_.renderNewest(sample.data, sample.size);  // on failure the previous picture stays
+      if (signalLost_) decoder::DrawNoSignal(sample.data, sample.size, W, H);
     } else {
       decoder::DrawColourBars(sample.data, sample.size, W, H);
     }
@@ -205,8 +209,15 @@ HResult CapturePin::loop(CommandQueue& commands) {
       if (result == FrameLink::Wait::kFrame) {
         if (source == FrameLink::Source::kFrameServer && link_.latestLength() < 1) continue;
         ++frameCounter_;
+        lastFrameMs_ = nowMs();
+        signalLost_ = false;
       } else if (result == FrameLink::Wait::kTimeout) {
-        if (frameCounter_ != 0) continue;
+        if (frameCounter_ != 0) {
+          // A silent phone: nothing, or after a while the no-signal picture.
+          const uint32_t after = noSignalAfterMs_;
+          if (after == 0 || platform::elapsedMs(lastFrameMs_, nowMs()) < after) continue;
+          signalLost_ = true;
+        }
       } else {
         continue;
       }

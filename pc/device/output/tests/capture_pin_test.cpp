@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <chrono>
 #include <deque>
@@ -25,12 +26,14 @@ class ScriptedLink : public FrameLink {
   int renders = 0, opens = 0, closes = 0;
   uint32_t w = 320, h = 240, sw = 320, sh = 240;
   CommandQueue* commands = nullptr;
+  uint32_t* clockMs = nullptr;  // when set, every wait lasts its whole time-out
 
   void open() override { ++opens; }
   void close() override { ++closes; }
   Source source() override { return src; }
   Wait waitFrame(uint32_t timeoutMs) override {
     waitTimeouts.push_back(timeoutMs);
+    if (clockMs != nullptr) *clockMs += timeoutMs;
     if (waits.empty()) {
       commands->post(ThreadCommand::kStop);
       return Wait::kOther;
@@ -254,6 +257,41 @@ TEST_F(PinFixture, ThreadCommands) {
   replies.push_back(commands.call(ThreadCommand::kStop));
   thread.join();
   EXPECT_EQ(replies, (std::vector<HResult>{kSOk, kSOk, kEUnexpected, kSOk}));
+}
+
+TEST_F(PinFixture, SilentPhoneGetsTheNoSignalPictureAfterTwoSecondsUntilItIsBack) {
+  uint32_t clock = 0xFFFFF000u;  // the silence runs across the clock's wrap
+  link.clockMs = &clock;
+  pin.nowMs = [&] { return clock; };
+  auto script = [&] {
+    link.waits = {W::kFrame};
+    for (int i = 0; i < 60; ++i) link.waits.push_back(W::kTimeout);  // 2.4 s of silence
+    link.waits.push_back(W::kFrame);
+    for (int i = 0; i < 5; ++i) link.waits.push_back(W::kTimeout);
+  };
+  const std::vector<uint8_t> live(sink.buffer.size(), 0x5A);
+  script();
+  pin.run(commands);
+  // The frame, one no-signal picture per 40 ms wait from 2 s of silence on (waits 50 to
+  // 60), then the phone's next frame and nothing in the short silence after it.
+  ASSERT_EQ(sink.delivered.size(), 13u);
+  EXPECT_EQ(sink.delivered[0].bytes, live);
+  for (size_t i = 1; i <= 11; ++i) {
+    const auto& bytes = sink.delivered[i].bytes;
+    const size_t white = std::count(bytes.begin(), bytes.end(), 0xFF);
+    const size_t dimmed = std::count(bytes.begin(), bytes.end(), 0x2D);
+    EXPECT_GT(white, 300u) << "the words are drawn";
+    EXPECT_EQ(white + dimmed, bytes.size()) << "everything else at half brightness";
+  }
+  EXPECT_EQ(sink.delivered[12].bytes, live);
+  EXPECT_FALSE(pin.signalLost());
+
+  // Switched off: the silent phone gets nothing, as downstream keeps the last picture.
+  sink.delivered.clear();
+  pin.setNoSignalAfterMs(0);
+  script();
+  pin.run(commands);
+  EXPECT_EQ(sink.delivered.size(), 2u);
 }
 
 TEST_F(PinFixture, NoSourceDoesNotSpin) {

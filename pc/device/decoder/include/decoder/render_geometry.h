@@ -64,6 +64,10 @@ bool DrawColourBars(uint8_t* dst, size_t dstSize, uint32_t W, uint32_t H, uint32
 // The same with the phase shared by the whole process, which moves one pixel on with each
 // call, so that successive pictures scroll.
 bool DrawColourBars(uint8_t* dst, size_t dstSize, uint32_t W, uint32_t H);
+// Marks a bottom-up 24-bit picture (W x H, rows padded to 4 bytes) as having no signal:
+// every pixel at half brightness and the words "NO SIGNAL" in white across its middle.
+// False, and nothing drawn, when the buffer is smaller than ImageSize(W, H).
+bool DrawNoSignal(uint8_t* dst, size_t dstSize, uint32_t W, uint32_t H);
 // Takes the next phase for a picture W wide from the process-wide counter.
 uint32_t NextColourBarPhase(uint32_t W);
 

@@ -150,6 +150,17 @@ class CapturePin {
 
   // The loop's pauses (10 ms while not running, 1 ms without a sample); tests replace it.
   std::function<void(uint32_t)> sleep;
+  // Milliseconds of a monotonic clock, wrapping at 32 bits; tests replace it.
+  std::function<uint32_t()> nowMs;
+
+  // When the phone has sent nothing for this long after its first frame, each frame wait
+  // that times out delivers the last picture marked as having no signal (dimmed, "NO
+  // SIGNAL"), so programs reading the camera see a live source at a steady rate until
+  // the phone is back. 0 delivers nothing in that time (downstream keeps the last picture).
+  static constexpr uint32_t kNoSignalAfterMs = 2000;
+  void setNoSignalAfterMs(uint32_t ms) { noSignalAfterMs_ = ms; }
+  // True while pictures are marked as having no signal.
+  bool signalLost() const { return signalLost_; }
 
  private:
   FrameLink& link_;
@@ -158,6 +169,9 @@ class CapturePin {
   MediaType type_;
   std::atomic<FilterState> state_{FilterState::kStopped};
   std::atomic<uint32_t> frameCounter_{0};
+  std::atomic<uint32_t> noSignalAfterMs_{kNoSignalAfterMs};
+  uint32_t lastFrameMs_ = 0;  // streaming thread only
+  std::atomic<bool> signalLost_{false};
 };
 
 }  // namespace output

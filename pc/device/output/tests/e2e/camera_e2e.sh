@@ -8,7 +8,8 @@
 #     going leave the host running;
 #  3. with a serving process the host is a client showing its frames; once the server is
 #     gone the next start receives by itself and says so;
-#  4. SIGTERM stops the host cleanly.
+#  4. SIGTERM stops the host cleanly;
+#  5. when the phone leaves, pictures go on at a steady rate (marked "no signal").
 #   camera_e2e.sh BIN_DIR
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/session.sh"
@@ -176,6 +177,22 @@ until_true 10 at_least "$work/after.raw" $((320 * 240 * 4 * 3)) || fail "no bars
 sleep 0.5
 stop_capture after
 python3 "$here/check_capture.py" "$work/after.raw" 320 240 320 240 --min-bars 3 --min-frames 8 || status=1
+
+# --- 5. the phone leaves: the camera goes on at a steady rate, marked "no signal" ------
+capture silent "$bgrx320"
+until_true 10 at_least "$work/silent.raw" $((320 * 240 * 4 * 3)) || fail "no pictures before the phone came"
+# The link of the phone before may hold the host until it falls silent: try again.
+for _ in $(seq 1 40); do
+  "$bin/streamfeed" --port "$port" --frames 10 --rate 10 >"$work/feed-silent.log" 2>&1 && break
+  sleep 0.25
+done
+grep -q "^connected to" "$work/feed-silent.log" || { echo "FAIL: the phone could not send before leaving"; status=1; }
+left=$(bytes "$work/silent.raw")
+sleep 3.5
+pictures=$(( ($(bytes "$work/silent.raw") - left) / (320 * 240 * 4) ))
+stop_capture silent
+echo "pictures in the 3.5 s after the phone left: $pictures"
+[ "$pictures" -ge 20 ] || { echo "FAIL: the camera went silent with the phone"; status=1; }
 
 [ $status -eq 0 ] || show_logs
 exit $status

@@ -254,11 +254,29 @@ void ViewerPresenter::paint() {
 
 void ViewerPresenter::runFrameLoop() {
   while (!stopRequest_) {
-    table_.WaitFrame(platform::kInfinite);
+    // A phone silent for this long has gone: say so again instead of keeping the last
+    // frame's rate (the library's wait time-out is 258).
+    if (table_.WaitFrame(kSilenceMs) == 258) {
+      if (stopRequest_) break;
+      showWaiting();
+      continue;
+    }
     if (stopRequest_) break;
     if (processFrame() == Step::End) break;
   }
   loopEnded_ = true;
+}
+
+void ViewerPresenter::showWaiting() {
+  averageRate_ = 0.0;
+  lastTick_ = 0;
+  const std::u16string waiting = texts_.text(kWaitingText);
+  {
+    std::lock_guard lock(statusMutex_);
+    if (status_ == waiting) return;
+    status_ = waiting;
+  }
+  view_.setStatusText(waiting);
 }
 
 ViewerPresenter::Step ViewerPresenter::processFrame() {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <cstring>
@@ -96,9 +97,13 @@ inline DeviceEntryTable FakeDevice::table() {
     return static_cast<uint32_t>(active->current->jpeg.size());
   };
   // Returns at once when a frame is queued, else waits for one or for Wake.
-  t.WaitFrame = [](uint32_t) -> int32_t {
+  t.WaitFrame = [](uint32_t timeoutMs) -> int32_t {
     std::unique_lock lock(active->mutex);
-    active->changed.wait(lock, [] { return !active->frames.empty() || active->wakesPending > 0; });
+    if (!active->changed.wait_for(lock, std::chrono::milliseconds(timeoutMs), [] {
+          return !active->frames.empty() || active->wakesPending > 0;
+        })) {
+      return 258;
+    }
     if (active->wakesPending > 0) --active->wakesPending;
     return 0;
   };

@@ -365,6 +365,23 @@ TEST(Presenter, FrameThreadRunsUntilShutdownWakesIt) {
   EXPECT_GE(v.device.wakes, 1);
 }
 
+TEST(Presenter, SilentPhoneShowsWaitingAgainInsteadOfTheOldRate) {
+  Viewer v;
+  ASSERT_TRUE(v.presenter.startFrameThread());
+  v.device.push({{1, 2, 3}, 320, 240, true});
+  for (int i = 0; i < 500 && v.lastStatus() != u"320x240@0.0"; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  EXPECT_EQ(v.lastStatus(), u"320x240@0.0");
+  for (int i = 0; i < 400 && v.lastStatus() != u"Waiting for connection..."; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  EXPECT_EQ(v.lastStatus(), u"Waiting for connection...") << "after 2 s without a frame";
+  v.device.push({{1, 2, 3}, 320, 240, true});
+  for (int i = 0; i < 500 && v.lastStatus() == u"Waiting for connection..."; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  EXPECT_EQ(v.lastStatus(), u"320x240@0.0") << "the phone is back; no old rate";
+  EXPECT_TRUE(v.presenter.shutdown());
+}
+
 // A frame thread still inside the library when the viewer ends keeps the engine open: the
 // engine is closed only once the thread has left it.
 TEST(Presenter, ShutdownNeverClosesTheEngineUnderAFrameThreadStillInIt) {

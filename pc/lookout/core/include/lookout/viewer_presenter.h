@@ -57,6 +57,8 @@ struct WindowRect {
 // are atomic; the bitmap is guarded, so a paint never reads a buffer being replaced.
 class ViewerPresenter {
  public:
+  // A phone that sent no frame for this long has gone: the status bar waits again.
+  static constexpr uint32_t kSilenceMs = 2000;
   using LocalTime = std::function<std::tm()>;
 
   ViewerPresenter(const DeviceEntryTable& table, ViewerView& view, const ViewerTexts& ownTexts,
@@ -136,6 +138,7 @@ class ViewerPresenter {
   uint32_t bitmapWidth_ = 0, bitmapHeight_ = 0;
 
   // Frame-rate display; frame thread only.
+  void showWaiting();  // frame thread: the phone fell silent
   uint32_t lastTick_ = 0;
   double averageRate_ = 0.0;
   mutable std::mutex statusMutex_;

@@ -1,0 +1,21 @@
+# Cross build for 64-bit ARM Linux devices with Debian's cross compiler
+# (g++-aarch64-linux-gnu) and the arm64 libraries of Debian's multiarch
+# (/usr/lib/aarch64-linux-gnu). Tests run under user-mode emulation (qemu-aarch64) with
+# the cross C library as its root, so no binfmt registration is needed.
+set(CMAKE_SYSTEM_NAME Linux)
+set(CMAKE_SYSTEM_PROCESSOR aarch64)
+set(CMAKE_LIBRARY_ARCHITECTURE aarch64-linux-gnu)
+set(CMAKE_C_COMPILER aarch64-linux-gnu-gcc)
+set(CMAKE_CXX_COMPILER aarch64-linux-gnu-g++)
+
+# Libraries and headers of the target only; programs (the emulator) from the build machine.
+set(CMAKE_FIND_ROOT_PATH /usr/aarch64-linux-gnu /usr)
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+
+find_program(VISTREL_QEMU_AARCH64 NAMES qemu-aarch64 qemu-aarch64-static)
+if(VISTREL_QEMU_AARCH64)
+  set(CMAKE_CROSSCOMPILING_EMULATOR ${VISTREL_QEMU_AARCH64} -L /usr/aarch64-linux-gnu)
+endif()

@@ -2,17 +2,33 @@
 #include "camera/camera_source.h"
 #include "camera/system_encoder.h"
 #include "dshow/directshow_camera.h"
+#include "jpegpress/jpeg_encoder_table.h"
 #include "link_runner.h"
 
 using namespace link_bench;
 
 namespace {
 
-// framesink's test-pattern camera through the camera pipeline and the system encoder:
-// latency counts from the frame's timestamp in the pipeline.
-void BM_TestPatternLink(benchmark::State& state) {
+// framesink's test-pattern camera through the camera pipeline, compressed by the system
+// encoder or, as the device program does on processors for which it has kernels, by
+// jpegpress bound from beside the benchmark: latency counts from the frame's timestamp in
+// the pipeline.
+void testPatternLink(benchmark::State& state, bool withJpegpress) {
   const int r = static_cast<int>(state.range(0));
   static sources::SystemModuleLoader loader;
+  static JpegEncoderTable jpegpress{};
+  static std::unique_ptr<platform::Module> jpegpressModule;
+  if (withJpegpress && !jpegpressModule) {
+    jpegpressModule = loader.LoadBesideProgram(kJpegpressModuleName);
+    auto bind = jpegpressModule
+                    ? reinterpret_cast<DllGetDataFunction>(jpegpressModule->symbol("DllGetData"))
+                    : nullptr;
+    if (!bind || bind(&jpegpress) == 0) jpegpressModule.reset();
+  }
+  if (withJpegpress && !jpegpressModule) {
+    state.SkipWithError("jpegpress.so not beside the benchmark");
+    return;
+  }
   sources::FramesinkLibrary library;
   library.module = loader.LoadBesideProgram("framesink.dll");
   auto getData = library.module ? reinterpret_cast<uint32_t (*)(void*)>(library.module->symbol("DllGetData"))
@@ -24,6 +40,7 @@ void BM_TestPatternLink(benchmark::State& state) {
   ::setenv("VISTREL_FRAMESINK_DEVICE", "test-pattern", 1);
   camera::CameraEnvironment env;
   env.systemEncoder = camera::ProcessSystemEncoder(loader);
+  if (withJpegpress) env.jpegpress = &jpegpress;
   const std::string wanted = std::to_string(kWidths[r]) + "x" + std::to_string(kHeights[r]);
   runLink(state, r, dshow::MakeDirectShowCamera(env, std::move(library)), [&](sources::CaptureSource& s) {
     auto& cam = static_cast<camera::CameraSource&>(s);
@@ -49,6 +66,10 @@ void BM_TestPatternLink(benchmark::State& state) {
   });
 }
 
+void BM_TestPatternLink(benchmark::State& state) { testPatternLink(state, false); }
+void BM_TestPatternLinkJpegpress(benchmark::State& state) { testPatternLink(state, true); }
+
 }  // namespace
 
 BENCHMARK(BM_TestPatternLink)->Arg(0)->Arg(1)->Arg(2)->Iterations(1)->UseRealTime()->Unit(benchmark::kSecond);
+BENCHMARK(BM_TestPatternLinkJpegpress)->Arg(0)->Arg(1)->Arg(2)->Iterations(1)->UseRealTime()->Unit(benchmark::kSecond);

@@ -15,6 +15,10 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
+# pkg-config reads the target's .pc files only.
+set(ENV{PKG_CONFIG_LIBDIR} /usr/lib/aarch64-linux-gnu/pkgconfig:/usr/share/pkgconfig)
+set(ENV{PKG_CONFIG_PATH} "")
+
 find_program(VISTREL_QEMU_AARCH64 NAMES qemu-aarch64 qemu-aarch64-static)
 if(VISTREL_QEMU_AARCH64)
   set(CMAKE_CROSSCOMPILING_EMULATOR ${VISTREL_QEMU_AARCH64} -L /usr/aarch64-linux-gnu)

@@ -3,6 +3,8 @@
 #include <limits>
 
 #include "platform/utf16.h"
+#include "targets/ftp_settings_dialog.h"
+#include "targets/ftp_target.h"
 #include "targets/network_settings_dialog.h"
 #include "ui/memory_dialog_view.h"
 #include "ui/settings_panel.h"
@@ -55,6 +57,28 @@ TargetField numberField(targets::NetworkTarget& target, std::u16string name, int
         runNetworkDialog(target, field, value, false);
         return true;
       }};
+}
+
+// The uploader's dialog logic over an in-memory window, as runNetworkDialog does: one
+// field (a text, or a check box when `check` is set) changes, then "Done".
+class NoScrolling final : public targets::ScrollingView {
+ public:
+  int pageHeight() const override { return 0; }
+  void setScrollRange(int, int, int) override {}
+  void scrollContents(int) override {}
+};
+void runFtpDialog(targets::FtpTarget& target, int field, const std::u16string& text, bool check, bool checked) {
+  ui::MemoryDialogView view;
+  NoScrolling scrolling;
+  targets::FtpSettingsDialog dialog(target, view, scrolling, {}, u"", 0);
+  dialog.onInitDialog();
+  if (check) {
+    view.setChecked(field, checked);
+    dialog.onCommand(field);
+  } else {
+    view.setItemText(field, text);
+  }
+  dialog.onCommand(ui::kDialogDone);
 }
 
 sources::CaptureSource* findSource(core::CaptureContext& context, std::u16string_view name) {
@@ -206,8 +230,70 @@ std::vector<TargetField> NetworkTargetFields(targets::NetworkTarget& target) {
   return fields;
 }
 
+std::vector<TargetField> FtpTargetFields(targets::FtpTarget& target) {
+  using Dialog = targets::FtpSettingsDialog;
+  using T = targets::FtpTarget;
+  std::vector<TargetField> fields;
+  const auto text = [&target, &fields](std::u16string name, int id, std::u16string T::*member, bool secret) {
+    fields.push_back(TargetField{
+        name,
+        [&target, member, secret] {
+          return secret && !(target.*member).empty() ? std::u16string(u"********") : target.*member;
+        },
+        [&target, id, name](const std::u16string& value, std::string& error) {
+          if (value.size() > targets::kFtpStringChars - 1) {
+            error = utf8(name) + " has at most " + std::to_string(targets::kFtpStringChars - 1) + " characters";
+            return false;
+          }
+          runFtpDialog(target, id, value, false, false);
+          return true;
+        }});
+  };
+  const auto number = [&target, &fields](std::u16string name, int id, uint32_t T::*member, long long high) {
+    fields.push_back(TargetField{
+        name, [&target, member] { return decimal(target.*member); },
+        [&target, name, id, high](const std::u16string& value, std::string& error) {
+          long long v = 0;
+          if (!targets::ReadDialogNumber(value, v) || v < 0 || v > high) {
+            error = utf8(name) + " takes a whole number from 0 to " + std::to_string(high) + ", not \"" +
+                    utf8(value) + "\"";
+            return false;
+          }
+          runFtpDialog(target, id, value, false, false);
+          return true;
+        }});
+  };
+  const auto onOff = [&target, &fields](std::u16string name, int id, uint32_t T::*member) {
+    fields.push_back(TargetField{
+        name, [&target, member] { return decimal(target.*member); },
+        [&target, name, id](const std::u16string& value, std::string& error) {
+          const std::u16string v = lower(value);
+          const bool on = v == u"1" || v == u"on";
+          if (!on && v != u"0" && v != u"off") {
+            error = utf8(name) + " takes 1 or on, 0 or off";
+            return false;
+          }
+          runFtpDialog(target, id, u"", true, on);
+          return true;
+        }});
+  };
+  text(u"Server", Dialog::kServer, &T::server, false);
+  number(u"Port", Dialog::kPort, &T::port, 65535);
+  text(u"Login", Dialog::kLogin, &T::login, false);
+  text(u"Password", Dialog::kPassword, &T::password, true);
+  text(u"Directory", Dialog::kDirectory, &T::directory, false);
+  text(u"Filename", Dialog::kFile, &T::fileName, false);
+  number(u"Interval", Dialog::kInterval, &T::interval, std::numeric_limits<uint32_t>::max());
+  onOff(u"PassiveMode", Dialog::kPassive, &T::passiveMode);
+  onOff(u"UseTempFile", Dialog::kUseTempFile, &T::useTempFile);
+  onOff(u"IgnoreErrors", Dialog::kIgnoreErrors, &T::ignoreErrors);
+  onOff(u"PowerSafe", Dialog::kPowerSafe, &T::powerSafe);
+  return fields;
+}
+
 std::vector<TargetField> DeviceTargetFields(targets::DeliveryTarget& target) {
   if (auto* network = dynamic_cast<targets::NetworkTarget*>(&target)) return NetworkTargetFields(*network);
+  if (auto* ftp = dynamic_cast<targets::FtpTarget*>(&target)) return FtpTargetFields(*ftp);
   return {};
 }
 

@@ -102,6 +102,43 @@ TEST_F(SettingsCommandTest, SetChangesSourceAndTargetSettingsOrSaysWhyNot) {
   EXPECT_EQ(settings::ReadDword(store_.OpenKey(u"Network", false), u"RemotePort"), 2048u);
 }
 
+// The FTP uploader's settings through its dialog's rules; not the current target, so it is
+// prepared for each change and saves it at once.
+TEST_F(SettingsCommandTest, SetChangesTheFtpUploadersSettings) {
+  using K = SettingChange::Kind;
+  context_->targets[1] = std::make_unique<targets::FtpTarget>(store_, targets::FtpTarget::Options{});
+  struct Case {
+    const char* set;
+    bool ok;
+    const char* says;
+  } cases[] = {
+      {"FTP/Server=ftp.example.org", true, "FTP/Server = ftp.example.org"},
+      {"FTP/Port=2121", true, "FTP/Port = 2121"},
+      {"FTP/Port=65536", false, "from 0 to 65535"},
+      {"FTP/Password=secret", true, "FTP/Password = ********"},
+      {"FTP/Interval=0", true, "FTP/Interval = 0"},
+      {"FTP/PassiveMode=off", true, "FTP/PassiveMode = 0"},
+      {"FTP/IgnoreErrors=on", true, "FTP/IgnoreErrors = 1"},
+      {"FTP/UseTempFile=perhaps", false, "takes 1 or on, 0 or off"},
+      {"FTP/Directory=", true, "FTP/Directory = "},  // stored empty; the next load takes "./upload"
+  };
+  for (const Case& c : cases) {
+    std::string said;
+    EXPECT_EQ(apply(K::kSet, c.set, said), c.ok) << c.set << ": " << said;
+    EXPECT_NE(said.find(c.says), std::string::npos) << c.set << ": " << said;
+  }
+  std::string said;
+  EXPECT_FALSE(apply(K::kSet, "FTP/Login=" + std::string(128, 'x'), said));
+  EXPECT_NE(said.find("at most 127 characters"), std::string::npos) << said;
+  const settings::Key key = store_.OpenKey(u"FTP", false);
+  EXPECT_EQ(settings::ReadString(key, u"Server", 128), u"ftp.example.org");
+  EXPECT_EQ(settings::ReadString(key, u"Password", 128), u"secret");
+  EXPECT_EQ(settings::ReadDword(key, u"Port"), 2121u);
+  EXPECT_EQ(settings::ReadDword(key, u"PassiveMode"), 0u);
+  EXPECT_EQ(settings::ReadDword(key, u"IgnoreErrors"), 1u);
+  EXPECT_EQ(settings::ReadDword(key, u"Interval"), 0u);
+}
+
 TEST_F(SettingsCommandTest, SourceChangesAreReportedWhileCapturingLikeTheEditorsChanges) {
   auto& ftp = static_cast<ui::testing::FakeTarget&>(*context_->targets[1]);
   context_->currentTarget = &ftp;

@@ -13,6 +13,7 @@
 
 #include "core/capture_context.h"
 #include "front/command_line.h"
+#include "targets/ftp_target.h"
 #include "targets/network_target.h"
 #include "ui/menu_builder.h"
 
@@ -31,7 +32,11 @@ using TargetFields = std::function<std::vector<TargetField>(targets::DeliveryTar
 // "RemoteIP", "RemotePort", "RemoteIPAuto" and "RemoteTimeout" of the link, changed
 // through the logic of its settings dialog (600).
 std::vector<TargetField> NetworkTargetFields(targets::NetworkTarget& target);
-// NetworkTargetFields for a NetworkTarget, nothing for other targets.
+// "Server", "Port", "Login", "Password" (listed masked), "Directory", "Filename",
+// "Interval", "PassiveMode", "UseTempFile", "IgnoreErrors" and "PowerSafe" of the FTP
+// uploader, changed through the logic of its settings dialog (604).
+std::vector<TargetField> FtpTargetFields(targets::FtpTarget& target);
+// The fields of the link or of the uploader; nothing for other targets.
 std::vector<TargetField> DeviceTargetFields(targets::DeliveryTarget& target);
 
 // Applies `changes` in order to a loaded context whose current target is prepared (the

@@ -1,5 +1,10 @@
 // vistrel: the device program. Captures the camera (or the screen, or the microphone),
-// compresses the pictures and streams them to the PC.
+// compresses the pictures and streams them to the PC. This build has no window front: it
+// always runs headless.
 #include "front/program.h"
 
-int main(int argc, char** argv) { return front::RunVistrel(argc, argv, &front::BuildDeviceSources); }
+int main(int argc, char** argv) {
+  front::ProgramExtras extras;
+  extras.previewConverter = &front::MakePreviewConverter;
+  return front::RunVistrel(argc, argv, &front::BuildDeviceSources, extras);
+}

@@ -16,6 +16,7 @@
 
 #include "core/capture_context.h"
 #include "front/command_line.h"
+#include "front/front_host.h"
 #include "front/settings_command.h"
 #include "front/single_instance.h"
 #include "platform/help.h"
@@ -46,9 +47,7 @@ std::string utf8(const std::u16string& s) { return platform::utf16ToUtf8Lossy(s)
 // The main window without a display: messages go to standard error, the timer and the
 // hand-over of a second copy are served by a poll loop, and the "Connecting..." dialog,
 // with nobody to press Cancel, reports the attempts and answers at once.
-class HeadlessFront final : public core::WindowView,
-                            public targets::ConnectingHost,
-                            public ui::MenuView {
+class HeadlessFront final : public FrontHost {
  public:
   explicit HeadlessFront(std::string helpDirectory) : helpDirectory_(std::move(helpDirectory)) {}
 
@@ -94,9 +93,14 @@ class HeadlessFront final : public core::WindowView,
     quitCode_ = code;
   }
 
-  // Nobody sees the popups.
+  // Nobody sees the popups or the dialogs.
   void setButtonMenu(int, const ui::Menu&) override {}
   void openButtonMenu(int) override {}
+  int runNetworkSettings(targets::NetworkTarget&, void*) override { return 0; }
+  void runSettingsPanel(sources::CaptureSource&) override {}
+  void runLanguageDialog() override {}
+  void runAbout() override {}
+  void* owner() override { return nullptr; }
 
   int runConnecting(targets::ConnectingDialog&) override { return 1; }
   void statusChanged(targets::ConnectingDialog& dialog) override {
@@ -112,7 +116,13 @@ class HeadlessFront final : public core::WindowView,
     }
   }
 
-  int run(core::CaptureContext& context, InstanceChannel& channel) {
+  int run(Program& program) override {
+    core::CaptureContext& context = *program.context;
+    InstanceChannel& channel = *program.channel;
+    // The window comes up and is active at once.
+    context.OnCreate();
+    context.OnActivate(true, false);
+    if (program.started) program.started();
     while (!quit_) {
       while (!posted_.empty() && !quit_) {
         const int message = posted_.front();
@@ -128,17 +138,17 @@ class HeadlessFront final : public core::WindowView,
                               .count();
         waitMs = left < 0 ? 0 : static_cast<int>(left);
       }
-      pollfd fds[2] = {{channel.fd(), POLLIN, 0}, {gSignalPipe[0], POLLIN, 0}};
+      pollfd fds[2] = {{channel.fd(), POLLIN, 0}, {program.signalFd, POLLIN, 0}};
       const int r = ::poll(fds, 2, waitMs);
       if (r > 0 && (fds[1].revents & POLLIN)) {
         char c;
-        [[maybe_unused]] ssize_t n = ::read(gSignalPipe[0], &c, 1);
+        [[maybe_unused]] ssize_t n = ::read(program.signalFd, &c, 1);
         context.OnDestroy();  // a request to end: close the window as the Exit command does
         continue;
       }
       if (r > 0 && (fds[0].revents & POLLIN)) {
         HandOverMessage message;
-        if (channel.Receive(message, 1000)) channel.Reply(onHandOver(message));
+        if (channel.Receive(message, 1000)) channel.Reply(program.onHandOver(message));
       }
       if (timerMs_ != 0 && std::chrono::steady_clock::now() >= nextTimer_) {
         nextTimer_ += std::chrono::milliseconds(timerMs_);
@@ -146,17 +156,11 @@ class HeadlessFront final : public core::WindowView,
           nextTimer_ = std::chrono::steady_clock::now() + std::chrono::milliseconds(timerMs_);
         }
         context.OnTimer(core::kTimerId);
-        if (onTimer) onTimer();
+        if (program.onTimer) program.onTimer();
       }
     }
     return quitCode_;
   }
-
-  std::u16string stopText;
-  bool quiet = false;
-  // A second copy's command line; the answer it gets.
-  std::function<uint32_t(const HandOverMessage&)> onHandOver;
-  std::function<void()> onTimer;  // after each timer step
 
  private:
   static constexpr int kCommandReceived = 1;
@@ -182,9 +186,17 @@ namespace {
 constexpr const char kUsage[] = R"(Usage: vistrel [OPTION]... [-pPORT]
 
 The device program: captures the camera (or the screen, or the microphone), compresses
-the pictures to JPEG and streams them to the PC over one TCP connection. Without a
-display it runs headless: given -p or --start it starts capturing at once; otherwise it
-previews and waits for a -p handed over by a later start.
+the pictures to JPEG and streams them to the PC over one TCP connection. With a display
+it opens its window: the preview, "Start"/"Stop" (Enter) and "Menu" (F2) with the
+sources, the target ("Mode"), their settings, the language and "About"; Ctrl+Q ends it.
+Without a display it runs headless: given -p or --start it starts capturing at once;
+otherwise it previews and waits for a -p handed over by a later start.
+
+Front:
+  --window        open the window (an error when there is no display)
+  --headless      run without a window even where a display is available
+The window opens when DISPLAY, WAYLAND_DISPLAY or QT_QPA_PLATFORM is set and this
+vistrel was built with its window front; settings commands (below) never open it.
 
 Capture:
   -pPORT          connect to the PC on PORT and start capturing (as the PC's launcher
@@ -279,7 +291,22 @@ class StatusReporter {
 
 }  // namespace
 
-int RunVistrel(int argc, char** argv, const SourceBuilder& buildSources) {
+bool ChooseWindowFront(const CommandLine& commandLine, const WindowFront* window, std::string& error) {
+  if (commandLine.headless || commandLine.settingsOnly()) return false;
+  const bool built = window && window->create && window->displayAvailable;
+  if (commandLine.window) {
+    if (!built) {
+      error = "--window: this vistrel was built without its window front (Qt 6 Widgets)";
+    } else if (!window->displayAvailable()) {
+      error = "--window: no display to open the window on (DISPLAY, WAYLAND_DISPLAY and "
+              "QT_QPA_PLATFORM are not set)";
+    }
+    return error.empty();
+  }
+  return built && window->displayAvailable();
+}
+
+int RunVistrel(int argc, char** argv, const SourceBuilder& buildSources, const ProgramExtras& extras) {
   if (vistrel::printVersionIfAsked("vistrel", argc, argv)) return 0;
   const std::vector<std::string> args(argv + 1, argv + argc);
   CommandLine commandLine;
@@ -291,6 +318,11 @@ int RunVistrel(int argc, char** argv, const SourceBuilder& buildSources) {
   if (commandLine.help) {
     std::fputs(kUsage, stdout);
     return 0;
+  }
+  const bool windowed = ChooseWindowFront(commandLine, extras.window, error);
+  if (!error.empty()) {
+    std::fprintf(stderr, "vistrel: %s\n", error.c_str());
+    return 1;
   }
   const std::string programPath = texts::defaultProgramPath();
   const texts::Diagnostics toStderr = [](const std::string& m) {
@@ -322,7 +354,9 @@ int RunVistrel(int argc, char** argv, const SourceBuilder& buildSources) {
   }
 
   // 3-4: command text, device, settings, language, sources and targets.
-  HeadlessFront window(texts::helpDirectory());
+  std::unique_ptr<FrontHost> host = windowed ? extras.window->create(argc, argv, texts::helpDirectory())
+                                             : std::make_unique<HeadlessFront>(texts::helpDirectory());
+  FrontHost& window = *host;
   window.quiet = commandLine.quiet;
   ::signal(SIGPIPE, SIG_IGN);
   if (::pipe2(gSignalPipe, O_CLOEXEC | O_NONBLOCK) != 0) return 1;
@@ -345,14 +379,19 @@ int RunVistrel(int argc, char** argv, const SourceBuilder& buildSources) {
   language.LoadLanguageList(*own);
   window.stopText = language.Text(texts::kTextStop) ? language.Text(texts::kTextStop) : u"";
 
+  std::unique_ptr<core::PreviewConverter> converter =
+      extras.previewConverter ? extras.previewConverter(device) : nullptr;
   core::CaptureContext::Options options;
   options.store = &store;
   options.text = [&language](uint32_t id) { return language.Text(id); };
   options.view = &window;
+  options.converter = converter.get();
   options.smartphone = device.isSmartphone;
-  // Nobody is there to enable a source again from a menu.
-  options.keepFailedSourcesEnabled = true;
-  options.crashedRunsBeforeDisabling = kHeadlessCrashedRuns;
+  if (!windowed) {
+    // Nobody is there to enable a source again from a menu.
+    options.keepFailedSourcesEnabled = true;
+    options.crashedRunsBeforeDisabling = kHeadlessCrashedRuns;
+  }
   core::CaptureContext context(options);
   const std::u16string targetText = platform::utf8ToUtf16Lossy(JoinArguments(commandLine.rest));
   if (!targetText.empty()) context.commandText = std::make_unique<std::u16string>(targetText);
@@ -364,6 +403,9 @@ int RunVistrel(int argc, char** argv, const SourceBuilder& buildSources) {
   targets::NetworkTarget::Options networkOptions;
   networkOptions.connecting = &window;
   networkOptions.text = options.text;
+  networkOptions.runSettings = [&window](targets::NetworkTarget& target, void* owner) {
+    return window.runNetworkSettings(target, owner);
+  };
   context.targets.push_back(std::make_unique<targets::NetworkTarget>(store, networkOptions));
   // The FTP uploader's worker reports its error and, with "Power safe", switches the
   // sources itself (the headless window thread does not touch them while capturing).
@@ -381,12 +423,12 @@ int RunVistrel(int argc, char** argv, const SourceBuilder& buildSources) {
   };
   context.targets.push_back(std::make_unique<targets::FtpTarget>(store, ftpOptions));
   context.LoadState();
-  if (context.camerasDisabledByCrashes) {
+  if (context.camerasDisabledByCrashes && !windowed) {
     std::fprintf(stderr,
                  "vistrel: the last %u runs ended without saving (crashed or killed); the camera "
                  "sources start disabled. Enable one again with: vistrel --enable Camera\n",
                  context.crashedRuns);
-  } else if (context.crashedRuns > 0) {
+  } else if (context.crashedRuns > 0 && !windowed) {
     std::fprintf(stderr,
                  "vistrel: the last run ended without saving (crashed or killed); %u such runs in a "
                  "row so far, the camera sources start disabled after %u\n",
@@ -395,41 +437,52 @@ int RunVistrel(int argc, char** argv, const SourceBuilder& buildSources) {
 
   ui::MenuBuilder::Hooks menuHooks;
   menuHooks.languageCount = [&language] { return language.count(); };
+  menuHooks.setWaitCursor = [&window](bool wait) { window.setWaitCursor(wait); };
+  menuHooks.runSettingsPanel = [&window](sources::CaptureSource& s) { window.runSettingsPanel(s); };
+  menuHooks.runLanguageDialog = [&window] { window.runLanguageDialog(); };
+  menuHooks.runAbout = [&window] { window.runAbout(); };
   menuHooks.destroyWindow = [&window] { window.closeWindow(); };
+  menuHooks.owner = window.owner();
   ui::MenuBuilder menu(context, window, menuHooks);
 
-  // 5-7: the window comes up and is active at once.
-  context.OnCreate();
-  context.OnActivate(true, false);
-
-  // Settings given on the command line, and the listing.
   const TargetFields fields = DeviceTargetFields;
-  std::vector<std::string> messages;
-  const bool applied = ApplySettingChanges(context, menu, commandLine.changes, fields, messages);
-  printMessages(messages);
-  messages.clear();
-  if (commandLine.list) std::fputs(ListSettings(context, fields).c_str(), stdout);
-  if (commandLine.settingsOnly()) {
-    context.OnDestroy();  // saves everything, as the Exit command does
-    return applied ? 0 : 1;
-  }
+  FrontHost::Program program;
+  program.context = &context;
+  program.language = &language;
+  program.device = &device;
+  program.menu = &menu;
+  program.channel = channel.get();
+  program.signalFd = gSignalPipe[0];
+  int exitCode = 0;
 
-  // 8: a command line given at start.
-  if (context.currentTarget && context.commandText && !context.commandText->empty()) {
-    if (context.currentTarget->Command(context.commandText->c_str(), 0) && !context.capturing()) {
+  // Once the window is up and active: settings given on the command line, the listing,
+  // and 8: the command line's command for the target.
+  program.started = [&] {
+    std::vector<std::string> messages;
+    const bool applied = ApplySettingChanges(context, menu, commandLine.changes, fields, messages);
+    printMessages(messages);
+    if (commandLine.list) std::fputs(ListSettings(context, fields).c_str(), stdout);
+    if (commandLine.settingsOnly()) {
+      exitCode = applied ? 0 : 1;
+      context.OnDestroy();  // saves everything, as the Exit command does
+      return;
+    }
+    if (context.currentTarget && context.commandText && !context.commandText->empty()) {
+      if (context.currentTarget->Command(context.commandText->c_str(), 0) && !context.capturing()) {
+        context.ToggleCapture();
+      }
+    }
+    // Without a display nobody presses Start: the FTP uploader, which waits for no PC to
+    // hand it a port, starts at once.
+    if (!windowed && context.currentTarget &&
+        context.currentTarget->Name() == std::u16string_view(u"FTP") && !context.capturing()) {
       context.ToggleCapture();
     }
-  }
-  // Without a display nobody presses Start: the FTP uploader, which waits for no PC to
-  // hand it a port, starts at once.
-  if (context.currentTarget && context.currentTarget->Name() == std::u16string_view(u"FTP") &&
-      !context.capturing()) {
-    context.ToggleCapture();
-  }
-  if (commandLine.start && !context.capturing()) context.ToggleCapture();
+    if (commandLine.start && !context.capturing()) context.ToggleCapture();
+  };
 
   // A later start's command line: its settings first, then the rest for the target.
-  window.onHandOver = [&](const HandOverMessage& message) -> uint32_t {
+  program.onHandOver = [&](const HandOverMessage& message) -> uint32_t {
     CommandLine handed;
     std::string problem;
     if (!ParseCommandLine(SplitArguments(utf8(message.text)), handed, problem)) {
@@ -437,9 +490,9 @@ int RunVistrel(int argc, char** argv, const SourceBuilder& buildSources) {
       return kHandOverRefused;
     }
     const bool ours = !handed.changes.empty() || handed.list || handed.start || handed.quiet;
+    std::vector<std::string> messages;
     const bool ok = ApplySettingChanges(context, menu, handed.changes, fields, messages);
     printMessages(messages);
-    messages.clear();
     if (handed.list) {
       std::fputs(ListSettings(context, fields).c_str(), stdout);
       std::fflush(stdout);
@@ -454,12 +507,12 @@ int RunVistrel(int argc, char** argv, const SourceBuilder& buildSources) {
     return ok ? 1 : kHandOverRefused;
   };
   StatusReporter status(context);
-  if (!commandLine.quiet) window.onTimer = [&status] { status.tick(); };
+  if (!commandLine.quiet) program.onTimer = [&status] { status.tick(); };
 
-  // 9: the message loop.
-  const int code = window.run(context, *channel);
+  // 5-7 and 9: the window and the message loop.
+  const int code = window.run(program);
   context.commandText.reset();
-  return code;
+  return exitCode != 0 ? exitCode : code;
 }
 
 }  // namespace front

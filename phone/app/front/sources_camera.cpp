@@ -1,6 +1,7 @@
 // The device program's sources with the camera behind framesink (row 7); the rows whose
 // devices are not built yet stay placeholders; the sound source is real.
 #include "camera/camera_source.h"
+#include "camera/preview_convert.h"
 #include "camera/system_encoder.h"
 #include "dshow/directshow_camera.h"
 #include "front/program.h"
@@ -51,7 +52,30 @@ class DeviceSourceFactory final : public sources::SourceFactory {
   const SourceContext& context_;
   sources::PlaceholderSourceFactory placeholders_;
 };
+// The pipeline's preview conversion (scaled with proportions kept, turned) for the
+// window's preview picture.
+class CameraPreview final : public core::PreviewConverter {
+ public:
+  explicit CameraPreview(const JpegEncoderTable* jpegpress) : jpegpress_(jpegpress) {}
+  bool Convert(const sources::FrameDescriptor& frame, uint32_t rotation, uint8_t* scratch,
+               core::PreviewBitmap& bitmap) override {
+    if (!bitmap.pixels || bitmap.width <= 0 || bitmap.height <= 0) return false;
+    camera::PreviewBitmap out;
+    out.pixels = reinterpret_cast<uint16_t*>(bitmap.pixels);
+    out.width = static_cast<uint32_t>(bitmap.width);
+    out.height = static_cast<uint32_t>(bitmap.height);
+    out.strideBytes = bitmap.stride();
+    return camera::PreviewConvert(out, frame, rotation, scratch, jpegpress_);
+  }
+
+ private:
+  const JpegEncoderTable* jpegpress_;
+};
 }  // namespace
+
+std::unique_ptr<core::PreviewConverter> MakePreviewConverter(const sources::DeviceInfo& device) {
+  return std::make_unique<CameraPreview>(device.jpegpressBound() ? &device.jpegpress : nullptr);
+}
 
 sources::SourceList BuildDeviceSources(const sources::DeviceInfo& device, sources::ModuleLoader& modules,
                                        platform::DeviceProbe& probe, const SourceContext& context) {

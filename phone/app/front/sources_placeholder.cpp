@@ -26,4 +26,7 @@ sources::SourceList BuildDeviceSources(const sources::DeviceInfo& device, source
   return sources::BuildSourceList(device, modules, probe, factory);
 }
 
+// Without the camera pipeline the context's own conversion (5-6-5 frames) stays.
+std::unique_ptr<core::PreviewConverter> MakePreviewConverter(const sources::DeviceInfo&) { return nullptr; }
+
 }  // namespace front

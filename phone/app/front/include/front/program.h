@@ -4,7 +4,10 @@
 // the headless front) and the message loop.
 
 #include <functional>
+#include <memory>
 
+#include "core/capture_context.h"
+#include "front/front_host.h"
 #include "platform/device_probe.h"
 #include "settings/settings_store.h"
 #include "sources/device_info.h"
@@ -31,8 +34,22 @@ using SourceBuilder = std::function<sources::SourceList(
 sources::SourceList BuildDeviceSources(const sources::DeviceInfo& device, sources::ModuleLoader& modules,
                                        platform::DeviceProbe& probe, const SourceContext& context);
 
-// Runs the program with its command line; returns the exit code.
-int RunVistrel(int argc, char** argv, const SourceBuilder& buildSources);
+// The preview conversion of the program's camera pipeline (null where the pipeline is
+// not built: the context then converts 5-6-5 frames only). Chosen in CMake like
+// BuildDeviceSources.
+std::unique_ptr<core::PreviewConverter> MakePreviewConverter(const sources::DeviceInfo& device);
+
+// What a program build adds to the start: the camera pipeline's preview conversion and
+// the window front, where they are built in.
+struct ProgramExtras {
+  std::function<std::unique_ptr<core::PreviewConverter>(const sources::DeviceInfo& device)> previewConverter;
+  const WindowFront* window = nullptr;
+};
+
+// Runs the program with its command line; returns the exit code. The window front runs
+// when a display is available (or --window), else the headless one (or --headless).
+int RunVistrel(int argc, char** argv, const SourceBuilder& buildSources,
+               const ProgramExtras& extras = {});
 
 // The command line as one text: the arguments after the program name joined by blanks.
 std::u16string CommandLineText(int argc, char** argv);

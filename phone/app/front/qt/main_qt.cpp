@@ -1,0 +1,11 @@
+// vistrel: the device program with its window front. It opens its window where a display
+// is available (or with --window) and runs headless otherwise (or with --headless).
+#include "front/program.h"
+#include "vistrel_window.h"
+
+int main(int argc, char** argv) {
+  front::ProgramExtras extras;
+  extras.previewConverter = &front::MakePreviewConverter;
+  extras.window = &front::QtWindowFront();
+  return front::RunVistrel(argc, argv, &front::BuildDeviceSources, extras);
+}

@@ -1,0 +1,186 @@
+// The window front on Qt's offscreen platform, over fake sources and targets.
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPushButton>
+#include <QTest>
+
+#include <unistd.h>
+
+#include "fake_capture.h"
+#include "memory_key_store.h"
+#include "settings/settings_store.h"
+#include "template_dialog.h"
+#include "texts/language_table.h"
+#include "ui/menu_bars.h"
+#include "vistrel_window.h"
+
+namespace front {
+namespace {
+
+using sources::SourceKind;
+
+QApplication& application() {
+  static int argc = 1;
+  static char name[] = "phone_front_qt_tests";
+  static char* argv[] = {name, nullptr};
+  static QApplication* app = new QApplication(argc, argv);
+  return *app;
+}
+
+// A menu as "text" lines, submenus indented, "*" for checked items.
+std::string describe(const QMenu* menu, const std::string& indent = "") {
+  std::string out;
+  for (QAction* a : menu->actions()) {
+    if (a->isSeparator()) {
+      out += indent + "-\n";
+    } else {
+      out += indent + a->text().toStdString() + (a->isChecked() ? "*" : "") + "\n";
+      if (a->menu()) out += describe(a->menu(), indent + "  ");
+    }
+  }
+  return out;
+}
+
+class VistrelWindowTest : public ::testing::Test {
+ protected:
+  VistrelWindowTest() : store_(*keys_) {
+    application();
+    store_.setMainPath(settings::kSettingsPath);
+    own_ = texts::BuiltinModule();
+    language_ = std::make_unique<texts::LanguageTable>(store_, "/nonexistent/vistrel",
+                                                       [](const std::string&) {});
+    language_->LoadLanguageList(*own_);
+    window_ = std::make_unique<VistrelWindow>("/nonexistent");
+    core::CaptureContext::Options o;
+    o.store = &store_;
+    o.text = [this](uint32_t id) { return language_->Text(id); };
+    o.view = window_.get();
+    context_ = std::make_unique<core::CaptureContext>(o);
+    auto camera = std::make_unique<ui::testing::FakeSource>(SourceKind::kCamera, texts::kTextCamera);
+    camera->add({0, u"Brightness", -1, 1, 3, nullptr, 0, 1});
+    camera_ = camera.get();
+    context_->sources.Append(std::move(camera));
+    context_->sources.Append(std::make_unique<ui::testing::FakeSource>(SourceKind::kSound, texts::kTextSound));
+    context_->targets.push_back(std::make_unique<ui::testing::FakeTarget>(u"Network"));
+    context_->LoadState();
+    ui::MenuBuilder::Hooks hooks;
+    hooks.languageCount = [this] { return language_->count(); };
+    menu_ = std::make_unique<ui::MenuBuilder>(*context_, *window_, hooks);
+    channel_ = InstanceChannel::Claim(std::string(1, '\0') + "vistrel-qt-test-" + std::to_string(::getpid()));
+    program_.context = context_.get();
+    program_.language = language_.get();
+    program_.device = &device_;
+    program_.menu = menu_.get();
+    program_.channel = channel_.get();
+    program_.signalFd = ::dup(0);
+  }
+  ~VistrelWindowTest() override {
+    window_->hide();
+    ::close(program_.signalFd);
+  }
+
+  std::shared_ptr<platform::testing::MemoryKeyStoreStorage::State> state_;
+  std::unique_ptr<platform::KeyStore> keys_ = platform::testing::makeMemoryKeyStore(state_);
+  settings::SettingsStore store_;
+  std::unique_ptr<platform::ResourceModule> own_;
+  std::unique_ptr<texts::LanguageTable> language_;
+  std::unique_ptr<VistrelWindow> window_;
+  std::unique_ptr<core::CaptureContext> context_;
+  std::unique_ptr<ui::MenuBuilder> menu_;
+  std::unique_ptr<InstanceChannel> channel_;
+  sources::DeviceInfo device_;
+  FrontHost::Program program_;
+  ui::testing::FakeSource* camera_ = nullptr;
+};
+
+TEST_F(VistrelWindowTest, TheMenuAndSoftKeysComeFromThePresenters) {
+  window_->start(program_);
+  EXPECT_EQ(window_->softKey(ui::kButtonSoftKey)->text().toStdString(), "Start");
+  EXPECT_EQ(window_->softKey(ui::kButtonMenu)->text().toStdString(), "Menu");
+  EXPECT_EQ(describe(window_->popup()),
+            "Source\n  Camera*\n  Sound*\n"
+            "Settings\n  Camera\n  -\n  Network\n"
+            "About\nExit\n");
+  // Choosing "Sound" goes through Dispatch and the menu is built again.
+  QAction* sound = window_->popup()->actions()[0]->menu()->actions()[1];
+  sound->trigger();
+  QApplication::processEvents();
+  EXPECT_EQ(describe(window_->popup()).substr(0, 27), "Source\n  Camera*\n  Sound\nSe");
+  // Enter starts capture; the soft key follows.
+  QTest::keyClick(window_.get(), Qt::Key_Return);
+  EXPECT_TRUE(context_->capturing());
+  EXPECT_EQ(window_->softKey(ui::kButtonSoftKey)->text().toStdString(), "Stop");
+  QTest::keyClick(window_.get(), Qt::Key_F1);  // the left soft key
+  EXPECT_FALSE(context_->capturing());
+}
+
+TEST_F(VistrelWindowTest, APreviewFrameIsDrawnAndThePaintFreesTheHandShake) {
+  window_->start(program_);
+  window_->resize(320, 300);
+  QApplication::processEvents();
+  // A 4x2 frame: the top row red, the bottom row blue (5-6-5).
+  std::vector<uint16_t> pixels = {0xF800, 0xF800, 0xF800, 0xF800, 0x001F, 0x001F, 0x001F, 0x001F};
+  sources::FrameDescriptor frame;
+  frame.data = reinterpret_cast<uint8_t*>(pixels.data());
+  frame.sizeBytes = 16;
+  frame.format = sources::kFormatRgb565;
+  frame.width = 4;
+  frame.height = 2;
+  // The first paint sizes the bitmap to the preview area; the next frame fills it.
+  for (int i = 0; i < 3; ++i) {
+    core::CaptureContext::PreviewCallback(context_.get(), &frame, 0, nullptr);
+    window_->preview()->grab();  // paints the preview as the window would
+    QApplication::processEvents();
+  }
+  EXPECT_FALSE(context_->previewBusy.load());
+  ASSERT_TRUE(context_->previewReady.load());
+  const QImage shot = window_->preview()->grab().toImage();
+  const QColor top = shot.pixelColor(shot.width() / 2, 2);
+  const QColor bottom = shot.pixelColor(shot.width() / 2, shot.height() - 3);
+  EXPECT_GT(top.red(), 200);
+  EXPECT_LT(top.blue(), 50);
+  EXPECT_GT(bottom.blue(), 200);
+  EXPECT_LT(bottom.red(), 50);
+}
+
+TEST(TemplateDialogTest, ControlsAreFoundByIdentifierAndMissingOnesAreHarmless) {
+  application();
+  std::unique_ptr<platform::ResourceModule> own = texts::BuiltinModule();
+  TemplateDialog d(own->dialog(600), 600, ui::kMenuBarTarget, ui::testing::TestText, nullptr, false);
+  EXPECT_NE(qobject_cast<QLineEdit*>(d.control(1006)), nullptr);
+  EXPECT_NE(qobject_cast<QAbstractButton*>(d.control(1004)), nullptr);
+  EXPECT_EQ(d.barButton(ui::kDoneButton)->text().toStdString(), "Done");
+  d.setItemText(1007, u"2047");
+  EXPECT_EQ(d.itemText(1007), u"2047");
+  d.setChecked(1004, true);
+  EXPECT_TRUE(d.isChecked(1004));
+  d.setItemText(4711, u"x");  // not in the template
+  EXPECT_EQ(d.itemText(4711), u"");
+  EXPECT_EQ(d.missing(), (std::set<int>{4711}));
+
+  TemplateDialog panel(own->dialog(603), 603, ui::kMenuBarPanel, ui::testing::TestText, nullptr, false);
+  auto* list = qobject_cast<QComboBox*>(panel.control(1040));
+  ASSERT_NE(list, nullptr);
+  panel.addListItem(1040, u"Brightness");
+  panel.addListItem(1040, u"Contrast");
+  panel.setListSelection(1040, 1);
+  EXPECT_EQ(list->currentText().toStdString(), "Contrast");
+  int commands = 0;
+  panel.onCommand = [&](int id) { commands += id; };
+  panel.setButtonMenu(ui::kButtonAdvanced, {ui::MenuItem::Command(42000, u"Mirror", true)});
+  panel.buttonMenu(ui::kButtonAdvanced)->actions()[0]->trigger();
+  qobject_cast<QPushButton*>(panel.control(1042))->click();
+  EXPECT_EQ(commands, 42000 + 1042);
+
+  TemplateDialog none(nullptr, 699, 0, ui::testing::TestText, nullptr, false);
+  none.setItemText(1, u"x");
+  EXPECT_EQ(none.missing(), (std::set<int>{1}));
+}
+
+}  // namespace
+}  // namespace front

@@ -2,96 +2,93 @@
 
 #include <chrono>
 #include <cstring>
+#include <optional>
 
 #include "orvaneaudio/feed_control.h"
 #include "protocol/stream_header.h"
+#include "server/receive_parser.h"
 #include "server/ring.h"
 
 namespace server {
 
-struct FrameReceiver::Core {
+struct FrameReceiver::Core : ReceiveParser::Sink {
   std::shared_ptr<uint8_t[]> ring;
   std::shared_ptr<platform::Event> dataArrived;
   platform::Event frameReady{platform::Event::Reset::kAuto};
   std::shared_ptr<StreamListener> listener;  // shared with an abandoned parser
+  std::optional<RingView> view;              // set once at creation, read by any thread
   std::string audioDevicePath;
   std::unique_ptr<platform::DeviceHandle> audio;  // parser thread while running
   std::atomic<bool> audioOpen{false};
   std::chrono::steady_clock::time_point audioAttempt;  // parser thread while running
-  MessageScanner scanner;                         // parser thread only
   std::atomic<bool> stop{true};
   std::atomic<bool> wakeRequested{false};
   MessageCallback callback = nullptr;
   void* callbackContext = nullptr;
   SharedFrameBlock* sharedBlock = nullptr;
+  FrameReceiver* owner = nullptr;
 
   mutable std::mutex latestMutex;
-  RingMessage latest;  // written by the parser under latestMutex
+  RingMessage latest;       // the message handed over last; parser writes under latestMutex
+  RingMessage latestVideo;  // the newest frame handed over, kept apart from sound and reports
+  std::atomic<uint64_t> videoHandOvers{0};  // frames handed over (wake counts again)
+  std::atomic<uint64_t> videoWaited{0};     // videoHandOvers when a frame wait last looked
 
-  void run(FrameReceiver& owner);
-  void forwardAudio(const RingMessage& m);
-  void publish(const RingMessage& m);
+  void attachView() {
+    view.emplace(ring.get(), [l = listener.get()] { return l->writePosition(); });
+  }
+  void run();
+  platform::DeviceHandle* audioDevice() override;
+  void handOver(const RingMessage& m, const RingMessage* newVideo) override;
   RingMessage latestCopy() const {
     std::lock_guard lock(latestMutex);
     return latest;
   }
+  RingMessage latestVideoCopy() const {
+    std::lock_guard lock(latestMutex);
+    return latestVideo;
+  }
 };
 
-void FrameReceiver::Core::run(FrameReceiver& owner) {
-  scanner = MessageScanner{};
+void FrameReceiver::Core::run() {
+  ReceiveParser parser(*view);
   for (;;) {
     dataArrived->wait();
     if (stop) break;
-    const uint64_t written = listener->writePosition();
-    const bool completed = scanner.scan(ring.get(), written);
-    const RingMessage m = scanner.latest();
-    if (completed) {
-      std::lock_guard lock(latestMutex);
-      latest = m;
+    const bool wake = wakeRequested.exchange(false);
+    const uint64_t framesBefore = videoHandOvers;
+    parser.drain(*this, [this] { return stop.load(); });
+    if (wake && videoHandOvers == framesBefore) {
+      // Hand the latest message and the newest frame over once more.
+      const RingMessage video = latestVideoCopy();
+      handOver(latestCopy(), video.present() ? &video : nullptr);
     }
-    if (completed && m.isAudio()) forwardAudio(m);
-    if (!completed && !wakeRequested) continue;
-    wakeRequested = false;
-    frameReady.set();
-    if (sharedBlock != nullptr && m.hasType(protocol::MSG_VIDEO_JPEG) &&
-        m.length <= protocol::kMaxVideoPayload) {
-      publish(m);
-    }
-    if (callback != nullptr) callback(callbackContext, owner);
   }
 }
 
-void FrameReceiver::Core::forwardAudio(const RingMessage& m) {
+platform::DeviceHandle* FrameReceiver::Core::audioDevice() {
   if (!audio) {
     // The microphone may start after the frame server: look for it again, at most once a
     // second, when sound arrives.
     const auto now = std::chrono::steady_clock::now();
-    if (now - audioAttempt < std::chrono::seconds(1)) return;
+    if (now - audioAttempt < std::chrono::seconds(1)) return nullptr;
     audioAttempt = now;
     audio = platform::openDevice(audioDevicePath);
     audioOpen = audio != nullptr;
-    if (!audio) return;
   }
-  if (m.length <= protocol::kHeaderSize) return;
-  const uint64_t start = m.start + protocol::kHeaderSize;
-  const uint32_t n = m.length - static_cast<uint32_t>(protocol::kHeaderSize);
-  const uint32_t at = static_cast<uint32_t>(start & kRingMask);
-  const uint32_t first = n < kRingSize - at ? n : kRingSize - at;
-  // The result is of no consequence: a microphone nobody records drops the sound.
-  audio->control(orvaneaudio::IOCTL_AUDIO_FEED_WRITE, ring.get() + at, first, nullptr, 0,
-                 nullptr);
-  if (first < n) {
-    audio->control(orvaneaudio::IOCTL_AUDIO_FEED_WRITE, ring.get(), n - first, nullptr, 0,
-                   nullptr);
-  }
+  return audio.get();
 }
 
-void FrameReceiver::Core::publish(const RingMessage& m) {
-  size_t viewSize = 0;
-  uint8_t* view = sharedBlock->lockView(viewSize);
-  if (view == nullptr) return;
-  if (m.length <= viewSize) copyFromRing(ring.get(), m.start, m.length, view);
-  sharedBlock->unlockAndPulse();
+void FrameReceiver::Core::handOver(const RingMessage& m, const RingMessage* newVideo) {
+  {
+    std::lock_guard lock(latestMutex);
+    latest = m;
+    if (newVideo != nullptr) latestVideo = *newVideo;
+  }
+  if (newVideo != nullptr) ++videoHandOvers;
+  frameReady.set();
+  if (sharedBlock != nullptr && newVideo != nullptr) view->publish(*newVideo, *sharedBlock);
+  if (callback != nullptr) callback(callbackContext, *owner);
 }
 
 FrameReceiver::FrameReceiver() : FrameReceiver(Options{}) {}
@@ -101,6 +98,7 @@ FrameReceiver::FrameReceiver(Options options) : core_(std::make_shared<Core>()) 
   core_->dataArrived = std::make_shared<platform::Event>(platform::Event::Reset::kAuto);
   core_->listener =
       std::make_shared<StreamListener>(core_->ring, core_->dataArrived, options.listener);
+  core_->attachView();
   core_->audioDevicePath =
       options.audioDevicePath.empty() ? orvaneaudio::kDevicePath : options.audioDevicePath;
 }
@@ -119,6 +117,7 @@ bool FrameReceiver::start() {
     fresh->callback = core_->callback;
     fresh->callbackContext = core_->callbackContext;
     fresh->sharedBlock = core_->sharedBlock;
+    fresh->attachView();
     core_ = std::move(fresh);
     abandoned_ = false;
   }
@@ -131,8 +130,11 @@ bool FrameReceiver::start() {
   {
     std::lock_guard lock(core_->latestMutex);
     core_->latest = RingMessage{};
+    core_->latestVideo = RingMessage{};
   }
-  parser_.start([core = core_, this] { core->run(*this); });
+  core_->videoWaited = core_->videoHandOvers.load();
+  core_->owner = this;
+  parser_.start([core = core_] { core->run(); });
   core_->listener->start();
   return true;
 }
@@ -163,29 +165,15 @@ void FrameReceiver::setMessageCallback(MessageCallback callback, void* context) 
 void FrameReceiver::attachSharedFrameBlock(SharedFrameBlock* block) { core_->sharedBlock = block; }
 
 uint32_t FrameReceiver::latestJpeg(uint8_t* destination) {
-  const RingMessage m = core_->latestCopy();
-  if (m.length <= protocol::kHeaderSize || !m.hasType(protocol::MSG_VIDEO_JPEG)) return 0;
-  uint32_t n = m.length - static_cast<uint32_t>(protocol::kHeaderSize);
-  if (n > protocol::kMaxVideoPayload) n = protocol::kMaxVideoPayload;
-  if (n < 10) return 0;  // too short to hold a marker in its last 10 bytes
-  const uint64_t payload = m.start + protocol::kHeaderSize;
-  const uint8_t* ring = core_->ring.get();
-  uint8_t tail[10];
-  copyFromRing(ring, payload + n - 10, 10, tail);
-  if (!protocol::endOfImageInTail(tail)) return 0;
-  if (destination == nullptr) {
-    return ringBytesIntact(payload, n, core_->listener->writePosition()) ? n : 0;
-  }
-  copyFromRing(ring, payload, n, destination);
-  // Refuse a frame the listener may have overwritten while it was copied.
-  if (!ringBytesIntact(payload, n, core_->listener->writePosition())) return 0;
-  if (!protocol::endOfImageInTail(destination + n - 10)) return 0;
-  std::memcpy(destination, protocol::kJfifPrefix, sizeof protocol::kJfifPrefix);
-  return n;
+  return core_->view->copyJpeg(core_->latestVideoCopy(), destination);
 }
 
 int FrameReceiver::waitForFrame(uint32_t timeoutMs) {
   if (!core_->frameReady.wait(timeoutMs)) return kWaitTimeout;
+  // A frame counts once: the signal may have come from sound or a report handed over
+  // after it, but a frame not yet reported is still the newest one.
+  const uint64_t handedOver = core_->videoHandOvers.load();
+  if (core_->videoWaited.exchange(handedOver) == handedOver) return kWaitNotAFrame;
   return latestJpeg(nullptr) > 0 ? kWaitFrameReady : kWaitNotAFrame;
 }
 
@@ -201,12 +189,7 @@ bool FrameReceiver::sendCommand(uint32_t code, uint32_t argument) {
 RingMessage FrameReceiver::latestMessage() const { return core_->latestCopy(); }
 
 uint32_t FrameReceiver::copyLatestPayload(uint8_t* destination, uint32_t max) const {
-  const RingMessage m = core_->latestCopy();
-  if (m.length <= protocol::kHeaderSize) return 0;
-  uint32_t n = m.length - static_cast<uint32_t>(protocol::kHeaderSize);
-  if (n > max) n = max;
-  copyFromRing(core_->ring.get(), m.start + protocol::kHeaderSize, n, destination);
-  return n;
+  return core_->view->copyPayload(core_->latestCopy(), destination, max);
 }
 
 void FrameReceiver::dropPendingCommands() { core_->listener->commands().dropPending(); }

@@ -16,8 +16,18 @@ bool stopsScan(const RingMessage& m) {
 
 }  // namespace
 
+void MessageScanner::complete(const RingMessage& m) {
+  latest_ = m;
+  if (m.hasType(protocol::MSG_VIDEO_JPEG)) {
+    latestVideo_ = m;
+    newVideo_ = true;
+  }
+}
+
 bool MessageScanner::scan(const uint8_t* ring, uint64_t written) {
   using protocol::kHeaderSize;
+  newVideo_ = false;
+  stoppedEarly_ = false;
   // Bytes older than one ring were overwritten before they could be scanned.
   if (written - position_ > kRingSize) position_ = written - kRingSize;
 
@@ -50,7 +60,7 @@ bool MessageScanner::scan(const uint8_t* ring, uint64_t written) {
     if (pending_.present()) {
       const uint64_t distance = position_ - pending_.start;
       if (distance < pending_.length) pending_.length = static_cast<uint32_t>(distance);
-      latest_ = pending_;
+      complete(pending_);
       completed = true;
       stop = stopsScan(latest_);
     }
@@ -58,10 +68,13 @@ bool MessageScanner::scan(const uint8_t* ring, uint64_t written) {
     pending_.header = protocol::decodeHeader(header);
     pending_.length = pending_.header.effectiveLength();
     position_ += kHeaderSize;
-    if (stop) break;
+    if (stop) {
+      stoppedEarly_ = true;
+      break;
+    }
   }
   if (!completed && pending_.present() && written - pending_.start >= pending_.length) {
-    latest_ = pending_;
+    complete(pending_);
     pending_ = RingMessage{};
     completed = true;
   }

@@ -85,38 +85,64 @@ class RecordingDevice {
   std::vector<Request> requests_;
 };
 
-TEST(AudioForwarding, SoundBlocksReachTheDeviceInOneOrTwoRequests) {
-  ::setenv("VISTREL_DEVICE_PREFIX", ("vistrel-test-" + std::to_string(::getpid()) + "/").c_str(), 1);
-  const std::string path = "\\\\.\\RecordingAudio";
-  RecordingDevice device(path);
-  ASSERT_TRUE(device.bound());
-
-  FrameReceiver::Options o;
-  o.listener.bindAddress = "127.0.0.1";
-  o.audioDevicePath = path;
-  FrameReceiver r(o);
-  const uint16_t port = testing::freePort();
-  r.setPort(port);
-  r.start();
-  r.enableListening();
-  ASSERT_TRUE(r.audioDeviceOpen());
-  testing::Phone phone;
-  for (int i = 0; i < 100 && !phone.valid(); ++i) {
-    if (!phone.connect(port)) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+// A frame server whose sound goes to a recording device, with one phone connected.
+class AudioForwarding : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(device_.bound());
+    r_.setPort(port_);
+    r_.start();
+    r_.enableListening();
+    ASSERT_TRUE(r_.audioDeviceOpen());
+    for (int i = 0; i < 100 && !phone_.valid(); ++i) {
+      if (!phone_.connect(port_)) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    ASSERT_TRUE(phone_.valid());
   }
-  ASSERT_TRUE(phone.valid());
 
+  static FrameReceiver::Options options() {
+    FrameReceiver::Options o;
+    o.listener.bindAddress = "127.0.0.1";
+    o.audioDevicePath = kPath;
+    return o;
+  }
+  // Waits until the device holds `count` requests (or 5 s passed) and returns them.
+  std::vector<RecordingDevice::Request> requestsAfter(size_t count) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (device_.requests().size() < count && std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return device_.requests();
+  }
+
+  // Private device names for this process, set before the device and receiver exist.
+  struct DevicePrefix {
+    DevicePrefix() {
+      ::setenv("VISTREL_DEVICE_PREFIX",
+               ("vistrel-test-" + std::to_string(::getpid()) + "/").c_str(), 1);
+    }
+    ~DevicePrefix() { ::unsetenv("VISTREL_DEVICE_PREFIX"); }
+  };
+
+  static constexpr const char* kPath = "\\\\.\\RecordingAudio";
+  DevicePrefix prefix_;
+  RecordingDevice device_{kPath};
+  FrameReceiver r_{options()};
+  const uint16_t port_ = testing::freePort();
+  testing::Phone phone_;
+};
+
+TEST_F(AudioForwarding, SoundBlocksReachTheDeviceInOneOrTwoRequests) {
+  FrameReceiver& r = r_;
+  testing::Phone& phone = phone_;
   Bytes pcm(1600);
   for (size_t i = 0; i < pcm.size(); ++i) pcm[i] = static_cast<uint8_t>(i * 13 + 1);
   ASSERT_TRUE(phone.send(testing::message(protocol::MSG_AUDIO, pcm)));
   ASSERT_TRUE(phone.send(Bytes(4, 0)));
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-  while (device.requests().size() < 1 && std::chrono::steady_clock::now() < deadline) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  ASSERT_EQ(device.requests().size(), 1u);
-  EXPECT_EQ(device.requests()[0].code, orvaneaudio::IOCTL_AUDIO_FEED_WRITE);
-  EXPECT_EQ(device.requests()[0].input, pcm);
+  const auto first = requestsAfter(1);
+  ASSERT_EQ(first.size(), 1u);
+  EXPECT_EQ(first[0].code, orvaneaudio::IOCTL_AUDIO_FEED_WRITE);
+  EXPECT_EQ(first[0].input, pcm);
   EXPECT_EQ(r.waitForFrame(1000), kWaitNotAFrame) << "sound is no frame";
 
   // Fill the ring up to 100 bytes before its end, so that the next block's payload runs
@@ -125,16 +151,69 @@ TEST(AudioForwarding, SoundBlocksReachTheDeviceInOneOrTwoRequests) {
   ASSERT_TRUE(phone.send(Bytes(kRingSize - used - 100, 0)));
   ASSERT_TRUE(phone.send(testing::message(protocol::MSG_AUDIO_ALT, pcm)));
   ASSERT_TRUE(phone.send(Bytes(4, 0)));
-  while (device.requests().size() < 3 && std::chrono::steady_clock::now() < deadline) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  const auto requests = device.requests();
+  const auto requests = requestsAfter(3);
   ASSERT_EQ(requests.size(), 3u);
   EXPECT_EQ(requests[1].input.size(), 100u - 32u);
   Bytes joined = requests[1].input;
   joined.insert(joined.end(), requests[2].input.begin(), requests[2].input.end());
   EXPECT_EQ(joined, pcm);
-  ::unsetenv("VISTREL_DEVICE_PREFIX");
+}
+
+TEST_F(AudioForwarding, TheParserCatchesUpAfterABurstOfSound) {
+  // 100 sound blocks and then 30 frames in one write: every block reaches the device, in
+  // order, and the last frame is handed over without waiting for more data than a
+  // keep-alive.
+  Bytes burst;
+  for (int i = 0; i < 100; ++i) {
+    const Bytes block = testing::message(protocol::MSG_AUDIO, Bytes(320, static_cast<uint8_t>(i + 1)));
+    burst.insert(burst.end(), block.begin(), block.end());
+  }
+  Bytes last;
+  for (int i = 0; i < 30; ++i) {
+    last = testing::jpegPayload(5000 + i, static_cast<uint8_t>(0x80 + i));
+    const Bytes frame = testing::message(protocol::MSG_VIDEO_JPEG, last);
+    burst.insert(burst.end(), frame.begin(), frame.end());
+  }
+  ASSERT_TRUE(phone_.send(burst));
+  ASSERT_TRUE(phone_.send(Bytes(4, 0)));
+  const auto got = requestsAfter(100);
+  ASSERT_EQ(got.size(), 100u);
+  for (size_t i = 0; i < got.size(); ++i) {
+    EXPECT_EQ(got[i].input, Bytes(320, static_cast<uint8_t>(i + 1))) << i;
+  }
+  std::vector<uint8_t> frame(protocol::kMaxVideoPayload);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+  while (r_.latestJpeg(frame.data()) != last.size() && std::chrono::steady_clock::now() < deadline) {
+    phone_.send(Bytes(4, 0));  // the last frame completes on a later arrival of data
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  ASSERT_EQ(r_.latestJpeg(frame.data()), last.size());
+  EXPECT_EQ(frame[100], last[100]);
+}
+
+TEST_F(AudioForwarding, ABlockLargerThanTheRingIsNotForwarded) {
+  // A header declaring 6 MiB of sound, then 6 MiB without a magic pair: by the time the
+  // block is complete its start was overwritten, and the ring holds only 4 MiB of it.
+  // Nothing of it may reach the microphone, least of all memory beyond the ring.
+  const uint32_t payload = 6u << 20;
+  ASSERT_TRUE(phone_.send(testing::header(32 + payload, 0, protocol::MSG_AUDIO)));
+  const Bytes chunk(1u << 20, 0x55);
+  for (uint32_t sent = 0; sent < payload; sent += chunk.size()) ASSERT_TRUE(phone_.send(chunk));
+  ASSERT_TRUE(phone_.send(Bytes(4, 0)));
+  // A normal block afterwards still arrives whole and alone.
+  const Bytes pcm(800, 0x21);
+  ASSERT_TRUE(phone_.send(testing::message(protocol::MSG_AUDIO, pcm)));
+  ASSERT_TRUE(phone_.send(Bytes(4, 0)));
+  std::vector<RecordingDevice::Request> got;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  do {
+    got = requestsAfter(1);
+  } while ((got.empty() || got.back().input != pcm) && std::chrono::steady_clock::now() < deadline);
+  size_t bytes = 0;
+  for (const auto& q : got) bytes += q.input.size();
+  ASSERT_FALSE(got.empty());
+  EXPECT_EQ(got.back().input, pcm);
+  EXPECT_EQ(bytes, pcm.size()) << "the oversized block must not be forwarded";
 }
 
 }  // namespace

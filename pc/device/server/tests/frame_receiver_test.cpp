@@ -100,6 +100,37 @@ TEST_F(FrameServer, EndOfImageTestDecidesWhichFramesAreValid) {
   }
 }
 
+TEST_F(FrameServer, SoundAndReportsAfterAFrameLeaveItTheNewest) {
+  struct Case {
+    const char* what;
+    Bytes after;  // sent in the same write as the frame
+  };
+  const Case cases[] = {
+      {"a sound block", testing::message(protocol::MSG_AUDIO, Bytes(1600, 0x10))},
+      {"a value report", testing::reportMessage(9, 1)},
+      {"a property list", testing::message(protocol::MSG_PROPERTY_LIST, Bytes(64, 0x20))},
+  };
+  uint8_t fill = 0x50;
+  for (const Case& c : cases) {
+    FrameReceiver r(options());
+    Phone phone;
+    connect(r, phone);
+    const Bytes payload = testing::jpegPayload(20000, ++fill);
+    ASSERT_TRUE(phone.send(testing::concat({testing::message(protocol::MSG_VIDEO_JPEG, payload), c.after})));
+    // Once the message after the frame has been handed over (keep-alives complete it), the
+    // frame is still the one a reader gets, and the wait reports it once.
+    ASSERT_TRUE(eventually([&] {
+      phone.send(Bytes(4, 0));
+      const RingMessage m = r.latestMessage();
+      return m.present() && !m.hasType(protocol::MSG_VIDEO_JPEG);
+    })) << c.what;
+    EXPECT_EQ(r.waitForFrame(1000), kWaitFrameReady) << c.what;
+    ASSERT_EQ(r.latestJpeg(frame_.data()), payload.size()) << c.what;
+    EXPECT_EQ(frame_[10], payload[10]) << c.what;
+    EXPECT_NE(r.waitForFrame(200), kWaitFrameReady) << c.what << ": one frame, reported once";
+  }
+}
+
 TEST_F(FrameServer, CutFrameIsRefusedAndAudioWithoutDeviceIsNotAFrame) {
   FrameReceiver r(options());
   Phone phone;

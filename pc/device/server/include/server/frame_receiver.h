@@ -63,13 +63,13 @@ class FrameReceiver {
   // Attaches the serving process's frame block (null detaches). Set it before start().
   void attachSharedFrameBlock(SharedFrameBlock* block);
 
-  // The payload length of the newest valid video frame (0 when the newest message is no
-  // intact video frame with its end-of-image marker in its last 10 bytes). With a
-  // destination of at least protocol::kMaxVideoPayload bytes, the payload is copied there
-  // with its JFIF start restored.
+  // The payload length of the newest video frame handed over, whatever sound blocks or
+  // reports came after it (0 when that frame is not intact with its end-of-image marker in
+  // its last 10 bytes). With a destination of at least protocol::kMaxVideoPayload bytes,
+  // the payload is copied there with its JFIF start restored.
   uint32_t latestJpeg(uint8_t* destination);
-  // 0 when a valid frame was handed over within `timeoutMs`, 258 on time-out, -1 when the
-  // hand-over was of something else.
+  // 0 when a valid frame was handed over within `timeoutMs` that no earlier wait reported,
+  // 258 on time-out, -1 when the hand-over was of something else (or of an invalid frame).
   int waitForFrame(uint32_t timeoutMs);
   // Hands the latest message over once more (after a settings change).
   void wake();

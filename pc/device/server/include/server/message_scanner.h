@@ -27,23 +27,36 @@ struct RingMessage {
 // or, when nothing else completed in the pass, when all its declared bytes are present.
 // Property lists and audio blocks end the pass at the header that completes them, so each
 // is handed over in a pass of its own; of several video frames or reports that complete
-// in one pass only the last is handed over.
+// in one pass only the last is handed over. The newest video frame is kept apart from
+// the other messages: a sound block or report completing after a frame does not take its
+// place, and of several frames completing in one pass only the newest is kept.
 //
 // Threading: used by the parser thread only.
 class MessageScanner {
  public:
   // Scans the bytes up to absolute position `written`. True when a message completed;
-  // it is then latest().
+  // it is then latest(), and newVideo() tells whether a frame completed in this pass.
   bool scan(const uint8_t* ring, uint64_t written);
+  // True when the last pass ended early at a property list or sound block and may have
+  // left whole messages behind it: another pass should follow without waiting for data.
+  bool stoppedEarly() const { return stoppedEarly_; }
 
   const RingMessage& latest() const { return latest_; }
+  // The newest video frame completed so far, and whether the last pass completed one.
+  const RingMessage& latestVideo() const { return latestVideo_; }
+  bool newVideo() const { return newVideo_; }
   const RingMessage& pending() const { return pending_; }
   uint64_t position() const { return position_; }
 
  private:
+  void complete(const RingMessage& m);
+
   uint64_t position_ = 0;
   RingMessage pending_;
   RingMessage latest_;
+  RingMessage latestVideo_;
+  bool newVideo_ = false;
+  bool stoppedEarly_ = false;
 };
 
 }  // namespace server

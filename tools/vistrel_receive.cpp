@@ -21,6 +21,7 @@
 #include "decoder/bmp_file.h"
 #include "decoder/jpeg_decoder.h"
 #include "decoder/render_geometry.h"
+#include "platform/socket.h"
 #include "platform/utf16.h"
 #include "protocol/property_list.h"
 #include "protocol/stream_header.h"
@@ -40,7 +41,9 @@ virtual microphone running, sound is dropped.
 
 Options:
   -p, --port N        TCP port to listen on (default 2047)
-  -b, --bind ADDR     local IPv4 address to listen on (default 0.0.0.0, all)
+  -b, --bind ADDR     local address to listen on: numeric IPv4 or IPv6 (default
+                      0.0.0.0, every IPv4 address; 127.0.0.1 or ::1 for this
+                      machine only, :: for every address)
   -o, --out DIR       folder for the frame files (default: frames; created if missing)
   -n, --frames N      exit after N frames were written (default: run until stopped)
       --no-files      count frames but write no files
@@ -188,6 +191,11 @@ int main(int argc, char** argv) {
       }
     } else if (arg == "-b" || arg == "--bind") {
       bind = value("--bind");
+      if (!platform::isListenAddress(bind)) {
+        std::fprintf(stderr, "vistrel-receive: --bind needs a numeric IPv4 or IPv6 address, not %s\n",
+                     bind.c_str());
+        return 1;
+      }
     } else if (arg == "-o" || arg == "--out") {
       out = value("--out");
     } else if (arg == "-n" || arg == "--frames") {

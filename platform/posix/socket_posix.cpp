@@ -60,18 +60,47 @@ void TcpSocket::close() {
   }
 }
 
+namespace {
+
+// The numeric address `text` (IPv4, or IPv6 with an optional "%interface" scope) with
+// `port`, resolved without any name lookup; null when it is no such address.
+addrinfo* numericAddress(const std::string& text, uint16_t port) {
+  if (text.empty()) return nullptr;
+  addrinfo hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  hints.ai_flags = AI_NUMERICHOST | AI_NUMERICSERV | AI_PASSIVE;
+  addrinfo* found = nullptr;
+  if (::getaddrinfo(text.c_str(), std::to_string(port).c_str(), &hints, &found) != 0) return nullptr;
+  return found;
+}
+
+}  // namespace
+
+bool isListenAddress(const std::string& text) {
+  addrinfo* found = numericAddress(text, 0);
+  if (found == nullptr) return false;
+  ::freeaddrinfo(found);
+  return true;
+}
+
 TcpSocket TcpSocket::listen(const std::string& bindAddress, uint16_t port, int backlog) {
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_port = htons(port);
-  if (inet_pton(AF_INET, bindAddress.c_str(), &addr.sin_addr) != 1) return TcpSocket();
-  TcpSocket s(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-  if (!s.valid()) return s;
-  const int one = 1;
-  ::setsockopt(s.fd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-  if (::bind(s.fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) return TcpSocket();
-  if (::listen(s.fd_, backlog) != 0) return TcpSocket();
-  return s;
+  addrinfo* found = numericAddress(bindAddress, port);
+  if (found == nullptr) return TcpSocket();
+  TcpSocket s(::socket(found->ai_family, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  bool ok = s.valid();
+  if (ok) {
+    const int one = 1;
+    ::setsockopt(s.fd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    if (found->ai_family == AF_INET6) {
+      // "::" means every address, IPv4 ones included; a specific IPv6 address only itself.
+      const int v6only = 0;
+      ::setsockopt(s.fd_, IPPROTO_IPV6, IPV6_V6ONLY, &v6only, sizeof v6only);
+    }
+    ok = ::bind(s.fd_, found->ai_addr, found->ai_addrlen) == 0 && ::listen(s.fd_, backlog) == 0;
+  }
+  ::freeaddrinfo(found);
+  return ok ? std::move(s) : TcpSocket();
 }
 
 TcpSocket TcpSocket::accept() {

@@ -38,6 +38,38 @@ TEST(TcpSocket, LoopbackRoundTrip) {
   EXPECT_EQ(client.receive(buf, sizeof buf), 0) << "end of stream";
 }
 
+TEST(TcpSocket, ListensOnNumericAddressesOfBothFamiliesOnly) {
+  struct Case {
+    const char* address;
+    bool accepted;
+    const char* connectTo;  // reachable through this address, or null
+  };
+  const Case cases[] = {
+      {"127.0.0.1", true, "127.0.0.1"},
+      {"::1", true, "::1"},
+      {"0.0.0.0", true, "127.0.0.1"},
+      {"::", true, "127.0.0.1"},  // every address, IPv4 ones included
+      {"foo", false, nullptr},
+      {"localhost", false, nullptr},  // names are not looked up
+      {"", false, nullptr},
+      {"127.0.0.1:80", false, nullptr},
+      {"300.1.1.1", false, nullptr},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(isListenAddress(c.address), c.accepted) << c.address;
+    TcpSocket server = TcpSocket::listen(c.address, 0, 0);
+    EXPECT_EQ(server.valid(), c.accepted) << c.address;
+    if (c.connectTo == nullptr || !server.valid()) continue;
+    TcpSocket client = TcpSocket::connect(c.connectTo, server.localPort(), 2000);
+    EXPECT_TRUE(client.valid()) << c.address << " via " << c.connectTo;
+    EXPECT_EQ(server.waitAcceptable(1000), TcpSocket::kReady) << c.address;
+  }
+  TcpSocket loopback = TcpSocket::listen("127.0.0.1", 0, 0);
+  ASSERT_TRUE(loopback.valid());
+  EXPECT_FALSE(TcpSocket::connect("::1", loopback.localPort(), 1000).valid())
+      << "an IPv4 loopback listener is not reached over IPv6";
+}
+
 TEST(TcpSocket, FailuresAreInvalidSockets) {
   TcpSocket server = TcpSocket::listen("127.0.0.1", 0, 0);
   ASSERT_TRUE(server.valid());

@@ -14,6 +14,14 @@ cleanup() {
 trap cleanup EXIT
 fail() { echo "FAIL: $*"; echo "--- receive log"; cat "$work/receive.log"; echo "--- feed log"; cat "$work/feed.log" 2>/dev/null; exit 1; }
 
+# A bind value that is no address is refused at start, not retried for ever.
+for bad in foo localhost 127.0.0.1:80; do
+  status=0
+  timeout 5 "$receive" --bind "$bad" --no-files </dev/null >"$work/bad.log" 2>&1 || status=$?
+  [ "$status" = 1 ] || fail "--bind $bad: status $status, not a refusal at start (1)"
+  grep -q "numeric IPv4 or IPv6 address" "$work/bad.log" || fail "--bind $bad: no clear message"
+done
+
 port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
 "$receive" --port "$port" --bind 127.0.0.1 --out "$work/frames" --bmp 240x320 --rotation 1 \
   --tap 100,200 --key 13 --set 257=2 </dev/null >"$work/receive.log" 2>&1 &
@@ -34,6 +42,7 @@ kill -INT "$pid"
 wait "$pid" || fail "vistrel-receive failed"
 pid=""
 
+ls "$work"/frames/*.jpg >/dev/null 2>&1 || fail "no frame was written"
 count=$(ls "$work"/frames/*.jpg | wc -l)
 bmps=$(ls "$work"/frames/*.bmp | wc -l)
 [ "$bmps" = "$count" ] || fail "expected $count rendered pictures, found $bmps"

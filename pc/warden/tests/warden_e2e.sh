@@ -30,9 +30,10 @@ export VISTREL_KEY_STORE="$work/registry.reg"
 # unload it (the service at stop, the client at exit) run here without that check.
 export ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0"
 freePort() { python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'; }
-setPort() {
+setPort() {  # setPort PORT [LISTEN_ADDRESS]
   printf 'Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\Software\\Orvane\\Vistrel]\n"Port"=dword:%08x\n' \
     "$1" >"$VISTREL_KEY_STORE"
+  [ -z "${2:-}" ] || printf '"ListenAddress"="%s"\n' "$2" >>"$VISTREL_KEY_STORE"
 }
 waitFor() {  # waitFor SECONDS COMMAND...
   local limit=$(( $1 * 10 )); shift
@@ -40,10 +41,10 @@ waitFor() {  # waitFor SECONDS COMMAND...
   return 1
 }
 stopped() { ! kill -0 "$1" 2>/dev/null; }
-feed() {  # feed NAME PORT FRAMES : a phone, retried until it got connected
-  local name=$1 port=$2 frames=$3
+feed() {  # feed NAME PORT FRAMES [HOST] : a phone, retried until it got connected
+  local name=$1 port=$2 frames=$3 host=${4:-127.0.0.1}
   for _ in $(seq 1 50); do
-    "$bin/streamfeed" --port "$port" --frames "$frames" --rate 20 --linger 300 >"$work/$name.log" 2>&1
+    "$bin/streamfeed" --host "$host" --port "$port" --frames "$frames" --rate 20 --linger 300 >"$work/$name.log" 2>&1
     grep -q "^connected to" "$work/$name.log" && return 0
     sleep 0.1
   done
@@ -90,12 +91,14 @@ grep -q "already runs" "$work/second.log" || fail "the second warden did not say
 kill -0 "$warden" || fail "the second warden hurt the first"
 echo "ok: a second copy ends with 255 and leaves the first alone"
 
-# 3. A changed port, then SIGHUP: the service listens on the new port.
-setPort "$portB"
+# 3. A changed port and listening address, then SIGHUP: the service listens there only.
+setPort "$portB" "::1"
 kill -HUP "$warden"
-feed phone2 "$portB" 3 || fail "after SIGHUP the service does not listen on port $portB"
+feed phone2 "$portB" 3 ::1 || fail "after SIGHUP the service does not listen on [::1]:$portB"
+python3 -c 'import socket, sys; socket.create_connection(("127.0.0.1", int(sys.argv[1])), timeout=1)' "$portB" 2>/dev/null &&
+  fail "with \"ListenAddress\"=\"::1\" the service still answers on 127.0.0.1"
 kill -0 "$warden" || fail "SIGHUP ended the service"
-echo "ok: SIGHUP applies a changed port"
+echo "ok: SIGHUP applies a changed port and listening address"
 
 # 3b. The same through the control endpoint, as the PC library asks for it: code 128
 # reloads; the stop code is not taken from there.

@@ -7,6 +7,9 @@
 
 namespace platform {
 
+// True when `text` is an address TcpSocket::listen accepts (numeric IPv4 or IPv6).
+bool isListenAddress(const std::string& text);
+
 // A TCP socket (BSD sockets underneath), owned and closed by this object.
 // Waits return kReady, kTimeout or kError.
 //
@@ -25,10 +28,12 @@ class TcpSocket {
   bool valid() const { return fd_ >= 0; }
   void close();
 
-  // A listening socket on `bindAddress` (numeric IPv4, "0.0.0.0" for all local
-  // addresses) and `port` (0 lets the system choose) with the given backlog. Address
-  // reuse is on, so that a port freed by a closed connection can be listened on again at
-  // once. Invalid on failure.
+  // A listening socket on `bindAddress` (a numeric IPv4 or IPv6 address: "0.0.0.0" for
+  // every IPv4 address, "::" for every address of both families, "127.0.0.1" or "::1"
+  // for this machine only, an IPv6 link-local address with its "%interface") and `port`
+  // (0 lets the system choose) with the given backlog. Address reuse is on, so that a
+  // port freed by a closed connection can be listened on again at once. Invalid on
+  // failure; no name is ever looked up.
   static TcpSocket listen(const std::string& bindAddress, uint16_t port, int backlog);
 
   // Waits up to `timeoutMs` for a pending connection on a listening socket.

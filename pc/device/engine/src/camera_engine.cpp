@@ -113,7 +113,7 @@ bool CameraEngine::openLocked(bool serve) {
     if (mode != Mode::kStandAlone) block_ = NamedFrameBlock::open();
     if (mode != Mode::kClient) {
       server::FrameReceiver::Options o;
-      o.listener.bindAddress = options_.bindAddress;
+      o.listener.bindAddress = listenAddressLocked();
       server_ = std::make_unique<server::FrameReceiver>(o);
       server_->setPort(static_cast<uint16_t>(settings_.port));
       server_->setMessageCallback(&server::PropertyStore::onMessage, &properties_);
@@ -140,6 +140,10 @@ void CameraEngine::endStreaming() {
 void CameraEngine::releaseServingMarker() {
   std::lock_guard lock(mutex_);
   servingMarker_.reset();
+}
+
+std::string CameraEngine::listenAddressLocked() const {
+  return options_.bindAddress.empty() ? settings::listenAddressOf(settings_) : options_.bindAddress;
 }
 
 settings::DeviceSettings CameraEngine::settings() const {
@@ -181,6 +185,10 @@ void CameraEngine::applyLocked(const settings::DeviceSettings& in, bool fromDial
     }
   }
   settings_.language = in.language;
+  if (!fromDialog && in.listenAddress != settings_.listenAddress) {
+    settings_.listenAddress = in.listenAddress;
+    if (server_) server_->setBindAddress(listenAddressLocked());
+  }
   if (pictureChanged) {
     if (server_) {
       server_->wake();

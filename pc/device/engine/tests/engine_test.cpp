@@ -127,6 +127,31 @@ TEST_F(EngineTest, StandAloneEngineReceivesAndForwardsInput) {
   EXPECT_EQ(cmd.word4, 0x25u);
 }
 
+TEST_F(EngineTest, FrameServerListensWhereTheSettingSaysAndFollowsAReload) {
+  store_.createKey(settings::kBaseKey)->setString(u"ListenAddress", u"::1");
+  store_.createKey(settings::programKeyPath(u"enginetest"))->setDword(u"ConnectAtStartup", 0);
+  CameraEngine::Options o;
+  o.keyStore = &store_;
+  o.executablePath = "/opt/test/enginetest.exe";  // no bind address: the setting decides
+  store_.createKey(settings::kBaseKey)->setDword(u"Port", port_);
+  auto e = std::make_unique<CameraEngine>(o);
+  ASSERT_TRUE(e->open(false));
+  ASSERT_NE(e->frameServer(), nullptr);
+  auto listening = [&] { return e->frameServer()->listeningPort() == port_; };
+  for (int i = 0; i < 100 && !listening(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  ASSERT_TRUE(listening());
+  EXPECT_FALSE(platform::TcpSocket::connect("127.0.0.1", port_, 1000).valid())
+      << "listening on ::1 only";
+
+  store_.createKey(settings::kBaseKey)->setString(u"ListenAddress", u"127.0.0.1");
+  e->reloadSettings();
+  server::testing::Phone phone;
+  for (int i = 0; i < 100 && !phone.valid(); ++i) {
+    if (!phone.connect(port_)) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  EXPECT_TRUE(phone.valid()) << "after the reload the IPv4 loopback is listened on";
+}
+
 TEST_F(EngineTest, ServingEnginePublishesUpToTwoMebibytes) {
   auto e = makeEngine(0);
   ASSERT_TRUE(e->open(true));

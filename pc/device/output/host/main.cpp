@@ -19,6 +19,7 @@
 #include "output/capture_pin.h"
 #include "output/engine_link.h"
 #include "output/v4l2_output.h"
+#include "platform/socket.h"
 #include "../pipewire/pipewire_camera.h"
 #include "vistrel_version.h"
 
@@ -40,8 +41,10 @@ constexpr char kUsage[] =
     "                       bgrx, rgbx, i420\n"
     "      --no-pipewire    publish no PipeWire node (only with --device)\n"
     "  -n, --name NAME      PipeWire node name (default Vistrel)\n"
-    "  -b, --bind ADDRESS   address the phone connects to when receiving by itself\n"
-    "                       (default 0.0.0.0: every network)\n"
+    "  -b, --bind ADDRESS   local address to listen on for the phone when receiving by\n"
+    "                       itself: numeric IPv4 or IPv6, 127.0.0.1 or ::1 for this\n"
+    "                       machine only (default: the \"ListenAddress\" setting, else\n"
+    "                       0.0.0.0, every IPv4 network)\n"
     "      --stall-without-signal\n"
     "                       deliver no pictures while the phone is silent (programs then\n"
     "                       keep showing the last one, and may take the camera for hung)\n"
@@ -60,7 +63,7 @@ struct Args {
   std::string format = "yuyv";
   bool pipewire = true;
   std::string name = "Vistrel";
-  std::string bind = "0.0.0.0";
+  std::string bind;  // empty: the "ListenAddress" setting
   bool noSignalPictures = true;
 };
 
@@ -91,6 +94,11 @@ std::optional<Args> Parse(int argc, char** argv, int* exitCode) {
       ok = value(&a.name);
     } else if (arg == "-b" || arg == "--bind") {
       ok = value(&a.bind);
+      if (ok && !platform::isListenAddress(a.bind)) {
+        std::fprintf(stderr, "vistrel-camera: --bind needs a numeric IPv4 or IPv6 address, not %s\n",
+                     a.bind.c_str());
+        ok = false;
+      }
     } else if (arg == "--stall-without-signal") {
       a.noSignalPictures = false;
     } else {

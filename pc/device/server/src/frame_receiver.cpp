@@ -86,6 +86,7 @@ void FrameReceiver::Core::handOver(const RingMessage& m, const RingMessage* newV
     if (newVideo != nullptr) latestVideo = *newVideo;
   }
   if (newVideo != nullptr) ++videoHandOvers;
+  listener->noteMessage();
   frameReady.set();
   if (sharedBlock != nullptr && newVideo != nullptr) view->publish(*newVideo, *sharedBlock);
   if (callback != nullptr) callback(callbackContext, *owner);
@@ -156,6 +157,9 @@ void FrameReceiver::stop() {
 void FrameReceiver::enableListening() { core_->listener->enableListening(true); }
 void FrameReceiver::setPort(uint16_t port) { core_->listener->setPort(port); }
 uint16_t FrameReceiver::port() const { return core_->listener->port(); }
+void FrameReceiver::setBindAddress(const std::string& address) {
+  core_->listener->setBindAddress(address);
+}
 
 void FrameReceiver::setMessageCallback(MessageCallback callback, void* context) {
   core_->callback = callback;

@@ -1,5 +1,7 @@
 #include "server/stream_listener.h"
 
+#include <mutex>
+
 #include "platform/socket.h"
 #include "protocol/stream_header.h"
 #include "server/ring.h"
@@ -18,12 +20,15 @@ struct StreamListener::State {
   std::atomic<uint16_t> boundPort{0};
   std::atomic<bool> isConnected{false};
   std::atomic<uint32_t> connections{0};
+  std::mutex bindMutex;
+  std::string bindAddress;         // under bindMutex
+  std::atomic<uint32_t> progress{0};  // messages completed, as the parser reports them
   platform::TcpSocket connection;  // listener thread only
-  uint32_t lastDataMs = 0;         // listener thread only
-  bool peerClosed = false;         // listener thread only
+  uint32_t lastProgressMs = 0;     // listener thread only: accept, message or keep-alive
+  uint32_t seenProgress = 0;       // listener thread only
 
   void run();
-  void receive(bool& gotData);
+  void receive(bool& gotData, bool& keepAlive);
   void sendPending();
   void accept();
   void drop() {
@@ -35,16 +40,20 @@ struct StreamListener::State {
 void StreamListener::State::run() {
   platform::Clock& clock = *options.clock;
   while (!stop) {
-    bool gotData = false;
-    if (connection.valid()) receive(gotData);
+    bool gotData = false, keepAlive = false;
+    if (connection.valid()) receive(gotData, keepAlive);
     if (connection.valid()) sendPending();
-    if (gotData) {
-      lastDataMs = clock.nowMs();
-      dataArrived->set();
-      continue;
+    // The link is kept by what the phone says, not by bytes: a completed message or a
+    // keep-alive. A peer that trickles bytes without either is dropped like a silent one.
+    const uint32_t completed = progress.load();
+    if (keepAlive || completed != seenProgress) {
+      seenProgress = completed;
+      lastProgressMs = clock.nowMs();
     }
+    if (gotData) dataArrived->set();
     const bool silent = connection.valid() &&
-                        platform::elapsedMs(lastDataMs, clock.nowMs()) > kSilenceTimeoutMs;
+                        platform::elapsedMs(lastProgressMs, clock.nowMs()) > kSilenceTimeoutMs;
+    if (gotData && !silent) continue;
     if (!connection.valid() || silent) {
       if (!listening) {
         clock.sleepMs(kReceivePollMs);
@@ -52,20 +61,26 @@ void StreamListener::State::run() {
         accept();
         if (connection.valid()) {
           commands->dropPending();
-          lastDataMs = clock.nowMs();
+          seenProgress = progress.load();
+          lastProgressMs = clock.nowMs();
         }
       }
-    } else if (peerClosed) {
-      // The peer ended the stream: nothing will arrive until the silence limit drops the
-      // connection. Wait the poll interval instead of spinning on the readable socket.
-      clock.sleepMs(kReceivePollMs);
     }
   }
   drop();
 }
 
-void StreamListener::State::receive(bool& gotData) {
-  if (peerClosed) return;
+// A keep-alive: four zero bytes that arrived together in one receive.
+bool holdsKeepAlive(const uint8_t* bytes, long n) {
+  int zeros = 0;
+  for (long i = 0; i < n; ++i) {
+    zeros = bytes[i] == 0 ? zeros + 1 : 0;
+    if (zeros == 4) return true;
+  }
+  return false;
+}
+
+void StreamListener::State::receive(bool& gotData, bool& keepAlive) {
   const platform::TcpSocket::WaitResult r = connection.waitReadable(kReceivePollMs);
   if (r == platform::TcpSocket::kTimeout) return;
   if (r == platform::TcpSocket::kError) {
@@ -82,11 +97,16 @@ void StreamListener::State::receive(bool& gotData) {
     return;
   }
   if (n == 0) {
-    peerClosed = true;
+    // The peer ended the stream: everything it sent is in the ring, and nothing more can
+    // come. Listen again at once so that the phone is not kept out by a closed link.
+    drop();
     return;
   }
   written.store(w + static_cast<uint64_t>(n), std::memory_order_release);
   gotData = true;
+  // Only short receives are looked at: a phone's keep-alive comes alone after 2048 ms
+  // without a message, and zeros inside a large receive belong to a message anyway.
+  keepAlive = n <= 64 && holdsKeepAlive(ring.get() + at, n);
 }
 
 void StreamListener::State::sendPending() {
@@ -101,9 +121,13 @@ void StreamListener::State::sendPending() {
 
 void StreamListener::State::accept() {
   drop();
-  peerClosed = false;
   const uint16_t wanted = port;
-  platform::TcpSocket listener = platform::TcpSocket::listen(options.bindAddress, wanted, 0);
+  std::string address;
+  {
+    std::lock_guard lock(bindMutex);
+    address = bindAddress;
+  }
+  platform::TcpSocket listener = platform::TcpSocket::listen(address, wanted, 0);
   if (!listener.valid()) {
     // Port in use or no network: the next pass tries again. Pace the retries.
     options.clock->sleepMs(kReceivePollMs);
@@ -112,6 +136,10 @@ void StreamListener::State::accept() {
   boundPort = listener.localPort();
   while (!stop) {
     if (port != wanted || !listening) break;  // moved, or listening turned off
+    {
+      std::lock_guard lock(bindMutex);
+      if (bindAddress != address) break;
+    }
     const platform::TcpSocket::WaitResult r = listener.waitAcceptable(kAcceptPollMs);
     if (r == platform::TcpSocket::kError) break;
     if (r == platform::TcpSocket::kReady) {
@@ -136,6 +164,7 @@ StreamListener::StreamListener(std::shared_ptr<uint8_t[]> ring,
     : state_(std::make_shared<State>()) {
   state_->ring = std::move(ring);
   state_->dataArrived = std::move(dataArrived);
+  state_->bindAddress = options.bindAddress;
   state_->options = std::move(options);
 }
 
@@ -149,6 +178,7 @@ void StreamListener::start() {
     fresh->ring = state_->ring;
     fresh->dataArrived = state_->dataArrived;
     fresh->options = state_->options;
+    fresh->bindAddress = bindAddress();
     fresh->commands = state_->commands;
     fresh->port = state_->port.load();
     fresh->listening = state_->listening.load();
@@ -169,6 +199,15 @@ void StreamListener::stop() {
 }
 
 void StreamListener::enableListening(bool on) { state_->listening = on; }
+void StreamListener::setBindAddress(const std::string& address) {
+  std::lock_guard lock(state_->bindMutex);
+  state_->bindAddress = address;
+}
+std::string StreamListener::bindAddress() const {
+  std::lock_guard lock(state_->bindMutex);
+  return state_->bindAddress;
+}
+void StreamListener::noteMessage() { ++state_->progress; }
 void StreamListener::setPort(uint16_t port) { state_->port = port; }
 uint16_t StreamListener::port() const { return state_->port; }
 CommandPool& StreamListener::commands() { return *state_->commands; }

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "platform/key_store.h"
+#include "platform/utf16.h"
 
 namespace settings {
 namespace {
@@ -15,7 +16,27 @@ void readDword(const platform::RegistryKey& key, std::u16string_view name, uint3
         (static_cast<uint32_t>(value.data[2]) << 16) | (static_cast<uint32_t>(value.data[3]) << 24);
 }
 
+// A string value (UTF-16LE with or without its terminating zero) of at most `maxChars`.
+void readString(const platform::RegistryKey& key, std::u16string_view name, size_t maxChars,
+                std::u16string& out) {
+  platform::RegistryValue value;
+  if (!key.queryValue(name, value) || value.type != platform::kRegSz) return;
+  if (value.data.size() % 2 != 0 || value.data.size() > (maxChars + 1) * 2) return;
+  std::u16string text;
+  for (size_t i = 0; i + 1 < value.data.size(); i += 2) {
+    const char16_t c = static_cast<char16_t>(value.data[i] | (value.data[i + 1] << 8));
+    if (c == 0) break;
+    text += c;
+  }
+  if (text.size() <= maxChars) out = std::move(text);
+}
+
 }  // namespace
+
+std::string listenAddressOf(const DeviceSettings& settings) {
+  if (settings.listenAddress.empty()) return "0.0.0.0";
+  return platform::utf16ToUtf8Lossy(settings.listenAddress);
+}
 
 std::u16string programKeyPath(std::u16string_view baseName) {
   std::u16string path(kBaseKey);
@@ -38,6 +59,7 @@ DeviceSettings readDeviceSettings(platform::KeyStore& store, std::u16string_view
   if (auto key = store.openKey(kBaseKey)) {
     readDword(*key, u"Language", s.language);
     readDword(*key, u"Port", s.port);
+    readString(*key, u"ListenAddress", kMaxListenAddressChars, s.listenAddress);
   }
   return s;
 }

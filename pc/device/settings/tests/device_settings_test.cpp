@@ -80,5 +80,36 @@ TEST(DeviceSettings, RefusedWritesAreSilent) {
   EXPECT_EQ(readDeviceSettings(s.store, u"x").port, 2047u);
 }
 
+TEST(DeviceSettings, ListenAddressIsAShortStringInTheBaseKey) {
+  struct Case {
+    const char* what;
+    bool asString;
+    std::u16string text;
+    std::string listenOn;
+  };
+  const Case cases[] = {
+      {"missing: every IPv4 address", false, u"", "0.0.0.0"},
+      {"loopback only", true, u"127.0.0.1", "127.0.0.1"},
+      {"IPv6 loopback", true, u"::1", "::1"},
+      {"one interface's address", true, u"192.168.7.1", "192.168.7.1"},
+      {"empty string", true, u"", "0.0.0.0"},
+      {"not an address is kept as it is (never listened on)", true, u"foo", "foo"},
+      {"too long is ignored", true, std::u16string(81, u'1'), "0.0.0.0"},
+  };
+  for (const Case& c : cases) {
+    Store s;
+    auto base = s.store.createKey(kBaseKey);
+    if (c.asString) {
+      base->setString(u"ListenAddress", c.text);
+    } else {
+      base->setDword(u"ListenAddress", 0x0100007F);  // a number is no address string
+    }
+    const DeviceSettings d = readDeviceSettings(s.store, u"lookout");
+    EXPECT_EQ(listenAddressOf(d), c.listenOn) << c.what;
+    writeDeviceSettings(s.store, u"lookout", d);
+    EXPECT_EQ(readDeviceSettings(s.store, u"lookout"), d) << c.what << ": kept by a write";
+  }
+}
+
 }  // namespace
 }  // namespace settings

@@ -53,7 +53,8 @@ class CameraEngine {
   struct Options {
     platform::KeyStore* keyStore = nullptr;  // null: the machine's store
     std::string executablePath;               // empty: this program's
-    std::string bindAddress = "0.0.0.0";      // where the frame server listens
+    std::string bindAddress;                  // where the frame server listens; empty:
+                                              // the "ListenAddress" setting
   };
 
   // The process's engine, created on first use under a process-wide lock.
@@ -115,6 +116,8 @@ class CameraEngine {
  private:
   void applyLocked(const settings::DeviceSettings& incoming, bool fromDialog);
   bool openLocked(bool serve);
+  // The frame server's address: the option when given, else the setting.
+  std::string listenAddressLocked() const;
   bool queueCommand(uint32_t code, uint32_t argument);
   void startCommandRelay();
 

@@ -56,6 +56,8 @@ class FrameReceiver {
   // disconnection while connected.
   void setPort(uint16_t port);
   uint16_t port() const;
+  // The local address to listen on (see StreamListener::Options); applied like the port.
+  void setBindAddress(const std::string& address);
 
   // Installs the callback run on the parser thread after each hand-over. Set it before
   // start().

@@ -21,15 +21,18 @@ inline constexpr uint32_t kThreadStopWaitMs = 1000;
 // The socket side of the frame server. One thread that, while listening is enabled,
 // listens for one phone on the port, greets it with "high", receives everything it sends
 // into the ring without framing it, signals data-arrived after each receive, sends the
-// queued commands, and drops the phone after 5000 ms without a byte (an end of stream
-// counts as silence) to listen again.
+// queued commands, and drops the phone when it completed no message and sent no
+// keep-alive for 5000 ms (bytes alone do not keep the link), or at once when it ended
+// the stream, to listen again.
 //
-// Threading: start/stop from the owner; setPort, enableListening, commands() and the
-// read-only queries from any thread.
+// Threading: start/stop from the owner; setPort, setBindAddress, enableListening,
+// noteMessage, commands() and the read-only queries from any thread.
 class StreamListener {
  public:
   struct Options {
-    std::string bindAddress = "0.0.0.0";  // all local addresses
+    // A numeric IPv4 or IPv6 address: "0.0.0.0" every IPv4 address, "::" every address,
+    // "127.0.0.1" or "::1" this machine only. Anything else is never listened on.
+    std::string bindAddress = "0.0.0.0";
     platform::Clock* clock = &platform::systemClock();
   };
 
@@ -47,6 +50,11 @@ class StreamListener {
   void enableListening(bool on = true);
   void setPort(uint16_t port);
   uint16_t port() const;
+  // Like the port: at once while listening, after the next disconnection while connected.
+  void setBindAddress(const std::string& address);
+  std::string bindAddress() const;
+  // Told by the parser for every message it completed: the connection is alive.
+  void noteMessage();
 
   CommandPool& commands();
   // Absolute count of bytes received into the ring since start.

@@ -23,15 +23,28 @@ struct DeviceSettings {
   uint32_t width = 320;           // "Width": default output width
   uint32_t height = 240;          // "Height"
   uint32_t language = 0;          // "Language" (base key): 0 = automatic
+  // "ListenAddress" (base key, a string): the local address the frame server listens on,
+  // a numeric IPv4 or IPv6 address; empty = every IPv4 address. Set by hand by whoever
+  // administers the machine; the settings dialogs never write it.
+  std::u16string listenAddress;
 
   bool operator==(const DeviceSettings&) const = default;
 };
+
+// The address to listen on for `settings`: its "ListenAddress" (which may be no address
+// at all; the frame server then never listens), or "0.0.0.0" when that is empty.
+std::string listenAddressOf(const DeviceSettings& settings);
+
+// The longest "ListenAddress" taken from the store, in characters (an IPv6 address with
+// an interface name fits easily).
+inline constexpr size_t kMaxListenAddressChars = 80;
 
 // The per-program key: the base key, a backslash and the program's base name; the base
 // key itself for an empty base name (a process without a table entry).
 std::u16string programKeyPath(std::u16string_view baseName);
 
-// Starts from the defaults; takes each value only when it exists and is exactly 4 bytes.
+// Starts from the defaults; takes each number only when it exists and is exactly 4 bytes,
+// and "ListenAddress" only when it is a string of at most kMaxListenAddressChars.
 // A key that cannot be opened leaves its values at their defaults.
 DeviceSettings readDeviceSettings(platform::KeyStore& store, std::u16string_view baseName);
 

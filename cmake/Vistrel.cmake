@@ -31,13 +31,6 @@ function(vistrel_add_test)
   set_tests_properties(${T_NAME} PROPERTIES LABELS "unit;${T_LABELS}" TIMEOUT 600)
 endfunction()
 
-# In a fuzz build the libraries a fuzzer drives carry its coverage instrumentation and
-# sanitizers too, so that it steers by the parsers' own branches, not only its own file.
-if(VISTREL_FUZZ)
-  add_compile_options(-fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer)
-  add_link_options(-fsanitize=address,undefined)
-endif()
-
 # Every fuzzer joins the target "fuzzers", so a fuzz build can build just those.
 if(VISTREL_FUZZ AND NOT TARGET fuzzers)
   add_custom_target(fuzzers)

@@ -70,6 +70,8 @@ void StreamListener::State::run() {
   drop();
 }
 
+namespace {
+
 // A keep-alive: four zero bytes that arrived together in one receive.
 bool holdsKeepAlive(const uint8_t* bytes, long n) {
   int zeros = 0;
@@ -79,6 +81,8 @@ bool holdsKeepAlive(const uint8_t* bytes, long n) {
   }
   return false;
 }
+
+}  // namespace
 
 void StreamListener::State::receive(bool& gotData, bool& keepAlive) {
   const platform::TcpSocket::WaitResult r = connection.waitReadable(kReceivePollMs);

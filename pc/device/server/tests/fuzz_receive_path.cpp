@@ -6,8 +6,10 @@
 // length from the wire that escapes its bounds fails here even without a sanitizer.
 //
 // Input: byte 0 moves the start near the ring's end (wrapping on every input), byte 1
-// sets the receive size, byte 2 repeats the rest of the input, bytes 3 and 4 append a run
-// of filler (up to 8 MiB of one byte) so that huge declared lengths can complete.
+// sets the receive size; the rest is a list of records that build the stream, so that
+// headers with any declared length and runs of megabytes are easy to reach:
+//   0 n bytes...   n raw bytes          1 type len32   a header (magic pair included)
+//   2 k v          k x 64 KiB of byte v 3              a keep-alive (four zero bytes)
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -76,17 +78,49 @@ struct Sink : server::ReceiveParser::Sink {
 
 }  // namespace
 
+// The stream the records describe, at most kMaxStream bytes.
+std::vector<uint8_t> buildStream(const uint8_t* data, size_t size) {
+  constexpr size_t kMaxStream = 12u << 20;
+  std::vector<uint8_t> out;
+  size_t i = 0;
+  auto next = [&]() -> uint8_t { return i < size ? data[i++] : 0; };
+  while (i < size && out.size() < kMaxStream) {
+    switch (next() % 4) {
+      case 0: {
+        const size_t n = next();
+        for (size_t k = 0; k < n && i < size; ++k) out.push_back(data[i++]);
+        break;
+      }
+      case 1: {
+        protocol::StreamHeader h;
+        h.word4 = next() % 4;
+        for (int shift = 0; shift < 32; shift += 8) h.length |= static_cast<uint32_t>(next()) << shift;
+        h.word3 = next();
+        uint8_t bytes[protocol::kHeaderSize];
+        protocol::encodeHeader(h, bytes);
+        out.insert(out.end(), bytes, bytes + sizeof bytes);
+        break;
+      }
+      case 2: {
+        const size_t n = static_cast<size_t>(next()) << 16;
+        out.insert(out.end(), n < kMaxStream - out.size() ? n : kMaxStream - out.size(), next());
+        break;
+      }
+      default:
+        out.insert(out.end(), 4, 0);
+    }
+  }
+  return out;
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static std::unique_ptr<uint8_t[]> ring(new uint8_t[kRingSize]());
-  if (size < 5) return 0;
+  if (size < 3) return 0;
   const uint64_t base = kRingSize - 1 - (data[0] % 64);
   uint64_t written = base;
-  const size_t piece = 1 + static_cast<size_t>(data[1]) * 97;
-  const int repeats = 1 + data[2] % 8;
-  const size_t filler = static_cast<size_t>(data[3] % 96) << 16;
-  const uint8_t fill = data[4];
-  const uint8_t* stream = data + 5;
-  const size_t streamSize = size - 5;
+  const std::vector<uint8_t> stream = buildStream(data + 2, size - 2);
+  size_t piece = 1 + static_cast<size_t>(data[1]) * 997;
+  if (piece < stream.size() / 4096) piece = stream.size() / 4096;  // bounded work per input
 
   Sink sink;
   sink.device.ring = ring.get();
@@ -95,31 +129,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   server::ReceiveParser parser(view);
 
   // Like the listener: one receive never wraps and never exceeds the receive chunk.
-  // `from` null: `total` bytes of `fill`.
-  auto receive = [&](const uint8_t* from, size_t total, size_t most) {
-    size_t done = 0;
-    while (done < total) {
-      const uint32_t at = static_cast<uint32_t>(written & server::kRingMask);
-      size_t n = total - done;
-      if (n > most) n = most;
-      if (n > kRingSize - at) n = kRingSize - at;
-      if (n > server::kMaxReceiveChunk) n = server::kMaxReceiveChunk;
-      if (from != nullptr) {
-        std::memcpy(ring.get() + at, from + done, n);
-      } else {
-        std::memset(ring.get() + at, fill, n);
-      }
-      written += n;
-      done += n;
-      parser.drain(sink);
-    }
-  };
-  for (int r = 0; r < repeats; ++r) receive(stream, streamSize, piece);
-  if (filler != 0) {
-    receive(nullptr, filler, server::kMaxReceiveChunk);
-    receive(stream, streamSize, piece);
+  size_t done = 0;
+  while (done < stream.size()) {
+    const uint32_t at = static_cast<uint32_t>(written & server::kRingMask);
+    size_t n = stream.size() - done;
+    if (n > piece) n = piece;
+    if (n > kRingSize - at) n = kRingSize - at;
+    if (n > server::kMaxReceiveChunk) n = server::kMaxReceiveChunk;
+    std::memcpy(ring.get() + at, stream.data() + done, n);
+    written += n;
+    done += n;
+    parser.drain(sink);
   }
-  static const uint8_t keepAlive[4] = {};
-  receive(keepAlive, sizeof keepAlive, piece);  // completes what is pending  // a keep-alive completes what is pending
   return 0;
 }

@@ -26,6 +26,8 @@ port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); p
 "$receive" --port "$port" --bind 127.0.0.1 --out "$work/frames" --bmp 240x320 --rotation 1 \
   --tap 100,200 --key 13 --set 257=2 </dev/null >"$work/receive.log" 2>&1 &
 pid=$!
+# The phone starts once the tool says it listens, so that every frame reaches its loop.
+for _ in $(seq 1 100); do grep -q "^listening on" "$work/receive.log" 2>/dev/null && break; sleep 0.05; done
 
 # When frames arrive in a burst only the newest is handed over, so under load fewer
 # frames may be written than were sent; every one written must be whole.

@@ -3,9 +3,13 @@
 #include "front/program.h"
 #include "vistrel_window.h"
 
+#include <QApplication>
+
 int main(int argc, char** argv) {
   front::ProgramExtras extras;
   extras.previewConverter = &front::MakePreviewConverter;
   extras.window = &front::QtWindowFront();
-  return front::RunVistrel(argc, argv, &front::BuildDeviceSources, extras);
+  const int code = front::RunVistrel(argc, argv, &front::BuildDeviceSources, extras);
+  front::QtApplication().reset();
+  return code;
 }

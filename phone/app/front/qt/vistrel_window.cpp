@@ -169,8 +169,12 @@ void VistrelWindow::start(Program& program) {
 
 int VistrelWindow::run(Program& program) {
   start(program);
-  if (destroyed_) return 0;
-  return QApplication::exec();
+  const int code = destroyed_ ? 0 : QApplication::exec();
+  // The program's parts end with the start that owns them; nothing may reach them after.
+  for (auto& [id, timer] : timers_) timer->stop();
+  program_ = nullptr;
+  destroyed_ = true;
+  return code;
 }
 
 // ---- WindowView ----
@@ -462,6 +466,11 @@ bool VistrelWindow::event(QEvent* event) {
 
 // ---- The front as the program takes it ----
 
+std::unique_ptr<QApplication>& QtApplication() {
+  static std::unique_ptr<QApplication> app;
+  return app;
+}
+
 const WindowFront& QtWindowFront() {
   static const WindowFront front{
       [] {
@@ -472,8 +481,7 @@ const WindowFront& QtWindowFront() {
         return set("DISPLAY") || set("WAYLAND_DISPLAY") || set("QT_QPA_PLATFORM");
       },
       [](int& argc, char** argv, const std::string& directory) -> std::unique_ptr<FrontHost> {
-        static std::unique_ptr<QApplication> app;
-        if (!app) app = std::make_unique<QApplication>(argc, argv);
+        if (!QtApplication()) QtApplication() = std::make_unique<QApplication>(argc, argv);
         return std::make_unique<VistrelWindow>(directory);
       }};
   return front;

@@ -111,5 +111,8 @@ class VistrelWindow final : public QMainWindow, public FrontHost {
 
 // The window front as the program's start takes it.
 const WindowFront& QtWindowFront();
+// The application object of the window front, once it was made; main() ends it after
+// the program's start returned (never among the static objects at exit).
+std::unique_ptr<QApplication>& QtApplication();
 
 }  // namespace front

@@ -34,6 +34,11 @@
 
 namespace front {
 
+void takeEndRequest(int signalFd) {
+  char c;
+  [[maybe_unused]] const ssize_t n = ::read(signalFd, &c, 1);
+}
+
 namespace {
 
 int gSignalPipe[2] = {-1, -1};
@@ -141,8 +146,7 @@ class HeadlessFront final : public FrontHost {
       pollfd fds[2] = {{channel.fd(), POLLIN, 0}, {program.signalFd, POLLIN, 0}};
       const int r = ::poll(fds, 2, waitMs);
       if (r > 0 && (fds[1].revents & POLLIN)) {
-        char c;
-        [[maybe_unused]] ssize_t n = ::read(program.signalFd, &c, 1);
+        takeEndRequest(program.signalFd);
         context.OnDestroy();  // a request to end: close the window as the Exit command does
         continue;
       }

@@ -18,7 +18,6 @@
 #include <QVBoxLayout>
 
 #include <cstdlib>
-#include <unistd.h>
 
 #include "platform/help.h"
 #include "targets/network_settings_dialog.h"
@@ -152,8 +151,7 @@ void VistrelWindow::start(Program& program) {
   });
   auto* ending = new QSocketNotifier(program.signalFd, QSocketNotifier::Read, this);
   connect(ending, &QSocketNotifier::activated, this, [this] {
-    char c;
-    [[maybe_unused]] ssize_t n = ::read(program_->signalFd, &c, 1);
+    takeEndRequest(program_->signalFd);
     closeWindow();
   });
 

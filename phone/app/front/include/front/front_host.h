@@ -31,7 +31,7 @@ class FrontHost : public core::WindowView, public targets::ConnectingHost, publi
     const sources::DeviceInfo* device = nullptr;
     ui::MenuBuilder* menu = nullptr;
     InstanceChannel* channel = nullptr;
-    int signalFd = -1;  // readable when the process was asked to end
+    int signalFd = -1;  // readable when the process was asked to end; see takeEndRequest
     // A second copy's command line; the answer it gets.
     std::function<uint32_t(const HandOverMessage&)> onHandOver;
     std::function<void()> onTimer;  // after each timer step
@@ -65,5 +65,8 @@ struct WindowFront {
   std::function<std::unique_ptr<FrontHost>(int& argc, char** argv, const std::string& programDirectory)>
       create;
 };
+
+// Takes one pending request to end from `signalFd` (call when it is readable).
+void takeEndRequest(int signalFd);
 
 }  // namespace front

@@ -365,6 +365,7 @@ std::string ListSettings(core::CaptureContext& context, const TargetFields& fiel
           out += (i ? " | " : "") + utf8(ui::ValueLabel(*s, static_cast<int32_t>(i), context.text()));
         out += "]";
       }
+      if (const char* note = source.SettingNote(s); note && *note) out += "   (" + std::string(note) + ")";
       out += "\n";
     }
   }

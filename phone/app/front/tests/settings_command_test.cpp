@@ -176,12 +176,14 @@ TEST_F(SettingsCommandTest, EnableDisableAndTargetFollowTheMenusRules) {
 }
 
 TEST_F(SettingsCommandTest, ListingShowsValuesChoicesAndWhatIsEnabledAndCurrent) {
+  camera_->notedSetting = &camera_->setting(1);
+  camera_->note = "how this build treats it";
   const std::string listing = ListSettings(*context_, DeviceTargetFields);
   EXPECT_EQ(listing,
             "Sources (* enabled):\n"
             "* Camera\n"
             "    Resolution = 320x240   [320x240 | 640x480 (1) | 640x480 (2)]\n"
-            "    Brightness = 0   [-20 .. 20, step 10]\n"
+            "    Brightness = 0   [-20 .. 20, step 10]   (how this build treats it)\n"
             "  Screen\n"
             "Targets (* current):\n"
             "* Network\n"

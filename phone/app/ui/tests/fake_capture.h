@@ -61,7 +61,10 @@ class FakeSource final : public sources::CaptureSource {
   uint32_t TakeFrame(sources::FrameDescriptor*) override { return 0; }
   settings::SourceSetting* DeviceSettingList() override { return nullptr; }
   bool ApplyDeviceSetting(settings::SourceSetting*, int32_t) override { return true; }
+  const char* SettingNote(const settings::SourceSetting* s) override { return s == notedSetting ? note : ""; }
 
+  const settings::SourceSetting* notedSetting = nullptr;
+  const char* note = "";
   bool started = false;
   int starts = 0, resets = 0;
   std::vector<std::pair<settings::SourceSetting*, int32_t>> applied;

@@ -147,6 +147,9 @@ class CaptureSource {
   // Not in the table of operations: whether the source may be enabled when nothing was
   // saved (or after a crash). A source whose device the probe did not find says no.
   virtual bool EnabledByDefault() { return true; }
+  // Not in the table either: a short remark on how this build treats a setting, for
+  // listings such as `vistrel --settings` (empty: nothing to say).
+  virtual const char* SettingNote(const SourceSetting* /*setting*/) { return ""; }
 
   // The next source of the list, or null.
   CaptureSource* next() const { return next_.get(); }

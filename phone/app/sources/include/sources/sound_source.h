@@ -99,6 +99,10 @@ class SoundSource final : public CaptureSource {
   SourceSetting* DeviceSettingList() override { return nullptr; }
   bool ApplyDeviceSetting(SourceSetting*, int32_t) override { return false; }
   bool EnabledByDefault() override { return env_.deviceFound; }
+  const char* SettingNote(const SourceSetting* setting) override {
+    return setting == &settings_[kSettingFormat] ? "sound always goes out as PCM: this build has no AMR coder"
+                                                  : "";
+  }
 
   const std::string& device() const { return env_.device; }
   bool deviceFound() const { return env_.deviceFound; }

@@ -171,13 +171,7 @@ bool SoundSource::Start(StartParams& params) {
       std::lock_guard lock(mutex_);
       stopping_ = true;
     }
-    recorder_->Reset();
-    recorder_->Stop();
-    for (Block& b : blocks_) recorder_->Unprepare(&b.wave);
-    recorder_->Close();
-    std::lock_guard lock(mutex_);
-    ResetQueueLocked();
-    withRecorder_ = 0;
+    CloseRecorder();
     return false;
   }
   std::lock_guard lock(mutex_);
@@ -194,6 +188,11 @@ bool SoundSource::Halt() {
     stopping_ = true;
   }
   // From here on no block goes back to the recorder and the target is not woken.
+  CloseRecorder();
+  return true;
+}
+
+void SoundSource::CloseRecorder() {
   recorder_->Reset();
   recorder_->Stop();
   for (Block& b : blocks_) recorder_->Unprepare(&b.wave);
@@ -201,7 +200,6 @@ bool SoundSource::Halt() {
   std::lock_guard lock(mutex_);
   ResetQueueLocked();
   withRecorder_ = 0;
-  return true;
 }
 
 bool SoundSource::Stop() {

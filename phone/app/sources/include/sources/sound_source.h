@@ -127,6 +127,8 @@ class SoundSource final : public CaptureSource {
   void OnBlockFilled(Block* block);
   void LayOut();
   void ResetQueueLocked();
+  // With `stopping_` set: takes every block back from the recorder and closes it.
+  void CloseRecorder();
   platform::Clock& clock() const;
 
   SoundEnvironment env_;

@@ -1,6 +1,9 @@
 # Shared build helpers for every module.
 
 add_compile_options(-Wall -Wextra)
+# __FILE__ (in assertions and in library macros such as ALSA's error report) names files
+# relative to the source tree, so that no installed program carries the path it was built in.
+add_compile_options(-fmacro-prefix-map=${CMAKE_SOURCE_DIR}/=)
 
 if(VISTREL_SANITIZE)
   add_compile_options(-fsanitize=${VISTREL_SANITIZE} -fno-omit-frame-pointer -fno-sanitize-recover=all)

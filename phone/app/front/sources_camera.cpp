@@ -1,10 +1,12 @@
-// The device program's sources with the camera behind framesink (row 7); the rows whose
-// devices are not built yet stay placeholders; the sound source is real.
+// The device program's sources with the camera behind framesink (row 7) and the stream
+// driver cameras (rows 4 to 6); the rows whose devices are not built yet stay
+// placeholders; the sound source is real.
 #include "camera/camera_source.h"
 #include "camera/preview_convert.h"
 #include "camera/system_encoder.h"
 #include "dshow/directshow_camera.h"
 #include "front/program.h"
+#include "makers/stream_cameras.h"
 #include "sources/placeholder_sources.h"
 #include "sources/sound_source.h"
 #include "sources/source_builder.h"
@@ -26,18 +28,13 @@ class DeviceSourceFactory final : public sources::SourceFactory {
                                                     bool front) override {
     return placeholders_.HtcCamera(d, std::move(l), front);
   }
-  std::unique_ptr<sources::CaptureSource> StreamCamera(const sources::DeviceInfo& d,
+  std::unique_ptr<sources::CaptureSource> StreamCamera(const sources::DeviceInfo& device,
                                                        sources::StreamDriver driver) override {
-    return placeholders_.StreamCamera(d, driver);
+    return makers::MakeStreamCamera(cameraEnvironment(device), driver, makers::SystemDriverPort());
   }
   std::unique_ptr<sources::CaptureSource> DirectShowCamera(const sources::DeviceInfo& device,
                                                            sources::FramesinkLibrary library) override {
-    camera::CameraEnvironment env;
-    env.jpegpress = device.jpegpressBound() ? &device.jpegpress : nullptr;
-    env.systemEncoder = camera::ProcessSystemEncoder(modules_);
-    env.store = context_.store;
-    env.text = context_.text;
-    return dshow::MakeDirectShowCamera(env, std::move(library));
+    return dshow::MakeDirectShowCamera(cameraEnvironment(device), std::move(library));
   }
   std::unique_ptr<sources::CaptureSource> Screen(const sources::DeviceInfo& d,
                                                  const platform::FrameBufferDescription& s) override {
@@ -48,6 +45,15 @@ class DeviceSourceFactory final : public sources::SourceFactory {
   }
 
  private:
+  camera::CameraEnvironment cameraEnvironment(const sources::DeviceInfo& device) {
+    camera::CameraEnvironment env;
+    env.jpegpress = device.jpegpressBound() ? &device.jpegpress : nullptr;
+    env.systemEncoder = camera::ProcessSystemEncoder(modules_);
+    env.store = context_.store;
+    env.text = context_.text;
+    return env;
+  }
+
   sources::ModuleLoader& modules_;
   const SourceContext& context_;
   sources::PlaceholderSourceFactory placeholders_;

@@ -1,0 +1,61 @@
+#pragma once
+
+// Building the device settings of a maker camera and finding one in its list.
+
+#include <cstddef>
+#include <cstdint>
+
+#include "settings/source_setting.h"
+
+namespace makers {
+
+// A setting of `count` values base + i * step.
+inline settings::SourceSetting SteppedSetting(uint32_t textId, int32_t defaultIndex, uint32_t count,
+                                              int32_t base = 0, int32_t step = 1) {
+  settings::SourceSetting s;
+  s.textId = textId;
+  s.defaultIndex = defaultIndex;
+  s.count = count;
+  s.base = base;
+  s.step = step;
+  s.key = settings::newSettingKey();
+  return s;
+}
+
+// A setting over a choice table.
+template <size_t N>
+settings::SourceSetting ChoiceSetting(uint32_t textId, int32_t defaultIndex,
+                                      const settings::SettingChoice (&choices)[N]) {
+  settings::SourceSetting s;
+  s.textId = textId;
+  s.defaultIndex = defaultIndex;
+  s.count = N;
+  s.choices = choices;
+  s.key = settings::newSettingKey();
+  return s;
+}
+
+// Links `count` settings in array order; returns the head (null for none).
+inline settings::SourceSetting* LinkSettings(settings::SourceSetting* first, size_t count) {
+  for (size_t i = 0; i + 1 < count; ++i) first[i].next = &first[i + 1];
+  if (count > 0) first[count - 1].next = nullptr;
+  return count > 0 ? first : nullptr;
+}
+
+// Index of `setting` in the array, or `count` when it is not one of them.
+inline size_t IndexOf(const settings::SourceSetting* setting, const settings::SourceSetting* first,
+                      size_t count) {
+  for (size_t i = 0; i < count; ++i)
+    if (setting == &first[i]) return i;
+  return count;
+}
+
+// Little-endian words of a request block.
+inline void Put32(uint8_t* at, uint32_t value) {
+  for (int i = 0; i < 4; ++i) at[i] = static_cast<uint8_t>(value >> (8 * i));
+}
+inline uint32_t Get32(const uint8_t* at) {
+  return uint32_t{at[0]} | uint32_t{at[1]} << 8 | uint32_t{at[2]} << 16 | uint32_t{at[3]} << 24;
+}
+
+}  // namespace makers

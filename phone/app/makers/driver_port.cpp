@@ -1,0 +1,58 @@
+#include "makers/driver_port.h"
+
+#include <string>
+
+#include "platform/device_io.h"
+#include "platform/event.h"
+#include "platform/utf16.h"
+
+namespace makers {
+namespace {
+
+// A driver served by a local program: control requests only. What the driver writes
+// back into a request's input block does not travel over this port.
+class ServedDriver final : public DriverHandle {
+ public:
+  explicit ServedDriver(std::unique_ptr<platform::DeviceHandle> device) : device_(std::move(device)) {}
+  bool Control(uint32_t code, void* in, uint32_t inSize, void* out, uint32_t outSize,
+               uint32_t* returned) override {
+    return device_->control(code, in, inSize, out, outSize, returned);
+  }
+  bool Read(void*, uint32_t, uint32_t* got) override {
+    if (got != nullptr) *got = 0;
+    return false;
+  }
+
+ private:
+  std::unique_ptr<platform::DeviceHandle> device_;
+};
+
+class LocalEvent final : public NamedEvent {
+  platform::Event event_{platform::Event::Reset::kAuto};
+};
+
+class SystemPort final : public DriverPort {
+ public:
+  std::unique_ptr<DriverHandle> Open(std::u16string_view name, const DriverOpen&) override {
+    // "CAM1:" is served as "\\.\CAM1".
+    if (!name.empty() && name.back() == u':') name.remove_suffix(1);
+    if (name.empty()) return nullptr;
+    auto device = platform::openDevice("\\\\.\\" + platform::utf16ToUtf8Lossy(name));
+    if (!device) return nullptr;
+    return std::make_unique<ServedDriver>(std::move(device));
+  }
+  std::unique_ptr<NamedEvent> CreateNamedEvent(std::u16string_view) override {
+    return std::make_unique<LocalEvent>();
+  }
+  // No device of this platform fills memory at a fixed address.
+  uint8_t* MapFrameArea(uint32_t, uint32_t) override { return nullptr; }
+};
+
+}  // namespace
+
+DriverPort& SystemDriverPort() {
+  static SystemPort port;
+  return port;
+}
+
+}  // namespace makers

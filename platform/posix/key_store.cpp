@@ -1,6 +1,7 @@
 // The key store's document model: parsing and writing the `.reg` text, and the key
 // operations on it. Independent of where the text is kept (key_store_posix.cpp).
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <iostream>
@@ -659,7 +660,7 @@ KeyStore::KeyStore(std::unique_ptr<KeyStoreStorage> storage, Diagnostics diagnos
 KeyStore::~KeyStore() = default;
 
 KeyStore& KeyStore::machine() {
-  static KeyStore store(openKeyStoreFile(defaultKeyStorePath()));
+  static KeyStore store(openMachineKeyStorage());
   return store;
 }
 
@@ -869,5 +870,51 @@ std::unique_ptr<RegistryKey> RegistryKey::createSubKey(std::u16string_view relat
 }
 
 bool RegistryKey::flush() { return store_.flush(); }
+
+// ---- the text as keys -------------------------------------------------------------
+
+std::vector<KeyStoreKey> keyStoreKeys(const std::string& text, const std::string& name,
+                                      std::vector<std::string>& problems) {
+  const auto doc = parseDocument(text, name, problems);
+  std::vector<KeyStoreKey> keys;
+  std::vector<std::u16string> foldedPaths;
+  const auto keyFor = [&](const std::u16string& path) -> KeyStoreKey& {
+    const std::u16string f = folded(path);
+    for (size_t i = 0; i < keys.size(); ++i)
+      if (foldedPaths[i] == f) return keys[i];
+    keys.push_back(KeyStoreKey{path, {}});
+    foldedPaths.push_back(f);
+    return keys.back();
+  };
+  for (const auto& s : doc->sections) {
+    if (!s.ours) continue;
+    std::vector<std::u16string> parts;
+    if (!splitKeyPath(s.path, parts)) continue;
+    for (size_t n = 1; n < parts.size(); ++n) keyFor(joinPath(parts, n));
+    KeyStoreKey& key = keyFor(s.path);
+    for (const auto& l : s.lines) {
+      if (!l.isValue) continue;
+      auto same = std::find_if(key.values.begin(), key.values.end(),
+                               [&](const auto& v) { return sameName(v.first, l.name); });
+      if (same != key.values.end()) {
+        same->second = l.value;
+      } else {
+        key.values.emplace_back(l.name, l.value);
+      }
+    }
+  }
+  return keys;
+}
+
+std::string keyStoreText(const std::vector<KeyStoreKey>& keys) {
+  KeyStoreDocument doc;
+  for (const KeyStoreKey& key : keys) {
+    std::vector<std::u16string> parts;
+    if (!splitKeyPath(key.path, parts)) continue;
+    ensureKey(doc, parts, true);
+    for (const auto& [name, value] : key.values) putValue(doc, parts, name, value);
+  }
+  return serialize(doc);
+}
 
 }  // namespace platform

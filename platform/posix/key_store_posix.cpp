@@ -159,6 +159,10 @@ std::unique_ptr<KeyStoreStorage> openKeyStoreFile(const std::string& path) {
   return std::make_unique<KeyStoreFile>(path);
 }
 
+std::unique_ptr<KeyStoreStorage> openMachineKeyStorage() {
+  return openKeyStoreFile(defaultKeyStorePath());
+}
+
 std::string defaultKeyStorePath() {
   if (const char* env = std::getenv(kKeyStoreEnvironment); env && *env) return env;
   const bool machineFolder =

@@ -8,6 +8,7 @@
 #include <set>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace platform {
@@ -167,5 +168,23 @@ class KeyStore {
 
 // Splits and checks a key path: non-empty parts, no empty part between backslashes.
 bool splitKeyPath(std::u16string_view path, std::vector<std::u16string>& parts);
+
+// The storage KeyStore::machine() uses: on Linux the file of defaultKeyStorePath(); on
+// Windows the system registry itself (see docs/windows.md).
+std::unique_ptr<KeyStoreStorage> openMachineKeyStorage();
+
+// One key of a store text with its values in order, for storages that keep keys and
+// values in a structured store of their own (the Windows registry) and hand the key store
+// its text form.
+struct KeyStoreKey {
+  std::u16string path;  // below HKEY_LOCAL_MACHINE
+  std::vector<std::pair<std::u16string, RegistryValue>> values;
+};
+// Every key the text holds (also those that exist only through their sub-keys), parents
+// before their sub-keys; keys written twice are merged. `problems` as for reading.
+std::vector<KeyStoreKey> keyStoreKeys(const std::string& text, const std::string& name,
+                                      std::vector<std::string>& problems);
+// The text of a store that holds exactly `keys`.
+std::string keyStoreText(const std::vector<KeyStoreKey>& keys);
 
 }  // namespace platform

@@ -1,0 +1,233 @@
+// Named objects as the system's own: a file mapping on the paging file, a mutex, a
+// manual-reset event. Every one is created with a null access list, so that the service's
+// account and every user's programs can open what another made. The system removes an
+// object when its last handle closes, so a process that dies leaves nothing behind, and a
+// mutex whose holder died is handed to the next waiter ("abandoned", taken as acquired).
+//
+// Objects of different kinds share one namespace on Windows. Each object gets its exact
+// name; when that name is already taken by an object of another kind (the process table's
+// memory and its mutex share a name), the kind's own suffix is added.
+
+#include <windows.h>
+
+#include <cstdlib>
+#include <cstring>
+
+#include "platform/named_objects.h"
+#include "platform/resources.h"
+#include "wide.h"
+
+namespace platform {
+namespace {
+
+class NullAccessList {
+ public:
+  NullAccessList() {
+    InitializeSecurityDescriptor(&descriptor_, SECURITY_DESCRIPTOR_REVISION);
+    SetSecurityDescriptorDacl(&descriptor_, TRUE, nullptr, FALSE);
+    attributes_.nLength = sizeof attributes_;
+    attributes_.lpSecurityDescriptor = &descriptor_;
+    attributes_.bInheritHandle = FALSE;
+  }
+  SECURITY_ATTRIBUTES* get() { return &attributes_; }
+
+ private:
+  SECURITY_DESCRIPTOR descriptor_{};
+  SECURITY_ATTRIBUTES attributes_{};
+};
+
+class Handle {
+ public:
+  explicit Handle(HANDLE h = nullptr) : h_(h) {}
+  ~Handle() {
+    if (h_ != nullptr) CloseHandle(h_);
+  }
+  Handle(const Handle&) = delete;
+  Handle& operator=(const Handle&) = delete;
+  HANDLE get() const { return h_; }
+
+ private:
+  HANDLE h_;
+};
+
+// Creates (or opens) the object of one kind under `name`, falling back to name + suffix
+// when another kind holds the exact name.
+template <typename Create>
+HANDLE createNamed(std::string_view name, const wchar_t* suffix, Create create) {
+  std::wstring full = win32::wide(namedObjectName(name));
+  NullAccessList access;
+  HANDLE h = create(access.get(), full.c_str());
+  if (h == nullptr && GetLastError() == ERROR_INVALID_HANDLE) {
+    full += suffix;
+    h = create(access.get(), full.c_str());
+  }
+  return h;
+}
+
+class Win32SharedMemory final : public SharedMemory {
+ public:
+  Win32SharedMemory(HANDLE mapping, uint8_t* view, size_t sizeBytes)
+      : mapping_(mapping), view_(view), size_(sizeBytes) {}
+  ~Win32SharedMemory() override { UnmapViewOfFile(view_); }
+  uint8_t* data() override { return view_; }
+  size_t size() const override { return size_; }
+  // A section never shrinks while it is mapped.
+  bool intact() const override { return true; }
+  bool read(size_t offset, void* destination, size_t sizeBytes) const override {
+    if (offset > size_ || sizeBytes > size_ - offset) return false;
+    std::memcpy(destination, view_ + offset, sizeBytes);
+    return true;
+  }
+
+ private:
+  Handle mapping_;
+  uint8_t* view_;
+  size_t size_;
+};
+
+class Win32NamedMutex final : public NamedMutex {
+ public:
+  explicit Win32NamedMutex(HANDLE h) : mutex_(h) {}
+  void lock() override {
+    // WAIT_ABANDONED: the last holder died holding it; the mutex is ours now.
+    WaitForSingleObject(mutex_.get(), INFINITE);
+  }
+  void unlock() override { ReleaseMutex(mutex_.get()); }
+
+ private:
+  Handle mutex_;
+};
+
+class Win32NamedEvent final : public NamedEvent {
+ public:
+  explicit Win32NamedEvent(HANDLE h) : event_(h) {}
+  void set() override { SetEvent(event_.get()); }
+  void reset() override { ResetEvent(event_.get()); }
+  void pulse() override { PulseEvent(event_.get()); }
+  bool wait(uint32_t timeoutMs) override {
+    return WaitForSingleObject(event_.get(), timeoutMs) == WAIT_OBJECT_0;
+  }
+
+ private:
+  Handle event_;
+};
+
+class Win32PresenceMarker final : public PresenceMarker {
+ public:
+  explicit Win32PresenceMarker(HANDLE h) : mutex_(h) {}
+
+ private:
+  Handle mutex_;
+};
+
+constexpr wchar_t kMappingSuffix[] = L" mapping";
+constexpr wchar_t kMutexSuffix[] = L" mutex";
+constexpr wchar_t kEventSuffix[] = L" event";
+
+uint64_t creationTime(HANDLE process) {
+  FILETIME created{}, exited{}, kernel{}, user{};
+  if (!GetProcessTimes(process, &created, &exited, &kernel, &user)) return 0;
+  return (static_cast<uint64_t>(created.dwHighDateTime) << 32) | created.dwLowDateTime;
+}
+
+}  // namespace
+
+std::string namedObjectName(std::string_view name) {
+  const char* prefix = std::getenv("VISTREL_OBJECT_PREFIX");
+  std::string full = prefix != nullptr ? prefix : "";
+  full.append(name);
+  // A backslash would name a namespace ("Global\"), a NUL would end the name.
+  for (char& c : full) {
+    if (c == '\\' || c == '\0') c = '_';
+  }
+  if (full.empty()) full = "_";
+  return full;
+}
+
+void removeNamedObject(std::string_view) {
+  // Nothing to do: the system removes an object with the last handle to it.
+}
+
+std::unique_ptr<SharedMemory> SharedMemory::openOrCreate(std::string_view name, size_t sizeBytes) {
+  if (sizeBytes == 0) return nullptr;
+  const uint64_t size = sizeBytes;
+  HANDLE mapping = createNamed(name, kMappingSuffix, [&](SECURITY_ATTRIBUTES* sa, const wchar_t* n) {
+    return CreateFileMappingW(INVALID_HANDLE_VALUE, sa, PAGE_READWRITE, static_cast<DWORD>(size >> 32),
+                              static_cast<DWORD>(size), n);
+  });
+  if (mapping == nullptr) return nullptr;
+  // An existing mapping keeps the size its creator gave it: map only what it holds.
+  void* view = MapViewOfFile(mapping, FILE_MAP_ALL_ACCESS, 0, 0, 0);
+  MEMORY_BASIC_INFORMATION info{};
+  if (view == nullptr || VirtualQuery(view, &info, sizeof info) == 0 || info.RegionSize < sizeBytes) {
+    if (view != nullptr) UnmapViewOfFile(view);
+    CloseHandle(mapping);
+    return nullptr;
+  }
+  return std::make_unique<Win32SharedMemory>(mapping, static_cast<uint8_t*>(view), sizeBytes);
+}
+
+std::unique_ptr<NamedMutex> NamedMutex::openOrCreate(std::string_view name) {
+  HANDLE h = createNamed(name, kMutexSuffix, [](SECURITY_ATTRIBUTES* sa, const wchar_t* n) {
+    return CreateMutexW(sa, FALSE, n);
+  });
+  if (h == nullptr) return nullptr;
+  return std::make_unique<Win32NamedMutex>(h);
+}
+
+std::unique_ptr<NamedEvent> NamedEvent::openOrCreate(std::string_view name) {
+  HANDLE h = createNamed(name, kEventSuffix, [](SECURITY_ATTRIBUTES* sa, const wchar_t* n) {
+    return CreateEventW(sa, TRUE, FALSE, n);
+  });
+  if (h == nullptr) return nullptr;
+  return std::make_unique<Win32NamedEvent>(h);
+}
+
+// The marker is a named mutex that nobody owns: it exists while a handle to it is open.
+std::unique_ptr<PresenceMarker> PresenceMarker::create(std::string_view name) {
+  HANDLE h = createNamed(name, kMutexSuffix, [](SECURITY_ATTRIBUTES* sa, const wchar_t* n) {
+    return CreateMutexW(sa, FALSE, n);
+  });
+  if (h == nullptr) return nullptr;
+  return std::make_unique<Win32PresenceMarker>(h);
+}
+
+bool PresenceMarker::exists(std::string_view name) {
+  std::wstring full = win32::wide(namedObjectName(name));
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    HANDLE h = OpenMutexW(SYNCHRONIZE, FALSE, full.c_str());
+    if (h != nullptr) {
+      CloseHandle(h);
+      return true;
+    }
+    // A marker made by another account that this one may not open still exists.
+    if (GetLastError() == ERROR_ACCESS_DENIED) return true;
+    full += kMutexSuffix;
+  }
+  return false;
+}
+
+ProcessIdentity currentProcess() {
+  ProcessIdentity self;
+  self.pid = GetCurrentProcessId();
+  self.startTicks = creationTime(GetCurrentProcess());
+  return self;
+}
+
+bool processAlive(const ProcessIdentity& process) {
+  if (process.pid == 0) return false;
+  HANDLE h = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, process.pid);
+  if (h == nullptr) {
+    // Another account's process: it lives, but its start time cannot be read.
+    return GetLastError() == ERROR_ACCESS_DENIED;
+  }
+  DWORD code = 0;
+  const bool running = GetExitCodeProcess(h, &code) && code == STILL_ACTIVE;
+  const uint64_t started = creationTime(h);
+  CloseHandle(h);
+  return running && started == process.startTicks;
+}
+
+std::string executablePath() { return programFilePath(); }
+
+}  // namespace platform

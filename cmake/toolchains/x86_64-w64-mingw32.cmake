@@ -18,6 +18,13 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
+# libjpeg for Windows, built from Debian's libjpeg-turbo sources by
+# cmake/toolchains/build-libjpeg-windows into the build folder.
+set(VISTREL_WINDOWS_LIBJPEG ${CMAKE_BINARY_DIR}/libjpeg/prefix)
+if(EXISTS ${VISTREL_WINDOWS_LIBJPEG}/lib/libjpeg.a)
+  list(APPEND CMAKE_FIND_ROOT_PATH ${VISTREL_WINDOWS_LIBJPEG})
+endif()
+
 # No .pc file of the build machine describes a Windows library.
 set(ENV{PKG_CONFIG_LIBDIR} /usr/x86_64-w64-mingw32/lib/pkgconfig)
 set(ENV{PKG_CONFIG_PATH} "")

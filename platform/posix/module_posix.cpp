@@ -60,6 +60,17 @@ std::string programDirectory() {
   return path;
 }
 
+std::string moduleDirectoryOf(const void* address) {
+  Dl_info info{};
+  if (dladdr(address, &info) == 0 || info.dli_fname == nullptr) return {};
+  std::error_code error;
+  std::string path = std::filesystem::weakly_canonical(info.dli_fname, error).string();
+  if (error) path = info.dli_fname;
+  const size_t slash = path.find_last_of('/');
+  if (slash == std::string::npos) return programDirectory();  // the program itself
+  return path.substr(0, slash == 0 ? 1 : slash);
+}
+
 std::unique_ptr<Module> loadModuleFrom(std::string_view directory, std::string_view name) {
   std::string file = moduleFileName(name);
   if (file.find('/') != std::string::npos && !directory.empty()) return nullptr;

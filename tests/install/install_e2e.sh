@@ -49,9 +49,14 @@ libdir=${libdir%/vistrel}
 for f in bin/vistrel bin/vistrel-receive bin/vistrel-pc bin/streamfeed bin/warden \
          "$libdir/vistrel/device.so" "$libdir/vistrel/jpegpress.so" "$libdir/vistrel/framesink.so" \
          "$libdir/vistrel/vistrel.rc" "$libdir/vistrel/vistrel.0407.mui" \
+         "$libdir/vistrel/device.rc" "$libdir/vistrel/Lang/res0407.rc" \
          share/vistrel/Vistrel.htm share/man/man1/vistrel.1.gz share/doc/vistrel/copyright; do
   [ -e "$installed/$f" ] || fail "$f is not installed"
 done
+# The dialogs' window module comes with the viewer (both need Qt).
+if [ -e "$installed/bin/lookout" ]; then
+  [ -e "$installed/$libdir/vistrel/device_dialogs.so" ] || fail "$libdir/vistrel/device_dialogs.so is not installed"
+fi
 [ -z "$(find "$installed/bin" -type f ! -perm -u+x)" ] || fail "a program in bin/ is not executable"
 [ -z "$(find "$installed/bin" -name '*.rc' -o -name '*.png' -o -name '*.so')" ] || fail "data or modules in bin/"
 # Units and configuration files name the prefix installed to.

@@ -31,6 +31,10 @@ std::string moduleFileName(std::string_view name);
 // Folder of the running program, without a trailing slash; empty when unknown.
 std::string programDirectory();
 
+// Folder of the loaded module (program or shared library) that holds `address`, without a
+// trailing slash; empty when unknown. A library finds the files that sit beside it this way.
+std::string moduleDirectoryOf(const void* address);
+
 // Folders that hold the modules, resource scripts and translations of the running program,
 // in search order: the program's own folder, then the installed module folder
 // (<prefix>/lib/vistrel). The installed folder is found relative to the program, so an

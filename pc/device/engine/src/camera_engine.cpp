@@ -91,7 +91,17 @@ bool CameraEngine::open(bool serve) {
   return openLocked(serve);
 }
 
-bool CameraEngine::openLocked(bool serve) {
+void CameraEngine::connectPhone() {
+  std::lock_guard lock(mutex_);
+  openLocked(false, true);
+}
+
+bool CameraEngine::setPhoneProperty(uint32_t key, uint32_t index) {
+  if (!properties_.choose(key, index)) return false;
+  return queueCommand(key, index);
+}
+
+bool CameraEngine::openLocked(bool serve, bool connectButton) {
   if (serve && !servingMarker_) {
     servingMarker_ = platform::PresenceMarker::create(kServingMarkerName);
     if (!servingMarker_) return false;
@@ -123,8 +133,9 @@ bool CameraEngine::openLocked(bool serve) {
       if (mode == Mode::kServing) startCommandRelay();
     }
   }
-  if (settings_.connectAtStartup != 0 && mode != Mode::kServing) {
-    hooks().startPhoneLauncher(static_cast<uint16_t>(settings_.port));
+  if (mode != Mode::kServing && (connectButton || settings_.connectAtStartup != 0)) {
+    const uint32_t port = settings_.port & 0xFFFF;
+    hooks().startPhoneLauncher(connectButton ? port + 0x10000 : port);
   }
   if (server_) server_->enableListening();
   table_.setReceiving(mode != Mode::kClient);

@@ -26,16 +26,13 @@ void EngineHooks::showMessage(const std::string& title, const std::string& text,
   if (text.empty() || text.back() != '\n') std::fputc('\n', stderr);
 }
 
-bool EngineHooks::startPhoneLauncher(uint16_t) {
+bool EngineHooks::startPhoneLauncher(uint32_t) {
   notAvailable("starting the phone program");
   return false;
 }
 
 bool EngineHooks::requestServiceReload() { return warden::requestServiceReload(); }
 
-void EngineHooks::showAbout(void*) { notAvailable("the About box"); }
-void EngineHooks::showSettings(void*) { notAvailable("the settings dialog"); }
-void* EngineHooks::resourceModule() { return nullptr; }
 
 EngineHooks& hooks() {
   EngineHooks* h = current.load();

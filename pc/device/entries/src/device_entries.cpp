@@ -1,6 +1,6 @@
 // The entry table of the PC library, and what happens when the library is unloaded.
+#include "dialogs/device_dialogs.h"
 #include "engine/camera_engine.h"
-#include "engine/engine_hooks.h"
 #include "entries/device_entry_table.h"
 
 namespace {
@@ -17,14 +17,12 @@ void Close() {
 uint32_t ReloadSettings() { return CameraEngine::instance().reloadSettings(); }
 
 uint32_t ShowAbout(void* parent) {
-  CameraEngine::instance();
-  engine::hooks().showAbout(parent);
+  dialogs::ShowAbout(CameraEngine::instance(), parent);
   return 1;
 }
 
 uint32_t ShowSettings(void* parent) {
-  CameraEngine::instance();
-  engine::hooks().showSettings(parent);
+  dialogs::ShowSettings(CameraEngine::instance(), parent);
   return 1;
 }
 
@@ -50,8 +48,7 @@ uint32_t RenderFrame(uint8_t* destination) {
 }
 
 void* GetResourceModule() {
-  CameraEngine::instance();
-  return engine::hooks().resourceModule();
+  return const_cast<platform::ResourceModule*>(dialogs::ResourceModule(CameraEngine::instance()));
 }
 
 // The engine goes with the library.

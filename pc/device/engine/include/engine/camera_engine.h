@@ -76,6 +76,13 @@ class CameraEngine {
   // new connections (a phone already connected keeps its link until it falls silent) and
   // this process is no longer marked as receiving. The next open() undoes both.
   void endStreaming();
+  // The settings page's Connect: opens as open(false) does, except that the phone launcher
+  // starts in every mode but serving, with the port plus 65536 (connect again at once).
+  void connectPhone();
+  // A value chosen for one of the phone's properties: the PC's copy takes the index and
+  // the set-property command goes to the phone. False when no property has that key and
+  // index, or the command could not be queued.
+  bool setPhoneProperty(uint32_t key, uint32_t index);
   // Reads the settings again and applies them. Returns 1.
   uint32_t reloadSettings();
   // The same step with a record from the settings dialog, which is then saved.
@@ -115,7 +122,7 @@ class CameraEngine {
 
  private:
   void applyLocked(const settings::DeviceSettings& incoming, bool fromDialog);
-  bool openLocked(bool serve);
+  bool openLocked(bool serve, bool connectButton = false);
   // The frame server's address: the option when given, else the setting.
   std::string listenAddressLocked() const;
   bool queueCommand(uint32_t code, uint32_t argument);

@@ -1,0 +1,35 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace platform {
+class ResourceModule;
+}
+
+namespace dialogs {
+
+class SettingsHost;
+
+// The library's windows live in a module of their own, loaded from the library's folder
+// when a dialog is first shown, so that programs without a display (the service) never
+// load a toolkit. The library passes each request through the module's one entry.
+inline constexpr char kDialogModuleName[] = "device_dialogs";
+inline constexpr char kDialogEntryName[] = "VistrelShowDialog";
+
+struct DialogRequest {
+  uint32_t size = sizeof(DialogRequest);  // checked by the module
+  int templateId = 0;                     // 102 (settings frame with page 103) or 104 (About)
+  void* parent = nullptr;                 // the caller's window (a QWidget), or null
+  SettingsHost* host = nullptr;
+  // Where the templates come from: the language module, then the own module for what
+  // it lacks.
+  const platform::ResourceModule* dialogModule = nullptr;
+  const platform::ResourceModule* ownModule = nullptr;
+  std::string iconPath;  // the icon file of resource 101; empty when there is none
+};
+
+// 1 when the dialog was shown (and has ended), 0 when the process has no window system.
+using DialogEntry = uint32_t (*)(const DialogRequest* request);
+
+}  // namespace dialogs

@@ -135,6 +135,8 @@ void SettingsWindow::init() {
   pagePresenter_->onInitDialog();
   placePage();
   page_->show();
+  // The keyboard starts in the phone's property list, the page's first control.
+  if (QWidget* first = page_->control(kPropertyList)) first->setFocus();
   poll_->start();
 }
 

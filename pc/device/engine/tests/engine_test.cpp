@@ -9,6 +9,7 @@
 
 #include "decoder/render_geometry.h"
 #include "engine/camera_engine.h"
+#include "engine/engine_hooks.h"
 #include "engine/named_frame_block.h"
 #include "entries/device_entry_table.h"
 #include "memory_key_store.h"
@@ -16,6 +17,7 @@
 #include "platform/key_store.h"
 #include "platform/module.h"
 #include "protocol/byte_order.h"
+#include "protocol/property_list.h"
 #include "test_jpeg.h"
 #include "test_stream.h"
 
@@ -334,6 +336,56 @@ TEST_F(EngineTest, ClientInputReachesThePhoneThroughTheServingProcess) {
   server->releaseServingMarker();
   server.reset();
   EXPECT_EQ(client->sendPhoneInput(kMessageKeyDown, 13, 0), 0u) << "no serving process any more";
+}
+
+// Records the launch numbers the engine asks for.
+class LaunchRecorder final : public EngineHooks {
+ public:
+  bool startPhoneLauncher(uint32_t number) override {
+    numbers.push_back(number);
+    return true;
+  }
+  std::vector<uint32_t> numbers;
+};
+
+TEST_F(EngineTest, ConnectStartsTheLauncherAndChosenValuesReachThePhone) {
+  LaunchRecorder launches;
+  setHooks(&launches);
+  auto e = makeEngine(0);
+  store_.createKey(settings::programKeyPath(u"enginetest"))->setDword(u"ConnectAtStartup", 1);
+  e->reloadSettings();
+  ASSERT_TRUE(e->open(false));
+  e->connectPhone();  // the settings page's Connect: the port plus 65536
+  setHooks(nullptr);
+  EXPECT_EQ(launches.numbers, (std::vector<uint32_t>{port_, port_ + 65536u}));
+
+  server::testing::Phone phone;
+  for (int i = 0; i < 100 && !phone.valid(); ++i) {
+    if (!phone.connect(port_)) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  ASSERT_TRUE(phone.valid());
+  Bytes list(512);
+  protocol::PropertyListBuilder b(list.data(), list.size());
+  ASSERT_TRUE(b.add({.name = u"Zoom", .current = 0, .count = 4, .base = 100, .step = 50, .key = 0x102}));
+  list.resize(b.size());
+  ASSERT_TRUE(phone.send(server::testing::message(protocol::MSG_PROPERTY_LIST, list)));
+  bool arrived = false;
+  for (int i = 0; i < 300 && !arrived; ++i) {
+    e->properties().read([&](const auto& entries) { arrived = !entries.empty(); });
+    if (!arrived) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  ASSERT_TRUE(arrived);
+
+  EXPECT_FALSE(e->setPhoneProperty(0x102, 4)) << "past the values";
+  EXPECT_FALSE(e->setPhoneProperty(0x777, 0)) << "no such property";
+  ASSERT_TRUE(e->setPhoneProperty(0x102, 3));
+  protocol::StreamHeader cmd;
+  ASSERT_TRUE(phone.readCommand(cmd, 3000));
+  EXPECT_EQ(cmd.word3, 0x102u);
+  EXPECT_EQ(cmd.word4, 3u);
+  uint32_t current = 0;
+  e->properties().read([&](const auto& entries) { current = entries[0].current; });
+  EXPECT_EQ(current, 3u) << "the PC's copy holds the chosen value";
 }
 
 TEST_F(EngineTest, TheCommandRelayServesOnlyItsOwnUser) {

@@ -7,26 +7,14 @@
 #     as a tap at the matching picture position;
 #  3. without the library: exit code 1 and one line saying why.
 # Arguments: the bin folder of the build. Set LOOKOUT_SCREENSHOT to keep the screenshot.
-set -uo pipefail
 bin=$1
-work=$(mktemp -d)
-pids=()
-cleanup() {
-  for p in "${pids[@]}"; do kill "$p" 2>/dev/null; done
-  for p in "${pids[@]}"; do wait "$p" 2>/dev/null; done
-  rm -rf "$work" /dev/shm/"$VISTREL_OBJECT_PREFIX"* 2>/dev/null
-}
-skip() { echo "SKIP: $*"; exit 77; }
+here=$(cd "$(dirname "$0")" && pwd)
+. "$here/../../../tests/lib/x_session.sh" lookout-e2e
 fail() {
   echo "FAIL: $*"
   [ -n "${DISPLAY:-}" ] && xwininfo -root -tree 2>/dev/null | grep -i '"vistrel"'
-  for f in "$work"/*.log; do echo "--- $f"; cat "$f" || true; done
+  failLogs
   exit 1
-}
-waitFor() {  # waitFor SECONDS COMMAND... : true once the command succeeds
-  local limit=$(( $1 * 10 )); shift
-  for _ in $(seq 1 "$limit"); do "$@" && return 0; sleep 0.1; done
-  return 1
 }
 
 for tool in Xvfb xdotool import compare convert; do
@@ -35,23 +23,12 @@ done
 [ -x "$bin/lookout" ] || skip "lookout was not built (Qt 6 Widgets missing: package qt6-base-dev)"
 for f in vistrel-pc streamfeed device.so; do [ -e "$bin/$f" ] || fail "$bin/$f is missing"; done
 
-export VISTREL_OBJECT_PREFIX="lookout-e2e-$$-"
-export VISTREL_DEVICE_PREFIX="lookout-e2e-$$-dev/"  # no virtual microphone here
-export VISTREL_KEY_STORE="$work/registry.reg"
-trap cleanup EXIT
-unset WAYLAND_DISPLAY
-export QT_QPA_PLATFORM=xcb XDG_RUNTIME_DIR="$work/run"
-mkdir -p "$work/run" "$work/snaps" && chmod 700 "$work/run"
-port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+mkdir -p "$work/snaps"
+port=$(freePort)
 printf 'Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\Software\\Orvane\\Vistrel]\n"Port"=dword:%08x\n"Folder"="%s"\n' \
   "$port" "$work/snaps" >"$VISTREL_KEY_STORE"
 
-exec 3>"$work/display"
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
-pids+=($!)
-exec 3>&-
-waitFor 10 test -s "$work/display" || fail "Xvfb did not start"
-export DISPLAY=":$(head -1 "$work/display")"
+startXvfb || fail "Xvfb did not start"
 
 start() {  # start NAME PROGRAM ARGS... : in the background, log in NAME.log
   local name=$1; shift
@@ -61,7 +38,6 @@ start() {  # start NAME PROGRAM ARGS... : in the background, log in NAME.log
 }
 window() { xdotool search --onlyvisible --name '^Vistrel$' 2>/dev/null | head -1; }
 hasWindow() { [ -n "$(window)" ]; }
-stopped() { ! kill -0 "$1" 2>/dev/null; }
 hasFiles() { [ -n "$(ls "$1" 2>/dev/null)" ]; }  # hasFiles DIR
 geometry() { xdotool getwindowgeometry "$(window)" 2>/dev/null | sed -n 's/.*Geometry: //p'; }
 pictureShown() {  # the window has grown to hold a 320 x 240 picture

@@ -5,25 +5,13 @@
 # set-property command; the mirror box is saved at once; "Deutsch" makes the next start
 # of the viewer speak German.
 # Arguments: the bin folder of the build.
-set -uo pipefail
 bin=$1
-work=$(mktemp -d)
-pids=()
-cleanup() {
-  for p in "${pids[@]}"; do kill "$p" 2>/dev/null; done
-  for p in "${pids[@]}"; do wait "$p" 2>/dev/null; done
-  rm -rf "$work" /dev/shm/"$VISTREL_OBJECT_PREFIX"* 2>/dev/null
-}
-skip() { echo "SKIP: $*"; exit 77; }
+here=$(cd "$(dirname "$0")" && pwd)
+. "$here/../../../../tests/lib/x_session.sh" dialogs-e2e
 fail() {
   echo "FAIL: $*"
-  for f in "$work"/*.log; do echo "--- $f"; cat "$f" || true; done
+  failLogs
   exit 1
-}
-waitFor() {  # waitFor SECONDS COMMAND... : true once the command succeeds
-  local limit=$(( $1 * 10 )); shift
-  for _ in $(seq 1 "$limit"); do "$@" && return 0; sleep 0.1; done
-  return 1
 }
 
 for tool in Xvfb xdotool; do
@@ -34,29 +22,17 @@ for f in streamfeed device.so device_dialogs.so device.rc Lang/res0407.rc; do
   [ -e "$bin/$f" ] || fail "$bin/$f is missing"
 done
 
-export VISTREL_OBJECT_PREFIX="dialogs-e2e-$$-"
-export VISTREL_DEVICE_PREFIX="dialogs-e2e-$$-dev/"  # no virtual microphone here
-export VISTREL_KEY_STORE="$work/registry.reg"
-trap cleanup EXIT
-unset WAYLAND_DISPLAY
-export QT_QPA_PLATFORM=xcb XDG_RUNTIME_DIR="$work/run" LANGUAGE= LC_ALL=C LC_MESSAGES= LANG=C
-mkdir -p "$work/run" && chmod 700 "$work/run"
-port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+export LANGUAGE= LC_ALL=C LC_MESSAGES= LANG=C
+port=$(freePort)
 # Language 1033 (English), no launcher at start-up.
 printf 'Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\Software\\Orvane\\Vistrel]\n"Port"=dword:%08x\n"Language"=dword:00000409\n\n[HKEY_LOCAL_MACHINE\\Software\\Orvane\\Vistrel\\lookout]\n"ConnectAtStartup"=dword:00000000\n' \
   "$port" >"$VISTREL_KEY_STORE"
 
-exec 3>"$work/display"
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp -noreset >"$work/xvfb.log" 2>&1 &
-pids+=($!)
-exec 3>&-
-waitFor 10 test -s "$work/display" || fail "Xvfb did not start"
-export DISPLAY=":$(head -1 "$work/display")"
+startXvfb || fail "Xvfb did not start"
 
 windowNamed() { xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | head -1; }
 hasWindow() { [ -n "$(windowNamed "$1")" ]; }
 noWindow() { [ -z "$(windowNamed "$1")" ]; }
-stopped() { ! kill -0 "$1" 2>/dev/null; }
 openSettings() {  # Tools is the menu right of File; Settings is its last item
   local win; win=$(windowNamed Vistrel)
   xdotool windowfocus --sync "$win" 2>/dev/null || true

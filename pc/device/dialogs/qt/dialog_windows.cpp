@@ -148,6 +148,8 @@ AboutWindow::AboutWindow(const DialogRequest& request) {
   dialog_ = new front::TemplateDialog(findTemplate(request, kAboutTemplate), kAboutTemplate, 0, {},
                                       static_cast<QWidget*>(request.parent), false);
   extras_ = std::make_unique<TemplateExtras>(*dialog_, request.iconPath);
+  // The notices are longer than a line: they wrap inside their rectangles.
+  for (QLabel* label : dialog_->findChildren<QLabel*>()) label->setWordWrap(true);
   open = [](const std::string& address) {
     return platform::systemProgramStarter().start({platform::kDesktopOpener, address});
   };

@@ -6,6 +6,7 @@
 #include <QLineEdit>
 #include <QPixmap>
 #include <QPointer>
+#include <QThread>
 #include <QTimer>
 
 #include "platform/help.h"
@@ -168,7 +169,14 @@ int AboutWindow::run() { return dialog_->run(); }
 
 uint32_t ShowDialog(const DialogRequest* request) {
   if (request == nullptr || request->size != sizeof(DialogRequest) || request->host == nullptr) return 0;
-  if (qobject_cast<QApplication*>(QCoreApplication::instance()) == nullptr) return 0;
+  auto* app = qobject_cast<QApplication*>(QCoreApplication::instance());
+  if (app == nullptr) return 0;
+  if (QThread::currentThread() != app->thread()) {
+    // Windows live on the application's thread; a caller on another thread waits there.
+    uint32_t shown = 0;
+    QMetaObject::invokeMethod(app, [&] { shown = ShowDialog(request); }, Qt::BlockingQueuedConnection);
+    return shown;
+  }
   if (request->templateId == kAboutTemplate) {
     AboutWindow window(*request);
     window.run();

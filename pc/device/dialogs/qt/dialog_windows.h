@@ -84,7 +84,8 @@ class AboutWindow {
   std::unique_ptr<AboutBox> presenter_;
 };
 
-// The module's entry: shows the requested dialog modally; 0 without a Qt application.
+// The module's entry: shows the requested dialog modally on the application's thread
+// (a caller on another thread waits for it); 0 without a Qt application.
 uint32_t ShowDialog(const DialogRequest* request);
 
 }  // namespace dialogs::qt

@@ -12,6 +12,11 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QTest>
+#include <QThread>
+#include <QTimer>
+
+#include <atomic>
+#include <thread>
 
 #include "../../tests/fake_settings_host.h"
 
@@ -150,6 +155,39 @@ TEST(AboutWindowTest, ShowsVersionAndLinkWithoutTheMailLines) {
   EXPECT_EQ(opened, std::vector<std::string>{kMakerWebAddress});
   control<QPushButton>(window.dialog(), 1)->click();
   EXPECT_FALSE(window.dialog().isVisible());
+}
+
+TEST(ShowDialogTest, ACallerOnAnotherThreadGetsTheDialogOnTheApplicationsThread) {
+  application();
+  auto own = shipped("device.rc");
+  testing::FakeSettingsHost host;
+  DialogRequest request;
+  request.templateId = kAboutTemplate;
+  request.host = &host;
+  request.ownModule = own.get();
+  std::atomic<uint32_t> shown{99};
+  // The box runs its own loop on this thread: a timer there closes it once it is up.
+  QThread* seenOn = nullptr;
+  uint32_t shownWhileOpen = 0;
+  QTimer closer;
+  QObject::connect(&closer, &QTimer::timeout, [&] {
+    if (QWidget* modal = QApplication::activeModalWidget()) {
+      seenOn = modal->thread();
+      shownWhileOpen = shown.load();
+      modal->close();
+    }
+  });
+  closer.start(20);
+  std::thread caller([&] { shown = ShowDialog(&request); });
+  EXPECT_TRUE(QTest::qWaitFor([&] { return shown.load() != 99u; }, 5000));
+  caller.join();
+  EXPECT_EQ(shown.load(), 1u);
+  EXPECT_EQ(seenOn, QThread::currentThread());
+  EXPECT_EQ(shownWhileOpen, 99u) << "the caller waits while the box is open";
+
+  DialogRequest old = request;
+  old.size = 8;  // a caller built against another layout
+  EXPECT_EQ(ShowDialog(&old), 0u);
 }
 
 }  // namespace

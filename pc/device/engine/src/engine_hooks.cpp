@@ -33,7 +33,6 @@ bool EngineHooks::startPhoneLauncher(uint32_t) {
 
 bool EngineHooks::requestServiceReload() { return warden::requestServiceReload(); }
 
-
 EngineHooks& hooks() {
   EngineHooks* h = current.load();
   return h != nullptr ? *h : defaults();

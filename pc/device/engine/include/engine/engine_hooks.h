@@ -6,10 +6,9 @@
 namespace engine {
 
 // What the engine reaches outside itself: a message box, the phone launcher and the
-// service's reload request. The defaults
-// suit a program without a display: the message goes to standard error and the parts
-// this build does not have say "not available on this build" there. Programs and later
-// parts replace them with setHooks().
+// service's reload request. The defaults suit a program without a display: the message
+// goes to standard error and the parts this build does not have say "not available on
+// this build" there. Programs and later parts replace them with setHooks().
 //
 // Threading: called from the thread that called the engine's entry.
 class EngineHooks {

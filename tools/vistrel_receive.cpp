@@ -1,6 +1,7 @@
 // vistrel-receive: a stand-alone frame server for trying the phone link without the
 // viewer. Writes every frame handed over to a numbered JPEG file, prints the phone's
-// property lists, counts sound blocks, and sends taps, keys and property choices.
+// property lists and value reports, counts sound blocks, and sends taps, keys and property
+// choices.
 #include <poll.h>
 #include <unistd.h>
 
@@ -36,7 +37,9 @@ constexpr const char* kUsage = R"(Usage: vistrel-receive [options]
 Runs the PC end of the phone link on its own: listens for the phone on a TCP port,
 greets it, and for every video frame handed over writes the JPEG picture to
 DIR/frame-NNNNNN.jpg. Property lists from the phone are printed as readable text
-(name, key, values, current choice) and sound blocks are counted. Without the
+(name, key, values, current choice), and so is each report of a changed value: a
+line "value report: key K = index I" with the property's name and the value's label;
+sound blocks are counted. Without the
 virtual microphone running, sound is dropped.
 
 Options:
@@ -56,7 +59,7 @@ Options:
       --tap X,Y       send a tap once a connected phone sends frames (X, Y in 0..65535)
       --key CODE      send a key press (virtual-key code) likewise
       --set KEY=INDEX send a property choice likewise
-  -q, --quiet         print only property lists and the final summary
+  -q, --quiet         print only property lists, value reports and the final summary
   -h, --help          show this text
   --version           print the version
 
@@ -102,6 +105,23 @@ struct Context {
   std::atomic<uint64_t> audioBytes{0};
 };
 
+// One value report as the store took it: the key, the index and, when the list has that
+// key, its name and the value's label.
+void printValueReport(const server::PropertyStore& store, uint32_t key, uint32_t index) {
+  std::string known = "  (no property with this key)";
+  store.read([&](const std::vector<protocol::PropertyEntry>& list) {
+    for (const protocol::PropertyEntry& e : list) {
+      if (e.key != key) continue;
+      const std::string name = e.name.present() ? platform::utf16ToUtf8Lossy(e.name.toU16()) : "(no name)";
+      known = index < e.count ? " (" + name + ": " + platform::utf16ToUtf8Lossy(e.itemText(index)) + ")"
+                              : " (" + name + ": out of range, ignored)";
+      break;
+    }
+  });
+  std::printf("value report: key %u = index %u%s\n", key, index, known.c_str());
+  std::fflush(stdout);
+}
+
 void onMessage(void* context, server::FrameReceiver& receiver) {
   auto* ctx = static_cast<Context*>(context);
   const server::RingMessage m = receiver.latestMessage();
@@ -110,6 +130,8 @@ void onMessage(void* context, server::FrameReceiver& receiver) {
     ctx->audioBytes += m.length - protocol::kHeaderSize;
   }
   server::PropertyStore::onMessage(&ctx->properties, receiver);
+  // A header-only message from the phone is a report of a changed value.
+  if (m.length == protocol::kHeaderSize) printValueReport(ctx->properties, m.header.word3, m.header.word4);
 }
 
 bool parseUnsigned(const std::string& s, uint32_t& out) {
@@ -258,8 +280,9 @@ int main(int argc, char** argv) {
   server::FrameReceiver::Options options;
   options.listener.bindAddress = bind;
   server::FrameReceiver receiver(options);
-  ctx.properties.setChangeListener([&ctx, quiet](bool replaced) {
-    if (replaced || !quiet) printProperties(ctx.properties);
+  // A value report is printed on its own line (onMessage); a new list in full.
+  ctx.properties.setChangeListener([&ctx](bool replaced) {
+    if (replaced) printProperties(ctx.properties);
   });
   receiver.setMessageCallback(&onMessage, &ctx);
   receiver.setPort(static_cast<uint16_t>(port));

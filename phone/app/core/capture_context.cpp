@@ -173,6 +173,15 @@ void CaptureContext::LoadState() {
   }
 }
 
+void CaptureContext::RefreshNames() {
+  for (CaptureSource& source : sources) {
+    for (settings::SourceSetting* s = source.Settings(); s; s = s->next) {
+      s->name = options_.text ? options_.text(s->textId) : nullptr;
+    }
+  }
+  previewSetting.name = options_.text ? options_.text(texts::kTextPreview) : nullptr;
+}
+
 void CaptureContext::SaveState() {
   const settings::SettingsStore& store = *options_.store;
   std::u16string enabledList = u";";

@@ -102,6 +102,7 @@ class HeadlessFront final : public FrontHost {
   void setButtonMenu(int, const ui::Menu&) override {}
   void openButtonMenu(int) override {}
   int runNetworkSettings(targets::NetworkTarget&, void*) override { return 0; }
+  int runFtpSettings(targets::FtpTarget&, void*) override { return 0; }
   void runSettingsPanel(sources::CaptureSource&) override {}
   void runLanguageDialog() override {}
   void runAbout() override {}
@@ -420,6 +421,9 @@ int RunVistrel(int argc, char** argv, const SourceBuilder& buildSources, const P
   ftpOptions.sourcesOff = [&context] {
     context.StartSources(false);
     context.StopStartedSources();
+  };
+  ftpOptions.runSettings = [&window](targets::FtpTarget& target, void* owner) {
+    return window.runFtpSettings(target, owner);
   };
   ftpOptions.sourcesOn = [&context] {
     context.StartSources(false);

@@ -93,6 +93,8 @@ TemplateDialog::TemplateDialog(const platform::DialogTemplate* tmpl, int templat
       });
     }
   }
+  if (!buttons.empty()) leftButton_ = buttons[0].command;
+  if (buttons.size() > 1) rightButton_ = buttons[1].command;
   if (buttons.empty()) bar_->hide();
   layout->addWidget(bar_);
   if (!template_) {
@@ -159,6 +161,7 @@ void TemplateDialog::build() {
       if (k == "RTEXT") label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
       if (k == "CTEXT") label->setAlignment(Qt::AlignCenter);
       if (k == "ICON") label->setObjectName("icon");
+      label->setWordWrap(c.height >= 16);  // room for more than one line
       w = label;
     }
     if (id >= 0) {
@@ -172,15 +175,36 @@ void TemplateDialog::build() {
   layoutFromTemplate();
 }
 
-void TemplateDialog::layoutFromTemplate() {
-  if (!template_) return;
+void TemplateDialog::units(double& ux, double& uy) const {
   QFontMetrics fm(font());
-  double ux = fm.averageCharWidth() / 4.0, uy = fm.height() / 8.0;
-  // The template's layout scaled to the window: its width fills the dialog's.
-  if (template_->width > 0 && content_->width() > 0) {
-    const double fit = content_->width() / (template_->width * ux);
+  ux = fm.averageCharWidth() / 4.0, uy = fm.height() / 8.0;
+  // The template's layout scaled to the window: its width fills the dialog's (the content
+  // spans the dialog's width).
+  const int width = this->width() - rightReserve_;
+  if (template_ && template_->width > 0 && width > 0) {
+    const double fit = width / (template_->width * ux);
     if (fit > 1.0) ux *= fit, uy *= fit;
   }
+}
+
+int TemplateDialog::templateHeightPixels() const {
+  if (!template_) return 0;
+  double ux = 0, uy = 0;
+  units(ux, uy);
+  return static_cast<int>(template_->height * uy);
+}
+
+void TemplateDialog::moveControls(int dy) {
+  for (QObject* child : content_->children()) {
+    auto* w = qobject_cast<QWidget*>(child);
+    if (w && w->property("templateIndex").isValid()) w->move(w->x(), w->y() + dy);
+  }
+}
+
+void TemplateDialog::layoutFromTemplate() {
+  if (!template_) return;
+  double ux = 0, uy = 0;
+  units(ux, uy);
   for (QObject* child : content_->children()) {
     auto* w = qobject_cast<QWidget*>(child);
     if (!w) continue;
@@ -201,7 +225,7 @@ QWidget* TemplateDialog::control(int id) const {
 
 QWidget* TemplateDialog::find(int id) const {
   QWidget* w = control(id);
-  if (!w && missing_.insert(id).second)
+  if (!w && optional_.count(id) == 0 && missing_.insert(id).second)
     std::fprintf(stderr, "vistrel: dialog %d has no control %d; the dialog works without it\n",
                  templateId_, id);
   return w;
@@ -219,6 +243,13 @@ QMenu* TemplateDialog::buttonMenu(int id) const {
 
 int TemplateDialog::run() {
   if (onInit) onInit();
+  // The keys go to the first control that takes the focus, as a dialog opens elsewhere.
+  for (QWidget* w : content_->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+    if (w->isEnabled() && !w->isHidden() && (w->focusPolicy() & Qt::TabFocus)) {
+      w->setFocus();
+      break;
+    }
+  }
   return exec();
 }
 
@@ -329,8 +360,16 @@ void TemplateDialog::reject() {
   else QDialog::reject();
 }
 void TemplateDialog::keyPressEvent(QKeyEvent* event) {
-  if (event->key() == Qt::Key_F1 && onHelp) {
+  if (event->key() == Qt::Key_Help && onHelp) {
     onHelp();
+    return;
+  }
+  // F1 and F2 are the left and right soft keys, as in the main window: a popup or a
+  // command.
+  const int softKey = event->key() == Qt::Key_F1 ? leftButton_ : event->key() == Qt::Key_F2 ? rightButton_ : 0;
+  if (softKey != 0 && bar_->isVisible()) {
+    if (menus_.count(softKey) != 0) openButtonMenu(softKey);
+    else if (onCommand) onCommand(softKey);
     return;
   }
   QDialog::keyPressEvent(event);

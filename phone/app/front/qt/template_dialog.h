@@ -48,6 +48,17 @@ class TemplateDialog final : public QDialog, public ui::DialogView, public ui::M
   QWidget* control(int id) const;
   QPushButton* barButton(int id) const;
   QMenu* buttonMenu(int id) const;
+  // The area that holds the template's controls, below it the soft-key bar.
+  QWidget* content() const { return content_; }
+  // The template's height in pixels at the dialog's present scale.
+  int templateHeightPixels() const;
+  // Keeps `pixels` free at the right edge of the content (a scroll bar's place).
+  void reserveRight(int pixels) { rightReserve_ = pixels; }
+  // Moves every control of the template by `dy` pixels (scrolling).
+  void moveControls(int dy);
+  // Controls that a template may lack without a word (the presenter handles them where
+  // they exist).
+  void setOptional(std::set<int> ids) { optional_ = std::move(ids); }
   // Identifiers the presenter asked for that the template lacks.
   const std::set<int>& missing() const { return missing_; }
 
@@ -84,6 +95,8 @@ class TemplateDialog final : public QDialog, public ui::DialogView, public ui::M
   QWidget* find(int id) const;  // notes a missing control once
   void build();
   void fillMenu(QMenu* menu, const ui::Menu& items);
+  // Pixels per dialog unit, across and down, with the template's width fitted to the dialog.
+  void units(double& ux, double& uy) const;
 
   const platform::DialogTemplate* template_;
   int templateId_;
@@ -93,7 +106,11 @@ class TemplateDialog final : public QDialog, public ui::DialogView, public ui::M
   std::map<int, QWidget*> controls_;
   std::map<int, QPushButton*> barButtons_;
   std::map<int, QMenu*> menus_;
+  int rightReserve_ = 0;
+  int leftButton_ = 0;   // the soft keys' commands (F1, F2); 0 without one
+  int rightButton_ = 0;
   mutable std::set<int> missing_;
+  std::set<int> optional_;
   bool ending_ = false;
 };
 

@@ -12,14 +12,17 @@
 #include <QPainter>
 #include <QPushButton>
 #include <QScreen>
+#include <QScrollBar>
 #include <QShortcut>
 #include <QSocketNotifier>
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <cstdlib>
 
 #include "platform/help.h"
+#include "targets/ftp_settings_dialog.h"
 #include "targets/network_settings_dialog.h"
 #include "template_dialog.h"
 #include "texts/text_ids.h"
@@ -51,6 +54,35 @@ class ConnectingWindow final : public targets::ConnectingView {
   static targets::Rect rect(const QRect& r) { return {r.left(), r.top(), r.right() + 1, r.bottom() + 1}; }
   TemplateDialog& dialog_;
   QWidget* parent_;
+};
+// The FTP settings dialog's scrolling over a template dialog: a scroll bar at the right
+// edge of the content, the controls moved under it.
+class ScrollingWindow final : public targets::ScrollingView {
+ public:
+  explicit ScrollingWindow(TemplateDialog& dialog)
+      : dialog_(dialog), bar_(new QScrollBar(Qt::Vertical, dialog.content())) {
+    bar_->setObjectName("scrollbar");
+    bar_->setSingleStep(targets::FtpSettingsDialog::kLineStep);
+    bar_->hide();
+    dialog_.reserveRight(bar_->sizeHint().width());
+  }
+  QScrollBar* bar() const { return bar_; }
+
+  int pageHeight() const override { return dialog_.content()->height(); }
+  void setScrollRange(int maximum, int page, int position) override {
+    QSignalBlocker block(bar_);
+    bar_->setRange(0, std::max(0, maximum - page));
+    bar_->setPageStep(page);
+    bar_->setValue(position);
+    const int width = bar_->sizeHint().width();
+    bar_->setGeometry(dialog_.content()->width() - width, 0, width, dialog_.content()->height());
+    bar_->setVisible(maximum > page);
+  }
+  void scrollContents(int dy) override { dialog_.moveControls(dy); }
+
+ private:
+  TemplateDialog& dialog_;
+  QScrollBar* bar_;
 };
 }  // namespace
 
@@ -313,8 +345,9 @@ void VistrelWindow::openButtonMenu(int buttonId) {
   if (buttonId != ui::kButtonMenu || !b) return;
   const QSize size = popup_->sizeHint();
   QPoint at = b->mapToGlobal(QPoint(b->width() - size.width(), -size.height()));
+  // No item is made active: that would open a submenu and take the keys into it. The
+  // first Down selects the first item.
   popup_->popup(at);
-  if (!popup_->actions().isEmpty()) popup_->setActiveAction(popup_->actions().first());
 }
 
 // ---- Dialogs ----
@@ -336,6 +369,41 @@ int VistrelWindow::runNetworkSettings(targets::NetworkTarget& target, void*) {
   d.onClose = [&] { presenter.onClose(); };
   d.onHelp = [&] { presenter.onHelp(); };
   d.onSize = [&] { presenter.onSize(); };
+  openDialog_ = &d;
+  const int result = d.run();
+  openDialog_ = nullptr;
+  return result;
+}
+
+int VistrelWindow::runFtpSettings(targets::FtpTarget& target, void*) {
+  using targets::FtpSettingsDialog;
+  const ui::TextFunction& text = program_->context->text();
+  TemplateDialog d(dialogTemplate(FtpSettingsDialog::kTemplateId, false), FtpSettingsDialog::kTemplateId,
+                   FtpSettingsDialog::kMenuBarId, text, this, true);
+  // The page upload's controls are in some templates only.
+  d.setOptional({FtpSettingsDialog::kUploadHtml, FtpSettingsDialog::kFileHtml, FtpSettingsDialog::kFileHtmlLabel});
+  ScrollingWindow scrolling(d);
+  const char16_t* done = text ? text(texts::kTextDone) : nullptr;
+  FtpSettingsDialog presenter(
+      target, d, scrolling, [this](std::u16string_view t) { return openHelp(std::u16string(t)); },
+      done ? done : u"Done", d.templateHeightPixels());
+  d.onInit = [&] { presenter.onInitDialog(); };
+  d.onCommand = [&](int id) { presenter.onCommand(id); };
+  d.onClose = [&] { presenter.onClose(); };
+  d.onHelp = [&] { presenter.onHelp(); };
+  d.onSize = [&] { presenter.onSize(); };
+  QObject::connect(scrolling.bar(), &QScrollBar::valueChanged, &d, [&presenter](int position) {
+    presenter.onVScroll(FtpSettingsDialog::Scroll::kThumbPosition, position);
+  });
+  // A field reached with the keyboard is scrolled into view.
+  QObject::connect(qApp, &QApplication::focusChanged, &d, [&d, &presenter](QWidget*, QWidget* now) {
+    if (!now || now->parentWidget() != d.content()) return;
+    const int page = d.content()->height();
+    const int top = now->y(), bottom = now->y() + now->height();
+    if (top < 0) presenter.onVScroll(FtpSettingsDialog::Scroll::kThumbPosition, presenter.scrollPosition() + top);
+    else if (bottom > page)
+      presenter.onVScroll(FtpSettingsDialog::Scroll::kThumbPosition, presenter.scrollPosition() + bottom - page);
+  });
   openDialog_ = &d;
   const int result = d.run();
   openDialog_ = nullptr;
@@ -388,6 +456,9 @@ void VistrelWindow::runLanguageDialog() {
   openDialog_ = &d;
   d.run();
   openDialog_ = nullptr;
+  // A language loaded here moved every text: the settings are saved at exit under the
+  // new language's names, which the next start reads.
+  program_->context->RefreshNames();
 }
 
 void VistrelWindow::runAbout() {

@@ -83,6 +83,7 @@ class VistrelWindow final : public QMainWindow, public FrontHost {
 
   // FrontHost
   int runNetworkSettings(targets::NetworkTarget& target, void* owner) override;
+  int runFtpSettings(targets::FtpTarget& target, void* owner) override;
   void runSettingsPanel(sources::CaptureSource& source) override;
   void runLanguageDialog() override;
   void runAbout() override;

@@ -157,6 +157,9 @@ class CaptureContext {
   void LoadState();
   // Saving at exit; destroys the sources and targets.
   void SaveState();
+  // Takes the setting names again from the text table, after another language was loaded
+  // into it (the names point into the table, whose texts have moved).
+  void RefreshNames();
 
   bool ToggleCapture();
   bool StartSources(bool capture);

@@ -20,6 +20,10 @@
 #include "ui/menu_builder.h"
 #include "ui/menu_view.h"
 
+namespace targets {
+class FtpTarget;
+}
+
 namespace front {
 
 class FrontHost : public core::WindowView, public targets::ConnectingHost, public ui::MenuView {
@@ -46,6 +50,8 @@ class FrontHost : public core::WindowView, public targets::ConnectingHost, publi
 
   // The link's settings dialog (600) over `owner`; 0 where there is no window.
   virtual int runNetworkSettings(targets::NetworkTarget& target, void* owner) = 0;
+  // The FTP uploader's settings dialog (604) over `owner`; 0 where there is no window.
+  virtual int runFtpSettings(targets::FtpTarget& target, void* owner) = 0;
   // The dialogs the menu opens.
   virtual void runSettingsPanel(sources::CaptureSource& source) = 0;
   virtual void runLanguageDialog() = 0;

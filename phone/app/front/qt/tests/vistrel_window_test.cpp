@@ -3,17 +3,21 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTest>
+#include <QTimer>
 
 #include <unistd.h>
 
 #include "fake_capture.h"
 #include "memory_key_store.h"
 #include "settings/settings_store.h"
+#include "targets/ftp_target.h"
 #include "template_dialog.h"
 #include "texts/language_table.h"
 #include "ui/menu_bars.h"
@@ -77,11 +81,14 @@ class VistrelWindowTest : public ::testing::Test {
     program_.device = &device_;
     program_.menu = menu_.get();
     program_.channel = channel_.get();
-    program_.signalFd = ::dup(0);
+    // A request to end that never comes (standard input may be at its end).
+    EXPECT_EQ(::pipe(endPipe_), 0);
+    program_.signalFd = endPipe_[0];
   }
   ~VistrelWindowTest() override {
     window_->hide();
-    ::close(program_.signalFd);
+    ::close(endPipe_[0]);
+    ::close(endPipe_[1]);
   }
 
   std::shared_ptr<platform::testing::MemoryKeyStoreStorage::State> state_;
@@ -96,6 +103,7 @@ class VistrelWindowTest : public ::testing::Test {
   sources::DeviceInfo device_;
   FrontHost::Program program_;
   ui::testing::FakeSource* camera_ = nullptr;
+  int endPipe_[2] = {-1, -1};
 };
 
 TEST_F(VistrelWindowTest, TheMenuAndSoftKeysComeFromThePresenters) {
@@ -148,6 +156,46 @@ TEST_F(VistrelWindowTest, APreviewFrameIsDrawnAndThePaintFreesTheHandShake) {
   EXPECT_LT(bottom.red(), 50);
 }
 
+TEST_F(VistrelWindowTest, TheFtpDialogShowsTheUploaderScrollsAndTakesTheValuesBack) {
+  window_->start(program_);
+  window_->resize(240, 200);  // smaller than the dialog: it scrolls
+  targets::FtpTarget ftp(store_, {});
+  ftp.server = u"192.168.7.1";
+  ftp.port = 21;
+  ftp.passiveMode = 1;
+  ftp.powerSafe = 0;
+  bool seen = false;
+  QTimer::singleShot(0, [&] {
+    auto* d = dynamic_cast<TemplateDialog*>(window_->openDialog());
+    ASSERT_NE(d, nullptr);
+    auto* server = qobject_cast<QLineEdit*>(d->control(1045));
+    ASSERT_NE(server, nullptr);
+    EXPECT_EQ(server->text().toStdString(), "192.168.7.1");
+    EXPECT_TRUE(d->isChecked(1049));
+    // "Power safe", the last control, lies below the page until the dialog is scrolled.
+    auto* bar = d->findChild<QScrollBar*>("scrollbar");
+    ASSERT_NE(bar, nullptr);
+    EXPECT_TRUE(bar->isVisible());
+    QWidget* last = d->control(1078);
+    const int top = last->y();
+    EXPECT_GT(top + last->height(), d->content()->height());
+    bar->setValue(bar->maximum());
+    EXPECT_EQ(last->y(), top - bar->maximum());
+    EXPECT_LE(last->y() + last->height(), d->content()->height());
+    server->setText("ftp.example.org");
+    qobject_cast<QLineEdit*>(d->control(1046))->setText("2121");
+    qobject_cast<QCheckBox*>(d->control(1078))->setChecked(true);
+    QTest::keyClick(d, Qt::Key_F1);  // the left soft key, "Done"
+    seen = true;
+  });
+  EXPECT_EQ(window_->runFtpSettings(ftp, nullptr), ui::kDialogDone);
+  EXPECT_TRUE(seen);
+  EXPECT_EQ(ftp.server, u"ftp.example.org");
+  EXPECT_EQ(ftp.port, 2121u);
+  EXPECT_EQ(ftp.powerSafe, 1u);
+  EXPECT_EQ(ftp.passiveMode, 1u);
+}
+
 TEST(TemplateDialogTest, ControlsAreFoundByIdentifierAndMissingOnesAreHarmless) {
   application();
   std::unique_ptr<platform::ResourceModule> own = texts::BuiltinModule();
@@ -176,6 +224,13 @@ TEST(TemplateDialogTest, ControlsAreFoundByIdentifierAndMissingOnesAreHarmless) 
   panel.buttonMenu(ui::kButtonAdvanced)->actions()[0]->trigger();
   qobject_cast<QPushButton*>(panel.control(1042))->click();
   EXPECT_EQ(commands, 42000 + 1042);
+  // F2 opens the right soft key's popup, F1 gives the left one's command ("Done").
+  panel.show();
+  QTest::keyClick(&panel, Qt::Key_F2);
+  EXPECT_TRUE(panel.buttonMenu(ui::kButtonAdvanced)->isVisible());
+  panel.buttonMenu(ui::kButtonAdvanced)->hide();
+  QTest::keyClick(&panel, Qt::Key_F1);
+  EXPECT_EQ(commands, 42000 + 1042 + ui::kDoneButton);
 
   TemplateDialog none(nullptr, 699, 0, ui::testing::TestText, nullptr, false);
   none.setItemText(1, u"x");

@@ -252,14 +252,15 @@ uint32_t CameraEngine::sendPhoneInput(uint32_t message, uint32_t x, uint32_t y) 
   return queueCommand(protocol::CMD_TAP, (point->y << 16) | (point->x & 0xFFFF)) ? 1 : 0;
 }
 
+uint32_t CameraEngine::copyNewest(uint8_t* destination) {
+  if (server::FrameReceiver* live = frameServer()) return live->latestJpeg(destination);
+  if (block_) return block_->readFrame(destination);
+  return 0;
+}
+
 uint32_t CameraEngine::getFrame(uint8_t** frame) {
   uint8_t* buffer = frameBuffer_.get();
-  uint32_t n = 0;
-  if (server::FrameReceiver* live = frameServer()) {
-    n = live->latestJpeg(buffer);
-  } else if (block_) {
-    n = block_->readFrame(buffer);
-  }
+  const uint32_t n = copyNewest(buffer);
   if (frame != nullptr) *frame = buffer;
   return n;
 }
@@ -303,13 +304,36 @@ void CameraEngine::wake() {
   }
 }
 
+RenderGeometry CameraEngine::renderGeometry() const {
+  const settings::DeviceSettings s = settings();
+  return RenderGeometry{outputWidth_, outputHeight_, s.rotation & 3, s.mirror != 0};
+}
+
+bool CameraEngine::render(std::span<const uint8_t> frame, const RenderGeometry& g,
+                          std::span<uint8_t> destination) {
+  std::lock_guard lock(decodeMutex_);
+  return renderLocked(frame, g, destination);
+}
+
+bool CameraEngine::renderLocked(std::span<const uint8_t> frame, const RenderGeometry& g,
+                                std::span<uint8_t> destination) {
+  if (!decoder_) decoder_ = std::make_unique<decoder::JpegDecoder>();
+  if (frame.empty() || destination.data() == nullptr) return false;
+  const bool ok = decoder_->decode(frame.data(), frame.size(), destination.data(),
+                                   destination.size(), g.width, g.height, g.rotation, g.mirror);
+  // The size is known once the header was read, even when the picture then failed.
+  if (decoder_->width() != 0) {
+    decodedWidth_ = decoder_->width();
+    decodedHeight_ = decoder_->height();
+  }
+  return ok;
+}
+
 bool CameraEngine::decodeJpeg(const uint8_t* data, uint32_t size, uint32_t* width,
                               uint32_t* height) {
   std::lock_guard lock(decodeMutex_);
-  if (!decoder_) {
-    decoder_ = std::make_unique<decoder::JpegDecoder>();
-    decodeCopy_.reset(new uint8_t[kFrameBufferSize]);
-  }
+  if (!decoder_) decoder_ = std::make_unique<decoder::JpegDecoder>();
+  if (!decodeCopy_) decodeCopy_.reset(new uint8_t[kFrameBufferSize]);
   decodedWidth_ = decodedHeight_ = 0;
   decodeCopySize_ = 0;
   if (data == nullptr || size == 0 || size > kFrameBufferSize) return false;
@@ -332,16 +356,12 @@ void CameraEngine::setOutputSize(uint32_t width, uint32_t height) {
 }
 
 bool CameraEngine::renderFrame(uint8_t* destination) {
+  if (destination == nullptr) return false;
+  const RenderGeometry g = renderGeometry();
   std::lock_guard lock(decodeMutex_);
-  if (!decoder_ || decodeCopySize_ == 0 || destination == nullptr) return false;
-  const uint32_t W = outputWidth_, H = outputHeight_;
-  const settings::DeviceSettings s = settings();
-  uint32_t w = 0, h = 0;
-  // Each read header allows one render; read it again so the same picture can be
-  // rendered as often as the caller likes.
-  if (!decoder_->decodeHeader(decodeCopy_.get(), decodeCopySize_, &w, &h)) return false;
-  return decoder_->render(s.mirror != 0, destination, decoder::ImageSize(W, H), W, H,
-                          s.rotation & 3);
+  if (decodeCopySize_ == 0) return false;
+  return renderLocked(std::span<const uint8_t>(decodeCopy_.get(), decodeCopySize_), g,
+                      std::span<uint8_t>(destination, decoder::ImageSize(g.width, g.height)));
 }
 
 }  // namespace engine

@@ -1,9 +1,9 @@
 #include "engine/engine_hooks.h"
 
-#include "warden/service_control.h"
-
 #include <atomic>
 #include <cstdio>
+
+#include "engine/service_link.h"
 
 namespace engine {
 namespace {
@@ -18,6 +18,7 @@ EngineHooks& defaults() {
 }
 
 std::atomic<EngineHooks*> current{nullptr};
+std::atomic<ServiceLink*> service{nullptr};
 
 }  // namespace
 
@@ -31,7 +32,10 @@ bool EngineHooks::startPhoneLauncher(uint32_t) {
   return false;
 }
 
-bool EngineHooks::requestServiceReload() { return warden::requestServiceReload(); }
+bool EngineHooks::requestServiceReload() {
+  ServiceLink* link = serviceLink();
+  return link != nullptr && link->requestReload();
+}
 
 EngineHooks& hooks() {
   EngineHooks* h = current.load();
@@ -39,5 +43,8 @@ EngineHooks& hooks() {
 }
 
 void setHooks(EngineHooks* hooks) { current.store(hooks); }
+
+ServiceLink* serviceLink() { return service.load(); }
+void setServiceLink(ServiceLink* link) { service.store(link); }
 
 }  // namespace engine

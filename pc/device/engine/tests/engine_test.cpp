@@ -1,12 +1,14 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 #include <thread>
 
+#include "decoder/jpeg_decoder.h"
 #include "decoder/render_geometry.h"
 #include "engine/camera_engine.h"
 #include "engine/engine_hooks.h"
@@ -127,6 +129,58 @@ TEST_F(EngineTest, StandAloneEngineReceivesAndForwardsInput) {
   ASSERT_TRUE(phone.readCommand(cmd, 3000));
   EXPECT_EQ(cmd.word3, protocol::CMD_KEY);
   EXPECT_EQ(cmd.word4, 0x25u);
+}
+
+// The frame path: a lent frame stays as it was while newer ones arrive, and the render
+// call refuses a destination smaller than the picture without touching it.
+TEST_F(EngineTest, LentFrameStaysWhileNewerArriveAndRenderChecksTheDestination) {
+  auto e = makeEngine(0);
+  ASSERT_TRUE(e->open(false));
+  EXPECT_FALSE(e->withNewestFrame([](std::span<const uint8_t>) { ADD_FAILURE() << "no frame yet"; }));
+  server::testing::Phone phone;
+  for (int i = 0; i < 100 && !phone.valid(); ++i) {
+    if (!phone.connect(port_)) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  ASSERT_TRUE(phone.valid());
+  auto send = [&](const Bytes& jpeg) {
+    Bytes wire = jpeg;
+    std::memset(wire.data(), 0, 10);  // the phone never sends the JFIF start
+    return phone.send(server::testing::message(protocol::MSG_VIDEO_JPEG, wire));
+  };
+  const Bytes first = decoder_testing::EncodeRgb(decoder_testing::TestPicture(320, 240).data(), 320, 240);
+  const Bytes second = decoder_testing::EncodeRgb(decoder_testing::TestPicture(64, 48).data(), 64, 48);
+  ASSERT_TRUE(send(first));
+  ASSERT_EQ(e->waitFrame(3000), 0);
+
+  bool lent = e->withNewestFrame([&](std::span<const uint8_t> frame) {
+    ASSERT_EQ(frame.size(), first.size());
+    // Frames keep coming while this one is lent; enough of them to pass the whole ring.
+    for (int i = 0; i < 4096 * 1024 / static_cast<int>(second.size()) + 8; ++i) ASSERT_TRUE(send(second));
+    for (int i = 0; i < 300 && e->frameServer()->latestJpeg(nullptr) != second.size(); ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ASSERT_EQ(e->frameServer()->latestJpeg(nullptr), second.size()) << "the newer frames arrived";
+    EXPECT_EQ(std::memcmp(frame.data(), first.data(), first.size()), 0) << "the lent bytes did not change";
+  });
+  ASSERT_TRUE(lent);
+  lent = e->withNewestFrame([&](std::span<const uint8_t> frame) {
+    ASSERT_EQ(frame.size(), second.size());
+    EXPECT_EQ(std::memcmp(frame.data(), second.data(), second.size()), 0) << "JFIF start restored";
+  });
+  ASSERT_TRUE(lent);
+
+  RenderGeometry g{64, 48, 0, false};
+  std::vector<uint8_t> out(decoder::ImageSize(64, 48) + 1, 0xA5);
+  EXPECT_FALSE(e->render(second, g, std::span<uint8_t>(out.data(), decoder::ImageSize(64, 48) - 1)));
+  EXPECT_TRUE(std::all_of(out.begin(), out.end(), [](uint8_t b) { return b == 0xA5; }))
+      << "a destination too small is not written";
+  ASSERT_TRUE(e->render(second, g, std::span<uint8_t>(out.data(), decoder::ImageSize(64, 48))));
+  EXPECT_EQ(out.back(), 0xA5) << "nothing written past the picture";
+  std::vector<uint8_t> expected(decoder::ImageSize(64, 48));
+  decoder::JpegDecoder reference;
+  ASSERT_TRUE(reference.decode(second.data(), second.size(), expected.data(), expected.size(), 64, 48, 0, false));
+  EXPECT_EQ(std::memcmp(out.data(), expected.data(), expected.size()), 0);
+  EXPECT_FALSE(e->render(std::span<const uint8_t>(second.data(), 20), g, out)) << "a cut JPEG";
 }
 
 TEST_F(EngineTest, FrameServerListensWhereTheSettingSaysAndFollowsAReload) {

@@ -1,7 +1,9 @@
 // The entry table of the PC library, and what happens when the library is unloaded.
 #include "dialogs/device_dialogs.h"
 #include "engine/camera_engine.h"
+#include "engine/service_link.h"
 #include "entries/device_entry_table.h"
+#include "warden/service_control.h"
 
 namespace {
 
@@ -50,6 +52,9 @@ uint32_t RenderFrame(uint8_t* destination) {
 void* GetResourceModule() {
   return const_cast<platform::ResourceModule*>(dialogs::ResourceModule(CameraEngine::instance()));
 }
+
+// The library reaches the running service through its control endpoint.
+__attribute__((constructor)) void onLoad() { engine::setServiceLink(&warden::serviceControlLink()); }
 
 // The engine goes with the library.
 __attribute__((destructor)) void onUnload() { CameraEngine::destroyInstance(); }

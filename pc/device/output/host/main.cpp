@@ -16,12 +16,14 @@
 #include <thread>
 
 #include "camera_outputs.h"
+#include "engine/service_link.h"
 #include "output/capture_pin.h"
 #include "output/engine_link.h"
 #include "output/v4l2_output.h"
 #include "platform/socket.h"
 #include "../pipewire/pipewire_camera.h"
 #include "vistrel_version.h"
+#include "warden/service_control.h"
 
 namespace {
 
@@ -139,6 +141,7 @@ int main(int argc, char** argv) {
   pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
   signal(SIGPIPE, SIG_IGN);
 
+  engine::setServiceLink(&warden::serviceControlLink());
   engine::CameraEngine::Options engineOptions;
   engineOptions.bindAddress = args->bind;
   output::EngineLink link(engineOptions, say);

@@ -1,6 +1,6 @@
 #include "output/engine_link.h"
 
-#include "decoder/render_geometry.h"
+#include <span>
 
 namespace output {
 
@@ -70,20 +70,16 @@ FrameLink::Wait EngineLink::waitFrame(uint32_t timeoutMs) {
   return Wait::kOther;
 }
 
-uint32_t EngineLink::latestLength() {
-  if (!engine_) return 0;
-  if (auto* s = engine_->frameServer()) return s->latestJpeg(nullptr);
-  return engine_->getFrame(nullptr);
-}
+uint32_t EngineLink::latestLength() { return engine_ ? engine_->newestFrameLength() : 0; }
 
 bool EngineLink::renderNewest(uint8_t* dst, size_t size) {
   if (!engine_) return false;
-  if (size < decoder::ImageSize(engine_->outputWidth(), engine_->outputHeight())) return false;
-  uint8_t* frame = nullptr;
-  const uint32_t n = engine_->getFrame(&frame);
-  if (n == 0 || frame == nullptr) return false;
-  if (!engine_->decodeJpeg(frame, n, nullptr, nullptr)) return false;
-  return engine_->renderFrame(dst);
+  const engine::RenderGeometry geometry = engine_->renderGeometry();
+  bool rendered = false;
+  engine_->withNewestFrame([&](std::span<const uint8_t> frame) {
+    rendered = engine_->render(frame, geometry, std::span<uint8_t>(dst, size));
+  });
+  return rendered;
 }
 
 uint32_t EngineLink::outputWidth() {

@@ -50,12 +50,14 @@ uint32_t RingView::copyJpeg(const RingMessage& m, uint8_t* destination) const {
   if (n > protocol::kMaxVideoPayload) n = protocol::kMaxVideoPayload;
   if (n < 10) return 0;  // too short to hold a marker in its last 10 bytes
   const uint64_t payload = payloadStart(m);
-  uint8_t tail[10];
-  copyFromRing(bytes_, payload + n - 10, 10, tail);
-  if (!protocol::endOfImageInTail(tail)) return 0;
-  if (destination == nullptr) return ringBytesIntact(payload, n, written()) ? n : 0;
+  if (destination == nullptr) {
+    uint8_t tail[10];
+    copyFromRing(bytes_, payload + n - 10, 10, tail);
+    return protocol::endOfImageInTail(tail) && ringBytesIntact(payload, n, written()) ? n : 0;
+  }
   copyFromRing(bytes_, payload, n, destination);
-  // Refuse a frame the listener may have overwritten while it was copied.
+  // Refuse a frame the listener may have overwritten while it was copied; the marker is
+  // looked for in the copy, which nothing changes any more.
   if (!ringBytesIntact(payload, n, written())) return 0;
   if (!protocol::endOfImageInTail(destination + n - 10)) return 0;
   std::memcpy(destination, protocol::kJfifPrefix, sizeof protocol::kJfifPrefix);

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <span>
 #include <string>
 
 #include "decoder/jpeg_decoder.h"
@@ -37,6 +38,15 @@ inline constexpr uint32_t kServerCheckMs = 250;
 // Window messages that SendPhoneInput understands.
 inline constexpr uint32_t kMessageKeyDown = 256;
 inline constexpr uint32_t kMessageLeftButtonDown = 513;
+
+// How a frame is rendered: the output picture's size (bottom-up 24-bit BGR, rows padded
+// to 4 bytes), the turn (0..3 x 90 degrees counter-clockwise) and the mirror.
+struct RenderGeometry {
+  uint32_t width = 0;
+  uint32_t height = 0;
+  uint32_t rotation = 0;
+  bool mirror = false;
+};
 
 // The per-process state of the PC library. One process serves the phone link (normally
 // the service) and publishes every frame in the shared frame block; the others read it
@@ -91,6 +101,32 @@ class CameraEngine {
   // area) for the phone. 1 when a command was queued: by this process's frame server, or,
   // in a client, handed to the serving process, which sends it on.
   uint32_t sendPhoneInput(uint32_t message, uint32_t x, uint32_t y);
+  // The frame path. The frame source is this process's frame server (stand-alone and
+  // serving) or the shared frame block (client); it lends the newest complete frame (JFIF
+  // start restored, end-of-image marker checked) under its lock: the bytes stay valid and
+  // unchanged for the duration of `use` only, whatever arrives meanwhile. False, without
+  // calling `use`, when there is no such frame.
+  template <typename Use>
+  bool withNewestFrame(Use&& use) {
+    std::lock_guard lock(lendMutex_);
+    if (!lend_) lend_.reset(new uint8_t[kFrameBufferSize]);
+    const uint32_t n = copyNewest(lend_.get());
+    if (n == 0) return false;
+    use(std::span<const uint8_t>(lend_.get(), n));
+    return true;
+  }
+  // The newest complete frame's length (0: none), nothing copied.
+  uint32_t newestFrameLength() { return copyNewest(nullptr); }
+  // The output size and the settings' turn and mirror.
+  RenderGeometry renderGeometry() const;
+  // Decodes `frame` (its header read once) straight into `destination`, turned, mirrored
+  // and fitted as `geometry` says. False when the JPEG is refused or the destination is
+  // smaller than the picture (then nothing is written). Records the picture's size for
+  // the mapping of clicks.
+  bool render(std::span<const uint8_t> frame, const RenderGeometry& geometry,
+              std::span<uint8_t> destination);
+
+  // The entry table's three-call protocol over the frame path:
   // The newest valid JPEG's length, 0 when there is none. With `frame`, the address of
   // the engine's frame buffer (valid until the engine is destroyed) is stored there and
   // the buffer filled.
@@ -98,14 +134,13 @@ class CameraEngine {
   // 0 new frame, 258 time-out, -1 no valid frame or no source.
   int32_t waitFrame(uint32_t timeoutMs);
   void wake();
-  // Decodes a JPEG's header into the engine's decoder and reports the displayed size
-  // (width and height swapped at 90 and 270 degrees). The bytes are copied, so the caller
-  // may reuse them at once.
+  // Decodes a JPEG's header and reports the displayed size (width and height swapped at
+  // 90 and 270 degrees). The bytes are copied, so the caller may reuse them at once.
   bool decodeJpeg(const uint8_t* data, uint32_t size, uint32_t* width, uint32_t* height);
   // Both sides 1..4096, else nothing changes.
   void setOutputSize(uint32_t width, uint32_t height);
-  // The picture last decoded, as a bottom-up 24-bit BGR picture of the output size (rows
-  // padded to 4 bytes), turned and mirrored as the settings say.
+  // Renders the JPEG last given to decodeJpeg at the output size into `destination`
+  // (ImageSize of the output size), as render() does.
   bool renderFrame(uint8_t* destination);
 
   Mode mode() const { return mode_; }
@@ -126,6 +161,11 @@ class CameraEngine {
   // The frame server's address: the option when given, else the setting.
   std::string listenAddressLocked() const;
   bool queueCommand(uint32_t code, uint32_t argument);
+  // Copies the newest complete frame of the source in effect to `destination` (at least
+  // kFrameBufferSize bytes; null: the length only). Returns its length, 0 when none.
+  uint32_t copyNewest(uint8_t* destination);
+  bool renderLocked(std::span<const uint8_t> frame, const RenderGeometry& geometry,
+                    std::span<uint8_t> destination);
   void startCommandRelay();
 
   Options options_;
@@ -141,7 +181,9 @@ class CameraEngine {
   std::atomic<bool> relayStop_{false};
   platform::Thread relay_;  // serving mode: clients' commands on to the phone
   server::PropertyStore properties_;
-  std::unique_ptr<uint8_t[]> frameBuffer_;
+  std::unique_ptr<uint8_t[]> frameBuffer_;  // GetFrame's buffer (the entry table's)
+  std::mutex lendMutex_;
+  std::unique_ptr<uint8_t[]> lend_;  // the frame lent by withNewestFrame
   std::atomic<uint32_t> outputWidth_;
   std::atomic<uint32_t> outputHeight_;
 
@@ -149,7 +191,7 @@ class CameraEngine {
   std::unique_ptr<decoder::JpegDecoder> decoder_;
   std::unique_ptr<uint8_t[]> decodeCopy_;  // the JPEG last given to decodeJpeg
   uint32_t decodeCopySize_ = 0;
-  uint32_t decodedWidth_ = 0;  // of the picture last decoded, as the phone sent it
+  uint32_t decodedWidth_ = 0;  // of the picture last decoded or rendered, as sent
   uint32_t decodedHeight_ = 0;
 };
 

@@ -20,8 +20,8 @@ class EngineHooks {
   // Starts the phone program on a docked phone with the launch number: the port to
   // connect to in the low 16 bits, plus 65536 to make it connect again at once.
   virtual bool startPhoneLauncher(uint32_t number);
-  // Asks the running service to read the settings again (its user control code 128,
-  // sent to the service's control endpoint). False when no service runs.
+  // Asks the running service to read the settings again, through the installed
+  // ServiceLink (service_link.h). False when no service runs or no link is installed.
   virtual bool requestServiceReload();
 };
 

@@ -1,14 +1,60 @@
 #include "server/message_scanner.h"
 
 #include <cstring>
+#include <initializer_list>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "server/ring.h"
 
 namespace server {
 namespace {
 
-// The first byte of STREAM_MAGIC_0 as it lies in the stream (little-endian).
+// The first two bytes of STREAM_MAGIC_0 as they lie in the stream (little-endian).
 constexpr uint8_t kMagicFirstByte = static_cast<uint8_t>(protocol::STREAM_MAGIC_0 & 0xFF);
+constexpr uint8_t kMagicSecondByte = static_cast<uint8_t>((protocol::STREAM_MAGIC_0 >> 8) & 0xFF);
+
+// The first position i in p[0, n) where the magic's first two bytes start; at the last
+// position, whose second byte lies beyond p[n - 1], the first byte alone counts. Reads
+// p[0, n) only. Returns n when there is none. Entropy-coded JPEG data holds the first
+// byte about once in 256 bytes but the pair about once in 65,536, so looking for the pair
+// leaves the caller almost nothing but true headers to check.
+size_t findMagicPair(const uint8_t* p, size_t n) {
+  size_t i = 0;
+#if defined(__SSE2__)
+  const __m128i first = _mm_set1_epi8(static_cast<char>(kMagicFirstByte));
+  const __m128i second = _mm_set1_epi8(static_cast<char>(kMagicSecondByte));
+  auto pairs = [&](size_t at) {
+    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + at));
+    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + at + 1));
+    return _mm_and_si128(_mm_cmpeq_epi8(a, first), _mm_cmpeq_epi8(b, second));
+  };
+  // 64 positions a round (reading 65 bytes), one test for all four vectors.
+  for (; i + 65 <= n; i += 64) {
+    const __m128i q0 = pairs(i), q1 = pairs(i + 16), q2 = pairs(i + 32), q3 = pairs(i + 48);
+    if (_mm_movemask_epi8(_mm_or_si128(_mm_or_si128(q0, q1), _mm_or_si128(q2, q3))) == 0) continue;
+    for (const __m128i q : {q0, q1, q2, q3}) {
+      const unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(q));
+      if (mask != 0) return i + static_cast<size_t>(__builtin_ctz(mask));
+      i += 16;
+    }
+  }
+  for (; i + 17 <= n; i += 16) {
+    const unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(pairs(i)));
+    if (mask != 0) return i + static_cast<size_t>(__builtin_ctz(mask));
+  }
+#endif
+  while (i < n) {
+    const void* hit = std::memchr(p + i, kMagicFirstByte, n - i);
+    if (hit == nullptr) return n;
+    i = static_cast<size_t>(static_cast<const uint8_t*>(hit) - p);
+    if (i + 1 == n || p[i + 1] == kMagicSecondByte) return i;
+    ++i;
+  }
+  return n;
+}
 
 bool stopsScan(const RingMessage& m) {
   return m.hasType(protocol::MSG_PROPERTY_LIST) || m.isAudio();
@@ -35,16 +81,16 @@ bool MessageScanner::scan(const uint8_t* ring, uint64_t written) {
   uint8_t header[kHeaderSize];
   while (written - position_ >= kHeaderSize) {
     // Candidate positions are those with a whole header's room before `written`. Look for
-    // the magic's first byte with memchr over the contiguous stretch, then compare.
+    // the magic's first two bytes over the contiguous stretch, then compare all eight.
     const uint64_t candidates = written - position_ - kHeaderSize + 1;
     const uint32_t at = static_cast<uint32_t>(position_ & kRingMask);
     const uint64_t stretch = candidates < kRingSize - at ? candidates : kRingSize - at;
-    const void* hit = std::memchr(ring + at, kMagicFirstByte, stretch);
-    if (hit == nullptr) {
+    const size_t hit = findMagicPair(ring + at, static_cast<size_t>(stretch));
+    if (hit == stretch) {
       position_ += stretch;
       continue;
     }
-    position_ += static_cast<const uint8_t*>(hit) - (ring + at);
+    position_ += hit;
     const uint32_t candidate = static_cast<uint32_t>(position_ & kRingMask);
     const uint8_t* magic = ring + candidate;
     if (candidate > kRingSize - 8) {  // the pair lies across the ring's end

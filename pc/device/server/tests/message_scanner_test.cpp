@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <vector>
 
@@ -94,6 +95,28 @@ TEST(MessageScanner, GarbageAndKeepAlivesBetweenMessagesAreSkipped) {
   EXPECT_EQ(feed.scanner.latest().length, f2.size());
   feed.append(Bytes(4, 0));
   EXPECT_EQ(feed.pass(), -1);
+}
+
+// The magic is searched many bytes at a time: a header is found at every offset within
+// such a step, among partial magics (its first byte, its first two, its first word) that
+// must not be taken for it, and whether it starts right at the ring's end or not.
+TEST(MessageScanner, HeadersAreFoundAtEveryOffsetAmongPartialMagics) {
+  const Bytes frame = testing::videoMessage(100, 0x11);
+  const Bytes decoys[] = {{0xCF}, {0xCF, 0x47}, {0xCF, 0x47, 0x09, 0x7E}, {0xCF, 0x47, 0x09, 0x7E, 0x13}};
+  for (const Bytes& decoy : decoys) {
+    Feed feed;
+    feed.written = kRingSize - 2000;  // the cases run on across the ring's end
+    feed.scanner.scan(feed.ring.get(), feed.written);
+    for (size_t lead = 0; lead < 140; ++lead) {
+      Bytes garbage(lead, 0x5A);
+      for (size_t i = 0; i + decoy.size() <= lead; i += decoy.size() + 3) {
+        std::copy(decoy.begin(), decoy.end(), garbage.begin() + static_cast<ptrdiff_t>(i));
+      }
+      const int64_t expected = static_cast<int64_t>(feed.written + lead);
+      feed.append(testing::concat({garbage, frame, Bytes(4, 0)}));
+      EXPECT_EQ(feed.pass(), expected) << "lead " << lead << ", decoy of " << decoy.size();
+    }
+  }
 }
 
 TEST(MessageScanner, FewerThanAHeaderOfBytesWaits) {

@@ -38,12 +38,4 @@ bool sendServiceControl(uint32_t code) {
 
 bool requestServiceReload() { return sendServiceControl(kControlReloadSettings); }
 
-engine::ServiceLink& serviceControlLink() {
-  struct ControlLink final : engine::ServiceLink {
-    bool requestReload() override { return requestServiceReload(); }
-  };
-  static ControlLink link;
-  return link;
-}
-
 }  // namespace warden

@@ -3,7 +3,7 @@
 #include "engine/camera_engine.h"
 #include "engine/service_link.h"
 #include "entries/device_entry_table.h"
-#include "warden/service_control.h"
+#include "warden/service_control_link.h"
 
 namespace {
 

@@ -23,7 +23,7 @@
 #include "platform/socket.h"
 #include "../pipewire/pipewire_camera.h"
 #include "vistrel_version.h"
-#include "warden/service_control.h"
+#include "warden/service_control_link.h"
 
 namespace {
 

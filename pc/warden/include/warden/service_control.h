@@ -3,8 +3,6 @@
 #include <cstdint>
 #include <string>
 
-#include "engine/service_link.h"
-
 namespace warden {
 
 // How other programs reach the running service: its control endpoint, a datagram socket
@@ -28,9 +26,5 @@ bool sendServiceControl(uint32_t code);
 // The reload request (user control code 128) the PC library sends after it stored a new
 // port or setting while a service serves the phone.
 bool requestServiceReload();
-
-// The service's side of the engine's ServiceLink: requests go to the control endpoint.
-// The PC library and the programs that hold an engine install it (setServiceLink).
-engine::ServiceLink& serviceControlLink();
 
 }  // namespace warden

@@ -1,11 +1,12 @@
-// The device program's sources with the camera behind framesink (row 7) and the stream
-// driver cameras (rows 4 to 6); the rows whose devices are not built yet stay
-// placeholders; the sound source is real.
+// The device program's sources with the camera behind framesink (row 7), the HTC camera
+// library (rows 2 and 3) and the stream driver cameras (rows 4 to 6); the rows whose
+// devices are not built yet stay placeholders; the sound source is real.
 #include "camera/camera_source.h"
 #include "camera/preview_convert.h"
 #include "camera/system_encoder.h"
 #include "dshow/directshow_camera.h"
 #include "front/program.h"
+#include "makers/htc_camera.h"
 #include "makers/stream_cameras.h"
 #include "sources/placeholder_sources.h"
 #include "sources/sound_source.h"
@@ -23,10 +24,10 @@ class DeviceSourceFactory final : public sources::SourceFactory {
                                                         sources::GoForceLibrary l) override {
     return placeholders_.GoForceCamera(d, std::move(l));
   }
-  std::unique_ptr<sources::CaptureSource> HtcCamera(const sources::DeviceInfo& d,
+  std::unique_ptr<sources::CaptureSource> HtcCamera(const sources::DeviceInfo& device,
                                                     std::shared_ptr<const sources::HtcCameraLibrary> l,
                                                     bool front) override {
-    return placeholders_.HtcCamera(d, std::move(l), front);
+    return makers::MakeHtcCamera(cameraEnvironment(device), std::move(l), front);
   }
   std::unique_ptr<sources::CaptureSource> StreamCamera(const sources::DeviceInfo& device,
                                                        sources::StreamDriver driver) override {

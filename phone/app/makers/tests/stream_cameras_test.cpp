@@ -6,10 +6,8 @@
 #include <thread>
 
 #include "../device_settings.h"
+#include "camera_rig.h"
 #include "fake_driver_port.h"
-#include "fake_system_encoder.h"
-#include "manual_clock.h"
-#include "platform/event.h"
 #include "texts/text_ids.h"
 
 namespace makers::testing {
@@ -18,59 +16,8 @@ namespace {
 using sources::PictureMode;
 using sources::SourceSetting;
 
-// Frames seen by the preview callback: first byte, size and format of each.
-struct PreviewLog {
-  std::mutex mutex;
-  std::vector<uint8_t> firstBytes;
-  std::vector<uint32_t> sizes;
-  std::vector<uint32_t> formats;
-  static bool onFrame(void* user, const sources::FrameDescriptor* frame, uint32_t, uint8_t*) {
-    auto* log = static_cast<PreviewLog*>(user);
-    std::lock_guard lock(log->mutex);
-    log->firstBytes.push_back(frame->data[0]);
-    log->sizes.push_back(frame->sizeBytes);
-    log->formats.push_back(frame->format);
-    return true;
-  }
-  size_t count() {
-    std::lock_guard lock(mutex);
-    return firstBytes.size();
-  }
-  bool waitFor(size_t n) {
-    for (int i = 0; i < 500 && count() < n; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    return count() >= n;
-  }
-};
-
-class StreamCameraTest : public ::testing::Test {
+class StreamCameraTest : public CameraRig {
  protected:
-  void SetUp() override { camera::testing::FakeSystemEncoder::reset(); }
-  camera::CameraEnvironment environment() {
-    camera::CameraEnvironment env;
-    env.systemEncoder = &camera::testing::FakeSystemEncoder::factory;
-    env.clock = &clock;
-    return env;
-  }
-  bool startPreview(camera::CameraSource& source) {
-    params = {};
-    params.frameReady = &ready;
-    params.mode = sources::kModePreview;
-    params.preview = &PreviewLog::onFrame;
-    params.user = &preview;
-    return source.Start(params);
-  }
-  bool startCapture(camera::CameraSource& source) {
-    params = {};
-    params.frameReady = &ready;
-    params.mode = sources::kModeCapture;
-    return source.Start(params);
-  }
-  // Takes one compressed frame in capture mode.
-  bool takeFrame(camera::CameraSource& source) {
-    if (!ready.wait(5000)) return false;
-    sources::FrameDescriptor frame;
-    return source.TakeFrame(&frame) != 0 && frame.format == sources::kFormatJpeg;
-  }
   // The calls after the first call that starts with `prefix`, up to `n` of them.
   std::vector<std::string> callsFrom(const std::string& prefix, size_t n) {
     const auto all = port.calls();
@@ -82,17 +29,7 @@ class StreamCameraTest : public ::testing::Test {
     }
     return out;
   }
-  static SourceSetting* setting(camera::CameraSource& source, uint32_t textId) {
-    for (SourceSetting* s = source.DeviceSettingList(); s; s = s->next)
-      if (s->textId == textId) return s;
-    return nullptr;
-  }
-
-  platform::ManualClock clock;
   FakeDriverPort port;
-  platform::Event ready;
-  sources::StartParams params;
-  PreviewLog preview;
 };
 
 // ---- "CAM1:" ----

@@ -31,6 +31,14 @@ struct FrameRenderer::Buffers {
     uint8_t* first = slots.data() + ((64 - at % 64) % 64) + kSlotOffset;
     return first + (nextSlot++ & 1) * kSlotBytes;
   }
+  // Quarter turns at the same size: kTurnBlock JPEG rows gathered before they are written
+  // (runTurnedBlocks), starting 8 bytes past a 64-byte boundary like the slots.
+  std::vector<uint8_t> turnBlock =
+      std::vector<uint8_t>(size_t{kTurnBlock} * kMaxJpegRowPixels * 3 + 128 + kSlotOffset);
+  uint8_t* turnRows() {
+    const uintptr_t at = reinterpret_cast<uintptr_t>(turnBlock.data());
+    return turnBlock.data() + ((64 - at % 64) % 64) + kSlotOffset;
+  }
   // One finished output row as bytes (red, green, blue) before it is written.
   std::vector<uint8_t> staging = std::vector<uint8_t>(size_t{kMaxResampleSide} * 3 + 4);
   std::vector<ResampleWeight> xWeights = std::vector<ResampleWeight>(kMaxResampleSide);
@@ -305,6 +313,7 @@ bool FrameRenderer::run(RowSource& source) {
 // Same size on both axes: every weight is a whole one, so each output byte is the input
 // byte; no arithmetic needed.
 bool FrameRenderer::runIdentity(RowSource& source) {
+  if (pixelStep_ != kPixelBytes && pixelStep_ != -kPixelBytes) return runTurnedBlocks(source);
   uint8_t* row = nullptr;
   const uint32_t n = fit_.targetX;
   for (uint32_t k = 0; k < inHeight_; ++k) {
@@ -319,6 +328,54 @@ bool FrameRenderer::runIdentity(RowSource& source) {
     }
     if (!source.readRow(row = buf_->nextRow())) return false;
     writeRow(k, row);
+  }
+  return true;
+}
+
+// Same size, turned a quarter: a JPEG row runs along a destination column, so writing
+// each row as it comes touches every destination row for one pixel. The rows are taken
+// kTurnBlock at a time and written a destination row at a time instead, kTurnBlock
+// neighbouring pixels each (bench_decoder, 640x480 turned: 1.36x the bare decode with a
+// row at a time, 1.21x so). A source failing in a block still has the rows before it
+// written.
+bool FrameRenderer::runTurnedBlocks(RowSource& source) {
+  const uint32_t n = fit_.targetX;
+  const size_t rowBytes = size_t{n} * 3;
+  uint8_t* block = buf_->turnRows();
+  for (uint32_t k0 = 0; k0 < inHeight_; k0 += kTurnBlock) {
+    const uint32_t want = std::min(kTurnBlock, inHeight_ - k0);
+    uint32_t rows = 0;
+    while (rows < want && source.readRow(block + rows * rowBytes)) ++rows;
+    uint8_t* column = dst_ + base_ + static_cast<ptrdiff_t>(k0) * lineStep_;
+    const ptrdiff_t along = lineStep_;
+    if (rows == 0) return false;
+    // The block's pixels of one destination row lie side by side; they are written in
+    // ascending memory order (the last JPEG row first when the rows go leftwards), four
+    // bytes at a time, each store's fourth byte being the next pixel's first.
+    const bool ascending = along > 0;
+    const uint8_t* firstIn = ascending ? block : block + size_t{rows - 1} * rowBytes;
+    const ptrdiff_t inStep = ascending ? static_cast<ptrdiff_t>(rowBytes)
+                                       : -static_cast<ptrdiff_t>(rowBytes);
+    const ptrdiff_t lowest = ascending ? 0 : static_cast<ptrdiff_t>(rows - 1) * along;
+    for (uint32_t j = 0; j < n; ++j, column += pixelStep_) {
+      const uint8_t* in = firstIn + size_t{j} * 3;
+      uint8_t* p = column + lowest;
+      uint32_t r = 1;
+      if constexpr (std::endian::native == std::endian::little) {
+        // load32 reads one byte past the pixel: the block has room after its last row.
+        for (; r < rows; ++r, in += inStep, p += kPixelBytes) store32(p, byteSwap(load32(in)) >> 8);
+      } else {
+        for (; r < rows; ++r, in += inStep, p += kPixelBytes) {
+          p[0] = in[2];
+          p[1] = in[1];
+          p[2] = in[0];
+        }
+      }
+      p[0] = in[2];
+      p[1] = in[1];
+      p[2] = in[0];
+    }
+    if (rows < want) return false;
   }
   return true;
 }

@@ -146,6 +146,7 @@ TEST(FrameRenderer, MatchesTheDirectSumsForEveryTurnAndMirror) {
   const SizeCase cases[] = {
       {5, 3, 5, 3, "same size"},
       {5, 3, 3, 5, "same size when turned"},
+      {37, 20, 20, 37, "same size when turned, rows taken in more than one block"},
       {4, 4, 3, 3, "4 -> 3 reducing"},
       {3, 3, 4, 4, "3 -> 4 enlarging"},
       {2, 2, 5, 5, "enlarging reuses the last row"},
@@ -315,12 +316,14 @@ TEST(FrameRenderer, NothingVisibleGivesABlackPicture) {
 TEST(FrameRenderer, StopsWhenTheSourceFails) {
   const std::vector<uint8_t> rgb = RandomPicture(8, 8, 7);
   FrameRenderer renderer;
-  for (auto [W, H] : {std::pair{8u, 8u}, std::pair{4u, 4u}, std::pair{16u, 16u}}) {
-    std::vector<uint8_t> out(ImageSize(W, H));
-    ASSERT_TRUE(renderer.prepare(8, 8, out.data(), out.size(), W, H, 0, false));
-    PictureRows rows(rgb, 8, 3);
-    EXPECT_FALSE(renderer.run(rows));
-    EXPECT_EQ(rows.rowsRead(), 3u);
+  for (uint32_t rotation : {0u, 1u}) {
+    for (auto [W, H] : {std::pair{8u, 8u}, std::pair{4u, 4u}, std::pair{16u, 16u}}) {
+      std::vector<uint8_t> out(ImageSize(W, H));
+      ASSERT_TRUE(renderer.prepare(8, 8, out.data(), out.size(), W, H, rotation, false));
+      PictureRows rows(rgb, 8, 3);
+      EXPECT_FALSE(renderer.run(rows));
+      EXPECT_EQ(rows.rowsRead(), 3u);
+    }
   }
 }
 

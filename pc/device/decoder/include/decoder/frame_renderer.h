@@ -59,6 +59,8 @@ class FrameRenderer {
   void writeRow(uint32_t line, const uint8_t* rgb) const;
   void writeValues(uint32_t line, const uint32_t* values) const;
   bool runIdentity(RowSource& source);
+  bool runTurnedBlocks(RowSource& source);
+  static constexpr uint32_t kTurnBlock = 16;  // JPEG rows written together at quarter turns
   bool runRepeating(RowSource& source);
   bool runGroupedRows(RowSource& source);
   bool runReducingRows(RowSource& source);

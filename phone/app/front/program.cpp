@@ -222,8 +222,8 @@ Settings (the same rules as the menus and the setting editor):
   --target NAME   make NAME the current target
 Without -p or --start, settings options change the saved settings and end. When a copy
 of vistrel is already running, the whole command line goes to it: it applies the
-settings at once (a camera setting changed while capturing reaches the PC) and prints
-what it did, and --settings lists them on its own output.
+settings at once (a camera setting changed while capturing reaches the PC), and what it
+says (messages, the --settings listing) is printed by the later start.
 
   -h, --help      show this text
   --version       print the version
@@ -273,17 +273,19 @@ class StatusReporter {
     }
     linked_ = up;
     const auto now = std::chrono::steady_clock::now();
-    const uint64_t frames = context_.framesFetched.load();
-    const uint64_t bytes = context_.bytesFetched.load();
+    // Pictures dropped by the link were fetched but never sent.
+    const uint64_t dropped = network ? network->framesDropped() : 0;
+    const uint64_t frames = context_.framesFetched.load() - dropped;
+    const uint64_t bytes = context_.bytesFetched.load() - (network ? network->bytesDropped() : 0);
     if (!context_.capturing()) {
       last_ = now, frames_ = frames, bytes_ = bytes;
       return;
     }
     const double seconds = std::chrono::duration<double>(now - last_).count();
     if (seconds < std::chrono::duration<double>(kStatusInterval).count()) return;
-    std::fprintf(stderr, "vistrel: sent %llu frames, %.1f frames/s, %.0f kbit/s\n",
+    std::fprintf(stderr, "vistrel: sent %llu frames, %.1f frames/s, %.0f kbit/s, %llu frames dropped\n",
                  static_cast<unsigned long long>(frames), (frames - frames_) / seconds,
-                 (bytes - bytes_) * 8.0 / 1000.0 / seconds);
+                 (bytes - bytes_) * 8.0 / 1000.0 / seconds, static_cast<unsigned long long>(dropped));
     last_ = now, frames_ = frames, bytes_ = bytes;
   }
 
@@ -343,16 +345,18 @@ int RunVistrel(int argc, char** argv, const SourceBuilder& buildSources, const P
   std::unique_ptr<InstanceChannel> channel = InstanceChannel::Claim(name);
   if (!channel) {
     uint32_t answer = 0;
-    if (!HandOver(name, CommandLineText(argc, argv), 5000, &answer)) {
+    std::string output, errors;
+    if (!HandOver(name, CommandLineText(argc, argv), 5000, &answer, &output, &errors)) {
       std::fprintf(stderr, "vistrel: another copy runs but did not answer\n");
       return 1;
     }
     if (!commandLine.changes.empty() || commandLine.list) {
-      std::fprintf(stderr, "vistrel: handed to the running copy%s\n",
-                   commandLine.list ? ", which lists its settings on its own output" : "");
+      std::fprintf(stderr, "vistrel: handed to the running copy\n");
     }
+    std::fputs(errors.c_str(), stderr);
+    std::fputs(output.c_str(), stdout);
     if (answer == kHandOverRefused) {
-      std::fprintf(stderr, "vistrel: the running copy refused a change (its messages say why)\n");
+      std::fprintf(stderr, "vistrel: the running copy refused a change\n");
       return 1;
     }
     return 0;
@@ -490,21 +494,22 @@ int RunVistrel(int argc, char** argv, const SourceBuilder& buildSources, const P
   };
 
   // A later start's command line: its settings first, then the rest for the target.
-  program.onHandOver = [&](const HandOverMessage& message) -> uint32_t {
+  // What it prints comes back to the later start, which prints it on its own output; the
+  // messages are also printed here, where they say what this copy did.
+  program.onHandOver = [&](const HandOverMessage& message) -> HandOverAnswer {
     CommandLine handed;
     std::string problem;
     if (!ParseCommandLine(SplitArguments(utf8(message.text)), handed, problem)) {
       std::fprintf(stderr, "vistrel: handed-over command line: %s\n", problem.c_str());
-      return kHandOverRefused;
+      return {kHandOverRefused, {}, "vistrel: the running copy: " + problem + "\n"};
     }
     const bool ours = !handed.changes.empty() || handed.list || handed.start || handed.quiet;
     std::vector<std::string> messages;
     const bool ok = ApplySettingChanges(context, menu, handed.changes, fields, messages);
     printMessages(messages);
-    if (handed.list) {
-      std::fputs(ListSettings(context, fields).c_str(), stdout);
-      std::fflush(stdout);
-    }
+    HandOverAnswer answer{ok ? 1u : kHandOverRefused, {}, {}};
+    for (const std::string& m : messages) answer.errors += "vistrel: " + m + "\n";
+    if (handed.list) answer.output = ListSettings(context, fields);
     if (!ours) {
       context.OnCopyData(message.hasData ? message.text.c_str() : nullptr, message.text.size());
     } else if (!handed.rest.empty()) {
@@ -512,7 +517,7 @@ int RunVistrel(int argc, char** argv, const SourceBuilder& buildSources, const P
       context.OnCopyData(rest.c_str(), rest.size());
     }
     if (handed.start && !context.capturing()) context.ToggleCapture();
-    return ok ? 1 : kHandOverRefused;
+    return answer;
   };
   StatusReporter status(context);
   if (!commandLine.quiet) program.onTimer = [&status] { status.tick(); };

@@ -5,6 +5,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -116,18 +117,26 @@ bool InstanceChannel::Receive(HandOverMessage& message, uint32_t timeoutMs) {
   return true;
 }
 
-void InstanceChannel::Reply(uint32_t result) {
+void InstanceChannel::Reply(uint32_t result, std::string_view output, std::string_view errors) {
   if (client_ < 0) return;
-  uint8_t answer[4];
-  put32(answer, result);
-  ioExactly(client_, answer, 4, true,
-            std::chrono::steady_clock::now() + std::chrono::milliseconds(1000));
+  // The answer word, then each text as its length and its bytes.
+  std::vector<uint8_t> answer(4);
+  put32(answer.data(), result);
+  for (std::string_view text : {output, errors}) {
+    const size_t n = std::min<size_t>(text.size(), kMaxHandOverText);
+    const size_t at = answer.size();
+    answer.resize(at + 4 + n);
+    put32(answer.data() + at, static_cast<uint32_t>(n));
+    std::memcpy(answer.data() + at + 4, text.data(), n);
+  }
+  ioExactly(client_, answer.data(), answer.size(), true,
+            std::chrono::steady_clock::now() + std::chrono::milliseconds(2000));
   ::close(client_);
   client_ = -1;
 }
 
 bool HandOver(const std::string& name, const std::u16string& commandLine, uint32_t timeoutMs,
-              uint32_t* result) {
+              uint32_t* result, std::string* output, std::string* errors) {
   const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (fd < 0) return false;
   socklen_t length = 0;
@@ -153,8 +162,18 @@ bool HandOver(const std::string& name, const std::u16string& commandLine, uint32
   uint8_t answer[4];
   const bool ok = ioExactly(fd, bytes.data(), bytes.size(), true, end) &&
                   ioExactly(fd, answer, 4, false, end);
-  ::close(fd);
   if (ok && result) *result = get32(answer);
+  // The texts to print here; a length above the bound ends the reading.
+  for (std::string* text : {output, errors}) {
+    uint8_t length[4];
+    if (!ok || !ioExactly(fd, length, 4, false, end)) break;
+    const uint32_t n = get32(length);
+    if (n > kMaxHandOverText) break;
+    std::string received(n, '\0');
+    if (n > 0 && !ioExactly(fd, reinterpret_cast<uint8_t*>(received.data()), n, false, end)) break;
+    if (text) *text = std::move(received);
+  }
+  ::close(fd);
   return ok;
 }
 

@@ -38,6 +38,8 @@ struct NetworkTarget::Link {
   std::atomic<bool> stopRequested{false};
   platform::Event stopEvent{platform::Event::Reset::kManual};
   std::atomic<bool> linkUp{false};
+  std::atomic<uint64_t> framesDropped{0};  // pictures taken and dropped behind a backlog
+  std::atomic<uint64_t> bytesDropped{0};
   std::atomic<uint32_t> dropGeneration{0};
   std::atomic<bool> sending{false};
   std::atomic<uint32_t> lastSendTick{0};
@@ -173,6 +175,8 @@ std::string NetworkTarget::HostName() const {
 
 int32_t NetworkTarget::portOverride() const { return link_->portOverride.load(); }
 bool NetworkTarget::linkUp() const { return link_->linkUp.load(); }
+uint64_t NetworkTarget::framesDropped() const { return link_->framesDropped.load(); }
+uint64_t NetworkTarget::bytesDropped() const { return link_->bytesDropped.load(); }
 bool NetworkTarget::IsSending() { return link_->sending.load(); }
 
 bool NetworkTarget::Prepare() {
@@ -513,10 +517,14 @@ void NetworkTarget::Link::pass() {
     // the link is free is at most one frame interval old. Sound is never dropped.
     sources::FrameDescriptor frame;
     const uint32_t stamp = params.fetch ? params.fetch(params.user, &frame) : 0;
-    if (usable(stamp, frame) && frame.format == sources::kFormatPcm)
+    if (usable(stamp, frame) && frame.format == sources::kFormatPcm) {
       sendFrame(frame);
-    else if (stamp == 0)
+    } else if (usable(stamp, frame)) {
+      bytesDropped.fetch_add(frame.sizeBytes, std::memory_order_relaxed);
+      framesDropped.fetch_add(1, std::memory_order_relaxed);
+    } else if (stamp == 0) {
       stopEvent.wait(kBacklogSliceMs);
+    }
   } else {
     sources::FrameDescriptor frame;
     uint32_t stamp = params.fetch ? params.fetch(params.user, &frame) : 0;

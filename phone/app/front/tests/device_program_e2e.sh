@@ -154,6 +154,12 @@ PY
     || fail "the running copy refused --set"
   for _ in $(seq 30); do grep -q "Camera/Quality = 90" "$WORK/real.log" && break; sleep 0.1; done
   grep -q "Camera/Quality = 90" "$WORK/real.log" || fail "the running copy did not apply --set"
+  grep -q "Camera/Quality = 90" "$WORK/second-real.log" || fail "the second start did not print what was done"
+  # --settings handed over: the listing is printed by the second start, not the running copy.
+  VISTREL_KEY_STORE="$WORK/real.reg" timeout 10 "$REAL" --settings > "$WORK/listing.txt" 2> "$WORK/listing-err.log" \
+    || fail "--settings handed over failed"
+  grep -q "^    Quality = 90 " "$WORK/listing.txt" || fail "the second start printed no listing with the new quality"
+  grep -q "Sources (\* enabled)" "$WORK/real.log" && fail "the running copy printed the listing itself"
   kill -TERM "$REAL_PID"; wait "$REAL_PID" || fail "vistrel did not end cleanly"
   grep -q '"Crashed"=dword:00000000' "$WORK/real.reg" || fail "vistrel left the marker"
 else

@@ -55,6 +55,36 @@ TEST(SingleInstance, CommandLineAndEmptyCommandLineAreHandedOver) {
   EXPECT_FALSE(HandOver(uniqueName("nobody"), u"-p1", 500));
 }
 
+TEST(SingleInstance, TheAnswerCarriesTheTextsTheSecondCopyPrints) {
+  const std::string name = uniqueName("texts");
+  auto channel = InstanceChannel::Claim(name);
+  ASSERT_TRUE(channel);
+  const std::string listing = "Sources (* enabled):\n* Camera\n    Aufl\xc3\xb6sung = 640x480\n";
+  struct Case {
+    std::string output, errors;
+  } cases[] = {{listing, ""}, {"", "vistrel: Camera/Zoom: no such setting\n"},
+               {std::string(300000, 'x'), "e"}};  // more than a socket buffer holds
+  for (const Case& c : cases) {
+    uint32_t result = 0;
+    std::string output = "old", errors = "old";
+    bool ok = false;
+    std::thread second([&] { ok = HandOver(name, u"--settings", 3000, &result, &output, &errors); });
+    HandOverMessage m;
+    bool got = false;
+    for (int i = 0; i < 300 && !got; ++i) {
+      got = channel->Receive(m, 1000);
+      if (!got) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ASSERT_TRUE(got);
+    channel->Reply({2, c.output, c.errors});
+    second.join();
+    EXPECT_TRUE(ok);
+    EXPECT_EQ(result, 2u);
+    EXPECT_EQ(output, c.output);
+    EXPECT_EQ(errors, c.errors);
+  }
+}
+
 TEST(SingleInstance, OnlyThisUsersProgramsAreHeard) {
   if (!platform::testing::canActAsOtherUser()) GTEST_SKIP() << "needs root and the user nobody";
   const std::string name = uniqueName("users");

@@ -37,7 +37,7 @@ class FrontHost : public core::WindowView, public targets::ConnectingHost, publi
     InstanceChannel* channel = nullptr;
     int signalFd = -1;  // readable when the process was asked to end; see takeEndRequest
     // A second copy's command line; the answer it gets.
-    std::function<uint32_t(const HandOverMessage&)> onHandOver;
+    std::function<HandOverAnswer(const HandOverMessage&)> onHandOver;
     std::function<void()> onTimer;  // after each timer step
     // Once the window was created and first activated (the sources run): the command
     // line's settings and its command for the target.

@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 
 namespace front {
 
@@ -23,6 +24,14 @@ struct HandOverMessage {
   uint32_t dataWord = 0;
   bool hasData = false;
   std::u16string text;  // without the terminating zero
+};
+
+// The running copy's answer to a second copy: the answer word and the texts the second
+// copy prints (see InstanceChannel::Reply).
+struct HandOverAnswer {
+  uint32_t result = 0;
+  std::string output;
+  std::string errors;
 };
 
 class InstanceChannel {
@@ -38,7 +47,10 @@ class InstanceChannel {
   // this user's (nor root's) program. The caller
   // answers with Reply().
   bool Receive(HandOverMessage& message, uint32_t timeoutMs);
-  void Reply(uint32_t result);
+  // The answer, and what the second copy prints: `output` on its standard output,
+  // `errors` on its standard error (each at most kMaxHandOverText bytes, UTF-8).
+  void Reply(uint32_t result, std::string_view output = {}, std::string_view errors = {});
+  void Reply(const HandOverAnswer& a) { Reply(a.result, a.output, a.errors); }
 
  private:
   explicit InstanceChannel(int fd) : fd_(fd) {}
@@ -46,9 +58,11 @@ class InstanceChannel {
   int client_ = -1;
 };
 
+inline constexpr uint32_t kMaxHandOverText = 1u << 20;
+
 // Hands `commandLine` to the copy that owns `name`. True when it answered; `result`
-// receives its answer.
+// receives its answer, `output` and `errors` the texts it sent back for this copy to print.
 bool HandOver(const std::string& name, const std::u16string& commandLine, uint32_t timeoutMs,
-              uint32_t* result = nullptr);
+              uint32_t* result = nullptr, std::string* output = nullptr, std::string* errors = nullptr);
 
 }  // namespace front

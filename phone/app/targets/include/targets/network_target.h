@@ -110,6 +110,10 @@ class NetworkTarget final : public DeliveryTarget {
 
   int32_t portOverride() const;
   bool linkUp() const;
+  // Pictures taken from the sources and dropped because the link was still busy with
+  // earlier bytes (so that the next one sent is fresh); counted over the whole run.
+  uint64_t framesDropped() const;
+  uint64_t bytesDropped() const;
   bool threadRunning() const { return thread_ && thread_->running(); }
   ConnectingDialog& connectingDialog() { return dialog_; }
   // The host name the next resolution uses.

@@ -72,7 +72,7 @@ class EngineHost final : public SettingsHost {
   void apply(const settings::DeviceSettings& s) override { engine_.applySettings(s); }
   void readProperties(
       const std::function<void(const std::vector<protocol::PropertyEntry>&)>& reader) override {
-    engine_.properties().read(reader);
+    engine_.readProperties(reader);
   }
   bool setProperty(uint32_t key, uint32_t index) override { return engine_.setPhoneProperty(key, index); }
   void connect() override { engine_.connectPhone(); }

@@ -3,7 +3,8 @@
 # processes: the viewer (receiving by itself) opens Tools > Settings; the dialog lists the
 # properties a stand-in phone (streamfeed) sent; choosing a value sends the phone the
 # set-property command; the mirror box is saved at once; "Deutsch" makes the next start
-# of the viewer speak German.
+# of the viewer speak German; beside a serving process the viewer's dialog shows that
+# process's list and its choice reaches the phone through it.
 # Arguments: the bin folder of the build.
 bin=$1
 here=$(cd "$(dirname "$0")" && pwd)
@@ -118,4 +119,32 @@ waitFor 10 hasWindow Einstellungen || fail "the settings dialog is not German at
 echo "ok: at the next start the settings dialog is German [${SECONDS}s]"
 kill -TERM "$viewer"
 waitFor 10 stopped "$viewer" || fail "SIGTERM did not end the viewer with the dialog open"
+
+# Beside a serving process the viewer is its client: the dialog shows the list the
+# serving process has, and the choice reaches the phone through it.
+[ -x "$bin/vistrel-pc" ] || fail "$bin/vistrel-pc is missing"
+"$bin/vistrel-pc" --serve --no-files >"$work/server.log" 2>&1 &
+pids+=($!)
+waitFor 5 grep -q "serving process" "$work/server.log" || fail "the serving process did not open"
+"$bin/lookout" >"$work/viewer3.log" 2>&1 &
+viewer=$!
+pids+=($viewer)
+waitFor 10 hasWindow Vistrel || fail "no viewer window beside the serving process"
+"$bin/streamfeed" --port "$port" --frames 20 --rate 10 --linger 60000 >"$work/phone2.log" 2>&1 &
+pids+=($!)
+waitFor 10 grep -qs "^connected to" "$work/phone2.log" || fail "the phone could not connect to the serving process"
+sleep 1
+openSettings
+waitFor 10 hasWindow Einstellungen || fail "no settings dialog in the client"
+xdotool windowfocus --sync "$(windowNamed Einstellungen)" 2>/dev/null || true
+xdotool key --clearmodifiers Tab
+sleep 0.2
+xdotool key --clearmodifiers Down
+sleep 0.2
+xdotool key --clearmodifiers Down
+waitFor 10 grep -q "command: set property 257 to index 2" "$work/phone2.log" \
+  || fail "the client's choice did not reach the phone through the serving process"
+echo "ok: beside a serving process the dialog lists its properties and the choice reaches the phone [${SECONDS}s]"
+kill -TERM "$viewer"
+waitFor 10 stopped "$viewer" || fail "SIGTERM did not end the client viewer"
 echo "all settings dialog end-to-end checks passed"

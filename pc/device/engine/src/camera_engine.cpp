@@ -97,8 +97,37 @@ void CameraEngine::connectPhone() {
 }
 
 bool CameraEngine::setPhoneProperty(uint32_t key, uint32_t index) {
+  if (mode_ == Mode::kClient && !frameServer()) {
+    // The serving process holds the list: the command goes there if its list has the value.
+    bool known = false;
+    readProperties([&](const std::vector<protocol::PropertyEntry>& list) {
+      for (const protocol::PropertyEntry& e : list) {
+        if (e.key == key) {
+          known = index < e.count;
+          break;
+        }
+      }
+    });
+    return known && queueCommand(key, index);
+  }
   if (!properties_.choose(key, index)) return false;
   return queueCommand(key, index);
+}
+
+void CameraEngine::readProperties(
+    const std::function<void(const std::vector<protocol::PropertyEntry>&)>& reader) {
+  if (mode_ == Mode::kClient && !frameServer() && sharedProperties_) {
+    std::lock_guard lock(sharedReadMutex_);
+    sharedProperties_->read(sharedBytes_, sharedEntries_);
+    reader(sharedEntries_);
+    return;
+  }
+  properties_.read(reader);
+}
+
+void CameraEngine::publishProperties() {
+  if (!sharedProperties_) return;
+  properties_.read([this](const std::vector<protocol::PropertyEntry>& list) { sharedProperties_->publish(list); });
 }
 
 bool CameraEngine::openLocked(bool serve, bool connectButton) {
@@ -120,7 +149,14 @@ bool CameraEngine::openLocked(bool serve, bool connectButton) {
         hooks().showMessage("Vistrel", inUseMessage(platform::utf16ToUtf8Lossy(*other)), kInUseStyle);
       }
     }
-    if (mode != Mode::kStandAlone) block_ = NamedFrameBlock::open();
+    if (mode != Mode::kStandAlone) {
+      block_ = NamedFrameBlock::open();
+      sharedProperties_ = SharedPropertyList::open();
+    }
+    if (mode == Mode::kServing && sharedProperties_) {
+      properties_.setChangeListener([this](bool) { publishProperties(); });
+      publishProperties();  // no list yet: clients find an empty one, not the last run's
+    }
     if (mode != Mode::kClient) {
       server::FrameReceiver::Options o;
       o.listener.bindAddress = listenAddressLocked();
@@ -220,7 +256,14 @@ void CameraEngine::startCommandRelay() {
     while (!relayStop_) {
       const long n = endpoint->receive(packet, sizeof packet, 200);
       if (n != 12 || protocol::load32(packet) != kCommandMagic) continue;
-      frameServer->sendCommand(protocol::load32(packet + 4), protocol::load32(packet + 8));
+      const uint32_t code = protocol::load32(packet + 4), argument = protocol::load32(packet + 8);
+      if (code != protocol::CMD_TAP && code != protocol::CMD_KEY) {
+        // A client's choice of a property value: this process's copy and the published
+        // list take it too.
+        if (!properties_.choose(code, argument)) continue;
+        publishProperties();
+      }
+      frameServer->sendCommand(code, argument);
     }
   });
 }

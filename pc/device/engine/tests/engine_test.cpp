@@ -40,6 +40,7 @@ class EngineTest : public ::testing::Test {
   void TearDown() override {
     const std::string prefix = std::getenv("VISTREL_OBJECT_PREFIX");
     for (const char* name : {"_VistrelOBJ1_", "_VistrelOBJ2_.event", "_VistrelOBJ3_.mutex",
+                             "_VistrelOBJ4_", "_VistrelOBJ5_.mutex",
                              "_VistrelMutexOBJ_.presence", "_VistrelProcTable_",
                              "_VistrelProcTable_.mutex"}) {
       ::unlink(("/dev/shm/" + prefix + name).c_str());
@@ -440,6 +441,49 @@ TEST_F(EngineTest, ConnectStartsTheLauncherAndChosenValuesReachThePhone) {
   uint32_t current = 0;
   e->properties().read([&](const auto& entries) { current = entries[0].current; });
   EXPECT_EQ(current, 3u) << "the PC's copy holds the chosen value";
+}
+
+TEST_F(EngineTest, AClientSeesTheServersPropertyListAndItsChoiceReachesThePhone) {
+  auto server = makeEngine(0);
+  ASSERT_TRUE(server->open(true));
+  auto client = makeEngine(0);
+  ASSERT_TRUE(client->open(false));
+  ASSERT_EQ(client->mode(), Mode::kClient);
+  server::testing::Phone phone;
+  for (int i = 0; i < 100 && !phone.valid(); ++i) {
+    if (!phone.connect(port_)) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  ASSERT_TRUE(phone.valid());
+  Bytes list(512);
+  protocol::PropertyListBuilder b(list.data(), list.size());
+  ASSERT_TRUE(b.add({.name = u"Zoom", .current = 0, .count = 4, .base = 100, .step = 50, .key = 0x102}));
+  list.resize(b.size());
+  ASSERT_TRUE(phone.send(server::testing::message(protocol::MSG_PROPERTY_LIST, list)));
+  const auto clientSees = [&](uint32_t key, uint32_t current) {
+    for (int i = 0; i < 300; ++i) {
+      bool seen = false;
+      client->readProperties([&](const auto& entries) {
+        seen = entries.size() == 1 && entries[0].key == key && entries[0].currentIndex() == current;
+      });
+      if (seen) return true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
+  };
+  ASSERT_TRUE(clientSees(0x102, 0)) << "the client reads the list the serving process published";
+
+  EXPECT_FALSE(client->setPhoneProperty(0x102, 4)) << "past the values";
+  EXPECT_FALSE(client->setPhoneProperty(0x777, 0)) << "no such property";
+  ASSERT_TRUE(client->setPhoneProperty(0x102, 2));
+  protocol::StreamHeader cmd;
+  ASSERT_TRUE(phone.readCommand(cmd, 3000));
+  EXPECT_EQ(cmd.word3, 0x102u);
+  EXPECT_EQ(cmd.word4, 2u);
+  EXPECT_TRUE(clientSees(0x102, 2)) << "the serving process's copy and the published list follow";
+  // Taps and keys still pass the relay.
+  EXPECT_EQ(client->sendPhoneInput(kMessageKeyDown, 13, 0), 1u);
+  ASSERT_TRUE(phone.readCommand(cmd, 3000));
+  EXPECT_EQ(cmd.word3, protocol::CMD_KEY);
 }
 
 TEST_F(EngineTest, TheCommandRelayServesOnlyItsOwnUser) {

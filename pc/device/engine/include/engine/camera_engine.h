@@ -9,6 +9,7 @@
 
 #include "decoder/jpeg_decoder.h"
 #include "engine/named_frame_block.h"
+#include "engine/shared_property_list.h"
 #include "platform/named_objects.h"
 #include "platform/thread.h"
 #include "procs/process_table.h"
@@ -90,9 +91,13 @@ class CameraEngine {
   // starts in every mode but serving, with the port plus 65536 (connect again at once).
   void connectPhone();
   // A value chosen for one of the phone's properties: the PC's copy takes the index and
-  // the set-property command goes to the phone. False when no property has that key and
-  // index, or the command could not be queued.
+  // the set-property command goes to the phone (from a client, through the serving
+  // process). False when no property has that key and index, or the command could not
+  // be queued.
   bool setPhoneProperty(uint32_t key, uint32_t index);
+  // Runs `reader` with the phone's property list: this process's own, or in a client the
+  // one the serving process published.
+  void readProperties(const std::function<void(const std::vector<protocol::PropertyEntry>&)>& reader);
   // Reads the settings again and applies them. Returns 1.
   uint32_t reloadSettings();
   // The same step with a record from the settings dialog, which is then saved.
@@ -167,6 +172,7 @@ class CameraEngine {
   bool renderLocked(std::span<const uint8_t> frame, const RenderGeometry& geometry,
                     std::span<uint8_t> destination);
   void startCommandRelay();
+  void publishProperties();
 
   Options options_;
   platform::KeyStore& store_;
@@ -180,6 +186,10 @@ class CameraEngine {
   std::atomic<server::FrameReceiver*> liveServer_{nullptr};  // server_, for lock-free readers
   std::atomic<bool> relayStop_{false};
   platform::Thread relay_;  // serving mode: clients' commands on to the phone
+  std::unique_ptr<SharedPropertyList> sharedProperties_;  // serving: written; client: read
+  std::mutex sharedReadMutex_;
+  std::vector<uint8_t> sharedBytes_;
+  std::vector<protocol::PropertyEntry> sharedEntries_;
   server::PropertyStore properties_;
   std::unique_ptr<uint8_t[]> frameBuffer_;  // GetFrame's buffer (the entry table's)
   std::mutex lendMutex_;

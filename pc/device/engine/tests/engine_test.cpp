@@ -393,6 +393,19 @@ TEST_F(EngineTest, ClientInputReachesThePhoneThroughTheServingProcess) {
   EXPECT_EQ(client->sendPhoneInput(kMessageKeyDown, 13, 0), 0u) << "no serving process any more";
 }
 
+// A phone connected to the engine's port (retried while the listener starts) that sent a
+// property list of one property, Zoom (key 0x102): 100, 150, 200, 250, current 0.
+bool connectAndSendZoom(server::testing::Phone& phone, uint16_t port) {
+  for (int i = 0; i < 100 && !phone.valid(); ++i) {
+    if (!phone.connect(port)) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  Bytes list(512);
+  protocol::PropertyListBuilder b(list.data(), list.size());
+  if (!b.add({.name = u"Zoom", .current = 0, .count = 4, .base = 100, .step = 50, .key = 0x102})) return false;
+  list.resize(b.size());
+  return phone.valid() && phone.send(server::testing::message(protocol::MSG_PROPERTY_LIST, list));
+}
+
 // Records the launch numbers the engine asks for.
 class LaunchRecorder final : public EngineHooks {
  public:
@@ -415,15 +428,7 @@ TEST_F(EngineTest, ConnectStartsTheLauncherAndChosenValuesReachThePhone) {
   EXPECT_EQ(launches.numbers, (std::vector<uint32_t>{port_, port_ + 65536u}));
 
   server::testing::Phone phone;
-  for (int i = 0; i < 100 && !phone.valid(); ++i) {
-    if (!phone.connect(port_)) std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  ASSERT_TRUE(phone.valid());
-  Bytes list(512);
-  protocol::PropertyListBuilder b(list.data(), list.size());
-  ASSERT_TRUE(b.add({.name = u"Zoom", .current = 0, .count = 4, .base = 100, .step = 50, .key = 0x102}));
-  list.resize(b.size());
-  ASSERT_TRUE(phone.send(server::testing::message(protocol::MSG_PROPERTY_LIST, list)));
+  ASSERT_TRUE(connectAndSendZoom(phone, port_));
   bool arrived = false;
   for (int i = 0; i < 300 && !arrived; ++i) {
     e->properties().read([&](const auto& entries) { arrived = !entries.empty(); });
@@ -450,15 +455,7 @@ TEST_F(EngineTest, AClientSeesTheServersPropertyListAndItsChoiceReachesThePhone)
   ASSERT_TRUE(client->open(false));
   ASSERT_EQ(client->mode(), Mode::kClient);
   server::testing::Phone phone;
-  for (int i = 0; i < 100 && !phone.valid(); ++i) {
-    if (!phone.connect(port_)) std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  ASSERT_TRUE(phone.valid());
-  Bytes list(512);
-  protocol::PropertyListBuilder b(list.data(), list.size());
-  ASSERT_TRUE(b.add({.name = u"Zoom", .current = 0, .count = 4, .base = 100, .step = 50, .key = 0x102}));
-  list.resize(b.size());
-  ASSERT_TRUE(phone.send(server::testing::message(protocol::MSG_PROPERTY_LIST, list)));
+  ASSERT_TRUE(connectAndSendZoom(phone, port_));
   const auto clientSees = [&](uint32_t key, uint32_t current) {
     for (int i = 0; i < 300; ++i) {
       bool seen = false;

@@ -136,8 +136,11 @@ void SettingsWindow::init() {
   pagePresenter_->onInitDialog();
   placePage();
   page_->show();
-  // The keyboard starts in the phone's property list, the page's first control.
-  if (QWidget* first = page_->control(kPropertyList)) first->setFocus();
+  // The keyboard starts in the phone's property list, the page's first control (once the
+  // dialog runs: the frame gives its own first control the focus as it opens).
+  QTimer::singleShot(0, page_, [this] {
+    if (QWidget* first = page_->control(kPropertyList)) first->setFocus();
+  });
   poll_->start();
 }
 

@@ -111,6 +111,23 @@ TEST(SettingsWindowTest, ShowsThePropertiesAndSendsTheChosenValue) {
   EXPECT_FALSE(window.frame().isVisible());
 }
 
+TEST(SettingsWindowTest, TheKeyboardStartsInThePropertyListWhenTheDialogRuns) {
+  application();
+  auto own = shipped("device.rc");
+  testing::FakeSettingsHost host;
+  DialogRequest request;
+  request.host = &host;
+  request.ownModule = own.get();
+  SettingsWindow window(request);
+  QWidget* focused = nullptr;
+  QTimer::singleShot(100, [&] {
+    focused = window.frame().focusWidget();
+    control<QPushButton>(window.frame(), 1)->click();
+  });
+  EXPECT_EQ(window.run(), 1);
+  EXPECT_EQ(focused, window.page().control(kPropertyList));
+}
+
 TEST(SettingsWindowTest, TakesTheTemplatesOfTheLanguageModule) {
   application();
   auto own = shipped("device.rc");

@@ -14,6 +14,7 @@
 #include <sstream>
 
 #include "platform/device_probe.h"
+#include "platform/screen.h"
 
 namespace platform {
 namespace {
@@ -191,7 +192,8 @@ class MachineDeviceProbe final : public DeviceProbe {
 
  private:
   std::optional<FrameBufferDescription> frameBufferGeometry(bool map) {
-    const std::string path = root_ + "/dev/fb0";
+    const std::string path = root_.empty() ? std::string(frameBufferPath()) : root_ + "/dev/fb0";
+    if (path.empty()) return std::nullopt;
     const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return std::nullopt;
     fb_var_screeninfo var{};

@@ -316,7 +316,10 @@ uint32_t CaptureContext::FetchFrame(void* context, FrameDescriptor* out) {
   return stamp;
 }
 
-uint32_t CaptureContext::Control(void*, uint32_t, uint32_t) { return 1; }
+uint32_t CaptureContext::Control(void* context, uint32_t word3, uint32_t word4) {
+  if (context != nullptr) ForwardRemoteInput(*static_cast<CaptureContext*>(context), word3, word4);
+  return 1;
+}
 
 bool CaptureContext::PreviewCallback(void* context, const FrameDescriptor* frame, uint32_t rotation,
                                      uint8_t* scratch) {

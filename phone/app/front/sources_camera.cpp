@@ -1,6 +1,6 @@
 // The device program's sources with the camera behind framesink (row 7), the HTC camera
-// library (rows 2 and 3) and the stream driver cameras (rows 4 to 6); the rows whose
-// devices are not built yet stay placeholders; the sound source is real.
+// library (rows 2 and 3), the stream driver cameras (rows 4 to 6) and the screen (row 8);
+// the rows whose devices are not built yet stay placeholders; the sound source is real.
 #include "camera/camera_source.h"
 #include "camera/preview_convert.h"
 #include "camera/system_encoder.h"
@@ -8,6 +8,7 @@
 #include "front/program.h"
 #include "makers/htc_camera.h"
 #include "makers/stream_cameras.h"
+#include "screen/screen_source.h"
 #include "sources/placeholder_sources.h"
 #include "sources/sound_source.h"
 #include "sources/source_builder.h"
@@ -37,9 +38,11 @@ class DeviceSourceFactory final : public sources::SourceFactory {
                                                            sources::FramesinkLibrary library) override {
     return dshow::MakeDirectShowCamera(cameraEnvironment(device), std::move(library));
   }
-  std::unique_ptr<sources::CaptureSource> Screen(const sources::DeviceInfo& d,
+  std::unique_ptr<sources::CaptureSource> Screen(const sources::DeviceInfo& device,
                                                  const platform::FrameBufferDescription& s) override {
-    return placeholders_.Screen(d, s);
+    return std::make_unique<screen::ScreenSource>(cameraEnvironment(device), screen::SystemScreenAccess(),
+                                                  screen::ScreenGeometry{s.width, s.height, s.bitsPerPixel},
+                                                  device.jpegpressBound());
   }
   std::unique_ptr<sources::CaptureSource> Sound(const sources::DeviceInfo&) override {
     return sources::MakeSoundSource(context_.store, context_.text);

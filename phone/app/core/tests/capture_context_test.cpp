@@ -12,6 +12,7 @@
 
 #include "manual_clock.h"
 #include "memory_key_store.h"
+#include "protocol/stream_header.h"
 #include "texts/text_ids.h"
 
 namespace core {
@@ -75,8 +76,14 @@ class FakeSource final : public sources::CaptureSource {
   settings::SourceSetting* DeviceSettingList() override { return nullptr; }
   bool ApplyDeviceSetting(settings::SourceSetting*, int32_t) override { return true; }
   bool EnabledByDefault() override { return byDefault; }
+  bool RemoteInput(uint32_t command, uint32_t argument) override {
+    inputs.push_back({command, argument});
+    return takesInput;
+  }
 
   settings::SourceSetting quality;
+  bool takesInput = false;
+  std::vector<std::pair<uint32_t, uint32_t>> inputs;
   bool byDefault = true;  // false: the probe did not find the device
   bool startOk = true;
   bool started = false;
@@ -645,6 +652,23 @@ TEST(Window, ActivationPreparesAndDeactivationReleases) {
   rig.context->OnActivate(true, true);  // names another window: only the flags
   EXPECT_EQ(rig.network->prepares, 1);
   EXPECT_TRUE(rig.context->windowActive.load());
+}
+
+TEST(Control, TapsAndKeysGoToTheFirstEnabledSourceThatTakesThem) {
+  Rig rig;
+  rig.build(kFour);
+  rig.src[0]->setEnabled(false);
+  rig.src[2]->setEnabled(true);  // the screen
+  rig.src[2]->takesInput = true;
+  rig.src[3]->setEnabled(true);
+  EXPECT_EQ(CaptureContext::Control(rig.context.get(), protocol::CMD_TAP, 0x40002000u), 1u);
+  EXPECT_EQ(CaptureContext::Control(rig.context.get(), protocol::CMD_KEY, 0x0D), 1u);
+  EXPECT_EQ(CaptureContext::Control(rig.context.get(), 77, 1), 1u) << "a property command";
+  EXPECT_TRUE(rig.src[0]->inputs.empty()) << "a disabled source got input";
+  const std::vector<std::pair<uint32_t, uint32_t>> expected = {{protocol::CMD_TAP, 0x40002000u},
+                                                               {protocol::CMD_KEY, 0x0D}};
+  EXPECT_EQ(rig.src[2]->inputs, expected);
+  EXPECT_TRUE(rig.src[3]->inputs.empty()) << "input went on after the screen took it";
 }
 
 }  // namespace

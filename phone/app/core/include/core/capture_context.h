@@ -210,4 +210,9 @@ class CaptureContext {
   uint32_t lastIdleResetTick_ = 0;
 };
 
+// A tap or key command from the PC goes to the enabled source that takes input (the
+// screen while it captures). True when the command was a tap or a key, taken or not.
+// Runs on the delivery target's thread.
+bool ForwardRemoteInput(CaptureContext& context, uint32_t word3, uint32_t word4);
+
 }  // namespace core

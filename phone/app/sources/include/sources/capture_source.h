@@ -150,6 +150,10 @@ class CaptureSource {
   // Not in the table either: a short remark on how this build treats a setting, for
   // listings such as `vistrel --settings` (empty: nothing to say).
   virtual const char* SettingNote(const SourceSetting* /*setting*/) { return ""; }
+  // Not in the table either: a tap or key command from the PC (the link's command code
+  // and its argument), for a source whose picture the user can act on. Runs on the
+  // delivery target's thread. False when the source takes no input (or not now).
+  virtual bool RemoteInput(uint32_t /*command*/, uint32_t /*argument*/) { return false; }
 
   // The next source of the list, or null.
   CaptureSource* next() const { return next_.get(); }

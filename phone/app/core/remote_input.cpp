@@ -1,0 +1,16 @@
+// Input from the PC's viewer: its tap and key commands reach the source that shows a
+// picture the user can act on.
+#include "core/capture_context.h"
+#include "protocol/stream_header.h"
+
+namespace core {
+
+bool ForwardRemoteInput(CaptureContext& context, uint32_t word3, uint32_t word4) {
+  if (word3 != protocol::CMD_TAP && word3 != protocol::CMD_KEY) return false;
+  // The list is fixed after start-up; a source says itself whether it takes input now.
+  for (sources::CaptureSource& source : context.sources)
+    if (source.enabled() && source.RemoteInput(word3, word4)) break;
+  return true;
+}
+
+}  // namespace core

@@ -394,7 +394,21 @@ bool FrameRenderer::runRepeating(RowSource& source) {
     if (!source.readRow(row = buf_->nextRow())) return false;
     const uint8_t* p = row;
     uint8_t* q = wide;
-    if (kx == 2) {
+    const uint32_t first = line;
+    if (kx == 2 && pixelStep_ == kPixelBytes && std::endian::native == std::endian::little) {
+      // Doubled across, rows running forwards: each pixel goes into its place as BGR twice,
+      // in one pass (load32 reads one byte past the pixel: the slot has room; each store's
+      // spare bytes are the next pixel's, written next; the last pixel byte by byte).
+      q = dst_ + base_ + static_cast<ptrdiff_t>(line++) * lineStep_;
+      for (uint32_t x = 1; x < inWidth_; ++x, p += 3, q += 6) {
+        const uint32_t bgr = byteSwap(load32(p)) >> 8;
+        store32(q, bgr | (bgr << 24));
+        store32(q + 4, bgr >> 8);
+      }
+      q[0] = q[3] = p[2];
+      q[1] = q[4] = p[1];
+      q[2] = q[5] = p[0];
+    } else if (kx == 2) {
       for (uint32_t x = 0; x < inWidth_; ++x, p += 3, q += 6) {
         const uint8_t r = p[0], g = p[1], b = p[2];
         q[0] = r, q[1] = g, q[2] = b, q[3] = r, q[4] = g, q[5] = b;
@@ -408,8 +422,7 @@ bool FrameRenderer::runRepeating(RowSource& source) {
         }
       }
     }
-    const uint32_t first = line;
-    writeRow(line++, wide);
+    if (line == first) writeRow(line++, wide);
     if (runs) {
       const ptrdiff_t low = pixelStep_ > 0 ? 0 : -static_cast<ptrdiff_t>(lineBytes) + 3;
       const uint8_t* from = dst_ + base_ + static_cast<ptrdiff_t>(first) * lineStep_ + low;

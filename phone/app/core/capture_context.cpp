@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "protocol/stream_header.h"
 #include "texts/text_ids.h"
 
 namespace core {
@@ -317,7 +318,10 @@ uint32_t CaptureContext::FetchFrame(void* context, FrameDescriptor* out) {
 }
 
 uint32_t CaptureContext::Control(void* context, uint32_t word3, uint32_t word4) {
-  if (context != nullptr) ForwardRemoteInput(*static_cast<CaptureContext*>(context), word3, word4);
+  if (context == nullptr) return 1;
+  auto* self = static_cast<CaptureContext*>(context);
+  // Taps and keys go to a source that takes input; any other word is a setting's key.
+  if (!ForwardRemoteInput(*self, word3, word4)) self->QueueSetProperty(word3, word4);
   return 1;
 }
 

@@ -54,7 +54,13 @@ std::string utf8(const std::u16string& s) { return platform::utf16ToUtf8Lossy(s)
 // with nobody to press Cancel, reports the attempts and answers at once.
 class HeadlessFront final : public FrontHost {
  public:
-  explicit HeadlessFront(std::string helpDirectory) : helpDirectory_(std::move(helpDirectory)) {}
+  explicit HeadlessFront(std::string helpDirectory) : helpDirectory_(std::move(helpDirectory)) {
+    if (::pipe2(wake_, O_CLOEXEC | O_NONBLOCK) != 0) wake_[0] = wake_[1] = -1;
+  }
+  ~HeadlessFront() override {
+    for (int fd : wake_)
+      if (fd >= 0) ::close(fd);
+  }
 
   void setCommandText(int command, const std::u16string& text) override {
     if (command != core::kCommandSoftKey) return;
@@ -88,6 +94,12 @@ class HeadlessFront final : public FrontHost {
   void drawPreview(const core::PreviewBitmap&) override {}
   void fill(uint32_t) override {}
   void postCommandReceived() override { posted_.push_back(kCommandReceived); }
+  // From the link's sending thread: one byte wakes the poll loop.
+  void postPropertyCommands() override {
+    const char c = 1;
+    if (wake_[1] < 0) return;
+    [[maybe_unused]] const ssize_t n = ::write(wake_[1], &c, 1);
+  }
   void rebuildMenu() override {}
   bool openHelp(const std::u16string& topic) override {
     return texts::OpenHelp(topic, helpDirectory_);
@@ -144,8 +156,14 @@ class HeadlessFront final : public FrontHost {
                               .count();
         waitMs = left < 0 ? 0 : static_cast<int>(left);
       }
-      pollfd fds[2] = {{channel.fd(), POLLIN, 0}, {program.signalFd, POLLIN, 0}};
-      const int r = ::poll(fds, 2, waitMs);
+      pollfd fds[3] = {{channel.fd(), POLLIN, 0}, {program.signalFd, POLLIN, 0}, {wake_[0], POLLIN, 0}};
+      const int r = ::poll(fds, 3, waitMs);
+      if (r > 0 && (fds[2].revents & POLLIN)) {
+        char drain[64];
+        while (::read(wake_[0], drain, sizeof drain) > 0) {
+        }
+        context.OnPropertyCommands();
+      }
       if (r > 0 && (fds[1].revents & POLLIN)) {
         takeEndRequest(program.signalFd);
         context.OnDestroy();  // a request to end: close the window as the Exit command does
@@ -172,6 +190,7 @@ class HeadlessFront final : public FrontHost {
   static constexpr int kClose = 2;
   std::string helpDirectory_;
   std::deque<int> posted_;
+  int wake_[2] = {-1, -1};  // the property commands' wake-up pipe
   bool quit_ = false;
   int quitCode_ = 0;
   uint32_t timerMs_ = 0;

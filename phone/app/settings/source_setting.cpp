@@ -4,12 +4,18 @@
 
 namespace settings {
 
+namespace {
+// The PC's commands share one word with the keys: 1 is a tap, 2 a key press, any other
+// value a setting's key.
+constexpr uint32_t kLastCommandCode = 2;
+}  // namespace
+
 uint32_t newSettingKey() {
   static std::atomic<uint32_t> next{0};
   uint32_t key;
   do {
     key = next.fetch_add(1, std::memory_order_relaxed) + 1;
-  } while (key == 0);
+  } while (key <= kLastCommandCode);
   return key;
 }
 

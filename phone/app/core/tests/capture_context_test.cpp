@@ -61,7 +61,10 @@ class FakeSource final : public sources::CaptureSource {
   SourceKind Kind() override { return kind_; }
   void Reset() override {}
   settings::SourceSetting* Settings() override { return &quality; }
-  bool SetSetting(settings::SourceSetting*, int32_t) override { return true; }
+  bool SetSetting(settings::SourceSetting* s, int32_t index) override {
+    applied.emplace_back(s, index);
+    return true;
+  }
   uint32_t TakeFrame(sources::FrameDescriptor* out) override {
     if (!out) return pending;
     const uint32_t t = pending;
@@ -93,6 +96,7 @@ class FakeSource final : public sources::CaptureSource {
   uint32_t pending = 0;
   uint32_t id = 0;
   const uint32_t* backgroundOut = nullptr;
+  std::vector<std::pair<const settings::SourceSetting*, int32_t>> applied;
 
  private:
   SourceKind kind_;
@@ -143,6 +147,7 @@ class FakeView final : public WindowView {
   std::map<int, std::u16string> commandTexts;
   std::vector<std::pair<std::u16string, std::u16string>> messages;
   int invalidates = 0, idleResets = 0, draws = 0, commandPosts = 0, quits = 0;
+  std::atomic<int> propertyPosts{0};
   uint32_t degrees = 0;
   int32_t clientW = 320, clientH = 240;
   std::vector<uint32_t> fills;
@@ -163,6 +168,7 @@ class FakeView final : public WindowView {
   void drawPreview(const PreviewBitmap&) override { ++draws; }
   void fill(uint32_t colour) override { fills.push_back(colour); }
   void postCommandReceived() override { ++commandPosts; }
+  void postPropertyCommands() override { ++propertyPosts; }
   void rebuildMenu() override {}
   bool openHelp(const std::u16string&) override { return true; }
   void closeWindow() override {}
@@ -669,6 +675,62 @@ TEST(Control, TapsAndKeysGoToTheFirstEnabledSourceThatTakesThem) {
                                                                {protocol::CMD_KEY, 0x0D}};
   EXPECT_EQ(rig.src[2]->inputs, expected);
   EXPECT_TRUE(rig.src[3]->inputs.empty()) << "input went on after the screen took it";
+}
+
+// A value chosen on the PC arrives on the link's thread and is applied on the window
+// thread as the editor applies one: the source takes it, the PC gets the value report,
+// and the choice is saved at once.
+TEST(PcCommands, SetPropertyIsAppliedReportedAndSaved) {
+  Rig rig;
+  rig.build({{SourceKind::kCamera, texts::kTextCamera}, {SourceKind::kScreen, texts::kTextScreen}});
+  rig.context->OnActivate(true, false);
+  ASSERT_TRUE(rig.context->ToggleCapture());
+  FakeSource& camera = *rig.src[0];
+  const uint32_t key = camera.quality.key;
+  std::thread link([&] { CaptureContext::Control(rig.context.get(), key, 7); });
+  link.join();
+  EXPECT_EQ(rig.view.propertyPosts.load(), 1);
+  EXPECT_TRUE(camera.applied.empty()) << "applied on the link's thread";
+  rig.context->OnPropertyCommands();
+  ASSERT_EQ(camera.applied.size(), 1u);
+  EXPECT_EQ(camera.applied[0].first, &camera.quality);
+  EXPECT_EQ(camera.applied[0].second, 7);
+  EXPECT_EQ(camera.quality.current, 7);
+  EXPECT_EQ(rig.network->changed, std::vector<const settings::SourceSetting*>{&camera.quality});
+  EXPECT_EQ(settings::ReadDword(rig.store.OpenKey(u"Camera", false), u"Quality"), 7u);
+}
+
+TEST(PcCommands, WhatNamesNoValueChangesNothing) {
+  struct Case {
+    const char* what;
+    uint32_t word3;  // 0: the camera's key
+    uint32_t index;
+    bool screenEnabled = true;
+    uint32_t keyOf = 0;  // 1: the screen's key
+  } cases[] = {
+      {"index equal to the count", 0, 10},
+      {"index far outside", 0, 0xFFFFFFFFu},
+      {"unknown key", 0x7FFFFFF0u, 1},
+      {"a tap", 1, 3},
+      {"a key press", 2, 3},
+      {"a disabled source's setting", 0, 3, false, 1},
+  };
+  for (const Case& c : cases) {
+    Rig rig;
+    rig.write(u"Source", c.screenEnabled ? u";Camera;Screen;" : u";Camera;");
+    rig.build({{SourceKind::kCamera, texts::kTextCamera}, {SourceKind::kScreen, texts::kTextScreen}});
+    rig.context->OnActivate(true, false);
+    ASSERT_TRUE(rig.context->ToggleCapture());
+    const uint32_t word3 = c.word3 != 0 ? c.word3 : rig.src[c.keyOf]->quality.key;
+    CaptureContext::Control(rig.context.get(), word3, c.index);
+    rig.context->OnPropertyCommands();
+    for (FakeSource* s : rig.src) {
+      EXPECT_TRUE(s->applied.empty()) << c.what;
+      EXPECT_EQ(s->quality.current, -1) << c.what;
+    }
+    EXPECT_TRUE(rig.network->changed.empty()) << c.what;
+    EXPECT_FALSE(rig.store.OpenKey(u"Camera", false)) << c.what;
+  }
 }
 
 }  // namespace

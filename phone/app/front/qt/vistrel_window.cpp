@@ -285,6 +285,12 @@ void VistrelWindow::postCommandReceived() {
   }, Qt::QueuedConnection);
 }
 
+void VistrelWindow::postPropertyCommands() {
+  QMetaObject::invokeMethod(this, [this] {
+    if (program_ && !destroyed_) program_->context->OnPropertyCommands();
+  }, Qt::QueuedConnection);
+}
+
 void VistrelWindow::rebuildMenu() {
   if (program_) program_->menu->Build();
 }

@@ -68,6 +68,7 @@ class VistrelWindow final : public QMainWindow, public FrontHost {
   void drawPreview(const core::PreviewBitmap& bitmap) override;
   void fill(uint32_t colour) override;
   void postCommandReceived() override;
+  void postPropertyCommands() override;
   void rebuildMenu() override;
   bool openHelp(const std::u16string& topic) override;
   void closeWindow() override;

@@ -127,28 +127,80 @@ if [ -n "$REAL" ] && [ -x "$REAL" ] && [ -e "$(dirname "$REAL")/framesink.so" ];
   VISTREL_KEY_STORE="$WORK/real.reg" "$REAL" --set "Camera/Resolution=9x9" >> "$WORK/settings.log" 2>&1
   [ $? -eq 1 ] || fail "a resolution the camera lacks was not refused"
   grep -q 'Camera/Resolution: "9x9" is none of' "$WORK/settings.log" || fail "no clear message for 9x9"
-  VISTREL_KEY_STORE="$WORK/real.reg" "$REAL" --set "Camera/Resolution=640x480" --settings \
+  VISTREL_KEY_STORE="$WORK/real.reg" "$REAL" --set "Camera/Resolution=320x240" --settings \
     >> "$WORK/settings.log" 2>&1 || fail "the settings command failed"
-  grep -q "Camera/Resolution = 640x480" "$WORK/settings.log" || fail "the resolution was not set"
-  grep -q "Resolution = 640x480" "$WORK/settings.log" || fail "--settings does not list the new resolution"
-  start_pc "$P3" "$WORK/d"
+  grep -q "Camera/Resolution = 320x240" "$WORK/settings.log" || fail "the resolution was not set"
+  grep -q "Resolution = 320x240" "$WORK/settings.log" || fail "--settings does not list the new resolution"
+  # The PC's end takes its commands from a pipe that the script holds open.
+  mkfifo "$WORK/pc.in"
+  exec 9<>"$WORK/pc.in"
+  mkdir -p "$WORK/d"
+  VISTREL_KEY_STORE="$PC_STORE" "$RECEIVE" --port "$P3" --bind 127.0.0.1 --out "$WORK/d" < "$WORK/pc.in" \
+    > "$WORK/recv-$P3-d.log" 2>&1 &
+  PIDS+=("$!")
+  for _ in $(seq 50); do grep -q listening "$WORK/recv-$P3-d.log" && break; sleep 0.1; done
   VISTREL_KEY_STORE="$WORK/real.reg" "$REAL" "-p$P3" < /dev/null > "$WORK/real.log" 2>&1 &
   REAL_PID=$!
   PIDS+=("$REAL_PID")
   wait_frames "$WORK/d" 5 15 || fail "no frames from vistrel with the test-pattern camera"
-  python3 - "$WORK/d" <<'PY' || fail "test-pattern frames are not whole JPEG pictures"
+  # Prints the size of every whole JPEG picture in folder $1 from file number $2 on, one line each.
+  frame_sizes() {
+    python3 - "$1" "$2" <<'PY'
 import os, sys
-d = sys.argv[1]
-for name in sorted(os.listdir(d)):
+d, first = sys.argv[1], int(sys.argv[2])
+for name in sorted(os.listdir(d))[first:]:
     b = open(os.path.join(d, name), 'rb').read()
     assert b[:10] == bytes.fromhex('ffd8ffe000104a464946') and b[-2:] == b'\xff\xd9', name
     i = b.find(b'\xff\xc0')
     assert i > 0, name
-    size = (int.from_bytes(b[i + 7:i + 9], 'big'), int.from_bytes(b[i + 5:i + 7], 'big'))
-    assert size == (640, 480), (name, size)
-print(f"{len(os.listdir(d))} test-pattern frames of 640x480 from vistrel")
+    print(f"{int.from_bytes(b[i + 7:i + 9], 'big')}x{int.from_bytes(b[i + 5:i + 7], 'big')}")
 PY
+  }
+  SIZES=$(frame_sizes "$WORK/d" 0) || fail "test-pattern frames are not whole JPEG pictures"
+  [ "$(echo "$SIZES" | sort -u)" = "320x240" ] || fail "frames before the choice: $(echo "$SIZES" | sort -u | tr '\n' ' ')"
   grep -q "properties: 6 entries" "$WORK"/recv-"$P3"-d.log || fail "no camera property list from vistrel"
+  # The PC chooses 640x480 for the device's Resolution: the device applies it (its
+  # camera restarts at the new size), reports it and saves it.
+  read -r KEY INDEX < <(python3 - "$WORK/recv-$P3-d.log" <<'PY'
+import re, sys
+text = open(sys.argv[1]).read()
+m = re.search(r"\[key (\d+)\] Resolution\n(.*)\n", text)
+choice = re.search(r"(\d+)=640x480", m.group(2))
+print(m.group(1), choice.group(1))
+PY
+  ) || fail "no 640x480 among the Resolution values the PC got"
+  BEFORE=$(ls "$WORK/d" | wc -l)
+  echo "set $KEY $INDEX" >&9
+  END=$((SECONDS + 15))
+  while [ "$SECONDS" -le "$END" ]; do
+    frame_sizes "$WORK/d" "$BEFORE" 2>/dev/null | grep -q 640x480 && break
+    sleep 0.2
+  done
+  AFTER=$(ls "$WORK/d" | wc -l)
+  sleep 1
+  SIZES=$(frame_sizes "$WORK/d" "$AFTER") || fail "frames after the choice are not whole"
+  [ -n "$SIZES" ] && [ "$(echo "$SIZES" | sort -u)" = "640x480" ] \
+    || fail "frames after the choice: $(echo "$SIZES" | sort -u | tr '\n' ' ')"
+  # Prints value $2 of the device's Camera key in store file $1.
+  camera_value() {
+    python3 - "$1" "$2" <<'PY'
+import re, sys
+text = open(sys.argv[1], encoding='utf-8-sig').read()
+section = re.search(r'^\[HKEY_LOCAL_MACHINE\\Software\\Orvane\\Vistrel\\Camera\]\n((?:".*\n)*)', text, re.M | re.I)
+value = re.search(r'^"' + sys.argv[2] + r'"=dword:([0-9a-f]{8})$', section.group(1), re.M | re.I)
+print(int(value.group(1), 16))
+PY
+  }
+  [ "$(camera_value "$WORK/real.reg" Resolution)" = "$INDEX" ] \
+    || fail "the device's settings file does not hold Resolution $INDEX"
+  echo "the PC's Resolution choice (key $KEY, index $INDEX) reached the device: frames of 640x480, saved"
+  # A key no setting has and an index past the values change nothing.
+  echo "set 987654 1" >&9
+  echo "set $KEY 4000" >&9
+  sleep 1
+  SIZES=$(frame_sizes "$WORK/d" "$AFTER") || fail "frames after bad choices are not whole"
+  [ "$(echo "$SIZES" | sort -u)" = "640x480" ] || fail "a bad choice changed the frames"
+  [ "$(camera_value "$WORK/real.reg" Resolution)" = "$INDEX" ] || fail "a bad choice changed the saved Resolution"
   # A setting handed to the running copy while it captures.
   VISTREL_KEY_STORE="$WORK/real.reg" timeout 10 "$REAL" --set "Camera/Quality=90" > "$WORK/second-real.log" 2>&1 \
     || fail "the running copy refused --set"

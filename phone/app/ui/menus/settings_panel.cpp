@@ -8,9 +8,7 @@ namespace ui {
 
 void ApplySettingIndex(core::CaptureContext& context, sources::CaptureSource& source,
                        settings::SourceSetting& setting, int32_t index) {
-  setting.current = index;
-  source.SetSetting(&setting, index);
-  context.NotifySettingChanged(&setting, 0);
+  context.ApplySettingIndex(source, setting, index);
 }
 
 void ResetAllSettings(sources::CaptureSource& source) {

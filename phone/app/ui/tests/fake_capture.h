@@ -118,6 +118,7 @@ class QuietWindow final : public core::WindowView {
   void drawPreview(const core::PreviewBitmap&) override {}
   void fill(uint32_t) override {}
   void postCommandReceived() override {}
+  void postPropertyCommands() override {}
   void rebuildMenu() override {}
   bool openHelp(const std::u16string&) override { return true; }
   void closeWindow() override {}

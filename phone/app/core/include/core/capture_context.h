@@ -18,6 +18,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/clock.h"
@@ -100,6 +101,8 @@ class WindowView {
   virtual void drawPreview(const PreviewBitmap& bitmap) = 0;
   virtual void fill(uint32_t colour) = 0;
   virtual void postCommandReceived() = 0;  // WM_USER + 1 to the window itself
+  // Any thread: have the window thread call CaptureContext::OnPropertyCommands soon.
+  virtual void postPropertyCommands() = 0;
   virtual void rebuildMenu() = 0;
   virtual bool openHelp(const std::u16string& topic) = 0;
   virtual void closeWindow() = 0;
@@ -165,6 +168,21 @@ class CaptureContext {
   bool StartSources(bool capture);
   void StopStartedSources();
   void NotifySettingChanged(settings::SourceSetting* setting, uint32_t flag);
+  // Makes `index` the setting's value: stores it, lets the source apply it (a size
+  // change restarts the source) and, while capturing, reports it to the current target.
+  // The one path by which the editor, the settings command and the PC change a value.
+  void ApplySettingIndex(sources::CaptureSource& source, settings::SourceSetting& setting,
+                         int32_t index);
+
+  // A value chosen on the PC for one of the sources' settings (the PC's "Set property":
+  // the setting's key and the value's index). Queued from the target's thread; the
+  // window thread applies it in OnPropertyCommands.
+  void QueueSetProperty(uint32_t key, uint32_t index);
+  void OnPropertyCommands();
+  // Applies one choice to the enabled source's setting with `key` as the editor does, and
+  // saves that source's settings. False, and nothing changed, for an unknown key or an
+  // index outside the setting's values.
+  bool ApplySetProperty(uint32_t key, uint32_t index);
   // The 512 ms timer step (only acts while capturing).
   void TimerStep();
   // Re-reads the display orientation; restarts capture when it changed while capturing.
@@ -207,6 +225,8 @@ class CaptureContext {
   Options options_;
   platform::Clock& clock_;
   std::mutex bitmapMutex_;
+  std::mutex propertyMutex_;
+  std::vector<std::pair<uint32_t, uint32_t>> propertyCommands_;  // key, index
   uint32_t lastIdleResetTick_ = 0;
 };
 

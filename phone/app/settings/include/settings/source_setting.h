@@ -30,7 +30,8 @@ struct SourceSetting {
   uint32_t key = 0;               // unique among all settings of the run (see newSettingKey)
 };
 
-// A fresh key for a setting record, unique within the run and never 0. Thread-safe.
+// A fresh key for a setting record, unique within the run and never 0, 1 or 2 (the PC's
+// command codes of a tap and a key press travel in the same word). Thread-safe.
 uint32_t newSettingKey();
 
 // `current`, or `defaultIndex` while `current` is -1.

@@ -4,13 +4,10 @@
 #include <cstdio>
 
 #include "engine/service_link.h"
+#include "launcher/phone_launcher.h"
 
 namespace engine {
 namespace {
-
-void notAvailable(const char* what) {
-  std::fprintf(stderr, "vistrel: %s: not available on this build\n", what);
-}
 
 EngineHooks& defaults() {
   static EngineHooks hooks;
@@ -20,6 +17,8 @@ EngineHooks& defaults() {
 std::atomic<EngineHooks*> current{nullptr};
 std::atomic<ServiceLink*> service{nullptr};
 
+constexpr uint32_t kLaunchFailedStyle = 0x00000010;  // error icon, OK button
+
 }  // namespace
 
 void EngineHooks::showMessage(const std::string& title, const std::string& text, uint32_t) {
@@ -27,9 +26,13 @@ void EngineHooks::showMessage(const std::string& title, const std::string& text,
   if (text.empty() || text.back() != '\n') std::fputc('\n', stderr);
 }
 
-bool EngineHooks::startPhoneLauncher(uint32_t) {
-  notAvailable("starting the phone program");
-  return false;
+bool EngineHooks::startPhoneLauncher(uint32_t number) {
+  // Only the person who pressed Connect hears of a launch that failed; a launch when an
+  // engine opens stays silent (with no device set up it does nothing at all).
+  return launcher::StartLauncher(number, [number](const launcher::LaunchResult& result) {
+    if (!result.started() && (number & launcher::kReconnectFlag) != 0)
+      hooks().showMessage("Vistrel", launcher::FailureMessage(result), kLaunchFailedStyle);
+  });
 }
 
 bool EngineHooks::requestServiceReload() {

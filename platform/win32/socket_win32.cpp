@@ -120,10 +120,10 @@ TcpSocket TcpSocket::listen(const std::string& bindAddress, uint16_t port, int b
                                     WSA_FLAG_OVERLAPPED | WSA_FLAG_NO_HANDLE_INHERIT)));
   bool ok = s.valid();
   if (ok) {
-    // Windows lets SO_REUSEADDR steal a port another socket listens on; exclusive use
-    // still allows listening again at once on a port a closed connection left behind.
-    const BOOL one = TRUE;
-    setsockopt(handle(s.fd_), SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&one), sizeof one);
+    // No SO_REUSEADDR: on Windows it lets a socket take over a port another one listens
+    // on. Without options a closed listener's port can be listened on again, and no other
+    // account can bind it meanwhile. (SO_EXCLUSIVEADDRUSE would keep the port blocked
+    // while old connections linger after close.)
     if (found->ai_family == AF_INET6) {
       // "::" means every address, IPv4 ones included; a specific IPv6 address only itself.
       const DWORD v6only = 0;

@@ -127,7 +127,7 @@ void InstanceChannel::Reply(uint32_t result, std::string_view output, std::strin
     const size_t at = answer.size();
     answer.resize(at + 4 + n);
     put32(answer.data() + at, static_cast<uint32_t>(n));
-    std::memcpy(answer.data() + at + 4, text.data(), n);
+    if (n > 0) std::memcpy(answer.data() + at + 4, text.data(), n);
   }
   ioExactly(client_, answer.data(), answer.size(), true,
             std::chrono::steady_clock::now() + std::chrono::milliseconds(2000));

@@ -6,6 +6,7 @@
 #include <QIcon>
 #include <QImage>
 #include <QKeyEvent>
+#include <QLayout>
 #include <QLabel>
 #include <QMenu>
 #include <QMessageBox>
@@ -68,8 +69,12 @@ class ScrollingWindow final : public targets::ScrollingView {
   }
   QScrollBar* bar() const { return bar_; }
 
-  int pageHeight() const override { return dialog_.content()->height(); }
+  int pageHeight() const override {
+    settle();
+    return dialog_.content()->height();
+  }
   void setScrollRange(int maximum, int page, int position) override {
+    settle();
     QSignalBlocker block(bar_);
     bar_->setRange(0, std::max(0, maximum - page));
     bar_->setPageStep(page);
@@ -81,6 +86,10 @@ class ScrollingWindow final : public targets::ScrollingView {
   void scrollContents(int dy) override { dialog_.moveControls(dy); }
 
  private:
+  // The content takes its share of a new dialog size before it is measured.
+  void settle() const {
+    if (dialog_.layout()) dialog_.layout()->activate();
+  }
   TemplateDialog& dialog_;
   QScrollBar* bar_;
 };

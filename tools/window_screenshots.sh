@@ -54,7 +54,6 @@ key Down Down Down Right
 shotArea 480x280+0+0 menu-en.png
 key Return
 opened vistrel
-key F2
 key Down Right
 shotArea 480x320+0+0 editor-en.png
 key Escape Escape Escape

@@ -339,6 +339,12 @@ void TemplateDialog::openButtonMenu(int buttonId) {
   QMenu* m = buttonMenu(buttonId);
   QPushButton* b = barButton(buttonId);
   if (!m || !b) return;
+  if (!isVisible()) {  // asked while the dialog opens: once it is shown
+    QMetaObject::invokeMethod(this, [this, buttonId] {
+      if (isVisible()) openButtonMenu(buttonId);
+    }, Qt::QueuedConnection);
+    return;
+  }
   m->popup(b->mapToGlobal(QPoint(0, 0)) - QPoint(0, m->sizeHint().height()));
 }
 

@@ -15,6 +15,15 @@ std::string uniqueName(const char* what) {
          what + std::to_string(::getpid());
 }
 
+// Waits for a second copy's message: up to `tries` accepts 10 ms apart.
+bool receiveOne(InstanceChannel& channel, HandOverMessage& m, int tries) {
+  for (int i = 0; i < tries; ++i) {
+    if (channel.Receive(m, 1000)) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return false;
+}
+
 TEST(SingleInstance, SecondClaimFailsUntilTheFirstEnds) {
   const std::string name = uniqueName("claim");
   auto first = InstanceChannel::Claim(name);
@@ -38,11 +47,7 @@ TEST(SingleInstance, CommandLineAndEmptyCommandLineAreHandedOver) {
     bool ok = false;
     std::thread second([&] { ok = HandOver(name, c.line, 3000, &result); });
     HandOverMessage m;
-    bool got = false;
-    for (int i = 0; i < 300 && !got; ++i) {
-      got = channel->Receive(m, 1000);
-      if (!got) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
+    const bool got = receiveOne(*channel, m, 300);
     ASSERT_TRUE(got);
     channel->Reply(1);
     second.join();
@@ -70,11 +75,7 @@ TEST(SingleInstance, TheAnswerCarriesTheTextsTheSecondCopyPrints) {
     bool ok = false;
     std::thread second([&] { ok = HandOver(name, u"--settings", 3000, &result, &output, &errors); });
     HandOverMessage m;
-    bool got = false;
-    for (int i = 0; i < 300 && !got; ++i) {
-      got = channel->Receive(m, 1000);
-      if (!got) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
+    const bool got = receiveOne(*channel, m, 300);
     ASSERT_TRUE(got);
     channel->Reply({2, c.output, c.errors});
     second.join();
@@ -98,11 +99,7 @@ TEST(SingleInstance, OnlyThisUsersProgramsAreHeard) {
           otherUser, {"stream", name.substr(1), "0000000000000000", "--read", "4"});
     });
     HandOverMessage m;
-    bool got = false;
-    for (int i = 0; i < 100 && !got; ++i) {
-      got = channel->Receive(m, 1000);
-      if (!got) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
+    const bool got = receiveOne(*channel, m, 100);
     if (got) channel->Reply(7);
     second.join();
     EXPECT_EQ(got, !otherUser) << (otherUser ? "nobody" : "the same user");

@@ -2,8 +2,8 @@
 # The device program's window as a real process under Xvfb, driven by X key events
 # (xdotool), beside a stand-in PC (vistrel-receive) on loopback:
 #  1. Enter starts capture: the PC receives the camera's property list and 320x240 frames;
-#  2. F2 opens the menu, Settings > Camera opens the setting editor, F2 its "Advanced"
-#     popup, Resolution > 640x480 UYVY: the PC prints the value report and the frames
+#  2. F2 opens the menu, Settings > Camera opens the setting editor with its "Advanced"
+#     popup (the camera has no numeric settings), Resolution > 640x480 UYVY: the PC prints the value report and the frames
 #     arrive at 640x480;
 #  3. Settings > Language, "Deutsch", Done (F1): the German restart message, the program
 #     ends and saved both choices; started again it speaks German: the property names the
@@ -129,7 +129,7 @@ echo "ok: Enter started capture; 320x240 frames arrive [${SECONDS}s]"
 key F2
 key Down Down Down Right Return
 opened 'vistrel' || fail "the setting editor did not open"
-key F2
+# This camera has no numeric settings: the editor opens with its "Advanced" popup.
 key Down Right Down Down Down Down Down Down Return
 waitFor 10 grep -q "value report: key [0-9]* = index 6 (Resolution: 640x480 UYVY)" "$work/receive.log" \
   || fail "no value report for the new resolution at the PC"

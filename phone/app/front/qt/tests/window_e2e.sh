@@ -69,7 +69,7 @@ startVistrel() {  # startVistrel NAME : the window program, log in NAME.log
   "$bin/vistrel" --window >"$work/$1.log" 2>&1 &
   vistrel=$!
   pids+=($vistrel)
-  waitFor 15 hasWindow 'Vistrel' || fail "no main window"
+  waitFor 40 hasWindow 'Vistrel' || fail "no main window"
   local w; w=$(window 'Vistrel')
   xdotool mousemove --sync 100 100 2>/dev/null
   xdotool windowfocus --sync "$w" 2>/dev/null || true

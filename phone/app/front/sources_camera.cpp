@@ -1,11 +1,12 @@
-// The device program's sources with the camera behind framesink (row 7), the HTC camera
-// library (rows 2 and 3), the stream driver cameras (rows 4 to 6) and the screen (row 8);
-// the rows whose devices are not built yet stay placeholders; the sound source is real.
+// The device program's sources: the GoForce camera (row 1), the HTC camera library (rows
+// 2 and 3), the stream driver cameras (rows 4 to 6), the camera behind framesink (row 7),
+// the screen (row 8) and the sound source.
 #include "camera/camera_source.h"
 #include "camera/preview_convert.h"
 #include "camera/system_encoder.h"
 #include "dshow/directshow_camera.h"
 #include "front/program.h"
+#include "makers/goforce_camera.h"
 #include "makers/htc_camera.h"
 #include "makers/stream_cameras.h"
 #include "screen/screen_source.h"
@@ -21,9 +22,9 @@ class DeviceSourceFactory final : public sources::SourceFactory {
   DeviceSourceFactory(sources::ModuleLoader& modules, const SourceContext& context)
       : modules_(modules), context_(context) {}
 
-  std::unique_ptr<sources::CaptureSource> GoForceCamera(const sources::DeviceInfo& d,
+  std::unique_ptr<sources::CaptureSource> GoForceCamera(const sources::DeviceInfo& device,
                                                         sources::GoForceLibrary l) override {
-    return placeholders_.GoForceCamera(d, std::move(l));
+    return makers::MakeGoForceCamera(cameraEnvironment(device), std::move(l));
   }
   std::unique_ptr<sources::CaptureSource> HtcCamera(const sources::DeviceInfo& device,
                                                     std::shared_ptr<const sources::HtcCameraLibrary> l,

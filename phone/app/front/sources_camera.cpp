@@ -10,7 +10,6 @@
 #include "makers/htc_camera.h"
 #include "makers/stream_cameras.h"
 #include "screen/screen_source.h"
-#include "sources/placeholder_sources.h"
 #include "sources/sound_source.h"
 #include "sources/source_builder.h"
 
@@ -61,7 +60,6 @@ class DeviceSourceFactory final : public sources::SourceFactory {
 
   sources::ModuleLoader& modules_;
   const SourceContext& context_;
-  sources::PlaceholderSourceFactory placeholders_;
 };
 // The pipeline's preview conversion (scaled with proportions kept, turned) for the
 // window's preview picture.

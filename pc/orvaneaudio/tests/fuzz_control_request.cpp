@@ -21,7 +21,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static StillHost host;
   static FeedRing ring(host, [] {});
   static const auto handler = feedHandler(ring);
-  if (const auto request = parseControlRequest(data, size)) {
+  if (const auto request = parseDeviceRequest(data, size)) {
     if (request->input + request->length > data + size) __builtin_trap();
     handler(request->code, request->input, request->length);
   }

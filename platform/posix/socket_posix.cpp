@@ -225,6 +225,20 @@ std::string TcpSocket::peerAddress() const {
   return numericAddress(addr);
 }
 
+uint32_t lookupIpv4(const std::string& name) {
+  addrinfo hints{};
+  hints.ai_family = AF_INET;
+  hints.ai_socktype = SOCK_STREAM;
+  addrinfo* found = nullptr;
+  if (::getaddrinfo(name.c_str(), nullptr, &hints, &found) != 0 || found == nullptr) return 0;
+  uint32_t address = 0;
+  if (found->ai_family == AF_INET) {
+    address = reinterpret_cast<const sockaddr_in*>(found->ai_addr)->sin_addr.s_addr;
+  }
+  ::freeaddrinfo(found);
+  return address;
+}
+
 std::vector<uint32_t> hostAddresses() {
   char name[256] = {};
   if (::gethostname(name, sizeof name - 1) != 0) return {};

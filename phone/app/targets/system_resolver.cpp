@@ -1,7 +1,4 @@
-#include <netdb.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-
+#include "platform/socket.h"
 #include "targets/network_target.h"
 
 namespace targets {
@@ -9,19 +6,7 @@ namespace targets {
 namespace {
 class SystemResolver final : public HostResolver {
  public:
-  uint32_t lookup(const std::string& name) override {
-    addrinfo hints{};
-    hints.ai_family = AF_INET;
-    hints.ai_socktype = SOCK_STREAM;
-    addrinfo* found = nullptr;
-    if (::getaddrinfo(name.c_str(), nullptr, &hints, &found) != 0 || !found) return 0;
-    uint32_t address = 0;
-    if (found->ai_family == AF_INET) {
-      address = reinterpret_cast<const sockaddr_in*>(found->ai_addr)->sin_addr.s_addr;
-    }
-    ::freeaddrinfo(found);
-    return address;
-  }
+  uint32_t lookup(const std::string& name) override { return platform::lookupIpv4(name); }
 };
 }  // namespace
 

@@ -76,6 +76,10 @@ class TcpSocket {
   int fd_ = -1;
 };
 
+// The first IPv4 address (network order) the resolver gives for `name` (a host name or a
+// numeric address); 0 when it cannot be looked up.
+uint32_t lookupIpv4(const std::string& name);
+
 // The IPv4 addresses (network order) that a lookup of this machine's own host name gives,
 // in the resolver's order; empty when the name cannot be looked up.
 std::vector<uint32_t> hostAddresses();

@@ -2,6 +2,8 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDBusConnection>
+#include <QDBusMessage>
 #include <QHBoxLayout>
 #include <QIcon>
 #include <QImage>
@@ -260,6 +262,21 @@ void VistrelWindow::startTimer(uint32_t id, uint32_t ms) {
 void VistrelWindow::stopTimer(uint32_t id) {
   auto it = timers_.find(id);
   if (it != timers_.end() && it->second) it->second->stop();
+}
+
+// While capturing, the context calls this every 8 s or so so that the device does not
+// blank its screen or suspend while it streams: the desktop session's screen saver is
+// told that the user was active (its standard session-bus call). The message is sent
+// without waiting for an answer; with no session bus or no screen saver nothing happens.
+// The program's own connection to the session bus is made at the first call.
+void VistrelWindow::resetIdleTimer() {
+  QDBusConnection bus = QDBusConnection::connectToBus(QDBusConnection::SessionBus,
+                                                      QStringLiteral("vistrel-idle"));
+  if (!bus.isConnected()) return;
+  bus.send(QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.ScreenSaver"),
+                                          QStringLiteral("/org/freedesktop/ScreenSaver"),
+                                          QStringLiteral("org.freedesktop.ScreenSaver"),
+                                          QStringLiteral("SimulateUserActivity")));
 }
 
 uint32_t VistrelWindow::displayRotationDegrees() {

@@ -62,7 +62,7 @@ class VistrelWindow final : public QMainWindow, public FrontHost {
   void invalidate() override;
   void startTimer(uint32_t id, uint32_t ms) override;
   void stopTimer(uint32_t id) override;
-  void resetIdleTimer() override {}
+  void resetIdleTimer() override;
   uint32_t displayRotationDegrees() override;
   void clientSize(int32_t& width, int32_t& height) override;
   void drawPreview(const core::PreviewBitmap& bitmap) override;

@@ -5,6 +5,10 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusVirtualObject>
+#include <QElapsedTimer>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
@@ -13,6 +17,11 @@
 #include <QTimer>
 
 #include <unistd.h>
+
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 
 #include "fake_capture.h"
 #include "memory_key_store.h"
@@ -194,6 +203,58 @@ TEST_F(VistrelWindowTest, TheFtpDialogShowsTheUploaderScrollsAndTakesTheValuesBa
   EXPECT_EQ(ftp.port, 2121u);
   EXPECT_EQ(ftp.powerSafe, 1u);
   EXPECT_EQ(ftp.passiveMode, 1u);
+}
+
+// Stands in for the desktop's screen saver on a private session bus: counts the calls.
+class ScreenSaverStandIn final : public QDBusVirtualObject {
+ public:
+  QString introspect(const QString&) const override { return {}; }
+  bool handleMessage(const QDBusMessage& message, const QDBusConnection&) override {
+    if (message.interface() == QStringLiteral("org.freedesktop.ScreenSaver") &&
+        message.member() == QStringLiteral("SimulateUserActivity"))
+      ++calls;
+    return true;
+  }
+  int calls = 0;
+};
+
+// While capturing, the context's timer resets the idle timer: the window tells the
+// session's screen saver that the user was active, so the device does not blank or
+// suspend while it streams.
+TEST_F(VistrelWindowTest, TheIdleTimerResetReachesTheSessionScreenSaver) {
+  const std::string dir = ::testing::TempDir() + "idle-bus-" + std::to_string(::getpid());
+  ASSERT_EQ(std::system(("mkdir -p '" + dir + "'").c_str()), 0);
+  FILE* daemon = ::popen(("dbus-daemon --session --fork --print-address=1 --print-pid=1 "
+                          "--address=unix:path='" + dir + "/bus' 2>&1").c_str(), "r");
+  ASSERT_NE(daemon, nullptr);
+  char address[512] = {}, pid[32] = {};
+  const bool started = std::fgets(address, sizeof address, daemon) && std::fgets(pid, sizeof pid, daemon);
+  ::pclose(daemon);
+  if (!started || std::strncmp(address, "unix:", 5) != 0) GTEST_SKIP() << "no dbus-daemon: " << address;
+  address[std::strcspn(address, "\n")] = 0;
+  ::setenv("DBUS_SESSION_BUS_ADDRESS", address, 1);
+
+  QDBusConnection saver = QDBusConnection::connectToBus(QString::fromUtf8(address), "saver");
+  ASSERT_TRUE(saver.isConnected());
+  ScreenSaverStandIn standIn;
+  ASSERT_TRUE(saver.registerService("org.freedesktop.ScreenSaver"));
+  ASSERT_TRUE(saver.registerVirtualObject("/org/freedesktop/ScreenSaver", &standIn));
+
+  window_->resetIdleTimer();
+  window_->resetIdleTimer();
+  QElapsedTimer waited;
+  waited.start();
+  while (standIn.calls < 2 && waited.elapsed() < 10000) {
+    QApplication::processEvents();
+    QTest::qWait(20);
+  }
+  EXPECT_EQ(standIn.calls, 2);
+
+  saver.unregisterObject("/org/freedesktop/ScreenSaver");
+  QDBusConnection::disconnectFromBus("saver");
+  QDBusConnection::disconnectFromBus("vistrel-idle");
+  ::unsetenv("DBUS_SESSION_BUS_ADDRESS");
+  ::kill(std::atoi(pid), SIGTERM);
 }
 
 TEST(TemplateDialogTest, ControlsAreFoundByIdentifierAndMissingOnesAreHarmless) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -20,5 +21,9 @@ bool utf16ToUtf8(std::u16string_view in, std::string& out);
 
 // Lenient: a lone surrogate becomes U+FFFD.
 std::string utf16ToUtf8Lossy(std::u16string_view in);
+
+// Appends one code point (at most U+10FFFF) as UTF-8; shared by the converters above and
+// the key store's text form, which keeps lone surrogates as they are.
+void appendUtf8(std::string& out, uint32_t cp);
 
 }  // namespace platform

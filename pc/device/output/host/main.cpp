@@ -16,6 +16,7 @@
 #include <thread>
 
 #include "camera_outputs.h"
+#include "output/camera_controls.h"
 #include "engine/service_link.h"
 #include "output/capture_pin.h"
 #include "output/engine_link.h"
@@ -35,7 +36,10 @@ constexpr char kUsage[] =
     "(the service) runs, the camera shows the frames it publishes; otherwise it listens\n"
     "for the phone itself on the settings' port. When the phone has been silent for 2 s,\n"
     "the camera goes on showing its last picture, dimmed and marked \"NO SIGNAL\", until\n"
-    "the phone is back.\n"
+    "the phone is back. The phone's camera properties are the node's controls: list them\n"
+    "with pw-cli enum-params NODE PropInfo; a value (the index of one of the property's\n"
+    "values) set with pw-cli set-param NODE Props '{ params = [ \"Effect\" 2 ] }' goes\n"
+    "to the phone.\n"
     "\n"
     "  -d, --device PATH    also write the pictures to a v4l2loopback device\n"
     "                       (for example /dev/video10) for every V4L2 program\n"
@@ -59,6 +63,33 @@ constexpr char kUsage[] =
     "videoconvert ! pngenc ! filesink location=cam.png\n";
 
 void say(const std::string& text) { std::fprintf(stderr, "vistrel-camera: %s\n", text.c_str()); }
+
+// The node's controls and the phone's property list kept in step: values programs chose
+// go to the phone (through the engine, as the settings page sends them), and the list (a
+// new one, or a value the phone reported) is shown again when it changed.
+class ControlSync {
+ public:
+  void step(output::EngineLink& link, output::PipeWireCamera& camera) {
+    engine::CameraEngine* engine = link.engine();
+    if (engine == nullptr) return;
+    const auto chosen = camera.takeChosenValues();
+    for (const auto& [key, index] : chosen) {
+      if (!engine->setPhoneProperty(key, index))
+        say("the value " + std::to_string(index) + " of property " + std::to_string(key) + " could not be sent");
+    }
+    if (chosen.empty() && ++ticks_ % 10 != 0) return;  // the list is read every 200 ms
+    std::vector<output::CameraControl> controls;
+    engine->readProperties(
+        [&](const std::vector<protocol::PropertyEntry>& list) { controls = output::ControlsFromProperties(list); });
+    if (controls == shown_) return;
+    shown_ = controls;
+    camera.setControls(std::move(controls));
+  }
+
+ private:
+  unsigned ticks_ = 0;
+  std::vector<output::CameraControl> shown_;
+};
 
 struct Args {
   std::string device;
@@ -195,6 +226,7 @@ int main(int argc, char** argv) {
     running = false;
   };
 
+  ControlSync controlSync;
   bool stop = false;
   while (!stop) {
     const timespec tick{0, 20 * 1000 * 1000};
@@ -224,6 +256,7 @@ int main(int argc, char** argv) {
         if (wasRunning) startStreaming();
       }
     }
+    if (pipewire) controlSync.step(link, *pipewire);
     const bool wanted = (pipewire && pipewire->streaming()) || v4l2 != nullptr;
     if (wanted && !running) {
       startStreaming();

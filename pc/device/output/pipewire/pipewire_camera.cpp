@@ -65,6 +65,7 @@ void PipeWireCamera::onParamChanged(void* data, uint32_t id, const spa_pod* para
 }
 
 void PipeWireCamera::paramChanged(uint32_t id, const spa_pod* param) {
+  if (id == SPA_PARAM_Props && param != nullptr) propsChanged(param);
   if (id != SPA_PARAM_Format) return;
   if (param == nullptr) {
     negotiated_ = false;
@@ -168,7 +169,12 @@ bool PipeWireCamera::start(const Options& options, std::string* error) {
       stop();
       return false;
     }
-    if (s == PW_STREAM_STATE_PAUSED || s == PW_STREAM_STATE_STREAMING) return true;
+    if (s == PW_STREAM_STATE_PAUSED || s == PW_STREAM_STATE_STREAMING) {
+      pw_thread_loop_lock(loop_);
+      publishControls();  // kept from before a restart
+      pw_thread_loop_unlock(loop_);
+      return true;
+    }
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   *error = "PipeWire did not answer within 2 s";

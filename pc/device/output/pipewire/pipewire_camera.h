@@ -6,7 +6,9 @@
 #include <optional>
 #include <string>
 #include <utility>
+#include <vector>
 
+#include "output/camera_controls.h"
 #include "output/com_types.h"
 #include "output/pixel_convert.h"
 
@@ -58,10 +60,22 @@ class PipeWireCamera {
 
   Stats stats() const;
 
+  // The node's controls: one PropInfo param each (a "params" property named after the
+  // control: an enum of its indices with their texts as labels, or a range of indices;
+  // the current one as default) and the Props param with every control's current index.
+  // Any thread; kept across a restart.
+  void setControls(std::vector<CameraControl> controls);
+  // The (key, index) pairs programs chose through Props since the last call, in order:
+  // each names a control and one of its indices.
+  std::vector<std::pair<uint32_t, uint32_t>> takeChosenValues();
+
  private:
   static void onStateChanged(void* data, int old, int state, const char* error);
   static void onParamChanged(void* data, uint32_t id, const spa_pod* param);
   void paramChanged(uint32_t id, const spa_pod* param);
+  // With the loop locked.
+  void publishControls();
+  void propsChanged(const spa_pod* param);
 
   Options options_;
   pw_thread_loop* loop_ = nullptr;
@@ -77,6 +91,9 @@ class PipeWireCamera {
   Stats stats_;
   mutable std::mutex pendingMutex_;
   std::optional<std::pair<uint32_t, uint32_t>> pending_;
+  std::vector<CameraControl> controls_;  // guarded by the loop's lock while it runs
+  bool infoShown_ = false;               // PropInfo params were published (loop's lock)
+  std::vector<std::pair<uint32_t, uint32_t>> chosen_;  // guarded by pendingMutex_
 };
 
 }  // namespace output

@@ -1,0 +1,85 @@
+#!/bin/bash
+# The phone's camera properties as the controls of the PipeWire camera node "Vistrel",
+# under a real PipeWire session with the test phone (streamfeed) sending its property
+# list: PropInfo lists the offered properties with their values; a Props value set with
+# pw-cli reaches the phone as the set-property command with the property's key and the
+# value's index, and nothing reaches it for a value or name that is not offered; a new
+# list from another phone (list_phone.py) replaces the controls.
+#   controls_e2e.sh BIN_DIR
+here=$(cd "$(dirname "$0")" && pwd)
+. "$here/session.sh"
+bin=$(cd "$1" && pwd)
+require pipewire wireplumber pw-cli python3
+for b in vistrel-camera streamfeed; do
+  [ -x "$bin/$b" ] || { echo "FAIL: $bin/$b was not built"; exit 1; }
+done
+open_session
+settings 320 240
+spawn "$work/camera.log" "$bin/vistrel-camera" --bind 127.0.0.1
+node_up Vistrel || fail "the node \"Vistrel\" did not appear"
+node=$(pw-cli ls Node | python3 -c '
+import re, sys
+text = sys.stdin.read()
+for block in re.split(r"\n(?=\s*id \d+)", text):
+    m = re.search(r"id (\d+)", block)
+    if m and "node.name = \"Vistrel\"" in block:
+        print(m.group(1))')
+[ -n "$node" ] || fail "no id for the node"
+
+phone() {  # phone LOG : the test phone, connected until killed
+  spawn "$work/$1.log" "$bin/streamfeed" --port "$port" --frames 100000 --rate 5 --linger 0
+  phone_pid=$last
+  until_true 10 grep -q "^connected to" "$work/$1.log" || fail "the test phone did not connect"
+}
+propinfo() { pw-cli enum-params "$node" PropInfo 2>&1; }
+props() { pw-cli enum-params "$node" Props 2>&1; }
+
+# 1. The list arrives: its offered properties become controls.
+phone phone1
+until_true 10 sh -c "pw-cli enum-params $node PropInfo | grep -q Flash" ||
+  { propinfo > "$work/propinfo.log"; fail "the phone's properties are not listed as PropInfo"; }
+propinfo > "$work/propinfo.txt"
+for want in '"Effect"' '"Zoom"' '"Flash"' '"Sepia"' '"150"' '"On"'; do
+  grep -q "String $want" "$work/propinfo.txt" || fail "PropInfo lacks $want"
+done
+echo "PropInfo lists: $(grep -o 'String "[A-Za-z]*"' "$work/propinfo.txt" | sort -u | tr '\n' ' ')"
+
+# 2. Values set with pw-cli reach the phone with the property's key and the index;
+#    a value that is not offered and a name no control has send nothing.
+pw-cli set-param "$node" Props '{ params = [ "Effect" 2 ] }' > "$work/set1.log" 2>&1 || fail "set-param Effect"
+until_true 5 grep -q "command: set property 257 to index 2" "$work/phone1.log" ||
+  fail "the phone did not get Effect (key 257) index 2"
+pw-cli set-param "$node" Props '{ params = [ "Zoom" 9 "Brightness" 1 ] }' > "$work/set2.log" 2>&1
+pw-cli set-param "$node" Props '{ params = [ "Zoom" 3 ] }' > "$work/set3.log" 2>&1 || fail "set-param Zoom"
+until_true 5 grep -q "command: set property 258 to index 3" "$work/phone1.log" ||
+  fail "the phone did not get Zoom (key 258) index 3"
+[ "$(grep -c "command: set property" "$work/phone1.log")" -eq 2 ] ||
+  fail "commands for values not offered: $(grep "command:" "$work/phone1.log" | tr '\n' ' ')"
+until_true 5 sh -c "pw-cli enum-params $node Props | grep -A1 'String \"Effect\"' | grep -q 'Int 2'" ||
+  { props > "$work/props.log"; fail "Props do not show the chosen Effect"; }
+echo "set-param reached the phone: $(grep "command:" "$work/phone1.log" | tr '\n' ' ')"
+
+# 3. Another phone sends another list: the controls are replaced. A long numeric range
+#    is a range of indices; a value set in it reaches the phone.
+kill "$phone_pid"
+wait "$phone_pid" 2>/dev/null
+spawn "$work/phone2.log" python3 "$here/list_phone.py" "$port" range
+phone_pid=$last
+until_true 15 sh -c "pw-cli enum-params $node PropInfo | grep -q Exposure" ||
+  { propinfo > "$work/propinfo.log"; fail "the new list did not replace the controls"; }
+propinfo > "$work/propinfo2.txt"
+grep -q '"Effect"' "$work/propinfo2.txt" && fail "the old list's controls are still listed"
+grep -A3 'Choice: type Spa:Enum:Choice:Step' "$work/propinfo2.txt" | tr -s ' \n' ' ' |
+  grep -q 'Int 100 Int 0 Int 199' || fail "Exposure is not the range 0..199 at 100"
+pw-cli set-param "$node" Props '{ params = [ "Exposure" 150 ] }' > "$work/set4.log" 2>&1 || fail "set-param Exposure"
+until_true 5 grep -q "command: set property 513 to index 150" "$work/phone2.log" ||
+  fail "the phone did not get Exposure (key 513) index 150"
+
+# 4. A list with nothing to offer leaves no control listed.
+kill "$phone_pid"
+wait "$phone_pid" 2>/dev/null
+spawn "$work/phone3.log" python3 "$here/list_phone.py" "$port" none
+until_true 15 sh -c "! pw-cli enum-params $node PropInfo | grep -q String" ||
+  { propinfo > "$work/propinfo.log"; fail "controls are still listed for a list without any"; }
+props | grep -q 'String' && fail "Props still has values"
+echo "PASS"

@@ -4,26 +4,32 @@
 # list: PropInfo lists the offered properties with their values; a Props value set with
 # pw-cli reaches the phone as the set-property command with the property's key and the
 # value's index, and nothing reaches it for a value or name that is not offered; a new
-# list from another phone (list_phone.py) replaces the controls.
+# list from another phone (list_phone.py) replaces the controls; as the client of a
+# serving process (vistrel-pc --serve) the host shows the server's list and sends values
+# through it.
 #   controls_e2e.sh BIN_DIR
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/session.sh"
 bin=$(cd "$1" && pwd)
 require pipewire wireplumber pw-cli python3
-for b in vistrel-camera streamfeed; do
+for b in vistrel-camera streamfeed vistrel-pc; do
   [ -x "$bin/$b" ] || { echo "FAIL: $bin/$b was not built"; exit 1; }
 done
 open_session
 settings 320 240
-spawn "$work/camera.log" "$bin/vistrel-camera" --bind 127.0.0.1
-node_up Vistrel || fail "the node \"Vistrel\" did not appear"
-node=$(pw-cli ls Node | python3 -c '
+node_id() {  # the id of the node "Vistrel"
+  pw-cli ls Node | python3 -c '
 import re, sys
 text = sys.stdin.read()
 for block in re.split(r"\n(?=\s*id \d+)", text):
     m = re.search(r"id (\d+)", block)
     if m and "node.name = \"Vistrel\"" in block:
-        print(m.group(1))')
+        print(m.group(1))'
+}
+spawn "$work/camera.log" "$bin/vistrel-camera" --bind 127.0.0.1
+camera=$last
+node_up Vistrel || fail "the node \"Vistrel\" did not appear"
+node=$(node_id)
 [ -n "$node" ] || fail "no id for the node"
 
 phone() {  # phone LOG : the test phone, connected until killed
@@ -82,4 +88,22 @@ spawn "$work/phone3.log" python3 "$here/list_phone.py" "$port" none
 until_true 15 sh -c "! pw-cli enum-params $node PropInfo | grep -q String" ||
   { propinfo > "$work/propinfo.log"; fail "controls are still listed for a list without any"; }
 props | grep -q 'String' && fail "Props still has values"
+
+# 5. The host as the client of a serving process: the list comes from the server, a
+#    value goes to the phone through it.
+kill "$camera"
+wait "$camera" 2>/dev/null
+spawn "$work/server.log" "$bin/vistrel-pc" --serve
+until_true 10 grep -q . "$work/server.log"
+sleep 0.5
+spawn "$work/camera-client.log" "$bin/vistrel-camera" --bind 127.0.0.1
+node_up Vistrel || fail "no node in client mode"
+grep -q "client" "$work/camera-client.log" || fail "the host did not become a client"
+node=$(node_id)
+phone phone4
+until_true 10 sh -c "pw-cli enum-params $node PropInfo | grep -q Flash" ||
+  { propinfo > "$work/propinfo.log"; fail "a client lists no controls"; }
+pw-cli set-param "$node" Props '{ params = [ "Flash" 1 ] }' > "$work/set5.log" 2>&1 || fail "set-param Flash"
+until_true 5 grep -q "command: set property 259 to index 1" "$work/phone4.log" ||
+  fail "the phone did not get Flash (key 259) index 1 through the serving process"
 echo "PASS"

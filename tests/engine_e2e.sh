@@ -86,6 +86,19 @@ grep -q "Camera device is used by another application:" "$work/alone2.log" \
 grep -q "vistrel-pc" "$work/alone2.log" || fail "the in-use message does not name the first program"
 echo "ok: killed server, stand-alone receiver and in-use message"
 
+# The in-use message in the selected language: German, from the language module.
+sed -i 's/^"Port"=.*/&\n"Language"=dword:00000407/' "$VISTREL_KEY_STORE"
+start alone3 --seconds 3 --no-files
+alone3=$last
+sleep 0.5
+start alone4 --seconds 1 --no-files
+alone4=$last
+waitFor 10 stopped "$alone4"
+grep -q "Das Kameragerät wird von einer anderen Anwendung verwendet:" "$work/alone4.log" \
+  || fail "with German selected the in-use message is not German"
+waitFor 10 stopped "$alone3"
+echo "ok: the in-use message speaks the selected language"
+
 # 3. Per-program settings: two program files keep their own rotation, share the port.
 mkdir -p "$work/progs"
 cp "$bin/vistrel-pc" "$work/progs/my.app.exe"

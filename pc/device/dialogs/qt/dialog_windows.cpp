@@ -4,6 +4,7 @@
 #include <QEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPixmap>
 #include <QPointer>
 #include <QThread>
@@ -187,6 +188,34 @@ uint32_t ShowDialog(const DialogRequest* request) {
     SettingsWindow window(*request);
     window.run();
   }
+  return 1;
+}
+
+uint32_t ShowMessage(const MessageRequest* request) {
+  if (request == nullptr || request->size != sizeof(MessageRequest)) return 0;
+  auto* app = qobject_cast<QApplication*>(QCoreApplication::instance());
+  if (app == nullptr) return 0;
+  const QString title = QString::fromStdString(request->title);
+  const QString text = QString::fromStdString(request->text).trimmed();
+  QMessageBox::Icon icon = QMessageBox::NoIcon;
+  switch (request->flags & 0xF0) {
+    case 0x10: icon = QMessageBox::Critical; break;
+    case 0x20: icon = QMessageBox::Question; break;
+    case 0x30: icon = QMessageBox::Warning; break;
+    case 0x40: icon = QMessageBox::Information; break;
+    default: break;
+  }
+  QMetaObject::invokeMethod(
+      app,
+      [title, text, icon] {
+        // Over the window in front (a running dialog included), modal so that it takes
+        // the input even while that dialog runs.
+        auto* box = new QMessageBox(icon, title, text, QMessageBox::Ok, QApplication::activeWindow());
+        box->setAttribute(Qt::WA_DeleteOnClose);
+        box->setWindowModality(Qt::ApplicationModal);
+        box->show();
+      },
+      Qt::QueuedConnection);
   return 1;
 }
 

@@ -88,4 +88,9 @@ class AboutWindow {
 // (a caller on another thread waits for it); 0 without a Qt application.
 uint32_t ShowDialog(const DialogRequest* request);
 
+// The module's message entry: puts up an application-modal message box on the
+// application's thread from any thread, without waiting for it to be closed; 0 without a
+// Qt application. The box deletes itself when closed.
+uint32_t ShowMessage(const MessageRequest* request);
+
 }  // namespace dialogs::qt

@@ -12,6 +12,7 @@
 #include "platform/help.h"
 #include "platform/module.h"
 #include "platform/resources.h"
+#include "platform/utf16.h"
 
 namespace dialogs {
 
@@ -53,14 +54,30 @@ std::unique_ptr<platform::ResourceModule> loadOwn(const std::string& directory) 
   return module;
 }
 
-// Called with the state's lock held: the language list, made and loaded on first use.
-void ensureLanguages(DialogState& s, engine::CameraEngine& engine) {
+// Called with the state's lock held: the language list, made and loaded on first use
+// with the "Language" setting `language`. (The engine's lock is never taken under the
+// state's: the engine asks for its texts while it holds its own.)
+void ensureLanguages(DialogState& s, uint16_t language) {
   if (s.languages) return;
   s.directory = platform::moduleDirectoryOf(reinterpret_cast<const void*>(&ensureLanguages));
   s.own = loadOwn(s.directory);
   s.languages = std::make_unique<LanguageList>(*s.own, s.directory, report);
   s.languages->build();
-  s.languages->selectId(static_cast<uint16_t>(engine.settings().language), systemLocaleSource());
+  s.languages->selectId(language, systemLocaleSource());
+}
+
+uint16_t languageSetting(engine::CameraEngine& engine) { return static_cast<uint16_t>(engine.settings().language); }
+
+// The window module's entry `name`, loading the module the first time when `load` is set;
+// null without it. Called with the state's lock held.
+void* windowEntry(DialogState& s, const char* name, bool load) {
+  if (!s.windowsTried && load) {
+    s.windowsTried = true;
+    s.windows = platform::loadModuleFrom(s.directory, kDialogModuleName);
+    if (!s.windows) report("the dialogs' window module " + platform::moduleFileName(kDialogModuleName) +
+                           " is missing beside the library");
+  }
+  return s.windows ? s.windows->symbol(name) : nullptr;
 }
 
 class EngineHost final : public SettingsHost {
@@ -100,16 +117,11 @@ void show(engine::CameraEngine& engine, void* parent, int templateId) {
   DialogState& s = state();
   DialogRequest request;
   DialogEntry entry = nullptr;
+  const uint16_t language = languageSetting(engine);
   {
     std::lock_guard lock(s.mutex);
-    ensureLanguages(s, engine);
-    if (!s.windowsTried) {
-      s.windowsTried = true;
-      s.windows = platform::loadModuleFrom(s.directory, kDialogModuleName);
-      if (!s.windows) report("the dialogs' window module " + platform::moduleFileName(kDialogModuleName) +
-                             " is missing beside the library");
-    }
-    if (s.windows) entry = reinterpret_cast<DialogEntry>(s.windows->symbol(kDialogEntryName));
+    ensureLanguages(s, language);
+    entry = reinterpret_cast<DialogEntry>(windowEntry(s, kDialogEntryName, true));
     request.dialogModule = &s.languages->module();
     request.ownModule = s.own.get();
     if (const std::string* icon = s.own->icon(kIconResource)) {
@@ -135,9 +147,43 @@ void ShowAbout(engine::CameraEngine& engine, void* parent) { show(engine, parent
 
 const platform::ResourceModule* ResourceModule(engine::CameraEngine& engine) {
   DialogState& s = state();
+  const uint16_t language = languageSetting(engine);
   std::lock_guard lock(s.mutex);
-  ensureLanguages(s, engine);
+  ensureLanguages(s, language);
   return &s.languages->module();
+}
+
+void LibraryHooks::showMessage(const std::string& title, const std::string& text, uint32_t flags) {
+  engine::EngineHooks::showMessage(title, text, flags);  // the log keeps it too
+  DialogState& s = state();
+  MessageEntry entry = nullptr;
+  {
+    std::lock_guard lock(s.mutex);
+    // A program whose windows the library already shows (the dialogs' module is loaded)
+    // gets a box; the library loads no toolkit into a program for a message.
+    entry = reinterpret_cast<MessageEntry>(windowEntry(s, kMessageEntryName, false));
+  }
+  if (entry == nullptr) return;
+  MessageRequest request;
+  request.title = title;
+  request.text = text;
+  request.flags = flags;
+  entry(&request);
+}
+
+std::string LibraryHooks::text(uint32_t id, const char* english) {
+  DialogState& s = state();
+  std::lock_guard lock(s.mutex);
+  if (s.languages) {
+    if (const std::u16string* t = s.languages->module().string(id)) return platform::utf16ToUtf8Lossy(*t);
+    if (const std::u16string* t = s.own->string(id)) return platform::utf16ToUtf8Lossy(*t);
+  }
+  return english;
+}
+
+LibraryHooks& libraryHooks() {
+  static LibraryHooks hooks;
+  return hooks;
 }
 
 }  // namespace dialogs

@@ -28,8 +28,9 @@ T& immortal() {
 std::mutex& instanceMutex() { return immortal<std::mutex>(); }
 std::unique_ptr<CameraEngine>& instanceSlot() { return immortal<std::unique_ptr<CameraEngine>>(); }
 
-// Text 110 of the PC text table and the viewer's stand-in name; the language modules of
-// the dialogs replace the English text.
+// Text 110 of the PC text table (in English; the hooks give the current language's) and
+// the viewer's stand-in name.
+constexpr uint32_t kInUseTextId = 110;
 constexpr char kInUseText[] = "Camera device is used by another application";
 constexpr char kViewerFile[] = "lookout.exe";
 constexpr char kViewerName[] = "Vistrel Viewer (lookout.exe)";
@@ -47,7 +48,7 @@ std::string commandEndpoint() {
 
 std::string inUseMessage(const std::string& otherPath) {
   const std::string shown = endsWith(otherPath, kViewerFile) ? kViewerName : otherPath;
-  return std::string(kInUseText) + ":\n" + shown + "\n";
+  return hooks().text(kInUseTextId, kInUseText) + ":\n" + shown + "\n";
 }
 
 CameraEngine& CameraEngine::instance() {

@@ -26,6 +26,8 @@ void EngineHooks::showMessage(const std::string& title, const std::string& text,
   if (text.empty() || text.back() != '\n') std::fputc('\n', stderr);
 }
 
+std::string EngineHooks::text(uint32_t, const char* english) { return english; }
+
 bool EngineHooks::startPhoneLauncher(uint32_t number) {
   // Only the person who pressed Connect hears of a launch that failed; a launch when an
   // engine opens stays silent (with no device set up it does nothing at all).

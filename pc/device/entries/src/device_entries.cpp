@@ -9,7 +9,11 @@ namespace {
 
 using engine::CameraEngine;
 
-uint32_t Open(uint8_t serve) { return CameraEngine::instance().open(serve != 0) ? 1 : 0; }
+uint32_t Open(uint8_t serve) {
+  CameraEngine& engine = CameraEngine::instance();
+  dialogs::ResourceModule(engine);  // the language first: the engine's messages speak it
+  return engine.open(serve != 0) ? 1 : 0;
+}
 
 void Close() {
   CameraEngine::instance().releaseServingMarker();
@@ -53,11 +57,18 @@ void* GetResourceModule() {
   return const_cast<platform::ResourceModule*>(dialogs::ResourceModule(CameraEngine::instance()));
 }
 
-// The library reaches the running service through its control endpoint.
-__attribute__((constructor)) void onLoad() { engine::setServiceLink(&warden::serviceControlLink()); }
+// The library reaches the running service through its control endpoint; its messages
+// and texts go through the dialogs' hooks.
+__attribute__((constructor)) void onLoad() {
+  engine::setServiceLink(&warden::serviceControlLink());
+  engine::setHooks(&dialogs::libraryHooks());
+}
 
 // The engine goes with the library.
-__attribute__((destructor)) void onUnload() { CameraEngine::destroyInstance(); }
+__attribute__((destructor)) void onUnload() {
+  CameraEngine::destroyInstance();
+  engine::setHooks(nullptr);
+}
 
 }  // namespace
 

@@ -1,5 +1,10 @@
 #pragma once
 
+#include <cstdint>
+#include <string>
+
+#include "engine/engine_hooks.h"
+
 namespace engine {
 class CameraEngine;
 }
@@ -19,5 +24,18 @@ void ShowAbout(engine::CameraEngine& engine, void* parent);
 // The loaded language module, or the library's own module; valid while the library is
 // loaded.
 const platform::ResourceModule* ResourceModule(engine::CameraEngine& engine);
+
+// The library's engine hooks: the engine's texts come from the current language module
+// (the own module's for what it lacks; English until the language is loaded, which
+// ResourceModule does), and a message goes to standard error and, in a program whose
+// dialogs the library has shown, into a message box as well.
+//
+// Threading: any thread; a box is shown on the program's window thread without waiting.
+class LibraryHooks final : public engine::EngineHooks {
+ public:
+  void showMessage(const std::string& title, const std::string& text, uint32_t flags) override;
+  std::string text(uint32_t id, const char* english) override;
+};
+LibraryHooks& libraryHooks();
 
 }  // namespace dialogs

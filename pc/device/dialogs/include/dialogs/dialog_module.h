@@ -32,4 +32,18 @@ struct DialogRequest {
 // 1 when the dialog was shown (and has ended), 0 when the process has no window system.
 using DialogEntry = uint32_t (*)(const DialogRequest* request);
 
+// A message box of the library (the engine's messages).
+inline constexpr char kMessageEntryName[] = "VistrelShowMessage";
+
+struct MessageRequest {
+  uint32_t size = sizeof(MessageRequest);  // checked by the module
+  std::string title;                       // UTF-8
+  std::string text;                        // UTF-8
+  uint32_t flags = 0;                      // the box's style: 0x10 error, 0x30 warning, 0x40 information
+};
+
+// 1 when the box was put up (the call does not wait for it to be closed), 0 when the
+// process has no window system.
+using MessageEntry = uint32_t (*)(const MessageRequest* request);
+
 }  // namespace dialogs

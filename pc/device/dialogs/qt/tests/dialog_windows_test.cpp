@@ -10,6 +10,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMessageBox>
+#include <QPointer>
 #include <QPushButton>
 #include <QTest>
 #include <QThread>
@@ -205,6 +207,41 @@ TEST(ShowDialogTest, ACallerOnAnotherThreadGetsTheDialogOnTheApplicationsThread)
   DialogRequest old = request;
   old.size = 8;  // a caller built against another layout
   EXPECT_EQ(ShowDialog(&old), 0u);
+}
+
+// A message from another thread (a failed launch reports from the launcher's) returns at
+// once and puts up a modal box on the application's thread, with the style's icon.
+TEST(ShowMessageTest, AMessageFromAnotherThreadBecomesAModalBoxOnTheApplicationsThread) {
+  application();
+  struct Case {
+    uint32_t flags;
+    QMessageBox::Icon icon;
+  };
+  for (const Case& c : {Case{0x00000010, QMessageBox::Critical}, Case{0x00053030, QMessageBox::Warning},
+                        Case{0x00000040, QMessageBox::Information}, Case{0, QMessageBox::NoIcon}}) {
+    MessageRequest request;
+    request.title = "Vistrel";
+    request.text = "Das Kameragerät ist belegt:\nlookout\n";
+    request.flags = c.flags;
+    std::atomic<uint32_t> result{99};
+    std::thread caller([&] { result = ShowMessage(&request); });
+    caller.join();  // returns without the application's thread running its loop
+    EXPECT_EQ(result.load(), 1u);
+    QMessageBox* box = nullptr;
+    ASSERT_TRUE(QTest::qWaitFor([&] { return (box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) != nullptr; }, 5000))
+        << "flags " << c.flags;
+    EXPECT_EQ(box->thread(), QThread::currentThread());
+    EXPECT_EQ(box->windowTitle(), "Vistrel");
+    EXPECT_EQ(box->text(), QString::fromUtf8("Das Kameragerät ist belegt:\nlookout"));
+    EXPECT_EQ(box->icon(), c.icon) << "flags " << c.flags;
+    QPointer<QMessageBox> watch(box);
+    box->button(QMessageBox::Ok)->click();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return watch.isNull(); }, 5000)) << "the box deletes itself when closed";
+  }
+
+  MessageRequest old;
+  old.size = 8;  // a caller built against another layout
+  EXPECT_EQ(ShowMessage(&old), 0u);
 }
 
 }  // namespace

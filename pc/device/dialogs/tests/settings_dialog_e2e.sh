@@ -3,12 +3,14 @@
 # processes: the viewer (receiving by itself) opens Tools > Settings; the dialog lists the
 # properties a stand-in phone (streamfeed) sent; choosing a value sends the phone the
 # set-property command; the mirror box is saved at once; "Deutsch" makes the next start
-# of the viewer speak German; beside a serving process the viewer's dialog shows that
-# process's list and its choice reaches the phone through it.
+# of the viewer speak German; a failed Connect shows its message in a box; beside a
+# serving process the viewer's dialog shows that process's list and its choice reaches
+# the phone through it.
 # Arguments: the bin folder of the build.
 bin=$1
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/../../../../tests/lib/x_session.sh" dialogs-e2e
+. "$here/../../../../tests/lib/settings_dialog.sh"
 fail() {
   echo "FAIL: $*"
   failLogs
@@ -30,19 +32,6 @@ printf 'Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\Software\\O
   "$port" >"$VISTREL_KEY_STORE"
 
 startXvfb || fail "Xvfb did not start"
-
-windowNamed() { xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | head -1; }
-hasWindow() { [ -n "$(windowNamed "$1")" ]; }
-noWindow() { [ -z "$(windowNamed "$1")" ]; }
-openSettings() {  # Tools is the menu right of File; Settings is its last item
-  local win; win=$(windowNamed Vistrel)
-  xdotool windowfocus --sync "$win" 2>/dev/null || true
-  xdotool mousemove --window "$win" 12 10 click 1
-  sleep 0.5
-  xdotool key --clearmodifiers Right
-  sleep 0.3
-  xdotool key --clearmodifiers Up Return
-}
 
 # Opens the dialog named $1 and chooses Effect's third value, Sepia: the keyboard starts in
 # the property list (first: Effect, None Mono Sepia), Tab goes to the values, two steps
@@ -112,7 +101,24 @@ xdotool key --clearmodifiers Down
 waitFor 10 grep -q '"Language"=dword:00000407' "$VISTREL_KEY_STORE" || fail "choosing Deutsch was not saved"
 echo "ok: choosing Deutsch saves language 0x0407 [${SECONDS}s]"
 
+# Connect, with no device set up to start the device program on: the viewer shows the
+# failure in a message box (a second window named Vistrel) and keeps it on stderr.
+viewerWindow=$(windowNamed Vistrel)
+xdotool key --clearmodifiers shift+Tab
+sleep 0.2
+xdotool key --clearmodifiers space
+boxShown() { [ "$(windowCount Vistrel)" -ge 2 ]; }
+waitFor 10 boxShown || fail "a failed Connect showed no message box"
+grep -q "No device is set up" "$work/viewer.log" || fail "a failed Connect wrote no message to stderr"
+box=$(xdotool search --onlyvisible --name '^Vistrel$' | grep -vx "$viewerWindow" | head -1)
+xdotool windowfocus --sync "$box" 2>/dev/null || true
+xdotool key --clearmodifiers Return
+waitFor 10 eval '! boxShown' || fail "OK did not close the message box"
+hasWindow Settings || fail "the settings dialog ended with the message box"
+echo "ok: a failed Connect shows its message in a box and on stderr [${SECONDS}s]"
+
 # Escape closes the dialog; the viewer goes on.
+xdotool windowfocus --sync "$(windowNamed Settings)" 2>/dev/null || true
 xdotool key --clearmodifiers Escape
 waitFor 10 noWindow Settings || fail "Escape did not close the settings dialog"
 stopped "$viewer" && fail "the viewer ended with the dialog"

@@ -5,6 +5,7 @@
 # start to the running copy, and the "Crashed" marker after a kill -9.
 # Usage: device_program_e2e.sh VISTREL_SYNTHETIC VISTREL_RECEIVE [VISTREL]
 set -u
+. "$(cd "$(dirname "$0")" && pwd)/../../../../tests/lib/device_frames.sh"
 DEVICE=$1
 RECEIVE=$2
 WORK=$(mktemp -d /tmp/vistrel-e2e.XXXXXX)
@@ -143,19 +144,6 @@ if [ -n "$REAL" ] && [ -x "$REAL" ] && [ -e "$(dirname "$REAL")/framesink.so" ];
   REAL_PID=$!
   PIDS+=("$REAL_PID")
   wait_frames "$WORK/d" 5 15 || fail "no frames from vistrel with the test-pattern camera"
-  # Prints the size of every whole JPEG picture in folder $1 from file number $2 on, one line each.
-  frame_sizes() {
-    python3 - "$1" "$2" <<'PY'
-import os, sys
-d, first = sys.argv[1], int(sys.argv[2])
-for name in sorted(os.listdir(d))[first:]:
-    b = open(os.path.join(d, name), 'rb').read()
-    assert b[:10] == bytes.fromhex('ffd8ffe000104a464946') and b[-2:] == b'\xff\xd9', name
-    i = b.find(b'\xff\xc0')
-    assert i > 0, name
-    print(f"{int.from_bytes(b[i + 7:i + 9], 'big')}x{int.from_bytes(b[i + 5:i + 7], 'big')}")
-PY
-  }
   SIZES=$(frame_sizes "$WORK/d" 0) || fail "test-pattern frames are not whole JPEG pictures"
   [ "$(echo "$SIZES" | sort -u)" = "320x240" ] || fail "frames before the choice: $(echo "$SIZES" | sort -u | tr '\n' ' ')"
   grep -q "properties: 6 entries" "$WORK"/recv-"$P3"-d.log || fail "no camera property list from vistrel"
@@ -181,16 +169,6 @@ PY
   SIZES=$(frame_sizes "$WORK/d" "$AFTER") || fail "frames after the choice are not whole"
   [ -n "$SIZES" ] && [ "$(echo "$SIZES" | sort -u)" = "640x480" ] \
     || fail "frames after the choice: $(echo "$SIZES" | sort -u | tr '\n' ' ')"
-  # Prints value $2 of the device's Camera key in store file $1.
-  camera_value() {
-    python3 - "$1" "$2" <<'PY'
-import re, sys
-text = open(sys.argv[1], encoding='utf-8-sig').read()
-section = re.search(r'^\[HKEY_LOCAL_MACHINE\\Software\\Orvane\\Vistrel\\Camera\]\n((?:".*\n)*)', text, re.M | re.I)
-value = re.search(r'^"' + sys.argv[2] + r'"=dword:([0-9a-f]{8})$', section.group(1), re.M | re.I)
-print(int(value.group(1), 16))
-PY
-  }
   [ "$(camera_value "$WORK/real.reg" Resolution)" = "$INDEX" ] \
     || fail "the device's settings file does not hold Resolution $INDEX"
   echo "the PC's Resolution choice (key $KEY, index $INDEX) reached the device: frames of 640x480, saved"

@@ -20,19 +20,10 @@ fail() {
   exit 1
 }
 
-for tool in Xvfb xdotool; do
-  command -v "$tool" >/dev/null || skip "$tool is not installed (packages xvfb, xdotool)"
-done
-[ -x "$bin/lookout" ] || skip "lookout was not built (Qt 6 Widgets missing)"
+needViewer "$bin" vistrel-pc
 [ -x "$bin/vistrel" ] && [ -e "$bin/framesink.so" ] || skip "the device program or framesink was not built"
-for f in vistrel-pc device.so device_dialogs.so device.rc; do
-  [ -e "$bin/$f" ] || fail "$bin/$f is missing"
-done
-
-export LANGUAGE= LC_ALL=C LC_MESSAGES= LANG=C
 port=$(freePort)
-printf 'Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\Software\\Orvane\\Vistrel]\n"Port"=dword:%08x\n"Language"=dword:00000409\n\n[HKEY_LOCAL_MACHINE\\Software\\Orvane\\Vistrel\\lookout]\n"ConnectAtStartup"=dword:00000000\n' \
-  "$port" >"$VISTREL_KEY_STORE"
+writePcSettings "$port"
 deviceStore="$work/device.reg"
 export VISTREL_FRAMESINK_DEVICE=test-pattern
 device() { VISTREL_KEY_STORE="$deviceStore" "$bin/vistrel" "$@"; }

@@ -17,19 +17,9 @@ fail() {
   exit 1
 }
 
-for tool in Xvfb xdotool; do
-  command -v "$tool" >/dev/null || skip "$tool is not installed (packages xvfb, xdotool)"
-done
-[ -x "$bin/lookout" ] || skip "lookout was not built (Qt 6 Widgets missing)"
-for f in streamfeed device.so device_dialogs.so device.rc Lang/res0407.rc; do
-  [ -e "$bin/$f" ] || fail "$bin/$f is missing"
-done
-
-export LANGUAGE= LC_ALL=C LC_MESSAGES= LANG=C
+needViewer "$bin" streamfeed Lang/res0407.rc
 port=$(freePort)
-# Language 1033 (English), no launcher at start-up.
-printf 'Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\Software\\Orvane\\Vistrel]\n"Port"=dword:%08x\n"Language"=dword:00000409\n\n[HKEY_LOCAL_MACHINE\\Software\\Orvane\\Vistrel\\lookout]\n"ConnectAtStartup"=dword:00000000\n' \
-  "$port" >"$VISTREL_KEY_STORE"
+writePcSettings "$port"
 
 startXvfb || fail "Xvfb did not start"
 

@@ -182,8 +182,10 @@ std::string LibraryHooks::text(uint32_t id, const char* english) {
 }
 
 LibraryHooks& libraryHooks() {
-  static LibraryHooks hooks;
-  return hooks;
+  // Never destroyed: a launcher thread may still report while the process exits.
+  alignas(LibraryHooks) static unsigned char storage[sizeof(LibraryHooks)];
+  static LibraryHooks* hooks = new (storage) LibraryHooks();
+  return *hooks;
 }
 
 }  // namespace dialogs

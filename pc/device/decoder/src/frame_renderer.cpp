@@ -43,6 +43,12 @@ struct FrameRenderer::Buffers {
   std::vector<uint8_t> staging = std::vector<uint8_t>(size_t{kMaxResampleSide} * 3 + 4);
   std::vector<ResampleWeight> xWeights = std::vector<ResampleWeight>(kMaxResampleSide);
   std::vector<ResampleWeight> yWeights = std::vector<ResampleWeight>(kMaxResampleSide);
+  // The same weights per output sample (runTaps): its first input sample and the weights of
+  // the samples from there on, taps per output sample, 0 for those that do not feed it.
+  std::vector<uint32_t> xStarts = std::vector<uint32_t>(kMaxResampleSide);
+  std::vector<uint32_t> xTaps = std::vector<uint32_t>(size_t{kMaxResampleSide} * kMaxTaps);
+  std::vector<uint32_t> yStarts = std::vector<uint32_t>(kMaxResampleSide);
+  std::vector<uint16_t> yTaps = std::vector<uint16_t>(size_t{kMaxResampleSide} * kMaxTaps);
   // Rows of 32-bit sums, kMaxResampleSide pixels x 3 channels, plus one spare pixel.
   // Reducing rows: rows[0] is the horizontally resampled input row, rows[1] and rows[2]
   // the current and next accumulator rows. Enlarging rows: rows[1] and rows[2] hold the
@@ -51,6 +57,58 @@ struct FrameRenderer::Buffers {
                                    std::vector<uint32_t>((size_t{kMaxResampleSide} + 1) * 3),
                                    std::vector<uint32_t>((size_t{kMaxResampleSide} + 1) * 3)};
 };
+
+namespace {
+
+// Turns a weight table of nIn -> nOut samples into tap form: starts[j] and taps weights per
+// output sample j, taps being the widest run of input samples that feeds one output sample.
+// Runs that would reach past the last input sample start earlier, with leading zero
+// weights, so that every tap reads a real sample. Returns taps, or 0 (tables untouched
+// past their use) when that is above kMaxTaps.
+template <typename Weight>
+uint32_t BuildTaps(const ResampleWeight* table, uint32_t nIn, uint32_t nOut, uint32_t* starts,
+                   Weight* weights) {
+  // Calls use(output, input, weight) for every pair with a weight, in the order of
+  // the table, which is the order of the inputs.
+  auto forEach = [&](auto use) {
+    if (nIn >= nOut) {
+      uint32_t o = 0;
+      for (uint32_t i = 0; i < nIn && o < nOut; ++i) {
+        use(o, i, table[i].w0);
+        if (table[i].w1 > 0 && o + 1 < nOut) use(o + 1, i, table[i].w1);
+        if (table[i].w1 != 0) ++o;
+      }
+    } else {
+      uint32_t p = 0;
+      for (uint32_t j = 0; j < nOut; ++j) {
+        use(j, std::min(p, nIn - 1), table[j].w0);
+        if (table[j].w1 > 0) use(j, std::min(p + 1, nIn - 1), table[j].w1);
+        if (table[j].w1 != 0) ++p;
+      }
+    }
+  };
+  for (uint32_t j = 0; j < nOut; ++j) starts[j] = ~0u;
+  uint32_t taps = 1;
+  forEach([&](uint32_t o, uint32_t i, int32_t w) {
+    if (w <= 0) return;
+    if (starts[o] == ~0u) starts[o] = i;
+    taps = std::max(taps, i - starts[o] + 1);
+  });
+  if (taps > kMaxTaps) return 0;
+  uint32_t previous = 0;
+  for (uint32_t j = 0; j < nOut; ++j) {
+    if (starts[j] == ~0u) starts[j] = previous;  // fed by nothing: all weights 0
+    starts[j] = std::min(starts[j], nIn - taps);
+    previous = starts[j];
+  }
+  std::fill_n(weights, size_t{nOut} * taps, Weight{0});
+  forEach([&](uint32_t o, uint32_t i, int32_t w) {
+    if (w > 0) weights[size_t{o} * taps + (i - starts[o])] += static_cast<Weight>(w);
+  });
+  return taps;
+}
+
+}  // namespace
 
 FrameRenderer::FrameRenderer() : buf_(std::make_unique<Buffers>()) {}
 FrameRenderer::~FrameRenderer() = default;
@@ -90,6 +148,13 @@ bool FrameRenderer::prepare(uint32_t w, uint32_t h, uint8_t* dst, size_t dstSize
   };
   plan(w, g.targetX, buf_->xWeights.data(), &axisX_, &ratioX_);
   plan(h, g.targetY, buf_->yWeights.data(), &axisY_, &ratioY_);
+  tapsX_ = tapsY_ = 0;
+  if (g.targetX > 0 && g.targetY > 0) {
+    tapsX_ = BuildTaps(buf_->xWeights.data(), w, g.targetX, buf_->xStarts.data(),
+                       buf_->xTaps.data());
+    tapsY_ = BuildTaps(buf_->yWeights.data(), h, g.targetY, buf_->yStarts.data(),
+                       buf_->yTaps.data());
+  }
 
   // The first pixel written, the step between the pixels of a JPEG row and the step to the
   // next JPEG row, for each rotation; the top row is the last one in memory.
@@ -300,6 +365,8 @@ bool FrameRenderer::run(RowSource& source) {
   if (axisX_ == Axis::kRepeat && axisY_ == Axis::kRepeat) {
     return ratioX_ == 1 && ratioY_ == 1 ? runIdentity(source) : runRepeating(source);
   }
+  if (axisY_ == Axis::kGroup && axisX_ == Axis::kGroup) return runGroupedRows(source);
+  if (tapsX_ != 0 && tapsY_ != 0) return runTaps(source);
   switch (axisY_) {
     case Axis::kGroup:
       return runGroupedRows(source);
@@ -554,6 +621,45 @@ bool FrameRenderer::runReducingRows(RowSource& source) {
       break;
     }
   }
+  return true;
+}
+
+// Any other ratio, where no output sample takes more than kMaxTaps input samples on either
+// axis: the taps input rows of an output row are weighed together at full width (kept in a
+// ring of taps rows, each read once), and the row of sums is resampled along x straight
+// into the destination where its rows run forwards. Both steps are kernels; the sums are
+// those of the weight tables.
+bool FrameRenderer::runTaps(RowSource& source) {
+  const RenderKernels& kernels = ActiveKernels();
+  const uint32_t taps = tapsY_;
+  const size_t inBytes = size_t{inWidth_} * 3;
+  constexpr size_t kRingStride = size_t{kMaxJpegRowPixels} * 3;
+  static_assert(kMaxTaps <= kTurnBlock, "the ring of rows lives in the turn block");
+  uint8_t* ring = buf_->turnRows();
+  uint32_t* sums = buf_->rows[0].data();
+  uint8_t* staging = buf_->staging.data();
+  const uint32_t* xStarts = buf_->xStarts.data();
+  const uint32_t* xTaps = buf_->xTaps.data();
+  const uint32_t n = fit_.targetX;
+  const uint8_t* rows[kMaxTaps];
+  uint32_t read = 0;
+  for (uint32_t k = 0; k < fit_.targetY; ++k) {
+    const uint32_t first = buf_->yStarts[k];
+    for (; read < first + taps; ++read)
+      if (!source.readRow(ring + (read % taps) * kRingStride)) return false;
+    for (uint32_t t = 0; t < taps; ++t) rows[t] = ring + ((first + t) % taps) * kRingStride;
+    kernels.weighRows(sums, rows, &buf_->yTaps[size_t{k} * taps], taps, inBytes);
+    if (pixelStep_ == kPixelBytes) {
+      uint8_t* line = dst_ + base_ + static_cast<ptrdiff_t>(k) * lineStep_;
+      kernels.weighPixels(line, sums, xStarts, xTaps, tapsX_, n, true);
+    } else {
+      kernels.weighPixels(staging, sums, xStarts, xTaps, tapsX_, n, false);
+      writeRow(k, staging);
+    }
+  }
+  // Rows below the last one used (not expected) are still consumed.
+  for (; read < inHeight_; ++read)
+    if (!source.readRow(ring + (read % taps) * kRingStride)) return false;
   return true;
 }
 

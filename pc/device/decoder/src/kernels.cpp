@@ -46,6 +46,35 @@ void halveRowsPortable(uint8_t* dst, const uint8_t* a, const uint8_t* b, uint32_
   }
 }
 
+void weighRowsPortable(uint32_t* out, const uint8_t* const* rows, const uint16_t* weights,
+                       uint32_t taps, size_t n) {
+  const uint32_t w0 = weights[0];
+  const uint8_t* r0 = rows[0];
+  for (size_t e = 0; e < n; ++e) out[e] = w0 * r0[e];
+  for (uint32_t t = 1; t < taps; ++t) {
+    const uint32_t w = weights[t];
+    const uint8_t* r = rows[t];
+    for (size_t e = 0; e < n; ++e) out[e] += w * r[e];
+  }
+}
+
+void weighPixelsPortable(uint8_t* dst, const uint32_t* in, const uint32_t* starts,
+                         const uint32_t* weights, uint32_t taps, uint32_t n, bool bgr) {
+  const int first = bgr ? 2 : 0, last = bgr ? 0 : 2;
+  for (uint32_t j = 0; j < n; ++j, dst += 3, weights += taps) {
+    const uint32_t* p = in + size_t{starts[j]} * 3;
+    uint32_t r = 0, g = 0, b = 0;
+    for (uint32_t t = 0; t < taps; ++t, p += 3) {
+      r += weights[t] * p[0];
+      g += weights[t] * p[1];
+      b += weights[t] * p[2];
+    }
+    dst[first] = static_cast<uint8_t>(r >> 24);
+    dst[1] = static_cast<uint8_t>(g >> 24);
+    dst[last] = static_cast<uint8_t>(b >> 24);
+  }
+}
+
 bool portableForced() {
   const char* value = std::getenv("VISTREL_DECODER_PORTABLE");
   return value != nullptr && value[0] != '\0' && std::strcmp(value, "0") != 0;
@@ -54,7 +83,8 @@ bool portableForced() {
 }  // namespace
 
 const RenderKernels& PortableKernels() {
-  static const RenderKernels kernels{rgbToBgrPortable, halveRowsPortable};
+  static const RenderKernels kernels{rgbToBgrPortable, halveRowsPortable, weighRowsPortable,
+                                     weighPixelsPortable};
   return kernels;
 }
 

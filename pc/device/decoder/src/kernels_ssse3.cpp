@@ -74,9 +74,9 @@ void halveRowsSsse3(uint8_t* dst, const uint8_t* a, const uint8_t* b, uint32_t n
 
 }  // namespace
 
-const RenderKernels* Ssse3Kernels() {
-  static const RenderKernels kernels{rgbToBgrSsse3, halveRowsSsse3};
-  return &kernels;
+void UseSsse3Kernels(RenderKernels& kernels) {
+  kernels.rgbToBgr = rgbToBgrSsse3;
+  kernels.halveRows = halveRowsSsse3;
 }
 
 }  // namespace decoder

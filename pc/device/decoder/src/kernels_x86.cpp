@@ -2,11 +2,20 @@
 
 namespace decoder {
 
-const RenderKernels* Ssse3Kernels();
+// Each replaces the kernels of the table that it has faster versions of.
+void UseSsse3Kernels(RenderKernels& kernels);
+void UseSse41Kernels(RenderKernels& kernels);
 
 const RenderKernels* SimdKernels() {
   __builtin_cpu_init();  // also safe when first called from a static initializer
-  return __builtin_cpu_supports("ssse3") ? Ssse3Kernels() : nullptr;
+  if (!__builtin_cpu_supports("ssse3")) return nullptr;
+  static const RenderKernels kernels = [] {
+    RenderKernels k = PortableKernels();
+    UseSsse3Kernels(k);
+    if (__builtin_cpu_supports("sse4.1")) UseSse41Kernels(k);
+    return k;
+  }();
+  return &kernels;
 }
 
 }  // namespace decoder

@@ -163,6 +163,7 @@ TEST(FrameRenderer, MatchesTheDirectSumsForEveryTurnAndMirror) {
       {200, 100, 200, 99, "same across, reduced down"},
       {7, 5, 16, 11, "enlarging, letterboxed"},
       {16, 11, 7, 5, "reducing, letterboxed"},
+      {43, 31, 5, 3, "reduced over ten times: more input rows per output row than the kernels take"},
       {13, 7, 40, 9, "wide output, black bars at the sides"},
       {200, 100, 201, 99, "stretched: wider but fewer rows"},
       {200, 100, 199, 101, "stretched: narrower but more rows"},

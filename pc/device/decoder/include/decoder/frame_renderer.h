@@ -65,6 +65,7 @@ class FrameRenderer {
   bool runGroupedRows(RowSource& source);
   bool runReducingRows(RowSource& source);
   bool runEnlargingRows(RowSource& source);
+  bool runTaps(RowSource& source);
 
   std::unique_ptr<Buffers> buf_;
   FitGeometry fit_;
@@ -75,6 +76,10 @@ class FrameRenderer {
   Axis axisY_ = Axis::kReduce;
   uint32_t ratioX_ = 1;  // k of kGroup / kRepeat
   uint32_t ratioY_ = 1;
+  // Input samples per output sample in the tap tables of each axis (runTaps); 0 when an
+  // axis needs more than the kernels take.
+  uint32_t tapsX_ = 0;
+  uint32_t tapsY_ = 0;
   uint8_t* dst_ = nullptr;
   size_t dstBytes_ = 0;
   // Byte position of the JPEG-orientation pixel (j, k): base_ + k * lineStep_ + j * pixelStep_.

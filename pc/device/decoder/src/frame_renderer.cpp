@@ -462,19 +462,11 @@ bool FrameRenderer::runRepeating(RowSource& source) {
     const uint8_t* p = row;
     uint8_t* q = wide;
     const uint32_t first = line;
-    if (kx == 2 && pixelStep_ == kPixelBytes && std::endian::native == std::endian::little) {
+    if (kx == 2 && pixelStep_ == kPixelBytes) {
       // Doubled across, rows running forwards: each pixel goes into its place as BGR twice,
-      // in one pass (load32 reads one byte past the pixel: the slot has room; each store's
-      // spare bytes are the next pixel's, written next; the last pixel byte by byte).
-      q = dst_ + base_ + static_cast<ptrdiff_t>(line++) * lineStep_;
-      for (uint32_t x = 1; x < inWidth_; ++x, p += 3, q += 6) {
-        const uint32_t bgr = byteSwap(load32(p)) >> 8;
-        store32(q, bgr | (bgr << 24));
-        store32(q + 4, bgr >> 8);
-      }
-      q[0] = q[3] = p[2];
-      q[1] = q[4] = p[1];
-      q[2] = q[5] = p[0];
+      // in one pass.
+      ActiveKernels().doubleToBgr(dst_ + base_ + static_cast<ptrdiff_t>(line++) * lineStep_, p,
+                                  inWidth_);
     } else if (kx == 2) {
       for (uint32_t x = 0; x < inWidth_; ++x, p += 3, q += 6) {
         const uint8_t r = p[0], g = p[1], b = p[2];

@@ -46,6 +46,27 @@ void halveRowsPortable(uint8_t* dst, const uint8_t* a, const uint8_t* b, uint32_
   }
 }
 
+// One pixel a step as one 32-bit word (its fourth byte is the next pixel's first, or
+// unused), each store's spare byte being overwritten by the next store; the last pixel
+// byte by byte, so that nothing past the row is read.
+void doubleToBgrPortable(uint8_t* dst, const uint8_t* src, uint32_t n) {
+  if (n == 0) return;
+  uint32_t x = 1;
+  if constexpr (std::endian::native == std::endian::little) {
+    for (; x < n; ++x, src += 3, dst += 6) {
+      const uint32_t v = load32(src);  // R G B x, first byte lowest
+      const uint32_t bgr = ((v & 0xFFu) << 16) | (v & 0xFF00u) | ((v >> 16) & 0xFFu);
+      store32(dst, bgr | (bgr << 24));
+      store32(dst + 4, bgr >> 8);
+    }
+  }
+  for (x -= 1; x < n; ++x, src += 3, dst += 6) {
+    dst[0] = dst[3] = src[2];
+    dst[1] = dst[4] = src[1];
+    dst[2] = dst[5] = src[0];
+  }
+}
+
 void weighRowsPortable(uint32_t* out, const uint8_t* const* rows, const uint16_t* weights,
                        uint32_t taps, size_t n) {
   const uint32_t w0 = weights[0];
@@ -83,8 +104,8 @@ bool portableForced() {
 }  // namespace
 
 const RenderKernels& PortableKernels() {
-  static const RenderKernels kernels{rgbToBgrPortable, halveRowsPortable, weighRowsPortable,
-                                     weighPixelsPortable};
+  static const RenderKernels kernels{rgbToBgrPortable, halveRowsPortable, doubleToBgrPortable,
+                                     weighRowsPortable, weighPixelsPortable};
   return kernels;
 }
 

@@ -15,6 +15,9 @@ struct RenderKernels {
   // dst[3j + c] = (a[6j + c] + a[6j + 3 + c] + b[6j + c] + b[6j + 3 + c]) >> 2, the exact
   // result of 2 x 2 groups with the weight 2048 on both axes.
   void (*halveRows)(uint8_t* dst, const uint8_t* a, const uint8_t* b, uint32_t n);
+  // Writes n RGB pixels from src as BGR, each twice side by side, to dst (6n bytes); they
+  // must not overlap.
+  void (*doubleToBgr)(uint8_t* dst, const uint8_t* src, uint32_t n);
   // Weighs taps (1..kMaxTaps) rows of n bytes into one row of sums:
   // out[e] = sum over t of weights[t] x rows[t][e]. Each weight is at most kWeightOne, so
   // with weights adding up to at most kWeightOne a sum fits 20 bits.

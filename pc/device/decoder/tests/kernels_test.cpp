@@ -66,6 +66,23 @@ TEST(RenderKernels, HalveRowsForEveryLength) {
   }
 }
 
+TEST(RenderKernels, DoubleToBgrForEveryLength) {
+  std::vector<const RenderKernels*> tables = {&PortableKernels(), &ActiveKernels()};
+  if (const RenderKernels* simd = SimdKernels()) tables.push_back(simd);
+  for (const RenderKernels* k : tables) {
+    for (uint32_t n = 0; n <= 40; ++n) {
+      SCOPED_TRACE(n);
+      const std::vector<uint8_t> src = Bytes(size_t{n} * 3, n + 3);
+      std::vector<uint8_t> dst(size_t{n} * 6 + 16, 0xEE);
+      k->doubleToBgr(dst.data(), src.data(), n);
+      for (uint32_t j = 0; j < 2 * n; ++j)
+        for (uint32_t c = 0; c < 3; ++c)
+          ASSERT_EQ(dst[j * 3 + c], src[(j / 2) * 3 + 2 - c]) << j << "," << c;
+      for (size_t i = size_t{n} * 6; i < dst.size(); ++i) ASSERT_EQ(dst[i], 0xEE) << "past the end";
+    }
+  }
+}
+
 // Both resampling kernels against their sums written out, for every tap count and lengths
 // around the kernels' steps (16 bytes, 4 pixels), both byte orders; nothing is written
 // past the row.

@@ -3,10 +3,10 @@
 # under a real PipeWire session with the test phone (streamfeed) sending its property
 # list: PropInfo lists the offered properties with their values; a Props value set with
 # pw-cli reaches the phone as the set-property command with the property's key and the
-# value's index, and nothing reaches it for a value or name that is not offered; a new
-# list from another phone (list_phone.py) replaces the controls; as the client of a
-# serving process (vistrel-pc --serve) the host shows the server's list and sends values
-# through it.
+# value's index (a fraction rounded), and nothing reaches it for a value or name that is
+# not offered; a new list from another phone (list_phone.py) replaces the controls, and a
+# value that phone reports shows in Props; as the client of a serving process
+# (vistrel-pc --serve) the host shows the server's list and sends values through it.
 #   controls_e2e.sh BIN_DIR
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/session.sh"
@@ -59,7 +59,11 @@ pw-cli set-param "$node" Props '{ params = [ "Zoom" 9 "Brightness" 1 ] }' > "$wo
 pw-cli set-param "$node" Props '{ params = [ "Zoom" 3 ] }' > "$work/set3.log" 2>&1 || fail "set-param Zoom"
 until_true 5 grep -q "command: set property 258 to index 3" "$work/phone1.log" ||
   fail "the phone did not get Zoom (key 258) index 3"
-[ "$(grep -c "command: set property" "$work/phone1.log")" -eq 2 ] ||
+# A number with a fraction is rounded to the nearest index.
+pw-cli set-param "$node" Props '{ params = [ "Flash" 0.8 ] }' > "$work/set3b.log" 2>&1 || fail "set-param Flash"
+until_true 5 grep -q "command: set property 259 to index 1" "$work/phone1.log" ||
+  { cat "$work/set3b.log"; fail "the phone did not get Flash (key 259) index 1 for 0.8"; }
+[ "$(grep -c "command: set property" "$work/phone1.log")" -eq 3 ] ||
   fail "commands for values not offered: $(grep "command:" "$work/phone1.log" | tr '\n' ' ')"
 until_true 5 sh -c "pw-cli enum-params $node Props | grep -A1 'String \"Effect\"' | grep -q 'Int 2'" ||
   { props > "$work/props.log"; fail "Props do not show the chosen Effect"; }
@@ -75,8 +79,11 @@ until_true 15 sh -c "pw-cli enum-params $node PropInfo | grep -q Exposure" ||
   { propinfo > "$work/propinfo.log"; fail "the new list did not replace the controls"; }
 propinfo > "$work/propinfo2.txt"
 grep -q '"Effect"' "$work/propinfo2.txt" && fail "the old list's controls are still listed"
-grep -A3 'Choice: type Spa:Enum:Choice:Step' "$work/propinfo2.txt" | tr -s ' \n' ' ' |
-  grep -q 'Int 100 Int 0 Int 199' || fail "Exposure is not the range 0..199 at 100"
+grep -A4 'Choice: type Spa:Enum:Choice:Step' "$work/propinfo2.txt" | tr -s ' \n' ' ' |
+  grep -Eq 'Int (100|42) Int 0 Int 199 Int 1' || fail "Exposure is not the range 0..199"
+# The phone reports a value of its own: Props follows.
+until_true 10 sh -c "pw-cli enum-params $node Props | grep -A1 'String \"Exposure\"' | grep -q 'Int 42'" ||
+  { props > "$work/props.log"; fail "Props do not show the value the phone reported"; }
 pw-cli set-param "$node" Props '{ params = [ "Exposure" 150 ] }' > "$work/set4.log" 2>&1 || fail "set-param Exposure"
 until_true 5 grep -q "command: set property 513 to index 150" "$work/phone2.log" ||
   fail "the phone did not get Exposure (key 513) index 150"

@@ -4,7 +4,8 @@
   list_phone.py PORT range|none
 
 range: "Exposure", a numeric range of 200 values (-100 .. 99, key 513, current 100) and
-"Fixed" (one value, not listed); none: only "Fixed". Connects (trying again for 10 s while
+"Fixed" (one value, not listed), and one second later a report that Exposure is at index
+42; none: only "Fixed". Connects (trying again for 10 s while
 the PC is not listening), expects the greeting, sends the list, then keep-alives, and
 prints "command: set property KEY to index INDEX" for each command until it is killed.
 """
@@ -46,7 +47,12 @@ def main():
     print("connected, list sent", flush=True)
     s.settimeout(1.0)
     pending = b""
+    report_at = time.time() + 1 if kind == "range" else None
     while True:
+        if report_at is not None and time.time() >= report_at:
+            s.sendall(struct.pack("<8I", *MAGIC, 0, 513, 42, 0, 0, 0))
+            print("reported index 42", flush=True)
+            report_at = None
         try:
             data = s.recv(256)
             if not data:

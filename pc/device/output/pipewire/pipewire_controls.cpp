@@ -10,6 +10,8 @@
 #include <cmath>
 #include <cstdio>
 #include <limits>
+#include <optional>
+#include <utility>
 #include <vector>
 
 #include "pipewire_camera.h"
@@ -68,8 +70,13 @@ std::optional<int64_t> PodNumber(const spa_pod* value) {
   bool flag = false;
   if (spa_pod_get_int(value, &i) == 0) return i;
   if (spa_pod_get_long(value, &l) == 0) return l;
-  if (spa_pod_get_float(value, &f) == 0) d = f;
-  else if (spa_pod_get_double(value, &d) != 0) return spa_pod_get_bool(value, &flag) == 0 ? std::optional<int64_t>(flag) : std::nullopt;
+  if (spa_pod_get_bool(value, &flag) == 0) return flag ? 1 : 0;
+  if (spa_pod_get_float(value, &f) == 0) {
+    d = f;
+  } else if (spa_pod_get_double(value, &d) != 0) {
+    return std::nullopt;
+  }
+  // Rounded to the nearest index; what cannot be one is refused.
   if (!std::isfinite(d) || std::fabs(d) > 1e15) return std::nullopt;
   return std::llround(d);
 }

@@ -36,7 +36,14 @@ std::vector<ShownProperty> shownProperties(const std::vector<protocol::PropertyE
     p.key = e.key;
     p.name = e.name.toU16();
     const uint32_t current = e.currentIndex();
-    for (uint32_t i = 0; i < e.count; ++i) {
+    // A numeric range may claim up to 2^32 values; the list shows a window of them around
+    // the current one, so a hostile count costs no more than an honest long range.
+    uint32_t first = 0;
+    if (e.count > kMaxShownValues && current < e.count && current >= kMaxShownValues / 2) {
+      first = std::min(current - kMaxShownValues / 2, e.count - kMaxShownValues);
+    }
+    const uint32_t end = first + std::min(e.count, kMaxShownValues);
+    for (uint32_t i = first; i < end; ++i) {
       if (!e.selectable(i)) continue;
       if (i == current) p.selectedLine = static_cast<int>(p.items.size());
       p.items.push_back(i);

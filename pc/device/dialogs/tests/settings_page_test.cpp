@@ -62,6 +62,34 @@ INSTANTIATE_TEST_SUITE_P(
         ListCase{"no name", {.current = 0, .count = 3, .items = kEffects, .key = 7}, false, {}, -1},
         ListCase{"a single value", {.name = u"Fixed", .current = 0, .count = 1, .key = 8}, false, {}, -1}));
 
+// A range's count comes from the phone and may be anything up to 2^32 - 1: the page lists
+// at most kMaxShownValues of them, around the current one, and still selects it.
+TEST(PropertyDisplayLimits, ALongRangeShowsAWindowAroundTheCurrentValue) {
+  struct Case {
+    uint32_t count, current;
+    uint32_t firstIndex;
+    int selectedLine;
+  };
+  const Case cases[] = {
+      {0xFFFFFFF0u, 5, 0, 5},
+      {0xFFFFFFF0u, 3000000000u, 3000000000u - kMaxShownValues / 2, int{kMaxShownValues / 2}},
+      {0xFFFFFFF0u, 0xFFFFFFEFu, 0xFFFFFFF0u - kMaxShownValues, int{kMaxShownValues - 1}},
+      {0xFFFFFFF0u, 0xFFFFFFF5u, 0, -1},  // a current value past the range selects nothing
+      {kMaxShownValues + 1, kMaxShownValues, 1, int{kMaxShownValues - 1}},
+  };
+  for (const Case& c : cases) {
+    FakeSettingsHost host;
+    host.setList({{.name = u"Exposure", .current = c.current, .count = c.count, .base = 0, .step = 1, .key = 9}});
+    std::vector<ShownProperty> shown;
+    host.readProperties([&](const auto& list) { shown = shownProperties(list); });
+    ASSERT_EQ(shown.size(), 1u);
+    ASSERT_EQ(shown[0].items.size(), kMaxShownValues) << c.current;
+    EXPECT_EQ(shown[0].items.front(), c.firstIndex) << c.current;
+    EXPECT_EQ(shown[0].items.back(), c.firstIndex + kMaxShownValues - 1) << c.current;
+    EXPECT_EQ(shown[0].selectedLine, c.selectedLine) << c.current;
+  }
+}
+
 class SettingsPageTest : public ::testing::Test {
  protected:
   void SetUp() override {

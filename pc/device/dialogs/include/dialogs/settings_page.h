@@ -88,6 +88,9 @@ struct ShownProperty {
   bool operator==(const ShownProperty&) const = default;
 };
 
+// The most values one property shows: a window around the current value of a longer range.
+inline constexpr uint32_t kMaxShownValues = 1024;
+
 // The listable properties of a property list, in list order.
 std::vector<ShownProperty> shownProperties(const std::vector<protocol::PropertyEntry>& list);
 

@@ -1,0 +1,195 @@
+// device.ax as an in-process COM server: the class factory of the capture filter, and its
+// registration as a video input device through the filter mapper.
+
+#include <windows.h>
+#include <dshow.h>
+#include <olectl.h>
+
+#include <new>
+#include <string>
+
+#include "capture_filter.h"
+#include "media_type_com.h"
+
+namespace {
+
+using namespace output;
+using namespace output::win32;
+
+HMODULE gModule = nullptr;
+
+std::wstring Widen(const char* text) {
+  std::wstring out;
+  for (const char* p = text; *p != 0; ++p) out.push_back(static_cast<wchar_t>(*p));
+  return out;
+}
+
+std::wstring GuidText(const GUID& guid) {
+  wchar_t text[64];
+  if (StringFromGUID2(guid, text, 64) == 0) return {};
+  return text;
+}
+
+class FilterFactory final : public IClassFactory {
+ public:
+  STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
+    if (ppv == nullptr) return E_POINTER;
+    if (riid == IID_IUnknown || riid == IID_IClassFactory) {
+      *ppv = static_cast<IClassFactory*>(this);
+      AddRef();
+      return S_OK;
+    }
+    *ppv = nullptr;
+    return E_NOINTERFACE;
+  }
+  // The factory is a static object: its references only keep the module loaded.
+  STDMETHODIMP_(ULONG) AddRef() override { return static_cast<ULONG>(++gLockCount); }
+  STDMETHODIMP_(ULONG) Release() override { return static_cast<ULONG>(--gLockCount); }
+
+  STDMETHODIMP CreateInstance(IUnknown* outer, REFIID riid, void** ppv) override {
+    if (ppv == nullptr) return E_POINTER;
+    *ppv = nullptr;
+    if (outer != nullptr) return CLASS_E_NOAGGREGATION;
+    CaptureFilter* filter = nullptr;
+    try {
+      filter = new CaptureFilter();
+    } catch (...) {
+      return E_OUTOFMEMORY;
+    }
+    const HRESULT hr = filter->QueryInterface(riid, ppv);
+    filter->Release();
+    return hr;
+  }
+  STDMETHODIMP LockServer(BOOL lock) override {
+    if (lock) {
+      ++gLockCount;
+    } else {
+      --gLockCount;
+    }
+    return S_OK;
+  }
+};
+
+FilterFactory gFactory;
+
+HRESULT SetStringValue(HKEY key, const wchar_t* name, const std::wstring& value) {
+  const LSTATUS status = RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                                        static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+  return HRESULT_FROM_WIN32(status);
+}
+
+// HKEY_CLASSES_ROOT\CLSID\{class}: the name, the module path and the threading model.
+HRESULT RegisterClassKey(const GUID& clsid, const std::wstring& name) {
+  wchar_t path[MAX_PATH];
+  const DWORD length = GetModuleFileNameW(gModule, path, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH) return E_FAIL;
+  const std::wstring keyPath = L"CLSID\\" + GuidText(clsid);
+  HKEY key = nullptr;
+  LSTATUS status = RegCreateKeyExW(HKEY_CLASSES_ROOT, keyPath.c_str(), 0, nullptr, 0, KEY_WRITE,
+                                   nullptr, &key, nullptr);
+  if (status != ERROR_SUCCESS) return HRESULT_FROM_WIN32(status);
+  HRESULT hr = SetStringValue(key, nullptr, name);
+  HKEY server = nullptr;
+  if (SUCCEEDED(hr)) {
+    status = RegCreateKeyExW(key, L"InprocServer32", 0, nullptr, 0, KEY_WRITE, nullptr, &server, nullptr);
+    hr = HRESULT_FROM_WIN32(status);
+  }
+  if (SUCCEEDED(hr)) hr = SetStringValue(server, nullptr, path);
+  if (SUCCEEDED(hr)) hr = SetStringValue(server, L"ThreadingModel", Widen(kThreadingModel));
+  if (server != nullptr) RegCloseKey(server);
+  RegCloseKey(key);
+  return hr;
+}
+
+HRESULT UnregisterClassKey(const GUID& clsid) {
+  const std::wstring keyPath = L"CLSID\\" + GuidText(clsid);
+  const LSTATUS status = RegDeleteTreeW(HKEY_CLASSES_ROOT, keyPath.c_str());
+  if (status == ERROR_FILE_NOT_FOUND) return S_OK;
+  return HRESULT_FROM_WIN32(status);
+}
+
+// COM for the registration calls (regsvr32 may or may not have it ready on this thread).
+struct ComScope {
+  HRESULT hr = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+  ~ComScope() {
+    if (SUCCEEDED(hr)) CoUninitialize();
+  }
+};
+
+HRESULT WithFilterMapper(HRESULT (*action)(IFilterMapper2*)) {
+  ComScope com;
+  IFilterMapper2* mapper = nullptr;
+  HRESULT hr = CoCreateInstance(CLSID_FilterMapper2, nullptr, CLSCTX_INPROC_SERVER, IID_IFilterMapper2,
+                                reinterpret_cast<void**>(&mapper));
+  if (FAILED(hr)) return hr;
+  hr = action(mapper);
+  mapper->Release();
+  return hr;
+}
+
+HRESULT RegisterInCategory(IFilterMapper2* mapper) {
+  const GUID major = ToGuid(kRegisteredPinMajorType);
+  const GUID minor = ToGuid(kRegisteredPinMinorType);
+  const GUID pinCategory = ToGuid(kPinCategoryCapture);
+  REGPINTYPES type{&major, &minor};
+  REGFILTERPINS2 pin{};
+  pin.dwFlags = REG_PINFLAG_B_OUTPUT;
+  pin.cInstances = 1;
+  pin.nMediaTypes = 1;
+  pin.lpMediaType = &type;
+  pin.nMediums = 0;
+  pin.lpMedium = nullptr;
+  pin.clsPinCategory = &pinCategory;
+  REGFILTER2 filter{};
+  filter.dwVersion = 2;
+  filter.dwMerit = kFilterMerit;
+  filter.cPins2 = 1;
+  filter.rgPins2 = &pin;
+  const GUID category = ToGuid(kVideoInputDeviceCategory);
+  const std::wstring name = Widen(kFilterName);
+  return mapper->RegisterFilter(ToGuid(kFilterClassId), name.c_str(), nullptr, &category, name.c_str(),
+                                &filter);
+}
+
+HRESULT UnregisterFromCategory(IFilterMapper2* mapper) {
+  const GUID category = ToGuid(kVideoInputDeviceCategory);
+  const std::wstring name = Widen(kFilterName);
+  const HRESULT hr = mapper->UnregisterFilter(&category, name.c_str(), ToGuid(kFilterClassId));
+  // Not registered is what was asked for.
+  return hr == HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND) ? S_OK : hr;
+}
+
+}  // namespace
+
+extern "C" {
+
+BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
+  if (reason == DLL_PROCESS_ATTACH) {
+    gModule = instance;
+    DisableThreadLibraryCalls(instance);
+  }
+  return TRUE;
+}
+
+STDAPI DllGetClassObject(REFCLSID clsid, REFIID riid, void** ppv) {
+  if (ppv == nullptr) return E_POINTER;
+  *ppv = nullptr;
+  if (clsid != ToGuid(kFilterClassId)) return CLASS_E_CLASSNOTAVAILABLE;
+  return gFactory.QueryInterface(riid, ppv);
+}
+
+STDAPI DllCanUnloadNow() { return gObjectCount == 0 && gLockCount == 0 ? S_OK : S_FALSE; }
+
+STDAPI DllRegisterServer() {
+  HRESULT hr = RegisterClassKey(ToGuid(kFilterClassId), Widen(kFilterName));
+  if (FAILED(hr)) return hr;
+  return WithFilterMapper(RegisterInCategory);
+}
+
+STDAPI DllUnregisterServer() {
+  const HRESULT first = UnregisterClassKey(ToGuid(kFilterClassId));
+  const HRESULT second = WithFilterMapper(UnregisterFromCategory);
+  return FAILED(first) ? first : second;
+}
+
+}  // extern "C"

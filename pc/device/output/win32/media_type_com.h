@@ -1,0 +1,33 @@
+#pragma once
+
+// The capture pin's media types as DirectShow passes them (AM_MEDIA_TYPE with a format
+// block from CoTaskMemAlloc) and back.
+
+#include <windows.h>
+#include <dshow.h>
+
+#include "output/media_type.h"
+
+namespace output::win32 {
+
+inline GUID ToGuid(const Guid& g) {
+  GUID out;
+  static_assert(sizeof(out) == sizeof(g));
+  std::memcpy(&out, &g, sizeof(out));
+  return out;
+}
+inline Guid FromGuid(const GUID& g) {
+  Guid out;
+  std::memcpy(&out, &g, sizeof(out));
+  return out;
+}
+
+MediaType FromAmMediaType(const AM_MEDIA_TYPE& am);
+// Fills `am` (its format block is allocated with CoTaskMemAlloc); false when out of memory.
+bool ToAmMediaType(const MediaType& type, AM_MEDIA_TYPE* am);
+// A whole AM_MEDIA_TYPE from CoTaskMemAlloc, as enumerators and GetFormat hand out.
+AM_MEDIA_TYPE* NewAmMediaType(const MediaType& type);
+void FreeAmMediaTypeContents(AM_MEDIA_TYPE& am);
+void DeleteAmMediaType(AM_MEDIA_TYPE* am);
+
+}  // namespace output::win32

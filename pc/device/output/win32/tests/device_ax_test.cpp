@@ -1,0 +1,364 @@
+// device.ax under the system's DirectShow runtime: registration with regsvr32, the
+// filter listed in the video input device category, a graph that runs it into a sample
+// grabber and a null renderer while a phone on loopback sends pictures, and removal.
+// The tests run in order in one process (one Wine session).
+
+#include <windows.h>
+#include <dshow.h>
+#include <qedit.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "output/com_types.h"
+#include "output/media_type.h"
+#include "platform/key_store.h"
+#include "protocol/stream_header.h"
+#include "settings/device_settings.h"
+#include "test_jpeg.h"
+#include "test_stream.h"
+
+// The header declares the interfaces but not these classes; the import library has them.
+extern "C" const CLSID CLSID_SampleGrabber;
+extern "C" const CLSID CLSID_NullRenderer;
+
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr uint32_t kWidth = 320, kHeight = 240;
+uint16_t gPort = 0;
+
+template <typename T>
+struct Com {
+  T* p = nullptr;
+  Com() = default;
+  Com(const Com&) = delete;
+  Com& operator=(const Com&) = delete;
+  ~Com() { reset(); }
+  void reset() {
+    if (p != nullptr) p->Release();
+    p = nullptr;
+  }
+  T** out() {
+    reset();
+    return &p;
+  }
+  void** outVoid() { return reinterpret_cast<void**>(out()); }
+  T* operator->() const { return p; }
+  explicit operator bool() const { return p != nullptr; }
+};
+
+GUID ToGuid(const output::Guid& g) {
+  GUID out;
+  std::memcpy(&out, &g, sizeof(out));
+  return out;
+}
+
+std::wstring ModuleBesideUs(const wchar_t* name) {
+  wchar_t path[MAX_PATH];
+  const DWORD n = GetModuleFileNameW(nullptr, path, MAX_PATH);
+  std::wstring dir(path, n);
+  return dir.substr(0, dir.find_last_of(L"\\/") + 1) + name;
+}
+
+// regsvr32's exit status for the given arguments.
+DWORD Regsvr32(const std::wstring& arguments) {
+  std::wstring command = L"regsvr32.exe /s " + arguments + L" \"" + ModuleBesideUs(L"device.ax") + L"\"";
+  STARTUPINFOW si{};
+  si.cb = sizeof(si);
+  PROCESS_INFORMATION pi{};
+  if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) {
+    return 0xFFFFFFFF;
+  }
+  WaitForSingleObject(pi.hProcess, 60000);
+  DWORD code = 0xFFFFFFFF;
+  GetExitCodeProcess(pi.hProcess, &code);
+  CloseHandle(pi.hThread);
+  CloseHandle(pi.hProcess);
+  return code;
+}
+
+// The moniker of "Vistrel" in the video input device category, if listed.
+bool FindVistrel(IMoniker** found) {
+  Com<ICreateDevEnum> devices;
+  if (FAILED(CoCreateInstance(CLSID_SystemDeviceEnum, nullptr, CLSCTX_INPROC_SERVER, IID_ICreateDevEnum,
+                              devices.outVoid()))) {
+    return false;
+  }
+  Com<IEnumMoniker> monikers;
+  if (devices->CreateClassEnumerator(CLSID_VideoInputDeviceCategory, monikers.out(), 0) != S_OK) return false;
+  for (;;) {
+    Com<IMoniker> moniker;
+    if (monikers->Next(1, moniker.out(), nullptr) != S_OK) return false;
+    Com<IPropertyBag> bag;
+    if (FAILED(moniker->BindToStorage(nullptr, nullptr, IID_IPropertyBag, bag.outVoid()))) continue;
+    VARIANT name;
+    VariantInit(&name);
+    const bool vistrel = SUCCEEDED(bag->Read(L"FriendlyName", &name, nullptr)) && name.vt == VT_BSTR &&
+                         std::wstring(name.bstrVal) == L"Vistrel";
+    VariantClear(&name);
+    if (vistrel) {
+      *found = moniker.p;
+      moniker.p = nullptr;
+      return true;
+    }
+  }
+}
+
+IPin* FirstPin(IBaseFilter* filter, PIN_DIRECTION wanted) {
+  Com<IEnumPins> pins;
+  if (FAILED(filter->EnumPins(pins.out()))) return nullptr;
+  for (;;) {
+    IPin* pin = nullptr;
+    if (pins->Next(1, &pin, nullptr) != S_OK) return nullptr;
+    PIN_DIRECTION dir;
+    if (SUCCEEDED(pin->QueryDirection(&dir)) && dir == wanted) return pin;
+    pin->Release();
+  }
+}
+
+// Keeps what the grabber sees: the count, the sizes and the last picture.
+class Grabbed final : public ISampleGrabberCB {
+ public:
+  STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
+    if (riid == IID_IUnknown || riid == IID_ISampleGrabberCB) {
+      *ppv = static_cast<ISampleGrabberCB*>(this);
+      return S_OK;
+    }
+    *ppv = nullptr;
+    return E_NOINTERFACE;
+  }
+  STDMETHODIMP_(ULONG) AddRef() override { return 2; }
+  STDMETHODIMP_(ULONG) Release() override { return 1; }
+  STDMETHODIMP SampleCB(double, IMediaSample*) override { return S_OK; }
+  STDMETHODIMP BufferCB(double, BYTE* data, long size) override {
+    std::lock_guard lock(mutex);
+    ++count;
+    if (size != static_cast<long>(output::PictureSize(kWidth, kHeight))) ++wrongSizes;
+    last.assign(data, data + size);
+    return S_OK;
+  }
+  std::mutex mutex;
+  int count = 0;
+  int wrongSizes = 0;
+  std::vector<uint8_t> last;
+};
+
+// Blue, green, red of the pixel at (x, y) from the top of a bottom-up RGB24 picture.
+std::array<int, 3> PixelAt(const std::vector<uint8_t>& picture, uint32_t x, uint32_t y) {
+  const size_t at = static_cast<size_t>(kHeight - 1 - y) * output::RowSize(kWidth) + x * 3;
+  return {picture[at], picture[at + 1], picture[at + 2]};
+}
+
+class DeviceAx : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)));
+    // A registry key and object names of this run's own.
+    const std::string id = std::to_string(GetCurrentProcessId());
+    _putenv_s("VISTREL_KEY_STORE", ("Software\\VistrelTest\\device_ax_" + id).c_str());
+    _putenv_s("VISTREL_OBJECT_PREFIX", ("device_ax_" + id + "_").c_str());
+    gPort = server::testing::freePort();
+    settings::DeviceSettings s;
+    s.port = gPort;
+    s.connectAtStartup = 0;
+    s.width = kWidth;
+    s.height = kHeight;
+    s.listenAddress = u"127.0.0.1";
+    settings::writeDeviceSettings(platform::KeyStore::machine(), u"", s);
+  }
+  static void TearDownTestSuite() {
+    const std::string key = std::getenv("VISTREL_KEY_STORE");
+    RegDeleteTreeA(HKEY_CURRENT_USER, key.c_str());
+    CoUninitialize();
+  }
+};
+
+TEST_F(DeviceAx, RegistersAsAVideoInputDevice) {
+  ASSERT_EQ(Regsvr32(L""), 0u);
+  Com<IMoniker> moniker;
+  ASSERT_TRUE(FindVistrel(moniker.out()));
+  Com<IBaseFilter> filter;
+  ASSERT_EQ(moniker->BindToObject(nullptr, nullptr, IID_IBaseFilter, filter.outVoid()), S_OK);
+  CLSID clsid;
+  ASSERT_EQ(filter->GetClassID(&clsid), S_OK);
+  EXPECT_EQ(clsid, ToGuid(output::kFilterClassId));
+  Com<IPin> pin;
+  ASSERT_EQ(filter->FindPin(L"Capture", pin.out()), S_OK);
+  PIN_DIRECTION dir;
+  ASSERT_EQ(pin->QueryDirection(&dir), S_OK);
+  EXPECT_EQ(dir, PINDIR_OUTPUT);
+}
+
+TEST_F(DeviceAx, AnswersStreamConfigAndPinCategoryThroughTheFilter) {
+  Com<IBaseFilter> filter;
+  ASSERT_EQ(CoCreateInstance(ToGuid(output::kFilterClassId), nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
+                             filter.outVoid()),
+            S_OK);
+  Com<IAMStreamConfig> config;
+  ASSERT_EQ(filter->QueryInterface(IID_IAMStreamConfig, config.outVoid()), S_OK);
+  int count = 0, size = 0;
+  ASSERT_EQ(config->GetNumberOfCapabilities(&count, &size), S_OK);
+  EXPECT_EQ(count, 1);
+  EXPECT_EQ(size, 128);
+  AM_MEDIA_TYPE* type = nullptr;
+  VIDEO_STREAM_CONFIG_CAPS caps{};
+  ASSERT_EQ(config->GetStreamCaps(0, &type, reinterpret_cast<BYTE*>(&caps)), S_OK);
+  ASSERT_NE(type, nullptr);
+  EXPECT_EQ(type->subtype, MEDIASUBTYPE_RGB24);
+  EXPECT_EQ(type->lSampleSize, 230400u);
+  ASSERT_GE(type->cbFormat, sizeof(VIDEOINFOHEADER));
+  EXPECT_EQ(reinterpret_cast<VIDEOINFOHEADER*>(type->pbFormat)->dwBitRate, 46080000u);
+  EXPECT_EQ(caps.MaxOutputSize.cx, 320);
+  EXPECT_EQ(caps.MinFrameInterval, 400000);
+  EXPECT_EQ(config->GetStreamCaps(1, &type, reinterpret_cast<BYTE*>(&caps)), S_FALSE);
+
+  // A YUY2 type is refused; 640 x 480 RGB24 is taken while stopped.
+  type->subtype = MEDIASUBTYPE_YUY2;
+  EXPECT_EQ(config->SetFormat(type), VFW_E_INVALIDMEDIATYPE);
+  type->subtype = MEDIASUBTYPE_RGB24;
+  auto* info = reinterpret_cast<VIDEOINFOHEADER*>(type->pbFormat);
+  info->bmiHeader.biWidth = 640;
+  info->bmiHeader.biHeight = 480;
+  EXPECT_EQ(config->SetFormat(type), S_OK);
+  CoTaskMemFree(type->pbFormat);
+  CoTaskMemFree(type);
+  ASSERT_EQ(config->GetFormat(&type), S_OK);
+  EXPECT_EQ(type->lSampleSize, 640u * 3 * 480);
+  CoTaskMemFree(type->pbFormat);
+  CoTaskMemFree(type);
+
+  Com<IKsPropertySet> properties;
+  ASSERT_EQ(filter->QueryInterface(IID_IKsPropertySet, properties.outVoid()), S_OK);
+  GUID category{};
+  DWORD returned = 0;
+  EXPECT_EQ(properties->Get(AMPROPSETID_Pin, AMPROPERTY_PIN_CATEGORY, nullptr, 0, &category, 8, &returned),
+            E_UNEXPECTED);
+  ASSERT_EQ(properties->Get(AMPROPSETID_Pin, AMPROPERTY_PIN_CATEGORY, nullptr, 0, &category, 16, &returned),
+            S_OK);
+  EXPECT_EQ(returned, 16u);
+  EXPECT_EQ(category, PIN_CATEGORY_CAPTURE);
+}
+
+TEST_F(DeviceAx, GraphShowsColourBarsThenThePhonesPictures) {
+  Com<IMoniker> moniker;
+  ASSERT_TRUE(FindVistrel(moniker.out()));
+  Com<IBaseFilter> camera, grabberFilter, renderer;
+  ASSERT_EQ(moniker->BindToObject(nullptr, nullptr, IID_IBaseFilter, camera.outVoid()), S_OK);
+  ASSERT_EQ(CoCreateInstance(CLSID_SampleGrabber, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
+                             grabberFilter.outVoid()),
+            S_OK);
+  ASSERT_EQ(CoCreateInstance(CLSID_NullRenderer, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
+                             renderer.outVoid()),
+            S_OK);
+  Com<IGraphBuilder> graph;
+  ASSERT_EQ(CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder,
+                             graph.outVoid()),
+            S_OK);
+  ASSERT_EQ(graph->AddFilter(camera.p, L"Vistrel"), S_OK);
+  ASSERT_EQ(graph->AddFilter(grabberFilter.p, L"Grabber"), S_OK);
+  ASSERT_EQ(graph->AddFilter(renderer.p, L"Null"), S_OK);
+
+  Grabbed grabbed;
+  Com<ISampleGrabber> grabber;
+  ASSERT_EQ(grabberFilter->QueryInterface(IID_ISampleGrabber, grabber.outVoid()), S_OK);
+  AM_MEDIA_TYPE wanted{};
+  wanted.majortype = MEDIATYPE_Video;
+  wanted.subtype = MEDIASUBTYPE_RGB24;
+  ASSERT_EQ(grabber->SetMediaType(&wanted), S_OK);
+  ASSERT_EQ(grabber->SetCallback(&grabbed, 1), S_OK);
+
+  Com<IPin> cameraOut, grabberIn, grabberOut, rendererIn;
+  cameraOut.p = FirstPin(camera.p, PINDIR_OUTPUT);
+  grabberIn.p = FirstPin(grabberFilter.p, PINDIR_INPUT);
+  grabberOut.p = FirstPin(grabberFilter.p, PINDIR_OUTPUT);
+  rendererIn.p = FirstPin(renderer.p, PINDIR_INPUT);
+  ASSERT_TRUE(cameraOut && grabberIn && grabberOut && rendererIn);
+  ASSERT_EQ(graph->ConnectDirect(cameraOut.p, grabberIn.p, nullptr), S_OK);
+  ASSERT_EQ(graph->ConnectDirect(grabberOut.p, rendererIn.p, nullptr), S_OK);
+  AM_MEDIA_TYPE connected{};
+  ASSERT_EQ(cameraOut->ConnectionMediaType(&connected), S_OK);
+  EXPECT_EQ(connected.lSampleSize, output::PictureSize(kWidth, kHeight));
+  CoTaskMemFree(connected.pbFormat);
+
+  Com<IMediaControl> control;
+  ASSERT_EQ(graph->QueryInterface(IID_IMediaControl, control.outVoid()), S_OK);
+  ASSERT_TRUE(SUCCEEDED(control->Run()));
+
+  auto waitFor = [&](auto condition, std::chrono::milliseconds limit) {
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (std::chrono::steady_clock::now() < end) {
+      {
+        std::lock_guard lock(grabbed.mutex);
+        if (condition()) return true;
+      }
+      std::this_thread::sleep_for(20ms);
+    }
+    return false;
+  };
+
+  // No phone yet: colour bars, so the left and right edges differ.
+  ASSERT_TRUE(waitFor([&] { return grabbed.count >= 3; }, 10s)) << "no pictures from the filter";
+  {
+    std::lock_guard lock(grabbed.mutex);
+    ASSERT_EQ(grabbed.last.size(), output::PictureSize(kWidth, kHeight));
+    EXPECT_NE(PixelAt(grabbed.last, 10, 120), PixelAt(grabbed.last, 310, 120));
+  }
+
+  // The phone: a plain-coloured picture, with noise and a cut message before it.
+  std::vector<uint8_t> rgb(kWidth * kHeight * 3);
+  for (size_t i = 0; i < rgb.size(); i += 3) {
+    rgb[i] = 200;
+    rgb[i + 1] = 40;
+    rgb[i + 2] = 90;
+  }
+  const auto frame = server::testing::message(protocol::MSG_VIDEO_JPEG, decoder_testing::EncodeRgb(rgb.data(), kWidth, kHeight));
+  server::testing::Phone phone;
+  for (int i = 0; i < 100 && !phone.connect(gPort, 1000); ++i) std::this_thread::sleep_for(50ms);
+  ASSERT_TRUE(phone.valid()) << "the filter's frame server did not take the phone on port " << gPort;
+  const server::testing::Bytes noise{0x13, 0x37, 0x00, 0xFF, 0xD9, 0x42, 0x42};
+  server::testing::Bytes cut(frame.begin(), frame.begin() + frame.size() / 2);
+  ASSERT_TRUE(phone.send(server::testing::concat({noise, cut, noise})));
+  const auto phoneColour = [&] {
+    if (grabbed.last.size() != output::PictureSize(kWidth, kHeight)) return false;
+    for (auto [x, y] : {std::pair<uint32_t, uint32_t>{160, 120}, {10, 10}, {310, 230}}) {
+      const auto bgr = PixelAt(grabbed.last, x, y);
+      if (std::abs(bgr[0] - 90) > 12 || std::abs(bgr[1] - 40) > 12 || std::abs(bgr[2] - 200) > 12) return false;
+    }
+    return true;
+  };
+  bool seen = false;
+  for (int i = 0; i < 100 && !seen; ++i) {
+    ASSERT_TRUE(phone.send(frame));
+    seen = waitFor(phoneColour, 100ms);
+  }
+  EXPECT_TRUE(seen) << "the phone's picture never reached the grabber";
+  long notDropped = 0;
+  Com<IAMDroppedFrames> dropped;
+  ASSERT_EQ(camera->QueryInterface(IID_IAMDroppedFrames, dropped.outVoid()), S_OK);
+  ASSERT_EQ(dropped->GetNumNotDropped(&notDropped), S_OK);
+  EXPECT_GE(notDropped, 1);
+
+  ASSERT_TRUE(SUCCEEDED(control->Stop()));
+  std::lock_guard lock(grabbed.mutex);
+  EXPECT_EQ(grabbed.wrongSizes, 0);
+}
+
+TEST_F(DeviceAx, UnregisteringRemovesTheFilter) {
+  ASSERT_EQ(Regsvr32(L"/u"), 0u);
+  Com<IMoniker> moniker;
+  EXPECT_FALSE(FindVistrel(moniker.out()));
+  Com<IBaseFilter> filter;
+  EXPECT_EQ(CoCreateInstance(ToGuid(output::kFilterClassId), nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
+                             filter.outVoid()),
+            REGDB_E_CLASSNOTREG);
+}
+
+}  // namespace

@@ -16,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "media_type_com.h"
 #include "output/com_types.h"
 #include "output/media_type.h"
 #include "platform/key_store.h"
@@ -31,6 +32,7 @@ extern "C" const CLSID CLSID_NullRenderer;
 namespace {
 
 using namespace std::chrono_literals;
+using output::win32::ToGuid;
 
 constexpr uint32_t kWidth = 320, kHeight = 240;
 uint16_t gPort = 0;
@@ -54,12 +56,6 @@ struct Com {
   T* operator->() const { return p; }
   explicit operator bool() const { return p != nullptr; }
 };
-
-GUID ToGuid(const output::Guid& g) {
-  GUID out;
-  std::memcpy(&out, &g, sizeof(out));
-  return out;
-}
 
 std::wstring ModuleBesideUs(const wchar_t* name) {
   wchar_t path[MAX_PATH];

@@ -15,7 +15,7 @@
 
 #include "platform/device_io.h"
 #include "platform/local_peer.h"
-#include "protocol/byte_order.h"
+#include "platform/byte_order.h"
 
 namespace platform {
 namespace {
@@ -107,9 +107,9 @@ class SocketDeviceServer final : public DeviceServer {
     const auto request = parseDeviceRequest(buffer_.data(), static_cast<size_t>(n));
     const uint32_t status =
         request ? handler_(request->code, request->input, request->length) : kDeviceInvalidRequest;
-    protocol::store32(c.reply, kDeviceReplyMagic);
-    protocol::store32(c.reply + 4, status);
-    protocol::store32(c.reply + 8, 0);
+    platform::store32(c.reply, kDeviceReplyMagic);
+    platform::store32(c.reply + 4, status);
+    platform::store32(c.reply + 8, 0);
     c.replyPending = true;
     sendReply(c);
   }

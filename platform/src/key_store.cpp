@@ -6,6 +6,7 @@
 #include <cstring>
 #include <iostream>
 
+#include "platform/byte_order.h"
 #include "platform/key_store.h"
 #include "platform/utf16.h"
 
@@ -211,7 +212,8 @@ bool parseValueLine(std::string_view line, KeyStoreLine& out) {
       value = value * 16 + static_cast<uint32_t>(hexDigit(c));
     }
     v.type = kRegDword;
-    for (int i = 0; i < 4; ++i) v.data.push_back(static_cast<uint8_t>(value >> (8 * i)));
+    v.data.resize(4);
+    store32(v.data.data(), value);
     return true;
   }
   if (rest.size() >= 3 && iequalsAscii(rest.substr(0, 3), "hex")) {

@@ -2,10 +2,16 @@
 
 #include <cstdio>
 
-#include "protocol/byte_order.h"
+#include "platform/byte_order.h"
 #include "protocol/stream_header.h"
 
 namespace protocol {
+
+using platform::load16;
+using platform::load32;
+using platform::store16;
+using platform::store32;
+
 namespace {
 
 uint32_t alignUp4(uint32_t v) { return (v + 3u) & ~3u; }

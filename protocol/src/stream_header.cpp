@@ -1,8 +1,13 @@
 #include "protocol/stream_header.h"
 
-#include "protocol/byte_order.h"
+#include "platform/byte_order.h"
 
 namespace protocol {
+
+using platform::load16;
+using platform::load32;
+using platform::store16;
+using platform::store32;
 
 void encodeHeader(const StreamHeader& h, uint8_t out[kHeaderSize]) {
   store32(out + 0, h.magic0);

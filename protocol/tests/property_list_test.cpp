@@ -2,10 +2,14 @@
 
 #include <vector>
 
-#include "protocol/byte_order.h"
+#include "platform/byte_order.h"
 #include "protocol/property_list.h"
 
 namespace protocol {
+
+using platform::load32;
+using platform::store32;
+
 namespace {
 
 using Item = PropertyListBuilder::Item;

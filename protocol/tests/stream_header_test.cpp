@@ -2,10 +2,13 @@
 
 #include <cstring>
 
-#include "protocol/byte_order.h"
+#include "platform/byte_order.h"
 #include "protocol/stream_header.h"
 
 namespace protocol {
+
+using platform::load32;
+
 namespace {
 
 TEST(StreamHeader, EncodesFieldsLittleEndianAtTheirOffsets) {

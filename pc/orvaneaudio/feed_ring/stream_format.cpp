@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "orvaneaudio/feed_control.h"
+#include "platform/byte_order.h"
 
 namespace orvaneaudio {
 namespace {
@@ -31,18 +32,10 @@ bool guidAt(std::span<const uint8_t> bytes, uint32_t offset, const Guid& guid) {
   return std::memcmp(bytes.data() + offset, guid.data(), guid.size()) == 0;
 }
 
-uint16_t u16At(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-uint32_t u32At(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-         (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
-void put16(uint8_t* p, uint16_t v) {
-  p[0] = static_cast<uint8_t>(v);
-  p[1] = static_cast<uint8_t>(v >> 8);
-}
-void put32(uint8_t* p, uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
-}
+using platform::load16;
+using platform::load32;
+using platform::store16;
+using platform::store32;
 
 }  // namespace
 
@@ -60,13 +53,13 @@ std::optional<WaveFormat> waveFormatOf(std::span<const uint8_t> dataFormat) {
   if (dataFormat.size() < offset + kWaveFormatBytes) return std::nullopt;
   const uint8_t* p = dataFormat.data() + offset;
   WaveFormat w;
-  w.formatTag = u16At(p);
-  w.channels = u16At(p + 2);
-  w.samplesPerSec = u32At(p + 4);
-  w.avgBytesPerSec = u32At(p + 8);
-  w.blockAlign = u16At(p + 12);
-  w.bitsPerSample = u16At(p + 14);
-  w.extraSize = u16At(p + 16);
+  w.formatTag = load16(p);
+  w.channels = load16(p + 2);
+  w.samplesPerSec = load32(p + 4);
+  w.avgBytesPerSec = load32(p + 8);
+  w.blockAlign = load16(p + 12);
+  w.bitsPerSample = load16(p + 14);
+  w.extraSize = load16(p + 16);
   return w;
 }
 
@@ -75,7 +68,7 @@ uint32_t validateDataFormat(std::span<const uint8_t> dataFormat) {
   if (!wave) return kStatusInvalidParameter;
   const uint8_t* sub = dataFormat.data() + kSubOffset;
   if (std::memcmp(sub + 2, kWaveFormatTemplate.data() + 2, 14) != 0) return kStatusInvalidParameter;
-  if (u16At(sub) != 1 || wave->formatTag != 1) return kStatusInvalidParameter;
+  if (load16(sub) != 1 || wave->formatTag != 1) return kStatusInvalidParameter;
   if (wave->extraSize != 0 || wave->channels != kChannels || wave->samplesPerSec != kSampleRateHz ||
       wave->bitsPerSample != kBitsPerSample) {
     return kStatusInvalidParameter;
@@ -88,23 +81,23 @@ std::vector<uint8_t> makeDataFormat(const WaveFormat& wave, FormatSpecifier spec
   const uint32_t prefix = specifier == FormatSpecifier::DirectSound ? kDirectSoundPrefixBytes : 0;
   const uint32_t tail = specifier == FormatSpecifier::None ? 0 : prefix + kWaveFormatBytes;
   std::vector<uint8_t> out(kDataFormatHeaderBytes + tail, 0);
-  put32(out.data(), static_cast<uint32_t>(out.size()));
+  store32(out.data(), static_cast<uint32_t>(out.size()));
   std::memcpy(out.data() + kMajorOffset, kTypeAudio.data(), 16);
   std::memcpy(out.data() + kSubOffset, kWaveFormatTemplate.data(), 16);
-  put16(out.data() + kSubOffset, subFormatTag);
+  store16(out.data() + kSubOffset, subFormatTag);
   const Guid& specifierGuid = specifier == FormatSpecifier::WaveFormatEx ? kSpecifierWaveFormatEx
                      : specifier == FormatSpecifier::DirectSound ? kSpecifierDirectSound
                                                                  : kSpecifierNone;
   std::memcpy(out.data() + kSpecifierOffset, specifierGuid.data(), 16);
   if (tail != 0) {
     uint8_t* p = out.data() + kDataFormatHeaderBytes + prefix;
-    put16(p, wave.formatTag);
-    put16(p + 2, wave.channels);
-    put32(p + 4, wave.samplesPerSec);
-    put32(p + 8, wave.avgBytesPerSec);
-    put16(p + 12, wave.blockAlign);
-    put16(p + 14, wave.bitsPerSample);
-    put16(p + 16, wave.extraSize);
+    store16(p, wave.formatTag);
+    store16(p + 2, wave.channels);
+    store32(p + 4, wave.samplesPerSec);
+    store32(p + 8, wave.avgBytesPerSec);
+    store16(p + 12, wave.blockAlign);
+    store16(p + 14, wave.bitsPerSample);
+    store16(p + 16, wave.extraSize);
   }
   return out;
 }

@@ -17,6 +17,7 @@
 #include "orvaneaudio/feed_control.h"
 #include "orvaneaudio/feed_ring.h"
 #include "peer_probe.h"
+#include "platform/byte_order.h"
 #include "platform/device_io.h"
 
 namespace orvaneaudio {
@@ -48,9 +49,7 @@ int rawConnect() {
 
 std::vector<uint8_t> request(uint32_t magic, uint32_t code, uint32_t claimed, uint32_t carried) {
   std::vector<uint8_t> p(16 + carried, 0x5A);
-  auto put = [&](size_t at, uint32_t v) {
-    for (int i = 0; i < 4; ++i) p[at + i] = static_cast<uint8_t>(v >> (8 * i));
-  };
+  auto put = [&](size_t at, uint32_t v) { platform::store32(p.data() + at, v); };
   put(0, magic);
   put(4, code);
   put(8, claimed);

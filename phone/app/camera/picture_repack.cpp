@@ -3,12 +3,14 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/byte_order.h"
+
 namespace camera {
 namespace {
 
 inline uint8_t clampByte(int32_t v) { return static_cast<uint8_t>(v < 0 ? 0 : (v > 255 ? 255 : v)); }
 
-inline uint16_t load16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+using platform::load16;
 
 bool sizeOk(uint32_t w, uint32_t h, uint32_t r) {
   return w != 0 && h != 0 && (w & 1) == 0 && (h & 1) == 0 && r <= 3;

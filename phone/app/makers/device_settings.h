@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "platform/byte_order.h"
 #include "settings/source_setting.h"
 
 namespace makers {
@@ -50,12 +51,5 @@ inline size_t IndexOf(const settings::SourceSetting* setting, const settings::So
   return count;
 }
 
-// Little-endian words of a request block.
-inline void Put32(uint8_t* at, uint32_t value) {
-  for (int i = 0; i < 4; ++i) at[i] = static_cast<uint8_t>(value >> (8 * i));
-}
-inline uint32_t Get32(const uint8_t* at) {
-  return uint32_t{at[0]} | uint32_t{at[1]} << 8 | uint32_t{at[2]} << 16 | uint32_t{at[3]} << 24;
-}
 
 }  // namespace makers

@@ -125,7 +125,7 @@ uint32_t htc::CorrectFrame(uint32_t code, uint32_t format, uint32_t width, uint3
     const uint32_t black = width == 160 ? 6 : 4;
     for (uint32_t y = 0; y < height; ++y) {
       uint8_t* p = data + (size_t{y} * width + width - black) * 2;
-      for (uint32_t x = 0; x < black; x += 2, p += 4) Put32(p, 0x00800080u);
+      for (uint32_t x = 0; x < black; x += 2, p += 4) platform::store32(p, 0x00800080u);
     }
   }
   return format;

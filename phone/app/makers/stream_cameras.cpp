@@ -182,7 +182,7 @@ bool Cam1Camera::OpenDevice(uint32_t, uint32_t) {
         uint8_t answer[4] = {};
         uint32_t got = 0;
         if (driver->Control(cam1::kReadyIndex, nullptr, 0, answer, sizeof answer, &got)) {
-          uint32_t index = Get32(answer);
+          uint32_t index = platform::load32(answer);
           if (index >= cam1::kSlots) index = 0;
           std::memcpy(privateBuffer->data(), area + size_t{cam1::kSlotBytes} * index, cam1::kSlotBytes);
           DeliverFrame(nullptr, privateBuffer->data(), cam1::kSlotBytes);
@@ -270,16 +270,16 @@ bool Cam2Camera::OpenDevice(uint32_t, uint32_t) {
   record->fill(0);
   uint8_t answer = 0;
   if (!driver_->Control(cam2::kPrepare, record->data(), cam2::kRecordBytes, &answer, 1)) return false;
-  Put32(record->data() + 4, cam2::kModeWord);
+  platform::store32(record->data() + 4, cam2::kModeWord);
   if (!driver_->Control(cam2::kMode, record->data(), cam2::kRecordBytes)) return false;
   auto driver = driver_;
   auto buffer = buffer_;
   return producer_.Start([this, driver, buffer, record, code, bytes](const Producer::StopFlag& stop) {
     while (!stop->load()) {
-      Put32(record->data(), cam2::kCaptureCommand);
+      platform::store32(record->data(), cam2::kCaptureCommand);
       // The driver answers into the record; its third word is the picture's status.
       if (driver->Control(code, record->data(), cam2::kRecordBytes, buffer->data(), bytes) &&
-          static_cast<int32_t>(Get32(record->data() + 8)) >= 0)
+          static_cast<int32_t>(platform::load32(record->data() + 8)) >= 0)
         DeliverFrame(nullptr, buffer->data(), bytes);
       pause(stop, cam2::kPollMs);
     }
@@ -330,8 +330,8 @@ SourceSetting* Dsc1Camera::AppendSettings(const SettingChoice*, uint32_t) {
 
 bool Dsc1Camera::setPair(uint32_t item, int32_t value) {
   uint8_t pair[8];
-  Put32(pair, item);
-  Put32(pair + 4, static_cast<uint32_t>(value));
+  platform::store32(pair, item);
+  platform::store32(pair + 4, static_cast<uint32_t>(value));
   return driver_->Control(dsc1::kSet, pair, sizeof pair);
 }
 
@@ -379,7 +379,7 @@ bool Dsc1Camera::OpenDevice(uint32_t, uint32_t) {
   ok = ok && driver_->Control(dsc1::kRun);
   uint8_t size[24];
   const uint32_t words[6] = {1, 1, code, 2, mode.height, mode.width};
-  for (int i = 0; i < 6; ++i) Put32(size + 4 * i, words[i]);
+  for (int i = 0; i < 6; ++i) platform::store32(size + 4 * i, words[i]);
   ok = ok && driver_->Control(dsc1::kSet, size, sizeof size);
   ok = ok && setPair(kDsc1FinalPair[0], static_cast<int32_t>(kDsc1FinalPair[1]));
   if (!ok) return false;

@@ -1,5 +1,6 @@
 #include <cstring>
 
+#include "platform/byte_order.h"
 #include "settings/settings_store.h"
 
 namespace settings {
@@ -25,8 +26,7 @@ void SettingsStore::Flush(const Key& key) const {
 std::optional<uint32_t> ReadDword(const Key& key, std::u16string_view name) {
   platform::RegistryValue v;
   if (!key || !key->queryValue(name, v) || v.data.size() != 4) return std::nullopt;
-  return static_cast<uint32_t>(v.data[0]) | (static_cast<uint32_t>(v.data[1]) << 8) |
-         (static_cast<uint32_t>(v.data[2]) << 16) | (static_cast<uint32_t>(v.data[3]) << 24);
+  return platform::load32(v.data.data());
 }
 
 size_t ReadString(const Key& key, std::u16string_view name, char16_t* buffer,

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "protocol/byte_order.h"
+#include "platform/byte_order.h"
 #include "protocol/stream_header.h"
 
 namespace targets {
@@ -25,8 +25,8 @@ bool CommandReader::received(size_t count, uint32_t& word3, uint32_t& word4) {
   std::memmove(buffer_, buffer_ + found, length_ - found);
   length_ -= found;
   if (length_ < protocol::kHeaderSize) return false;
-  word3 = protocol::load32(buffer_ + 12);
-  word4 = protocol::load32(buffer_ + 16);
+  word3 = platform::load32(buffer_ + 12);
+  word4 = platform::load32(buffer_ + 16);
   length_ -= protocol::kHeaderSize;
   std::memmove(buffer_, buffer_ + protocol::kHeaderSize, length_);
   return true;

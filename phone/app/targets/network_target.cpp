@@ -4,7 +4,7 @@
 #include <cstring>
 #include <mutex>
 
-#include "protocol/byte_order.h"
+#include "platform/byte_order.h"
 #include "protocol/property_list.h"
 #include "protocol/stream_header.h"
 

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "kernels.h"
+#include "platform/byte_order.h"
 
 namespace decoder {
 
@@ -197,17 +198,9 @@ bool FrameRenderer::prepare(uint32_t w, uint32_t h, uint8_t* dst, size_t dstSize
 
 namespace {
 
-uint32_t load32(const uint8_t* p) {
-  uint32_t v;
-  std::memcpy(&v, p, 4);
-  return v;
-}
-
-void store32(uint8_t* p, uint32_t v) { std::memcpy(p, &v, 4); }
-
-uint32_t byteSwap(uint32_t v) {
-  return (v >> 24) | ((v >> 8) & 0xFF00u) | ((v << 8) & 0xFF0000u) | (v << 24);
-}
+using platform::load32;
+using platform::store32;
+using platform::byteSwap32;
 
 // Writes n RGB pixels as BGR into consecutive pixels of one destination row, ascending
 // (forward) or descending from p (backward). rgb may be p itself when going forward.
@@ -221,9 +214,9 @@ void writeContiguous(uint8_t* p, const uint8_t* rgb, uint32_t n, bool forward) {
     // Four pixels written leftwards are the twelve input bytes in reverse order.
     for (; j + 4 <= n; j += 4, rgb += 12, p -= 12) {
       const uint32_t a = load32(rgb), b = load32(rgb + 4), c = load32(rgb + 8);
-      store32(p - 9, byteSwap(c));
-      store32(p - 5, byteSwap(b));
-      store32(p - 1, byteSwap(a));
+      store32(p - 9, byteSwap32(c));
+      store32(p - 5, byteSwap32(b));
+      store32(p - 1, byteSwap32(a));
     }
   }
   for (; j < n; ++j, rgb += 3, p -= 3) {
@@ -430,7 +423,7 @@ bool FrameRenderer::runTurnedBlocks(RowSource& source) {
       uint32_t r = 1;
       if constexpr (std::endian::native == std::endian::little) {
         // load32 reads one byte past the pixel: the block has room after its last row.
-        for (; r < rows; ++r, in += inStep, p += kPixelBytes) store32(p, byteSwap(load32(in)) >> 8);
+        for (; r < rows; ++r, in += inStep, p += kPixelBytes) store32(p, byteSwap32(load32(in)) >> 8);
       } else {
         for (; r < rows; ++r, in += inStep, p += kPixelBytes) {
           p[0] = in[2];

@@ -4,17 +4,14 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/byte_order.h"
+
 namespace decoder {
 
 namespace {
 
-uint32_t load32(const uint8_t* p) {
-  uint32_t v;
-  std::memcpy(&v, p, 4);
-  return v;
-}
-
-void store32(uint8_t* p, uint32_t v) { std::memcpy(p, &v, 4); }
+using platform::load32;
+using platform::store32;
 
 // Four pixels at a time as three 32-bit words; each block is loaded before it is stored,
 // so dst == src works.

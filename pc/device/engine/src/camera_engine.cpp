@@ -10,7 +10,7 @@
 #include "platform/key_store.h"
 #include "platform/local_datagram.h"
 #include "platform/utf16.h"
-#include "protocol/byte_order.h"
+#include "platform/byte_order.h"
 #include "protocol/stream_header.h"
 
 namespace engine {
@@ -256,8 +256,8 @@ void CameraEngine::startCommandRelay() {
     uint8_t packet[16];
     while (!relayStop_) {
       const long n = endpoint->receive(packet, sizeof packet, 200);
-      if (n != 12 || protocol::load32(packet) != kCommandMagic) continue;
-      const uint32_t code = protocol::load32(packet + 4), argument = protocol::load32(packet + 8);
+      if (n != 12 || platform::load32(packet) != kCommandMagic) continue;
+      const uint32_t code = platform::load32(packet + 4), argument = platform::load32(packet + 8);
       if (code != protocol::CMD_TAP && code != protocol::CMD_KEY) {
         // A client's choice of a property value: this process's copy and the published
         // list take it too.
@@ -273,9 +273,9 @@ bool CameraEngine::queueCommand(uint32_t code, uint32_t argument) {
   if (server::FrameReceiver* live = frameServer()) return live->sendCommand(code, argument);
   if (mode_ != Mode::kClient) return false;
   uint8_t packet[12];
-  protocol::store32(packet, kCommandMagic);
-  protocol::store32(packet + 4, code);
-  protocol::store32(packet + 8, argument);
+  platform::store32(packet, kCommandMagic);
+  platform::store32(packet + 4, code);
+  platform::store32(packet + 8, argument);
   return platform::sendLocalDatagram(commandEndpoint(), packet, sizeof packet);
 }
 

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "protocol/byte_order.h"
+#include "platform/byte_order.h"
 #include "protocol/stream_header.h"
 
 namespace engine {
@@ -42,8 +42,8 @@ uint32_t NamedFrameBlock::readFrame(uint8_t* destination) {
   uint32_t n = 0;
   uint8_t header[kHeaderSize];
   if (view_->read(0, header, kHeaderSize)) {
-    const uint32_t length = protocol::load32(header + 8);
-    if (protocol::isMagicAt(header) && protocol::load32(header + 16) == protocol::MSG_VIDEO_JPEG &&
+    const uint32_t length = platform::load32(header + 8);
+    if (protocol::isMagicAt(header) && platform::load32(header + 16) == protocol::MSG_VIDEO_JPEG &&
         length > kHeaderSize && length <= kFrameViewSize && length - kHeaderSize >= 10) {
       const uint32_t payload = length - static_cast<uint32_t>(kHeaderSize);
       uint8_t tail[10];

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "protocol/byte_order.h"
+#include "platform/byte_order.h"
 
 namespace engine {
 
@@ -25,8 +25,8 @@ void SharedPropertyList::publish(const std::vector<protocol::PropertyEntry>& ent
       std::memcpy(view + 8 + used, e.bytes, e.size);
       used += e.size;
     }
-    protocol::store32(view, kMagic);
-    protocol::store32(view + 4, static_cast<uint32_t>(used));
+    platform::store32(view, kMagic);
+    platform::store32(view + 4, static_cast<uint32_t>(used));
   }
   mutex_->unlock();
 }
@@ -37,8 +37,8 @@ void SharedPropertyList::read(std::vector<uint8_t>& bytes, std::vector<protocol:
   uint8_t head[8];
   uint32_t size = 0;
   mutex_->lock();
-  if (view_->read(0, head, sizeof head) && protocol::load32(head) == kMagic) {
-    size = protocol::load32(head + 4);
+  if (view_->read(0, head, sizeof head) && platform::load32(head) == kMagic) {
+    size = platform::load32(head + 4);
     if (size > protocol::kMaxPropertyListPayload || !view_->read(8, bytes.data(), size)) size = 0;
   }
   mutex_->unlock();

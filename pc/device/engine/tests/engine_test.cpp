@@ -18,7 +18,7 @@
 #include "peer_probe.h"
 #include "platform/key_store.h"
 #include "platform/module.h"
-#include "protocol/byte_order.h"
+#include "platform/byte_order.h"
 #include "protocol/property_list.h"
 #include "test_jpeg.h"
 #include "test_stream.h"
@@ -274,8 +274,8 @@ TEST_F(EngineTest, GarbageInTheSharedViewIsNoFrame) {
                         Case{"no magic", 532, 1, true, false},
                         Case{"no end of image", 532, 1, false, true}}) {
     Bytes m = valid;
-    protocol::store32(m.data() + 8, c.length);
-    protocol::store32(m.data() + 16, c.type);
+    platform::store32(m.data() + 8, c.length);
+    platform::store32(m.data() + 16, c.type);
     if (c.breakMagic) m[3] ^= 0xFF;
     if (c.dropEnd) m[m.size() - 2] = 0;
     put(m);
@@ -497,9 +497,9 @@ TEST_F(EngineTest, TheCommandRelayServesOnlyItsOwnUser) {
   }
   auto keyPacket = [](uint32_t key) {
     uint8_t packet[12];
-    protocol::store32(packet, kCommandMagic);
-    protocol::store32(packet + 4, protocol::CMD_KEY);
-    protocol::store32(packet + 8, key);
+    platform::store32(packet, kCommandMagic);
+    platform::store32(packet + 4, protocol::CMD_KEY);
+    platform::store32(packet + 8, key);
     return platform::testing::hexBytes(packet, sizeof packet);
   };
   ASSERT_EQ(platform::testing::runPeerProbe(true, {"dgram", commandEndpoint(), keyPacket(66)}).exitCode, 0);

@@ -14,7 +14,7 @@
 
 #include "orvaneaudio/feed_control.h"
 #include "platform/device_io.h"
-#include "protocol/byte_order.h"
+#include "platform/byte_order.h"
 #include "server/frame_receiver.h"
 #include "server/ring.h"
 #include "test_stream.h"
@@ -65,13 +65,13 @@ class RecordingDevice {
       if (n < 16) break;
       {
         std::lock_guard lock(mutex_);
-        requests_.push_back({protocol::load32(packet.data() + 4),
+        requests_.push_back({platform::load32(packet.data() + 4),
                              Bytes(packet.begin() + 16, packet.begin() + n)});
       }
       uint8_t reply[12];
-      protocol::store32(reply, platform::device_wire::kDeviceReplyMagic);
-      protocol::store32(reply + 4, 0);
-      protocol::store32(reply + 8, 0);
+      platform::store32(reply, platform::device_wire::kDeviceReplyMagic);
+      platform::store32(reply + 4, 0);
+      platform::store32(reply + 8, 0);
       ::send(fd, reply, sizeof reply, MSG_NOSIGNAL);
     }
     ::close(fd);

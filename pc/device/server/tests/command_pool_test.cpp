@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "protocol/byte_order.h"
+#include "platform/byte_order.h"
 #include "server/command_pool.h"
 
 namespace server {
@@ -14,7 +14,7 @@ TEST(CommandPool, HoldsTwoHundredFiftySixInOrderAndDropsTheRest) {
   EXPECT_EQ(pool.pendingCount(), 256);
   uint8_t cmd[32];
   ASSERT_TRUE(pool.popOldest(cmd));
-  EXPECT_EQ(protocol::load32(cmd + 12), 100u) << "oldest first";
+  EXPECT_EQ(platform::load32(cmd + 12), 100u) << "oldest first";
   EXPECT_TRUE(pool.push(7, 7)) << "a sent command frees its node";
   EXPECT_FALSE(pool.push(8, 8));
   pool.dropPending();
@@ -28,10 +28,10 @@ TEST(CommandPool, CommandBytesAreHeaderOnlyWithMagic) {
   pool.push(2, 0x70);
   uint8_t cmd[32];
   ASSERT_TRUE(pool.popOldest(cmd));
-  EXPECT_EQ(protocol::load32(cmd), protocol::STREAM_MAGIC_0);
-  EXPECT_EQ(protocol::load32(cmd + 4), protocol::STREAM_MAGIC_1);
-  EXPECT_EQ(protocol::load32(cmd + 8), 0u);
-  EXPECT_EQ(protocol::load32(cmd + 16), 0x70u);
+  EXPECT_EQ(platform::load32(cmd), protocol::STREAM_MAGIC_0);
+  EXPECT_EQ(platform::load32(cmd + 4), protocol::STREAM_MAGIC_1);
+  EXPECT_EQ(platform::load32(cmd + 8), 0u);
+  EXPECT_EQ(platform::load32(cmd + 16), 0x70u);
 }
 
 }  // namespace

@@ -3,7 +3,7 @@
 #include <chrono>
 #include <cstring>
 
-#include "protocol/byte_order.h"
+#include "platform/byte_order.h"
 
 namespace server::testing {
 

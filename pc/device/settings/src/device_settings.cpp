@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "platform/byte_order.h"
 #include "platform/key_store.h"
 #include "platform/utf16.h"
 
@@ -12,8 +13,7 @@ void readDword(const platform::RegistryKey& key, std::u16string_view name, uint3
   platform::RegistryValue value;
   if (!key.queryValue(name, value)) return;
   if (value.data.size() != 4) return;  // another size: keep the default
-  out = static_cast<uint32_t>(value.data[0]) | (static_cast<uint32_t>(value.data[1]) << 8) |
-        (static_cast<uint32_t>(value.data[2]) << 16) | (static_cast<uint32_t>(value.data[3]) << 24);
+  out = platform::load32(value.data.data());
 }
 
 // A string value (UTF-16LE with or without its terminating zero) of at most `maxChars`.

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "platform/byte_order.h"
+
 namespace lookout {
 
 ViewerSettings readViewerSettings(platform::KeyStore& store) {
@@ -10,9 +12,7 @@ ViewerSettings readViewerSettings(platform::KeyStore& store) {
   if (!key) return settings;
   platform::RegistryValue value;
   if (key->queryValue(kKeepActualSizeValue, value) && value.data.size() == 4) {
-    uint32_t v = static_cast<uint32_t>(value.data[0]) | static_cast<uint32_t>(value.data[1]) << 8 |
-                 static_cast<uint32_t>(value.data[2]) << 16 |
-                 static_cast<uint32_t>(value.data[3]) << 24;
+    const uint32_t v = platform::load32(value.data.data());
     if (v == 0 || v == 1) settings.keepActualSize = v;
   }
   // A string that does not fit the room is unreadable, so the folder stays empty.

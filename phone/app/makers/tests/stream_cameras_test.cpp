@@ -271,7 +271,7 @@ TEST_F(StreamCameraTest, Cam2DeliversOnlyPicturesWithAGoodStatus) {
   port.onControl = [&](uint32_t code, uint8_t* in, uint32_t inSize) {
     if (code != 100042 || inSize < 12) return;
     const int n = captures.fetch_add(1);
-    Put32(in + 8, n % 2 ? 0xFFFFFFFFu : 0);
+    platform::store32(in + 8, n % 2 ? 0xFFFFFFFFu : 0);
   };
   Cam2Camera source(environment(), port);
   source.Init();
@@ -313,8 +313,8 @@ TEST_F(StreamCameraTest, Cam2FailingRequests) {
 
 std::string pair(uint32_t item, uint32_t value) {
   uint8_t bytes[8];
-  Put32(bytes, item);
-  Put32(bytes + 4, value);
+  platform::store32(bytes, item);
+  platform::store32(bytes + 4, value);
   return "control 2 in " + FakeDriverPort::Hex(bytes, 8);
 }
 
@@ -336,7 +336,7 @@ TEST_F(StreamCameraTest, Dsc1StartSequence) {
   source.Halt();
   uint8_t size[24];
   const uint32_t words[] = {1, 1, 7, 2, 144, 176};
-  for (int i = 0; i < 6; ++i) Put32(size + 4 * i, words[i]);
+  for (int i = 0; i < 6; ++i) platform::store32(size + 4 * i, words[i]);
   const std::vector<std::string> start = {
       pair(4, 6), pair(5, 3), pair(7, 27), pair(6, 3), pair(13, 4), pair(14, 0), "control 6",
       "control 2 in " + FakeDriverPort::Hex(size, 24), pair(16, 100), "read 50688"};
@@ -348,7 +348,7 @@ TEST_F(StreamCameraTest, Dsc1StartSequence) {
   for (const auto& s : sizes) {
     SCOPED_TRACE(s.w);
     const uint32_t w[] = {1, 1, s.code, 2, s.h, s.w};
-    for (int i = 0; i < 6; ++i) Put32(size + 4 * i, w[i]);
+    for (int i = 0; i < 6; ++i) platform::store32(size + 4 * i, w[i]);
     source.Common(camera::kSettingResolution).current = s.index;
     ASSERT_TRUE(startCapture(source));
     EXPECT_TRUE(takeFrame(source));

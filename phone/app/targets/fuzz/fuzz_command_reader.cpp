@@ -8,7 +8,7 @@
 #include <cstring>
 #include <vector>
 
-#include "protocol/byte_order.h"
+#include "platform/byte_order.h"
 #include "protocol/stream_header.h"
 #include "targets/command_reader.h"
 
@@ -43,8 +43,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       } else {
         model.erase(model.begin(), model.begin() + last);
         if (model.size() >= 32) {
-          m3 = protocol::load32(model.data() + 12);
-          m4 = protocol::load32(model.data() + 16);
+          m3 = platform::load32(model.data() + 12);
+          m4 = platform::load32(model.data() + 16);
           model.erase(model.begin(), model.begin() + 32);
           modelGot = true;
         }

@@ -11,7 +11,7 @@
 
 #include "manual_clock.h"
 #include "memory_key_store.h"
-#include "protocol/byte_order.h"
+#include "platform/byte_order.h"
 #include "protocol/property_list.h"
 #include "protocol/stream_header.h"
 

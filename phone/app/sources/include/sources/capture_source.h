@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "platform/byte_order.h"
 #include "settings/source_setting.h"
 
 namespace platform {
@@ -34,12 +35,7 @@ enum class SourceKind : uint32_t {
 };
 
 // Picture formats: FOURCC codes, the four letters in memory order.
-constexpr uint32_t fourcc(char a, char b, char c, char d) {
-  return static_cast<uint32_t>(static_cast<uint8_t>(a)) |
-         static_cast<uint32_t>(static_cast<uint8_t>(b)) << 8 |
-         static_cast<uint32_t>(static_cast<uint8_t>(c)) << 16 |
-         static_cast<uint32_t>(static_cast<uint8_t>(d)) << 24;
-}
+using platform::fourcc;
 inline constexpr uint32_t kFormatYv12 = fourcc('Y', 'V', '1', '2');
 inline constexpr uint32_t kFormatNv12 = fourcc('N', 'V', '1', '2');
 inline constexpr uint32_t kFormatYv16 = fourcc('Y', 'V', '1', '6');

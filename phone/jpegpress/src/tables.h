@@ -6,22 +6,16 @@
 
 #include <cstdint>
 
+#include "jpegpress/standard_huffman.h"
+
 namespace jpegpress {
 
 // Quantisation bases, natural (row-major) order: K.1 luminance, K.2 chrominance.
 extern const uint8_t kLumaQuantBase[64];
 extern const uint8_t kChromaQuantBase[64];
 
-// Huffman table definitions: 16 code counts per length, then the symbols.
-struct HuffmanTable {
-  uint8_t counts[16];
-  const uint8_t* symbols;
-  int symbolCount;
-};
-extern const HuffmanTable kDcLuma;    // K.3
-extern const HuffmanTable kDcChroma;  // K.4
-extern const HuffmanTable kAcLuma;    // K.5
-extern const HuffmanTable kAcChroma;  // K.6
+// The Huffman tables (K.3 to K.6): kDcLuma, kDcChroma, kAcLuma, kAcChroma, shared with the
+// camera module through the public header.
 
 struct Zigzag {
   uint8_t natural[64];      // natural index of each zigzag position

@@ -16,13 +16,18 @@ std::vector<uint8_t> Bytes(size_t n, uint32_t seed) {
   return v;
 }
 
+// The portable kernels, the active ones and the processor's own, if it has any.
+std::vector<const RenderKernels*> TablesInUse() {
+  std::vector<const RenderKernels*> tables = {&PortableKernels(), &ActiveKernels()};
+  if (const RenderKernels* simd = SimdKernels()) tables.push_back(simd);
+  return tables;
+}
+
 // Every kernel table in use (the portable one, and the processor's if it has one) turns
 // rows of any length around exactly, into another buffer or in place, and writes nothing
 // beyond the row.
 TEST(RenderKernels, RgbToBgrForEveryLengthInPlaceAndNot) {
-  std::vector<const RenderKernels*> tables = {&PortableKernels(), &ActiveKernels()};
-  if (const RenderKernels* simd = SimdKernels()) tables.push_back(simd);
-  for (const RenderKernels* k : tables) {
+  for (const RenderKernels* k : TablesInUse()) {
     for (uint32_t n = 0; n <= 70; ++n) {
       SCOPED_TRACE(n);
       const std::vector<uint8_t> src = Bytes(size_t{n} * 3, n + 1);
@@ -48,9 +53,7 @@ TEST(RenderKernels, RgbToBgrForEveryLengthInPlaceAndNot) {
 }
 
 TEST(RenderKernels, HalveRowsForEveryLength) {
-  std::vector<const RenderKernels*> tables = {&PortableKernels(), &ActiveKernels()};
-  if (const RenderKernels* simd = SimdKernels()) tables.push_back(simd);
-  for (const RenderKernels* k : tables) {
+  for (const RenderKernels* k : TablesInUse()) {
     for (uint32_t n = 0; n <= 40; ++n) {
       SCOPED_TRACE(n);
       const std::vector<uint8_t> a = Bytes(size_t{n} * 6, n + 5), b = Bytes(size_t{n} * 6, n + 9);
@@ -67,9 +70,7 @@ TEST(RenderKernels, HalveRowsForEveryLength) {
 }
 
 TEST(RenderKernels, DoubleToBgrForEveryLength) {
-  std::vector<const RenderKernels*> tables = {&PortableKernels(), &ActiveKernels()};
-  if (const RenderKernels* simd = SimdKernels()) tables.push_back(simd);
-  for (const RenderKernels* k : tables) {
+  for (const RenderKernels* k : TablesInUse()) {
     for (uint32_t n = 0; n <= 40; ++n) {
       SCOPED_TRACE(n);
       const std::vector<uint8_t> src = Bytes(size_t{n} * 3, n + 3);
@@ -87,9 +88,7 @@ TEST(RenderKernels, DoubleToBgrForEveryLength) {
 // around the kernels' steps (16 bytes, 4 pixels), both byte orders; nothing is written
 // past the row.
 TEST(RenderKernels, WeighRowsAndPixelsGiveTheWeightedSums) {
-  std::vector<const RenderKernels*> tables = {&PortableKernels(), &ActiveKernels()};
-  if (const RenderKernels* simd = SimdKernels()) tables.push_back(simd);
-  for (const RenderKernels* k : tables) {
+  for (const RenderKernels* k : TablesInUse()) {
     for (uint32_t taps = 1; taps <= kMaxTaps; ++taps) {
       // Weights up to the whole one, as the tables give at the ends of a run.
       std::vector<uint16_t> rowWeights(taps);

@@ -1,0 +1,131 @@
+// The service on Windows: the service control manager as the runner's host, and "/i" and
+// "/u" through it.
+
+#include "service_win32.h"
+
+#include <string>
+
+#include "platform/utf16.h"
+
+namespace warden {
+
+namespace {
+
+std::wstring Wide(const std::string& utf8) {
+  const std::u16string u = platform::utf8ToUtf16Lossy(utf8);
+  return std::wstring(u.begin(), u.end());
+}
+
+std::string LastError(const char* what) {
+  return std::string(what) + " failed (error " + std::to_string(GetLastError()) + ")";
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------
+
+bool ScmServiceHost::registerControlHandler(const std::string& serviceName,
+                                            std::function<void(uint32_t)> handler) {
+  handler_ = std::move(handler);
+  handle_ = RegisterServiceCtrlHandlerExW(Wide(serviceName).c_str(), &ScmServiceHost::onControl, this);
+  return handle_ != nullptr;
+}
+
+DWORD WINAPI ScmServiceHost::onControl(DWORD code, DWORD, LPVOID, LPVOID context) {
+  auto* self = static_cast<ScmServiceHost*>(context);
+  if (self->handler_) self->handler_(code);
+  return NO_ERROR;
+}
+
+void ScmServiceHost::setStatus(const ServiceStatus& status, const std::string&) {
+  if (handle_ == nullptr) return;
+  SERVICE_STATUS s{};
+  s.dwServiceType = status.serviceType;
+  s.dwCurrentState = static_cast<DWORD>(status.currentState);
+  s.dwControlsAccepted = status.controlsAccepted;
+  s.dwWin32ExitCode = status.win32ExitCode;
+  s.dwCheckPoint = status.checkPoint;
+  s.dwWaitHint = status.waitHint;
+  SetServiceStatus(handle_, &s);
+}
+
+// ---------------------------------------------------------------------------------------
+
+ScmServiceManager::~ScmServiceManager() {
+  if (manager_ != nullptr) CloseServiceHandle(manager_);
+}
+
+bool ScmServiceManager::connect(std::string& error) {
+  manager_ = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+  if (manager_ == nullptr) error = LastError("OpenSCManager");
+  return manager_ != nullptr;
+}
+
+bool ScmServiceManager::createService(const ServiceConfig& config, std::string& error) {
+  // The program's own path, quoted: a path with spaces is one argument.
+  const std::wstring command = L"\"" + Wide(config.executablePath) + L"\"";
+  SC_HANDLE service = CreateServiceW(
+      manager_, Wide(config.name).c_str(), Wide(config.displayName).c_str(), SERVICE_ALL_ACCESS,
+      SERVICE_WIN32_OWN_PROCESS, config.autoStart ? SERVICE_AUTO_START : SERVICE_DEMAND_START,
+      SERVICE_ERROR_NORMAL, command.c_str(), nullptr, nullptr, L"\0", nullptr, nullptr);
+  if (service == nullptr) {
+    error = LastError("CreateService");
+    return false;
+  }
+  CloseServiceHandle(service);
+  return true;
+}
+
+bool ScmServiceManager::setDescription(const std::string& name, const std::string& description,
+                                       std::string& error) {
+  SC_HANDLE service = OpenServiceW(manager_, Wide(name).c_str(), SERVICE_CHANGE_CONFIG);
+  if (service == nullptr) {
+    error = LastError("OpenService");
+    return false;
+  }
+  std::wstring text = Wide(description);
+  SERVICE_DESCRIPTIONW d{text.data()};
+  const bool ok = ChangeServiceConfig2W(service, SERVICE_CONFIG_DESCRIPTION, &d) != FALSE;
+  if (!ok) error = LastError("ChangeServiceConfig2");
+  CloseServiceHandle(service);
+  return ok;
+}
+
+bool ScmServiceManager::startService(const std::string& name, std::string& error) {
+  SC_HANDLE service = OpenServiceW(manager_, Wide(name).c_str(), SERVICE_START);
+  if (service == nullptr) {
+    error = LastError("OpenService");
+    return false;
+  }
+  const bool ok = StartServiceW(service, 0, nullptr) != FALSE;
+  if (!ok) error = LastError("StartService");
+  CloseServiceHandle(service);
+  return ok;
+}
+
+bool ScmServiceManager::stopService(const std::string& name, std::string& error) {
+  SC_HANDLE service = OpenServiceW(manager_, Wide(name).c_str(), SERVICE_ALL_ACCESS);
+  if (service == nullptr) {
+    error = LastError("OpenService");
+    return false;
+  }
+  SERVICE_STATUS status{};
+  const bool ok = ControlService(service, SERVICE_CONTROL_STOP, &status) != FALSE;
+  if (!ok) error = LastError("ControlService");
+  CloseServiceHandle(service);
+  return ok;
+}
+
+bool ScmServiceManager::deleteService(const std::string& name, std::string& error) {
+  SC_HANDLE service = OpenServiceW(manager_, Wide(name).c_str(), SERVICE_ALL_ACCESS);
+  if (service == nullptr) {
+    error = LastError("OpenService");
+    return false;
+  }
+  const bool ok = DeleteService(service) != FALSE;
+  if (!ok) error = LastError("DeleteService");
+  CloseServiceHandle(service);
+  return ok;
+}
+
+}  // namespace warden

@@ -109,6 +109,9 @@ class PresentedDevice final : public DeviceProbe {
   std::optional<std::string> streamDrivers() override {
     return drivers_.given ? drivers_.value : base_->streamDrivers();
   }
+  std::optional<std::string> cameraLibraries() override {
+    return libraries_.given ? libraries_.value : base_->cameraLibraries();
+  }
 
  private:
   bool take(std::string_view line) {
@@ -128,6 +131,7 @@ class PresentedDevice final : public DeviceProbe {
     if (key == "processor-architecture") return text(architecture_);
     if (key == "processor-features") return text(features_);
     if (key == "stream-drivers") return text(drivers_);
+    if (key == "camera-libraries") return text(libraries_);
     if (key == "os-major") {
       uint32_t major = 0;
       if (failed) os_.set(std::nullopt);
@@ -146,7 +150,8 @@ class PresentedDevice final : public DeviceProbe {
   }
 
   std::unique_ptr<DeviceProbe> base_;
-  Presented<std::string> oem_, platform_, core_, name_, architecture_, features_, drivers_;
+  Presented<std::string> oem_, platform_, core_, name_, architecture_, features_, drivers_,
+      libraries_;
   Presented<uint32_t> os_;
   Presented<FrameBufferDescription> screen_;
 };

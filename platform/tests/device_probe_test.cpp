@@ -62,6 +62,9 @@ TEST(PresentedDevice, GivenAnswersReplaceTheMachinesOthersStay) {
   EXPECT_EQ(probe->rawFrameBuffer()->width, 800u);
   EXPECT_FALSE(probe->streamDrivers());  // the machine has no stream camera drivers
   EXPECT_EQ(present("stream-drivers = CAM2: DSC1:\n")->streamDrivers(), "CAM2: DSC1:");
+  EXPECT_FALSE(probe->cameraLibraries());  // nor the makers' camera libraries
+  EXPECT_EQ(present("camera-libraries = GFSDK.dll HTCcamera1.dll\n")->cameraLibraries(),
+            "GFSDK.dll HTCcamera1.dll");
 }
 
 TEST(PresentedDevice, ProcessorArchitectureAndFeatures) {

@@ -1,6 +1,7 @@
 #include "sources/source_builder.h"
 
 #include <algorithm>
+#include <cctype>
 #include <initializer_list>
 
 #include "platform/utf16.h"
@@ -38,10 +39,32 @@ void note(BuildNotes* notes, std::string line) {
 
 std::string narrow(std::u16string_view text) { return platform::utf16ToUtf8Lossy(text); }
 
+// Whether a list of names ("CAM1: CAM2:", blanks, tabs or commas between them) holds one
+// that `matches`.
+template <typename Match>
+bool listNames(const std::optional<std::string>& list, Match matches) {
+  if (!list) return false;
+  const std::string_view names = *list;
+  size_t at = 0;
+  while (at < names.size()) {
+    const size_t end = std::min(names.find_first_of(" \t,", at), names.size());
+    if (end > at && matches(names.substr(at, end - at))) return true;
+    at = end + 1;
+  }
+  return false;
+}
+
+// A library's name without its extension: "HTCcamera" for "HTCcamera.dll" or "HTCcamera.so".
+std::string_view stem(std::string_view name) { return name.substr(0, name.find('.')); }
+
 // Loads an HTC camera library and takes its entry points; null when it is missing or
 // lacks one of the four required exports (the library is then unloaded).
-std::unique_ptr<HtcCameraLibrary> bindHtcLibrary(ModuleLoader& modules, const char* name,
-                                                 BuildNotes* notes) {
+std::unique_ptr<HtcCameraLibrary> bindHtcLibrary(ModuleLoader& modules, platform::DeviceProbe& probe,
+                                                 const char* name, BuildNotes* notes) {
+  if (!LibraryPresent(probe, name)) {
+    note(notes, std::string("2 HTC camera: ") + name + " not named by the device");
+    return nullptr;
+  }
   auto module = modules.Load(name);
   if (!module) {
     note(notes, std::string("2 HTC camera: ") + name + " not found");
@@ -132,17 +155,21 @@ bool OemTextSelects(StreamDriver driver, std::u16string_view t) {
 }
 
 bool DriverPresent(platform::DeviceProbe& probe, StreamDriver driver) {
-  const std::optional<std::string> drivers = probe.streamDrivers();
-  if (!drivers) return false;
-  std::u16string name = StreamDriverName(driver);
+  const std::u16string name = StreamDriverName(driver);
   const std::string wanted(name.begin(), name.end());
-  size_t at = 0;
-  while (at < drivers->size()) {
-    const size_t end = std::min(drivers->find_first_of(" \t,", at), drivers->size());
-    if (drivers->compare(at, end - at, wanted) == 0) return true;
-    at = end + 1;
-  }
-  return false;
+  return listNames(probe.streamDrivers(), [&](std::string_view item) { return item == wanted; });
+}
+
+bool LibraryPresent(platform::DeviceProbe& probe, std::string_view library) {
+  const std::string_view wanted = stem(library);
+  return listNames(probe.cameraLibraries(), [&](std::string_view item) {
+    const std::string_view named = stem(item);
+    return named.size() == wanted.size() &&
+           std::equal(named.begin(), named.end(), wanted.begin(), [](char a, char b) {
+             return std::tolower(static_cast<unsigned char>(a)) ==
+                    std::tolower(static_cast<unsigned char>(b));
+           });
+  });
 }
 
 std::optional<platform::FrameBufferDescription> QueryScreen(platform::DeviceProbe& probe) {
@@ -169,7 +196,9 @@ SourceList BuildSourceList(const DeviceInfo& device, ModuleLoader& modules,
   const std::u16string& oem = device.oemText;
 
   // 1: GoForce.
-  if (auto module = modules.Load("GFSDK.dll")) {
+  if (!LibraryPresent(probe, "GFSDK.dll")) {
+    note(notes, "1 GoForce camera: GFSDK.dll not named by the device");
+  } else if (auto module = modules.Load("GFSDK.dll")) {
     GoForceLibrary library;
     bool complete = true;
     for (size_t i = 0; i < kGoForceExports.size(); ++i) {
@@ -188,8 +217,8 @@ SourceList BuildSourceList(const DeviceInfo& device, ModuleLoader& modules,
   }
 
   // 2 and 3: the HTC library and its front sensor.
-  std::unique_ptr<HtcCameraLibrary> htc = bindHtcLibrary(modules, "HTCcamera.dll", notes);
-  if (!htc) htc = bindHtcLibrary(modules, "HTCcamera1.dll", notes);
+  std::unique_ptr<HtcCameraLibrary> htc = bindHtcLibrary(modules, probe, "HTCcamera.dll", notes);
+  if (!htc) htc = bindHtcLibrary(modules, probe, "HTCcamera1.dll", notes);
   if (htc) {
     htc->modelCode = HtcModelCode(oem);
     htc->isSmartphone = device.isSmartphone;

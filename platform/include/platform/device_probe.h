@@ -60,6 +60,11 @@ class DeviceProbe {
   // names ("CAM1: CAM2:"). A desktop or board has none of them: only a presented device
   // names some.
   virtual std::optional<std::string> streamDrivers() { return std::nullopt; }
+
+  // The device makers' camera libraries present, as a blank-separated list of library
+  // names ("GFSDK.dll HTCcamera.dll"). They do not exist for a desktop or board: only a
+  // presented device names some, and only a library named here is loaded.
+  virtual std::optional<std::string> cameraLibraries() { return std::nullopt; }
 };
 
 // The environment variable that names a file presenting another device (see
@@ -94,6 +99,7 @@ using ProbeDiagnostics = std::function<void(const std::string& message)>;
 //   processor-core  processor core name               screen     WIDTHxHEIGHTxBITS
 //   processor-architecture  instruction set           processor-features  extensions
 //   stream-drivers  the stream camera drivers present ("CAM1: CAM2:")
+//   camera-libraries  the makers' camera libraries present ("GFSDK.dll HTCcamera.dll")
 // The value "(failed)" presents a query that fails. Blank lines and lines starting with
 // '#' are skipped; a line without '=', an unknown key or a value that does not parse is
 // reported and ignored (its answer stays the base's). A presented screen is a display

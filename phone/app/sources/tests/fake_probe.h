@@ -15,6 +15,7 @@ struct FakeProbe final : platform::DeviceProbe {
   std::optional<platform::ProcessorInfo> cpu;
   std::optional<platform::FrameBufferDescription> raw, info, properties;
   std::optional<std::string> drivers;
+  std::optional<std::string> libraries;
 
   std::optional<std::string> oemInfo() override { return oem; }
   std::optional<uint32_t> osMajorVersion() override { return osMajor; }
@@ -24,6 +25,7 @@ struct FakeProbe final : platform::DeviceProbe {
   std::optional<platform::FrameBufferDescription> displayInformation() override { return info; }
   std::optional<platform::FrameBufferDescription> displayProperties() override { return properties; }
   std::optional<std::string> streamDrivers() override { return drivers; }
+  std::optional<std::string> cameraLibraries() override { return libraries; }
 };
 
 inline platform::FrameBufferDescription screenOf(uint32_t width, uint32_t height, uint32_t bits,

@@ -42,7 +42,7 @@ class ProbeTool : public ::testing::Test {
 
 TEST_F(ProbeTool, PrintsTheProbeAndTheSourcesOfAPresentedDevice) {
   present("oem = HTC TyTN II TRIN100\nos-major = 5\nprocessor = PXA270\nscreen = 240x320x16\n"
-          "processor-architecture = armv5tel\n");
+          "processor-architecture = armv5tel\ncamera-libraries = HTCcamera.dll\n");
   const std::string out =
       run("--device " + file_.string() + modules({"htc", "jpegpress", "framesink"}));
   EXPECT_NE(out.find("OEM text:         \"HTC TYTN II TRIN100\""), std::string::npos) << out;

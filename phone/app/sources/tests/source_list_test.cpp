@@ -65,6 +65,8 @@ class RecordingFactory final : public SourceFactory {
   PlaceholderSourceFactory placeholders_;
 };
 
+constexpr const char* kEveryLibrary = "GFSDK.dll HTCcamera.dll HTCcamera1.dll";
+
 struct Device {
   const char* label;
   std::optional<std::string> oem;
@@ -74,6 +76,7 @@ struct Device {
   std::initializer_list<const char*> folders;
   std::vector<std::string> rows;
   const char* drivers = "CAM1: CAM2: DSC1:";
+  const char* libraries = kEveryLibrary;
 };
 
 TEST(BuildSourceList, PresentedDevices) {
@@ -101,6 +104,13 @@ TEST(BuildSourceList, PresentedDevices) {
       {"framesink without DllGetData", "", 5, "", std::nullopt, {"framesink-none"}, {"Sound"}},
       {"GoForce", "", 4, "", std::nullopt, {"goforce"}, {"GoForce", "Sound"}},
       {"GoForce lacking an export", "", 4, "", std::nullopt, {"goforce-partial"}, {"Sound"}},
+      // A maker's library that the device does not name is never loaded.
+      {"libraries present, none named", "HTC HERM100", 5, "", std::nullopt, {"goforce", "htc"},
+       {"Sound"}, nullptr, nullptr},
+      {"only the GoForce library named", "HTC HERM100", 5, "", std::nullopt, {"goforce", "htc"},
+       {"GoForce", "Sound"}, nullptr, "gfsdk"},
+      {"the second HTC library named by another extension", "", 5, "", std::nullopt, {"htc1"},
+       {"HTC", "Sound"}, nullptr, "HTCcamera1.so"},
       {"nothing but sound", std::nullopt, 0, "", std::nullopt, {}, {"Sound"}},
       {"every row", "HTC HERM100 G50V04 GIGABYTE 220 MPX", 5, "", screenOf(176, 220, 16),
        {"goforce", "htc", "framesink"},
@@ -114,6 +124,7 @@ TEST(BuildSourceList, PresentedDevices) {
     probe.cpu = platform::ProcessorInfo{"", d.processor};
     probe.properties = d.screen;
     if (d.drivers) probe.drivers = d.drivers;
+    if (d.libraries) probe.libraries = d.libraries;
     RecordingLoader modules(RecordingLoader::fakes(d.folders));
     {
       RecordingFactory factory;
@@ -130,6 +141,7 @@ TEST(BuildSourceList, HtcLibraryKeepsItsModelCodeAndEntryPoints) {
   FakeProbe probe;
   probe.oem = "HTC TRIN100";
   probe.platform = "SmartPhone";
+  probe.libraries = kEveryLibrary;
   RecordingLoader modules(RecordingLoader::fakes({"htc"}));
   RecordingFactory factory;
   const DeviceInfo device = ProbeDevice(probe, modules);
@@ -150,6 +162,7 @@ TEST(BuildSourceList, HtcLibraryKeepsItsModelCodeAndEntryPoints) {
 
 TEST(BuildSourceList, HtcLibraryOptionalExportsMayBeMissing) {
   FakeProbe probe;
+  probe.libraries = kEveryLibrary;
   RecordingLoader modules(RecordingLoader::fakes({"htc-bare"}));
   RecordingFactory factory;
   const DeviceInfo device = ProbeDevice(probe, modules);
@@ -163,6 +176,7 @@ TEST(BuildSourceList, HtcLibraryOptionalExportsMayBeMissing) {
 
 TEST(BuildSourceList, SecondHtcLibraryWhenTheFirstLacksExports) {
   FakeProbe probe;
+  probe.libraries = kEveryLibrary;
   RecordingLoader modules(RecordingLoader::fakes({"htc1"}));
   RecordingFactory factory;
   const DeviceInfo device = ProbeDevice(probe, modules);
@@ -195,13 +209,27 @@ TEST(BuildSourceList, DirectShowFlavourAndTableAreKept) {
 }
 
 TEST(BuildSourceList, ModulesAskedFor) {
-  FakeProbe probe;  // OS version unknown: framesink is not even looked for
-  RecordingLoader modules({});
-  RecordingFactory factory;
-  const DeviceInfo device = ProbeDevice(probe, modules);
-  const SourceList list = BuildSourceList(device, modules, probe, factory);
-  EXPECT_EQ(modules.asked, (std::vector<std::string>{"load GFSDK.dll", "load HTCcamera.dll",
-                                                     "load HTCcamera1.dll"}));
+  // OS version unknown: framesink is not even looked for. The makers' libraries are
+  // asked for only when the device names them (by any extension, in any case).
+  struct Case {
+    std::optional<std::string> libraries;
+    std::vector<std::string> asked;
+  } cases[] = {
+      {std::nullopt, {}},
+      {"", {}},
+      {kEveryLibrary, {"load GFSDK.dll", "load HTCcamera.dll", "load HTCcamera1.dll"}},
+      {"htccamera1,GFSDK.so", {"load GFSDK.dll", "load HTCcamera1.dll"}},
+      {"HTCcamera2.dll GFSDK2 camera.dll", {}},
+  };
+  for (const Case& c : cases) {
+    FakeProbe probe;
+    probe.libraries = c.libraries;
+    RecordingLoader modules({});
+    RecordingFactory factory;
+    const DeviceInfo device = ProbeDevice(probe, modules);
+    const SourceList list = BuildSourceList(device, modules, probe, factory);
+    EXPECT_EQ(modules.asked, c.asked) << c.libraries.value_or("(none)");
+  }
 }
 
 TEST(PlaceholderSources, NameKindAndNoStartButTheRealSound) {

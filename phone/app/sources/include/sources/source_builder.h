@@ -5,6 +5,8 @@
 //   1 GoForce camera      "GFSDK.dll" with all seven resource-manager exports
 //   2 HTC camera          "HTCcamera.dll", else "HTCcamera1.dll", with the four required
 //                         exports
+//                         (rows 1 and 2 also need the library named by the device:
+//                         these libraries do not exist for a desktop or board)
 //   3 HTC front sensor    row 2 exists and its model code has a second sensor
 //   4 "CAM1:" camera      OEM text contains one of the G50V04 ... X650V0 names
 //   5 "CAM2:" camera      OEM text contains "GIGABYTE" or "STEALTH"
@@ -52,6 +54,12 @@ const char16_t* StreamDriverName(StreamDriver driver);  // u"CAM1:", u"CAM2:", u
 bool OemTextSelects(StreamDriver driver, std::u16string_view oemText);
 // Whether the probe reports the driver present (DeviceProbe::streamDrivers).
 bool DriverPresent(platform::DeviceProbe& probe, StreamDriver driver);
+
+// Whether the probe names the maker's camera library (DeviceProbe::cameraLibraries): the
+// names are compared without their extension and without regard to case, so "HTCcamera",
+// "HTCcamera.dll" and "htccamera.so" all name "HTCcamera.dll". A library not named is
+// not loaded at all.
+bool LibraryPresent(platform::DeviceProbe& probe, std::string_view library);
 
 // ---- The screen ----
 

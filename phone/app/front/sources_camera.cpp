@@ -86,10 +86,11 @@ std::unique_ptr<core::PreviewConverter> MakePreviewConverter(const sources::Devi
   return std::make_unique<CameraPreview>(device.jpegpressBound() ? &device.jpegpress : nullptr);
 }
 
-sources::SourceList BuildDeviceSources(const sources::DeviceInfo& device, sources::ModuleLoader& modules,
-                                       platform::DeviceProbe& probe, const SourceContext& context) {
+sources::SourceList BuildDeviceSourceList(const sources::DeviceInfo& device, sources::ModuleLoader& modules,
+                                          platform::DeviceProbe& probe, const SourceContext& context,
+                                          sources::BuildNotes* notes) {
   DeviceSourceFactory factory(modules, context);
-  return sources::BuildSourceList(device, modules, probe, factory);
+  return sources::BuildSourceList(device, modules, probe, factory, notes);
 }
 
 }  // namespace front

@@ -20,10 +20,11 @@ class DeviceSourceFactory final : public sources::PlaceholderSourceFactory {
 };
 }  // namespace
 
-sources::SourceList BuildDeviceSources(const sources::DeviceInfo& device, sources::ModuleLoader& modules,
-                                       platform::DeviceProbe& probe, const SourceContext& context) {
+sources::SourceList BuildDeviceSourceList(const sources::DeviceInfo& device, sources::ModuleLoader& modules,
+                                          platform::DeviceProbe& probe, const SourceContext& context,
+                                          sources::BuildNotes* notes) {
   DeviceSourceFactory factory(context);
-  return sources::BuildSourceList(device, modules, probe, factory);
+  return sources::BuildSourceList(device, modules, probe, factory, notes);
 }
 
 // Without the camera pipeline the context's own conversion (5-6-5 frames) stays.

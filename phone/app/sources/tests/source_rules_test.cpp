@@ -139,7 +139,7 @@ TEST(Screen, AnswersAreTakenInOrderUntilOneHasAFrameAddress) {
 TEST(EnableSource, CameraAndScreenExcludeEachOtherSoundOnlySound) {
   SourceList list;
   auto add = [&](SourceKind kind) {
-    auto source = std::make_unique<PlaceholderSource>(kind, 9, "", nullptr);
+    auto source = std::make_unique<PlaceholderSource>(kind, 9, nullptr);
     CaptureSource* raw = source.get();
     list.Append(std::move(source));
     return raw;
@@ -179,7 +179,7 @@ TEST(EnableSource, CameraAndScreenExcludeEachOtherSoundOnlySound) {
 TEST(SourceList, KeepsTheOrderOfAppending) {
   SourceList list;
   for (uint32_t id : {9u, 56u, 10u, 70u})
-    list.Append(std::make_unique<PlaceholderSource>(SourceKind::kCamera, id, "", nullptr));
+    list.Append(std::make_unique<PlaceholderSource>(SourceKind::kCamera, id, nullptr));
   list.Append(nullptr);
   std::vector<uint32_t> ids;
   for (CaptureSource& s : list) ids.push_back(s.NameTextId());

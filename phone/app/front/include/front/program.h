@@ -12,6 +12,7 @@
 #include "settings/settings_store.h"
 #include "sources/device_info.h"
 #include "sources/module_loader.h"
+#include "sources/source_builder.h"
 #include "sources/source_list.h"
 
 namespace front {
@@ -29,10 +30,16 @@ using SourceBuilder = std::function<sources::SourceList(
     const SourceContext& context)>;
 
 // The device program's own sources: BuildSourceList with the real sources that are
-// built in (the camera behind framesink when it is part of the build) and placeholders
-// for the rest.
-sources::SourceList BuildDeviceSources(const sources::DeviceInfo& device, sources::ModuleLoader& modules,
-                                       platform::DeviceProbe& probe, const SourceContext& context);
+// built in (every row when the camera pipeline is part of the build, else placeholders
+// for the cameras and the screen). `notes`, when given, receives one line per row tried
+// (vistrel-probe prints them).
+sources::SourceList BuildDeviceSourceList(const sources::DeviceInfo& device, sources::ModuleLoader& modules,
+                                          platform::DeviceProbe& probe, const SourceContext& context,
+                                          sources::BuildNotes* notes);
+inline sources::SourceList BuildDeviceSources(const sources::DeviceInfo& device, sources::ModuleLoader& modules,
+                                              platform::DeviceProbe& probe, const SourceContext& context) {
+  return BuildDeviceSourceList(device, modules, probe, context, nullptr);
+}
 
 // The preview conversion of the program's camera pipeline (null where the pipeline is
 // not built: the context then converts 5-6-5 frames only). Chosen in CMake like

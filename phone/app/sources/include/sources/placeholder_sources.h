@@ -1,13 +1,12 @@
 #pragma once
 
-// Sources whose devices are not implemented yet: each has its display name, its kind and
-// the library it was built with (kept loaded), so that the list, the menus and the saved
+// Sources whose devices are not part of the build (the device program built without its
+// camera pipeline, a developer's build): each has its display name, its kind and the
+// library it was built with (kept loaded), so that the list, the menus and the saved
 // enabled states work; they have no settings, announce no picture modes and fail to
-// start. The camera pipeline and the camera interfaces, the DirectShow camera and the
-// screen replace them as they arrive. The sound source is real.
+// start. The sound source is real.
 
 #include <memory>
-#include <string>
 
 #include "sources/source_builder.h"
 
@@ -16,16 +15,11 @@ namespace sources {
 template <typename Base>
 class Placeholder : public Base {
  public:
-  Placeholder(SourceKind kind, uint32_t nameTextId, std::string device,
-              std::shared_ptr<const void> binding)
-      : kind_(kind), nameTextId_(nameTextId), device_(std::move(device)),
-        binding_(std::move(binding)) {}
-
-  // What the source would drive, for the probe tool ("HTCcamera.dll, model code 12").
-  const std::string& device() const { return device_; }
+  Placeholder(SourceKind kind, uint32_t nameTextId, std::shared_ptr<const void> binding)
+      : kind_(kind), nameTextId_(nameTextId), binding_(std::move(binding)) {}
 
   void Init() override {}
-  // Not implemented yet: the source never starts.
+  // Not built: the source never starts.
   bool Start(StartParams&) override { return false; }
   bool Stop() override { return true; }
   bool Halt() override { return true; }
@@ -42,11 +36,10 @@ class Placeholder : public Base {
  private:
   const SourceKind kind_;
   const uint32_t nameTextId_;
-  const std::string device_;
   const std::shared_ptr<const void> binding_;
 };
 
-// A camera whose interface is not implemented yet.
+// A camera whose interface is not built.
 class PlaceholderCamera final : public Placeholder<CameraSource> {
  public:
   using Placeholder::Placeholder;
@@ -57,11 +50,8 @@ class PlaceholderCamera final : public Placeholder<CameraSource> {
   SourceSetting* AppendSettings(const SettingChoice*, uint32_t) override { return nullptr; }
 };
 
-// The screen, not implemented yet (or any other source in tests).
+// The screen, not built (or any other source in tests).
 using PlaceholderSource = Placeholder<CaptureSource>;
-
-// The device description of a placeholder source, or empty for any other source.
-std::string PlaceholderDevice(CaptureSource& source);
 
 // Makes a placeholder for every row but the sound source, which is the real one over
 // the default capture device.

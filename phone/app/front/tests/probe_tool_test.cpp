@@ -50,13 +50,22 @@ TEST_F(ProbeTool, PrintsTheProbeAndTheSourcesOfAPresentedDevice) {
   EXPECT_NE(out.find("OS major version: 5"), std::string::npos) << out;
   EXPECT_NE(out.find("PXA27x:           yes"), std::string::npos) << out;
   EXPECT_NE(out.find("jpegpress:        bound, portable kernels"), std::string::npos) << out;
+  const char* candidates =
+      "candidates\n"
+      "  1 GoForce camera: GFSDK.dll not named by the device\n"
+      "  2 HTC camera: HTCcamera.dll, model code 12\n"
+      "  3 HTC front sensor: model code 12\n";
+  EXPECT_NE(out.find(candidates), std::string::npos) << out;
+  EXPECT_NE(out.find("  7 DirectShow camera: framesink.dll bound, flavour 0\n"
+                     "  8 screen: 240x320, 16 bits\n"),
+            std::string::npos)
+      << out;
   const char* sources =
       "sources\n"
-      "  1. Camera (kind 0, camera): HTCcamera.dll, model code 12, not implemented yet\n"
-      "  2. Front Sensor (kind 0, camera): HTCcamera.dll, model code 12, front sensor, not "
-      "implemented yet\n"
-      "  3. Camera (kind 0, camera): framesink.dll, flavour 0, not implemented yet\n"
-      "  4. Screen (kind 1, screen): display 240x320, 16 bits, not implemented yet\n"
+      "  1. Camera (kind 0, camera)\n"
+      "  2. Front Sensor (kind 0, camera)\n"
+      "  3. Camera (kind 0, camera)\n"
+      "  4. Screen (kind 1, screen)\n"
       "  5. Sound (kind 2, sound): capture device \"default\", ";
   EXPECT_NE(out.find(sources), std::string::npos) << out;
 }
@@ -65,7 +74,8 @@ TEST_F(ProbeTool, ABrokenDeviceFileIsReportedAndTheRestUsed) {
   present("oem = ASUS G50V04\nos-major five\nstream-drivers = CAM1:\n");
   const std::string out = run(modules({}), "VISTREL_DEVICE=" + file_.string());
   EXPECT_NE(out.find("device file line 2: ignored"), std::string::npos) << out;
-  EXPECT_NE(out.find("1. Camera (kind 0, camera): stream driver CAM1:"), std::string::npos) << out;
+  EXPECT_NE(out.find("4 \"CAM1:\" camera: named by the OEM text\n"), std::string::npos) << out;
+  EXPECT_NE(out.find("sources\n  1. Camera (kind 0, camera)\n"), std::string::npos) << out;
 }
 
 TEST_F(ProbeTool, NamesTheKernelsJpegpressRuns) {

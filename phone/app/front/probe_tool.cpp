@@ -4,7 +4,8 @@
 //
 // Prints the probe result (OEM text, OS major version, platform type, processor, whether
 // jpegpress was bound and which kernels it runs), one line per candidate source saying
-// what was found, and the source list with display names and kinds. --device presents the device described in
+// what was found, and the source list with display names and kinds. The sources are the
+// device program's own (the same factory), built but never started. --device presents the device described in
 // FILE (see docs/sources.md; the variable VISTREL_DEVICE does the same); --modules makes
 // the modules come from the given folders only; --program names the `vistrel` program
 // whose texts give the display names (default: `vistrel` beside this tool).
@@ -15,10 +16,10 @@
 #include <string>
 #include <vector>
 
+#include "front/program.h"
 #include "platform/device_probe.h"
 #include "platform/module.h"
 #include "platform/utf16.h"
-#include "sources/placeholder_sources.h"
 #include "sources/sound_source.h"
 #include "sources/source_builder.h"
 #include "texts/language_table.h"
@@ -122,9 +123,10 @@ int main(int argc, char** argv) {
             << "  PXA27x:           " << (device.hasPxa27x ? "yes" : "no") << '\n'
             << "  jpegpress:        " << jpegpressState(device) << '\n';
 
-  sources::PlaceholderSourceFactory factory;
+  // The program's own sources, without a settings store: the tool saves nothing.
   sources::BuildNotes notes;
-  const sources::SourceList list = sources::BuildSourceList(device, modules, *probe, factory, &notes);
+  const sources::SourceList list =
+      front::BuildDeviceSourceList(device, modules, *probe, front::SourceContext{}, &notes);
   std::cout << "candidates\n";
   for (const std::string& line : notes) std::cout << "  " << line << '\n';
 
@@ -135,8 +137,6 @@ int main(int argc, char** argv) {
     const sources::SourceKind kind = source.Kind();
     std::cout << "  " << number++ << ". " << displayName(*own, source.NameTextId()) << " (kind "
               << static_cast<uint32_t>(kind) << ", " << kindName(kind) << ")";
-    const std::string detail = sources::PlaceholderDevice(source);
-    if (!detail.empty()) std::cout << ": " << detail << ", not implemented yet";
     if (auto* sound = dynamic_cast<sources::SoundSource*>(&source)) {
       std::cout << ": capture device \"" << (sound->device().empty() ? "default" : sound->device())
                 << "\", " << (sound->deviceFound() ? "found" : "not found, not enabled by default");

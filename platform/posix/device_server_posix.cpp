@@ -6,6 +6,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstddef>
@@ -27,12 +28,12 @@ constexpr size_t kMaxClients = 128;
 struct Client {
   int fd = -1;
   bool replyPending = false;
-  uint8_t reply[kReplyHeaderBytes] = {};
+  std::vector<uint8_t> reply;
 };
 
 class SocketDeviceServer final : public DeviceServer {
  public:
-  SocketDeviceServer(int listenFd, int wakeFd, Handler handler)
+  SocketDeviceServer(int listenFd, int wakeFd, AnsweringHandler handler)
       : listenFd_(listenFd), wakeFd_(wakeFd), handler_(std::move(handler)),
         buffer_(kRequestHeaderBytes + kDeviceMaxPayload + 1) {
     thread_ = std::thread([this] { run(); });
@@ -82,7 +83,7 @@ class SocketDeviceServer final : public DeviceServer {
       ::close(fd);
       return;
     }
-    clients_.push_back(Client{fd});
+    clients_.push_back(Client{fd, false, {}});
     clientCount_.store(clients_.size());
   }
 
@@ -105,18 +106,24 @@ class SocketDeviceServer final : public DeviceServer {
       return drop(c);
     }
     const auto request = parseDeviceRequest(buffer_.data(), static_cast<size_t>(n));
+    answer_.clear();
     const uint32_t status =
-        request ? handler_(request->code, request->input, request->length) : kDeviceInvalidRequest;
-    platform::store32(c.reply, kDeviceReplyMagic);
-    platform::store32(c.reply + 4, status);
-    platform::store32(c.reply + 8, 0);
+        request ? handler_(request->code, request->input, request->length, request->outputCapacity, answer_)
+                : kDeviceInvalidRequest;
+    size_t length = request ? std::min<size_t>(answer_.size(), request->outputCapacity) : 0;
+    length = std::min<size_t>(length, kDeviceMaxPayload);
+    c.reply.resize(kReplyHeaderBytes + length);
+    platform::store32(c.reply.data(), kDeviceReplyMagic);
+    platform::store32(c.reply.data() + 4, status);
+    platform::store32(c.reply.data() + 8, static_cast<uint32_t>(length));
+    if (length > 0) std::memcpy(c.reply.data() + kReplyHeaderBytes, answer_.data(), length);
     c.replyPending = true;
     sendReply(c);
   }
 
   void sendReply(Client& c) {
-    const ssize_t n = ::send(c.fd, c.reply, sizeof c.reply, MSG_DONTWAIT | MSG_NOSIGNAL);
-    if (n == static_cast<ssize_t>(sizeof c.reply)) {
+    const ssize_t n = ::send(c.fd, c.reply.data(), c.reply.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
+    if (n == static_cast<ssize_t>(c.reply.size())) {
       c.replyPending = false;
       return;
     }
@@ -126,8 +133,9 @@ class SocketDeviceServer final : public DeviceServer {
 
   int listenFd_;
   int wakeFd_;
-  Handler handler_;
+  AnsweringHandler handler_;
   std::vector<uint8_t> buffer_;
+  std::vector<uint8_t> answer_;
   std::vector<Client> clients_;
   std::atomic<size_t> clientCount_{0};
   std::thread thread_;
@@ -137,6 +145,15 @@ class SocketDeviceServer final : public DeviceServer {
 
 std::unique_ptr<DeviceServer> DeviceServer::start(std::string_view devicePath, Handler handler,
                                                   std::string* error) {
+  return startAnswering(
+      devicePath,
+      [handler = std::move(handler)](uint32_t code, const uint8_t* in, uint32_t length, uint32_t,
+                                     std::vector<uint8_t>&) { return handler(code, in, length); },
+      error);
+}
+
+std::unique_ptr<DeviceServer> DeviceServer::startAnswering(std::string_view devicePath,
+                                                           AnsweringHandler handler, std::string* error) {
   auto fail = [&](std::string why) -> std::unique_ptr<DeviceServer> {
     if (error != nullptr) *error = std::move(why);
     return nullptr;

@@ -190,6 +190,12 @@ class PosixSharedMemory final : public SharedMemory {
     }
     return true;
   }
+  bool sameObject(const SharedMemory& other) const override {
+    const auto* posix = dynamic_cast<const PosixSharedMemory*>(&other);
+    struct stat mine {}, theirs {};
+    return posix != nullptr && fstat(mapping_.fd, &mine) == 0 && fstat(posix->mapping_.fd, &theirs) == 0 &&
+           mine.st_dev == theirs.st_dev && mine.st_ino == theirs.st_ino;
+  }
 
  private:
   Mapping mapping_;
@@ -388,6 +394,22 @@ void removeNamedObject(std::string_view name) {
   for (const char* suffix : {"", kMutexSuffix, kEventSuffix, kPresenceSuffix}) {
     unlink(objectPath(name, suffix).c_str());
   }
+}
+
+std::unique_ptr<SharedMemory> SharedMemory::openExisting(std::string_view name,
+                                                         size_t sizeBytes) {
+  if (sizeBytes == 0) return nullptr;
+  const int fd = open(objectPath(name, "").c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) return nullptr;
+  struct stat st {};
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || static_cast<uint64_t>(st.st_size) < sizeBytes ||
+      !peerTrusted(PeerIdentity{0, st.st_uid, st.st_gid})) {
+    close(fd);
+    return nullptr;
+  }
+  Mapping mapping;
+  if (!mapFile(fd, sizeBytes, mapping)) return nullptr;
+  return std::make_unique<PosixSharedMemory>(std::move(mapping));
 }
 
 std::unique_ptr<SharedMemory> SharedMemory::openOrCreate(std::string_view name,

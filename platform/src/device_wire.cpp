@@ -13,7 +13,8 @@ std::optional<DeviceRequest> parseDeviceRequest(const uint8_t* packet, size_t si
   if (size > kRequestHeaderBytes + kDeviceMaxPayload || length != size - kRequestHeaderBytes) {
     return std::nullopt;
   }
-  return DeviceRequest{platform::load32(packet + 4), packet + kRequestHeaderBytes, length};
+  return DeviceRequest{platform::load32(packet + 4), packet + kRequestHeaderBytes, length,
+                       platform::load32(packet + 12)};
 }
 
 }  // namespace platform

@@ -1,4 +1,5 @@
 #include "platform/device_io.h"
+#include "platform/device_server.h"
 
 #include <gtest/gtest.h>
 #include <sys/socket.h>
@@ -129,6 +130,36 @@ TEST(OpenDevice, RequestsTravelAsPacketsAndLongInputsAreSplit) {
   }
   const std::vector<uint32_t> expected = {6, 6, 0, kDeviceMaxPayload, kDeviceMaxPayload, 5};
   EXPECT_EQ(device.finish(), expected);
+}
+
+TEST(DeviceServer, AnswersAreCutToTheRoomTheRequestOffered) {
+  PrefixGuard test(("t-answer-" + std::to_string(::getpid()) + "/").c_str());
+  std::string error;
+  auto server = DeviceServer::startAnswering(
+      "\\\\.\\AnswerTest",
+      [](uint32_t code, const uint8_t* in, uint32_t length, uint32_t, std::vector<uint8_t>& answer) {
+        answer.assign(in, in + length);  // the input back, then the code's low byte
+        answer.push_back(static_cast<uint8_t>(code));
+        return code == 7 ? 0xC0000001u : 0u;
+      },
+      &error);
+  ASSERT_NE(server, nullptr) << error;
+  auto h = openDevice("\\\\.\\AnswerTest");
+  ASSERT_NE(h, nullptr);
+  const uint8_t in[3] = {10, 11, 12};
+  uint8_t out[8] = {};
+  uint32_t returned = 99;
+  EXPECT_TRUE(h->control(5, in, 3, out, sizeof out, &returned));
+  EXPECT_EQ(returned, 4u);
+  EXPECT_EQ(std::vector<uint8_t>(out, out + 4), (std::vector<uint8_t>{10, 11, 12, 5}));
+  std::memset(out, 0, sizeof out);
+  EXPECT_TRUE(h->control(5, in, 3, out, 2, &returned));  // room for two bytes only
+  EXPECT_EQ(returned, 2u);
+  EXPECT_EQ(out[2], 0);
+  EXPECT_TRUE(h->control(5, in, 3, nullptr, 0, &returned));
+  EXPECT_EQ(returned, 0u);
+  EXPECT_FALSE(h->control(7, in, 3, out, sizeof out, &returned));  // a failure still answers
+  EXPECT_EQ(h->lastStatus(), 0xC0000001u);
 }
 
 }  // namespace

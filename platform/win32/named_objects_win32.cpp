@@ -78,6 +78,8 @@ class Win32SharedMemory final : public SharedMemory {
     std::memcpy(destination, view_ + offset, sizeBytes);
     return true;
   }
+  // Two views of a section cannot be told apart here.
+  bool sameObject(const SharedMemory&) const override { return false; }
 
  private:
   Handle mapping_;
@@ -157,6 +159,25 @@ std::unique_ptr<SharedMemory> SharedMemory::openOrCreate(std::string_view name, 
   });
   if (mapping == nullptr) return nullptr;
   // An existing mapping keeps the size its creator gave it: map only what it holds.
+  void* view = MapViewOfFile(mapping, FILE_MAP_ALL_ACCESS, 0, 0, 0);
+  MEMORY_BASIC_INFORMATION info{};
+  if (view == nullptr || VirtualQuery(view, &info, sizeof info) == 0 || info.RegionSize < sizeBytes) {
+    if (view != nullptr) UnmapViewOfFile(view);
+    CloseHandle(mapping);
+    return nullptr;
+  }
+  return std::make_unique<Win32SharedMemory>(mapping, static_cast<uint8_t*>(view), sizeBytes);
+}
+
+std::unique_ptr<SharedMemory> SharedMemory::openExisting(std::string_view name, size_t sizeBytes) {
+  if (sizeBytes == 0) return nullptr;
+  std::wstring full = win32::wide(namedObjectName(name));
+  HANDLE mapping = OpenFileMappingW(FILE_MAP_ALL_ACCESS, FALSE, full.c_str());
+  if (mapping == nullptr) {
+    full += kMappingSuffix;
+    mapping = OpenFileMappingW(FILE_MAP_ALL_ACCESS, FALSE, full.c_str());
+  }
+  if (mapping == nullptr) return nullptr;
   void* view = MapViewOfFile(mapping, FILE_MAP_ALL_ACCESS, 0, 0, 0);
   MEMORY_BASIC_INFORMATION info{};
   if (view == nullptr || VirtualQuery(view, &info, sizeof info) == 0 || info.RegionSize < sizeBytes) {

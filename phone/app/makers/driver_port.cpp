@@ -1,9 +1,13 @@
 #include "makers/driver_port.h"
 
+#include <cstdio>
+#include <mutex>
 #include <string>
+#include <vector>
 
 #include "platform/device_io.h"
 #include "platform/event.h"
+#include "platform/named_objects.h"
 #include "platform/utf16.h"
 
 namespace makers {
@@ -44,11 +48,33 @@ class SystemPort final : public DriverPort {
   std::unique_ptr<NamedEvent> CreateNamedEvent(std::u16string_view) override {
     return std::make_unique<LocalEvent>();
   }
-  // No device of this platform fills memory at a fixed address.
-  uint8_t* MapFrameArea(uint32_t, uint32_t) override { return nullptr; }
+  // The frame area is the serving program's shared memory, opened as it is now: an area
+  // that program removed is gone, one it made again is the new one. Every area mapped
+  // stays mapped while the port lives (a camera keeps its address), and the same object
+  // asked for again is not mapped twice.
+  uint8_t* MapFrameArea(uint32_t address, uint32_t bytes) override {
+    auto memory = platform::SharedMemory::openExisting(FrameAreaObjectName(address), bytes);
+    if (!memory) return nullptr;
+    std::lock_guard lock(mutex_);
+    for (const auto& kept : areas_) {
+      if (kept->size() >= bytes && kept->sameObject(*memory)) return kept->data();
+    }
+    areas_.push_back(std::move(memory));
+    return areas_.back()->data();
+  }
+
+ private:
+  std::mutex mutex_;
+  std::vector<std::unique_ptr<platform::SharedMemory>> areas_;
 };
 
 }  // namespace
+
+std::string FrameAreaObjectName(uint32_t address) {
+  char hex[9];
+  std::snprintf(hex, sizeof hex, "%08X", static_cast<unsigned>(address));
+  return std::string("_VistrelFrameArea_") + hex;
+}
 
 DriverPort& SystemDriverPort() {
   static SystemPort port;

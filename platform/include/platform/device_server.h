@@ -4,7 +4,8 @@
 // one request per packet, one answer per request.
 //
 // Every well-formed request is passed to the handler with its code and input bytes; the
-// handler's status goes back with no output bytes. A packet that is not a well-formed
+// handler's status goes back, with no output bytes (start) or with the bytes an answering
+// handler gives, cut to the room the request offered (startAnswering). A packet that is not a well-formed
 // request (too short, wrong magic, or a length that does not match the bytes carried) is
 // answered with kDeviceInvalidRequest without reaching the handler. Only peers that pass
 // the local peer rule (platform/local_peer.h) are served. Clients are served in turn, one
@@ -20,6 +21,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace platform {
 
@@ -35,6 +37,13 @@ class DeviceServer {
   static std::unique_ptr<DeviceServer> start(std::string_view devicePath, Handler handler,
                                              std::string* error);
 
+  // `answer` is empty on the call; at most `outputCapacity` bytes of what the handler puts
+  // there go back (never more than kDeviceMaxPayload).
+  using AnsweringHandler = std::function<uint32_t(uint32_t code, const uint8_t* in, uint32_t length,
+                                                  uint32_t outputCapacity, std::vector<uint8_t>& answer)>;
+  static std::unique_ptr<DeviceServer> startAnswering(std::string_view devicePath,
+                                                      AnsweringHandler handler, std::string* error);
+
   virtual ~DeviceServer() = default;
   // Connected clients, for tests and status output.
   virtual size_t clientCount() const = 0;
@@ -47,6 +56,7 @@ struct DeviceRequest {
   uint32_t code;
   const uint8_t* input;
   uint32_t length;
+  uint32_t outputCapacity = 0;  // the room the client has for the answer
 };
 std::optional<DeviceRequest> parseDeviceRequest(const uint8_t* packet, size_t size);
 

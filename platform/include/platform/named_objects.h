@@ -35,6 +35,10 @@ class SharedMemory {
  public:
   virtual ~SharedMemory() = default;
   static std::unique_ptr<SharedMemory> openOrCreate(std::string_view name, size_t sizeBytes);
+  // Opens the object another process made; null when there is none, when it holds fewer
+  // than `sizeBytes` bytes, or when its owner is not one this process trusts (the local
+  // peer rule, platform/local_peer.h). Never creates.
+  static std::unique_ptr<SharedMemory> openExisting(std::string_view name, size_t sizeBytes);
   virtual uint8_t* data() = 0;
   virtual size_t size() const = 0;
   // True while the object still holds all size() bytes. Another process may shrink it,
@@ -44,6 +48,9 @@ class SharedMemory {
   // Copies `sizeBytes` at `offset` out of the object without touching the mapping: false,
   // and no fault, when the object does not hold them (any more).
   virtual bool read(size_t offset, void* destination, size_t sizeBytes) const = 0;
+  // True when `other` maps the very same object (not merely one of the same name: an
+  // object removed and made again is another one). False when the system cannot tell.
+  virtual bool sameObject(const SharedMemory& other) const = 0;
 };
 
 // A named mutex that survives its holder: when a process dies while holding it, the next

@@ -6,14 +6,16 @@
 //
 // On this platform no such driver exists: the system port opens a driver that a local
 // program serves as a control device (platform/device_io.h, "CAM1:" is served as the
-// device "\\.\CAM1"), has no frame areas and reads nothing. Tests give a recording fake
-// that serves frame areas.
+// device "\\.\CAM1") and reads nothing; a frame area is the named shared memory that
+// program made under FrameAreaObjectName (platform/named_objects.h), owned by a user this
+// process trusts. Tests give a recording fake that serves frame areas.
 //
 // Threading: a port may be used from any thread; one handle is used by one thread at a
 // time (the cameras guard their handle with a lock).
 
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <string_view>
 
 namespace makers {
@@ -66,5 +68,9 @@ class DriverPort {
 
 // The port of this system (see above). Lives for the whole process.
 DriverPort& SystemDriverPort();
+
+// The name of the shared memory that stands for the frame area at `address` on this
+// platform: "_VistrelFrameArea_A3C00000" (the object prefix of named objects applies).
+std::string FrameAreaObjectName(uint32_t address);
 
 }  // namespace makers

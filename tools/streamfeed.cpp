@@ -94,7 +94,7 @@ std::vector<uint8_t> encodeTestPicture(int width, int height, int number) {
 std::vector<uint8_t> messageOf(uint32_t type, const uint8_t* payload, size_t size) {
   protocol::StreamHeader h;
   h.length = static_cast<uint32_t>(protocol::kHeaderSize + size);
-  h.word4 = type;
+  h.setMessage(type, h.timestampMs());
   std::vector<uint8_t> m(protocol::kHeaderSize + size);
   protocol::encodeHeader(h, m.data());
   std::memcpy(m.data() + protocol::kHeaderSize, payload, size);
@@ -133,12 +133,13 @@ void printCommands(platform::TcpSocket& s, std::vector<uint8_t>& pending) {
       continue;
     }
     const protocol::StreamHeader h = protocol::decodeHeader(&pending[at]);
-    if (h.word3 == protocol::CMD_TAP) {
-      std::printf("command: tap x=%u y=%u\n", h.word4 & 0xFFFF, h.word4 >> 16);
-    } else if (h.word3 == protocol::CMD_KEY) {
-      std::printf("command: key %u\n", h.word4);
+    if (h.commandCode() == protocol::CMD_TAP) {
+      std::printf("command: tap x=%u y=%u\n", h.commandArgument() & 0xFFFF,
+                  h.commandArgument() >> 16);
+    } else if (h.commandCode() == protocol::CMD_KEY) {
+      std::printf("command: key %u\n", h.commandArgument());
     } else {
-      std::printf("command: set property %u to index %u\n", h.word3, h.word4);
+      std::printf("command: set property %u to index %u\n", h.commandCode(), h.commandArgument());
     }
     at += protocol::kHeaderSize;
   }

@@ -131,7 +131,8 @@ void onMessage(void* context, server::FrameReceiver& receiver) {
   }
   server::PropertyStore::onMessage(&ctx->properties, receiver);
   // A header-only message from the phone is a report of a changed value.
-  if (m.length == protocol::kHeaderSize) printValueReport(ctx->properties, m.header.word3, m.header.word4);
+  if (m.length == protocol::kHeaderSize)
+    printValueReport(ctx->properties, m.header.reportKey(), m.header.reportIndex());
 }
 
 bool parseUnsigned(const std::string& s, uint32_t& out) {

@@ -57,6 +57,40 @@ TEST(StreamHeader, CommandsAndTapArgument) {
   for (int i = 20; i < 32; ++i) EXPECT_EQ(b[i], 0) << i;
 }
 
+// The named fields of each message kind sit at bytes 12 (word 3) and 16 (word 4) of the
+// wire header; a mix-up would swap timestamp and type, or key and index, on the wire.
+TEST(StreamHeader, NamedFieldsOfEachMessageKindSitAtTheirWireOffsets) {
+  StreamHeader message;
+  message.length = 32 + 100;
+  message.setMessage(MSG_AUDIO, 0x0A0B0C0D);
+  StreamHeader report;
+  report.setReport(0x7000, 5);
+  const StreamHeader command = makeCommand(CMD_KEY, 0x26);
+  struct Case {
+    const char* kind;
+    const StreamHeader& header;
+    uint32_t at12, at16, payload;
+  } cases[] = {
+      {"message", message, 0x0A0B0C0D, MSG_AUDIO, 100},
+      {"report", report, 0x7000, 5, 0},
+      {"command", command, CMD_KEY, 0x26, 0},
+  };
+  for (const Case& c : cases) {
+    uint8_t b[32];
+    encodeHeader(c.header, b);
+    EXPECT_EQ(load32(b + 12), c.at12) << c.kind;
+    EXPECT_EQ(load32(b + 16), c.at16) << c.kind;
+    const StreamHeader back = decodeHeader(b);
+    EXPECT_EQ(back.payloadLength(), c.payload) << c.kind;
+    EXPECT_EQ(back.timestampMs(), c.at12) << c.kind;
+    EXPECT_EQ(back.messageType(), c.at16) << c.kind;
+    EXPECT_EQ(back.commandCode(), c.at12) << c.kind;
+    EXPECT_EQ(back.commandArgument(), c.at16) << c.kind;
+    EXPECT_EQ(back.reportKey(), c.at12) << c.kind;
+    EXPECT_EQ(back.reportIndex(), c.at16) << c.kind;
+  }
+}
+
 TEST(StreamHeader, EndOfImageMustStartInTheLastTenBytes) {
   struct Case {
     int markerAt;  // position of FF in the 10-byte tail, -1 = none

@@ -48,7 +48,7 @@ int main() {
   std::vector<uint8_t> message(protocol::kHeaderSize + kPayload);
   protocol::StreamHeader h;
   h.length = static_cast<uint32_t>(message.size());
-  h.word4 = protocol::MSG_VIDEO_JPEG;
+  h.setMessage(protocol::MSG_VIDEO_JPEG, 0);
   protocol::encodeHeader(h, message.data());
   std::mt19937 rng(7);
   for (size_t i = protocol::kHeaderSize; i < message.size(); ++i) message[i] = static_cast<uint8_t>(rng());

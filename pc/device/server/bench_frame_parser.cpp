@@ -28,7 +28,7 @@ const std::vector<uint8_t>& recordedStream() {
     for (size_t f = 0; f < kFrames; ++f) {
       protocol::StreamHeader h;
       h.length = static_cast<uint32_t>(protocol::kHeaderSize + kPayload);
-      h.word4 = protocol::MSG_VIDEO_JPEG;
+      h.setMessage(protocol::MSG_VIDEO_JPEG, 0);
       uint8_t header[protocol::kHeaderSize];
       protocol::encodeHeader(h, header);
       s.insert(s.end(), header, header + sizeof header);

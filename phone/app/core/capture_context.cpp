@@ -317,11 +317,11 @@ uint32_t CaptureContext::FetchFrame(void* context, FrameDescriptor* out) {
   return stamp;
 }
 
-uint32_t CaptureContext::Control(void* context, uint32_t word3, uint32_t word4) {
+uint32_t CaptureContext::Control(void* context, uint32_t code, uint32_t argument) {
   if (context == nullptr) return 1;
   auto* self = static_cast<CaptureContext*>(context);
   // Taps and keys go to a source that takes input; any other word is a setting's key.
-  if (!ForwardRemoteInput(*self, word3, word4)) self->QueueSetProperty(word3, word4);
+  if (!ForwardRemoteInput(*self, code, argument)) self->QueueSetProperty(code, argument);
   return 1;
 }
 

@@ -3,14 +3,13 @@
 #include <algorithm>
 #include <cstring>
 
-#include "platform/byte_order.h"
 #include "protocol/stream_header.h"
 
 namespace targets {
 
 size_t CommandReader::room() const { return std::min(kMaxReceive, kBufferSize - length_); }
 
-bool CommandReader::received(size_t count, uint32_t& word3, uint32_t& word4) {
+bool CommandReader::received(size_t count, uint32_t& code, uint32_t& argument) {
   length_ += std::min(count, room());
   if (length_ < 8) return false;
   size_t found = kBufferSize;
@@ -25,8 +24,9 @@ bool CommandReader::received(size_t count, uint32_t& word3, uint32_t& word4) {
   std::memmove(buffer_, buffer_ + found, length_ - found);
   length_ -= found;
   if (length_ < protocol::kHeaderSize) return false;
-  word3 = platform::load32(buffer_ + 12);
-  word4 = platform::load32(buffer_ + 16);
+  const protocol::StreamHeader header = protocol::decodeHeader(buffer_);
+  code = header.commandCode();
+  argument = header.commandArgument();
   length_ -= protocol::kHeaderSize;
   std::memmove(buffer_, buffer_ + protocol::kHeaderSize, length_);
   return true;

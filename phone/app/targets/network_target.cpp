@@ -278,8 +278,8 @@ bool NetworkTarget::SettingChanged(const settings::SourceSetting* setting) {
   if (!setting) return false;
   protocol::StreamHeader h;
   h.length = 0;
-  h.word3 = setting->key;
-  h.word4 = static_cast<uint32_t>(setting->current == -1 ? setting->defaultIndex : setting->current);
+  h.setReport(setting->key, static_cast<uint32_t>(setting->current == -1 ? setting->defaultIndex
+                                                                         : setting->current));
   ControlQueue::Message m;
   protocol::encodeHeader(h, m.data());
   link_->queue.push(m);  // dropped silently when full
@@ -318,7 +318,7 @@ bool NetworkTarget::PublishSettings(const settings::SourceSetting* first) {
   if (builder.size() == 0) return false;
   protocol::StreamHeader h;
   h.length = static_cast<uint32_t>(protocol::kHeaderSize + builder.size());
-  h.word4 = protocol::MSG_PROPERTY_LIST;
+  h.setMessage(protocol::MSG_PROPERTY_LIST, h.timestampMs());
   protocol::encodeHeader(h, message.data());
   std::lock_guard lock(link_->listMutex);
   if (link_->listBuffer.size() < kListBufferSize) return false;  // not prepared
@@ -481,8 +481,8 @@ void NetworkTarget::Link::sendFrame(sources::FrameDescriptor& frame) {
   uint8_t* header = frame.data - protocol::kHeaderSize;
   protocol::StreamHeader h;
   h.length = frame.sizeBytes + static_cast<uint32_t>(protocol::kHeaderSize);
-  h.word3 = frame.timestampMs;
-  h.word4 = frame.format == sources::kFormatPcm ? protocol::MSG_AUDIO : protocol::MSG_VIDEO_JPEG;
+  h.setMessage(frame.format == sources::kFormatPcm ? protocol::MSG_AUDIO : protocol::MSG_VIDEO_JPEG,
+               frame.timestampMs);
   h.word5a = static_cast<uint16_t>(frame.width);
   h.word5b = static_cast<uint16_t>(frame.height);
   h.word6 = frame.sourceWord;
@@ -558,9 +558,9 @@ void NetworkTarget::Link::pollCommand() {
     requestDrop();
     return;
   }
-  uint32_t word3 = 0, word4 = 0;
-  if (commands.received(static_cast<size_t>(n), word3, word4) && params.control) {
-    params.control(params.user, word3, word4);
+  uint32_t code = 0, argument = 0;
+  if (commands.received(static_cast<size_t>(n), code, argument) && params.control) {
+    params.control(params.user, code, argument);
   }
 }
 

@@ -48,6 +48,33 @@ struct StreamHeader {
   uint32_t word6 = 0;
   uint32_t reserved = 0;
 
+  // What words 3 and 4 carry for each kind of message; code outside this module uses
+  // these names, not the words.
+  //  - a message with payload: word 3 the sender's timestamp in milliseconds, word 4 the
+  //    message type (MSG_*);
+  //  - a PC command (header only): word 3 the command code (CMD_* or a property key),
+  //    word 4 its argument (tap position, key code, value index);
+  //  - a value report of the phone (header only): word 3 the property key, word 4 the
+  //    index of the value now chosen.
+  uint32_t messageType() const { return word4; }
+  uint32_t timestampMs() const { return word3; }
+  void setMessage(uint32_t type, uint32_t timestamp) {
+    word4 = type;
+    word3 = timestamp;
+  }
+  uint32_t commandCode() const { return word3; }
+  uint32_t commandArgument() const { return word4; }
+  uint32_t reportKey() const { return word3; }
+  uint32_t reportIndex() const { return word4; }
+  void setReport(uint32_t key, uint32_t index) {
+    word3 = key;
+    word4 = index;
+  }
+  // The payload bytes a message declares (0 for a header-only message).
+  uint32_t payloadLength() const {
+    return hasPayload() ? length - static_cast<uint32_t>(kHeaderSize) : 0;
+  }
+
   // The length the receiver works with: a declared length below 32 counts as 32.
   uint32_t effectiveLength() const { return length < kHeaderSize ? kHeaderSize : length; }
   bool hasPayload() const { return length > kHeaderSize; }

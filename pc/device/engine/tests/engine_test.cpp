@@ -123,13 +123,13 @@ TEST_F(EngineTest, StandAloneEngineReceivesAndForwardsInput) {
   ASSERT_EQ(e->sendPhoneInput(kMessageLeftButtonDown, 32768, 32768), 1u);
   protocol::StreamHeader cmd;
   ASSERT_TRUE(phone.readCommand(cmd, 3000));
-  EXPECT_EQ(cmd.word3, protocol::CMD_TAP);
-  EXPECT_NEAR(static_cast<double>(cmd.word4 & 0xFFFF), 32768, 300);
-  EXPECT_NEAR(static_cast<double>(cmd.word4 >> 16), 32768, 300);
+  EXPECT_EQ(cmd.commandCode(), protocol::CMD_TAP);
+  EXPECT_NEAR(static_cast<double>(cmd.commandArgument() & 0xFFFF), 32768, 300);
+  EXPECT_NEAR(static_cast<double>(cmd.commandArgument() >> 16), 32768, 300);
   ASSERT_EQ(e->sendPhoneInput(kMessageKeyDown, 0x25, 0), 1u);
   ASSERT_TRUE(phone.readCommand(cmd, 3000));
-  EXPECT_EQ(cmd.word3, protocol::CMD_KEY);
-  EXPECT_EQ(cmd.word4, 0x25u);
+  EXPECT_EQ(cmd.commandCode(), protocol::CMD_KEY);
+  EXPECT_EQ(cmd.commandArgument(), 0x25u);
 }
 
 // The frame path: a lent frame stays as it was while newer ones arrive, and the render
@@ -378,15 +378,15 @@ TEST_F(EngineTest, ClientInputReachesThePhoneThroughTheServingProcess) {
   EXPECT_EQ(client->sendPhoneInput(kMessageKeyDown, 13, 0), 1u);
   protocol::StreamHeader cmd;
   ASSERT_TRUE(phone.readCommand(cmd, 3000));
-  EXPECT_EQ(cmd.word3, protocol::CMD_KEY);
-  EXPECT_EQ(cmd.word4, 13u);
+  EXPECT_EQ(cmd.commandCode(), protocol::CMD_KEY);
+  EXPECT_EQ(cmd.commandArgument(), 13u);
 
   // A click needs the picture the client shows: decode one, then click its centre.
   const auto jpeg = decoder_testing::EncodeRgb(decoder_testing::TestPicture(320, 240).data(), 320, 240);
   ASSERT_TRUE(client->decodeJpeg(jpeg.data(), static_cast<uint32_t>(jpeg.size()), nullptr, nullptr));
   EXPECT_EQ(client->sendPhoneInput(kMessageLeftButtonDown, 32768, 32768), 1u);
   ASSERT_TRUE(phone.readCommand(cmd, 3000));
-  EXPECT_EQ(cmd.word3, protocol::CMD_TAP);
+  EXPECT_EQ(cmd.commandCode(), protocol::CMD_TAP);
 
   server->releaseServingMarker();
   server.reset();
@@ -441,8 +441,8 @@ TEST_F(EngineTest, ConnectStartsTheLauncherAndChosenValuesReachThePhone) {
   ASSERT_TRUE(e->setPhoneProperty(0x102, 3));
   protocol::StreamHeader cmd;
   ASSERT_TRUE(phone.readCommand(cmd, 3000));
-  EXPECT_EQ(cmd.word3, 0x102u);
-  EXPECT_EQ(cmd.word4, 3u);
+  EXPECT_EQ(cmd.commandCode(), 0x102u);
+  EXPECT_EQ(cmd.commandArgument(), 3u);
   uint32_t current = 0;
   e->properties().read([&](const auto& entries) { current = entries[0].current; });
   EXPECT_EQ(current, 3u) << "the PC's copy holds the chosen value";
@@ -474,13 +474,13 @@ TEST_F(EngineTest, AClientSeesTheServersPropertyListAndItsChoiceReachesThePhone)
   ASSERT_TRUE(client->setPhoneProperty(0x102, 2));
   protocol::StreamHeader cmd;
   ASSERT_TRUE(phone.readCommand(cmd, 3000));
-  EXPECT_EQ(cmd.word3, 0x102u);
-  EXPECT_EQ(cmd.word4, 2u);
+  EXPECT_EQ(cmd.commandCode(), 0x102u);
+  EXPECT_EQ(cmd.commandArgument(), 2u);
   EXPECT_TRUE(clientSees(0x102, 2)) << "the serving process's copy and the published list follow";
   // Taps and keys still pass the relay.
   EXPECT_EQ(client->sendPhoneInput(kMessageKeyDown, 13, 0), 1u);
   ASSERT_TRUE(phone.readCommand(cmd, 3000));
-  EXPECT_EQ(cmd.word3, protocol::CMD_KEY);
+  EXPECT_EQ(cmd.commandCode(), protocol::CMD_KEY);
 }
 
 TEST_F(EngineTest, TheCommandRelayServesOnlyItsOwnUser) {
@@ -506,7 +506,7 @@ TEST_F(EngineTest, TheCommandRelayServesOnlyItsOwnUser) {
   ASSERT_EQ(platform::testing::runPeerProbe(false, {"dgram", commandEndpoint(), keyPacket(13)}).exitCode, 0);
   protocol::StreamHeader cmd;
   ASSERT_TRUE(phone.readCommand(cmd, 3000));
-  EXPECT_EQ(cmd.word4, 13u) << "the other user's key never reaches the phone";
+  EXPECT_EQ(cmd.commandArgument(), 13u) << "the other user's key never reaches the phone";
   EXPECT_FALSE(phone.readCommand(cmd, 300));
   server->releaseServingMarker();
 }

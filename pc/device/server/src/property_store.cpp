@@ -30,16 +30,17 @@ void PropertyStore::onMessage(void* context, FrameReceiver& receiver) {
     // A new list makes every command for the old one meaningless.
     receiver.dropPendingCommands();
   }
-  self->apply(m.length, m.header.word3, m.header.word4, self->receiveStore_.get(), size, isList);
+  self->apply(m.length, m.header.reportKey(), m.header.reportIndex(), self->receiveStore_.get(),
+              size, isList);
 }
 
-void PropertyStore::apply(uint32_t length, uint32_t word3, uint32_t word4, const uint8_t* payload,
-                          uint32_t payloadSize, bool isPropertyList) {
+void PropertyStore::apply(uint32_t length, uint32_t reportKey, uint32_t reportIndex,
+                          const uint8_t* payload, uint32_t payloadSize, bool isPropertyList) {
   bool changed = false;
   {
     std::lock_guard lock(mutex_);
     if (length == protocol::kHeaderSize) {
-      changed = protocol::applyValueReport(list_, word3, word4);
+      changed = protocol::applyValueReport(list_, reportKey, reportIndex);
     } else if (isPropertyList) {
       protocol::parsePropertyList(payload, payloadSize, scratch_);
       size_t used = 0;

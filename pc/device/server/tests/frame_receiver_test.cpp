@@ -191,11 +191,11 @@ TEST_F(FrameServer, CommandsQueuedBeforeAPhoneConnectsAreDroppedLaterOnesArrive)
   ASSERT_TRUE(phone.readCommand(got, 3000));
   EXPECT_EQ(got.magic0, protocol::STREAM_MAGIC_0);
   EXPECT_EQ(got.length, 0u);
-  EXPECT_EQ(got.word3, protocol::CMD_TAP) << "the held commands were never sent";
-  EXPECT_EQ(got.word4, 0x40008000u);
+  EXPECT_EQ(got.commandCode(), protocol::CMD_TAP) << "the held commands were never sent";
+  EXPECT_EQ(got.commandArgument(), 0x40008000u);
   ASSERT_TRUE(phone.readCommand(got, 3000));
-  EXPECT_EQ(got.word3, protocol::CMD_KEY);
-  EXPECT_EQ(got.word4, 0x0Du);
+  EXPECT_EQ(got.commandCode(), protocol::CMD_KEY);
+  EXPECT_EQ(got.commandArgument(), 0x0Du);
 }
 
 TEST_F(FrameServer, SilenceDropsThePhoneAndTheNextOneIsServed) {

@@ -72,7 +72,8 @@ struct Sink : server::ReceiveParser::Sink {
     }
     const bool isList = m.hasType(protocol::MSG_PROPERTY_LIST);
     const uint32_t n = isList ? ring->copyPayload(m, payload.data(), static_cast<uint32_t>(payload.size())) : 0;
-    properties.apply(m.length, m.header.word3, m.header.word4, payload.data(), n, isList);
+    properties.apply(m.length, m.header.reportKey(), m.header.reportIndex(), payload.data(), n,
+                     isList);
   }
 };
 
@@ -93,9 +94,9 @@ std::vector<uint8_t> buildStream(const uint8_t* data, size_t size) {
       }
       case 1: {
         protocol::StreamHeader h;
-        h.word4 = next() % 4;
+        const uint32_t type = next() % 4;
         for (int shift = 0; shift < 32; shift += 8) h.length |= static_cast<uint32_t>(next()) << shift;
-        h.word3 = next();
+        h.setMessage(type, next());
         uint8_t bytes[protocol::kHeaderSize];
         protocol::encodeHeader(h, bytes);
         out.insert(out.end(), bytes, bytes + sizeof bytes);

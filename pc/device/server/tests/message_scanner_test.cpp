@@ -127,7 +127,7 @@ TEST(MessageScanner, FewerThanAHeaderOfBytesWaits) {
   feed.append(Bytes(h.begin() + 31, h.end()));
   EXPECT_EQ(feed.pass(), 0);
   EXPECT_EQ(feed.scanner.latest().length, 32u) << "length 0 reads as 32";
-  EXPECT_EQ(feed.scanner.latest().header.word3, 3u);
+  EXPECT_EQ(feed.scanner.latest().header.reportKey(), 3u);
 }
 
 TEST(MessageScanner, AudioEndsThePassAtTheHeaderThatCompletesIt) {

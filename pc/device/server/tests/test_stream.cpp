@@ -7,18 +7,21 @@
 
 namespace server::testing {
 
-Bytes header(uint32_t length, uint32_t word3, uint32_t word4) {
+Bytes header(uint32_t length, uint32_t code, uint32_t argument) {
   protocol::StreamHeader h;
   h.length = length;
-  h.word3 = word3;
-  h.word4 = word4;
+  h.setReport(code, argument);
   Bytes b(protocol::kHeaderSize);
   protocol::encodeHeader(h, b.data());
   return b;
 }
 
-Bytes message(uint32_t type, const Bytes& payload, uint32_t word3) {
-  Bytes b = header(static_cast<uint32_t>(protocol::kHeaderSize + payload.size()), word3, type);
+Bytes message(uint32_t type, const Bytes& payload, uint32_t timestampMs) {
+  protocol::StreamHeader h;
+  h.length = static_cast<uint32_t>(protocol::kHeaderSize + payload.size());
+  h.setMessage(type, timestampMs);
+  Bytes b(protocol::kHeaderSize);
+  protocol::encodeHeader(h, b.data());
   b.insert(b.end(), payload.begin(), payload.end());
   return b;
 }

@@ -15,8 +15,8 @@ namespace server::testing {
 using Bytes = std::vector<uint8_t>;
 
 // A header (and payload) exactly as the phone sends it.
-Bytes message(uint32_t type, const Bytes& payload, uint32_t word3 = 0);
-Bytes header(uint32_t length, uint32_t word3, uint32_t word4);
+Bytes message(uint32_t type, const Bytes& payload, uint32_t timestampMs = 0);
+Bytes header(uint32_t length, uint32_t code, uint32_t argument);
 // A JPEG-like payload of `size` bytes as the phone sends it: first 10 bytes zero, filler
 // that never contains the magic's first byte, and FF D9 starting `tailAfterMarker` + 2
 // bytes before the end.

@@ -703,7 +703,7 @@ TEST(PcCommands, SetPropertyIsAppliedReportedAndSaved) {
 TEST(PcCommands, WhatNamesNoValueChangesNothing) {
   struct Case {
     const char* what;
-    uint32_t word3;  // 0: the camera's key
+    uint32_t code;  // 0: the camera's key
     uint32_t index;
     bool screenEnabled = true;
     uint32_t keyOf = 0;  // 1: the screen's key
@@ -721,8 +721,8 @@ TEST(PcCommands, WhatNamesNoValueChangesNothing) {
     rig.build({{SourceKind::kCamera, texts::kTextCamera}, {SourceKind::kScreen, texts::kTextScreen}});
     rig.context->OnActivate(true, false);
     ASSERT_TRUE(rig.context->ToggleCapture());
-    const uint32_t word3 = c.word3 != 0 ? c.word3 : rig.src[c.keyOf]->quality.key;
-    CaptureContext::Control(rig.context.get(), word3, c.index);
+    const uint32_t code = c.code != 0 ? c.code : rig.src[c.keyOf]->quality.key;
+    CaptureContext::Control(rig.context.get(), code, c.index);
     rig.context->OnPropertyCommands();
     for (FakeSource* s : rig.src) {
       EXPECT_TRUE(s->applied.empty()) << c.what;

@@ -44,7 +44,7 @@ inline void onMessage(void* context, server::FrameReceiver& receiver) {
   if (!m.hasType(protocol::MSG_VIDEO_JPEG)) return;
   const uint32_t now = platform::systemClock().nowMs();
   std::lock_guard lock(rec->mutex);
-  rec->latencies.push_back(now - m.header.word3);
+  rec->latencies.push_back(now - m.header.timestampMs());
   rec->frames.fetch_add(1);
 }
 

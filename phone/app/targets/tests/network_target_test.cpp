@@ -78,7 +78,7 @@ bool readMessage(TcpSocket& s, Message& m, uint32_t ms = 4000) {
   }
   if (!readExactly(s, head + 8, 24, ms)) return false;
   m.header = protocol::decodeHeader(head);
-  m.payload.assign(m.header.hasPayload() ? m.header.length - 32 : 0, 0);
+  m.payload.assign(m.header.payloadLength(), 0);
   return m.payload.empty() || readExactly(s, m.payload.data(), m.payload.size(), ms);
 }
 
@@ -302,8 +302,8 @@ TEST(Link, JpegAndSoundFramesGoOutWithTheirHeaders) {
   Message m;
   ASSERT_TRUE(readMessage(s, m));
   EXPECT_EQ(m.header.length, 5000u + 32u);
-  EXPECT_EQ(m.header.word3, 1234u);
-  EXPECT_EQ(m.header.word4, protocol::MSG_VIDEO_JPEG);
+  EXPECT_EQ(m.header.timestampMs(), 1234u);
+  EXPECT_EQ(m.header.messageType(), protocol::MSG_VIDEO_JPEG);
   EXPECT_EQ(m.header.word5a, 320);
   EXPECT_EQ(m.header.word5b, 240);
   EXPECT_EQ(m.header.word6, 77u);
@@ -312,7 +312,7 @@ TEST(Link, JpegAndSoundFramesGoOutWithTheirHeaders) {
   EXPECT_TRUE(std::equal(m.payload.begin() + 10, m.payload.end(), jpeg.begin() + 10));
 
   ASSERT_TRUE(readMessage(s, m));
-  EXPECT_EQ(m.header.word4, protocol::MSG_AUDIO);
+  EXPECT_EQ(m.header.messageType(), protocol::MSG_AUDIO);
   EXPECT_EQ(m.header.length, 640u + 32u);
   EXPECT_EQ(m.payload, pcm);  // sound is not touched
 }
@@ -334,7 +334,7 @@ TEST(Link, PropertyListFirstThenValueReports) {
   TcpSocket s = pc.acceptGreeted();
   Message m;
   ASSERT_TRUE(readMessage(s, m));
-  EXPECT_EQ(m.header.word4, protocol::MSG_PROPERTY_LIST);
+  EXPECT_EQ(m.header.messageType(), protocol::MSG_PROPERTY_LIST);
   std::vector<protocol::PropertyEntry> entries;
   protocol::parsePropertyList(m.payload.data(), m.payload.size(), entries);
   ASSERT_EQ(entries.size(), 2u);
@@ -346,15 +346,15 @@ TEST(Link, PropertyListFirstThenValueReports) {
 
   ASSERT_TRUE(readMessage(s, m));
   EXPECT_EQ(m.header.length, 0u);
-  EXPECT_EQ(m.header.word3, a.key);
-  EXPECT_EQ(m.header.word4, 3u);  // the default index while current is -1
+  EXPECT_EQ(m.header.reportKey(), a.key);
+  EXPECT_EQ(m.header.reportIndex(), 3u);  // the default index while current is -1
 
   // A reconnection sends the list again.
   s.close();
   TcpSocket again = pc.acceptGreeted();
   ASSERT_TRUE(again.valid());
   ASSERT_TRUE(readMessage(again, m));
-  EXPECT_EQ(m.header.word4, protocol::MSG_PROPERTY_LIST);
+  EXPECT_EQ(m.header.messageType(), protocol::MSG_PROPERTY_LIST);
   EXPECT_FALSE(rig.target.PublishSettings(nullptr));
 }
 
@@ -475,7 +475,7 @@ TEST(Link, ASlowPcGetsWholeFramesAndNoneAreTakenMeanwhile) {
   // On a slow machine a keep-alive (zero bytes) may go out before the first frame; nothing
   // else may come before it.
   EXPECT_EQ(m.skippedNonZero, 0);
-  EXPECT_EQ(m.header.word3, 1001u);
+  EXPECT_EQ(m.header.timestampMs(), 1001u);
   ASSERT_EQ(m.payload.size(), jpeg.size());
   EXPECT_TRUE(std::equal(m.payload.begin() + 10, m.payload.end(), jpeg.begin() + 10));
 }
@@ -708,7 +708,7 @@ TEST(Link, FloodOfCommandsAndAPcThatClosesMidFrame) {
   rig.feed.add(fakeJpeg(2000), sources::kFormatJpeg, 20);
   rig.target.frameReady().set();
   ASSERT_TRUE(readMessage(again, m));
-  EXPECT_EQ(m.header.word3, 20u);
+  EXPECT_EQ(m.header.timestampMs(), 20u);
   std::lock_guard lock(rig.feed.mutex);
   for (auto& c : rig.feed.commands) EXPECT_EQ(c.first, 3u);
 }

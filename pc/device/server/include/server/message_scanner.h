@@ -15,7 +15,7 @@ struct RingMessage {
 
   bool present() const { return length != 0; }
   // The type word of a message with payload; header-only messages have no type.
-  bool hasType(uint32_t type) const { return header.hasPayload() && header.word4 == type; }
+  bool hasType(uint32_t type) const { return header.hasPayload() && header.messageType() == type; }
   bool isAudio() const {
     return hasType(protocol::MSG_AUDIO) || hasType(protocol::MSG_AUDIO_ALT);
   }

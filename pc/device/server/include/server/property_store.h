@@ -38,7 +38,7 @@ class PropertyStore {
   uint32_t generation() const;
 
   // Applies one handed-over message; what onMessage does. Public for the tests.
-  void apply(uint32_t length, uint32_t word3, uint32_t word4, const uint8_t* payload,
+  void apply(uint32_t length, uint32_t reportKey, uint32_t reportIndex, const uint8_t* payload,
              uint32_t payloadSize, bool isPropertyList);
 
  private:

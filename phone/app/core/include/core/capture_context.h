@@ -193,7 +193,7 @@ class CaptureContext {
 
   // Handed to the current target's thread.
   static uint32_t FetchFrame(void* context, sources::FrameDescriptor* out);
-  static uint32_t Control(void* context, uint32_t word3, uint32_t word4);
+  static uint32_t Control(void* context, uint32_t code, uint32_t argument);
   // Handed to sources in preview mode.
   static bool PreviewCallback(void* context, const sources::FrameDescriptor* frame,
                               uint32_t rotation, uint8_t* scratch);
@@ -233,6 +233,6 @@ class CaptureContext {
 // A tap or key command from the PC goes to the enabled source that takes input (the
 // screen while it captures). True when the command was a tap or a key, taken or not.
 // Runs on the delivery target's thread.
-bool ForwardRemoteInput(CaptureContext& context, uint32_t word3, uint32_t word4);
+bool ForwardRemoteInput(CaptureContext& context, uint32_t code, uint32_t argument);
 
 }  // namespace core

@@ -20,8 +20,8 @@ class CommandReader {
   uint8_t* space() { return buffer_ + length_; }
   size_t room() const;
   // `count` bytes (at most room()) were received into space(). True when a command was
-  // complete; its word3 and word4 are then stored.
-  bool received(size_t count, uint32_t& word3, uint32_t& word4);
+  // complete; its code and argument are then stored.
+  bool received(size_t count, uint32_t& code, uint32_t& argument);
   void clear() { length_ = 0; }
   size_t length() const { return length_; }
 

@@ -19,8 +19,8 @@ namespace targets {
 // Hands the oldest waiting frame of all started sources to the target: fills `out` and
 // returns its timestamp, or 0 when no frame waits. Called on the target's thread.
 using FetchFunction = uint32_t (*)(void* user, sources::FrameDescriptor* out);
-// Receives a command from the PC (word3, word4). Called on the target's thread.
-using ControlFunction = uint32_t (*)(void* user, uint32_t word3, uint32_t word4);
+// Receives a command from the PC (its code and argument). Called on the target's thread.
+using ControlFunction = uint32_t (*)(void* user, uint32_t code, uint32_t argument);
 
 // Handed to DeliveryTarget::Start: three words.
 struct TargetStartParams {

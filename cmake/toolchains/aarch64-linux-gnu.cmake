@@ -19,7 +19,15 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 set(ENV{PKG_CONFIG_LIBDIR} /usr/lib/aarch64-linux-gnu/pkgconfig:/usr/share/pkgconfig)
 set(ENV{PKG_CONFIG_PATH} "")
 
+# The emulator takes the program loader from the cross C library (-L); the C and C++
+# runtime must then come from the same place. Left to the loader's cache, the C library
+# would be the multiarch arm64 one, which follows Debian's stable updates while the cross
+# loader does not: loader and C library of different builds share private structures of
+# different layout, and the first thread a program starts spins for ever in the C
+# library's stack cache. The other arm64 libraries (GoogleTest, libjpeg, ALSA) still come
+# from the multiarch directory.
 find_program(VISTREL_QEMU_AARCH64 NAMES qemu-aarch64 qemu-aarch64-static)
 if(VISTREL_QEMU_AARCH64)
-  set(CMAKE_CROSSCOMPILING_EMULATOR ${VISTREL_QEMU_AARCH64} -L /usr/aarch64-linux-gnu)
+  set(CMAKE_CROSSCOMPILING_EMULATOR ${VISTREL_QEMU_AARCH64} -L /usr/aarch64-linux-gnu
+      -E LD_LIBRARY_PATH=/usr/aarch64-linux-gnu/lib)
 endif()

@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "../pipewire/pipewire_camera.h"
+#include "pipewire_camera.h"
 
 namespace output {
 

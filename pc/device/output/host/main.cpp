@@ -22,7 +22,7 @@
 #include "output/engine_link.h"
 #include "output/v4l2_output.h"
 #include "platform/socket.h"
-#include "../pipewire/pipewire_camera.h"
+#include "pipewire_camera.h"
 #include "vistrel_version.h"
 #include "warden/service_control_link.h"
 

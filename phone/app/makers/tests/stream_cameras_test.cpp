@@ -5,7 +5,7 @@
 #include <mutex>
 #include <thread>
 
-#include "../device_settings.h"
+#include "device_settings.h"
 #include "camera_rig.h"
 #include "fake_driver_port.h"
 #include "texts/text_ids.h"

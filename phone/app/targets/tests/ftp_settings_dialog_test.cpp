@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "../../ui/tests/fake_dialog_view.h"
+#include "fake_dialog_view.h"
 #include "memory_key_store.h"
 #include "targets/ftp_target.h"
 

@@ -20,7 +20,7 @@
 #include <atomic>
 #include <thread>
 
-#include "../../tests/fake_settings_host.h"
+#include "fake_settings_host.h"
 
 namespace dialogs::qt {
 namespace {

@@ -26,7 +26,7 @@ std::string ConfiguredSelection(platform::KeyStore& store) {
 }
 
 std::unique_ptr<CameraDevice> OpenSelectedCamera(const std::string& selection,
-                                                 std::shared_ptr<V4l2Io> io, std::string& problem) {
+                                                 std::shared_ptr<platform::V4l2Io> io, std::string& problem) {
   problem.clear();
   if (selection == "test-pattern") return OpenTestPatternCamera();
   const bool path = !selection.empty() && selection[0] == '/';

@@ -11,7 +11,7 @@
 #include <string>
 
 #include "camera_device.h"
-#include "v4l2_io.h"
+#include "platform/v4l2_io.h"
 
 namespace platform {
 class KeyStore;
@@ -25,6 +25,6 @@ std::string ConfiguredSelection(platform::KeyStore& store);
 // The selected camera; nullptr when there is none, `problem` then says so ("no camera
 // found: ..."). The test pattern is opened only when selected.
 std::unique_ptr<CameraDevice> OpenSelectedCamera(const std::string& selection,
-                                                 std::shared_ptr<V4l2Io> io, std::string& problem);
+                                                 std::shared_ptr<platform::V4l2Io> io, std::string& problem);
 
 }  // namespace framesink

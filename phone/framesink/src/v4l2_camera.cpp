@@ -1,17 +1,18 @@
 #include "v4l2_camera.h"
 
-#include <linux/videodev2.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <mutex>
 
 #include "formats.h"
+#include "platform/linux/v4l2_kernel.h"
 #include "picture_fixes.h"
 
 namespace framesink {
 namespace {
+
+using platform::V4l2Io;
 
 // Bounds on what a driver's enumerations are believed.
 constexpr uint32_t kMaxPixelFormats = 64;
@@ -485,11 +486,11 @@ bool isStreamingCapture(V4l2Io& io, int fd) {
 
 }  // namespace
 
-std::unique_ptr<CameraDevice> OpenV4l2Camera(std::shared_ptr<V4l2Io> io, const std::string& path) {
+std::unique_ptr<CameraDevice> OpenV4l2Camera(std::shared_ptr<platform::V4l2Io> io, const std::string& path) {
   if (!io) return nullptr;
   const std::vector<std::string> paths = path.empty() ? io->devicePaths() : std::vector<std::string>{path};
   for (const std::string& p : paths) {
-    const int fd = io->open(p);
+    const int fd = io->open(p, V4l2Io::Mode::kNonBlocking);
     if (fd < 0) continue;
     if (isStreamingCapture(*io, fd)) return std::make_unique<V4l2Camera>(io, fd);
     io->close(fd);

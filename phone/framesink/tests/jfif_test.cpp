@@ -12,7 +12,7 @@
 #include "v4l2_camera.h"
 
 #if FRAMESINK_HAVE_LIBJPEG
-#include <linux/videodev2.h>
+#include "platform/linux/v4l2_kernel.h"
 
 #include <csetjmp>
 #include <cstdio>
@@ -21,6 +21,9 @@
 
 namespace framesink::testing {
 namespace {
+
+using platform::testing::FakeV4l2;
+using platform::testing::FakeVideoNode;
 
 using Bytes = std::vector<uint8_t>;
 
@@ -196,10 +199,10 @@ TEST(Jfif, CameraPictureWithoutTablesDecodesAfterTheCameraPath) {
   const Bytes camera = stripTables(original);
   ASSERT_FALSE(hasMarker(camera, 0xC4));
 
-  FakeCameraSetup setup;
+  FakeVideoNode setup;
   setup.formats = {{V4L2_PIX_FMT_MJPEG, {{320, 240, 30}}}};
   auto io = std::make_shared<FakeV4l2>();
-  io->addCamera(setup);
+  io->addNode(setup);
   SinkGraph graph(OpenV4l2Camera(io, ""), kSinkCapture);
   FormatEntry listed{};
   uint32_t count = 1;

@@ -1,5 +1,5 @@
 #include <gtest/gtest.h>
-#include <linux/videodev2.h>
+#include "platform/linux/v4l2_kernel.h"
 
 #include <algorithm>
 #include <thread>
@@ -14,8 +14,13 @@
 namespace framesink::testing {
 namespace {
 
-FakeCameraSetup webcam() {
-  FakeCameraSetup setup;
+using platform::testing::FakeV4l2;
+using platform::testing::FakeFrameSize;
+using platform::testing::FakeVideoNode;
+using platform::testing::FourccText;
+
+FakeVideoNode webcam() {
+  FakeVideoNode setup;
   setup.formats = {
       {V4L2_PIX_FMT_YUYV, {{640, 480, 30}, {320, 240, 30}, {1280, 1024, 2}}},
       {V4L2_PIX_FMT_MJPEG, {{640, 480, 30}}},
@@ -39,7 +44,7 @@ std::vector<FormatEntry> formatsOf(SinkGraph& graph, uint32_t category) {
 
 TEST(V4l2Camera, ListsFormatsAsThePipelineKnowsThemAndSlowSizesAsStillsOnly) {
   auto io = std::make_shared<FakeV4l2>();
-  io->addCamera(webcam());
+  io->addNode(webcam());
   SinkGraph graph(OpenV4l2Camera(io, ""), kSinkPreview | kSinkCapture | kSinkStill);
   EXPECT_EQ(graph.connected(), kSinkCapture | kSinkStill);  // one stream: no preview
 
@@ -61,14 +66,14 @@ TEST(V4l2Camera, ListsFormatsAsThePipelineKnowsThemAndSlowSizesAsStillsOnly) {
 }
 
 TEST(V4l2Camera, TakesAtMostSixteenFormatsAndSkipsZeroAndUnknownOnes) {
-  FakeCameraSetup setup;
+  FakeVideoNode setup;
   setup.formats.push_back({V4L2_PIX_FMT_SGRBG8, {{640, 480, 30}}});  // no layout the pipeline knows
   setup.formats.push_back({V4L2_PIX_FMT_YUYV, {{0, 0, 30}, {320, 0, 30}}});
   std::vector<FakeFrameSize> many;
   for (uint32_t i = 1; i <= 100; ++i) many.push_back({16 * i, 16 * i, 30});
   setup.formats.push_back({V4L2_PIX_FMT_UYVY, many});
   auto io = std::make_shared<FakeV4l2>();
-  io->addCamera(setup);
+  io->addNode(setup);
   SinkGraph graph(OpenV4l2Camera(io, ""), kSinkCapture | kSinkStill);
   FormatEntry table[40];
   uint32_t count = 40;
@@ -81,11 +86,11 @@ TEST(V4l2Camera, TakesAtMostSixteenFormatsAndSkipsZeroAndUnknownOnes) {
 // when it is asked for, so that a broken camera is never mistaken for a working one.
 TEST(CameraSelection, AutomaticChoiceNeverFallsBackToTheTestPattern) {
   auto none = std::make_shared<FakeV4l2>();
-  FakeCameraSetup output;
+  FakeVideoNode output;
   output.capabilities = V4L2_CAP_VIDEO_OUTPUT | V4L2_CAP_STREAMING;
-  none->addCamera(output);  // a node, but no capture device
+  none->addNode(output);  // a node, but no capture device
   auto one = std::make_shared<FakeV4l2>();
-  one->addCamera(webcam());
+  one->addNode(webcam());
   struct Case {
     const char* selection;
     std::shared_ptr<FakeV4l2> io;
@@ -112,17 +117,17 @@ TEST(CameraSelection, AutomaticChoiceNeverFallsBackToTheTestPattern) {
 TEST(V4l2Camera, NoCameraOrNoCaptureNodeGivesNothing) {
   auto io = std::make_shared<FakeV4l2>();
   EXPECT_EQ(OpenV4l2Camera(io, ""), nullptr);
-  FakeCameraSetup output;
+  FakeVideoNode output;
   output.path = "/dev/video0";
   output.capabilities = V4L2_CAP_VIDEO_OUTPUT | V4L2_CAP_STREAMING;
-  io->addCamera(output);
+  io->addNode(output);
   EXPECT_EQ(OpenV4l2Camera(io, ""), nullptr);
   EXPECT_EQ(OpenV4l2Camera(io, "/dev/video7"), nullptr);
   EXPECT_EQ(io->openDescriptors(), 0);
 
-  FakeCameraSetup second = webcam();
+  FakeVideoNode second = webcam();
   second.path = "/dev/video1";
-  io->addCamera(second);
+  io->addNode(second);
   auto camera = OpenV4l2Camera(io, "");
   ASSERT_NE(camera, nullptr);
   EXPECT_TRUE(io->called("open /dev/video1"));
@@ -133,7 +138,7 @@ TEST(V4l2Camera, NoCameraOrNoCaptureNodeGivesNothing) {
 
 TEST(V4l2Camera, YuyvArrivesAsUyvyAndBuffersAreRequeued) {
   auto io = std::make_shared<FakeV4l2>();
-  io->addCamera(webcam());
+  io->addNode(webcam());
   SinkGraph graph(OpenV4l2Camera(io, ""), kSinkCapture);
   const FormatEntry small{320, 240, kFormatUyvy};
   ASSERT_TRUE(graph.setFormat(&small, kSinkCapture));
@@ -184,10 +189,10 @@ TEST(V4l2Camera, PlanarFormatsArriveInThePipelinesChromaOrder) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(FourccText(c.v4l2));
-    FakeCameraSetup setup;
+    FakeVideoNode setup;
     setup.formats.push_back({c.v4l2, {{kW, kH, 30}}});
     auto io = std::make_shared<FakeV4l2>();
-    io->addCamera(setup);
+    io->addNode(setup);
     SinkGraph graph(OpenV4l2Camera(io, ""), kSinkCapture);
     FormatEntry listed[4];
     uint32_t count = 4;
@@ -226,11 +231,11 @@ TEST(V4l2Camera, PlanarFormatsArriveInThePipelinesChromaOrder) {
 }
 
 TEST(V4l2Camera, ShortErrorAndPaddedBuffers) {
-  FakeCameraSetup setup = webcam();
+  FakeVideoNode setup = webcam();
   setup.formats = {{V4L2_PIX_FMT_UYVY, {{320, 240, 30}}}};
   setup.extraBytesPerLine = 64;
   auto io = std::make_shared<FakeV4l2>();
-  io->addCamera(setup);
+  io->addNode(setup);
   SinkGraph graph(OpenV4l2Camera(io, ""), kSinkCapture);
   PictureSink sink;
   const SampleCallback cb = sink.callback();
@@ -256,7 +261,7 @@ TEST(V4l2Camera, ShortErrorAndPaddedBuffers) {
 
 TEST(V4l2Camera, UnpluggedCameraStopsTheStreamCleanly) {
   auto io = std::make_shared<FakeV4l2>();
-  io->addCamera(webcam());
+  io->addNode(webcam());
   SinkGraph graph(OpenV4l2Camera(io, ""), kSinkCapture);
   PictureSink sink;
   const SampleCallback cb = sink.callback();
@@ -273,7 +278,7 @@ TEST(V4l2Camera, UnpluggedCameraStopsTheStreamCleanly) {
 
 TEST(V4l2Camera, RefusedFormatFailsTheStream) {
   auto io = std::make_shared<FakeV4l2>();
-  io->addCamera(webcam());
+  io->addNode(webcam());
   io->failRequest(VIDIOC_S_FMT, EIO);
   SinkGraph graph(OpenV4l2Camera(io, ""), kSinkCapture);
   ASSERT_TRUE(graph.setState(kSinkRunning));
@@ -285,7 +290,7 @@ TEST(V4l2Camera, RefusedFormatFailsTheStream) {
 
 TEST(V4l2Camera, StillIsTakenFromTheStreamAtTheStillSize) {
   auto io = std::make_shared<FakeV4l2>();
-  io->addCamera(webcam());
+  io->addNode(webcam());
   SinkGraph graph(OpenV4l2Camera(io, ""), kSinkCapture | kSinkStill);
   const FormatEntry big{1280, 1024, kFormatUyvy};
   ASSERT_TRUE(graph.setFormat(&big, kSinkStill));
@@ -329,7 +334,7 @@ TEST(V4l2Camera, ControlWritesReachTheMappedControls) {
       {kSinkPictureControls, kPictureWhiteBalance, 3, V4L2_CID_WHITE_BALANCE_TEMPERATURE},
   };
   auto io = std::make_shared<FakeV4l2>();
-  io->addCamera(webcam());
+  io->addNode(webcam());
   SinkGraph graph(OpenV4l2Camera(io, ""), kSinkCapture);
   for (const ControlCase& c : cases) {
     ValueEntry v{c.property, c.value, kControlManual, 0xFFFFFFFF};
@@ -360,7 +365,7 @@ TEST(V4l2Camera, ControlWritesReachTheMappedControls) {
 
 TEST(V4l2Camera, RangesComeFromTheDriver) {
   auto io = std::make_shared<FakeV4l2>();
-  io->addCamera(webcam());
+  io->addNode(webcam());
   SinkGraph graph(OpenV4l2Camera(io, ""), kSinkCapture);
   RangeEntry r[2] = {};
   r[0].property = kPictureWhiteBalance;

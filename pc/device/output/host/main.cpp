@@ -178,9 +178,10 @@ int main(int argc, char** argv) {
   output::EngineLink link(engineOptions, say);
   link.open();
 
+  const std::shared_ptr<platform::V4l2Io> v4l2Io = platform::systemV4l2Io();
   std::unique_ptr<output::V4l2Output> v4l2;
   if (!args->device.empty()) {
-    v4l2 = std::make_unique<output::V4l2Output>(output::SystemV4l2Io(), args->device,
+    v4l2 = std::make_unique<output::V4l2Output>(*v4l2Io, args->device,
                                                 *output::ParseV4l2Format(args->format));
     std::string error;
     if (!v4l2->open(&error) || !v4l2->configure(link.outputWidth(), link.outputHeight(), &error)) {

@@ -1,38 +1,19 @@
 #include "output/v4l2_output.h"
 
-#include <fcntl.h>
-#include <linux/videodev2.h>
-#include <sys/ioctl.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstring>
+
+#include "platform/linux/v4l2_kernel.h"
 
 namespace output {
 namespace {
 
-class SystemIo : public V4l2Io {
- public:
-  int open(const char* path, int flags) override { return ::open(path, flags); }
-  int close(int fd) override { return ::close(fd); }
-  int ioctl(int fd, unsigned long request, void* arg) override {
-    int r;
-    do {
-      r = ::ioctl(fd, request, arg);
-    } while (r < 0 && errno == EINTR);
-    return r;
-  }
-  ssize_t write(int fd, const void* data, size_t size) override { return ::write(fd, data, size); }
-};
-
-std::string SystemError(const std::string& what) { return what + ": " + std::strerror(errno); }
+// `result` is -errno.
+std::string SystemError(const std::string& what, int64_t result) {
+  return what + ": " + std::strerror(static_cast<int>(-result));
+}
 
 }  // namespace
-
-V4l2Io& SystemV4l2Io() {
-  static SystemIo io;
-  return io;
-}
 
 uint32_t V4l2FourCc(PixelFormat format) {
   switch (format) {
@@ -56,21 +37,22 @@ std::optional<PixelFormat> ParseV4l2Format(const std::string& name) {
   return std::nullopt;
 }
 
-V4l2Output::V4l2Output(V4l2Io& io, std::string path, PixelFormat format)
+V4l2Output::V4l2Output(platform::V4l2Io& io, std::string path, PixelFormat format)
     : io_(io), path_(std::move(path)), format_(format) {}
 
 V4l2Output::~V4l2Output() { close(); }
 
 bool V4l2Output::open(std::string* error) {
   close();
-  fd_ = io_.open(path_.c_str(), O_RDWR | O_CLOEXEC);
-  if (fd_ < 0) {
-    *error = SystemError("cannot open " + path_);
+  const int fd = io_.open(path_, platform::V4l2Io::Mode::kBlocking);
+  if (fd < 0) {
+    *error = SystemError("cannot open " + path_, fd);
     return false;
   }
+  fd_ = fd;
   v4l2_capability cap{};
-  if (io_.ioctl(fd_, VIDIOC_QUERYCAP, &cap) < 0) {
-    *error = SystemError(path_ + " is no V4L2 device");
+  if (const int r = io_.ioctl(fd_, VIDIOC_QUERYCAP, &cap); r < 0) {
+    *error = SystemError(path_ + " is no V4L2 device", r);
     close();
     return false;
   }
@@ -100,8 +82,8 @@ bool V4l2Output::configure(uint32_t width, uint32_t height, std::string* error) 
   fmt.fmt.pix.colorspace = format_ == PixelFormat::kYuy2 || format_ == PixelFormat::kI420
                                ? V4L2_COLORSPACE_SMPTE170M
                                : V4L2_COLORSPACE_SRGB;
-  if (io_.ioctl(fd_, VIDIOC_S_FMT, &fmt) < 0) {
-    *error = SystemError(path_ + " refused the format");
+  if (const int r = io_.ioctl(fd_, VIDIOC_S_FMT, &fmt); r < 0) {
+    *error = SystemError(path_ + " refused the format", r);
     width_ = height_ = 0;
     return false;
   }
@@ -134,10 +116,10 @@ bool V4l2Output::writePicture(const uint8_t* bottomUpBgr, uint32_t width, uint32
 bool V4l2Output::writeAll(const uint8_t* data, size_t size, std::string* error) {
   size_t done = 0;
   while (done < size) {
-    const ssize_t n = io_.write(fd_, data + done, size - done);
+    const int64_t n = io_.write(fd_, data + done, size - done);
     if (n < 0) {
-      if (errno == EINTR) continue;
-      *error = SystemError("writing to " + path_);
+      if (n == -EINTR) continue;
+      *error = SystemError("writing to " + path_, n);
       return false;
     }
     if (n == 0) {

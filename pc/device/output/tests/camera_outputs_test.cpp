@@ -10,6 +10,7 @@
 
 #include "fake_v4l2.h"
 #include "output/capture_pin.h"
+#include "platform/linux/v4l2_kernel.h"
 
 namespace output {
 namespace {
@@ -44,9 +45,13 @@ class CountingLink : public FrameLink {
 };
 
 TEST(CameraOutputsTest, EveryPictureReachesTheLoopbackDeviceWholeAndInOrder) {
-  testing::FakeV4l2 dev;
-  dev.maxWrite = 50000;  // the device takes a picture in several writes
-  V4l2Output v4l2(dev, dev.path, PixelFormat::kBgrx);
+  platform::testing::FakeV4l2 dev;
+  platform::testing::FakeVideoNode node;
+  node.path = "/dev/video42";
+  node.capabilities = V4L2_CAP_VIDEO_OUTPUT | V4L2_CAP_READWRITE;
+  node.maxWrite = 50000;  // the device takes a picture in several writes
+  dev.addNode(node);
+  V4l2Output v4l2(dev, node.path, PixelFormat::kBgrx);
   std::string error;
   ASSERT_TRUE(v4l2.open(&error) && v4l2.configure(320, 240, &error)) << error;
   CountingLink link;
@@ -65,19 +70,21 @@ TEST(CameraOutputsTest, EveryPictureReachesTheLoopbackDeviceWholeAndInOrder) {
   link.frames = 2;
   pin.run(commands);
 
-  ASSERT_EQ(dev.formats.size(), 2u);
-  EXPECT_EQ(dev.formats[1].width, 160u);
-  EXPECT_EQ(dev.formats[1].sizeimage, 160u * 120 * 4);
-  ASSERT_EQ(dev.pictures.size(), 5u);
+  const auto formats = dev.formatRequests();
+  ASSERT_EQ(formats.size(), 2u);
+  EXPECT_EQ(formats[1].width, 160u);
+  EXPECT_EQ(formats[1].sizeImage, 160u * 120 * 4);
+  const auto pictures = dev.writtenPictures();
+  ASSERT_EQ(pictures.size(), 5u);
   for (size_t i = 0; i < 5; ++i) {
     const size_t size = i < 3 ? 320u * 240 * 4 : 160u * 120 * 4;
     const auto grey = static_cast<uint8_t>(i + 1);
-    ASSERT_EQ(dev.pictures[i].size(), size);
+    ASSERT_EQ(pictures[i].size(), size);
     for (size_t p = 0; p < size; p += 4) {
-      ASSERT_EQ(dev.pictures[i][p], grey);
-      ASSERT_EQ(dev.pictures[i][p + 1], grey);
-      ASSERT_EQ(dev.pictures[i][p + 2], grey);
-      ASSERT_EQ(dev.pictures[i][p + 3], 255);
+      ASSERT_EQ(pictures[i][p], grey);
+      ASSERT_EQ(pictures[i][p + 1], grey);
+      ASSERT_EQ(pictures[i][p + 2], grey);
+      ASSERT_EQ(pictures[i][p + 3], 255);
     }
   }
   EXPECT_EQ(outputs.delivered(), 5u);

@@ -3,14 +3,29 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <cstring>
 
 #include "fake_v4l2.h"
 #include "output/media_type.h"
+#include "platform/linux/v4l2_kernel.h"
 
 namespace output {
 namespace {
 
-using testing_fake = output::testing::FakeV4l2;
+using platform::testing::FakeV4l2;
+using platform::testing::FakeVideoNode;
+
+constexpr const char* kPath = "/dev/video42";
+
+// A loopback device's output side, adjusted by `change`.
+template <typename Change = void (*)(FakeVideoNode&)>
+void AddLoopback(FakeV4l2& dev, Change change = [](FakeVideoNode&) {}) {
+  FakeVideoNode node;
+  node.path = kPath;
+  node.capabilities = V4L2_CAP_VIDEO_OUTPUT | V4L2_CAP_READWRITE;
+  change(node);
+  dev.addNode(node);
+}
 
 std::vector<uint8_t> Picture(uint32_t w, uint32_t h, uint8_t seed) {
   std::vector<uint8_t> p(PictureSize(w, h));
@@ -34,105 +49,117 @@ TEST(V4l2OutputTest, FormatsAndEveryPictureWholeForEachPixelFormat) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(PixelFormatName(c.format));
-    testing_fake dev;
-    V4l2Output out(dev, dev.path, c.format);
+    FakeV4l2 dev;
+    AddLoopback(dev);
+    V4l2Output out(dev, kPath, c.format);
     std::string error;
     ASSERT_TRUE(out.open(&error)) << error;
     ASSERT_TRUE(out.configure(322, 240, &error)) << error;
-    ASSERT_EQ(dev.formats.size(), 1u);
-    const auto& f = dev.formats[0];
+    const auto formats = dev.formatRequests();
+    ASSERT_EQ(formats.size(), 1u);
+    const auto& f = formats[0];
     EXPECT_EQ(f.type, uint32_t{V4L2_BUF_TYPE_VIDEO_OUTPUT});
     EXPECT_EQ(f.width, 322u);
     EXPECT_EQ(f.height, 240u);
-    EXPECT_EQ(f.pixelformat, c.fourcc);
+    EXPECT_EQ(f.pixelFormat, c.fourcc);
     EXPECT_EQ(f.field, uint32_t{V4L2_FIELD_NONE});
-    EXPECT_EQ(f.bytesperline, c.stride);
-    EXPECT_EQ(f.sizeimage, c.image);
+    EXPECT_EQ(f.bytesPerLine, c.stride);
+    EXPECT_EQ(f.sizeImage, c.image);
     for (uint8_t i = 0; i < 3; ++i) {
       const auto src = Picture(322, 240, i);
       ASSERT_TRUE(out.writePicture(src.data(), 322, 240, &error)) << error;
       std::vector<uint8_t> expected(c.image);
       ConvertPicture(src.data(), 322, 240, c.format, expected.data());
-      ASSERT_EQ(dev.pictures.size(), i + 1u);
-      EXPECT_EQ(dev.pictures[i], expected);
+      const auto pictures = dev.writtenPictures();
+      ASSERT_EQ(pictures.size(), i + 1u);
+      EXPECT_EQ(pictures[i], expected);
     }
-    EXPECT_EQ(dev.writeSizes, std::vector<size_t>(3, c.image));  // one write per picture
+    EXPECT_EQ(dev.writeSizes(), std::vector<size_t>(3, c.image));  // one write per picture
     EXPECT_EQ(out.picturesWritten(), 3u);
+    EXPECT_EQ(dev.openDescriptors(), 1);
     out.close();
-    EXPECT_EQ(dev.closes, 1);
-    EXPECT_EQ(dev.openFds, 0);
+    EXPECT_EQ(dev.openDescriptors(), 0);
   }
 }
 
 TEST(V4l2OutputTest, PartialAndInterruptedWritesStillWriteThePictureWhole) {
-  testing_fake dev;
-  dev.maxWrite = 10000;
-  dev.interruptEvery = 3;
-  V4l2Output out(dev, dev.path, PixelFormat::kBgr);
+  FakeV4l2 dev;
+  AddLoopback(dev, [](FakeVideoNode& n) {
+    n.maxWrite = 10000;
+    n.interruptEvery = 3;
+  });
+  V4l2Output out(dev, kPath, PixelFormat::kBgr);
   std::string error;
   ASSERT_TRUE(out.open(&error) && out.configure(160, 120, &error)) << error;
   const auto a = Picture(160, 120, 1), b = Picture(160, 120, 2);
   ASSERT_TRUE(out.writePicture(a.data(), 160, 120, &error)) << error;
   ASSERT_TRUE(out.writePicture(b.data(), 160, 120, &error)) << error;
-  ASSERT_EQ(dev.pictures.size(), 2u);
+  const auto pictures = dev.writtenPictures();
+  ASSERT_EQ(pictures.size(), 2u);
   std::vector<uint8_t> expected(PictureSize(160, 120));
   ConvertPicture(b.data(), 160, 120, PixelFormat::kBgr, expected.data());
-  EXPECT_EQ(dev.pictures[1], expected);
+  EXPECT_EQ(pictures[1], expected);
 }
 
 TEST(V4l2OutputTest, ANewSizeSetsTheFormatAgain) {
-  testing_fake dev;
-  V4l2Output out(dev, dev.path, PixelFormat::kYuy2);
+  FakeV4l2 dev;
+  AddLoopback(dev);
+  V4l2Output out(dev, kPath, PixelFormat::kYuy2);
   std::string error;
   ASSERT_TRUE(out.open(&error) && out.configure(320, 240, &error));
   const auto vga = Picture(640, 480, 3);
   ASSERT_TRUE(out.writePicture(vga.data(), 640, 480, &error)) << error;
-  ASSERT_EQ(dev.formats.size(), 2u);
-  EXPECT_EQ(dev.formats[1].width, 640u);
-  EXPECT_EQ(dev.formats[1].height, 480u);
-  ASSERT_EQ(dev.pictures.size(), 1u);
-  EXPECT_EQ(dev.pictures[0].size(), 640u * 2 * 480);
+  const auto formats = dev.formatRequests();
+  ASSERT_EQ(formats.size(), 2u);
+  EXPECT_EQ(formats[1].width, 640u);
+  EXPECT_EQ(formats[1].height, 480u);
+  const auto pictures = dev.writtenPictures();
+  ASSERT_EQ(pictures.size(), 1u);
+  EXPECT_EQ(pictures[0].size(), 640u * 2 * 480);
 }
 
 TEST(V4l2OutputTest, Refusals) {
   std::string error;
   {
-    testing_fake dev;
-    dev.openErrno = ENOENT;
-    V4l2Output out(dev, dev.path, PixelFormat::kYuy2);
+    FakeV4l2 dev;  // no such node
+    V4l2Output out(dev, kPath, PixelFormat::kYuy2);
     EXPECT_FALSE(out.open(&error));
     EXPECT_NE(error.find("cannot open"), std::string::npos);
+    EXPECT_NE(error.find(std::strerror(ENOENT)), std::string::npos);
   }
   {
-    testing_fake dev;  // a capture device, not a loopback's output side
-    dev.capabilities = V4L2_CAP_VIDEO_CAPTURE;
-    V4l2Output out(dev, dev.path, PixelFormat::kYuy2);
+    FakeV4l2 dev;  // a capture device, not a loopback's output side
+    AddLoopback(dev, [](FakeVideoNode& n) { n.capabilities = V4L2_CAP_VIDEO_CAPTURE; });
+    V4l2Output out(dev, kPath, PixelFormat::kYuy2);
     EXPECT_FALSE(out.open(&error));
     EXPECT_NE(error.find("not a video output"), std::string::npos);
-    EXPECT_EQ(dev.openFds, 0);
+    EXPECT_EQ(dev.openDescriptors(), 0);
   }
   {
-    testing_fake dev;
-    dev.formatErrno = EBUSY;
-    V4l2Output out(dev, dev.path, PixelFormat::kYuy2);
+    FakeV4l2 dev;
+    AddLoopback(dev);
+    dev.failRequest(VIDIOC_S_FMT, EBUSY);
+    V4l2Output out(dev, kPath, PixelFormat::kYuy2);
     ASSERT_TRUE(out.open(&error));
     EXPECT_FALSE(out.configure(320, 240, &error));
+    EXPECT_NE(error.find(std::strerror(EBUSY)), std::string::npos);
     const auto p = Picture(320, 240, 0);
     EXPECT_FALSE(out.writePicture(p.data(), 320, 240, &error));
-    EXPECT_TRUE(dev.writeSizes.empty());
+    EXPECT_TRUE(dev.writeSizes().empty());
   }
   {
-    testing_fake dev;  // the device answers with another size
-    dev.clampWidth = 256;
-    V4l2Output out(dev, dev.path, PixelFormat::kYuy2);
+    FakeV4l2 dev;  // the device answers with another size
+    AddLoopback(dev, [](FakeVideoNode& n) { n.clampWidth = 256; });
+    V4l2Output out(dev, kPath, PixelFormat::kYuy2);
     ASSERT_TRUE(out.open(&error));
     EXPECT_FALSE(out.configure(320, 240, &error));
     EXPECT_NE(error.find("256x240"), std::string::npos);
   }
   {
-    testing_fake dev;
-    dev.writeErrno = ENOSPC;
-    V4l2Output out(dev, dev.path, PixelFormat::kYuy2);
+    FakeV4l2 dev;
+    AddLoopback(dev);
+    dev.failWrites(ENOSPC);
+    V4l2Output out(dev, kPath, PixelFormat::kYuy2);
     ASSERT_TRUE(out.open(&error) && out.configure(320, 240, &error));
     const auto p = Picture(320, 240, 0);
     EXPECT_FALSE(out.writePicture(p.data(), 320, 240, &error));

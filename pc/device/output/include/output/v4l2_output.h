@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "output/pixel_convert.h"
-#include "output/v4l2_io.h"
+#include "platform/v4l2_io.h"
 
 namespace output {
 
@@ -16,7 +16,7 @@ namespace output {
 // device read the pictures as from any camera.
 class V4l2Output {
  public:
-  V4l2Output(V4l2Io& io, std::string path, PixelFormat format);
+  V4l2Output(platform::V4l2Io& io, std::string path, PixelFormat format);
   ~V4l2Output();
   V4l2Output(const V4l2Output&) = delete;
   V4l2Output& operator=(const V4l2Output&) = delete;
@@ -37,7 +37,7 @@ class V4l2Output {
  private:
   bool writeAll(const uint8_t* data, size_t size, std::string* error);
 
-  V4l2Io& io_;
+  platform::V4l2Io& io_;
   std::string path_;
   PixelFormat format_;
   int fd_ = -1;

@@ -1,6 +1,6 @@
 #include "fake_v4l2.h"
 
-#include <linux/videodev2.h>
+#include "platform/linux/v4l2_kernel.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -8,7 +8,7 @@
 #include <cstdio>
 #include <cstring>
 
-namespace framesink::testing {
+namespace platform::testing {
 namespace {
 
 constexpr int64_t kOffsetStep = int64_t{1} << 24;
@@ -65,10 +65,10 @@ std::string FourccText(uint32_t code) {
   return s;
 }
 
-void FakeV4l2::addCamera(FakeCameraSetup setup) {
+void FakeV4l2::addNode(FakeVideoNode node) {
   std::lock_guard<std::mutex> lock(mutex_);
-  if (setup.capabilities == 0) setup.capabilities = V4L2_CAP_VIDEO_CAPTURE | V4L2_CAP_STREAMING;
-  cameras_.push_back(std::move(setup));
+  if (node.capabilities == 0) node.capabilities = V4L2_CAP_VIDEO_CAPTURE | V4L2_CAP_STREAMING;
+  nodes_.push_back(std::move(node));
 }
 
 void FakeV4l2::queuePicture(std::vector<uint8_t> bytes, bool errorFlag) {
@@ -82,6 +82,11 @@ void FakeV4l2::queuePicture(std::vector<uint8_t> bytes, bool errorFlag) {
 void FakeV4l2::failRequest(unsigned long request, int error) {
   std::lock_guard<std::mutex> lock(mutex_);
   failures_[request] = error;
+}
+
+void FakeV4l2::failWrites(int error) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  writeError_ = error;
 }
 
 void FakeV4l2::unplug() {
@@ -104,7 +109,7 @@ bool FakeV4l2::called(const std::string& call) const {
 
 int32_t FakeV4l2::controlValue(uint32_t id) const {
   std::lock_guard<std::mutex> lock(mutex_);
-  for (const FakeCameraSetup& c : cameras_)
+  for (const FakeVideoNode& c : nodes_)
     for (const FakeControl& control : c.controls)
       if (control.id == id) return control.value;
   return INT32_MIN;
@@ -125,26 +130,41 @@ int FakeV4l2::liveMappings() const {
   return mappings_;
 }
 
+std::vector<FakeFormatRequest> FakeV4l2::formatRequests() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return formatRequests_;
+}
+
+std::vector<size_t> FakeV4l2::writeSizes() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return writeSizes_;
+}
+
+std::vector<std::vector<uint8_t>> FakeV4l2::writtenPictures() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return written_;
+}
+
 void FakeV4l2::record(std::string call) { calls_.push_back(std::move(call)); }
 
-FakeCameraSetup* FakeV4l2::cameraOf(int fd) {
+FakeVideoNode* FakeV4l2::nodeOf(int fd) {
   auto it = descriptors_.find(fd);
-  return it == descriptors_.end() ? nullptr : &cameras_[it->second];
+  return it == descriptors_.end() ? nullptr : &nodes_[it->second];
 }
 
 std::vector<std::string> FakeV4l2::devicePaths() {
   std::lock_guard<std::mutex> lock(mutex_);
   std::vector<std::string> paths;
   if (!unplugged_)
-    for (const FakeCameraSetup& c : cameras_) paths.push_back(c.path);
+    for (const FakeVideoNode& c : nodes_) paths.push_back(c.path);
   return paths;
 }
 
-int FakeV4l2::open(const std::string& path) {
+int FakeV4l2::open(const std::string& path, Mode) {
   std::lock_guard<std::mutex> lock(mutex_);
   record("open " + path);
-  for (size_t i = 0; i < cameras_.size(); ++i) {
-    if (cameras_[i].path == path && !unplugged_) {
+  for (size_t i = 0; i < nodes_.size(); ++i) {
+    if (nodes_[i].path == path && !unplugged_) {
       descriptors_[nextFd_] = i;
       return nextFd_++;
     }
@@ -155,14 +175,14 @@ int FakeV4l2::open(const std::string& path) {
 void FakeV4l2::close(int fd) {
   std::lock_guard<std::mutex> lock(mutex_);
   record("close");
-  descriptors_.erase(fd);
+  if (descriptors_.erase(fd) == 0) return;
   streaming_ = false;
 }
 
 void* FakeV4l2::mmap(size_t length, int fd, int64_t offset) {
   std::lock_guard<std::mutex> lock(mutex_);
   record("mmap");
-  if (cameraOf(fd) == nullptr || offset % kOffsetStep != 0) return nullptr;
+  if (nodeOf(fd) == nullptr || offset % kOffsetStep != 0) return nullptr;
   const size_t index = static_cast<size_t>(offset / kOffsetStep);
   if (index >= buffers_.size() || length != buffers_[index].memory.size() || buffers_[index].mapped)
     return nullptr;
@@ -184,7 +204,7 @@ void FakeV4l2::munmap(void* address, size_t) {
 
 int FakeV4l2::pollReadable(int fd, int timeoutMs) {
   std::unique_lock<std::mutex> lock(mutex_);
-  if (cameraOf(fd) == nullptr) return -EBADF;
+  if (nodeOf(fd) == nullptr) return -EBADF;
   auto ready = [&] {
     if (unplugged_ || !streaming_) return true;
     return !pictures_.empty() && std::any_of(buffers_.begin(), buffers_.end(), [](const Buffer& b) { return b.queued; });
@@ -197,8 +217,8 @@ int FakeV4l2::pollReadable(int fd, int timeoutMs) {
 
 int FakeV4l2::ioctl(int fd, unsigned long request, void* argument) {
   std::lock_guard<std::mutex> lock(mutex_);
-  FakeCameraSetup* camera = cameraOf(fd);
-  if (camera == nullptr) return -EBADF;
+  FakeVideoNode* node = nodeOf(fd);
+  if (node == nullptr) return -EBADF;
   if (unplugged_) {
     record(std::string(requestName(request)) + " ENODEV");
     return -ENODEV;
@@ -207,10 +227,47 @@ int FakeV4l2::ioctl(int fd, unsigned long request, void* argument) {
     record(std::string(requestName(request)) + " failed");
     return -f->second;
   }
-  return ioctlLocked(*camera, request, argument);
+  return ioctlLocked(*node, request, argument);
 }
 
-int FakeV4l2::ioctlLocked(FakeCameraSetup& camera, unsigned long request, void* argument) {
+int64_t FakeV4l2::write(int fd, const void* data, size_t size) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  FakeVideoNode* node = nodeOf(fd);
+  if (node == nullptr) return -EBADF;
+  if ((node->capabilities & V4L2_CAP_VIDEO_OUTPUT) == 0) return -EINVAL;
+  ++writes_;
+  if (writeError_ != 0) return -writeError_;
+  if (node->interruptEvery > 0 && writes_ % node->interruptEvery == 0) return -EINTR;
+  const size_t n = node->maxWrite != 0 && size > node->maxWrite ? node->maxWrite : size;
+  writeSizes_.push_back(n);
+  const auto* bytes = static_cast<const uint8_t*>(data);
+  partial_.insert(partial_.end(), bytes, bytes + n);
+  while (sizeImage_ != 0 && partial_.size() >= sizeImage_) {
+    written_.emplace_back(partial_.begin(), partial_.begin() + sizeImage_);
+    partial_.erase(partial_.begin(), partial_.begin() + sizeImage_);
+  }
+  return static_cast<int64_t>(n);
+}
+
+// A loopback device's answer: the output type only, the format as asked (the width
+// clamped where the node says so).
+int FakeV4l2::setOutputFormat(FakeVideoNode& node, void* argument) {
+  auto* f = static_cast<v4l2_format*>(argument);
+  auto& pix = f->fmt.pix;
+  formatRequests_.push_back({f->type, pix.width, pix.height, pix.pixelformat, pix.field,
+                             pix.bytesperline, pix.sizeimage});
+  if (f->type != V4L2_BUF_TYPE_VIDEO_OUTPUT) return -EINVAL;
+  if (node.clampWidth != 0 && pix.width > node.clampWidth) pix.width = node.clampWidth;
+  sizeImage_ = pix.sizeimage;
+  partial_.clear();
+  char text[128];
+  std::snprintf(text, sizeof text, "S_FMT %ux%u %s", pix.width, pix.height,
+                FourccText(pix.pixelformat).c_str());
+  record(text);
+  return 0;
+}
+
+int FakeV4l2::ioctlLocked(FakeVideoNode& camera, unsigned long request, void* argument) {
   char text[128];
   switch (request) {
     case VIDIOC_QUERYCAP: {
@@ -255,6 +312,7 @@ int FakeV4l2::ioctlLocked(FakeCameraSetup& camera, unsigned long request, void* 
       return -EINVAL;
     }
     case VIDIOC_S_FMT: {
+      if (camera.capabilities & V4L2_CAP_VIDEO_OUTPUT) return setOutputFormat(camera, argument);
       auto* f = static_cast<v4l2_format*>(argument);
       if (streaming_ || !buffers_.empty()) {
         record("S_FMT EBUSY");
@@ -385,4 +443,4 @@ int FakeV4l2::ioctlLocked(FakeCameraSetup& camera, unsigned long request, void* 
   }
 }
 
-}  // namespace framesink::testing
+}  // namespace platform::testing

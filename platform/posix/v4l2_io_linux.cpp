@@ -8,9 +8,9 @@
 #include <cerrno>
 #include <filesystem>
 
-#include "v4l2_io.h"
+#include "platform/v4l2_io.h"
 
-namespace framesink {
+namespace platform {
 namespace {
 
 class SystemV4l2Io final : public V4l2Io {
@@ -32,8 +32,8 @@ class SystemV4l2Io final : public V4l2Io {
     return paths;
   }
 
-  int open(const std::string& path) override {
-    const int fd = ::open(path.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+  int open(const std::string& path, Mode mode) override {
+    const int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC | (mode == Mode::kNonBlocking ? O_NONBLOCK : 0));
     return fd >= 0 ? fd : -errno;
   }
 
@@ -65,10 +65,15 @@ class SystemV4l2Io final : public V4l2Io {
     if (p.revents & (POLLERR | POLLHUP | POLLNVAL)) return -ENODEV;
     return 1;
   }
+
+  int64_t write(int fd, const void* data, size_t size) override {
+    const ssize_t n = ::write(fd, data, size);
+    return n < 0 ? -errno : n;
+  }
 };
 
 }  // namespace
 
 std::shared_ptr<V4l2Io> systemV4l2Io() { return std::make_shared<SystemV4l2Io>(); }
 
-}  // namespace framesink
+}  // namespace platform

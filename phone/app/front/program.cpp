@@ -1,10 +1,5 @@
 #include "front/program.h"
 
-#include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
-#include <unistd.h>
-
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -23,6 +18,7 @@
 #include "platform/key_store.h"
 #include "platform/module.h"
 #include "platform/utf16.h"
+#include "platform/wake.h"
 #include "settings/settings_store.h"
 #include "targets/ftp_target.h"
 #include "targets/network_target.h"
@@ -34,33 +30,18 @@
 
 namespace front {
 
-void takeEndRequest(int signalFd) {
-  char c;
-  [[maybe_unused]] const ssize_t n = ::read(signalFd, &c, 1);
-}
+void takeEndRequest(int signalFd) { platform::takeEndRequest(signalFd); }
 
 namespace {
-
-int gSignalPipe[2] = {-1, -1};
-void onSignal(int) {
-  const char c = 1;
-  [[maybe_unused]] ssize_t n = ::write(gSignalPipe[1], &c, 1);
-}
 
 std::string utf8(const std::u16string& s) { return platform::utf16ToUtf8Lossy(s); }
 
 // The main window without a display: messages go to standard error, the timer and the
-// hand-over of a second copy are served by a poll loop, and the "Connecting..." dialog,
+// hand-over of a second copy are served by a wait loop, and the "Connecting..." dialog,
 // with nobody to press Cancel, reports the attempts and answers at once.
 class HeadlessFront final : public FrontHost {
  public:
-  explicit HeadlessFront(std::string helpDirectory) : helpDirectory_(std::move(helpDirectory)) {
-    if (::pipe2(wake_, O_CLOEXEC | O_NONBLOCK) != 0) wake_[0] = wake_[1] = -1;
-  }
-  ~HeadlessFront() override {
-    for (int fd : wake_)
-      if (fd >= 0) ::close(fd);
-  }
+  explicit HeadlessFront(std::string helpDirectory) : helpDirectory_(std::move(helpDirectory)) {}
 
   void setCommandText(int command, const std::u16string& text) override {
     if (command != core::kCommandSoftKey) return;
@@ -94,12 +75,8 @@ class HeadlessFront final : public FrontHost {
   void drawPreview(const core::PreviewBitmap&) override {}
   void fill(uint32_t) override {}
   void postCommandReceived() override { posted_.push_back(kCommandReceived); }
-  // From the link's sending thread: one byte wakes the poll loop.
-  void postPropertyCommands() override {
-    const char c = 1;
-    if (wake_[1] < 0) return;
-    [[maybe_unused]] const ssize_t n = ::write(wake_[1], &c, 1);
-  }
+  // From the link's sending thread: wakes the wait loop.
+  void postPropertyCommands() override { wake_.notify(); }
   void rebuildMenu() override {}
   bool openHelp(const std::u16string& topic) override {
     return texts::OpenHelp(topic, helpDirectory_);
@@ -156,20 +133,19 @@ class HeadlessFront final : public FrontHost {
                               .count();
         waitMs = left < 0 ? 0 : static_cast<int>(left);
       }
-      pollfd fds[3] = {{channel.fd(), POLLIN, 0}, {program.signalFd, POLLIN, 0}, {wake_[0], POLLIN, 0}};
-      const int r = ::poll(fds, 3, waitMs);
-      if (r > 0 && (fds[2].revents & POLLIN)) {
-        char drain[64];
-        while (::read(wake_[0], drain, sizeof drain) > 0) {
-        }
+      const int fds[3] = {channel.fd(), program.signalFd, wake_.fd()};
+      bool ready[3];
+      const int r = platform::waitReadable(fds, ready, 3, waitMs);
+      if (r > 0 && ready[2]) {
+        wake_.drain();
         context.OnPropertyCommands();
       }
-      if (r > 0 && (fds[1].revents & POLLIN)) {
+      if (r > 0 && ready[1]) {
         takeEndRequest(program.signalFd);
         context.OnDestroy();  // a request to end: close the window as the Exit command does
         continue;
       }
-      if (r > 0 && (fds[0].revents & POLLIN)) {
+      if (r > 0 && ready[0]) {
         HandOverMessage message;
         if (channel.Receive(message, 1000)) channel.Reply(program.onHandOver(message));
       }
@@ -190,7 +166,7 @@ class HeadlessFront final : public FrontHost {
   static constexpr int kClose = 2;
   std::string helpDirectory_;
   std::deque<int> posted_;
-  int wake_[2] = {-1, -1};  // the property commands' wake-up pipe
+  platform::WakeUp wake_;  // the property commands' wake-up
   bool quit_ = false;
   int quitCode_ = 0;
   uint32_t timerMs_ = 0;
@@ -386,13 +362,8 @@ int RunVistrel(int argc, char** argv, const SourceBuilder& buildSources, const P
                                              : std::make_unique<HeadlessFront>(texts::helpDirectory());
   FrontHost& window = *host;
   window.quiet = commandLine.quiet;
-  ::signal(SIGPIPE, SIG_IGN);
-  if (::pipe2(gSignalPipe, O_CLOEXEC | O_NONBLOCK) != 0) return 1;
-  struct sigaction sa {};
-  sa.sa_handler = onSignal;
-  ::sigaction(SIGINT, &sa, nullptr);
-  ::sigaction(SIGTERM, &sa, nullptr);
-  ::sigaction(SIGHUP, &sa, nullptr);
+  const int endRequests = platform::installEndRequests();
+  if (endRequests < 0) return 1;
 
   const platform::ProbeDiagnostics probeNotes = [](const std::string& m) {
     std::fprintf(stderr, "vistrel: %s\n", m.c_str());
@@ -483,7 +454,7 @@ int RunVistrel(int argc, char** argv, const SourceBuilder& buildSources, const P
   program.device = &device;
   program.menu = &menu;
   program.channel = channel.get();
-  program.signalFd = gSignalPipe[0];
+  program.signalFd = endRequests;
   int exitCode = 0;
 
   // Once the window is up and active: settings given on the command line, the listing,

@@ -14,6 +14,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/local_stream.h"
+
 namespace front {
 
 // "\0" + $VISTREL_OBJECT_PREFIX + "vistrel-" + uid + "/" + class + "/" + title (UTF-8).
@@ -40,8 +42,8 @@ class InstanceChannel {
   static std::unique_ptr<InstanceChannel> Claim(const std::string& name);
   ~InstanceChannel();
 
-  // The listening descriptor, for the window loop's poll.
-  int fd() const { return fd_; }
+  // The listening descriptor, for the window loop's wait (platform::waitReadable).
+  int fd() const;
   // Accepts one waiting second copy and reads its message (waiting at most `timeoutMs`
   // for its bytes). False when none came, the message was not whole or the sender is not
   // this user's (nor root's) program. The caller
@@ -53,9 +55,10 @@ class InstanceChannel {
   void Reply(const HandOverAnswer& a) { Reply(a.result, a.output, a.errors); }
 
  private:
-  explicit InstanceChannel(int fd) : fd_(fd) {}
-  int fd_ = -1;
-  int client_ = -1;
+  explicit InstanceChannel(std::unique_ptr<platform::LocalStreamListener> listener)
+      : listener_(std::move(listener)) {}
+  std::unique_ptr<platform::LocalStreamListener> listener_;
+  std::unique_ptr<platform::LocalStream> client_;  // the second copy being answered
 };
 
 inline constexpr uint32_t kMaxHandOverText = 1u << 20;

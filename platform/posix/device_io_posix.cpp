@@ -4,6 +4,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
@@ -20,14 +21,6 @@ using namespace device_wire;
 
 constexpr int kReplyTimeoutMs = 2000;
 constexpr auto kReconnectInterval = std::chrono::seconds(1);
-
-void put32(uint8_t* p, uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
-}
-uint32_t get32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-         (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
 
 int connectEndpoint(const std::string& name) {
   sockaddr_un addr{};
@@ -86,10 +79,8 @@ class SocketDeviceHandle final : public DeviceHandle {
   bool exchange(uint32_t code, const uint8_t* in, uint32_t inSize, void* out, uint32_t outSize,
                 uint32_t* returned) {
     uint8_t header[kRequestHeaderBytes];
-    put32(header, kDeviceRequestMagic);
-    put32(header + 4, code);
-    put32(header + 8, inSize);
-    put32(header + 12, outSize);
+    const uint32_t words[3] = {code, inSize, outSize};
+    if (writePacketHeader(kRequestPacket, words, inSize, header) == 0) return false;
     iovec parts[2] = {{header, sizeof header}, {const_cast<uint8_t*>(in), inSize}};
     msghdr msg{};
     msg.msg_iov = parts;
@@ -101,8 +92,9 @@ class SocketDeviceHandle final : public DeviceHandle {
       if (n < 0 && errno == EINTR) continue;
       return false;
     }
-    // The answer; anything else arriving on the connection would be a broken peer.
-    reply_.resize(kReplyHeaderBytes + (outSize < kDeviceMaxPayload ? outSize : kDeviceMaxPayload));
+    // The answer, room for the largest one so that nothing is cut; anything else arriving
+    // on the connection would be a broken peer.
+    reply_.resize(kReplyPacket.maxBytes() + 1);
     pollfd p{fd_, POLLIN, 0};
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kReplyTimeoutMs);
     for (;;) {
@@ -118,14 +110,13 @@ class SocketDeviceHandle final : public DeviceHandle {
     do {
       n = ::recv(fd_, reply_.data(), reply_.size(), 0);
     } while (n < 0 && errno == EINTR);
-    if (n < static_cast<ssize_t>(kReplyHeaderBytes)) return false;
-    if (get32(reply_.data()) != kDeviceReplyMagic) return false;
-    status_ = get32(reply_.data() + 4);
-    uint32_t length = get32(reply_.data() + 8);
-    const uint32_t carried = static_cast<uint32_t>(n) - kReplyHeaderBytes;
-    if (length > carried) length = carried;
-    if (length > outSize) length = outSize;
-    if (length > 0 && out != nullptr) std::memcpy(out, reply_.data() + kReplyHeaderBytes, length);
+    if (n < 0) return false;
+    const auto reply = readPacket(kReplyPacket, {reply_.data(), static_cast<size_t>(n)});
+    if (!reply) return false;
+    status_ = reply->words[0];
+    // More output than asked for is cut to the caller's room.
+    const uint32_t length = std::min<uint32_t>(static_cast<uint32_t>(reply->payload.size()), outSize);
+    if (length > 0 && out != nullptr) std::memcpy(out, reply->payload.data(), length);
     *returned = out != nullptr ? length : 0;
     return true;
   }

@@ -16,7 +16,6 @@
 
 #include "platform/device_io.h"
 #include "platform/local_peer.h"
-#include "platform/byte_order.h"
 
 namespace platform {
 namespace {
@@ -113,10 +112,8 @@ class SocketDeviceServer final : public DeviceServer {
     size_t length = request ? std::min<size_t>(answer_.size(), request->outputCapacity) : 0;
     length = std::min<size_t>(length, kDeviceMaxPayload);
     c.reply.resize(kReplyHeaderBytes + length);
-    platform::store32(c.reply.data(), kDeviceReplyMagic);
-    platform::store32(c.reply.data() + 4, status);
-    platform::store32(c.reply.data() + 8, static_cast<uint32_t>(length));
-    if (length > 0) std::memcpy(c.reply.data() + kReplyHeaderBytes, answer_.data(), length);
+    const uint32_t words[2] = {status, 0};
+    writePacket(kReplyPacket, words, {answer_.data(), length}, c.reply);
     c.replyPending = true;
     sendReply(c);
   }

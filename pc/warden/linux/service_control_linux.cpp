@@ -25,11 +25,9 @@ bool sendServiceControl(uint32_t code) {
   const socklen_t len = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size());
   const int fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
   if (fd < 0) return false;
-  uint8_t packet[8];
-  for (int i = 0; i < 4; ++i) {
-    packet[i] = static_cast<uint8_t>(kControlRequestMagic >> (8 * i));
-    packet[4 + i] = static_cast<uint8_t>(code >> (8 * i));
-  }
+  uint8_t packet[kControlRequestPacket.headerBytes()];
+  const uint32_t words[1] = {code};
+  platform::writePacket(kControlRequestPacket, words, {}, packet);
   const ssize_t n = ::sendto(fd, packet, sizeof packet, MSG_NOSIGNAL,
                              reinterpret_cast<const sockaddr*>(&addr), len);
   ::close(fd);

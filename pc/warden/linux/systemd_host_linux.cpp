@@ -151,15 +151,12 @@ void SystemdServiceHost::controlLoop() {
       uint8_t packet[16];
       bool trusted = false;
       const long n = platform::receiveWithSender(controlFd_, packet, sizeof packet, &trusted);
-      if (n != 8 || !trusted) continue;  // not a control request, or another user's: ignored
-      uint32_t magic = 0, code = 0;
-      for (int i = 0; i < 4; ++i) {
-        magic |= uint32_t{packet[i]} << (8 * i);
-        code |= uint32_t{packet[4 + i]} << (8 * i);
-      }
+      if (n < 0 || !trusted) continue;  // another user's: ignored
+      const auto request = platform::readPacket(kControlRequestPacket, {packet, static_cast<size_t>(n)});
+      if (!request) continue;  // not a control request
       // Stopping belongs to the service manager; the service's own user (or root, or the
       // shared group's members) may ask for the rest.
-      if (magic == kControlRequestMagic && code != kControlStop) handler_(code);
+      if (request->words[0] != kControlStop) handler_(request->words[0]);
     }
   }
 }

@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/local_packet.h"
+
 namespace platform {
 
 // A control device opened by its device path ("\\.\Name"), reached with request codes
@@ -43,12 +45,17 @@ inline constexpr uint32_t kDeviceUnreachable = 0xC000000Eu;  // no such device
 // length, then that many bytes. Inputs longer than kDeviceMaxPayload travel as
 // consecutive requests with the same code, each answered; the call succeeds when all do.
 namespace device_wire {
-inline constexpr uint32_t kDeviceRequestMagic = 0x51524456u;  // "VDRQ"
-inline constexpr uint32_t kDeviceReplyMagic = 0x50524456u;    // "VDRP"
+inline constexpr uint32_t kDeviceRequestMagic = fourcc('V', 'D', 'R', 'Q');
+inline constexpr uint32_t kDeviceReplyMagic = fourcc('V', 'D', 'R', 'P');
 inline constexpr uint32_t kRequestHeaderBytes = 16;
 inline constexpr uint32_t kReplyHeaderBytes = 12;
 inline constexpr uint32_t kDeviceMaxPayload = 65536;
 inline constexpr char kDefaultPrefix[] = "vistrel-device/";
+// The two packets in the local-packet framing (local_packet.h).
+inline constexpr PacketShape kRequestPacket{kDeviceRequestMagic, 3, 1, kDeviceMaxPayload};
+inline constexpr PacketShape kReplyPacket{kDeviceReplyMagic, 2, 1, kDeviceMaxPayload};
+static_assert(kRequestPacket.headerBytes() == kRequestHeaderBytes);
+static_assert(kReplyPacket.headerBytes() == kReplyHeaderBytes);
 }  // namespace device_wire
 
 // The abstract socket name (without its leading NUL) serving `path`; empty when `path`

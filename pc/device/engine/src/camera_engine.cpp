@@ -256,8 +256,10 @@ void CameraEngine::startCommandRelay() {
     uint8_t packet[16];
     while (!relayStop_) {
       const long n = endpoint->receive(packet, sizeof packet, 200);
-      if (n != 12 || platform::load32(packet) != kCommandMagic) continue;
-      const uint32_t code = platform::load32(packet + 4), argument = platform::load32(packet + 8);
+      if (n <= 0) continue;
+      const auto command = platform::readPacket(kCommandPacket, {packet, static_cast<size_t>(n)});
+      if (!command) continue;
+      const uint32_t code = command->words[0], argument = command->words[1];
       if (code != protocol::CMD_TAP && code != protocol::CMD_KEY) {
         // A client's choice of a property value: this process's copy and the published
         // list take it too.
@@ -272,11 +274,10 @@ void CameraEngine::startCommandRelay() {
 bool CameraEngine::queueCommand(uint32_t code, uint32_t argument) {
   if (server::FrameReceiver* live = frameServer()) return live->sendCommand(code, argument);
   if (mode_ != Mode::kClient) return false;
-  uint8_t packet[12];
-  platform::store32(packet, kCommandMagic);
-  platform::store32(packet + 4, code);
-  platform::store32(packet + 8, argument);
-  return platform::sendLocalDatagram(commandEndpoint(), packet, sizeof packet);
+  uint8_t packet[kCommandPacket.headerBytes()];
+  const uint32_t words[2] = {code, argument};
+  const size_t size = platform::writePacket(kCommandPacket, words, {}, packet);
+  return platform::sendLocalDatagram(commandEndpoint(), packet, size);
 }
 
 uint32_t CameraEngine::sendPhoneInput(uint32_t message, uint32_t x, uint32_t y) {

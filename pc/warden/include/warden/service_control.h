@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/local_packet.h"
+
 namespace warden {
 
 // How other programs reach the running service: its control endpoint, a datagram socket
@@ -16,7 +18,9 @@ namespace warden {
 
 std::string serviceControlSocketName();  // without the leading NUL of the abstract name
 
-inline constexpr uint32_t kControlRequestMagic = 0x43435356;  // "VSCC" in memory order
+inline constexpr uint32_t kControlRequestMagic = platform::fourcc('V', 'S', 'C', 'C');
+// The magic and the control code, nothing after them.
+inline constexpr platform::PacketShape kControlRequestPacket{kControlRequestMagic, 1};
 
 // Sends one control code to the running service. True when a running service took the
 // datagram; false when none runs (or it cannot be reached). Never blocks for long.

@@ -10,6 +10,7 @@
 #include "decoder/jpeg_decoder.h"
 #include "engine/named_frame_block.h"
 #include "engine/shared_property_list.h"
+#include "platform/local_packet.h"
 #include "platform/named_objects.h"
 #include "platform/thread.h"
 #include "procs/process_table.h"
@@ -27,9 +28,10 @@ enum class Mode : uint32_t { kStandAlone = 0, kServing = 1, kClient = 2 };
 
 inline constexpr char kServingMarkerName[] = "_VistrelMutexOBJ_";
 // Where the serving process takes the phone commands of its clients (taps and keys from
-// the viewer): one datagram of three little-endian words, kCommandMagic, code, argument.
+// the viewer): one local packet, kCommandMagic, code, argument.
 inline constexpr char kCommandEndpointName[] = "_VistrelCMD_";
-inline constexpr uint32_t kCommandMagic = 0x444D4356;  // "VCMD" in memory order
+inline constexpr uint32_t kCommandMagic = platform::fourcc('V', 'C', 'M', 'D');
+inline constexpr platform::PacketShape kCommandPacket{kCommandMagic, 2};
 std::string commandEndpoint();
 inline constexpr uint32_t kFrameBufferSize = 0x200000;
 inline constexpr uint32_t kMaxOutputSide = 4096;

@@ -470,8 +470,7 @@ std::string formatValue(const KeyStoreLine& line) {
   if (plainString(v, text)) return out + quote(text);
   char buf[32];
   if (v.type == kRegDword && v.data.size() == 4) {
-    const uint32_t d = v.data[0] | (v.data[1] << 8) | (v.data[2] << 16) |
-                       (static_cast<uint32_t>(v.data[3]) << 24);
+    const uint32_t d = platform::load32(v.data.data());
     std::snprintf(buf, sizeof buf, "dword:%08x", d);
     return out + buf;
   }

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "linux/remote_device.h"
+#include "platform/byte_order.h"
 #include "platform/key_store.h"
 #include "platform/utf16.h"
 
@@ -30,7 +31,7 @@ std::string readText(const platform::RegistryKey& key, std::u16string_view name)
 uint32_t readNumber(const platform::RegistryKey& key, std::u16string_view name) {
   platform::RegistryValue v;
   if (!key.queryValue(name, v) || v.type != platform::kRegDword || v.data.size() != 4) return 0;
-  return v.data[0] | (v.data[1] << 8) | (v.data[2] << 16) | (static_cast<uint32_t>(v.data[3]) << 24);
+  return platform::load32(v.data.data());
 }
 
 bool contains(const std::string& text, const char* what) { return text.find(what) != std::string::npos; }

@@ -5,6 +5,8 @@
 set -uo pipefail
 bin=$1
 work=$(mktemp -d)
+# Set before the clean-up can run, so that it removes only this run's objects.
+export VISTREL_OBJECT_PREFIX="e2e-$$-"
 pids=()
 cleanup() {
   for p in "${pids[@]}"; do kill -9 "$p" 2>/dev/null; wait "$p" 2>/dev/null; done
@@ -17,7 +19,6 @@ fail() {
   exit 1
 }
 
-export VISTREL_OBJECT_PREFIX="e2e-$$-"
 export VISTREL_DEVICE_PREFIX="e2e-$$-dev/"  # no virtual microphone here
 export VISTREL_KEY_STORE="$work/registry.reg"
 port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')

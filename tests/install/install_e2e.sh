@@ -13,6 +13,8 @@ set -uo pipefail
 build=$(realpath "$1")
 source=$(realpath "$2")
 work=$(mktemp -d)
+# Set before the clean-up can run, so that it removes only this run's objects.
+export VISTREL_OBJECT_PREFIX="install-e2e-$$-"
 pids=()
 cleanup() {
   for p in "${pids[@]}"; do kill "$p" 2>/dev/null; wait "$p" 2>/dev/null; done
@@ -31,7 +33,6 @@ waitFor() {  # waitFor SECONDS COMMAND... : true once the command succeeds
 }
 stopped() { ! kill -0 "$1" 2>/dev/null; }
 
-export VISTREL_OBJECT_PREFIX="install-e2e-$$-"
 export VISTREL_DEVICE_PREFIX="install-e2e-$$-dev/"  # no virtual microphone here
 export VISTREL_KEY_STORE="$work/registry.reg"
 export XDG_RUNTIME_DIR="$work/run"

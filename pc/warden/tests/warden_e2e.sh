@@ -6,6 +6,8 @@
 set -uo pipefail
 bin=$1
 work=$(mktemp -d)
+# Set before the clean-up can run, so that it removes only this run's objects.
+export VISTREL_OBJECT_PREFIX="warden-e2e-$$-"
 pids=()
 cleanup() {
   for p in "${pids[@]}"; do kill -9 "$p" 2>/dev/null; wait "$p" 2>/dev/null; done
@@ -21,7 +23,6 @@ for p in warden device.so streamfeed vistrel-pc; do
   [ -e "$bin/$p" ] || fail "$bin/$p is not built"
 done
 
-export VISTREL_OBJECT_PREFIX="warden-e2e-$$-"
 export VISTREL_DEVICE_PREFIX="warden-e2e-$$-dev/"  # no virtual microphone here
 export VISTREL_KEY_STORE="$work/registry.reg"
 # device.so keeps a few process-wide objects on purpose (its engine lock, the event

@@ -23,8 +23,9 @@ namespace {
 void report(const std::string& message) { std::fprintf(stderr, "vistrel: %s\n", message.c_str()); }
 
 // The library's state for its dialogs: its own module, the language list, the window
-// module. Made on first use and never destroyed, so that a module handed out stays valid
-// until the process ends.
+// module. Made on first use; its storage is never destroyed, so that a launcher thread
+// still reporting while the process exits finds it. The language modules are freed when
+// the library unloads (releaseLanguages).
 struct DialogState {
   std::mutex mutex;
   std::string directory;
@@ -179,6 +180,14 @@ std::string LibraryHooks::text(uint32_t id, const char* english) {
     if (const std::u16string* t = s.own->string(id)) return platform::utf16ToUtf8Lossy(*t);
   }
   return english;
+}
+
+void releaseLanguages() {
+  DialogState& s = state();
+  std::lock_guard lock(s.mutex);
+  s.languages.reset();
+  s.own.reset();
+  std::string().swap(s.directory);
 }
 
 LibraryHooks& libraryHooks() {

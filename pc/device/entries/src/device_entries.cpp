@@ -64,10 +64,11 @@ __attribute__((constructor)) void onLoad() {
   engine::setHooks(&dialogs::libraryHooks());
 }
 
-// The engine goes with the library.
+// The engine and the language modules go with the library.
 __attribute__((destructor)) void onUnload() {
   CameraEngine::destroyInstance();
   engine::setHooks(nullptr);
+  dialogs::releaseLanguages();
 }
 
 }  // namespace

@@ -24,6 +24,10 @@ void ShowAbout(engine::CameraEngine& engine, void* parent);
 // The loaded language module, or the library's own module; valid while the library is
 // loaded.
 const platform::ResourceModule* ResourceModule(engine::CameraEngine& engine);
+// Frees the language list and the own module: called when the library unloads, after its
+// engine is gone. Nothing handed out may be used then, since the code that reads it goes
+// with the library.
+void releaseLanguages();
 
 // The library's engine hooks: the engine's texts come from the current language module
 // (the own module's for what it lacks; English until the language is loaded, which

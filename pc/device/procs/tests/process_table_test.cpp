@@ -13,6 +13,13 @@
 namespace procs {
 namespace {
 
+// A run of procs_test_helper in its own process.
+class HelperProcess : public platform::testing::ChildProcess {
+ public:
+  explicit HelperProcess(const std::vector<std::string>& arguments)
+      : ChildProcess(VISTREL_PROCS_HELPER, arguments) {}
+};
+
 constexpr int kLineMs = 5000;
 
 // The shared bytes, as another process (or another user) sees them.
@@ -40,15 +47,15 @@ std::u16string pathOf(const SharedEntry& entry) {
 }
 
 // A helper process registered in the table.
-std::unique_ptr<ChildProcess> registered(const std::string& path, bool receiving,
-                                         const char* expected = "registered 1") {
-  auto child = std::make_unique<ChildProcess>(
+std::unique_ptr<HelperProcess> registered(const std::string& path, bool receiving,
+                                          const char* expected = "registered 1") {
+  auto child = std::make_unique<HelperProcess>(
       std::vector<std::string>{"register", path, receiving ? "1" : "0"});
   EXPECT_EQ(child->readLine(kLineMs), expected) << path;
   return child;
 }
 
-using ProcessTableTest = ObjectTest;
+using ProcessTableTest = platform::testing::ObjectTest;
 
 TEST(ProcessTableBaseName, DropsTheFolderAndEverythingFromTheLastDot) {
   struct Case {
@@ -122,9 +129,9 @@ TEST_F(ProcessTableTest, LeavingCompactsTheTableInOrder) {
 
 TEST_F(ProcessTableTest, TenthProcessWorksWithoutAnEntry) {
   // Nine start at once: each gets its own record and id.
-  std::vector<std::unique_ptr<ChildProcess>> nine;
+  std::vector<std::unique_ptr<HelperProcess>> nine;
   for (int i = 0; i < ProcessTable::kMaxRegistered; ++i) {
-    nine.push_back(std::make_unique<ChildProcess>(
+    nine.push_back(std::make_unique<HelperProcess>(
         std::vector<std::string>{"register", "/bin/app" + std::to_string(i) + ".exe", "0"}));
   }
   for (auto& child : nine) EXPECT_EQ(child->readLine(kLineMs), "registered 1");

@@ -1,16 +1,12 @@
-// The other process of the cross-process tests. Usage: procs_test_helper COMMAND ARGS...
-// Each command reports on standard output, one line per step, and a command that holds
-// something keeps it until its standard input ends or it is killed.
+// The other process of the process-table tests. Usage: procs_test_helper register PATH
+// RECEIVING(0/1): registers, reports on standard output and stays registered until its
+// standard input ends or it is killed.
 #include <unistd.h>
 
-#include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <string>
-#include <thread>
 
-#include "platform/named_objects.h"
 #include "platform/utf16.h"
 #include "procs/process_table.h"
 
@@ -33,67 +29,6 @@ int run(int argc, char** argv) {
   const std::string command = argv[1];
   const std::string name = argv[2];
 
-  if (command == "lock-hold") {  // NAME
-    auto mutex = platform::NamedMutex::openOrCreate(name);
-    if (!mutex) return 3;
-    mutex->lock();
-    say("locked");
-    holdUntilInputEnds();
-    mutex->unlock();
-    return 0;
-  }
-  if (command == "lock-exit") {  // NAME: ends while holding the lock
-    auto mutex = platform::NamedMutex::openOrCreate(name);
-    if (!mutex) return 3;
-    mutex->lock();
-    say("locked");
-    _exit(0);
-  }
-  if (command == "lock-once") {  // NAME
-    auto mutex = platform::NamedMutex::openOrCreate(name);
-    if (!mutex) return 3;
-    say("trying");
-    mutex->lock();
-    say("got");
-    mutex->unlock();
-    return 0;
-  }
-  if (command == "count" && argc == 4) {  // NAME ROUNDS: add 1 to a shared word ROUNDS times
-    auto mutex = platform::NamedMutex::openOrCreate(name);
-    auto memory = platform::SharedMemory::openOrCreate(name, 4096);
-    if (!mutex || !memory) return 3;
-    const long rounds = std::strtol(argv[3], nullptr, 10);
-    volatile uint32_t* word = reinterpret_cast<volatile uint32_t*>(memory->data());
-    for (long i = 0; i < rounds; ++i) {
-      mutex->lock();
-      const uint32_t value = *word;
-      if (i % 64 == 0) std::this_thread::yield();  // widens the window a missing lock opens
-      *word = value + 1;
-      mutex->unlock();
-    }
-    say("counted");
-    return 0;
-  }
-  if (command == "wait-event" && argc == 4) {  // NAME TIMEOUT_MS
-    auto event = platform::NamedEvent::openOrCreate(name);
-    if (!event) return 3;
-    say("waiting");
-    const bool woken = event->wait(static_cast<uint32_t>(std::strtoul(argv[3], nullptr, 10)));
-    say(woken ? "woken" : "timeout");
-    return woken ? 0 : 1;
-  }
-  if (command == "hold-marker") {  // NAME
-    auto marker = platform::PresenceMarker::create(name);
-    say(marker ? "held" : "failed");
-    holdUntilInputEnds();
-    return 0;
-  }
-  if (command == "identity") {  // NAME (unused): prints "PID START_TICKS"
-    const platform::ProcessIdentity self = platform::currentProcess();
-    say(std::to_string(self.pid) + " " + std::to_string(self.startTicks));
-    holdUntilInputEnds();
-    return 0;
-  }
   if (command == "register" && argc == 4) {  // PATH RECEIVING(0/1)
     procs::ProcessTable table(platform::utf8ToUtf16Lossy(name));
     const bool registered = table.registerProcess();

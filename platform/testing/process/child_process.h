@@ -7,13 +7,14 @@
 #include <string>
 #include <vector>
 
-namespace procs {
+namespace platform::testing {
 
-// A run of the test helper program in its own process, with pipes on its standard input
-// and output. The destructor kills and reaps a process that is still running.
+// A run of a test's helper program (`program`, our own build's) in its own process, with
+// pipes on its standard input and output. The destructor kills and reaps a process that
+// is still running.
 class ChildProcess {
  public:
-  explicit ChildProcess(const std::vector<std::string>& arguments);
+  ChildProcess(const std::string& program, const std::vector<std::string>& arguments);
   ~ChildProcess();
   ChildProcess(const ChildProcess&) = delete;
   ChildProcess& operator=(const ChildProcess&) = delete;
@@ -51,4 +52,4 @@ class ObjectTest : public ::testing::Test {
   std::string prefix_;
 };
 
-}  // namespace procs
+}  // namespace platform::testing

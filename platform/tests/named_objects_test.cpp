@@ -19,8 +19,15 @@
 #include "child_process.h"
 #include "platform/local_peer.h"
 
-namespace procs {
+namespace platform {
 namespace {
+
+// A run of named_objects_helper (tests/helper) in its own process.
+class HelperProcess : public platform::testing::ChildProcess {
+ public:
+  explicit HelperProcess(const std::vector<std::string>& arguments)
+      : ChildProcess(VISTREL_NAMED_OBJECTS_HELPER, arguments) {}
+};
 
 using namespace std::chrono_literals;
 constexpr int kLineMs = 5000;  // generous: helpers start slowly under the sanitizers
@@ -46,7 +53,7 @@ bool waitUntilAsleep(pid_t pid) {
   return false;
 }
 
-using NamedObjects = ObjectTest;
+using NamedObjects = platform::testing::ObjectTest;
 
 TEST_F(NamedObjects, NamesCarryThePrefixAndStayOneFileName) {
   EXPECT_EQ(platform::namedObjectName("_VistrelOBJ1_"), prefix_ + "_VistrelOBJ1_");
@@ -145,10 +152,10 @@ TEST_F(NamedObjects, ProcessesCreatingAtOnceShareOneMutexAndOneBlock) {
   // Six processes make the same new objects at the same moment and then count in the
   // shared word under the mutex: a second object of either kind, or a lock that does not
   // exclude, loses counts.
-  std::vector<std::unique_ptr<ChildProcess>> counters;
+  std::vector<std::unique_ptr<HelperProcess>> counters;
   for (int i = 0; i < 6; ++i) {
     counters.push_back(
-        std::make_unique<ChildProcess>(std::vector<std::string>{"count", "counter", "5000"}));
+        std::make_unique<HelperProcess>(std::vector<std::string>{"count", "counter", "5000"}));
   }
   for (auto& counter : counters) {
     EXPECT_EQ(counter->readLine(20000), "counted");
@@ -169,9 +176,9 @@ TEST_F(NamedObjects, ProcessesCreatingAtOnceShareOneMutexAndOneBlock) {
 }
 
 TEST_F(NamedObjects, MutexOfAKilledHolderGoesToTheNextProcessAtOnce) {
-  ChildProcess holder({"lock-hold", "guard"});
+  HelperProcess holder({"lock-hold", "guard"});
   ASSERT_EQ(holder.readLine(kLineMs), "locked");
-  ChildProcess next({"lock-once", "guard"});
+  HelperProcess next({"lock-once", "guard"});
   ASSERT_EQ(next.readLine(kLineMs), "trying");
   EXPECT_EQ(next.readLine(300), std::nullopt) << "locked while the holder still holds it";
 
@@ -185,7 +192,7 @@ TEST_F(NamedObjects, MutexOfAKilledHolderGoesToTheNextProcessAtOnce) {
   auto mutex = platform::NamedMutex::openOrCreate("guard");
   ASSERT_NE(mutex, nullptr);
   mutex->lock();
-  ChildProcess third({"lock-once", "guard"});
+  HelperProcess third({"lock-once", "guard"});
   ASSERT_EQ(third.readLine(kLineMs), "trying");
   EXPECT_EQ(third.readLine(200), std::nullopt);
   mutex->unlock();
@@ -193,10 +200,10 @@ TEST_F(NamedObjects, MutexOfAKilledHolderGoesToTheNextProcessAtOnce) {
 }
 
 TEST_F(NamedObjects, MutexOfAHolderThatExitsWhileHoldingItIsFree) {
-  ChildProcess holder({"lock-exit", "guard"});
+  HelperProcess holder({"lock-exit", "guard"});
   ASSERT_EQ(holder.readLine(kLineMs), "locked");
   EXPECT_EQ(holder.waitExit(kLineMs), 0);
-  ChildProcess next({"lock-once", "guard"});
+  HelperProcess next({"lock-once", "guard"});
   EXPECT_EQ(next.readLine(kLineMs), "trying");
   EXPECT_EQ(next.readLine(kLineMs), "got");
 }
@@ -204,7 +211,7 @@ TEST_F(NamedObjects, MutexOfAHolderThatExitsWhileHoldingItIsFree) {
 TEST_F(NamedObjects, PulseWakesAWaiterInAnotherProcessEvenWhenItRunsLate) {
   auto event = platform::NamedEvent::openOrCreate("frame");
   ASSERT_NE(event, nullptr);
-  ChildProcess waiter({"wait-event", "frame", "10000"});
+  HelperProcess waiter({"wait-event", "frame", "10000"});
   ASSERT_EQ(waiter.readLine(kLineMs), "waiting");
   ASSERT_TRUE(waitUntilAsleep(waiter.pid()));
   // Stopped, the waiter cannot run when the pulse comes; it must still count it.
@@ -222,7 +229,7 @@ TEST_F(NamedObjects, WaiterThatComesAfterAPulseMissesIt) {
   auto event = platform::NamedEvent::openOrCreate("frame");
   ASSERT_NE(event, nullptr);
   event->pulse();
-  ChildProcess late({"wait-event", "frame", "300"});
+  HelperProcess late({"wait-event", "frame", "300"});
   EXPECT_EQ(late.readLine(kLineMs), "waiting");
   EXPECT_EQ(late.readLine(kLineMs), "timeout");
   EXPECT_EQ(late.waitExit(kLineMs), 1);
@@ -233,7 +240,7 @@ TEST_F(NamedObjects, SetStaysSignalledForEveryProcessUntilReset) {
   ASSERT_NE(event, nullptr);
   event->set();
   for (int i = 0; i < 2; ++i) {
-    ChildProcess waiter({"wait-event", "frame", "300"});
+    HelperProcess waiter({"wait-event", "frame", "300"});
     EXPECT_EQ(waiter.readLine(kLineMs), "waiting");
     EXPECT_EQ(waiter.readLine(kLineMs), "woken");
   }
@@ -248,7 +255,7 @@ TEST_F(NamedObjects, SetStaysSignalledForEveryProcessUntilReset) {
 TEST_F(NamedObjects, SetWakesAWaiterInAnotherProcess) {
   auto event = platform::NamedEvent::openOrCreate("frame");
   ASSERT_NE(event, nullptr);
-  ChildProcess waiter({"wait-event", "frame", "10000"});
+  HelperProcess waiter({"wait-event", "frame", "10000"});
   ASSERT_EQ(waiter.readLine(kLineMs), "waiting");
   ASSERT_TRUE(waitUntilAsleep(waiter.pid()));
   event->set();
@@ -287,7 +294,7 @@ TEST_F(NamedObjects, PulseReleasesEveryThreadWaitingAndWaitsTimeOut) {
 
 TEST_F(NamedObjects, PresenceMarkerEndsWithAKilledHolder) {
   EXPECT_FALSE(platform::PresenceMarker::exists("serving"));
-  ChildProcess holder({"hold-marker", "serving"});
+  HelperProcess holder({"hold-marker", "serving"});
   ASSERT_EQ(holder.readLine(kLineMs), "held");
   EXPECT_TRUE(platform::PresenceMarker::exists("serving"));
   EXPECT_TRUE(platform::PresenceMarker::exists("serving")) << "asking must not end it";
@@ -300,7 +307,7 @@ TEST_F(NamedObjects, PresenceMarkerEndsWithAKilledHolder) {
 }
 
 TEST_F(NamedObjects, PresenceMarkerLastsWhileAnyHolderLives) {
-  ChildProcess holder({"hold-marker", "serving"});
+  HelperProcess holder({"hold-marker", "serving"});
   ASSERT_EQ(holder.readLine(kLineMs), "held");
   auto own = platform::PresenceMarker::create("serving");
   ASSERT_NE(own, nullptr);
@@ -324,7 +331,7 @@ TEST_F(NamedObjects, ProcessIdentityTellsLiveProcessesFromDeadAndReusedOnes) {
   EXPECT_FALSE(platform::processAlive({0, 0}));
   EXPECT_FALSE(platform::processAlive({0xFFFFFFFFu, 0}));
 
-  ChildProcess child({"identity", "-"});
+  HelperProcess child({"identity", "-"});
   const auto line = child.readLine(kLineMs);
   ASSERT_TRUE(line);
   std::istringstream fields(*line);
@@ -346,8 +353,8 @@ TEST_F(NamedObjects, ExecutablePathNamesThisProgram) {
   const std::string path = platform::executablePath();
   ASSERT_FALSE(path.empty());
   EXPECT_EQ(path.front(), '/');
-  EXPECT_EQ(path.substr(path.rfind('/') + 1), "device_procs_tests");
+  EXPECT_EQ(path.substr(path.rfind('/') + 1), "platform_tests");
 }
 
 }  // namespace
-}  // namespace procs
+}  // namespace platform

@@ -14,9 +14,9 @@
 
 extern char** environ;
 
-namespace procs {
+namespace platform::testing {
 
-ChildProcess::ChildProcess(const std::vector<std::string>& arguments) {
+ChildProcess::ChildProcess(const std::string& program, const std::vector<std::string>& arguments) {
   int in[2];
   int out[2];
   if (pipe2(in, O_CLOEXEC) != 0) return;
@@ -25,7 +25,7 @@ ChildProcess::ChildProcess(const std::vector<std::string>& arguments) {
     close(in[1]);
     return;
   }
-  std::vector<std::string> all{VISTREL_PROCS_HELPER};
+  std::vector<std::string> all{program};
   all.insert(all.end(), arguments.begin(), arguments.end());
   std::vector<char*> argv;
   for (std::string& argument : all) argv.push_back(argument.data());
@@ -129,4 +129,4 @@ void ObjectTest::TearDown() {
   unsetenv("VISTREL_OBJECT_PREFIX");
 }
 
-}  // namespace procs
+}  // namespace platform::testing

@@ -20,6 +20,10 @@ if(CMAKE_CROSSCOMPILING AND CMAKE_CROSSCOMPILING_EMULATOR)
   string(APPEND VISTREL_TEST_RUNNER " ")
 endif()
 
+# The leak checker's suppressions for the tests of the Qt fronts (caches that Qt's font
+# library keeps for the life of the process), set in their LSAN_OPTIONS.
+set(VISTREL_QT_TESTS_LSAN_SUPPRESSIONS ${CMAKE_CURRENT_LIST_DIR}/qt_tests_lsan.supp)
+
 # vistrel_add_test(NAME name SOURCES ... LIBS ... [LABELS ...])
 # One GoogleTest executable per module; LABELS "threaded" marks suites that the
 # ThreadSanitizer build runs.

@@ -4,26 +4,17 @@
 #include <unistd.h>
 
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <thread>
 
+#include "helper_side.h"
 #include "platform/named_objects.h"
 
 namespace {
 
-void say(const std::string& line) {
-  std::printf("%s\n", line.c_str());
-  std::fflush(stdout);
-}
-
-// Blocks until the test closes our input (or kills us).
-void holdUntilInputEnds() {
-  char buffer[64];
-  while (read(0, buffer, sizeof buffer) > 0) {
-  }
-}
+using platform::testing::holdUntilInputEnds;
+using platform::testing::sayLine;
 
 int run(int argc, char** argv) {
   if (argc < 3) return 2;
@@ -34,7 +25,7 @@ int run(int argc, char** argv) {
     auto mutex = platform::NamedMutex::openOrCreate(name);
     if (!mutex) return 3;
     mutex->lock();
-    say("locked");
+    sayLine("locked");
     holdUntilInputEnds();
     mutex->unlock();
     return 0;
@@ -43,15 +34,15 @@ int run(int argc, char** argv) {
     auto mutex = platform::NamedMutex::openOrCreate(name);
     if (!mutex) return 3;
     mutex->lock();
-    say("locked");
+    sayLine("locked");
     _exit(0);
   }
   if (command == "lock-once") {  // NAME
     auto mutex = platform::NamedMutex::openOrCreate(name);
     if (!mutex) return 3;
-    say("trying");
+    sayLine("trying");
     mutex->lock();
-    say("got");
+    sayLine("got");
     mutex->unlock();
     return 0;
   }
@@ -68,26 +59,26 @@ int run(int argc, char** argv) {
       *word = value + 1;
       mutex->unlock();
     }
-    say("counted");
+    sayLine("counted");
     return 0;
   }
   if (command == "wait-event" && argc == 4) {  // NAME TIMEOUT_MS
     auto event = platform::NamedEvent::openOrCreate(name);
     if (!event) return 3;
-    say("waiting");
+    sayLine("waiting");
     const bool woken = event->wait(static_cast<uint32_t>(std::strtoul(argv[3], nullptr, 10)));
-    say(woken ? "woken" : "timeout");
+    sayLine(woken ? "woken" : "timeout");
     return woken ? 0 : 1;
   }
   if (command == "hold-marker") {  // NAME
     auto marker = platform::PresenceMarker::create(name);
-    say(marker ? "held" : "failed");
+    sayLine(marker ? "held" : "failed");
     holdUntilInputEnds();
     return 0;
   }
   if (command == "identity") {  // NAME (unused): prints "PID START_TICKS"
     const platform::ProcessIdentity self = platform::currentProcess();
-    say(std::to_string(self.pid) + " " + std::to_string(self.startTicks));
+    sayLine(std::to_string(self.pid) + " " + std::to_string(self.startTicks));
     holdUntilInputEnds();
     return 0;
   }

@@ -1,28 +1,17 @@
 // The other process of the process-table tests. Usage: procs_test_helper register PATH
 // RECEIVING(0/1): registers, reports on standard output and stays registered until its
 // standard input ends or it is killed.
-#include <unistd.h>
-
-#include <cstdio>
 #include <cstring>
 #include <string>
 
+#include "helper_side.h"
 #include "platform/utf16.h"
 #include "procs/process_table.h"
 
 namespace {
 
-void say(const std::string& line) {
-  std::printf("%s\n", line.c_str());
-  std::fflush(stdout);
-}
-
-// Blocks until the test closes our input (or kills us).
-void holdUntilInputEnds() {
-  char buffer[64];
-  while (read(0, buffer, sizeof buffer) > 0) {
-  }
-}
+using platform::testing::holdUntilInputEnds;
+using platform::testing::sayLine;
 
 int run(int argc, char** argv) {
   if (argc < 3) return 2;
@@ -33,7 +22,7 @@ int run(int argc, char** argv) {
     procs::ProcessTable table(platform::utf8ToUtf16Lossy(name));
     const bool registered = table.registerProcess();
     if (std::strcmp(argv[3], "1") == 0) table.setReceiving(true);
-    say(std::string("registered ") + (registered ? "1" : "0"));
+    sayLine(std::string("registered ") + (registered ? "1" : "0"));
     holdUntilInputEnds();
     return 0;  // the table unregisters on the way out
   }

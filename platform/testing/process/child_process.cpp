@@ -10,6 +10,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <sstream>
 #include <thread>
 
 extern char** environ;
@@ -25,7 +26,10 @@ ChildProcess::ChildProcess(const std::string& program, const std::vector<std::st
     close(in[1]);
     return;
   }
-  std::vector<std::string> all{program};
+  // The program's path, after the emulator's words in a cross build.
+  std::vector<std::string> all;
+  std::istringstream command(program);
+  for (std::string word; command >> word;) all.push_back(word);
   all.insert(all.end(), arguments.begin(), arguments.end());
   std::vector<char*> argv;
   for (std::string& argument : all) argv.push_back(argument.data());

@@ -9,7 +9,8 @@
 
 namespace platform::testing {
 
-// A run of a test's helper program (`program`, our own build's) in its own process, with
+// A run of a test's helper program (`program`, our own build's, after the emulator's words
+// in a cross build) in its own process, with
 // pipes on its standard input and output. The destructor kills and reaps a process that
 // is still running.
 class ChildProcess {

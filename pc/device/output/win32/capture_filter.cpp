@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <new>
+#include <utility>
 
 #include "media_type_com.h"
 
@@ -37,122 +38,94 @@ bool FullySpecified(const AM_MEDIA_TYPE& am) {
          am.pbFormat != nullptr;
 }
 
-// Enumerators over the one pin and the one media type.
-class PinEnumerator final : public IEnumPins {
+// The filter's enumerators: each lists one item (the one pin, the one media type).
+// `Item` hands out a new reference or copy of what it holds through give().
+template <class Interface, const IID& kInterfaceId, class Element, class Item>
+class OneItemEnumerator final : public Interface {
  public:
-  PinEnumerator(IPin* pin, ULONG position) : pin_(pin), position_(position) {
+  OneItemEnumerator(Item item, ULONG position) : item_(std::move(item)), position_(position) {
+    ++gObjectCount;
+  }
+  ~OneItemEnumerator() { --gObjectCount; }
+  STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
+    if (ppv == nullptr) return E_POINTER;
+    if (riid == IID_IUnknown || riid == kInterfaceId) {
+      *ppv = static_cast<Interface*>(this);
+      AddRef();
+      return S_OK;
+    }
+    *ppv = nullptr;
+    return E_NOINTERFACE;
+  }
+  STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
+  STDMETHODIMP_(ULONG) Release() override {
+    const ULONG r = --refs_;
+    if (r == 0) delete this;
+    return r;
+  }
+  STDMETHODIMP Next(ULONG count, Element* elements, ULONG* fetched) override {
+    if (elements == nullptr || (count > 1 && fetched == nullptr)) return E_POINTER;
+    ULONG n = 0;
+    if (count > 0 && position_ == 0) {
+      const HRESULT hr = item_.give(&elements[0]);
+      if (FAILED(hr)) return hr;
+      position_ = 1;
+      n = 1;
+    }
+    if (fetched != nullptr) *fetched = n;
+    return n == count ? S_OK : S_FALSE;
+  }
+  STDMETHODIMP Skip(ULONG count) override {
+    if (count == 0) return S_OK;
+    const bool ok = position_ == 0 && count == 1;
+    position_ = 1;
+    return ok ? S_OK : S_FALSE;
+  }
+  STDMETHODIMP Reset() override {
+    position_ = 0;
+    return S_OK;
+  }
+  STDMETHODIMP Clone(Interface** out) override {
+    if (out == nullptr) return E_POINTER;
+    *out = new (std::nothrow) OneItemEnumerator(item_, position_);
+    return *out != nullptr ? S_OK : E_OUTOFMEMORY;
+  }
+
+ private:
+  std::atomic<ULONG> refs_{1};
+  Item item_;
+  ULONG position_;
+};
+
+// The pin, held by a reference of its own.
+class PinItem {
+ public:
+  explicit PinItem(IPin* pin) : pin_(pin) { pin_->AddRef(); }
+  PinItem(const PinItem& other) : pin_(other.pin_) { pin_->AddRef(); }
+  PinItem& operator=(const PinItem&) = delete;
+  ~PinItem() { pin_->Release(); }
+  HRESULT give(IPin** out) const {
+    *out = pin_;
     pin_->AddRef();
-    ++gObjectCount;
-  }
-  ~PinEnumerator() {
-    pin_->Release();
-    --gObjectCount;
-  }
-  STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-    if (ppv == nullptr) return E_POINTER;
-    if (riid == IID_IUnknown || riid == IID_IEnumPins) {
-      *ppv = static_cast<IEnumPins*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *ppv = nullptr;
-    return E_NOINTERFACE;
-  }
-  STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
-  STDMETHODIMP_(ULONG) Release() override {
-    const ULONG r = --refs_;
-    if (r == 0) delete this;
-    return r;
-  }
-  STDMETHODIMP Next(ULONG count, IPin** pins, ULONG* fetched) override {
-    if (pins == nullptr || (count > 1 && fetched == nullptr)) return E_POINTER;
-    ULONG n = 0;
-    if (count > 0 && position_ == 0) {
-      pins[0] = pin_;
-      pin_->AddRef();
-      position_ = 1;
-      n = 1;
-    }
-    if (fetched != nullptr) *fetched = n;
-    return n == count ? S_OK : S_FALSE;
-  }
-  STDMETHODIMP Skip(ULONG count) override {
-    if (count == 0) return S_OK;
-    const bool ok = position_ == 0 && count == 1;
-    position_ = 1;
-    return ok ? S_OK : S_FALSE;
-  }
-  STDMETHODIMP Reset() override {
-    position_ = 0;
     return S_OK;
-  }
-  STDMETHODIMP Clone(IEnumPins** out) override {
-    if (out == nullptr) return E_POINTER;
-    *out = new (std::nothrow) PinEnumerator(pin_, position_);
-    return *out != nullptr ? S_OK : E_OUTOFMEMORY;
   }
 
  private:
-  std::atomic<ULONG> refs_{1};
   IPin* pin_;
-  ULONG position_;
 };
 
-class MediaTypeEnumerator final : public IEnumMediaTypes {
- public:
-  MediaTypeEnumerator(MediaType type, ULONG position) : type_(std::move(type)), position_(position) {
-    ++gObjectCount;
-  }
-  ~MediaTypeEnumerator() { --gObjectCount; }
-  STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-    if (ppv == nullptr) return E_POINTER;
-    if (riid == IID_IUnknown || riid == IID_IEnumMediaTypes) {
-      *ppv = static_cast<IEnumMediaTypes*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *ppv = nullptr;
-    return E_NOINTERFACE;
-  }
-  STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
-  STDMETHODIMP_(ULONG) Release() override {
-    const ULONG r = --refs_;
-    if (r == 0) delete this;
-    return r;
-  }
-  STDMETHODIMP Next(ULONG count, AM_MEDIA_TYPE** types, ULONG* fetched) override {
-    if (types == nullptr || (count > 1 && fetched == nullptr)) return E_POINTER;
-    ULONG n = 0;
-    if (count > 0 && position_ == 0) {
-      types[0] = NewAmMediaType(type_);
-      if (types[0] == nullptr) return E_OUTOFMEMORY;
-      position_ = 1;
-      n = 1;
-    }
-    if (fetched != nullptr) *fetched = n;
-    return n == count ? S_OK : S_FALSE;
-  }
-  STDMETHODIMP Skip(ULONG count) override {
-    if (count == 0) return S_OK;
-    const bool ok = position_ == 0 && count == 1;
-    position_ = 1;
-    return ok ? S_OK : S_FALSE;
-  }
-  STDMETHODIMP Reset() override {
-    position_ = 0;
-    return S_OK;
-  }
-  STDMETHODIMP Clone(IEnumMediaTypes** out) override {
-    if (out == nullptr) return E_POINTER;
-    *out = new (std::nothrow) MediaTypeEnumerator(type_, position_);
+// The media type, handed out as a new task-allocated copy.
+struct MediaTypeItem {
+  MediaType type;
+  HRESULT give(AM_MEDIA_TYPE** out) const {
+    *out = NewAmMediaType(type);
     return *out != nullptr ? S_OK : E_OUTOFMEMORY;
   }
-
- private:
-  std::atomic<ULONG> refs_{1};
-  MediaType type_;
-  ULONG position_;
 };
+
+using PinEnumerator = OneItemEnumerator<IEnumPins, IID_IEnumPins, IPin*, PinItem>;
+using MediaTypeEnumerator =
+    OneItemEnumerator<IEnumMediaTypes, IID_IEnumMediaTypes, AM_MEDIA_TYPE*, MediaTypeItem>;
 
 }  // namespace
 
@@ -351,7 +324,7 @@ STDMETHODIMP CaptureOutputPin::QueryAccept(const AM_MEDIA_TYPE* pmt) {
 
 STDMETHODIMP CaptureOutputPin::EnumMediaTypes(IEnumMediaTypes** ppEnum) {
   if (ppEnum == nullptr) return E_POINTER;
-  *ppEnum = new (std::nothrow) MediaTypeEnumerator(pin_.currentType(), 0);
+  *ppEnum = new (std::nothrow) MediaTypeEnumerator(MediaTypeItem{pin_.currentType()}, 0);
   return *ppEnum != nullptr ? S_OK : E_OUTOFMEMORY;
 }
 
@@ -631,7 +604,7 @@ REFERENCE_TIME CaptureFilter::streamTime() {
 
 STDMETHODIMP CaptureFilter::EnumPins(IEnumPins** ppEnum) {
   if (ppEnum == nullptr) return E_POINTER;
-  *ppEnum = new (std::nothrow) PinEnumerator(&pin_, 0);
+  *ppEnum = new (std::nothrow) PinEnumerator(PinItem(&pin_), 0);
   return *ppEnum != nullptr ? S_OK : E_OUTOFMEMORY;
 }
 

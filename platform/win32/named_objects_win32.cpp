@@ -150,15 +150,9 @@ void removeNamedObject(std::string_view) {
   // Nothing to do: the system removes an object with the last handle to it.
 }
 
-std::unique_ptr<SharedMemory> SharedMemory::openOrCreate(std::string_view name, size_t sizeBytes) {
-  if (sizeBytes == 0) return nullptr;
-  const uint64_t size = sizeBytes;
-  HANDLE mapping = createNamed(name, kMappingSuffix, [&](SECURITY_ATTRIBUTES* sa, const wchar_t* n) {
-    return CreateFileMappingW(INVALID_HANDLE_VALUE, sa, PAGE_READWRITE, static_cast<DWORD>(size >> 32),
-                              static_cast<DWORD>(size), n);
-  });
-  if (mapping == nullptr) return nullptr;
-  // An existing mapping keeps the size its creator gave it: map only what it holds.
+// Maps all of `mapping` and takes it when it holds at least `sizeBytes` (an existing
+// mapping keeps the size its creator gave it); else closes it.
+static std::unique_ptr<SharedMemory> mapWhole(HANDLE mapping, size_t sizeBytes) {
   void* view = MapViewOfFile(mapping, FILE_MAP_ALL_ACCESS, 0, 0, 0);
   MEMORY_BASIC_INFORMATION info{};
   if (view == nullptr || VirtualQuery(view, &info, sizeof info) == 0 || info.RegionSize < sizeBytes) {
@@ -167,6 +161,17 @@ std::unique_ptr<SharedMemory> SharedMemory::openOrCreate(std::string_view name, 
     return nullptr;
   }
   return std::make_unique<Win32SharedMemory>(mapping, static_cast<uint8_t*>(view), sizeBytes);
+}
+
+std::unique_ptr<SharedMemory> SharedMemory::openOrCreate(std::string_view name, size_t sizeBytes) {
+  if (sizeBytes == 0) return nullptr;
+  const uint64_t size = sizeBytes;
+  HANDLE mapping = createNamed(name, kMappingSuffix, [&](SECURITY_ATTRIBUTES* sa, const wchar_t* n) {
+    return CreateFileMappingW(INVALID_HANDLE_VALUE, sa, PAGE_READWRITE, static_cast<DWORD>(size >> 32),
+                              static_cast<DWORD>(size), n);
+  });
+  if (mapping == nullptr) return nullptr;
+  return mapWhole(mapping, sizeBytes);
 }
 
 std::unique_ptr<SharedMemory> SharedMemory::openExisting(std::string_view name, size_t sizeBytes) {
@@ -178,14 +183,7 @@ std::unique_ptr<SharedMemory> SharedMemory::openExisting(std::string_view name, 
     mapping = OpenFileMappingW(FILE_MAP_ALL_ACCESS, FALSE, full.c_str());
   }
   if (mapping == nullptr) return nullptr;
-  void* view = MapViewOfFile(mapping, FILE_MAP_ALL_ACCESS, 0, 0, 0);
-  MEMORY_BASIC_INFORMATION info{};
-  if (view == nullptr || VirtualQuery(view, &info, sizeof info) == 0 || info.RegionSize < sizeBytes) {
-    if (view != nullptr) UnmapViewOfFile(view);
-    CloseHandle(mapping);
-    return nullptr;
-  }
-  return std::make_unique<Win32SharedMemory>(mapping, static_cast<uint8_t*>(view), sizeBytes);
+  return mapWhole(mapping, sizeBytes);
 }
 
 std::unique_ptr<NamedMutex> NamedMutex::openOrCreate(std::string_view name) {

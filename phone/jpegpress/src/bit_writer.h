@@ -7,6 +7,9 @@
 
 
 namespace jpegpress {
+// Internal linkage: each translation unit that codes (one per instruction set, see
+// scan_body.h) has its own copy.
+namespace {
 
 class BitWriter {
  public:
@@ -120,4 +123,5 @@ class BitWriter {
   int free_ = 64;  // bits still free in acc_
 };
 
+}  // namespace
 }  // namespace jpegpress

@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <vector>
 
+struct JpegEncoder;
+
 #include "tables.h"
 
 namespace jpegpress {
@@ -61,6 +63,39 @@ using ForwardDctTurned2Fn = void (*)(const int16_t* inA, const int16_t* inB, int
 // non-zero AC ones: bit k set when zigzag[k] != 0, for k = 1..63 (bit 0 always clear).
 using ZigzagFn = uint64_t (*)(const int16_t* coefficients, int16_t* zigzag);
 
+struct KernelTable;
+
+// The frame as the MCU walk sees it.
+enum class Sampling { k420, k422, kGray };
+
+struct Shape {
+  Sampling sampling;
+  int rotation;        // 0..3
+  int shift;           // 0 or 1
+  int width, height;   // source size in working pixels (after the shift)
+  int outWidth, outHeight;
+};
+
+struct Source {
+  Layout layout;
+  const uint8_t* base;
+  const uint8_t* cb;  // planar only
+  const uint8_t* cr;
+  int bytesPerPixel;
+  int fullWidth;  // EncodeParams width
+};
+
+// Codes every MCU of the frame into `out`, which has `room` bytes; returns the bytes
+// written.
+using EncodeScanFn = uint32_t (*)(const KernelTable& kernels, JpegEncoder& encoder,
+                                  const Shape& shape, const Source& source, uint8_t* out,
+                                  size_t room);
+
+// The walk compiled for every processor of the architecture (scan_body.h); SIMD tables may
+// carry a copy compiled for their instruction set.
+uint32_t encodeScanGeneric(const KernelTable& kernels, JpegEncoder& encoder, const Shape& shape,
+                           const Source& source, uint8_t* out, size_t room);
+
 struct KernelTable {
   const char* name;
   ConvertFn convert[kLayoutCount][kAreaCount];  // null where the pair is not supported
@@ -70,6 +105,8 @@ struct KernelTable {
   ForwardDctTurnedFn forwardDctTurned[4];
   ForwardDctTurned2Fn forwardDctTurned2[4];
   ZigzagFn zigzag;
+  // The MCU walk with its entropy coder that calls the routines above.
+  EncodeScanFn encodeScan = encodeScanGeneric;
 };
 
 // The portable kernels, always available.

@@ -362,6 +362,7 @@ KernelTable makeAvx2() {
   KernelTable t = sse2Kernels();
   t.name = "avx2";
   t.zigzag = zigzagAvx2;
+  t.encodeScan = encodeScanAvx2;
   t.forwardDct2 = forwardDct2Avx2;
   t.forwardDctTurned2[1] = forwardDctTurned2Avx2<1>;
   t.forwardDctTurned2[2] = forwardDctTurned2Avx2<2>;

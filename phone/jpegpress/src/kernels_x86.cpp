@@ -4,9 +4,11 @@
 namespace jpegpress {
 namespace {
 
+// The AVX2 table's walk also uses BMI1, BMI2 and LZCNT ("abm").
 bool hasAvx2() {
   __builtin_cpu_init();
-  return __builtin_cpu_supports("avx2");
+  return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi") &&
+         __builtin_cpu_supports("bmi2") && __builtin_cpu_supports("abm");
 }
 
 }  // namespace

@@ -1,0 +1,14 @@
+// The MCU walk and entropy coder compiled for AVX2-class processors: the coder's bit
+// counting and variable shifts become single instructions (lzcnt, tzcnt, shlx, shrx).
+
+#include "kernels_x86.h"
+#include "scan_body.h"
+
+namespace jpegpress {
+
+uint32_t encodeScanAvx2(const KernelTable& kernels, JpegEncoder& encoder, const Shape& shape,
+                        const Source& source, uint8_t* out, size_t room) {
+  return encodeScanBody(kernels, encoder, shape, source, out, room);
+}
+
+}  // namespace jpegpress

@@ -2,39 +2,15 @@
 # The PC library across real processes: a serving process and clients sharing frames,
 # stand-alone receivers, the in-use message, a killed server, per-program settings.
 # Arguments: the bin folder of the build (vistrel-pc, device.so, streamfeed).
-set -uo pipefail
 bin=$1
-work=$(mktemp -d)
-# Set before the clean-up can run, so that it removes only this run's objects.
-export VISTREL_OBJECT_PREFIX="e2e-$$-"
-pids=()
-cleanup() {
-  for p in "${pids[@]}"; do kill -9 "$p" 2>/dev/null; wait "$p" 2>/dev/null; done
-  rm -rf "$work" /dev/shm/"$VISTREL_OBJECT_PREFIX"* 2>/dev/null
-}
-trap cleanup EXIT
-fail() {
-  echo "FAIL: $*"
-  for f in "$work"/*.log; do echo "--- $f"; cat "$f" || true; done
-  exit 1
-}
-
-export VISTREL_DEVICE_PREFIX="e2e-$$-dev/"  # no virtual microphone here
-export VISTREL_KEY_STORE="$work/registry.reg"
-port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+. "$(dirname "$0")/lib/session.sh" engine-e2e
+port=$(freePort)
 printf 'Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\Software\\Orvane\\Vistrel]\n"Port"=dword:%08x\n' \
   "$port" >"$VISTREL_KEY_STORE"
 
 start() {  # start NAME ARGS... : runs vistrel-pc in the background, log in NAME.log
   local name=$1; shift
-  "$bin/vistrel-pc" "$@" >"$work/$name.log" 2>&1 &
-  pids+=($!)
-  last=$!
-}
-waitFor() {  # waitFor SECONDS COMMAND... : true once the command succeeds
-  local limit=$(( $1 * 10 )); shift
-  for _ in $(seq 1 "$limit"); do "$@" && return 0; sleep 0.1; done
-  return 1
+  spawn "$work/$name.log" "$bin/vistrel-pc" "$@"
 }
 feed() {  # feed NAME FRAMES : a phone sending frames, retried until it gets connected
   local name=$1 frames=$2
@@ -48,7 +24,6 @@ feed() {  # feed NAME FRAMES : a phone sending frames, retried until it gets con
   done
   return 1
 }
-stopped() { ! kill -0 "$1" 2>/dev/null; }
 
 # 1. A server and a client: the client gets the phone's frames through the shared block.
 start server --serve --no-files -q
@@ -59,7 +34,7 @@ client=$last
 sleep 0.5
 feed phone1 8 || fail "phone could not connect to the serving process"
 waitFor 10 stopped "$client" || fail "client did not get 3 frames"
-wait "$client" || fail "client failed"
+stopJob "$client" 0 || fail "client failed"
 [ "$(ls "$work/client"/*.bmp | wc -l)" = 3 ] || fail "client wrote no 3 pictures"
 for f in "$work"/client/*.jpg; do
   match=0
@@ -72,7 +47,7 @@ grep -q "Camera device is used" "$work/client.log" && fail "a client must not sh
 echo "ok: server and client share frames"
 
 # 2. The server killed: the next program becomes stand-alone and listens by itself.
-kill -9 "$server"; wait "$server" 2>/dev/null
+stopJob "$server" KILL
 start alone1 --frames 2 -o "$work/alone1"
 alone1=$last
 sleep 0.5
@@ -114,12 +89,12 @@ cat >>"$VISTREL_KEY_STORE" <<REG
 [HKEY_LOCAL_MACHINE\\Software\\Orvane\\Vistrel\\conf]
 "Rotation"=dword:00000000
 REG
-"$work/progs/my.app.exe" --frames 1 -o "$work/myapp" >"$work/myapp.log" 2>&1 &
-myapp=$!; pids+=($myapp)
+spawn "$work/myapp.log" "$work/progs/my.app.exe" --frames 1 -o "$work/myapp"
+myapp=$last
 feed phone3 4 || fail "phone could not reach my.app.exe"
 waitFor 10 stopped "$myapp" || fail "my.app.exe got no frame"
-"$work/progs/conf.exe" --frames 1 -o "$work/conf" >"$work/conf.log" 2>&1 &
-conf=$!; pids+=($conf)
+spawn "$work/conf.log" "$work/progs/conf.exe" --frames 1 -o "$work/conf"
+conf=$last
 feed phone4 4 || fail "phone could not reach conf.exe"
 waitFor 10 stopped "$conf" || fail "conf.exe got no frame"
 # The streamfeed picture is 320x240: turned a quarter it shows as 240x320.
@@ -136,7 +111,7 @@ sleep 0.5
 feed phone5 5 || fail "phone could not connect to the serving process"
 waitFor 10 grep -q "^frame 1:" "$work/keeper.log" || fail "the client got no frame from the server"
 before=$(grep -c "^frame" "$work/keeper.log")
-kill -9 "$server4"; wait "$server4" 2>/dev/null
+stopJob "$server4" KILL
 killed=$(date +%s%N)
 feed phone6 5 || fail "phone could not connect to the former client"
 taken=$(( ($(date +%s%N) - killed) / 1000000 ))

@@ -4,28 +4,16 @@
 # name, each a whole JPEG whose stamp (frame number and time, read back from the picture)
 # advances; one control connection carries them all.
 # Usage: ftp_upload_e2e.sh VISTREL
-set -u
 VISTREL=$1
-WORK=$(mktemp -d /tmp/vistrel-ftp-e2e.XXXXXX)
-export VISTREL_OBJECT_PREFIX="ftpe2e$$-"
-VS_PID=""
-DEV_PID=""
-cleanup() {
-  [ -n "$DEV_PID" ] && kill "$DEV_PID" 2>/dev/null
-  [ -n "$VS_PID" ] && kill -9 -- "-$VS_PID" 2>/dev/null
-  wait 2>/dev/null
-  rm -rf "$WORK"
-}
-trap cleanup EXIT
-fail() { echo "FAIL: $*"; for f in "$WORK"/*.log; do echo "== $f"; tail -30 "$f"; done; exit 1; }
+. "$(dirname "$0")/lib/session.sh" ftp-e2e
 
 [ -x /usr/sbin/vsftpd ] || fail "vsftpd is not installed (/usr/sbin/vsftpd)"
 command -v djpeg > /dev/null || fail "djpeg is not installed (libjpeg-turbo-progs)"
 [ -e "$(dirname "$VISTREL")/framesink.so" ] || fail "vistrel was built without framesink (no test-pattern camera)"
 
-PORT=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
-mkdir -p "$WORK/root" "$WORK/empty"
-cat > "$WORK/vsftpd.conf" <<CONF
+PORT=$(freePort)
+mkdir -p "$work/root" "$work/empty"
+cat > "$work/vsftpd.conf" <<CONF
 listen=YES
 listen_ipv6=NO
 listen_address=127.0.0.1
@@ -38,31 +26,29 @@ anon_upload_enable=YES
 anon_mkdir_write_enable=YES
 anon_other_write_enable=YES
 anon_umask=022
-anon_root=$WORK/root
-secure_chroot_dir=$WORK/empty
+anon_root=$work/root
+secure_chroot_dir=$work/empty
 ftp_username=$(id -un)
 connect_from_port_20=NO
 log_ftp_protocol=YES
 xferlog_enable=YES
-vsftpd_log_file=$WORK/vsftpd.log
+vsftpd_log_file=$work/vsftpd.log
 seccomp_sandbox=NO
 background=NO
 CONF
-# A process group of its own, so that its session processes end with it.
-setsid /usr/sbin/vsftpd "$WORK/vsftpd.conf" > "$WORK/vsftpd-out.log" 2>&1 &
-VS_PID=$!
-for _ in $(seq 100); do
-  python3 -c "import socket,sys; s=socket.create_connection(('127.0.0.1',$PORT),1); sys.exit(0 if s.recv(3)==b'220' else 1)" 2>/dev/null && break
-  sleep 0.1
-done
-python3 -c "import socket; socket.create_connection(('127.0.0.1',$PORT),1)" 2>/dev/null || fail "vsftpd did not start on port $PORT"
+# A process group of its own, so that the processes it starts per connection end with it.
+spawn "$work/vsftpd-out.log" setsid /usr/sbin/vsftpd "$work/vsftpd.conf"
+atExit kill -KILL -- "-$last"
+waitFor 10 python3 -c "import socket,sys; s=socket.create_connection(('127.0.0.1',$PORT),1); sys.exit(0 if s.recv(3)==b'220' else 1)" ||
+  fail "vsftpd did not start on port $PORT"
 
-printf 'Windows Registry Editor Version 5.00\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\Orvane\\Vistrel]\r\n"Mode"="FTP"\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\Orvane\\Vistrel\\FTP]\r\n"Server"="127.0.0.1"\r\n"Port"=dword:%08x\r\n"Password"="e2e@"\r\n"Directory"="cam"\r\n"Interval"=dword:00000001\r\n"UseTempFile"=dword:00000001\r\n' "$PORT" > "$WORK/device.reg"
-VISTREL_FRAMESINK_DEVICE=test-pattern VISTREL_KEY_STORE="$WORK/device.reg" "$VISTREL" < /dev/null > "$WORK/vistrel.log" 2>&1 &
-DEV_PID=$!
+printf 'Windows Registry Editor Version 5.00\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\Orvane\\Vistrel]\r\n"Mode"="FTP"\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\Orvane\\Vistrel\\FTP]\r\n"Server"="127.0.0.1"\r\n"Port"=dword:%08x\r\n"Password"="e2e@"\r\n"Directory"="cam"\r\n"Interval"=dword:00000001\r\n"UseTempFile"=dword:00000001\r\n' "$PORT" > "$work/device.reg"
+VISTREL_FRAMESINK_DEVICE=test-pattern VISTREL_KEY_STORE="$work/device.reg" \
+  spawn "$work/vistrel.log" "$VISTREL" </dev/null
+DEV_PID=$last
 
 # Watches the remote file; every new content must be a whole JPEG with a later stamp.
-python3 - "$WORK/root/cam/webcam.jpg" <<'PY' || fail "three advancing pictures did not arrive"
+python3 - "$work/root/cam/webcam.jpg" <<'PY' || fail "three advancing pictures did not arrive"
 import subprocess, sys, time
 path = sys.argv[1]
 
@@ -103,11 +89,11 @@ while time.time() < end and len(seen) < 3:
 sys.exit(0 if len(seen) >= 3 else 1)
 PY
 
-kill -TERM "$DEV_PID"; wait "$DEV_PID" || fail "vistrel did not end cleanly"
+stopJob "$DEV_PID" || fail "vistrel did not end cleanly"
 DEV_PID=""
-LOGINS=$(grep -c '"USER anonymous"' "$WORK/vsftpd.log")
+LOGINS=$(grep -c '"USER anonymous"' "$work/vsftpd.log")
 [ "$LOGINS" -eq 1 ] || fail "expected one log-in for all pictures, saw $LOGINS"
-grep -q '"RNTO webcam.jpg"' "$WORK/vsftpd.log" || fail "no rename of wcp.tmp to webcam.jpg"
-grep -q 'Error' "$WORK/vistrel.log" && fail "vistrel reported an error"
-grep -q '"Mode"="FTP"' "$WORK/device.reg" || fail "the target was not saved"
+grep -q '"RNTO webcam.jpg"' "$work/vsftpd.log" || fail "no rename of wcp.tmp to webcam.jpg"
+grep -q 'Error' "$work/vistrel.log" && fail "vistrel reported an error"
+grep -q '"Mode"="FTP"' "$work/device.reg" || fail "the target was not saved"
 echo "PASS"

@@ -6,27 +6,17 @@
 # stays under 1.5 s (queued pictures made it grow past 5 s before), and pictures keep coming,
 # so the link never dropped. Needs root (ip netns, tc).
 # Usage: slow_link_e2e.sh BIN_DIR
-set -u
 bin=$(cd "$1" && pwd)
 here=$(cd "$(dirname "$0")" && pwd)
+. "$here/lib/session.sh" slow-link
 seconds=14
 ns="vistrel-slow-$$"
-work=$(mktemp -d /tmp/vistrel-slow.XXXXXX)
-rx=""
-dev=""
-cleanup() {
-  [ -n "$dev" ] && kill "$dev" 2>/dev/null
-  [ -n "$rx" ] && kill "$rx" 2>/dev/null
-  wait 2>/dev/null
-  ip netns del "$ns" 2>/dev/null
-  rm -rf "$work"
-}
-trap cleanup EXIT
-fail() { echo "FAIL: $*"; for f in "$work"/*.log "$work"/ages.txt; do [ -f "$f" ] && { echo "== $f"; tail -40 "$f"; }; done; exit 1; }
+failContext() { [ -f "$work/ages.txt" ] && { echo "--- ages.txt"; tail -40 "$work/ages.txt"; }; }
 
 [ "$(id -u)" = 0 ] || fail "needs root for a private network namespace"
 command -v tc >/dev/null || fail "tc is not installed (iproute2)"
 ip netns add "$ns" || fail "cannot make a network namespace"
+atExit ip netns del "$ns"
 ip netns exec "$ns" ip link set lo up
 ip netns exec "$ns" ip link set lo mtu 1500
 ip netns exec "$ns" tc qdisc add dev lo root tbf rate 256kbit burst 4kb latency 400ms \
@@ -39,16 +29,14 @@ Windows Registry Editor Version 5.00
 "Resolution"=dword:00000006
 REG
 port=2047  # the namespace is private: nothing else listens there
-ip netns exec "$ns" python3 "$here/stream_latency_receiver.py" "$port" "$seconds" "$work/ages.txt" \
-  >"$work/receiver.log" 2>&1 &
-rx=$!
-sleep 0.5
+spawn "$work/receiver.log" ip netns exec "$ns" python3 "$here/stream_latency_receiver.py" "$port" "$seconds" "$work/ages.txt"
+rx=$last
+# The namespace's own socket table shows the receiver listening.
+waitFor 10 ip netns exec "$ns" grep -q ":$(printf %04X "$port") 00000000:0000 0A" /proc/net/tcp ||
+  fail "the receiver does not listen"
 VISTREL_FRAMESINK_DEVICE=test-pattern VISTREL_KEY_STORE="$work/settings.reg" \
-  VISTREL_OBJECT_PREFIX="slowlink$$-" \
-  ip netns exec "$ns" "$bin/vistrel" --headless "-p$port" >"$work/vistrel.log" 2>&1 </dev/null &
-dev=$!
-wait "$rx" || fail "the receiver failed"
-rx=""
+  spawn "$work/vistrel.log" ip netns exec "$ns" "$bin/vistrel" --headless "-p$port" </dev/null
+stopJob "$rx" 0 || fail "the receiver failed"
 
 python3 - "$work/ages.txt" "$seconds" <<'PY' || fail "the picture fell behind"
 import sys

@@ -8,15 +8,15 @@ here=$(cd "$(dirname "$0")" && pwd)
 bin=$(cd "${1:?usage: $0 BIN_DIR [OUT_DIR]}" && pwd)
 out=${2:-$here/../docs/screenshots}
 mkdir -p "$out" && out=$(cd "$out" && pwd)
-# shellcheck source=../tests/lib/x_session.sh
-. "$here/../tests/lib/x_session.sh" screenshots
-fail() { echo "screenshots: $*" >&2; failLogs >&2; exit 1; }
+# shellcheck source=../tests/lib/session.sh
+. "$here/../tests/lib/session.sh" screenshots
+fail() { echo "screenshots: $*" >&2; showLogs >&2; exit 1; }
 for tool in Xvfb xdotool xwininfo import convert; do
   command -v "$tool" >/dev/null || fail "$tool is not installed"
 done
 [ -x "$bin/vistrel" ] || fail "$bin/vistrel is missing"
 export VISTREL_FRAMESINK_DEVICE=test-pattern
-startXvfb || fail "Xvfb did not start"
+startXvfb
 
 window() {  # the id of the program's window titled $1
   xwininfo -root -tree 2>/dev/null | sed -n "s/^ *\(0x[0-9a-f]*\) \"$1\": (\"vistrel\" \"vistrel\").*/\1/p" | head -1
@@ -32,9 +32,8 @@ key() { xdotool key --delay 150 "$@"; sleep 0.5; }
 shotWindow() { import -window "$(window "$1")" "$out/$2"; }  # TITLE FILE
 shotArea() { import -window root -crop "$1" +repage "$out/$2"; }  # WxH+X+Y FILE
 run() {  # run NAME : vistrel with its window, until ended
-  "$bin/vistrel" --window >"$work/$1.log" 2>&1 &
-  pids+=($!)
-  vistrel=$!
+  spawn "$work/$1.log" "$bin/vistrel" --window
+  vistrel=$last
   opened Vistrel
   xdotool mousemove 700 500
   sleep 1.5  # a few preview pictures

@@ -9,35 +9,10 @@
 #      receives the frames; lookout shows its window under Xvfb (skipped without Xvfb);
 #   4. without device.so, warden, vistrel-pc and lookout say where they looked and fail.
 # Arguments: the build folder, the source folder.
-set -uo pipefail
 build=$(realpath "$1")
 source=$(realpath "$2")
-work=$(mktemp -d)
-# Set before the clean-up can run, so that it removes only this run's objects.
-export VISTREL_OBJECT_PREFIX="install-e2e-$$-"
-pids=()
-cleanup() {
-  for p in "${pids[@]}"; do kill "$p" 2>/dev/null; wait "$p" 2>/dev/null; done
-  rm -rf "$work" /dev/shm/"$VISTREL_OBJECT_PREFIX"* 2>/dev/null
-}
-trap cleanup EXIT
-fail() {
-  echo "FAIL: $*"
-  for f in "$work"/*.log; do [ -e "$f" ] && { echo "--- $f"; cat "$f"; }; done
-  exit 1
-}
-waitFor() {  # waitFor SECONDS COMMAND... : true once the command succeeds
-  local limit=$(( $1 * 10 )); shift
-  for _ in $(seq 1 "$limit"); do "$@" && return 0; sleep 0.1; done
-  return 1
-}
-stopped() { ! kill -0 "$1" 2>/dev/null; }
-
-export VISTREL_DEVICE_PREFIX="install-e2e-$$-dev/"  # no virtual microphone here
-export VISTREL_KEY_STORE="$work/registry.reg"
-export XDG_RUNTIME_DIR="$work/run"
-mkdir -p "$work/run" && chmod 700 "$work/run"
-unset WAYLAND_DISPLAY DISPLAY
+. "$(dirname "$0")/../lib/session.sh" install-e2e
+unset DISPLAY
 
 # 1. Install into a prefix below DESTDIR.
 prefix=/opt/vistrel-e2e
@@ -118,14 +93,12 @@ else
 fi
 
 # 3. The device streams to the serving process; a client receives.
-port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+port=$(freePort)
 printf 'Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\Software\\Orvane\\Vistrel]\n"Port"=dword:%08x\n' \
   "$port" >"$VISTREL_KEY_STORE"
 start() {  # start NAME PROGRAM ARGS... : in the background with the trees hidden
   local name=$1; shift
-  "${hide[@]}" "$@" >"$work/$name.log" 2>&1 &  # the program itself (exec), so that $! is it
-  pids+=($!)
-  last=$!
+  spawn "$work/$name.log" "${hide[@]}" "$@"  # the program itself (exec), so that $last is it
 }
 start server "$bin/vistrel-pc" --serve --no-files -q
 server=$last
@@ -136,7 +109,7 @@ waitFor 10 grep -q "waiting for frames" "$work/client.log" || fail "the client d
 VISTREL_FRAMESINK_DEVICE=test-pattern start device "$bin/vistrel" "-p$port"
 device=$last
 waitFor 30 stopped "$client" || fail "the client did not receive 3 frames from vistrel"
-wait "$client" || fail "the client failed"
+stopJob "$client" 0 || fail "the client failed"
 [ "$(ls "$work/client"/*.bmp 2>/dev/null | wc -l)" = 3 ] || fail "the client wrote no 3 pictures"
 for f in "$work"/client/*.jpg; do
   [ "$(head -c 2 "$f" | od -An -tx1 | tr -d ' ')" = ffd8 ] || fail "$f is no JPEG file"
@@ -145,25 +118,21 @@ grep -q "built-in" "$work/device.log" && fail "vistrel did not find the installe
 echo "ok: installed vistrel streams the test pattern to vistrel-pc --serve, a client receives it [${SECONDS}s]"
 
 if [ -x "$bin/lookout" ] && command -v Xvfb >/dev/null && command -v xdotool >/dev/null; then
-  exec 3>"$work/display"
-  Xvfb -displayfd 3 -screen 0 800x600x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
-  pids+=($!)
-  exec 3>&-
-  waitFor 10 test -s "$work/display" || fail "Xvfb did not start"
-  export DISPLAY=":$(head -1 "$work/display")" QT_QPA_PLATFORM=xcb
+  startXvfb 800x600x24
   start viewer "$bin/lookout"
   viewer=$last
   window() { xdotool search --onlyvisible --name '^Vistrel$' 2>/dev/null | head -1; }
   waitFor 20 eval '[ -n "$(window)" ]' || fail "the installed lookout shows no window"
   grep -q "cannot\|lookout.rc" "$work/viewer.log" && fail "lookout complained: $(cat "$work/viewer.log")"
-  kill "$viewer"; wait "$viewer"; code=$?
+  stopJob "$viewer"; code=$?
   [ "$code" = 0 ] || fail "lookout ended with code $code after SIGTERM"
   unset DISPLAY
   echo "ok: installed lookout shows its window under Xvfb, with its resource script [${SECONDS}s]"
 else
   echo "note: lookout, Xvfb or xdotool missing; the viewer was not started"
 fi
-kill "$device" "$server" 2>/dev/null; wait "$device" "$server" 2>/dev/null
+stopJob "$device"
+stopJob "$server"
 
 # 4. A module missing from the installation: a clear message and a failure.
 rm "$moved/$libdir/vistrel/device.so"

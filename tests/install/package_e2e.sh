@@ -8,19 +8,9 @@
 #   5. dpkg installs it into a scratch root and removes it again: every file goes, the
 #      settings file stays.
 # Arguments: the build folder.
-set -uo pipefail
 build=$(realpath "$1")
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-skip() { echo "SKIP: $*"; exit 77; }
-fail() {
-  echo "FAIL: $*"
-  for f in "$work"/*.log; do [ -e "$f" ] && { echo "--- $f"; cat "$f"; }; done
-  exit 1
-}
-for tool in cpack dpkg-deb dpkg-shlibdeps dpkg; do
-  command -v "$tool" >/dev/null || skip "$tool is not installed (packages cmake, dpkg-dev)"
-done
+. "$(dirname "$0")/../lib/session.sh" package-e2e
+need cpack dpkg-deb dpkg-shlibdeps dpkg
 
 # 1. The package and its control fields.
 cpack -G DEB --config "$build/CPackConfig.cmake" -B "$work/pkg" >"$work/cpack.log" 2>&1 || fail "cpack failed"

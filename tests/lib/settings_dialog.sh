@@ -1,5 +1,5 @@
 # Reaching the viewer's windows and its settings dialog with X events (xdotool), for the
-# end-to-end scripts that source x_session.sh first. Sourced.
+# end-to-end scripts that source session.sh and start its Xvfb first. Sourced.
 
 windowNamed() { xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | head -1; }
 windowCount() { xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | wc -l; }

@@ -2,17 +2,10 @@
 # End to end on loopback: streamfeed plays the phone, vistrel-receive the PC. Checks the
 # greeting, frames written as valid JPEG files and rendered BMP pictures, the property list printed, sound blocks
 # counted and the commands arriving at the phone.
-set -euo pipefail
 receive=$1
 feed=$2
-work=$(mktemp -d)
-pid=""
-cleanup() {
-  if [ -n "$pid" ] && kill -0 "$pid" 2>/dev/null; then kill "$pid"; wait "$pid" || true; fi
-  rm -rf "$work"
-}
-trap cleanup EXIT
-fail() { echo "FAIL: $*"; echo "--- receive log"; cat "$work/receive.log"; echo "--- feed log"; cat "$work/feed.log" 2>/dev/null; exit 1; }
+. "$(dirname "$0")/../../tests/lib/session.sh" receive-tool-e2e
+set -e
 
 # A bind value that is no address is refused at start, not retried for ever.
 for bad in foo localhost 127.0.0.1:80; do
@@ -22,12 +15,12 @@ for bad in foo localhost 127.0.0.1:80; do
   grep -q "numeric IPv4 or IPv6 address" "$work/bad.log" || fail "--bind $bad: no clear message"
 done
 
-port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
-"$receive" --port "$port" --bind 127.0.0.1 --out "$work/frames" --bmp 240x320 --rotation 1 \
-  --tap 100,200 --key 13 --set 257=2 </dev/null >"$work/receive.log" 2>&1 &
-pid=$!
-# The phone starts once the tool says it listens, so that every frame reaches its loop.
-for _ in $(seq 1 100); do grep -q "^listening on" "$work/receive.log" 2>/dev/null && break; sleep 0.05; done
+port=$(freePort)
+spawn "$work/receive.log" "$receive" --port "$port" --bind 127.0.0.1 --out "$work/frames" --bmp 240x320 \
+  --rotation 1 --tap 100,200 --key 13 --set 257=2 </dev/null
+pid=$last
+# The phone starts once the tool listens, so that every frame reaches its loop.
+waitListening "$port" || fail "vistrel-receive does not listen"
 
 # When frames arrive in a burst only the newest is handed over, so under load fewer
 # frames may be written than were sent; every one written must be whole.
@@ -40,9 +33,7 @@ for _ in $(seq 1 50); do
   sleep 0.1
 done
 [ "$connected" = 1 ] || fail "streamfeed could not connect"
-kill -INT "$pid"
-wait "$pid" || fail "vistrel-receive failed"
-pid=""
+stopJob "$pid" INT || fail "vistrel-receive failed"
 
 ls "$work"/frames/*.jpg >/dev/null 2>&1 || fail "no frame was written"
 count=$(ls "$work"/frames/*.jpg | wc -l)

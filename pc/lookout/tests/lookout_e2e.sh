@@ -9,17 +9,10 @@
 # Arguments: the bin folder of the build. Set LOOKOUT_SCREENSHOT to keep the screenshot.
 bin=$1
 here=$(cd "$(dirname "$0")" && pwd)
-. "$here/../../../tests/lib/x_session.sh" lookout-e2e
-fail() {
-  echo "FAIL: $*"
-  [ -n "${DISPLAY:-}" ] && xwininfo -root -tree 2>/dev/null | grep -i '"vistrel"'
-  failLogs
-  exit 1
-}
+. "$here/../../../tests/lib/session.sh" lookout-e2e
+failContext() { [ -n "${DISPLAY:-}" ] && xwininfo -root -tree 2>/dev/null | grep -i '"vistrel"'; }
 
-for tool in Xvfb xdotool import compare convert; do
-  command -v "$tool" >/dev/null || skip "$tool is not installed (packages xvfb, xdotool, imagemagick)"
-done
+need Xvfb xdotool import compare convert
 [ -x "$bin/lookout" ] || skip "lookout was not built (Qt 6 Widgets missing: package qt6-base-dev)"
 for f in vistrel-pc streamfeed device.so; do [ -e "$bin/$f" ] || fail "$bin/$f is missing"; done
 
@@ -28,14 +21,7 @@ port=$(freePort)
 printf 'Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\Software\\Orvane\\Vistrel]\n"Port"=dword:%08x\n"Folder"="%s"\n' \
   "$port" "$work/snaps" >"$VISTREL_KEY_STORE"
 
-startXvfb || fail "Xvfb did not start"
-
-start() {  # start NAME PROGRAM ARGS... : in the background, log in NAME.log
-  local name=$1; shift
-  "$@" >"$work/$name.log" 2>&1 &
-  pids+=($!)
-  last=$!
-}
+startXvfb
 window() { xdotool search --onlyvisible --name '^Vistrel$' 2>/dev/null | head -1; }
 hasWindow() { [ -n "$(window)" ]; }
 hasFiles() { [ -n "$(ls "$1" 2>/dev/null)" ]; }  # hasFiles DIR
@@ -50,19 +36,19 @@ feed() {  # feed NAME FRAMES LINGER_MS : a phone, retried until it gets connecte
     "$bin/streamfeed" --port "$port" --frames "$frames" --rate 20 --linger "$linger" \
       --save "$work/$name-sent" >"$work/$name.log" 2>&1 &
     feedPid=$!
-    pids+=($feedPid)
+    track $feedPid
     waitFor 2 grep -qs "^connected to" "$work/$name.log" && return 0
-    wait "$feedPid" 2>/dev/null
+    stopJob "$feedPid"
     sleep 0.1
   done
   return 1
 }
 
 # 1. Beside a serving process.
-start server "$bin/vistrel-pc" --serve --no-files
+spawn "$work/server.log" "$bin/vistrel-pc" --serve --no-files
 server=$last
 waitFor 5 grep -q "serving process" "$work/server.log" || fail "the serving process did not open"
-start viewer "$bin/lookout"
+spawn "$work/viewer.log" "$bin/lookout"
 viewer=$last
 waitFor 10 hasWindow || fail "no viewer window"
 feed phone1 10 30000 || fail "phone could not connect to the serving process"
@@ -101,16 +87,16 @@ xdotool mousemove --window "$win" 12 $((bestY / 2)) click 1
 sleep 0.5
 xdotool key --clearmodifiers Up Return
 waitFor 10 stopped "$viewer" || fail "File > Exit did not end the viewer"
-wait "$viewer"; code=$?
+stopJob "$viewer"; code=$?
 [ "$code" = 0 ] || fail "the viewer ended with code $code"
 grep -q '"KeepActualSize"=dword:00000001' "$VISTREL_KEY_STORE" || fail "KeepActualSize was not written at exit"
 grep -q "\"Folder\"=\"$work/snaps\"" "$VISTREL_KEY_STORE" || fail "Folder was not written at exit"
 echo "ok: File > Exit ends the viewer with code 0 and writes its settings [${SECONDS}s]"
 
 # 2. No serving process: the viewer receives by itself, and clicks and keys reach the phone.
-kill "$server"; wait "$server" 2>/dev/null
-wait "$feedPid" 2>/dev/null
-start viewer2 "$bin/lookout"
+stopJob "$server"
+stopJob "$feedPid" 0
+spawn "$work/viewer2.log" "$bin/lookout"
 viewer2=$last
 waitFor 10 hasWindow || fail "no viewer window (stand-alone)"
 feed phone2 10 8000 || fail "phone could not connect to the stand-alone viewer"
@@ -132,7 +118,7 @@ echo "ok: clicks at 160,120 and 40,200 reach the phone as taps, keys 5 and Left 
 sed -i 's/"KeepActualSize"=dword:00000001/"KeepActualSize"=dword:00000000/' "$VISTREL_KEY_STORE"
 kill -TERM "$viewer2"
 waitFor 10 stopped "$viewer2" || fail "SIGTERM did not end the viewer"
-wait "$viewer2"; code=$?
+stopJob "$viewer2"; code=$?
 [ "$code" = 0 ] || fail "after SIGTERM the viewer ended with code $code"
 grep -q '"KeepActualSize"=dword:00000001' "$VISTREL_KEY_STORE" || fail "SIGTERM: the settings were not written"
 echo "ok: SIGTERM ends the viewer with code 0 and writes its settings [${SECONDS}s]"

@@ -3,45 +3,22 @@
 # sending frames over TCP, a client program getting them through the shared block, SIGHUP
 # after a port change, SIGTERM, a second copy, and a missing library.
 # Argument: the bin folder of the build (warden, device.so, streamfeed, vistrel-pc).
-set -uo pipefail
 bin=$1
-work=$(mktemp -d)
-# Set before the clean-up can run, so that it removes only this run's objects.
-export VISTREL_OBJECT_PREFIX="warden-e2e-$$-"
-pids=()
-cleanup() {
-  for p in "${pids[@]}"; do kill -9 "$p" 2>/dev/null; wait "$p" 2>/dev/null; done
-  rm -rf "$work" /dev/shm/"$VISTREL_OBJECT_PREFIX"* 2>/dev/null
-}
-trap cleanup EXIT
-fail() {
-  echo "FAIL: $*"
-  for f in "$work"/*.log; do echo "--- $f"; cat "$f" || true; done
-  exit 1
-}
+. "$(dirname "$0")/../../../tests/lib/session.sh" warden-e2e
 for p in warden device.so streamfeed vistrel-pc; do
   [ -e "$bin/$p" ] || fail "$bin/$p is not built"
 done
 
-export VISTREL_DEVICE_PREFIX="warden-e2e-$$-dev/"  # no virtual microphone here
-export VISTREL_KEY_STORE="$work/registry.reg"
 # device.so keeps a few process-wide objects on purpose (its engine lock, the event
 # state that detached threads share); once a program unloads the library nothing points
 # at them any more and the leak checker of a sanitizer build reports them. Programs that
 # unload it (the service at stop, the client at exit) run here without that check.
 export ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0"
-freePort() { python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'; }
 setPort() {  # setPort PORT [LISTEN_ADDRESS]
   printf 'Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\Software\\Orvane\\Vistrel]\n"Port"=dword:%08x\n' \
     "$1" >"$VISTREL_KEY_STORE"
   [ -z "${2:-}" ] || printf '"ListenAddress"="%s"\n' "$2" >>"$VISTREL_KEY_STORE"
 }
-waitFor() {  # waitFor SECONDS COMMAND...
-  local limit=$(( $1 * 10 )); shift
-  for _ in $(seq 1 "$limit"); do "$@" && return 0; sleep 0.1; done
-  return 1
-}
-stopped() { ! kill -0 "$1" 2>/dev/null; }
 feed() {  # feed NAME PORT FRAMES [HOST] : a phone, retried until it got connected
   local name=$1 port=$2 frames=$3 host=${4:-127.0.0.1}
   for _ in $(seq 1 50); do
@@ -62,7 +39,7 @@ while True:
     data = s.recv(4096).decode()
     print(data.replace("\n", "|"), flush=True)
 ' "$1" >"$2" 2>&1 &
-  pids+=($!)
+  track $!
   waitFor 5 grep -q bound "$2" || fail "no notification socket"
 }
 
@@ -72,16 +49,16 @@ setPort "$portA"
 notifyListener "$work/notify" "$work/notify.log"
 
 # 1. Service mode: ready once the library is open, and serving the phone.
-NOTIFY_SOCKET="$work/notify" "$bin/warden" >"$work/warden.log" 2>&1 &
-warden=$!; pids+=($warden)
+NOTIFY_SOCKET="$work/notify" spawn "$work/warden.log" "$bin/warden"
+warden=$last
 waitFor 10 grep -q "READY=1" "$work/notify.log" || fail "warden never reported running"
 grep -q "^EXTEND_TIMEOUT_USEC=4000000|STATUS=Starting (checkpoint 1)|" "$work/notify.log" || fail "no start pending report first"
-"$bin/vistrel-pc" --frames 2 --no-files >"$work/client.log" 2>&1 &
-client=$!; pids+=($client)
+spawn "$work/client.log" "$bin/vistrel-pc" --frames 2 --no-files
+client=$last
 sleep 0.3
 feed phone1 "$portA" 10 || fail "the phone could not connect to the service on port $portA"
 waitFor 10 stopped "$client" || fail "the client got no 2 frames from the service"
-wait "$client" || fail "the client failed"
+stopJob "$client" 0 || fail "the client failed"
 grep -q "summary: 2 frames" "$work/client.log" || fail "the client counted no 2 frames"
 echo "ok: the service serves the phone's frames to a client"
 
@@ -122,7 +99,7 @@ echo "ok: the reload request through the control endpoint applies a changed port
 # 4. SIGTERM (twice, as an impatient manager may): stop pending, stopped, exit status 0.
 kill -TERM "$warden"; kill -TERM "$warden"
 waitFor 10 stopped "$warden" || fail "SIGTERM did not end the service"
-wait "$warden"; status=$?
+stopJob "$warden" 0; status=$?
 [ "$status" = 0 ] || fail "the service ended with $status after SIGTERM"
 grep -q "^STOPPING=1|STATUS=Stopping (checkpoint 2)" "$work/notify.log" || fail "no stop pending report"
 waitFor 5 grep -q "^STATUS=Stopped|" "$work/notify.log" || fail "no stopped report"

@@ -10,14 +10,11 @@
 bin=$1
 here=$(cd "$(dirname "$0")" && pwd)
 lib="$here/../../../../tests/lib"
-. "$lib/x_session.sh" device-settings-e2e
+. "$lib/session.sh" device-settings-e2e
 . "$lib/settings_dialog.sh"
 . "$lib/device_frames.sh"
-fail() {
-  echo "FAIL: $* [${SECONDS}s]"
+failContext() {
   [ -d "${frames:-}" ] && echo "frames: $(frame_sizes "$frames" 0 '*.jpg' 2>&1 | uniq -c | tr '\n' ' ')"
-  failLogs
-  exit 1
 }
 
 needViewer "$bin" vistrel-pc
@@ -29,22 +26,18 @@ export VISTREL_FRAMESINK_DEVICE=test-pattern
 device() { VISTREL_KEY_STORE="$deviceStore" "$bin/vistrel" "$@"; }
 device --set "Camera/Resolution=320x240" >"$work/device-set.log" 2>&1 || fail "the device's resolution could not be set"
 
-startXvfb || fail "Xvfb did not start"
+startXvfb
 
 # The PC: a serving process, a client writing the device's JPEG frames, the viewer.
-"$bin/vistrel-pc" --serve --no-files -q >"$work/server.log" 2>&1 &
-pids+=($!)
+spawn "$work/server.log" "$bin/vistrel-pc" --serve --no-files -q
 waitFor 5 grep -q "serving process" "$work/server.log" || fail "the serving process did not open"
 frames="$work/frames"
-"$bin/vistrel-pc" --jpeg -o "$frames" -S 16x12 -q >"$work/client.log" 2>&1 &
-pids+=($!)
-"$bin/lookout" >"$work/viewer.log" 2>&1 &
-viewer=$!
-pids+=($viewer)
+spawn "$work/client.log" "$bin/vistrel-pc" --jpeg -o "$frames" -S 16x12 -q
+spawn "$work/viewer.log" "$bin/lookout"
+viewer=$last
 waitFor 10 hasWindow Vistrel || fail "no viewer window"
 
-device --headless "-p$port" </dev/null >"$work/device.log" 2>&1 &
-pids+=($!)
+spawn "$work/device.log" device --headless "-p$port" </dev/null
 jpegCount() { ls "$frames"/*.jpg 2>/dev/null | wc -l; }
 # The sizes of the frames the PC client has finished, from number $1 on (its newest file
 # may be unfinished).

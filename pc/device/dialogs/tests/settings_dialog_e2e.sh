@@ -9,19 +9,14 @@
 # Arguments: the bin folder of the build.
 bin=$1
 here=$(cd "$(dirname "$0")" && pwd)
-. "$here/../../../../tests/lib/x_session.sh" dialogs-e2e
+. "$here/../../../../tests/lib/session.sh" dialogs-e2e
 . "$here/../../../../tests/lib/settings_dialog.sh"
-fail() {
-  echo "FAIL: $*"
-  failLogs
-  exit 1
-}
 
 needViewer "$bin" streamfeed Lang/res0407.rc
 port=$(freePort)
 writePcSettings "$port"
 
-startXvfb || fail "Xvfb did not start"
+startXvfb
 
 # Opens the dialog named $1 and chooses Effect's third value, Sepia: the keyboard starts in
 # the property list (first: Effect, None Mono Sepia), Tab goes to the values, two steps
@@ -46,16 +41,14 @@ chooseSepia() {
   return 1
 }
 
-"$bin/lookout" >"$work/viewer.log" 2>&1 &
-viewer=$!
-pids+=($viewer)
+spawn "$work/viewer.log" "$bin/lookout"
+viewer=$last
 waitFor 10 hasWindow Vistrel || fail "no viewer window"
 for _ in $(seq 1 100); do
-  "$bin/streamfeed" --port "$port" --frames 20 --rate 10 --linger 60000 >"$work/phone.log" 2>&1 &
-  feedPid=$!
-  pids+=($feedPid)
+  spawn "$work/phone.log" "$bin/streamfeed" --port "$port" --frames 20 --rate 10 --linger 60000
+  feedPid=$last
   waitFor 2 grep -qs "^connected to" "$work/phone.log" && break
-  wait "$feedPid" 2>/dev/null
+  stopJob "$feedPid" 0
   sleep 0.1
 done
 grep -qs "^connected to" "$work/phone.log" || fail "the phone could not connect to the viewer"
@@ -117,9 +110,8 @@ kill -TERM "$viewer"
 waitFor 10 stopped "$viewer" || fail "SIGTERM did not end the viewer"
 
 # The next start speaks German: the dialog's caption is "Einstellungen".
-"$bin/lookout" >"$work/viewer2.log" 2>&1 &
-viewer=$!
-pids+=($viewer)
+spawn "$work/viewer2.log" "$bin/lookout"
+viewer=$last
 waitFor 10 hasWindow Vistrel || fail "no viewer window at the second start"
 sleep 0.5
 openSettings
@@ -131,15 +123,12 @@ waitFor 10 stopped "$viewer" || fail "SIGTERM did not end the viewer with the di
 # Beside a serving process the viewer is its client: the dialog shows the list the
 # serving process has, and the choice reaches the phone through it.
 [ -x "$bin/vistrel-pc" ] || fail "$bin/vistrel-pc is missing"
-"$bin/vistrel-pc" --serve --no-files >"$work/server.log" 2>&1 &
-pids+=($!)
+spawn "$work/server.log" "$bin/vistrel-pc" --serve --no-files
 waitFor 5 grep -q "serving process" "$work/server.log" || fail "the serving process did not open"
-"$bin/lookout" >"$work/viewer3.log" 2>&1 &
-viewer=$!
-pids+=($viewer)
+spawn "$work/viewer3.log" "$bin/lookout"
+viewer=$last
 waitFor 10 hasWindow Vistrel || fail "no viewer window beside the serving process"
-"$bin/streamfeed" --port "$port" --frames 20 --rate 10 --linger 60000 >"$work/phone2.log" 2>&1 &
-pids+=($!)
+spawn "$work/phone2.log" "$bin/streamfeed" --port "$port" --frames 20 --rate 10 --linger 60000
 waitFor 10 grep -qs "^connected to" "$work/phone2.log" || fail "the phone could not connect to the serving process"
 sleep 1
 openSettings

@@ -6,24 +6,20 @@
 # a recorder that stops reading gets an overrun.
 #   alsa_e2e.sh BIN_DIR
 here=$(cd "$(dirname "$0")" && pwd)
-. "$here/common.sh"
+. "$here/../../../../tests/lib/session.sh" mic-alsa-e2e
 bin=$(cd "$1" && pwd)
 need arecord timeout python3
 for f in orvaneaudio libasound_module_pcm_orvaneaudio.so; do
-  if [ ! -e "$bin/$f" ]; then
-    echo "SKIP: $f was not built (PipeWire or ALSA development files missing at configure time)"
-    exit $SKIP
-  fi
+  [ -e "$bin/$f" ] || skip "$f was not built (PipeWire or ALSA development files missing at configure time)"
 done
-work=$(mktemp -d)
-export HOME="$work" VISTREL_DEVICE_PREFIX="vistrel-e2e-alsa-$$/"
+export HOME="$work"
 unset ALSA_CONFIG_PATH
 cat >"$HOME/.asoundrc" <<CONF
 pcm_type.orvaneaudio { lib "$bin/libasound_module_pcm_orvaneaudio.so" }
 pcm.orvaneaudio { type orvaneaudio hint { show on description "Vistrel Microphone" } }
 CONF
-bg "$bin/orvaneaudio" --no-pipewire >"$work/orvaneaudio.log" 2>&1
-wait_for 5 grep -q serving "$work/orvaneaudio.log" || { cat "$work/orvaneaudio.log"; exit 1; }
+spawn "$work/orvaneaudio.log" "$bin/orvaneaudio" --no-pipewire
+waitFor 5 grep -q serving "$work/orvaneaudio.log" || fail "orvaneaudio did not start serving"
 
 rec() {  # rec WHOLE_SECONDS FILE [arecord options]
   local s=$1 f=$2
@@ -34,7 +30,7 @@ rec() {  # rec WHOLE_SECONDS FILE [arecord options]
 status=0
 "$bin/orvaneaudio-feed" --sine 440 --amplitude 8000 --seconds 4.5 --block-ms 20 &
 feeder=$!
-pids+=($feeder)
+track $feeder
 sleep 0.3
 rec 3 "$work/first.wav" &
 first=$!
@@ -59,6 +55,7 @@ sys.exit(0 if ok else 1)
 PY
 
 wait $feeder
+forget $feeder
 sleep 0.3
 # No feed: 3 s of silence take about 3 s, neither less nor for ever.
 t0=$(date +%s%N)
@@ -75,29 +72,29 @@ fi
 # tone and the silence, the new feed is 880 Hz.
 "$bin/orvaneaudio-feed" --sine 880 --amplitude 8000 --seconds 2.6 --block-ms 20 &
 feeder=$!
-pids+=($feeder)
+track $feeder
 sleep 0.3
 rec 2 "$work/later.wav" || status=1
 python3 "$here/analyze.py" "$work/later.wav" sine 880 8000 || status=1
 wait $feeder
+forget $feeder
 
 # A recorder held still for longer than its buffer (0.5 s) reports an overrun.
 # (No timeout wrapper here: the signals must reach arecord itself; clean-up reaps it.)
 arecord -D orvaneaudio -f S16_LE -r 8000 -c 1 -B 500000 -d 3 "$work/held.wav" 2>"$work/held.log" &
 held=$!
-pids+=($held)
+track $held
 sleep 0.5
 kill -STOP $held
 sleep 1.2
 kill -CONT $held
 wait $held
+forget $held
 if grep -q 'overrun' "$work/held.log"; then
   echo "ok: held recorder reported: $(grep -m1 overrun "$work/held.log")"
 else
   echo "FAILED: no overrun reported"; cat "$work/held.log"; status=1
 fi
 
-if [ $status -ne 0 ]; then
-  echo "--- orvaneaudio log"; cat "$work/orvaneaudio.log"
-fi
+[ $status -eq 0 ] || showLogs
 exit $status

@@ -6,21 +6,18 @@
 # node comes back by itself.
 #   pipewire_e2e.sh BIN_DIR
 here=$(cd "$(dirname "$0")" && pwd)
-. "$here/common.sh"
+. "$here/../../../../tests/lib/session.sh" mic-e2e
 bin=$(cd "$1" && pwd)
 need pipewire wireplumber pw-cli pw-record timeout python3
-if [ ! -x "$bin/orvaneaudio" ]; then
-  echo "SKIP: orvaneaudio was not built (libpipewire-0.3-dev missing at configure time)"
-  exit $SKIP
-fi
+[ -x "$bin/orvaneaudio" ] || skip "orvaneaudio was not built (libpipewire-0.3-dev missing at configure time)"
 pulse=""
 if command -v pipewire-pulse >/dev/null && command -v parecord >/dev/null && command -v pactl >/dev/null; then
   pulse=pulse
 fi
-start_pipewire $pulse || exit 1
+startPipewire $pulse
 node=vistrel-e2e-mic
-bg "$bin/orvaneaudio" --node-name "$node" --description "Vistrel e2e microphone" >"$work/orvaneaudio.log" 2>&1
-wait_node "$node" || { cat "$work/orvaneaudio.log"; exit 1; }
+spawn "$work/orvaneaudio.log" "$bin/orvaneaudio" --node-name "$node" --description "Vistrel e2e microphone"
+waitNode "$node" || fail "the node $node did not appear"
 
 record() {  # record SECONDS FILE
   timeout -s INT "$1" pw-record --target "$node" --rate 8000 --channels 1 --format s16 "$2"
@@ -29,7 +26,7 @@ record() {  # record SECONDS FILE
 status=0
 "$bin/orvaneaudio-feed" --sine 440 --amplitude 8000 --seconds 4.5 --block-ms 20 &
 feeder=$!
-pids+=($feeder)
+track $feeder
 sleep 0.3
 record 3.5 "$work/first.wav" &
 first=$!
@@ -57,29 +54,27 @@ done
 [ -z "$pwalsa" ] && echo "note: pipewire-alsa or arecord missing, ALSA-through-PipeWire not checked"
 
 wait $feeder
+forget $feeder
 sleep 0.3
 # The feed has stopped: a recorder still gets samples, all silent, at real-time rate.
 record 3.2 "$work/silence.wav"
 python3 "$here/analyze.py" "$work/silence.wav" silence 2.6 || status=1
 
 # PipeWire restarts under the program: the node comes back by itself and plays again.
-[ -n "$pulse" ] && stop_bg "$pulse_pid"
-stop_bg "$wireplumber_pid"
-stop_bg "$pipewire_pid"
-start_graph || exit 1
-if wait_node "$node"; then
+stopPipewire
+startPipewire
+if waitNode "$node"; then
   "$bin/orvaneaudio-feed" --sine 660 --amplitude 8000 --seconds 2 --block-ms 20 &
   feeder=$!
-  pids+=($feeder)
+  track $feeder
   sleep 0.3
   record 1.5 "$work/restarted.wav"
   python3 "$here/analyze.py" "$work/restarted.wav" sine 660 8000 || status=1
   wait $feeder
+  forget $feeder
 else
   echo "FAILED: the node did not come back after PipeWire restarted"; status=1
 fi
 
-if [ $status -ne 0 ]; then
-  echo "--- orvaneaudio log"; cat "$work/orvaneaudio.log"
-fi
+[ $status -eq 0 ] || showLogs
 exit $status

@@ -8,33 +8,22 @@
 # level and gaps, while the video frames and sound blocks that arrived are counted.
 #   sound_e2e.sh BIN_DIR
 here=$(cd "$(dirname "$0")" && pwd)
-. "$here/../../../../pc/orvaneaudio/tests/e2e/common.sh"
+. "$here/../../../../tests/lib/session.sh" sound-e2e
 bin=$(cd "$1" && pwd)
 need pipewire wireplumber pw-cli pw-record pw-cat pw-loopback timeout python3
 for f in vistrel vistrel-receive orvaneaudio; do
-  if [ ! -x "$bin/$f" ]; then
-    echo "SKIP: $f was not built"
-    exit $SKIP
-  fi
+  [ -x "$bin/$f" ] || skip "$f was not built"
 done
-if ! [ -e /usr/share/alsa/alsa.conf.d/50-pipewire.conf ] && ! [ -e /etc/alsa/conf.d/50-pipewire.conf ]; then
-  echo "SKIP: pipewire-alsa is not installed"
-  exit $SKIP
-fi
-start_pipewire || exit 1
-export VISTREL_OBJECT_PREFIX="sound-e2e-$$-"
-fail() {
-  echo "FAILED: $*"
-  dump_logs
-  exit 1
-}
+[ -e /usr/share/alsa/alsa.conf.d/50-pipewire.conf ] || [ -e /etc/alsa/conf.d/50-pipewire.conf ] ||
+  skip "pipewire-alsa is not installed"
+startPipewire
 
 # The device's microphone: what is played into "$mic-in" comes out of the source "$mic".
 mic=vistrel-e2e-$$-devmic
 pcmic=vistrel-e2e-$$-pcmic
-bg pw-loopback -m '[ MONO ]' --capture-props="media.class=Audio/Sink node.name=$mic-in" \
-  --playback-props="media.class=Audio/Source node.name=$mic" >"$work/loopback.log" 2>&1
-wait_node "$mic" || fail "no loopback source"
+spawn "$work/loopback.log" pw-loopback -m '[ MONO ]' --capture-props="media.class=Audio/Sink node.name=$mic-in" \
+  --playback-props="media.class=Audio/Source node.name=$mic"
+waitNode "$mic" || fail "no loopback source"
 python3 - "$work/sine.wav" <<'PY'
 import math, struct, sys, wave
 w = wave.open(sys.argv[1], "wb")
@@ -42,18 +31,15 @@ w.setnchannels(1); w.setsampwidth(2); w.setframerate(8000)
 w.writeframes(b"".join(struct.pack("<h", int(8000 * math.sin(2 * math.pi * 440 * i / 8000)))
                        for i in range(8000 * 30)))
 PY
-bg pw-cat --playback --target "$mic-in" "$work/sine.wav" >"$work/pw-cat.log" 2>&1
+spawn "$work/pw-cat.log" pw-cat --playback --target "$mic-in" "$work/sine.wav"
 
 # The PC: the microphone, then the frame server on a free loopback port.
-bg "$bin/orvaneaudio" --node-name "$pcmic" --no-alsa >"$work/orvaneaudio.log" 2>&1
-wait_node "$pcmic" || fail "no PC microphone"
-port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
-bg "$bin/vistrel-receive" --port "$port" --bind 127.0.0.1 --no-files -q </dev/null >"$work/receive.log" 2>&1
-receive_pid=${pids[-1]}
-listening() {
-  grep -q "^ *[0-9]*: 0100007F:$(printf '%04X' "$port") 00000000:0000 0A" /proc/net/tcp
-}
-wait_for 5 listening || fail "the frame server does not listen"
+spawn "$work/orvaneaudio.log" "$bin/orvaneaudio" --node-name "$pcmic" --no-alsa
+waitNode "$pcmic" || fail "no PC microphone"
+port=$(freePort)
+spawn "$work/receive.log" "$bin/vistrel-receive" --port "$port" --bind 127.0.0.1 --no-files -q </dev/null
+receive_pid=$last
+waitListening "$port" || fail "the frame server does not listen"
 
 # The device: its settings name the capture device; nothing else is saved, so the camera
 # (first source) and the sound source are enabled by default.
@@ -64,8 +50,8 @@ Windows Registry Editor Version 5.00
 "Device"="pipewire:NODE=$mic"
 EOF
 VISTREL_KEY_STORE="$work/device.reg" VISTREL_FRAMESINK_DEVICE=test-pattern \
-  bg "$bin/vistrel" "-p$port" </dev/null >"$work/vistrel.log" 2>&1
-device_pid=${pids[-1]}
+  spawn "$work/vistrel.log" "$bin/vistrel" "-p$port" </dev/null
+device_pid=$last
 
 # Let the link come up and the first blocks arrive, then record the PC microphone.
 sleep 2
@@ -74,9 +60,8 @@ status=0
 # A dropped 100 ms block, or one late on a busy machine, may leave a gap of a block or two.
 python3 "$here/sound_check.py" "$work/pc.wav" 440 8000 300 || status=1
 
-stop_bg "$device_pid"
-kill -INT "$receive_pid"
-wait "$receive_pid"
+stopJob "$device_pid"
+stopJob "$receive_pid" INT
 summary=$(grep '^summary:' "$work/receive.log")
 echo "frame server: $summary"
 frames=$(echo "$summary" | sed -n 's/^summary: \([0-9]*\) frames written.*/\1/p')
@@ -85,5 +70,5 @@ blocks=$(echo "$summary" | sed -n 's/.*, \([0-9]*\) audio blocks.*/\1/p')
 [ "${frames:-0}" -ge 30 ] || { echo "FAILED: only ${frames:-0} video frames"; status=1; }
 [ "${blocks:-0}" -ge 40 ] || { echo "FAILED: only ${blocks:-0} sound blocks"; status=1; }
 grep -q "Could not start source" "$work/vistrel.log" && { echo "FAILED: a source did not start"; status=1; }
-[ $status -eq 0 ] || dump_logs
+[ $status -eq 0 ] || showLogs
 exit $status

@@ -12,15 +12,17 @@
 #  5. when the phone leaves, pictures go on at a steady rate (marked "no signal").
 #   camera_e2e.sh BIN_DIR
 here=$(cd "$(dirname "$0")" && pwd)
-. "$here/session.sh"
+. "$here/../../../../../tests/lib/session.sh" camera-e2e
+. "$here/camera_settings.sh"
 bin=$(cd "$1" && pwd)
-require pipewire wireplumber pw-cli gst-launch-1.0 timeout python3
+need pipewire wireplumber pw-cli gst-launch-1.0 timeout python3
 ls /usr/lib/*/gstreamer-1.0/libgstpipewire.so >/dev/null 2>&1 ||
-  { echo "SKIP: GStreamer's pipewiresrc is not installed (gstreamer1.0-pipewire)"; exit $SKIP; }
+  skip "GStreamer's pipewiresrc is not installed (gstreamer1.0-pipewire)"
 for b in vistrel-camera streamfeed vistrel-pc; do
-  [ -x "$bin/$b" ] || { echo "FAIL: $bin/$b was not built"; exit 1; }
+  [ -x "$bin/$b" ] || fail "$bin/$b was not built"
 done
-open_session
+startPipewire
+port=$(freePort)
 
 capture() {  # capture NAME CAPS : a consumer in the background writing raw pictures
   spawn "$work/$1.log" gst-launch-1.0 -e pipewiresrc target-object=Vistrel always-copy=true ! "$2" ! filesink location="$work/$1.raw"
@@ -29,8 +31,7 @@ capture() {  # capture NAME CAPS : a consumer in the background writing raw pict
 stop_capture() {  # stop_capture NAME : ends the consumer with an end of stream
   local pid
   eval "pid=\$cap_$1"
-  kill -INT "$pid" 2>/dev/null
-  wait "$pid" 2>/dev/null
+  stopJob "$pid" INT
 }
 bytes() { stat -c %s "$1" 2>/dev/null || echo 0; }
 at_least() { [ "$(bytes "$1")" -ge "$2" ]; }
@@ -46,15 +47,15 @@ reference() {  # reference W H
 status=0
 
 # --- 1. bars, then frames, to two consumers at once ----------------------------------
-settings 320 240
+cameraSettings 320 240
 spawn "$work/camera.log" "$bin/vistrel-camera" --bind 127.0.0.1
 camera=$last
-node_up Vistrel || fail "the node \"Vistrel\" did not appear"
+waitNode Vistrel || fail "the node \"Vistrel\" did not appear"
 bgrx320="video/x-raw,format=BGRx,width=320,height=240"
 capture first "$bgrx320"
-until_true 10 at_least "$work/first.raw" $((320 * 240 * 4 * 5)) || fail "no colour bars for the first consumer"
+waitFor 10 at_least "$work/first.raw" $((320 * 240 * 4 * 5)) || fail "no colour bars for the first consumer"
 capture second "$bgrx320"
-until_true 10 at_least "$work/second.raw" $((320 * 240 * 4 * 3)) || fail "no colour bars for the second consumer"
+waitFor 10 at_least "$work/second.raw" $((320 * 240 * 4 * 3)) || fail "no colour bars for the second consumer"
 # The command the README gives, while the others stream.
 timeout 10 gst-launch-1.0 -q pipewiresrc target-object=Vistrel ! videoconvert ! pngenc snapshot=true \
   ! filesink location="$work/cam.png" >"$work/png.log" 2>&1
@@ -81,19 +82,17 @@ common = sorted(set(a) & set(b))
 print(f"both consumers saw {len(common)} of the same frames")
 sys.exit(0 if len(common) >= 25 else 1)
 PY
-kill -TERM $camera
-wait $camera
+stopJob $camera TERM
 rc=$?
 grep -q "stopping (SIGTERM)" "$work/camera.log" && [ $rc -eq 0 ] || { echo "FAIL: SIGTERM: exit $rc"; status=1; }
-pids=("${pids[@]/$camera}")
 
 # --- 2. sizes and formats within the caps, refusals, consumers coming and going -----
-settings 640 480
+cameraSettings 640 480
 spawn "$work/camera-vga.log" "$bin/vistrel-camera" --bind 127.0.0.1
 camera=$last
-node_up Vistrel || fail "the node did not come back"
+waitNode Vistrel || fail "the node did not come back"
 capture vga "video/x-raw,format=BGRx,width=640,height=480"
-until_true 10 at_least "$work/vga.raw" $((640 * 480 * 4 * 3)) || fail "no pictures at 640x480"
+waitFor 10 at_least "$work/vga.raw" $((640 * 480 * 4 * 3)) || fail "no pictures at 640x480"
 rm -rf "$work/sent"
 mkdir -p "$work/sent"
 "$bin/streamfeed" --port "$port" --frames 15 --rate 10 --save "$work/sent" >"$work/feed-vga.log" 2>&1 ||
@@ -142,22 +141,20 @@ done
 timeout 10 gst-launch-1.0 -q pipewiresrc target-object=Vistrel num-buffers=2 ! video/x-raw ! fakesink >/dev/null 2>&1 ||
   { echo "FAIL: no pictures after consumers were killed"; status=1; }
 kill -0 $camera 2>/dev/null && echo "ten consumers came and went, three were killed; the host runs" || { echo "FAIL: the host died"; status=1; }
-kill -INT $camera
-wait $camera || { echo "FAIL: SIGINT exit"; status=1; }
-pids=("${pids[@]/$camera}")
+stopJob $camera INT || { echo "FAIL: SIGINT exit"; status=1; }
 
 # --- 3. client of a serving process, then stand-alone once the server is gone ---------
-settings 320 240
+cameraSettings 320 240
 spawn "$work/server.log" "$bin/vistrel-pc" --serve
 server=$last
-until_true 10 grep -q . "$work/server.log"
+waitFor 10 grep -q . "$work/server.log"
 sleep 0.5
 spawn "$work/camera-client.log" "$bin/vistrel-camera" --bind 127.0.0.1
 camera=$last
-node_up Vistrel || fail "no node in client mode"
+waitNode Vistrel || fail "no node in client mode"
 grep -q "client" "$work/camera-client.log" || { echo "FAIL: the host did not become a client"; status=1; }
 capture client "$bgrx320"
-until_true 10 at_least "$work/client.raw" $((320 * 240 * 4 * 3)) || fail "no bars in client mode"
+waitFor 10 at_least "$work/client.raw" $((320 * 240 * 4 * 3)) || fail "no bars in client mode"
 rm -rf "$work/sent"
 mkdir -p "$work/sent"
 "$bin/streamfeed" --port "$port" --frames 15 --rate 10 --save "$work/sent" >"$work/feed-client.log" 2>&1 ||
@@ -165,13 +162,11 @@ mkdir -p "$work/sent"
 sleep 0.5
 stop_capture client
 python3 "$here/check_capture.py" "$work/client.raw" 320 240 320 240 --min-bars 3 --min-frames 12 || status=1
-kill -KILL $server
-wait $server 2>/dev/null || true
-pids=("${pids[@]/$server}")
+stopJob $server KILL
 capture after "$bgrx320"
-until_true 10 grep -q "serving process is gone" "$work/camera-client.log" ||
+waitFor 10 grep -q "serving process is gone" "$work/camera-client.log" ||
   { echo "FAIL: the host did not say the server was gone"; status=1; }
-until_true 10 at_least "$work/after.raw" $((320 * 240 * 4 * 3)) || fail "no bars after the server went"
+waitFor 10 at_least "$work/after.raw" $((320 * 240 * 4 * 3)) || fail "no bars after the server went"
 "$bin/streamfeed" --port "$port" --frames 10 --rate 10 >"$work/feed-after.log" 2>&1 ||
   { echo "FAIL: the host did not receive by itself"; status=1; }
 sleep 0.5
@@ -180,7 +175,7 @@ python3 "$here/check_capture.py" "$work/after.raw" 320 240 320 240 --min-bars 3 
 
 # --- 5. the phone leaves: the camera goes on at a steady rate, marked "no signal" ------
 capture silent "$bgrx320"
-until_true 10 at_least "$work/silent.raw" $((320 * 240 * 4 * 3)) || fail "no pictures before the phone came"
+waitFor 10 at_least "$work/silent.raw" $((320 * 240 * 4 * 3)) || fail "no pictures before the phone came"
 # The link of the phone before may hold the host until it falls silent: try again.
 for _ in $(seq 1 40); do
   "$bin/streamfeed" --port "$port" --frames 10 --rate 10 >"$work/feed-silent.log" 2>&1 && break
@@ -194,5 +189,5 @@ stop_capture silent
 echo "pictures in the 3.5 s after the phone left: $pictures"
 [ "$pictures" -ge 20 ] || { echo "FAIL: the camera went silent with the phone"; status=1; }
 
-[ $status -eq 0 ] || show_logs
+[ $status -eq 0 ] || showLogs
 exit $status

@@ -9,66 +9,36 @@
 #     ends and saved both choices; started again it speaks German: the property names the
 #     PC receives and the "About" dialog ("Info").
 # Arguments: the bin folder of the build. WINDOW_E2E_KEEP=DIR keeps screenshots there.
-set -uo pipefail
 bin=$(cd "$1" && pwd)
-work=$(mktemp -d)
-pids=()
-cleanup() {
-  for p in "${pids[@]}"; do kill "$p" 2>/dev/null; done
-  for p in "${pids[@]}"; do wait "$p" 2>/dev/null; done
-  rm -rf "$work"
-}
-skip() { echo "SKIP: $*"; exit 77; }
-fail() {
-  echo "FAIL: $*"
+. "$(dirname "$0")/../../../../tests/lib/session.sh" window-e2e
+failContext() {
   [ -n "${DISPLAY:-}" ] && xwininfo -root -tree 2>/dev/null | grep '("vistrel"'
   [ -n "${DISPLAY:-}" ] && import -window root "$work/failed.png" 2>/dev/null &&
     [ -n "${WINDOW_E2E_KEEP:-}" ] && cp "$work/failed.png" "$WINDOW_E2E_KEEP/"
-  for f in "$work"/*.log "$work"/settings.reg; do echo "--- $f"; tail -40 "$f" || true; done
-  exit 1
-}
-waitFor() {  # waitFor SECONDS COMMAND... : true once the command succeeds
-  local limit=$(( $1 * 10 )); shift
-  for _ in $(seq 1 "$limit"); do "$@" && return 0; sleep 0.1; done
-  return 1
+  echo "--- settings"; cat "$VISTREL_KEY_STORE"
 }
 
-for tool in Xvfb xdotool xwininfo python3; do
-  command -v "$tool" >/dev/null || skip "$tool is not installed (packages xvfb, xdotool, x11-utils)"
-done
+need Xvfb xdotool xwininfo python3
 [ -x "$bin/vistrel" ] || fail "$bin/vistrel is missing"
 [ -x "$bin/vistrel-receive" ] || fail "$bin/vistrel-receive is missing"
 "$bin/vistrel" --help | grep -q -- "--window" || fail "vistrel has no --window"
-trap cleanup EXIT
 
-export VISTREL_OBJECT_PREFIX="window-e2e-$$-"
-export VISTREL_KEY_STORE="$work/settings.reg"
 export VISTREL_FRAMESINK_DEVICE=test-pattern
-unset WAYLAND_DISPLAY
-export QT_QPA_PLATFORM=xcb XDG_RUNTIME_DIR="$work/run"
-mkdir -p "$work/run" "$work/frames" && chmod 700 "$work/run"
-port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+mkdir -p "$work/frames"
+port=$(freePort)
 # The camera alone (no microphone here), German installed, the PC on loopback.
 printf 'Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\Software\\Orvane\\Vistrel]\n"Languages"="0407,"\n"Source"=";Camera;"\n\n[HKEY_LOCAL_MACHINE\\Software\\Orvane\\Vistrel\\Network]\n"RemoteIP"="127.0.0.1"\n"RemoteIPAuto"=dword:00000000\n"RemotePort"=dword:%08x\n' \
   "$port" >"$VISTREL_KEY_STORE"
 
-exec 3>"$work/display"
-Xvfb -displayfd 3 -screen 0 800x600x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
-pids+=($!)
-exec 3>&-
-waitFor 10 test -s "$work/display" || fail "Xvfb did not start"
-export DISPLAY=":$(head -1 "$work/display")"
+startXvfb 800x600x24
 
-"$bin/vistrel-receive" --port "$port" --bind 127.0.0.1 --out "$work/frames" -q </dev/null \
-  >"$work/receive.log" 2>&1 &
-pids+=($!)
-waitFor 10 grep -qs "^listening on" "$work/receive.log" || fail "vistrel-receive does not listen"
+spawn "$work/receive.log" "$bin/vistrel-receive" --port "$port" --bind 127.0.0.1 --out "$work/frames" -q </dev/null
+waitListening "$port" || fail "vistrel-receive does not listen"
 
 vistrel=""
 startVistrel() {  # startVistrel NAME : the window program, log in NAME.log
-  "$bin/vistrel" --window >"$work/$1.log" 2>&1 &
-  vistrel=$!
-  pids+=($vistrel)
+  spawn "$work/$1.log" "$bin/vistrel" --window
+  vistrel=$last
   waitFor 40 hasWindow 'Vistrel' || fail "no main window"
   local w; w=$(window 'Vistrel')
   xdotool mousemove --sync 100 100 2>/dev/null
@@ -113,8 +83,6 @@ while i + 9 < len(b):
 sys.exit(1)
 PY
 }
-# A child that ended stays a zombie until it is waited for.
-ended() { [ ! -e "/proc/$1" ] || [ "$(awk '{print $3}' "/proc/$1/stat" 2>/dev/null)" = Z ]; }
 sizeIs() { [ "$(newestSize)" = "$1" ]; }
 
 # 1. Enter starts capture.
@@ -146,8 +114,8 @@ key Down F1
 opened 'vistrel' || fail "no message after the language change"
 [ -n "${WINDOW_E2E_KEEP:-}" ] && import -window root "$WINDOW_E2E_KEEP/restart-message.png"
 key Return  # the message "restart the program" (in German already)
-waitFor 15 ended "$vistrel" || fail "the program did not end after the language change"
-wait "$vistrel"; status=$?
+waitFor 15 stopped "$vistrel" || fail "the program did not end after the language change"
+stopJob "$vistrel" 0; status=$?
 [ "$status" = 0 ] || fail "the program ended with status $status"
 grep -q '"Current Language"=dword:00000407' "$VISTREL_KEY_STORE" || fail "German was not saved"
 # Saved under the new language's names, which the next start reads.
@@ -168,7 +136,7 @@ waitFor 5 noWindow 'Info' || fail "F1 (Fertig) did not close the About dialog"
 echo "ok: in German: property names at the PC, the About dialog [${SECONDS}s]"
 opened 'Vistrel'  # the keyboard back to the main window
 key ctrl+q
-waitFor 15 ended "$vistrel" || fail "Ctrl+Q did not end the program"
-wait "$vistrel"; status=$?
+waitFor 15 stopped "$vistrel" || fail "Ctrl+Q did not end the program"
+stopJob "$vistrel" 0; status=$?
 [ "$status" = 0 ] || fail "the program ended with status $status after Ctrl+Q"
 echo "window end to end: ok [${SECONDS}s]"

@@ -34,7 +34,7 @@ client=$last
 sleep 0.5
 feed phone1 8 || fail "phone could not connect to the serving process"
 waitFor 10 stopped "$client" || fail "client did not get 3 frames"
-stopJob "$client" 0 || fail "client failed"
+reap "$client" || fail "client failed"
 [ "$(ls "$work/client"/*.bmp | wc -l)" = 3 ] || fail "client wrote no 3 pictures"
 for f in "$work"/client/*.jpg; do
   match=0

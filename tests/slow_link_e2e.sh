@@ -36,7 +36,7 @@ waitFor 10 ip netns exec "$ns" grep -q ":$(printf %04X "$port") 00000000:0000 0A
   fail "the receiver does not listen"
 VISTREL_FRAMESINK_DEVICE=test-pattern VISTREL_KEY_STORE="$work/settings.reg" \
   spawn "$work/vistrel.log" ip netns exec "$ns" "$bin/vistrel" --headless "-p$port" </dev/null
-stopJob "$rx" 0 || fail "the receiver failed"
+reap "$rx" $((seconds + 15)) || fail "the receiver failed"
 
 python3 - "$work/ages.txt" "$seconds" <<'PY' || fail "the picture fell behind"
 import sys

@@ -109,7 +109,7 @@ waitFor 10 grep -q "waiting for frames" "$work/client.log" || fail "the client d
 VISTREL_FRAMESINK_DEVICE=test-pattern start device "$bin/vistrel" "-p$port"
 device=$last
 waitFor 30 stopped "$client" || fail "the client did not receive 3 frames from vistrel"
-stopJob "$client" 0 || fail "the client failed"
+reap "$client" || fail "the client failed"
 [ "$(ls "$work/client"/*.bmp 2>/dev/null | wc -l)" = 3 ] || fail "the client wrote no 3 pictures"
 for f in "$work"/client/*.jpg; do
   [ "$(head -c 2 "$f" | od -An -tx1 | tr -d ' ')" = ffd8 ] || fail "$f is no JPEG file"

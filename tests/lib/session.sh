@@ -23,9 +23,9 @@
 #   freePort               prints a free TCP port on 127.0.0.1
 #   spawn LOG COMMAND...   COMMAND in the background, output in LOG; its pid in $last
 #   track PID              a process started otherwise, ended on exit like spawn's
-#   stopJob PID [SIGNAL]   signals one process (TERM by default; 0 to let it end by
-#                          itself), reaps it (SIGKILL after 5 s), forgets it; returns
-#                          its exit status
+#   reap PID [SECONDS]     waits up to SECONDS (10) for PID to end by itself (then
+#                          SIGKILL), reaps it, forgets it; returns its exit status
+#   stopJob PID [SIGNAL]   sends SIGNAL (TERM), then reap PID 5
 #   atExit COMMAND...      run at exit once the processes have ended (for example to
 #                          remove something the script made outside $work)
 #   forget PID             the script reaped PID itself: not to be signalled on exit
@@ -77,20 +77,27 @@ atExit() { exitCommands+=("$(printf '%q ' "$@")"); }
 spawn() {
   local log=$1
   shift
-  "$@" >"$log" 2>&1 &
+  # <&0: the caller's input (a pipe, /dev/null), not the empty input bash gives
+  # background commands otherwise.
+  "$@" <&0 >"$log" 2>&1 &
   last=$!
   pids+=("$last")
 }
 
-stopJob() {
-  local pid=$1 signal=${2:-TERM} status
-  kill -"$signal" "$pid" 2>/dev/null
-  for _ in $(seq 1 50); do stopped "$pid" && break; sleep 0.1; done
-  alive "$pid" && { echo "note: $pid did not end on SIG$signal, killed"; kill -KILL "$pid" 2>/dev/null; }
+reap() {
+  local pid=$1 limit=${2:-10} status
+  if ! waitFor "$limit" stopped "$pid"; then
+    echo "note: $pid did not end within $limit s, killed"
+    kill -KILL "$pid" 2>/dev/null
+  fi
   wait "$pid" 2>/dev/null
   status=$?
   forget "$pid"
   return $status
+}
+stopJob() {
+  kill -"${2:-TERM}" "$1" 2>/dev/null
+  reap "$1" 5
 }
 
 endSession() {

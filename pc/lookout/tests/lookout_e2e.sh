@@ -95,7 +95,7 @@ echo "ok: File > Exit ends the viewer with code 0 and writes its settings [${SEC
 
 # 2. No serving process: the viewer receives by itself, and clicks and keys reach the phone.
 stopJob "$server"
-stopJob "$feedPid" 0
+reap "$feedPid"
 spawn "$work/viewer2.log" "$bin/lookout"
 viewer2=$last
 waitFor 10 hasWindow || fail "no viewer window (stand-alone)"

@@ -58,7 +58,7 @@ client=$last
 sleep 0.3
 feed phone1 "$portA" 10 || fail "the phone could not connect to the service on port $portA"
 waitFor 10 stopped "$client" || fail "the client got no 2 frames from the service"
-stopJob "$client" 0 || fail "the client failed"
+reap "$client" || fail "the client failed"
 grep -q "summary: 2 frames" "$work/client.log" || fail "the client counted no 2 frames"
 echo "ok: the service serves the phone's frames to a client"
 
@@ -99,7 +99,7 @@ echo "ok: the reload request through the control endpoint applies a changed port
 # 4. SIGTERM (twice, as an impatient manager may): stop pending, stopped, exit status 0.
 kill -TERM "$warden"; kill -TERM "$warden"
 waitFor 10 stopped "$warden" || fail "SIGTERM did not end the service"
-stopJob "$warden" 0; status=$?
+reap "$warden"; status=$?
 [ "$status" = 0 ] || fail "the service ended with $status after SIGTERM"
 grep -q "^STOPPING=1|STATUS=Stopping (checkpoint 2)" "$work/notify.log" || fail "no stop pending report"
 waitFor 5 grep -q "^STATUS=Stopped|" "$work/notify.log" || fail "no stopped report"

@@ -48,7 +48,7 @@ for _ in $(seq 1 100); do
   spawn "$work/phone.log" "$bin/streamfeed" --port "$port" --frames 20 --rate 10 --linger 60000
   feedPid=$last
   waitFor 2 grep -qs "^connected to" "$work/phone.log" && break
-  stopJob "$feedPid" 0
+  stopJob "$feedPid"
   sleep 0.1
 done
 grep -qs "^connected to" "$work/phone.log" || fail "the phone could not connect to the viewer"

@@ -40,10 +40,11 @@ run_depth() {
   startXvfb "320x240x$depth" $extra
   local server=$last display=$DISPLAY
 
+  # The script holds each pipe open (read-write, so the open does not wait for a reader).
   mkfifo "$work/window$depth.in"
+  exec 4<>"$work/window$depth.in"
   spawn "$work/window$depth.log" "$WINDOW" "$work/one.ppm" <"$work/window$depth.in"
   local window=$last
-  exec 4>"$work/window$depth.in"
   wait_line "$work/window$depth.log" ready 10 || fail "the test window did not come up"
 
   local store="$work/device$depth.reg" port
@@ -55,9 +56,9 @@ run_depth() {
   grep -q "enabled sources: Screen" "$work/settings$depth.log" || fail "Screen was not enabled"
 
   mkfifo "$work/receive$depth.in"
+  exec 5<>"$work/receive$depth.in"
   VISTREL_KEY_STORE="$work/pc.reg" spawn "$work/receive$depth.log" "$BIN/vistrel-receive" --port "$port" \
     --bind 127.0.0.1 --out "$dir" <"$work/receive$depth.in"
-  exec 5>"$work/receive$depth.in"
   waitListening "$port" || fail "vistrel-receive did not listen"
   VISTREL_KEY_STORE="$store" VISTREL_OBJECT_PREFIX="$VISTREL_OBJECT_PREFIX$depth-" \
     spawn "$work/vistrel$depth.log" "$BIN/vistrel-headless" "-p$port" </dev/null

@@ -115,7 +115,7 @@ opened 'vistrel' || fail "no message after the language change"
 [ -n "${WINDOW_E2E_KEEP:-}" ] && import -window root "$WINDOW_E2E_KEEP/restart-message.png"
 key Return  # the message "restart the program" (in German already)
 waitFor 15 stopped "$vistrel" || fail "the program did not end after the language change"
-stopJob "$vistrel" 0; status=$?
+reap "$vistrel"; status=$?
 [ "$status" = 0 ] || fail "the program ended with status $status"
 grep -q '"Current Language"=dword:00000407' "$VISTREL_KEY_STORE" || fail "German was not saved"
 # Saved under the new language's names, which the next start reads.
@@ -137,6 +137,6 @@ echo "ok: in German: property names at the PC, the About dialog [${SECONDS}s]"
 opened 'Vistrel'  # the keyboard back to the main window
 key ctrl+q
 waitFor 15 stopped "$vistrel" || fail "Ctrl+Q did not end the program"
-stopJob "$vistrel" 0; status=$?
+reap "$vistrel"; status=$?
 [ "$status" = 0 ] || fail "the program ended with status $status after Ctrl+Q"
 echo "window end to end: ok [${SECONDS}s]"

@@ -56,8 +56,15 @@ done
 wait $feeder
 forget $feeder
 sleep 0.3
-# The feed has stopped: a recorder still gets samples, all silent, at real-time rate.
-record 3.2 "$work/silence.wav"
+# The feed has stopped: a recorder still gets samples, all silent, at real-time rate,
+# counted from its first samples on (its start-up is slow on a busy machine).
+pw-record --target "$node" --rate 8000 --channels 1 --format s16 "$work/silence.wav" &
+recorder=$!
+track $recorder
+recording() { [ "$(stat -c %s "$work/silence.wav" 2>/dev/null || echo 0)" -gt 1000 ]; }
+waitFor 10 recording || { echo "FAILED: the recorder got no samples"; status=1; }
+sleep 3.1
+stopJob $recorder INT
 python3 "$here/analyze.py" "$work/silence.wav" silence 2.6 || status=1
 
 # PipeWire restarts under the program: the node comes back by itself and plays again.

@@ -53,8 +53,9 @@ VISTREL_KEY_STORE="$work/device.reg" VISTREL_FRAMESINK_DEVICE=test-pattern \
   spawn "$work/vistrel.log" "$bin/vistrel" "-p$port" </dev/null
 device_pid=$last
 
-# Let the link come up and the first blocks arrive, then record the PC microphone.
-sleep 2
+# Once the link is up and the first blocks have arrived, record the PC microphone.
+waitFor 20 grep -q "connected to 127.0.0.1:$port" "$work/vistrel.log" || fail "the device did not reach the frame server"
+sleep 1
 timeout -s INT 5 pw-record --target "$pcmic" --rate 8000 --channels 1 --format s16 "$work/pc.wav"
 status=0
 # A dropped 100 ms block, or one late on a busy machine, may leave a gap of a block or two.

@@ -77,6 +77,9 @@ atExit() { exitCommands+=("$(printf '%q ' "$@")"); }
 spawn() {
   local log=$1
   shift
+  # A function would run in a subshell whose pid is not the program's: ending it would
+  # leave the program running.
+  if declare -F "$1" >/dev/null; then fail "spawn: $1 is a shell function, not a program"; fi
   # <&0: the caller's input (a pipe, /dev/null), not the empty input bash gives
   # background commands otherwise.
   "$@" <&0 >"$log" 2>&1 &

@@ -37,7 +37,7 @@ spawn "$work/viewer.log" "$bin/lookout"
 viewer=$last
 waitFor 10 hasWindow Vistrel || fail "no viewer window"
 
-spawn "$work/device.log" device --headless "-p$port" </dev/null
+VISTREL_KEY_STORE="$deviceStore" spawn "$work/device.log" "$bin/vistrel" --headless "-p$port" </dev/null
 jpegCount() { ls "$frames"/*.jpg 2>/dev/null | wc -l; }
 # The sizes of the frames the PC client has finished, from number $1 on (its newest file
 # may be unfinished).

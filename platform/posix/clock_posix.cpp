@@ -31,4 +31,11 @@ Clock& systemClock() {
   return clock;
 }
 
+std::tm localTimeNow() {
+  const time_t now = time(nullptr);
+  std::tm t{};
+  localtime_r(&now, &t);
+  return t;
+}
+
 }  // namespace platform

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <ctime>
 
 namespace platform {
 
@@ -18,6 +19,10 @@ class Clock {
 
 // The monotonic system clock. Lives for the whole process.
 Clock& systemClock();
+
+// The local calendar time now (year, month, day, hour, minute, second; the other fields
+// as the system fills them).
+std::tm localTimeNow();
 
 // Milliseconds elapsed from `startMs` to `nowMs`, correct across one wrap-around.
 inline uint32_t elapsedMs(uint32_t startMs, uint32_t nowMs) { return nowMs - startMs; }

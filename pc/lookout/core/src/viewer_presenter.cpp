@@ -11,13 +11,6 @@ namespace lookout {
 
 namespace {
 
-std::tm systemLocalTime() {
-  std::time_t now = std::time(nullptr);
-  std::tm t{};
-  localtime_r(&now, &t);
-  return t;
-}
-
 std::u16string ascii(const char* text) {
   std::u16string out;
   for (; *text != 0; ++text) out.push_back(static_cast<char16_t>(*text));
@@ -40,7 +33,7 @@ ViewerPresenter::ViewerPresenter(const DeviceEntryTable& table, ViewerView& view
       ownTexts_(ownTexts),
       texts_(texts),
       clock_(clock),
-      localTime_(localTime ? std::move(localTime) : LocalTime(systemLocalTime)),
+      localTime_(localTime ? std::move(localTime) : LocalTime(platform::localTimeNow)),
       keepActualSize_(settings.keepActualSize),
       folder_(std::move(settings.folder)) {}
 
@@ -105,6 +98,11 @@ ViewerPresenter::Size ViewerPresenter::clientSize() const {
 ViewerPresenter::Size ViewerPresenter::pictureSize() const {
   std::lock_guard lock(sizeMutex_);
   return picture_;
+}
+
+bool ViewerPresenter::hasPicture() const {
+  Size p = pictureSize();
+  return p.width != 0 && p.height != 0;
 }
 
 std::u16string ViewerPresenter::statusText() const {

@@ -102,6 +102,8 @@ class ViewerPresenter {
   bool autoResize() const { return keepActualSize_.load() == 1; }
   std::u16string statusText() const;
   bool frameLoopEnded() const { return loopEnded_.load(); }
+  // A picture has been decoded: from then on the picture area's background is not erased.
+  bool hasPicture() const;
 
  private:
   struct Size {

@@ -306,6 +306,10 @@ ViewerPresenter::Step ViewerPresenter::processFrame() {
     std::lock_guard lock(sizeMutex_);
     picture_ = {width, height};
     render = resize ? picture_ : client_;
+    // The window takes this size on its own thread, later; until it reports a size, the
+    // next frames render at the one asked for, not at the old one (at start 320 x 0,
+    // which would end the loop).
+    if (resize) client_ = render;
   }
 
   uint64_t bytes = uint64_t{(render.width * 3 + 3) & ~3u} * render.height;

@@ -175,6 +175,25 @@ TEST(Presenter, KeepActualSizeDecidesWhetherTheWindowFollowsThePicture) {
   }
 }
 
+// The window thread may carry out the resize request after the next frames: they render
+// at the size asked for, and the loop goes on.
+TEST(Presenter, FramesBeforeTheWindowFollowsRenderAtTheRequestedSize) {
+  Viewer v;
+  std::vector<std::pair<uint32_t, uint32_t>> requests;
+  v.view.onResizeRequest = [&](uint32_t w, uint32_t h) { requests.emplace_back(w, h); };
+  ASSERT_EQ(v.frame(320, 240), ViewerPresenter::Step::Continue);
+  ASSERT_EQ(v.frame(320, 240), ViewerPresenter::Step::Continue);
+  EXPECT_EQ(v.device.outputSizes.back(), std::make_pair(320u, 240u));
+  v.presenter.paint();
+  EXPECT_EQ(v.view.drawn.size(), 1u);
+  EXPECT_EQ(requests, (std::vector<std::pair<uint32_t, uint32_t>>{{320, 240}}));
+  // The window then reports the size it took.
+  v.presenter.resizeWindow(320, 240);
+  v.presenter.onClientResized(320, 240);
+  EXPECT_EQ(v.frame(320, 240), ViewerPresenter::Step::Continue);
+  EXPECT_EQ(v.device.outputSizes.back(), std::make_pair(320u, 240u));
+}
+
 TEST(Presenter, SetActualSizeResizesOnTheNextFrame) {
   Viewer v(ViewerSettings{0, u""});
   v.frame(320, 240);
@@ -474,7 +493,9 @@ TEST(Binding, MissingModuleExportOrRefusedOpenStopTheViewer) {
     std::string why;
     EXPECT_EQ(bindDevice(loader, binding, why), c.bound) << c.why;
     EXPECT_NE(why.find(c.why), std::string::npos) << why;
-    if (!c.haveModule) EXPECT_NE(why.find(platform::moduleFileName("device.ax")), std::string::npos) << why;
+    if (!c.haveModule) {
+      EXPECT_NE(why.find(platform::moduleFileName("device.ax")), std::string::npos) << why;
+    }
     EXPECT_EQ(device.opens, c.haveExport ? 1 : 0);
   }
 }

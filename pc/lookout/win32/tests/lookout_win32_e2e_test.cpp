@@ -208,7 +208,7 @@ TEST_F(LookoutWin32, ShowsThePhoneSavesASnapshotForwardsInputAndClosesCleanly) {
     phone.send(frame);
     return !fs::is_empty(snaps_);
   };
-  ASSERT_TRUE(waitFor(saved, 10s)) << "F8 saved nothing";
+  ASSERT_TRUE(waitFor(saved, 10s)) << "F8 saved nothing; status: " << fs::path(viewer.statusText()).string();
   std::this_thread::sleep_for(200ms);  // written whole
   const fs::path snap = fs::directory_iterator(snaps_)->path();
   EXPECT_TRUE(std::regex_match(snap.filename().string(), std::regex(R"(\d{5,6}-\d{6}\.jpg)")))

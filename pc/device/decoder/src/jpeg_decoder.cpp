@@ -155,6 +155,24 @@ struct JpegDecoder::Impl : RowSource {
     return n == 1 && !err.failed;
   }
 
+  // Reads every row of the started picture into rows `stride` bytes apart from `first`.
+  bool readRowsInto(uint8_t* first, size_t stride) {
+    if (setjmp(err.jump)) return false;
+    err.armed = true;
+    JSAMPROW rows[4];
+    while (cinfo.output_scanline < cinfo.output_height) {
+      const JDIMENSION left = cinfo.output_height - cinfo.output_scanline;
+      const JDIMENSION n = left < 4 ? left : 4;
+      for (JDIMENSION i = 0; i < n; ++i) rows[i] = first + stride * (cinfo.output_scanline + i);
+      if (jpeg_read_scanlines(&cinfo, rows, n) == 0 || err.failed) {
+        err.armed = false;
+        return false;
+      }
+    }
+    err.armed = false;
+    return !err.failed;
+  }
+
   bool finishDecompress() {
     if (setjmp(err.jump)) return false;
     err.armed = true;
@@ -205,6 +223,33 @@ bool JpegDecoder::render(bool mirror, uint8_t* dst, size_t dstSize, uint32_t W, 
   ok = ok && d.cinfo.output_width == w && d.cinfo.output_height == h &&
        d.cinfo.output_components == 3;
   ok = ok && d.renderer.run(d);
+  ok = ok && d.finishDecompress();
+  if (!ok) d.abandon();
+  return ok;
+}
+
+bool JpegDecoder::renderStraight(const StraightTarget& target) {
+  Impl& d = *impl_;
+  if (!d.created || !d.headerRead) return false;
+  d.headerRead = false;
+  const uint32_t w = d.cinfo.image_width;
+  const uint32_t h = d.cinfo.image_height;
+  int pixelBytes = 3;
+  switch (target.order) {
+    case PixelOrder::kBgr: d.cinfo.out_color_space = JCS_EXT_BGR; break;
+    case PixelOrder::kRgb: d.cinfo.out_color_space = JCS_EXT_RGB; break;
+    // The alpha orders, not the X ones: those leave the fourth byte to the library.
+    case PixelOrder::kBgrx: d.cinfo.out_color_space = JCS_EXT_BGRA; pixelBytes = 4; break;
+    case PixelOrder::kRgbx: d.cinfo.out_color_space = JCS_EXT_RGBA; pixelBytes = 4; break;
+  }
+  const size_t rowBytes = size_t{w} * static_cast<size_t>(pixelBytes);
+  bool ok = target.data != nullptr && w <= kMaxJpegRowPixels && h > 0 &&
+            target.stride >= rowBytes && target.size >= rowBytes &&
+            (target.size - rowBytes) / target.stride >= h - 1;
+  ok = ok && d.startDecompress();
+  ok = ok && d.cinfo.output_width == w && d.cinfo.output_height == h &&
+       d.cinfo.output_components == pixelBytes;
+  ok = ok && d.readRowsInto(target.data, target.stride);
   ok = ok && d.finishDecompress();
   if (!ok) d.abandon();
   return ok;

@@ -319,5 +319,95 @@ TEST(JpegDecoder, EachHeaderAllowsOneRenderIntoALargeEnoughDestination) {
   EXPECT_TRUE(out == ReferenceRender(jpeg, 64, 48, 0, false));
 }
 
+// Straight into another layout: the same pixels as the bottom-up BGR render, in each byte
+// order, for odd sizes, both samplings, grey, and rows with padding (left untouched).
+TEST(JpegDecoder, StraightRenderHasTheRenderedPixelsInEachOrderAndStride) {
+  struct Case {
+    uint32_t w, h;
+    Sampling sampling;
+    bool grey;
+  };
+  const Case cases[] = {{33, 17, Sampling::k420, false}, {64, 48, Sampling::k444, false},
+                        {7, 5, Sampling::k420, false},   {21, 9, Sampling::k420, true}};
+  struct Order {
+    PixelOrder order;
+    int bytes;
+    int blue, green, red;  // where each channel goes; a fourth byte is 255
+  };
+  const Order orders[] = {{PixelOrder::kBgr, 3, 0, 1, 2},
+                          {PixelOrder::kRgb, 3, 2, 1, 0},
+                          {PixelOrder::kBgrx, 4, 0, 1, 2},
+                          {PixelOrder::kRgbx, 4, 2, 1, 0}};
+  JpegDecoder decoder;
+  for (const Case& c : cases) {
+    std::vector<uint8_t> jpeg;
+    if (c.grey) {
+      std::vector<uint8_t> grey(size_t{c.w} * c.h);
+      for (size_t i = 0; i < grey.size(); ++i) grey[i] = static_cast<uint8_t>(i * 37);
+      jpeg = EncodeGray(grey.data(), c.w, c.h);
+    } else {
+      JpegOptions o;
+      o.sampling = c.sampling;
+      jpeg = EncodeRgb(TestPicture(c.w, c.h).data(), c.w, c.h, o);
+    }
+    const std::vector<uint8_t> bgr = ReferenceRender(jpeg, c.w, c.h, 0, false);
+    ASSERT_FALSE(bgr.empty());
+    for (const Order& o : orders) {
+      for (size_t pad : {0, 1, 6}) {
+        SCOPED_TRACE(::testing::Message() << c.w << "x" << c.h << " order " << o.bytes << "/"
+                                          << o.red << " pad " << pad);
+        const size_t stride = size_t{c.w} * o.bytes + pad;
+        std::vector<uint8_t> out(stride * c.h, kSentinel);
+        ASSERT_TRUE(decoder.decodeHeader(jpeg.data(), jpeg.size(), nullptr, nullptr));
+        ASSERT_TRUE(decoder.renderStraight({out.data(), out.size(), stride, o.order}));
+        for (uint32_t y = 0; y < c.h; ++y) {
+          const uint8_t* from = &bgr[ImageStride(c.w) * (c.h - 1 - y)];
+          const uint8_t* row = &out[stride * y];
+          for (uint32_t x = 0; x < c.w; ++x) {
+            const uint8_t* p = row + size_t{x} * o.bytes;
+            ASSERT_EQ(p[o.blue], from[x * 3]) << x << "," << y;
+            ASSERT_EQ(p[o.green], from[x * 3 + 1]) << x << "," << y;
+            ASSERT_EQ(p[o.red], from[x * 3 + 2]) << x << "," << y;
+            if (o.bytes == 4) {
+              ASSERT_EQ(p[3], 255) << x << "," << y;
+            }
+          }
+          for (size_t i = size_t{c.w} * o.bytes; i < stride; ++i) {
+            ASSERT_EQ(row[i], kSentinel);
+          }
+        }
+      }
+    }
+  }
+}
+
+TEST(JpegDecoder, StraightRenderRefusesATargetThatCannotHoldThePicture) {
+  const std::vector<uint8_t> jpeg = EncodeRgb(TestPicture(16, 8).data(), 16, 8);
+  JpegDecoder decoder;
+  // 16 pixels of 4 bytes in rows 80 bytes apart: the last row needs 64 bytes.
+  std::vector<uint8_t> out(80 * 8, kSentinel);
+  const StraightTarget refused[] = {
+      {out.data(), 80 * 7 + 63, 80, PixelOrder::kBgrx},  // one byte short of the last row
+      {out.data(), out.size(), 63, PixelOrder::kBgrx},   // rows narrower than the picture
+      {nullptr, out.size(), 80, PixelOrder::kBgrx},
+      {out.data(), 0, 80, PixelOrder::kBgr},
+  };
+  EXPECT_FALSE(decoder.renderStraight({out.data(), out.size(), 80, PixelOrder::kBgrx}))
+      << "no header yet";
+  for (const StraightTarget& t : refused) {
+    ASSERT_TRUE(decoder.decodeHeader(jpeg.data(), jpeg.size(), nullptr, nullptr));
+    EXPECT_FALSE(decoder.renderStraight(t));
+    EXPECT_FALSE(decoder.renderStraight({out.data(), out.size(), 80, PixelOrder::kBgrx}))
+        << "the refused render used up the header";
+  }
+  EXPECT_EQ(out, std::vector<uint8_t>(out.size(), kSentinel));
+  // The smallest target that holds it, then an ordinary render from the same decoder.
+  ASSERT_TRUE(decoder.decodeHeader(jpeg.data(), jpeg.size(), nullptr, nullptr));
+  EXPECT_TRUE(decoder.renderStraight({out.data(), 80 * 7 + 64, 80, PixelOrder::kBgrx}));
+  std::vector<uint8_t> bgr(ImageSize(16, 8));
+  EXPECT_TRUE(decoder.decode(jpeg.data(), jpeg.size(), bgr.data(), bgr.size(), 16, 8, 0, false));
+  EXPECT_TRUE(bgr == ReferenceRender(jpeg, 16, 8, 0, false));
+}
+
 }  // namespace
 }  // namespace decoder

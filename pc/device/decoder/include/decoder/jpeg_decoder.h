@@ -8,6 +8,19 @@
 
 namespace decoder {
 
+// Byte orders a picture can be decoded straight into (top-down rows). The 4-byte ones
+// carry 255 in the fourth byte.
+enum class PixelOrder { kBgr, kRgb, kBgrx, kRgbx };
+
+// A destination in another program's layout: top-down rows of `stride` bytes from `data`
+// (`size` bytes in all), pixels in `order`.
+struct StraightTarget {
+  uint8_t* data = nullptr;
+  size_t size = 0;
+  size_t stride = 0;
+  PixelOrder order = PixelOrder::kBgr;
+};
+
 // Decodes the phone's JPEG frames and renders them, turned, mirrored and fitted, into
 // bottom-up 24-bit BGR pictures of any size (see FrameRenderer). One per engine.
 //
@@ -38,6 +51,12 @@ class JpegDecoder {
   // dstSize bytes, turned by rotation (0..3) x 90 degrees counter-clockwise and, with
   // mirror, flipped left to right. Each header allows one render.
   bool render(bool mirror, uint8_t* dst, size_t dstSize, uint32_t W, uint32_t H, uint32_t rotation);
+
+  // Decompresses the picture whose header was read last straight into target, at its own
+  // size (no fit, turn or mirror), the library writing the rows in target's order. False
+  // when target cannot hold the picture (nothing written) or the picture fails (the rows
+  // before the failure are written). Each header allows one render or renderStraight.
+  bool renderStraight(const StraightTarget& target);
 
   // decodeHeader() followed by render().
   bool decode(const uint8_t* data, size_t size, uint8_t* dst, size_t dstSize, uint32_t W,

@@ -357,21 +357,41 @@ RenderGeometry CameraEngine::renderGeometry() const {
 bool CameraEngine::render(std::span<const uint8_t> frame, const RenderGeometry& g,
                           std::span<uint8_t> destination) {
   std::lock_guard lock(decodeMutex_);
-  return renderLocked(frame, g, destination);
+  return renderLocked(frame, g, destination, nullptr).ok;
 }
 
-bool CameraEngine::renderLocked(std::span<const uint8_t> frame, const RenderGeometry& g,
-                                std::span<uint8_t> destination) {
+CameraEngine::Rendered CameraEngine::renderStraightOr(std::span<const uint8_t> frame,
+                                                      const RenderGeometry& g,
+                                                      std::span<uint8_t> destination,
+                                                      const TakeStraight& take) {
+  std::lock_guard lock(decodeMutex_);
+  return renderLocked(frame, g, destination, &take);
+}
+
+CameraEngine::Rendered CameraEngine::renderLocked(std::span<const uint8_t> frame,
+                                                  const RenderGeometry& g,
+                                                  std::span<uint8_t> destination,
+                                                  const TakeStraight* take) {
   if (!decoder_) decoder_ = std::make_unique<decoder::JpegDecoder>();
-  if (frame.empty() || destination.data() == nullptr) return false;
-  const bool ok = decoder_->decode(frame.data(), frame.size(), destination.data(),
-                                   destination.size(), g.width, g.height, g.rotation, g.mirror);
-  // The size is known once the header was read, even when the picture then failed.
-  if (decoder_->width() != 0) {
-    decodedWidth_ = decoder_->width();
-    decodedHeight_ = decoder_->height();
+  Rendered r;
+  if (frame.empty() || destination.data() == nullptr) return r;
+  uint32_t w = 0, h = 0;
+  if (!decoder_->decodeHeader(frame.data(), frame.size(), &w, &h)) return r;
+  // The size is known once the header was read, even when the picture then fails.
+  decodedWidth_ = w;
+  decodedHeight_ = h;
+  const decoder::StraightTarget* target = nullptr;
+  if (take != nullptr && w == g.width && h == g.height && g.rotation == 0 && !g.mirror) {
+    target = (*take)(w, h);
   }
-  return ok;
+  if (target != nullptr) {
+    r.straight = true;
+    r.ok = decoder_->renderStraight(*target);
+  } else {
+    r.ok = decoder_->render(g.mirror, destination.data(), destination.size(), g.width, g.height,
+                            g.rotation);
+  }
+  return r;
 }
 
 bool CameraEngine::decodeJpeg(const uint8_t* data, uint32_t size, uint32_t* width,
@@ -406,7 +426,9 @@ bool CameraEngine::renderFrame(uint8_t* destination) {
   std::lock_guard lock(decodeMutex_);
   if (decodeCopySize_ == 0) return false;
   return renderLocked(std::span<const uint8_t>(decodeCopy_.get(), decodeCopySize_), g,
-                      std::span<uint8_t>(destination, decoder::ImageSize(g.width, g.height)));
+                      std::span<uint8_t>(destination, decoder::ImageSize(g.width, g.height)),
+                      nullptr)
+      .ok;
 }
 
 }  // namespace engine

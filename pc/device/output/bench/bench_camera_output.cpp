@@ -198,7 +198,8 @@ class TimedOutputs : public output::CameraOutputs {
   double deliverMs = 0;
 };
 
-// The pin, timing the fill step (fetch, decode, render).
+// The pin, timing the fill step (fetch, decode, render; straight into the PipeWire buffer
+// where the picture allows it).
 class TimedLink : public output::EngineLink {
  public:
   using EngineLink::EngineLink;
@@ -207,6 +208,12 @@ class TimedLink : public output::EngineLink {
     const bool ok = EngineLink::renderNewest(dst, size);
     renderMs += threadCpuMs() - t0;
     return ok;
+  }
+  Rendered renderNewestStraight(uint8_t* dst, size_t size, const output::TakeStraight& take) override {
+    const double t0 = threadCpuMs();
+    const Rendered r = EngineLink::renderNewestStraight(dst, size, take);
+    renderMs += threadCpuMs() - t0;
+    return r;
   }
   double renderMs = 0;
 };

@@ -223,11 +223,47 @@ bool PipeWireCamera::publish(const uint8_t* src, uint32_t width, uint32_t height
     pw_thread_loop_unlock(loop_);
     return false;
   }
+  spa_data& d = b->buffer->datas[0];
+  const bool fits = d.data != nullptr && d.maxsize >= layout_.size;
+  if (fits) ConvertPicture(src, width, height, format_, static_cast<uint8_t*>(d.data));
+  queueBuffer(b, time, fits);
+  pw_thread_loop_unlock(loop_);
+  return fits;
+}
+
+std::optional<decoder::StraightTarget> PipeWireCamera::takeBuffer(uint32_t width, uint32_t height) {
+  if (loop_ == nullptr || !streaming_) return std::nullopt;
+  pw_thread_loop_lock(loop_);
+  const std::optional<decoder::PixelOrder> order = StraightOrder(format_);
+  pw_buffer* b = nullptr;
+  if (taken_ == nullptr && negotiated_ && order && width == width_ && height == height_) {
+    b = pw_stream_dequeue_buffer(stream_);
+  }
+  if (b == nullptr) {
+    pw_thread_loop_unlock(loop_);
+    return std::nullopt;
+  }
+  const spa_data& d = b->buffer->datas[0];
+  if (d.data == nullptr || d.maxsize < layout_.size) {
+    queueBuffer(b, 0, false);
+    pw_thread_loop_unlock(loop_);
+    return std::nullopt;
+  }
+  taken_ = b;  // the loop stays locked until sendTaken
+  return decoder::StraightTarget{static_cast<uint8_t*>(d.data), layout_.size, layout_.stride, *order};
+}
+
+void PipeWireCamera::sendTaken(ReferenceTime time, bool written) {
+  if (taken_ == nullptr) return;
+  queueBuffer(taken_, time, written);
+  taken_ = nullptr;
+  pw_thread_loop_unlock(loop_);
+}
+
+void PipeWireCamera::queueBuffer(pw_buffer* b, ReferenceTime time, bool written) {
   spa_buffer* buf = b->buffer;
   spa_data& d = buf->datas[0];
-  bool sent = false;
-  if (d.data != nullptr && d.maxsize >= layout_.size) {
-    ConvertPicture(src, width, height, format_, static_cast<uint8_t*>(d.data));
+  if (written) {
     d.chunk->offset = 0;
     d.chunk->stride = static_cast<int32_t>(layout_.stride);
     d.chunk->size = static_cast<uint32_t>(layout_.size);
@@ -239,15 +275,12 @@ bool PipeWireCamera::publish(const uint8_t* src, uint32_t width, uint32_t height
       h->dts_offset = 0;
       h->seq = sequence_++;
     }
-    sent = true;
     ++stats_.sent;
   } else {
     d.chunk->size = 0;
   }
   pw_stream_queue_buffer(stream_, b);
   pw_stream_trigger_process(stream_);
-  pw_thread_loop_unlock(loop_);
-  return sent;
 }
 
 PipeWireCamera::Stats PipeWireCamera::stats() const {

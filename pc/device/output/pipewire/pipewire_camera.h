@@ -14,6 +14,7 @@
 
 struct pw_thread_loop;
 struct pw_stream;
+struct pw_buffer;
 struct spa_pod;
 
 namespace output {
@@ -58,6 +59,15 @@ class PipeWireCamera {
   // when nobody streams, no buffer is free or the size is not the negotiated one.
   bool publish(const uint8_t* bottomUpBgr, uint32_t width, uint32_t height, ReferenceTime time);
 
+  // The take-render-return step for a picture that needs no conversion: a free buffer in
+  // the negotiated layout, when that layout is one the decoder writes (StraightOrder) and
+  // width x height the negotiated size; none otherwise. The loop stays locked from here to
+  // sendTaken (a renegotiation on the loop's thread frees the buffers), so the picture is
+  // written at once, on this thread, and sendTaken follows in every case.
+  std::optional<decoder::StraightTarget> takeBuffer(uint32_t width, uint32_t height);
+  // Sends the taken buffer, holding a whole picture when `written`, else empty; unlocks.
+  void sendTaken(ReferenceTime time, bool written);
+
   Stats stats() const;
 
   // The node's controls: one PropInfo param each (a "params" property named after the
@@ -76,6 +86,9 @@ class PipeWireCamera {
   // With the loop locked.
   void publishControls();
   void propsChanged(const spa_pod* param);
+  // Stamps the buffer (a whole picture when `written`, else empty), queues it and wakes the
+  // graph.
+  void queueBuffer(pw_buffer* buffer, ReferenceTime time, bool written);
 
   Options options_;
   pw_thread_loop* loop_ = nullptr;
@@ -87,6 +100,7 @@ class PipeWireCamera {
   uint32_t width_ = 0, height_ = 0;
   PixelFormat format_ = PixelFormat::kBgr;
   PictureLayout layout_;
+  pw_buffer* taken_ = nullptr;  // between takeBuffer and sendTaken
   uint64_t sequence_ = 0;
   Stats stats_;
   mutable std::mutex pendingMutex_;

@@ -168,7 +168,13 @@ HResult CapturePin::fill(Sample& sample) {
   const uint32_t W = link_.outputWidth(), H = link_.outputHeight();
   const size_t image = PictureSize(W, H);
   if (sample.size >= image) {
-    if (frameCounter_ > 0) {
+    if (frameCounter_ > 0 && sample.takeStraight != nullptr && !signalLost_) {
+      const FrameLink::Rendered r =
+          link_.renderNewestStraight(sample.data, sample.size, *sample.takeStraight);
+      sample.content = r.straight ? Sample::Content::kStraight
+                       : r.ok     ? Sample::Content::kPicture
+                                  : Sample::Content::kNothing;
+    } else if (frameCounter_ > 0) {
       link_.renderNewest(sample.data, sample.size);  // on failure the previous picture stays
       if (signalLost_) decoder::DrawNoSignal(sample.data, sample.size, W, H);
     } else {
@@ -230,6 +236,10 @@ HResult CapturePin::loop(CommandQueue& commands) {
     }
     pictureDue = false;
     const HResult hr = fill(sample);
+    if (hr == kSOk && sample.content == Sample::Content::kNothing) {
+      sink_.release(sample);  // the program keeps the picture it has
+      continue;
+    }
     if (hr != kSOk) {
       sink_.release(sample);
       sink_.endOfStream();

@@ -82,6 +82,19 @@ bool EngineLink::renderNewest(uint8_t* dst, size_t size) {
   return rendered;
 }
 
+FrameLink::Rendered EngineLink::renderNewestStraight(uint8_t* dst, size_t size,
+                                                     const TakeStraight& take) {
+  Rendered result;
+  if (!engine_) return result;
+  const engine::RenderGeometry geometry = engine_->renderGeometry();
+  engine_->withNewestFrame([&](std::span<const uint8_t> frame) {
+    const engine::CameraEngine::Rendered r =
+        engine_->renderStraightOr(frame, geometry, std::span<uint8_t>(dst, size), take);
+    result = {r.ok, r.straight};
+  });
+  return result;
+}
+
 uint32_t EngineLink::outputWidth() {
   ensureEngine();
   return engine_->outputWidth();

@@ -86,6 +86,18 @@ const char* PixelFormatName(PixelFormat format) {
   return "?";
 }
 
+std::optional<decoder::PixelOrder> StraightOrder(PixelFormat format) {
+  switch (format) {
+    case PixelFormat::kBgr: return decoder::PixelOrder::kBgr;
+    case PixelFormat::kRgb: return decoder::PixelOrder::kRgb;
+    case PixelFormat::kBgrx: return decoder::PixelOrder::kBgrx;
+    case PixelFormat::kRgbx: return decoder::PixelOrder::kRgbx;
+    case PixelFormat::kYuy2:
+    case PixelFormat::kI420: break;
+  }
+  return std::nullopt;
+}
+
 PictureLayout LayoutFor(PixelFormat format, uint32_t width, uint32_t height) {
   PictureLayout l;
   switch (format) {

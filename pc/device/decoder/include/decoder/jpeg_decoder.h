@@ -8,19 +8,6 @@
 
 namespace decoder {
 
-// Byte orders a picture can be decoded straight into (top-down rows). The 4-byte ones
-// carry 255 in the fourth byte.
-enum class PixelOrder { kBgr, kRgb, kBgrx, kRgbx };
-
-// A destination in another program's layout: top-down rows of `stride` bytes from `data`
-// (`size` bytes in all), pixels in `order`.
-struct StraightTarget {
-  uint8_t* data = nullptr;
-  size_t size = 0;
-  size_t stride = 0;
-  PixelOrder order = PixelOrder::kBgr;
-};
-
 // Decodes the phone's JPEG frames and renders them, turned, mirrored and fitted, into
 // bottom-up 24-bit BGR pictures of any size (see FrameRenderer). One per engine.
 //

@@ -24,6 +24,19 @@ inline constexpr int32_t kWeightOne = 4096;
 constexpr size_t ImageStride(uint32_t width) { return (size_t{width} * 3 + 3) & ~size_t{3}; }
 constexpr size_t ImageSize(uint32_t width, uint32_t height) { return ImageStride(width) * height; }
 
+// Byte orders a picture can be decoded straight into (top-down rows). The 4-byte ones
+// carry 255 in the fourth byte.
+enum class PixelOrder { kBgr, kRgb, kBgrx, kRgbx };
+
+// A destination in another program's layout: top-down rows of `stride` bytes from `data`
+// (`size` bytes in all), pixels in `order`.
+struct StraightTarget {
+  uint8_t* data = nullptr;
+  size_t size = 0;
+  size_t stride = 0;
+  PixelOrder order = PixelOrder::kBgr;
+};
+
 // Where a picture of w x h, turned by rotation x 90 degrees counter-clockwise, lands in an
 // output of W x H.
 struct FitGeometry {

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <span>
@@ -132,6 +133,22 @@ class CameraEngine {
   // the mapping of clicks.
   bool render(std::span<const uint8_t> frame, const RenderGeometry& geometry,
               std::span<uint8_t> destination);
+  // How a render that offered a straight destination went: `straight` when the frame went
+  // there (`destination` untouched), `ok` when the picture is complete.
+  struct Rendered {
+    bool ok = false;
+    bool straight = false;
+  };
+  // Asks for a destination in a program's own layout of a width x height picture; null
+  // when there is none (no free buffer, another size or layout).
+  using TakeStraight = std::function<const decoder::StraightTarget*(uint32_t width, uint32_t height)>;
+  // As render(), except that a frame needing no fit, turn or mirror (the output's size,
+  // unturned, unmirrored) is decoded straight into the destination `take` gives, when it
+  // gives one: then no conversion of the picture is needed. `take` is called at most once,
+  // after the header was read, and only for such a frame; whatever it gives is written
+  // (the rows before a failure) once it was given.
+  Rendered renderStraightOr(std::span<const uint8_t> frame, const RenderGeometry& geometry,
+                            std::span<uint8_t> destination, const TakeStraight& take);
 
   // The entry table's three-call protocol over the frame path:
   // The newest valid JPEG's length, 0 when there is none. With `frame`, the address of
@@ -171,8 +188,10 @@ class CameraEngine {
   // Copies the newest complete frame of the source in effect to `destination` (at least
   // kFrameBufferSize bytes; null: the length only). Returns its length, 0 when none.
   uint32_t copyNewest(uint8_t* destination);
-  bool renderLocked(std::span<const uint8_t> frame, const RenderGeometry& geometry,
-                    std::span<uint8_t> destination);
+  // Reads the header once, then renders straight where `take` gives a destination, else
+  // into `destination`.
+  Rendered renderLocked(std::span<const uint8_t> frame, const RenderGeometry& geometry,
+                        std::span<uint8_t> destination, const TakeStraight* take);
   void startCommandRelay();
   void publishProperties();
 

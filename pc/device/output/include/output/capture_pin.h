@@ -8,10 +8,15 @@
 #include <functional>
 #include <mutex>
 
+#include "decoder/render_geometry.h"
 #include "output/com_types.h"
 #include "output/media_type.h"
 
 namespace output {
+
+// Gives a destination in an output's own layout for a width x height picture (its buffer,
+// top-down rows), or null when there is none (no free buffer, another size or layout).
+using TakeStraight = std::function<const decoder::StraightTarget*(uint32_t width, uint32_t height)>;
 
 // The engine as the capture source sees it: where frames come from, how to wait for one
 // and how to turn the newest into a picture. The real one (EngineLink) sits on the
@@ -33,6 +38,19 @@ class FrameLink {
   virtual uint32_t latestLength() = 0;
   // Fetches the newest JPEG, decodes it and renders it at the output size into dst.
   virtual bool renderNewest(uint8_t* dst, size_t size) = 0;
+  // How renderNewestStraight went: `straight` when the picture went into the destination
+  // `take` gave (dst untouched), `ok` when the picture is complete.
+  struct Rendered {
+    bool ok = false;
+    bool straight = false;
+  };
+  // As renderNewest, except that a frame needing no fit, turn or mirror goes straight into
+  // the destination `take` gives, when it gives one. `take` is asked at most once, only
+  // for such a frame, and what it gives is then written. This one never asks.
+  virtual Rendered renderNewestStraight(uint8_t* dst, size_t size, const TakeStraight& take) {
+    (void)take;
+    return {renderNewest(dst, size), false};
+  }
   virtual uint32_t outputWidth() = 0;
   virtual uint32_t outputHeight() = 0;
   virtual void setOutputSize(uint32_t width, uint32_t height) = 0;
@@ -49,6 +67,15 @@ struct Sample {
   ReferenceTime end = 0;
   bool syncPoint = false;
   void* cookie = nullptr;  // the sink's own handle
+  // Set by a sink whose output can take a phone picture straight into its own buffer in
+  // its own layout (see FrameLink::renderNewestStraight); a buffer it gives is held until
+  // the sample is delivered or released.
+  const TakeStraight* takeStraight = nullptr;
+  // What fill left: the picture in data; the picture already in the output's buffer; or
+  // nothing new (a frame that failed while pictures may go straight: data may hold an
+  // older picture than the program has, so nothing is sent and the program keeps its own).
+  enum class Content { kPicture, kStraight, kNothing };
+  Content content = Content::kPicture;
 };
 
 // Where pictures go: the allocator, the downstream pin and the graph's clock. On Windows

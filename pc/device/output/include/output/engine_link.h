@@ -24,6 +24,7 @@ class EngineLink : public FrameLink {
   Wait waitFrame(uint32_t timeoutMs) override;
   uint32_t latestLength() override;
   bool renderNewest(uint8_t* dst, size_t size) override;
+  Rendered renderNewestStraight(uint8_t* dst, size_t size, const TakeStraight& take) override;
   uint32_t outputWidth() override;
   uint32_t outputHeight() override;
   void setOutputSize(uint32_t width, uint32_t height) override;

@@ -2,6 +2,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
+
+#include "decoder/render_geometry.h"
 
 namespace output {
 
@@ -16,6 +19,11 @@ enum class PixelFormat {
 };
 
 const char* PixelFormatName(PixelFormat format);
+
+// The byte order the decoder writes a picture of this format in straight (its rows in
+// LayoutFor's stride), with the same bytes as a rendered picture converted by
+// ConvertPicture; none for the YUV formats.
+std::optional<decoder::PixelOrder> StraightOrder(PixelFormat format);
 
 // The layout of one picture: bytes per row of the first plane and the whole size. Rows
 // are padded to 4 bytes, chroma planes of I420 are (width + 1) / 2 wide (rows padded to 4)

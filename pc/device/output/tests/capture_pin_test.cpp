@@ -49,6 +49,20 @@ class ScriptedLink : public FrameLink {
     std::memset(dst, renderValue, std::min<size_t>(size, PictureSize(w, h)));
     return true;
   }
+  // A frame of the output size, unturned: it goes straight where the sink offers a buffer.
+  bool frameFits = true;
+  int takes = 0;
+  Rendered renderNewestStraight(uint8_t* dst, size_t size, const TakeStraight& take) override {
+    const decoder::StraightTarget* target = nullptr;
+    if (frameFits) {
+      ++takes;
+      target = take(w, h);
+    }
+    if (target == nullptr) return {renderNewest(dst, size), false};
+    ++renders;
+    std::memset(target->data, renderOk ? 0x77 : 0x33, target->size);
+    return {renderOk, true};
+  }
   uint32_t outputWidth() override { return w; }
   uint32_t outputHeight() override { return h; }
   void setOutputSize(uint32_t width, uint32_t height) override {
@@ -69,7 +83,18 @@ class RecordingSink : public SampleSink {
     std::vector<uint8_t> bytes;
     ReferenceTime start, end;
     bool sync;
+    Sample::Content content;
+    std::vector<uint8_t> straight;  // the offered buffer, when the picture went there
   };
+  // An output buffer offered for pictures that need no conversion.
+  bool offerStraight = false;
+  std::vector<uint8_t> straightBuffer = std::vector<uint8_t>(64, 0);
+  decoder::StraightTarget target;
+  TakeStraight take = [this](uint32_t, uint32_t) {
+    target = {straightBuffer.data(), straightBuffer.size(), 16, decoder::PixelOrder::kBgrx};
+    return &target;
+  };
+  int releases = 0;
   std::vector<Delivered> delivered;
   ReferenceTime now = 1234;
   bool isConnected = false, accepts = true;
@@ -82,14 +107,20 @@ class RecordingSink : public SampleSink {
     }
     s->data = buffer.data();
     s->size = buffer.size();
+    s->takeStraight = offerStraight ? &take : nullptr;
+    s->content = Sample::Content::kPicture;
     return true;
   }
   HResult deliver(Sample& s) override {
-    delivered.push_back({std::vector<uint8_t>(s.data, s.data + s.size), s.start, s.end, s.syncPoint});
+    delivered.push_back({std::vector<uint8_t>(s.data, s.data + s.size), s.start, s.end, s.syncPoint,
+                         s.content,
+                         s.content == Sample::Content::kStraight ? straightBuffer
+                                                                  : std::vector<uint8_t>()});
+    std::fill(straightBuffer.begin(), straightBuffer.end(), 0);
     now += 400000;
     return deliverResult;
   }
-  void release(Sample&) override {}
+  void release(Sample&) override { ++releases; }
   void endOfStream() override {}
   void errorAbort(HResult) override {}
   ReferenceTime streamTime() override { return now; }
@@ -208,6 +239,69 @@ TEST_F(PinFixture, FailedRenderAndSmallSampleKeepThePreviousPicture) {
   ASSERT_EQ(sink.delivered.size(), 2u);
   for (const auto& d : sink.delivered) EXPECT_EQ(d.bytes, std::vector<uint8_t>(sink.buffer.size(), 0x22));
   EXPECT_EQ(link.renders, 0);
+}
+
+// With an output buffer on offer, a phone picture that needs no conversion goes there;
+// bars, the no-signal picture and pictures of another size go through the sample.
+TEST_F(PinFixture, PicturesGoStraightIntoTheOfferedBufferWhereTheyCan) {
+  sink.offerStraight = true;
+  std::memset(sink.buffer.data(), 0x11, sink.buffer.size());
+  const std::vector<uint8_t> untouched(sink.buffer.size(), 0x11);
+  link.waits = {W::kTimeout, W::kFrame};
+  pin.run(commands);
+  ASSERT_EQ(sink.delivered.size(), 2u);
+  EXPECT_EQ(sink.delivered[0].content, Sample::Content::kPicture);
+  EXPECT_TRUE(isColourBars(sink.delivered[0].bytes));
+  EXPECT_EQ(sink.delivered[1].content, Sample::Content::kStraight);
+  EXPECT_EQ(sink.delivered[1].straight, std::vector<uint8_t>(64, 0x77));
+  EXPECT_EQ(link.takes, 1) << "the bars asked for no buffer";
+
+  // A frame of another size, turned or mirrored: rendered into the sample and converted.
+  sink.delivered.clear();
+  std::memset(sink.buffer.data(), 0x11, sink.buffer.size());
+  link.frameFits = false;
+  link.waits = {W::kFrame};
+  pin.run(commands);
+  ASSERT_EQ(sink.delivered.size(), 1u);
+  EXPECT_EQ(sink.delivered[0].content, Sample::Content::kPicture);
+  EXPECT_EQ(sink.delivered[0].bytes, std::vector<uint8_t>(sink.buffer.size(), 0x5A));
+
+  // The silent phone's picture is drawn on the sample, even for a frame that would fit.
+  sink.delivered.clear();
+  link.frameFits = true;
+  link.takes = 0;
+  uint32_t clock = 0;
+  link.clockMs = &clock;
+  pin.nowMs = [&] { return clock; };
+  pin.setNoSignalAfterMs(40);
+  link.waits = {W::kFrame, W::kTimeout};
+  pin.run(commands);
+  ASSERT_EQ(sink.delivered.size(), 2u);
+  EXPECT_EQ(sink.delivered[0].content, Sample::Content::kStraight);
+  EXPECT_EQ(sink.delivered[1].content, Sample::Content::kPicture);
+  EXPECT_GT(std::count(sink.delivered[1].bytes.begin(), sink.delivered[1].bytes.end(), 0xFF), 300);
+  EXPECT_EQ(link.takes, 1);
+}
+
+// While pictures may go straight, the sample can be older than what the program shows: a
+// frame refused before anything was written sends nothing (the program keeps its picture);
+// one that fails while going straight sends the rows it wrote, as the sample path does.
+TEST_F(PinFixture, FailedFramesWhilePicturesGoStraight) {
+  sink.offerStraight = true;
+  link.renderOk = false;
+  link.frameFits = false;
+  link.waits = {W::kFrame};
+  pin.run(commands);
+  EXPECT_TRUE(sink.delivered.empty());
+  EXPECT_EQ(sink.releases, 1);
+
+  link.frameFits = true;
+  link.waits = {W::kFrame};
+  pin.run(commands);
+  ASSERT_EQ(sink.delivered.size(), 1u);
+  EXPECT_EQ(sink.delivered[0].content, Sample::Content::kStraight);
+  EXPECT_EQ(sink.delivered[0].straight, std::vector<uint8_t>(64, 0x33));
+  EXPECT_EQ(sink.releases, 1);
 }
 
 TEST_F(PinFixture, EachRunRestartsWithColourBars) {

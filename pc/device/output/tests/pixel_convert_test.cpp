@@ -4,7 +4,9 @@
 
 #include <vector>
 
+#include "decoder/jpeg_decoder.h"
 #include "output/media_type.h"
+#include "test_jpeg.h"
 
 namespace output {
 namespace {
@@ -146,6 +148,46 @@ TEST(PixelConvertTest, RowKernelsGiveThePortableBytesAtEveryWidth) {
       ConvertPictureWith(src.data(), w, h, f, fast.data(), true);
       ConvertPictureWith(src.data(), w, h, f, portable.data(), false);
       EXPECT_EQ(fast, portable);
+    }
+  }
+}
+
+// A phone picture decoded straight into a program's layout has the bytes the rendered
+// picture converted into that layout has, for every format that allows it, at odd widths
+// (padded 24-bit rows) and both samplings; the YUV formats always take the conversion.
+TEST(PixelConvertTest, StraightDecodeGivesTheConvertedBytesInEveryFormatThatAllowsIt) {
+  struct Size {
+    uint32_t w, h;
+    decoder_testing::Sampling sampling;
+  };
+  const Size sizes[] = {{33, 17, decoder_testing::Sampling::k420},
+                        {161, 121, decoder_testing::Sampling::k444},
+                        {640, 480, decoder_testing::Sampling::k420}};
+  const PixelFormat formats[] = {PixelFormat::kBgr,  PixelFormat::kRgb,  PixelFormat::kBgrx,
+                                 PixelFormat::kRgbx, PixelFormat::kYuy2, PixelFormat::kI420};
+  decoder::JpegDecoder decoder;
+  for (const Size& s : sizes) {
+    decoder_testing::JpegOptions o;
+    o.sampling = s.sampling;
+    const std::vector<uint8_t> jpeg =
+        decoder_testing::EncodeRgb(decoder_testing::TestPicture(s.w, s.h).data(), s.w, s.h, o);
+    std::vector<uint8_t> rendered(decoder::ImageSize(s.w, s.h));
+    ASSERT_TRUE(decoder.decode(jpeg.data(), jpeg.size(), rendered.data(), rendered.size(), s.w,
+                               s.h, 0, false));
+    for (PixelFormat f : formats) {
+      SCOPED_TRACE(::testing::Message() << s.w << "x" << s.h << " " << PixelFormatName(f));
+      const std::optional<decoder::PixelOrder> order = StraightOrder(f);
+      if (f == PixelFormat::kYuy2 || f == PixelFormat::kI420) {
+        EXPECT_FALSE(order.has_value());
+        continue;
+      }
+      ASSERT_TRUE(order.has_value());
+      const PictureLayout l = LayoutFor(f, s.w, s.h);
+      std::vector<uint8_t> converted(l.size, 0xEE), straight(l.size, 0xEE);
+      ConvertPicture(rendered.data(), s.w, s.h, f, converted.data());
+      ASSERT_TRUE(decoder.decodeHeader(jpeg.data(), jpeg.size(), nullptr, nullptr));
+      ASSERT_TRUE(decoder.renderStraight({straight.data(), straight.size(), l.stride, *order}));
+      EXPECT_TRUE(straight == converted);
     }
   }
 }

@@ -12,6 +12,9 @@ extern "C" {
 }
 
 static_assert(JPEG_LIB_VERSION == 62, "the decoder is written against the version 62 structures");
+#if !defined(JCS_ALPHA_EXTENSIONS)
+#error "the straight render needs a JPEG library that writes BGR, BGRA and RGBA rows itself"
+#endif
 
 namespace decoder {
 

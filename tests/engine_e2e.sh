@@ -12,6 +12,11 @@ start() {  # start NAME ARGS... : runs vistrel-pc in the background, log in NAME
   local name=$1; shift
   spawn "$work/$name.log" "$bin/vistrel-pc" "$@"
 }
+opened() {  # opened NAME [listening] : waits until that program has its engine open (and
+  # receives the phone itself)
+  waitFor 10 grep -q "waiting for frames" "$work/$1.log" || fail "$1 did not open its engine"
+  [ -z "${2:-}" ] || waitListening "$port" || fail "$1 does not listen on port $port"
+}
 feed() {  # feed NAME FRAMES : a phone sending frames, retried until it gets connected
   local name=$1 frames=$2
   mkdir -p "$work/$name-sent"
@@ -28,10 +33,10 @@ feed() {  # feed NAME FRAMES : a phone sending frames, retried until it gets con
 # 1. A server and a client: the client gets the phone's frames through the shared block.
 start server --serve --no-files -q
 server=$last
-sleep 0.5
+opened server listening
 start client --frames 3 --jpeg -o "$work/client" -S 160x120
 client=$last
-sleep 0.5
+opened client
 feed phone1 8 || fail "phone could not connect to the serving process"
 waitFor 10 stopped "$client" || fail "client did not get 3 frames"
 reap "$client" || fail "client failed"
@@ -50,7 +55,7 @@ echo "ok: server and client share frames"
 stopJob "$server" KILL
 start alone1 --frames 2 -o "$work/alone1"
 alone1=$last
-sleep 0.5
+opened alone1 listening
 start alone2 --seconds 3 --no-files
 alone2=$last
 feed phone2 6 || fail "phone could not connect to the stand-alone process"
@@ -66,7 +71,7 @@ echo "ok: killed server, stand-alone receiver and in-use message"
 sed -i 's/^"Port"=.*/&\n"Language"=dword:00000407/' "$VISTREL_KEY_STORE"
 start alone3 --seconds 3 --no-files
 alone3=$last
-sleep 0.5
+opened alone3 listening
 start alone4 --seconds 1 --no-files
 alone4=$last
 waitFor 10 stopped "$alone4"
@@ -104,10 +109,10 @@ echo "ok: per-program settings"
 # 4. The server killed while a client runs: the client receives the phone by itself.
 start server4 --serve --no-files -q
 server4=$last
-sleep 0.5
+opened server4 listening
 start keeper --no-files --seconds 30
 keeper=$last
-sleep 0.5
+opened keeper
 feed phone5 5 || fail "phone could not connect to the serving process"
 waitFor 10 grep -q "^frame 1:" "$work/keeper.log" || fail "the client got no frame from the server"
 before=$(grep -c "^frame" "$work/keeper.log")

@@ -31,8 +31,8 @@
 #   forget PID             the script reaped PID itself: not to be signalled on exit
 #   stopped PID            true once PID has ended
 #   waitFor SECONDS COMMAND...   true as soon as COMMAND succeeds, false after SECONDS
-#   waitListening PORT [SECONDS] true once something listens on 127.0.0.1:PORT (no probe
-#                          connection is made)
+#   waitListening PORT [SECONDS] true once something listens on PORT, on any local
+#                          address (no probe connection is made)
 #   showLogs               the tail of every *.log in $work
 #   startPipewire [pulse]  PipeWire and WirePlumber (and pipewire-pulse), ready to use;
 #                          pids in pipewirePid, wireplumberPid, pulsePid
@@ -162,9 +162,9 @@ waitFor() {
     sleep 0.05
   done
 }
-# A listening socket on 127.0.0.1:PORT shows in /proc/net/tcp with state 0A.
+# A listening socket shows in /proc/net/tcp (or tcp6) with its port and state 0A.
 listening() {
-  grep -q "^ *[0-9]*: 0100007F:$(printf '%04X' "$1") 00000000:0000 0A" /proc/net/tcp
+  grep -qE "^ *[0-9]+: [0-9A-F]+:$(printf '%04X' "$1") [0-9A-F]+:0000 0A" /proc/net/tcp /proc/net/tcp6 2>/dev/null
 }
 waitListening() { waitFor "${2:-10}" listening "$1"; }
 

@@ -55,7 +55,7 @@ waitFor 10 grep -q "READY=1" "$work/notify.log" || fail "warden never reported r
 grep -q "^EXTEND_TIMEOUT_USEC=4000000|STATUS=Starting (checkpoint 1)|" "$work/notify.log" || fail "no start pending report first"
 spawn "$work/client.log" "$bin/vistrel-pc" --frames 2 --no-files
 client=$last
-sleep 0.3
+waitFor 10 grep -q "waiting for frames" "$work/client.log" || fail "the client did not open its engine"
 feed phone1 "$portA" 10 || fail "the phone could not connect to the service on port $portA"
 waitFor 10 stopped "$client" || fail "the client got no 2 frames from the service"
 reap "$client" || fail "the client failed"

@@ -147,8 +147,7 @@ stopJob $camera INT || { echo "FAIL: SIGINT exit"; status=1; }
 cameraSettings 320 240
 spawn "$work/server.log" "$bin/vistrel-pc" --serve
 server=$last
-waitFor 10 grep -q . "$work/server.log"
-sleep 0.5
+waitFor 10 grep -q "opened as the serving process" "$work/server.log" || fail "the serving process did not open"
 spawn "$work/camera-client.log" "$bin/vistrel-camera" --bind 127.0.0.1
 camera=$last
 waitNode Vistrel || fail "no node in client mode"

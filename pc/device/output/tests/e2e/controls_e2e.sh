@@ -100,8 +100,7 @@ props | grep -q 'String' && fail "Props still has values"
 #    value goes to the phone through it.
 stopJob "$camera"
 spawn "$work/server.log" "$bin/vistrel-pc" --serve
-waitFor 10 grep -q . "$work/server.log"
-sleep 0.5
+waitFor 10 grep -q "opened as the serving process" "$work/server.log" || fail "the serving process did not open"
 spawn "$work/camera-client.log" "$bin/vistrel-camera" --bind 127.0.0.1
 waitNode Vistrel || fail "no node in client mode"
 grep -q "client" "$work/camera-client.log" || fail "the host did not become a client"

@@ -3,7 +3,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
 
 #include "platform/help.h"
 
@@ -61,23 +60,6 @@ class SystemProgramStarter final : public ProgramStarter {
 ProgramStarter& systemProgramStarter() {
   static SystemProgramStarter starter;
   return starter;
-}
-
-std::string fileAddress(const std::string& absolutePath, const std::string& fragment) {
-  std::string out = "file://";
-  for (unsigned char c : absolutePath) {
-    const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-                       c == '/' || c == '-' || c == '_' || c == '.' || c == '~';
-    if (plain) {
-      out.push_back(static_cast<char>(c));
-    } else {
-      char buf[4];
-      std::snprintf(buf, sizeof buf, "%%%02X", c);
-      out += buf;
-    }
-  }
-  if (!fragment.empty()) out += "#" + fragment;
-  return out;
 }
 
 }  // namespace platform

@@ -1,7 +1,6 @@
 #include <windows.h>
 #include <shellapi.h>
 
-#include <cstdio>
 #include <cstring>
 
 #include "platform/help.h"
@@ -66,29 +65,6 @@ class ShellProgramStarter final : public ProgramStarter {
 ProgramStarter& systemProgramStarter() {
   static ShellProgramStarter starter;
   return starter;
-}
-
-// "file:///C:/dir/Vistrel.htm#Topic": the separators become '/', the drive's colon stays.
-std::string fileAddress(const std::string& absolutePath, const std::string& fragment) {
-  std::string out = "file://";
-  if (!absolutePath.empty() && absolutePath[0] != '/' && absolutePath[0] != '\\') out.push_back('/');
-  for (size_t i = 0; i < absolutePath.size(); ++i) {
-    const unsigned char c = static_cast<unsigned char>(absolutePath[i]);
-    const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-                       c == '/' || c == '-' || c == '_' || c == '.' || c == '~' ||
-                       (c == ':' && i == 1);
-    if (c == '\\') {
-      out.push_back('/');
-    } else if (plain) {
-      out.push_back(static_cast<char>(c));
-    } else {
-      char buf[4];
-      std::snprintf(buf, sizeof buf, "%%%02X", c);
-      out += buf;
-    }
-  }
-  if (!fragment.empty()) out += "#" + fragment;
-  return out;
 }
 
 }  // namespace platform

@@ -11,10 +11,7 @@
 #include <cstring>
 #include <memory>
 
-#include "lookout/device_binding.h"
-#include "lookout/viewer_presenter.h"
-#include "lookout/viewer_settings.h"
-#include "lookout/viewer_texts.h"
+#include "lookout/viewer_session.h"
 #include "lookout_window.h"
 #include "platform/clock.h"
 #include "platform/key_store.h"
@@ -54,20 +51,15 @@ int main(int argc, char** argv) {
 
   // Without the library there is nothing to show: say why and end with code 1, so that a
   // broken installation is not taken for a viewer the user closed.
-  lookout::DeviceBinding binding;
-  std::string why;
-  if (!lookout::bindDevice(platform::loadModule, binding, why)) {
+  lookout::ViewerSession session;
+  std::string why, error;
+  if (!session.open(why, error)) {
     std::fprintf(stderr, "lookout: %s\n", why.c_str());
     return 1;
   }
-  const DeviceEntryTable& table = binding.table;
-
-  lookout::ViewerSettings settings = lookout::readViewerSettings(platform::KeyStore::machine());
-  std::string error;
-  std::unique_ptr<platform::ResourceModule> own = lookout::loadOwnModule(error);
   if (!error.empty()) std::fprintf(stderr, "lookout: %s\n", error.c_str());
-  lookout::ModuleTexts ownTexts(own.get());
-  lookout::ModuleTexts texts(lookout::resolveResourceModule(table.GetResourceModule(), own.get()));
+  const platform::ResourceModule* own = session.ownModule();
+  const lookout::ViewerTexts& ownTexts = session.ownTexts();
 
   QApplication app(argc, argv);
   QApplication::setApplicationName(QString::fromStdU16String(ownTexts.text(lookout::kClassText)));
@@ -83,13 +75,13 @@ int main(int argc, char** argv) {
   }
   if (window.windowIcon().isNull()) window.setWindowIcon(QIcon::fromTheme("vistrel-lookout"));
 
-  auto* presenter = new lookout::ViewerPresenter(table, window, ownTexts, texts,
-                                                 platform::systemClock(), settings);
-  window.attach(presenter);
-  presenter->initialize();
-  if (!presenter->startFrameThread()) {
+  lookout::ViewerPresenter& presenter = session.makePresenter(window);
+  window.attach(&presenter);
+  presenter.initialize();
+  if (!presenter.startFrameThread()) {
     std::fprintf(stderr, "lookout: cannot start the frame thread\n");
-    table.Close();
+    window.attach(nullptr);
+    session.close();
     return 0;
   }
   std::unique_ptr<QSocketNotifier> signalNotifier;
@@ -104,16 +96,7 @@ int main(int argc, char** argv) {
   std::signal(SIGTERM, SIG_DFL);
   std::signal(SIGINT, SIG_DFL);
 
-  bool ended = presenter->shutdown();
-  lookout::writeViewerSettings(platform::KeyStore::machine(), presenter->settings());
   window.attach(nullptr);
-  if (ended) {
-    delete presenter;
-  } else {
-    // A frame thread stuck in the library keeps what it uses: the presenter and the
-    // library stay until the process ends.
-    std::fprintf(stderr, "lookout: the frame thread did not end in time\n");
-    (void)binding.module.release();
-  }
+  if (!session.close()) std::fprintf(stderr, "lookout: the frame thread did not end in time\n");
   return code;
 }

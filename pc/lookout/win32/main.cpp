@@ -12,13 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "lookout/device_binding.h"
-#include "lookout/viewer_presenter.h"
-#include "lookout/viewer_settings.h"
-#include "lookout/viewer_texts.h"
+#include "lookout/viewer_session.h"
 #include "lookout_window_win32.h"
-#include "platform/clock.h"
-#include "platform/key_store.h"
 #include "platform/module.h"
 #include "platform/resources.h"
 #include "vistrel_version.h"
@@ -77,36 +72,29 @@ int main(int argc, char** argv) {
   // Without the library there is nothing to show: end with code 1 and say why (on the
   // starting program's console, if any), so that a broken installation is not taken for
   // a viewer the user closed.
-  lookout::DeviceBinding binding;
-  std::string why;
-  if (!lookout::bindDevice(platform::loadModule, binding, why)) {
+  lookout::ViewerSession session;
+  std::string why, error;
+  if (!session.open(why, error)) {
     useParentConsole();
     std::fprintf(stderr, "lookout: %s\n", why.c_str());
     return 1;
   }
-  const DeviceEntryTable& table = binding.table;
-
-  lookout::ViewerSettings settings = lookout::readViewerSettings(platform::KeyStore::machine());
-  std::string error;
-  std::unique_ptr<platform::ResourceModule> own = lookout::loadOwnModule(error);
   if (!error.empty()) std::fprintf(stderr, "lookout: %s\n", error.c_str());
-  lookout::ModuleTexts ownTexts(own.get());
-  lookout::ModuleTexts texts(lookout::resolveResourceModule(table.GetResourceModule(), own.get()));
 
   // The folder browser's new style needs OLE on this thread.
   const bool ole = SUCCEEDED(OleInitialize(nullptr));
 
   lookout::LookoutWindowWin32 window;
-  if (!window.create(ownTexts.text(lookout::kClassText), loadIcon(own.get()))) {
-    table.Close();
+  if (!window.create(session.ownTexts().text(lookout::kClassText), loadIcon(session.ownModule()))) {
+    session.close();
     return 0;
   }
-  auto* presenter = new lookout::ViewerPresenter(table, window, ownTexts, texts,
-                                                 platform::systemClock(), settings);
-  window.attach(presenter);
-  presenter->initialize();
-  if (!presenter->startFrameThread()) {
-    table.Close();
+  lookout::ViewerPresenter& presenter = session.makePresenter(window);
+  window.attach(&presenter);
+  presenter.initialize();
+  if (!presenter.startFrameThread()) {
+    window.attach(nullptr);
+    session.close();
     return 0;
   }
   ShowWindow(window.handle(), SW_SHOWNORMAL);
@@ -125,16 +113,8 @@ int main(int argc, char** argv) {
     DispatchMessageW(&message);
   }
 
-  bool ended = presenter->shutdown();
-  lookout::writeViewerSettings(platform::KeyStore::machine(), presenter->settings());
   window.attach(nullptr);
-  if (ended) {
-    delete presenter;
-  } else {
-    // A frame thread stuck in the library keeps what it uses: the presenter and the
-    // library stay until the process ends.
-    (void)binding.module.release();
-  }
+  session.close();
   if (ole) OleUninitialize();
   return code;
 }

@@ -52,7 +52,7 @@ TEST_F(FileWriteWin32, FailsWhileAnotherHandleHoldsTheFile) {
   EXPECT_FALSE(writeFileExclusive((dir_ / "no-such-folder" / "x.jpg").string(), "x", 1));
 }
 
-TEST(FileAddressWin32, DriveLettersSeparatorsAndEscapes) {
+TEST(FileAddress, DriveLettersSeparatorsAndEscapes) {
   struct Case {
     const char* path;
     const char* fragment;
@@ -61,7 +61,9 @@ TEST(FileAddressWin32, DriveLettersSeparatorsAndEscapes) {
   for (const Case& c : {Case{"C:\\Program Files\\Vistrel\\Vistrel.htm", "ConnectNetwork",
                              "file:///C:/Program%20Files/Vistrel/Vistrel.htm#ConnectNetwork"},
                         Case{"D:/help/a#b.htm", "", "file:///D:/help/a%23b.htm"},
-                        Case{"\\\\server\\share\\x.htm", "T", "file:////server/share/x.htm#T"}})
+                        Case{"\\\\server\\share\\x.htm", "T", "file:////server/share/x.htm#T"},
+                        // A POSIX path: a backslash is a character of a name there.
+                        Case{"/my dir/a\\b.htm", "", "file:///my%20dir/a%5Cb.htm"}})
     EXPECT_EQ(fileAddress(c.path, c.fragment), c.address) << c.path;
 }
 

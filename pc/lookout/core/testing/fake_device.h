@@ -144,6 +144,21 @@ inline DeviceEntryTable FakeDevice::table() {
   return t;
 }
 
+// A RenderFrame for the fronts' tests: the bottom row (the first one of a bottom-up
+// picture) red, the others blue, so a test sees whether the picture is drawn upright.
+inline uint32_t renderRedBottomRow(uint8_t* dst) {
+  auto* d = FakeDevice::active;
+  uint32_t stride = (d->outputWidth * 3 + 3) & ~3u;
+  for (uint32_t y = 0; y < d->outputHeight; ++y)
+    for (uint32_t x = 0; x < d->outputWidth; ++x) {
+      uint8_t* p = dst + size_t{y} * stride + size_t{x} * 3;
+      p[0] = y == 0 ? 0 : 255;  // blue
+      p[1] = 0;
+      p[2] = y == 0 ? 255 : 0;  // red
+    }
+  return 1;
+}
+
 // A window that records what the presenter does to it. Window-thread requests from the
 // frame thread are carried out at once, as a window system's synchronous calls would.
 struct FakeView : ViewerView {

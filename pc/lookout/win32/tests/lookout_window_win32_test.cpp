@@ -15,20 +15,6 @@
 namespace lookout {
 namespace {
 
-// Paints the bottom row (the first one of a bottom-up picture) red, the others blue.
-uint32_t renderRedBottomRow(uint8_t* dst) {
-  auto* d = testing::FakeDevice::active;
-  const uint32_t stride = (d->outputWidth * 3 + 3) & ~3u;
-  for (uint32_t y = 0; y < d->outputHeight; ++y)
-    for (uint32_t x = 0; x < d->outputWidth; ++x) {
-      uint8_t* p = dst + size_t{y} * stride + size_t{x} * 3;
-      p[0] = y == 0 ? 0 : 255;  // blue
-      p[1] = 0;
-      p[2] = y == 0 ? 255 : 0;  // red
-    }
-  return 1;
-}
-
 std::wstring menuText(HMENU menu, UINT position) {
   wchar_t text[64] = {};
   GetMenuStringW(menu, position, text, 64, MF_BYPOSITION);
@@ -59,7 +45,7 @@ struct Front : ::testing::Test {
   }
   DeviceEntryTable makeTable() {
     DeviceEntryTable t = device.table();
-    t.RenderFrame = renderRedBottomRow;
+    t.RenderFrame = testing::renderRedBottomRow;
     return t;
   }
   // The window thread's queued work, including what the frame thread posted.

@@ -16,7 +16,9 @@ class ProgramStarter {
   virtual bool start(const std::vector<std::string>& argv) = 0;
 };
 
-// The real starter (fork, exec; the started program is left to init).
+// The real starter. Linux: fork, exec, the started program left to init. Windows: the
+// desktop's opener and the fallback browser are the shell's "open" verb on the one
+// argument (a file or an address); other programs start through CreateProcessW.
 ProgramStarter& systemProgramStarter();
 
 // The desktop's opener for files and addresses, and the browser tried when it is absent.
@@ -24,7 +26,8 @@ inline constexpr const char* kDesktopOpener = "xdg-open";
 inline constexpr const char* kFallbackBrowser = "x-www-browser";
 
 // "file://" address of an absolute path with `#fragment` (the fragment as given), with
-// the characters that addresses cannot hold percent-encoded.
+// the characters that addresses cannot hold percent-encoded. A Windows path ("C:\..."
+// or a share) has its backslashes as separators and "file:///C:/..." as its form.
 std::string fileAddress(const std::string& absolutePath, const std::string& fragment);
 
 }  // namespace platform

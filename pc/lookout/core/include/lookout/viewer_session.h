@@ -34,9 +34,9 @@ class ViewerSession {
   ViewerPresenter& makePresenter(ViewerView& view);
 
   // At exit, once open() succeeded, with the window detached from the presenter: stops
-  // the frame thread, closes the engine and writes the settings. False when the frame thread did
-  // not end in time: the presenter and the library it is inside then stay until the
-  // process ends.
+  // the frame thread, closes the engine and writes the settings. False when the frame
+  // thread did not end in time: the presenter and the library it is inside then stay
+  // until the process ends.
   bool close();
 
  private:

@@ -4,6 +4,13 @@
 #include <shlobj.h>
 #include <windowsx.h>
 
+#include <fstream>
+#include <iterator>
+#include <vector>
+
+#include "platform/module.h"
+#include "platform/resources.h"
+
 namespace lookout {
 
 namespace {
@@ -35,6 +42,19 @@ int CALLBACK browseCallback(HWND dialog, UINT message, LPARAM, LPARAM data) {
 }
 
 }  // namespace
+
+HICON loadViewerIcon(const platform::ResourceModule* own) {
+  if (own == nullptr) return nullptr;
+  const std::string* name = own->icon(132);
+  if (name == nullptr) return nullptr;
+  const std::string dir = platform::folderHolding(platform::dataDirectories(), *name);
+  if (dir.empty()) return nullptr;
+  std::ifstream in(dir + "/" + *name, std::ios::binary);
+  std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  if (bytes.empty() || bytes.size() > (1u << 20)) return nullptr;
+  return CreateIconFromResourceEx(bytes.data(), static_cast<DWORD>(bytes.size()), TRUE, 0x00030000,
+                                  0, 0, LR_DEFAULTCOLOR);
+}
 
 LookoutWindowWin32::~LookoutWindowWin32() {
   if (window_ != nullptr && IsWindow(window_)) DestroyWindow(window_);

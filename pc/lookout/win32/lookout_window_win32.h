@@ -9,7 +9,15 @@
 #include "lookout/viewer_presenter.h"
 #include "lookout/viewer_view.h"
 
+namespace platform {
+class ResourceModule;
+}
+
 namespace lookout {
+
+// Icon resource 132 of the viewer's own module: a PNG picture among the data files beside
+// the program. Null when it is missing or unreadable.
+HICON loadViewerIcon(const platform::ResourceModule* own);
 
 // The viewer's window on Win32: an overlapped window with the menu bar, the picture area
 // and a status bar. A thin front: window messages become presenter calls, and the view's

@@ -6,16 +6,11 @@
 
 #include <cstdio>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <memory>
 #include <string>
-#include <vector>
 
 #include "lookout/viewer_session.h"
 #include "lookout_window_win32.h"
-#include "platform/module.h"
-#include "platform/resources.h"
 #include "vistrel_version.h"
 
 namespace {
@@ -27,20 +22,6 @@ void useParentConsole() {
     (void)std::freopen("CONOUT$", "w", stdout);
     (void)std::freopen("CONOUT$", "w", stderr);
   }
-}
-
-// Icon resource 132 of the viewer's own module: a PNG picture beside the program.
-HICON loadIcon(const platform::ResourceModule* own) {
-  if (own == nullptr) return nullptr;
-  const std::string* name = own->icon(132);
-  if (name == nullptr) return nullptr;
-  const std::string dir = platform::folderHolding(platform::dataDirectories(), *name);
-  if (dir.empty()) return nullptr;
-  std::ifstream in(dir + "/" + *name, std::ios::binary);
-  std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (bytes.empty() || bytes.size() > (1u << 20)) return nullptr;
-  return CreateIconFromResourceEx(bytes.data(), static_cast<DWORD>(bytes.size()), TRUE, 0x00030000,
-                                  0, 0, LR_DEFAULTCOLOR);
 }
 
 }  // namespace
@@ -85,7 +66,7 @@ int main(int argc, char** argv) {
   const bool ole = SUCCEEDED(OleInitialize(nullptr));
 
   lookout::LookoutWindowWin32 window;
-  if (!window.create(session.ownTexts().text(lookout::kClassText), loadIcon(session.ownModule()))) {
+  if (!window.create(session.ownTexts().text(lookout::kClassText), lookout::loadViewerIcon(session.ownModule()))) {
     session.close();
     return 0;
   }

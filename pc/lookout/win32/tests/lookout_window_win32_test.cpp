@@ -131,6 +131,21 @@ TEST_F(Front, MenuBarCarriesTheTextsCommandsAndCheckMark) {
   EXPECT_FALSE(IsWindow(window.handle()));
 }
 
+// lookout.png beside the program becomes the window's icon.
+TEST_F(Front, IconComesFromTheOwnModulesPicture) {
+  HICON icon = loadViewerIcon(own.get());
+  ASSERT_NE(icon, nullptr);
+  ICONINFO info{};
+  ASSERT_TRUE(GetIconInfo(icon, &info));
+  BITMAP colour{};
+  GetObjectW(info.hbmColor, sizeof colour, &colour);
+  EXPECT_EQ(colour.bmWidth, 32);
+  DeleteObject(info.hbmColor);
+  DeleteObject(info.hbmMask);
+  DestroyIcon(icon);
+  EXPECT_EQ(loadViewerIcon(nullptr), nullptr);
+}
+
 TEST_F(Front, StatusFollowsTheFramesAndThePictureIsDrawnUpright) {
   EXPECT_EQ(status(), L"Waiting for connection...");
   EXPECT_EQ(client().cx, 320);  // a 320 x 0 picture area before the first picture

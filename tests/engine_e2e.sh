@@ -56,6 +56,7 @@ stopJob "$server" KILL
 start alone1 --frames 2 -o "$work/alone1"
 alone1=$last
 opened alone1 listening
+sleep 0.5  # the next start must find it using the camera; no output says when that is recorded
 start alone2 --seconds 3 --no-files
 alone2=$last
 feed phone2 6 || fail "phone could not connect to the stand-alone process"
@@ -72,6 +73,7 @@ sed -i 's/^"Port"=.*/&\n"Language"=dword:00000407/' "$VISTREL_KEY_STORE"
 start alone3 --seconds 3 --no-files
 alone3=$last
 opened alone3 listening
+sleep 0.5  # the next start must find it using the camera; no output says when that is recorded
 start alone4 --seconds 1 --no-files
 alone4=$last
 waitFor 10 stopped "$alone4"

@@ -31,8 +31,11 @@ bool IsPxa27x(const platform::ProcessorInfo& processor) {
 JpegpressKernels JpegpressKernelsFor(const platform::ProcessorInfo& processor) {
   const std::string& arch = processor.architecture;
   if (arch == "x86_64" || arch == "amd64")
-    return hasFeature(processor.features, "avx2") ? JpegpressKernels::kAvx2
-                                                  : JpegpressKernels::kSse2;
+    // jpegpress's AVX2 table also uses BMI1, BMI2 and LZCNT (listed as "abm").
+    return hasFeature(processor.features, "avx2") && hasFeature(processor.features, "bmi1") &&
+                   hasFeature(processor.features, "bmi2") && hasFeature(processor.features, "abm")
+               ? JpegpressKernels::kAvx2
+               : JpegpressKernels::kSse2;
   if (arch == "aarch64" || arch == "arm64") return JpegpressKernels::kNeon;
   if (IsPxa27x(processor)) return JpegpressKernels::kPortable;
   return JpegpressKernels::kNone;

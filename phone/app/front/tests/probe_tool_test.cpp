@@ -86,7 +86,7 @@ TEST_F(ProbeTool, NamesTheKernelsJpegpressRuns) {
   } cases[] = {
       {"processor-core = Cortex-A72\nprocessor-architecture = aarch64\n", "",
        "jpegpress:        bound, neon kernels\n"},
-      {"processor-architecture = x86_64\nprocessor-features = sse2 avx2\n",
+      {"processor-architecture = x86_64\nprocessor-features = sse2 avx2 bmi1 bmi2 abm\n",
        "VISTREL_JPEGPRESS_PORTABLE=1",
        "jpegpress:        bound, portable (VISTREL_JPEGPRESS_PORTABLE is set; avx2 available) kernels\n"},
       {"processor-architecture = x86_64\nprocessor-features = sse2\n", "VISTREL_JPEGPRESS_PORTABLE=0",

@@ -2,11 +2,9 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <string>
-#include <thread>
 
 #include "decoder/jpeg_decoder.h"
 #include "decoder/render_geometry.h"
@@ -22,10 +20,12 @@
 #include "protocol/property_list.h"
 #include "test_jpeg.h"
 #include "test_stream.h"
+#include "wait_until.h"
 
 namespace engine {
 namespace {
 
+using platform::testing::waitUntil;
 using server::testing::Bytes;
 
 // Every test gets its own named objects and settings file.
@@ -100,10 +100,7 @@ TEST_F(EngineTest, StandAloneEngineReceivesAndForwardsInput) {
   ASSERT_NE(e->frameServer(), nullptr);
 
   server::testing::Phone phone;
-  for (int i = 0; i < 100 && !phone.valid(); ++i) {
-    if (!phone.connect(port_)) std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  ASSERT_TRUE(phone.valid());
+  ASSERT_TRUE(phone.connectWhenListening(port_));
   Bytes jpeg = decoder_testing::EncodeRgb(decoder_testing::TestPicture(320, 240).data(), 320, 240);
   const Bytes original = jpeg;
   std::memset(jpeg.data(), 0, 10);
@@ -139,10 +136,7 @@ TEST_F(EngineTest, LentFrameStaysWhileNewerArriveAndRenderChecksTheDestination) 
   ASSERT_TRUE(e->open(false));
   EXPECT_FALSE(e->withNewestFrame([](std::span<const uint8_t>) { ADD_FAILURE() << "no frame yet"; }));
   server::testing::Phone phone;
-  for (int i = 0; i < 100 && !phone.valid(); ++i) {
-    if (!phone.connect(port_)) std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  ASSERT_TRUE(phone.valid());
+  ASSERT_TRUE(phone.connectWhenListening(port_));
   auto send = [&](const Bytes& jpeg) {
     Bytes wire = jpeg;
     std::memset(wire.data(), 0, 10);  // the phone never sends the JFIF start
@@ -157,10 +151,8 @@ TEST_F(EngineTest, LentFrameStaysWhileNewerArriveAndRenderChecksTheDestination) 
     ASSERT_EQ(frame.size(), first.size());
     // Frames keep coming while this one is lent; enough of them to pass the whole ring.
     for (int i = 0; i < 4096 * 1024 / static_cast<int>(second.size()) + 8; ++i) ASSERT_TRUE(send(second));
-    for (int i = 0; i < 300 && e->frameServer()->latestJpeg(nullptr) != second.size(); ++i) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    ASSERT_EQ(e->frameServer()->latestJpeg(nullptr), second.size()) << "the newer frames arrived";
+    ASSERT_TRUE(waitUntil([&] { return e->frameServer()->latestJpeg(nullptr) == second.size(); }))
+        << "the newer frames arrived";
     EXPECT_EQ(std::memcmp(frame.data(), first.data(), first.size()), 0) << "the lent bytes did not change";
   });
   ASSERT_TRUE(lent);
@@ -195,18 +187,14 @@ TEST_F(EngineTest, FrameServerListensWhereTheSettingSaysAndFollowsAReload) {
   ASSERT_TRUE(e->open(false));
   ASSERT_NE(e->frameServer(), nullptr);
   auto listening = [&] { return e->frameServer()->listeningPort() == port_; };
-  for (int i = 0; i < 100 && !listening(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  ASSERT_TRUE(listening());
+  ASSERT_TRUE(waitUntil(listening));
   EXPECT_FALSE(platform::TcpSocket::connect("127.0.0.1", port_, 1000).valid())
       << "listening on ::1 only";
 
   store_.createKey(settings::kBaseKey)->setString(u"ListenAddress", u"127.0.0.1");
   e->reloadSettings();
   server::testing::Phone phone;
-  for (int i = 0; i < 100 && !phone.valid(); ++i) {
-    if (!phone.connect(port_)) std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  EXPECT_TRUE(phone.valid()) << "after the reload the IPv4 loopback is listened on";
+  EXPECT_TRUE(phone.connectWhenListening(port_)) << "after the reload the IPv4 loopback is listened on";
 }
 
 TEST_F(EngineTest, ServingEnginePublishesUpToTwoMebibytes) {
@@ -217,30 +205,26 @@ TEST_F(EngineTest, ServingEnginePublishesUpToTwoMebibytes) {
   auto reader = NamedFrameBlock::open();
   ASSERT_TRUE(reader);
   server::testing::Phone phone;
-  for (int i = 0; i < 100 && !phone.valid(); ++i) {
-    if (!phone.connect(port_)) std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  ASSERT_TRUE(phone.valid());
+  ASSERT_TRUE(phone.connectWhenListening(port_));
 
   std::vector<uint8_t> dst(kFrameViewSize);
   const size_t largest = kFrameViewSize - protocol::kHeaderSize;  // message of 2,097,152 bytes
   // Polled rather than waited for: the pulse may come before a wait would begin.
-  auto eventually = [](auto pred) {
-    for (int i = 0; i < 500 && !pred(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    return pred();
-  };
   ASSERT_TRUE(phone.send(server::testing::videoMessage(largest, 0x11)));
   ASSERT_TRUE(phone.send(Bytes(4, 0)));
-  ASSERT_TRUE(eventually([&] { return reader->readFrame(dst.data()) == largest; }));
+  ASSERT_TRUE(waitUntil([&] { return reader->readFrame(dst.data()) == largest; }));
   EXPECT_EQ(std::memcmp(dst.data(), protocol::kJfifPrefix, 10), 0);
   EXPECT_EQ(e->getFrame(nullptr), largest) << "the serving process reports the length only";
 
   ASSERT_TRUE(phone.send(server::testing::videoMessage(largest + 1, 0x22)));
-  ASSERT_TRUE(phone.send(Bytes(4, 0)));
-  ASSERT_TRUE(eventually([&] {
-    return e->frameServer()->latestMessage().length == largest + 1 + protocol::kHeaderSize;
+  // A report after it: once the report is the latest message, the larger frame's hand-over,
+  // publication included, is over (one thread hands messages over in order).
+  ASSERT_TRUE(phone.send(server::testing::reportMessage(7, 7)));
+  ASSERT_TRUE(waitUntil([&] {
+    phone.send(Bytes(4, 0));  // the report completes on a later arrival of data
+    const server::RingMessage latest = e->frameServer()->latestMessage();
+    return !latest.header.hasPayload() && latest.header.reportKey() == 7;
   }));
-  std::this_thread::sleep_for(std::chrono::milliseconds(200));  // a publication would be done
   EXPECT_EQ(reader->readFrame(dst.data()), largest) << "one byte more is not published";
   EXPECT_EQ(dst[100], 0x11) << "the view still holds the earlier frame";
 }
@@ -290,15 +274,9 @@ TEST_F(EngineTest, ShrunkSharedObjectsAreNoFrameAndKillNobody) {
   ASSERT_TRUE(client->open(false));
   ASSERT_EQ(client->mode(), Mode::kClient);
   server::testing::Phone phone;
-  for (int i = 0; i < 100 && !phone.valid(); ++i) {
-    if (!phone.connect(port_)) std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  ASSERT_TRUE(phone.valid());
+  ASSERT_TRUE(phone.connectWhenListening(port_));
   ASSERT_TRUE(phone.send(server::testing::videoMessage(500, 0x44)));
-  for (int i = 0; i < 300 && client->getFrame(nullptr) != 500; ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  ASSERT_EQ(client->getFrame(nullptr), 500u);
+  ASSERT_TRUE(waitUntil([&] { return client->getFrame(nullptr) == 500; }));
 
   // Someone with access cuts every shared file to nothing under the mappings.
   const std::string prefix = std::getenv("VISTREL_OBJECT_PREFIX");
@@ -310,10 +288,7 @@ TEST_F(EngineTest, ShrunkSharedObjectsAreNoFrameAndKillNobody) {
   EXPECT_EQ(client->getFrame(&frame), 0u) << "a shrunk view holds no frame";
   EXPECT_EQ(client->waitFrame(20), 258);
   ASSERT_TRUE(phone.send(server::testing::videoMessage(600, 0x55)));  // published into nothing
-  for (int i = 0; i < 300 && server->getFrame(nullptr) != 600; ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  EXPECT_EQ(server->getFrame(nullptr), 600u) << "the server goes on receiving";
+  EXPECT_TRUE(waitUntil([&] { return server->getFrame(nullptr) == 600; })) << "the server goes on receiving";
   auto third = makeEngine(0);
   EXPECT_TRUE(third->open(false)) << "the process table reads as empty";
   server->releaseServingMarker();
@@ -349,14 +324,9 @@ TEST_F(EngineTest, ClientOfAGoneServerReceivesByItselfWithinItsWait) {
   EXPECT_EQ(client->mode(), Mode::kStandAlone);
   ASSERT_NE(client->frameServer(), nullptr) << "it listens by itself now";
   server::testing::Phone phone;
-  for (int i = 0; i < 100 && !phone.valid(); ++i) {
-    if (!phone.connect(port_)) std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  ASSERT_TRUE(phone.valid());
+  ASSERT_TRUE(phone.connectWhenListening(port_));
   ASSERT_TRUE(phone.send(server::testing::videoMessage(700, 0x66)));
-  int32_t waited = 258;
-  for (int i = 0; i < 30 && waited != 0; ++i) waited = client->waitFrame(100);
-  EXPECT_EQ(waited, 0);
+  EXPECT_TRUE(waitUntil([&] { return client->waitFrame(100) == 0; }));
   EXPECT_EQ(client->getFrame(nullptr), 700u);
 }
 
@@ -367,14 +337,9 @@ TEST_F(EngineTest, ClientInputReachesThePhoneThroughTheServingProcess) {
   ASSERT_TRUE(client->open(false));
   ASSERT_EQ(client->mode(), Mode::kClient);
   server::testing::Phone phone;
-  for (int i = 0; i < 100 && !phone.valid(); ++i) {
-    if (!phone.connect(port_)) std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  ASSERT_TRUE(phone.valid());
+  ASSERT_TRUE(phone.connectWhenListening(port_));
   ASSERT_TRUE(server->frameServer() != nullptr);
-  for (int i = 0; i < 100 && !server->frameServer()->connected(); ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
+  ASSERT_TRUE(waitUntil([&] { return server->frameServer()->connected(); }));
   EXPECT_EQ(client->sendPhoneInput(kMessageKeyDown, 13, 0), 1u);
   protocol::StreamHeader cmd;
   ASSERT_TRUE(phone.readCommand(cmd, 3000));
@@ -396,14 +361,12 @@ TEST_F(EngineTest, ClientInputReachesThePhoneThroughTheServingProcess) {
 // A phone connected to the engine's port (retried while the listener starts) that sent a
 // property list of one property, Zoom (key 0x102): 100, 150, 200, 250, current 0.
 bool connectAndSendZoom(server::testing::Phone& phone, uint16_t port) {
-  for (int i = 0; i < 100 && !phone.valid(); ++i) {
-    if (!phone.connect(port)) std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
+  if (!phone.connectWhenListening(port)) return false;
   Bytes list(512);
   protocol::PropertyListBuilder b(list.data(), list.size());
   if (!b.add({.name = u"Zoom", .current = 0, .count = 4, .base = 100, .step = 50, .key = 0x102})) return false;
   list.resize(b.size());
-  return phone.valid() && phone.send(server::testing::message(protocol::MSG_PROPERTY_LIST, list));
+  return phone.send(server::testing::message(protocol::MSG_PROPERTY_LIST, list));
 }
 
 // Records the launch numbers the engine asks for.
@@ -429,12 +392,11 @@ TEST_F(EngineTest, ConnectStartsTheLauncherAndChosenValuesReachThePhone) {
 
   server::testing::Phone phone;
   ASSERT_TRUE(connectAndSendZoom(phone, port_));
-  bool arrived = false;
-  for (int i = 0; i < 300 && !arrived; ++i) {
+  ASSERT_TRUE(waitUntil([&] {
+    bool arrived = false;
     e->properties().read([&](const auto& entries) { arrived = !entries.empty(); });
-    if (!arrived) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  ASSERT_TRUE(arrived);
+    return arrived;
+  }));
 
   EXPECT_FALSE(e->setPhoneProperty(0x102, 4)) << "past the values";
   EXPECT_FALSE(e->setPhoneProperty(0x777, 0)) << "no such property";
@@ -457,15 +419,13 @@ TEST_F(EngineTest, AClientSeesTheServersPropertyListAndItsChoiceReachesThePhone)
   server::testing::Phone phone;
   ASSERT_TRUE(connectAndSendZoom(phone, port_));
   const auto clientSees = [&](uint32_t key, uint32_t current) {
-    for (int i = 0; i < 300; ++i) {
+    return waitUntil([&] {
       bool seen = false;
       client->readProperties([&](const auto& entries) {
         seen = entries.size() == 1 && entries[0].key == key && entries[0].currentIndex() == current;
       });
-      if (seen) return true;
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return false;
+      return seen;
+    });
   };
   ASSERT_TRUE(clientSees(0x102, 0)) << "the client reads the list the serving process published";
 
@@ -488,13 +448,8 @@ TEST_F(EngineTest, TheCommandRelayServesOnlyItsOwnUser) {
   auto server = makeEngine(0);
   ASSERT_TRUE(server->open(true));
   server::testing::Phone phone;
-  for (int i = 0; i < 100 && !phone.valid(); ++i) {
-    if (!phone.connect(port_)) std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  ASSERT_TRUE(phone.valid());
-  for (int i = 0; i < 100 && !server->frameServer()->connected(); ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
+  ASSERT_TRUE(phone.connectWhenListening(port_));
+  ASSERT_TRUE(waitUntil([&] { return server->frameServer()->connected(); }));
   auto keyPacket = [](uint32_t key) {
     uint8_t packet[12];
     platform::store32(packet, kCommandMagic);

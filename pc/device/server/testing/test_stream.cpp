@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "platform/byte_order.h"
+#include "wait_until.h"
 
 namespace server::testing {
 
@@ -68,6 +69,10 @@ bool Phone::connect(uint16_t port, uint32_t timeoutMs) {
     return false;
   }
   return true;
+}
+
+bool Phone::connectWhenListening(uint16_t port) {
+  return platform::testing::waitUntil([&] { return connect(port); });
 }
 
 bool Phone::send(const Bytes& bytes) { return socket_.sendAll(bytes.data(), bytes.size(), 10000); }

@@ -33,6 +33,8 @@ class Phone {
  public:
   // Connects and reads the greeting; valid() tells whether both worked.
   bool connect(uint16_t port, uint32_t timeoutMs = 4096);
+  // Connects as soon as the PC listens on `port` (it may be starting), within a generous limit.
+  bool connectWhenListening(uint16_t port);
   bool valid() const { return socket_.valid(); }
   bool send(const Bytes& bytes);
   // Reads one 32-byte command within `timeoutMs`; false on time-out or close.

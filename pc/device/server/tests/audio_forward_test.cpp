@@ -4,7 +4,6 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
@@ -18,6 +17,7 @@
 #include "server/frame_receiver.h"
 #include "server/ring.h"
 #include "test_stream.h"
+#include "wait_until.h"
 
 namespace server {
 namespace {
@@ -94,10 +94,7 @@ class AudioForwarding : public ::testing::Test {
     r_.start();
     r_.enableListening();
     ASSERT_TRUE(r_.audioDeviceOpen());
-    for (int i = 0; i < 100 && !phone_.valid(); ++i) {
-      if (!phone_.connect(port_)) std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    ASSERT_TRUE(phone_.valid());
+    ASSERT_TRUE(phone_.connectWhenListening(port_));
   }
 
   static FrameReceiver::Options options() {
@@ -106,12 +103,9 @@ class AudioForwarding : public ::testing::Test {
     o.audioDevicePath = kPath;
     return o;
   }
-  // Waits until the device holds `count` requests (or 5 s passed) and returns them.
+  // Waits until the device holds `count` requests (or the wait's limit passed) and returns them.
   std::vector<RecordingDevice::Request> requestsAfter(size_t count) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    while (device_.requests().size() < count && std::chrono::steady_clock::now() < deadline) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
+    platform::testing::waitUntil([&] { return device_.requests().size() >= count; });
     return device_.requests();
   }
 
@@ -182,12 +176,10 @@ TEST_F(AudioForwarding, TheParserCatchesUpAfterABurstOfSound) {
     EXPECT_EQ(got[i].input, Bytes(320, static_cast<uint8_t>(i + 1))) << i;
   }
   std::vector<uint8_t> frame(protocol::kMaxVideoPayload);
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(3);
-  while (r_.latestJpeg(frame.data()) != last.size() && std::chrono::steady_clock::now() < deadline) {
+  ASSERT_TRUE(platform::testing::waitUntil([&] {
     phone_.send(Bytes(4, 0));  // the last frame completes on a later arrival of data
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  ASSERT_EQ(r_.latestJpeg(frame.data()), last.size());
+    return r_.latestJpeg(frame.data()) == last.size();
+  }));
   EXPECT_EQ(frame[100], last[100]);
 }
 
@@ -205,10 +197,10 @@ TEST_F(AudioForwarding, ABlockLargerThanTheRingIsNotForwarded) {
   ASSERT_TRUE(phone_.send(testing::message(protocol::MSG_AUDIO, pcm)));
   ASSERT_TRUE(phone_.send(Bytes(4, 0)));
   std::vector<RecordingDevice::Request> got;
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  do {
-    got = requestsAfter(1);
-  } while ((got.empty() || got.back().input != pcm) && std::chrono::steady_clock::now() < deadline);
+  platform::testing::waitUntil([&] {
+    got = device_.requests();
+    return !got.empty() && got.back().input == pcm;
+  });
   size_t bytes = 0;
   for (const auto& q : got) bytes += q.input.size();
   ASSERT_FALSE(got.empty());

@@ -36,6 +36,15 @@ struct FakeDevice {
   bool renderResult = true;
   int wakes = 0, closes = 0, opens = 0, abouts = 0, settingsShown = 0;
   int wakesPending = 0;
+  int timeOutsPending = 0;     // WaitFrame calls to end as the library's time-out does
+  uint32_t lastWaitMs = 0;     // the time-out the latest WaitFrame asked for
+  // The library's wait times out now: the pending WaitFrame, or else the next one, returns
+  // 258 at once, as it would after its time-out without a frame.
+  void timeOutWait() {
+    std::lock_guard lock(mutex);
+    ++timeOutsPending;
+    changed.notify_all();
+  }
   bool holdDecode = false;     // DecodeJpeg waits while set (a call stuck in the engine)
   int inside = 0;              // calls of DecodeJpeg in progress
   int closesWhileInside = 0;
@@ -96,16 +105,23 @@ inline DeviceEntryTable FakeDevice::table() {
     if (out) *out = active->current->jpeg.data();
     return static_cast<uint32_t>(active->current->jpeg.size());
   };
-  // Returns at once when a frame is queued, else waits for one or for Wake.
+  // Returns at once when a frame is queued, else waits for one, for Wake or for the test's
+  // timeOutWait().
   t.WaitFrame = [](uint32_t timeoutMs) -> int32_t {
     std::unique_lock lock(active->mutex);
+    active->lastWaitMs = timeoutMs;
     if (!active->changed.wait_for(lock, std::chrono::milliseconds(timeoutMs), [] {
-          return !active->frames.empty() || active->wakesPending > 0;
+          return !active->frames.empty() || active->wakesPending > 0 || active->timeOutsPending > 0;
         })) {
       return 258;
     }
-    if (active->wakesPending > 0) --active->wakesPending;
-    return 0;
+    if (active->wakesPending > 0) {
+      --active->wakesPending;
+      return 0;
+    }
+    if (!active->frames.empty()) return 0;
+    --active->timeOutsPending;
+    return 258;
   };
   t.Wake = [] {
     std::lock_guard lock(active->mutex);

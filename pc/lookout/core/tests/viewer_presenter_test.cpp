@@ -2,19 +2,19 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <filesystem>
 #include <fstream>
-#include <thread>
 
 #include "fake_device.h"
 #include "lookout/device_binding.h"
 #include "lookout/snapshot.h"
 #include "manual_clock.h"
+#include "wait_until.h"
 
 namespace lookout {
 namespace {
 
+using platform::testing::waitUntil;
 using testing::FakeDevice;
 using testing::FakeView;
 
@@ -378,9 +378,7 @@ TEST(Presenter, FrameThreadRunsUntilShutdownWakesIt) {
   v.view.onResizeRequest = [&](uint32_t, uint32_t) { ++resizes; };
   ASSERT_TRUE(v.presenter.startFrameThread());
   v.device.push({{1, 2, 3}, 320, 240, true});
-  for (int i = 0; i < 500 && v.lastStatus() != u"320x240@0.0"; ++i)
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
-  EXPECT_EQ(v.lastStatus(), u"320x240@0.0");
+  ASSERT_TRUE(waitUntil([&] { return v.lastStatus() == u"320x240@0.0"; })) << v.lastStatus();
   EXPECT_EQ(resizes.load(), 1);
   EXPECT_TRUE(v.presenter.shutdown());
   EXPECT_TRUE(v.presenter.frameLoopEnded());
@@ -392,15 +390,16 @@ TEST(Presenter, SilentPhoneShowsWaitingAgainInsteadOfTheOldRate) {
   Viewer v;
   ASSERT_TRUE(v.presenter.startFrameThread());
   v.device.push({{1, 2, 3}, 320, 240, true});
-  for (int i = 0; i < 500 && v.lastStatus() != u"320x240@0.0"; ++i)
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
-  EXPECT_EQ(v.lastStatus(), u"320x240@0.0");
-  for (int i = 0; i < 400 && v.lastStatus() != u"Waiting for connection..."; ++i)
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  EXPECT_EQ(v.lastStatus(), u"Waiting for connection...") << "after 2 s without a frame";
+  ASSERT_TRUE(waitUntil([&] { return v.lastStatus() == u"320x240@0.0"; })) << v.lastStatus();
+  v.device.timeOutWait();  // the library's wait for the next frame ran out
+  ASSERT_TRUE(waitUntil([&] { return v.lastStatus() == u"Waiting for connection..."; }))
+      << v.lastStatus();
+  {
+    std::lock_guard lock(v.device.mutex);
+    EXPECT_EQ(v.device.lastWaitMs, 2000u) << "the wait lasts 2 s without a frame";
+  }
   v.device.push({{1, 2, 3}, 320, 240, true});
-  for (int i = 0; i < 500 && v.lastStatus() == u"Waiting for connection..."; ++i)
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  ASSERT_TRUE(waitUntil([&] { return v.lastStatus() != u"Waiting for connection..."; }));
   EXPECT_EQ(v.lastStatus(), u"320x240@0.0") << "the phone is back; no old rate";
   EXPECT_TRUE(v.presenter.shutdown());
 }
@@ -415,29 +414,21 @@ TEST(Presenter, ShutdownNeverClosesTheEngineUnderAFrameThreadStillInIt) {
   }
   ASSERT_TRUE(v.presenter.startFrameThread());
   v.device.push({{1, 2, 3}, 320, 240, true});
-  for (int i = 0; i < 500; ++i) {
-    {
-      std::lock_guard lock(v.device.mutex);
-      if (v.device.inside > 0) break;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
-  }
+  ASSERT_TRUE(waitUntil([&] {
+    std::lock_guard lock(v.device.mutex);
+    return v.device.inside > 0;
+  }));
   EXPECT_FALSE(v.presenter.shutdown());  // not ended within its 1000 ms
   {
     std::lock_guard lock(v.device.mutex);
     EXPECT_EQ(v.device.closes, 0);
   }
   v.device.release();
-  for (int i = 0; i < 500 && !v.presenter.frameLoopEnded(); ++i)
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
-  EXPECT_TRUE(v.presenter.frameLoopEnded());
-  for (int i = 0; i < 500; ++i) {
-    {
-      std::lock_guard lock(v.device.mutex);
-      if (v.device.closes > 0) break;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
-  }
+  EXPECT_TRUE(waitUntil([&] { return v.presenter.frameLoopEnded(); }));
+  EXPECT_TRUE(waitUntil([&] {
+    std::lock_guard lock(v.device.mutex);
+    return v.device.closes > 0;
+  }));
   std::lock_guard lock(v.device.mutex);
   EXPECT_EQ(v.device.closes, 1);  // closed by the thread on its way out
   EXPECT_EQ(v.device.closesWhileInside, 0);
@@ -447,9 +438,7 @@ TEST(Presenter, FrameThreadEndsForGoodOnADecodeFailure) {
   Viewer v;
   ASSERT_TRUE(v.presenter.startFrameThread());
   v.device.push({{1}, 320, 240, false});
-  for (int i = 0; i < 500 && !v.presenter.frameLoopEnded(); ++i)
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
-  EXPECT_TRUE(v.presenter.frameLoopEnded());
+  EXPECT_TRUE(waitUntil([&] { return v.presenter.frameLoopEnded(); }));
   EXPECT_TRUE(v.presenter.shutdown());
 }
 

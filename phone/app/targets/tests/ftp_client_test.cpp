@@ -13,11 +13,13 @@
 #include <vector>
 
 #include "manual_clock.h"
+#include "wait_until.h"
 
 namespace targets {
 namespace {
 
 using platform::TcpSocket;
+using platform::testing::waitUntil;
 
 // One control connection at a time: sends the greeting, then hands every command line to
 // the test's script, which answers through reply(), data connections and close().
@@ -43,6 +45,8 @@ class ScriptServer {
     std::lock_guard lock(mutex_);
     return received_;
   }
+  // Control connections read to their end and closed: all their commands are in commands().
+  int sessionsEnded() const { return sessionsEnded_.load(); }
 
   // ---- For scripts (the server's thread) ----
   void reply(const std::string& text) { control_.sendAll(text.data(), text.size(), 5000); }
@@ -99,6 +103,7 @@ class ScriptServer {
         script_(*this, verb, arg);
       }
       control_.close();
+      ++sessionsEnded_;
     }
   }
 
@@ -107,6 +112,7 @@ class ScriptServer {
   TcpSocket listener_, control_, data_;
   uint16_t port_ = 0;
   std::atomic<bool> stop_{false};
+  std::atomic<int> sessionsEnded_{0};
   std::thread thread_;
   std::mutex mutex_;
   std::vector<std::string> commands_;
@@ -317,9 +323,14 @@ TEST(FtpClient, SilentServerHitsTheReplyTimeLimit) {
     const std::string name = "cam";
     result = client.Command("USER", &name);
   });
-  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  // The command is sent; two more looks at the clock and the reply wait has taken its start.
+  ASSERT_TRUE(waitUntil([&] { return !server.commands().empty(); }));
+  const uint64_t sent = clock.uses();
+  ASSERT_TRUE(waitUntil([&] { return clock.uses() >= sent + 2; }));
   clock.advanceMs(kFtpReplyTimeoutMs - 1);
-  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  // Two more looks: the wait has compared the new time with its limit.
+  const uint64_t advanced = clock.uses();
+  ASSERT_TRUE(waitUntil([&] { return clock.uses() >= advanced + 2 || result.load() != -1; }));
   EXPECT_EQ(result.load(), -1) << "ended before the limit";
   clock.advanceMs(1);
   user.join();
@@ -333,7 +344,7 @@ TEST(FtpClient, StopEndsWaits) {
   Client t;
   ASSERT_TRUE(t.client.Connect("127.0.0.1", server.port()));
   std::thread stopper([&] {
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    waitUntil([&] { return !server.commands().empty(); });  // the client waits for the reply
     t.client.requestStop();
   });
   const auto start = std::chrono::steady_clock::now();
@@ -343,7 +354,7 @@ TEST(FtpClient, StopEndsWaits) {
   EXPECT_EQ(t.client.lastReplyEnd(), FtpClient::ReplyEnd::kStopped);
   stopper.join();
   t.client.Quit();
-  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  ASSERT_TRUE(waitUntil([&] { return server.sessionsEnded() == 1; }));
   EXPECT_EQ(server.commands(), std::vector<std::string>{"USER cam"});
 }
 
@@ -363,8 +374,8 @@ TEST(FtpClient, IdleSessionEndedByTheServer) {
   }));
   Client t;
   ASSERT_TRUE(t.client.LogIn(t.login(server.port())));
-  std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  EXPECT_FALSE(t.client.Alive());
+  ASSERT_TRUE(waitUntil([&] { return server.sessionsEnded() == 1; }));
+  EXPECT_TRUE(waitUntil([&] { return !t.client.Alive(); })) << "the server's close arrives";
   ASSERT_TRUE(t.client.LogIn(t.login(server.port())));
   EXPECT_EQ(sessions.load(), 2) << ::testing::PrintToString(server.commands());
   EXPECT_TRUE(t.client.Alive());

@@ -163,7 +163,7 @@ TEST(FtpTarget, ErrorsEndTheWorkerUnlessIgnored) {
     target.ignoreErrors = ignore ? 1 : 0;
     ASSERT_TRUE(target.Start({}));
     if (!ignore) {
-      ASSERT_TRUE(ftptest::Server::waitUntil([&] { return !target.IsAlive(); }));
+      ASSERT_TRUE(platform::testing::waitUntil([&] { return !target.IsAlive(); }));
       EXPECT_EQ(target.errorText(), u"Cannot connect to server.");
       std::lock_guard lock(m);
       ASSERT_EQ(boxes.size(), 1u);
@@ -173,7 +173,7 @@ TEST(FtpTarget, ErrorsEndTheWorkerUnlessIgnored) {
       // Interval 0: many failed passes, none of them shown, the target alive throughout.
       for (int i = 0; i < 20; ++i) {
         EXPECT_TRUE(target.IsAlive());
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));  // passes fail meanwhile
       }
       std::lock_guard lock(m);
       EXPECT_TRUE(boxes.empty());
@@ -198,7 +198,7 @@ TEST(FtpTarget, NoReplyBufferNoLogIn) {
     target.server = u"127.0.0.1";
     target.port = server.port();
     ASSERT_TRUE(target.Start({}));
-    ASSERT_TRUE(ftptest::Server::waitUntil([&] { return !target.IsAlive(); }));
+    ASSERT_TRUE(platform::testing::waitUntil([&] { return !target.IsAlive(); }));
     EXPECT_EQ(target.errorText(), u"Cannot connect to server.");
     target.Stop();
     EXPECT_TRUE(server.commands().empty());
@@ -243,10 +243,10 @@ TEST(FtpTarget, PowerSafeSwitchesTheSourcesAroundTheInterval) {
     };
     ASSERT_TRUE(target.Start({&Fetch::fn, nullptr, nullptr}));
     target.frameReady().set();
-    ASSERT_TRUE(ftptest::Server::waitUntil([&] { return seen().size() >= 1; }));
+    ASSERT_TRUE(platform::testing::waitUntil([&] { return seen().size() >= 1; }));
     const auto off = std::chrono::steady_clock::now();
     EXPECT_TRUE(fs::exists(fs::path(pattern) / "root/upload/webcam.jpg"));
-    ASSERT_TRUE(ftptest::Server::waitUntil([&] { return seen().size() >= 2; }));
+    ASSERT_TRUE(platform::testing::waitUntil([&] { return seen().size() >= 2; }));
     EXPECT_GE(std::chrono::steady_clock::now() - off, std::chrono::milliseconds(900));
     target.Stop();
     const auto e = seen();

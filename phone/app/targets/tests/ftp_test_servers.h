@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "platform/socket.h"
+#include "wait_until.h"
 
 namespace ftptest {
 
@@ -135,7 +136,7 @@ class Server {
           probe.receive(greeting, 3) == 3 && std::string(greeting) == "220") {
         return {};
       }
-      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));  // the server is starting
     }
     return std::string(kindName(kind_)) + " did not greet on port " + std::to_string(port_) + ": " +
            readFile(output);
@@ -157,17 +158,6 @@ class Server {
     ::kill(-pid_, SIGKILL);  // its session processes, if any
     pid_ = -1;
     return true;
-  }
-
-  // Polls `condition` every 20 ms for up to `seconds`.
-  template <typename F>
-  static bool waitUntil(F condition, int seconds = 10) {
-    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-    while (std::chrono::steady_clock::now() < until) {
-      if (condition()) return true;
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return condition();
   }
 
   // The commands the server received, in order ("PASS" with its argument hidden).

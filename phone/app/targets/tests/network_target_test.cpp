@@ -11,9 +11,11 @@
 
 #include "manual_clock.h"
 #include "memory_key_store.h"
+#include "platform/event.h"
 #include "platform/byte_order.h"
 #include "protocol/property_list.h"
 #include "protocol/stream_header.h"
+#include "wait_until.h"
 
 namespace targets {
 namespace {
@@ -152,13 +154,8 @@ struct Rig {
     ASSERT_TRUE(target.Command(std::u16string(cmd.begin(), cmd.end()).c_str(), 0));
     ASSERT_TRUE(target.Start({&Feed::fetch, &Feed::control, &feed}));
   }
-  bool waitLinked(bool up = true, long ms = 4000) {
-    const auto start = Clock::now();
-    while (target.linkUp() != up) {
-      if (msSince(start) > ms) return false;
-      std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return true;
+  bool waitLinked() {
+    return platform::testing::waitUntil([&] { return target.linkUp(); });
   }
 };
 
@@ -271,7 +268,7 @@ TEST(Link, GreetingInTwoPiecesFailsTheAttempt) {
   TcpSocket first = pc.accept();
   ASSERT_TRUE(first.valid());
   first.sendAll("hi", 2, 1000);
-  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));  // the pieces arrive apart
   first.sendAll("gh", 2, 1000);
   // The phone closes this socket and tries again.
   uint8_t byte;
@@ -405,16 +402,16 @@ TEST(Link, GarbageThenOneCommandYieldsExactlyThatCommand) {
   bytes.insert(bytes.end(), command, command + 32);
   // In pieces that cut the magic pair.
   s.sendAll(bytes.data(), 45, 1000);
-  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));  // the pieces arrive apart
   s.sendAll(bytes.data() + 45, bytes.size() - 45, 1000);
-  const auto start = Clock::now();
-  while (rig.feed.commandCount() == 0 && msSince(start) < 3000) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  // A second command after it: once that one is in, everything before it has been read.
+  protocol::encodeHeader(protocol::makeCommand(8, 1), command);
+  s.sendAll(command, sizeof command, 1000);
+  ASSERT_TRUE(platform::testing::waitUntil([&] { return rig.feed.commandCount() >= 2; }));
   std::lock_guard lock(rig.feed.mutex);
-  ASSERT_EQ(rig.feed.commands.size(), 1u);
-  EXPECT_EQ(rig.feed.commands[0], std::make_pair(7u, 3u));
+  ASSERT_EQ(rig.feed.commands.size(), 2u);
+  EXPECT_EQ(rig.feed.commands[0], std::make_pair(7u, 3u)) << "nothing made of the garbage";
+  EXPECT_EQ(rig.feed.commands[1], std::make_pair(8u, 1u));
 }
 
 TEST(Link, PortCommandsWhileLinked) {
@@ -464,7 +461,8 @@ TEST(Link, ASlowPcGetsWholeFramesAndNoneAreTakenMeanwhile) {
   const std::vector<uint8_t> jpeg = fakeJpeg(3 << 20);  // more than the socket buffers hold
   for (uint32_t i = 1; i <= kFrames; ++i) rig.feed.add(jpeg, sources::kFormatJpeg, 1000 + i);
   rig.target.frameReady().set();
-  std::this_thread::sleep_for(std::chrono::milliseconds(1500));  // the PC reads nothing
+  // The PC reads nothing for a while: the time in which no further frame may be taken.
+  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
   {
     std::lock_guard lock(rig.feed.mutex);
     EXPECT_EQ(rig.feed.waiting.size(), kFrames - 1) << "frames taken while the first was going";
@@ -516,7 +514,7 @@ TEST(Link, StopEndsAWaitForTheGreetingAtOnce) {
   rig.start(pc.port);
   TcpSocket s = pc.accept();
   ASSERT_TRUE(s.valid());
-  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));  // the phone waits for the greeting
   const auto t = Clock::now();
   rig.target.Stop();
   EXPECT_LT(msSince(t), 500);
@@ -546,7 +544,7 @@ class FakeDialogHost final : public ConnectingHost, public ConnectingView {
       dialog.showStatus();
       EXPECT_TRUE(target->IsAlive());  // nested ticks while the dialog is up
       if (closePosted) dialog.onClose();
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));  // the window timer's period
     }
     return result;
   }
@@ -581,12 +579,14 @@ TEST(Connecting, CancelStopsCaptureAndTheDialogClosesOnceLinked) {
   EXPECT_EQ(host.moved.width(), 200);
 
   host.cancel = false;
+  platform::Event dialogEnded(platform::Event::Reset::kManual);
   std::thread greeter([&] {
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));  // a PC that answers late
     TcpSocket s = pc.acceptGreeted();
-    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    dialogEnded.wait();  // the link stays up until the dialog has ended
   });
   EXPECT_TRUE(rig.target.IsAlive());  // returns once the link is up and the dialog closed
+  dialogEnded.set();
   EXPECT_EQ(host.result, 1);
   EXPECT_TRUE(host.closePosted);
   ASSERT_FALSE(host.addresses.empty());
@@ -666,8 +666,8 @@ TEST(Link, UnresolvableAddressKeepsRetrying) {
   ASSERT_TRUE(rig.target.Prepare());
   rig.target.partnerHostName = "no-such-pc";
   ASSERT_TRUE(rig.target.Start({&Feed::fetch, &Feed::control, &rig.feed}));
-  std::this_thread::sleep_for(std::chrono::milliseconds(1300));
-  EXPECT_GE(rig.target.connectingDialog().attempts(), 2u);
+  EXPECT_TRUE(platform::testing::waitUntil([&] { return rig.target.connectingDialog().attempts() >= 2; }))
+      << "it keeps trying";
   EXPECT_EQ(rig.target.connectingDialog().address(), 0u);
   EXPECT_TRUE(rig.target.IsAlive());  // still trying; no dialog host here
   const auto t = Clock::now();

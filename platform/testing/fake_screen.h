@@ -59,6 +59,11 @@ class FakeScreen {
     std::lock_guard lock(mutex_);
     available_ = available;
   }
+  // Reads refused while the screen is not readable.
+  uint32_t refusedReads() const {
+    std::lock_guard lock(mutex_);
+    return refusedReads_;
+  }
   uint32_t reads() const {
     std::lock_guard lock(mutex_);
     return reads_;
@@ -90,7 +95,10 @@ class FakeScreen {
     Reader(FakeScreen& screen, ScreenKind kind) : screen_(screen), kind_(kind) {}
     bool read(ScreenImage& out) override {
       std::lock_guard lock(screen_.mutex_);
-      if (!screen_.readable_) return false;
+      if (!screen_.readable_) {
+        ++screen_.refusedReads_;
+        return false;
+      }
       ++screen_.reads_;
       // A copy, as a display server's answer is: the test may paint meanwhile.
       copy_ = screen_.pixels_;
@@ -131,6 +139,7 @@ class FakeScreen {
   bool readable_ = true;
   bool available_ = true;
   uint32_t reads_ = 0;
+  uint32_t refusedReads_ = 0;
   uint32_t opened_ = 0;
   std::vector<Input> inputs_;
 };

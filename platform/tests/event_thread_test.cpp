@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
@@ -8,6 +9,8 @@
 #include "platform/clock.h"
 #include "platform/event.h"
 #include "platform/thread.h"
+#include "thread_state.h"
+#include "wait_until.h"
 
 namespace platform {
 namespace {
@@ -48,9 +51,20 @@ TEST(Event, PulseReleasesEveryWaiterOfManualEventAndOneOfAutoEvent) {
   for (auto mode : {Event::Reset::kManual, Event::Reset::kAuto}) {
     Event e(mode);
     std::atomic<int> released{0};
-    std::thread a([&] { released += e.wait(400) ? 1 : 0; });
-    std::thread b([&] { released += e.wait(400) ? 1 : 0; });
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));  // both are waiting
+    std::atomic<pid_t> idA{0}, idB{0};
+    std::thread a([&] {
+      idA = ::gettid();
+      released += e.wait(1000) ? 1 : 0;
+    });
+    std::thread b([&] {
+      idB = ::gettid();
+      released += e.wait(1000) ? 1 : 0;
+    });
+    // Both are asleep in their waits before the pulse comes.
+    const auto asleep = [](const std::atomic<pid_t>& id) {
+      return id.load() != 0 && testing::threadState(::getpid(), id.load()) == 'S';
+    };
+    ASSERT_TRUE(testing::waitUntil([&] { return asleep(idA) && asleep(idB); }));
     e.pulse();
     a.join();
     b.join();
@@ -69,7 +83,7 @@ TEST(Event, WaitAnyTellsWhichEventAndTimesOut) {
   EXPECT_EQ(Event::waitAny(a, b, 0), 0);
   EXPECT_EQ(Event::waitAny(a, b, 0), 1);
   std::thread t([&] {
-    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));  // set while the wait runs
     a.set();
   });
   EXPECT_EQ(Event::waitAny(a, b, 5000), 0);
@@ -100,10 +114,7 @@ TEST(Thread, AbandonsALateThreadThatKeepsItsOwnState) {
   }
   // The Thread object is gone; the abandoned thread still runs safely on its own state.
   release->set();
-  for (int i = 0; i < 200 && !finished->load(); ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  EXPECT_TRUE(finished->load());
+  EXPECT_TRUE(testing::waitUntil([&] { return finished->load(); }));
 }
 
 }  // namespace

@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "memory_key_store.h"
+#include "platform/event.h"
 
 namespace platform {
 namespace {
@@ -471,12 +472,12 @@ TEST(KeyStoreTest, NonRegularFilesAreRefusedAtOnceWithAMessage) {
   for (const std::string& path : {fifo, folder, std::string("/dev/zero")}) {
     SCOPED_TRACE(path);
     // Should a read block in open(), this releases it from 3 s on (and the test fails on time).
-    std::atomic<bool> done{false};
+    platform::Event done(platform::Event::Reset::kManual);
     std::thread watchdog([&] {
-      for (int i = 0; i < 30 && !done; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(100));
-      while (!done && path == fifo) {
+      if (done.wait(3000)) return;
+      while (!done.wait(0) && path == fifo) {
         const int fd = ::open(fifo.c_str(), O_RDWR);
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));  // a writer holds it open
         ::close(fd);
       }
     });
@@ -487,7 +488,7 @@ TEST(KeyStoreTest, NonRegularFilesAreRefusedAtOnceWithAMessage) {
     EXPECT_FALSE(store->createKey(kMain));
     openKeyStoreFile(path)->flush();
     const auto took = std::chrono::steady_clock::now() - start;
-    done = true;
+    done.set();
     watchdog.join();
     EXPECT_LT(took, std::chrono::seconds(2));
     EXPECT_TRUE(mentions(messages, path + ": not a regular file"));

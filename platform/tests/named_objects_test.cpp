@@ -17,6 +17,8 @@
 #include <vector>
 
 #include "child_process.h"
+#include "thread_state.h"
+#include "wait_until.h"
 #include "platform/local_peer.h"
 
 namespace platform {
@@ -45,21 +47,12 @@ std::string objectFile(const std::string& name) {
   return "/dev/shm/" + platform::namedObjectName(name);
 }
 
-// The scheduler state letter of a process's main thread ('S' while it sleeps in a wait).
-char threadState(pid_t pid) {
-  std::ifstream file("/proc/" + std::to_string(pid) + "/task/" + std::to_string(pid) + "/stat");
-  std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-  const size_t close = text.rfind(')');
-  return close == std::string::npos || close + 2 >= text.size() ? '?' : text[close + 2];
-}
+using platform::testing::threadState;
+using platform::testing::waitUntil;
 
 // Waits until the helper that said "waiting" is asleep in its wait.
 bool waitUntilAsleep(pid_t pid) {
-  for (int i = 0; i < 1000; ++i) {
-    if (threadState(pid) == 'S') return true;
-    std::this_thread::sleep_for(2ms);
-  }
-  return false;
+  return waitUntil([&] { return threadState(pid) == 'S'; });
 }
 
 using NamedObjects = platform::testing::ObjectTest;
@@ -227,8 +220,8 @@ TEST_F(NamedObjects, PulseWakesAWaiterInAnotherProcessEvenWhenItRunsLate) {
   ASSERT_TRUE(waitUntilAsleep(waiter.pid()));
   // Stopped, the waiter cannot run when the pulse comes; it must still count it.
   ASSERT_EQ(kill(waiter.pid(), SIGSTOP), 0);
+  ASSERT_TRUE(waitUntil([&] { return threadState(waiter.pid()) == 'T'; }));
   event->pulse();
-  std::this_thread::sleep_for(50ms);
   ASSERT_EQ(kill(waiter.pid(), SIGCONT), 0);
   EXPECT_EQ(waiter.readLine(kLineMs), "woken");
   EXPECT_EQ(waiter.waitExit(kLineMs), 0);
@@ -291,13 +284,13 @@ TEST_F(NamedObjects, PulseReleasesEveryThreadWaitingAndWaitsTimeOut) {
       if (own && own->wait(10000)) woken.fetch_add(1);
     });
   }
-  while (ready.load() < 3) std::this_thread::sleep_for(1ms);
+  ASSERT_TRUE(waitUntil([&] { return ready.load() == 3; }));
   // Pulse until all are out: each pulse can only release threads already waiting, and a
   // pulse that released nobody would leave them waiting for 10 s.
   const auto deadline = std::chrono::steady_clock::now() + 5s;
   while (woken.load() < 3 && std::chrono::steady_clock::now() < deadline) {
     event->pulse();
-    std::this_thread::sleep_for(5ms);
+    std::this_thread::sleep_for(5ms);  // room for the released ones to leave before the next
   }
   for (std::thread& t : threads) t.join();
   EXPECT_EQ(woken.load(), 3);
@@ -353,9 +346,7 @@ TEST_F(NamedObjects, ProcessIdentityTellsLiveProcessesFromDeadAndReusedOnes) {
   EXPECT_TRUE(platform::processAlive(other));
   // Killed but not yet reaped: a zombie is dead.
   ASSERT_EQ(kill(child.pid(), SIGKILL), 0);
-  for (int i = 0; i < 500 && threadState(child.pid()) != 'Z'; ++i) {
-    std::this_thread::sleep_for(2ms);
-  }
+  ASSERT_TRUE(waitUntil([&] { return threadState(child.pid()) == 'Z'; }));
   EXPECT_FALSE(platform::processAlive(other));
   EXPECT_EQ(child.waitExit(kLineMs), -1);
   EXPECT_FALSE(platform::processAlive(other));

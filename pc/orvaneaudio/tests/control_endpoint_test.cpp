@@ -19,6 +19,7 @@
 #include "peer_probe.h"
 #include "platform/byte_order.h"
 #include "platform/device_io.h"
+#include "wait_until.h"
 
 namespace orvaneaudio {
 namespace {
@@ -80,14 +81,6 @@ class EndpointTest : public ::testing::Test {
     ASSERT_NE(endpoint, nullptr) << error;
   }
 
-  bool waitFor(const std::function<bool()>& condition) {
-    for (int i = 0; i < 400; ++i) {
-      if (condition()) return true;
-      std::this_thread::sleep_for(5ms);
-    }
-    return condition();
-  }
-
   StillHost host;
   std::atomic<int> notifications{0};
   FeedRing ring{host, [this] { ++notifications; }};
@@ -142,7 +135,7 @@ TEST_F(EndpointTest, SeveralClientsFeedInTurn) {
     devs.push_back(platform::openDevice(kDevicePath));
     ASSERT_NE(devs.back(), nullptr);
   }
-  EXPECT_TRUE(waitFor([&] { return endpoint->clientCount() == 3; }));
+  EXPECT_TRUE(platform::testing::waitUntil([&] { return endpoint->clientCount() == 3; }));
   std::vector<std::thread> feeders;
   for (int i = 0; i < 3; ++i) {
     feeders.emplace_back([&, i] {
@@ -160,7 +153,7 @@ TEST_F(EndpointTest, SeveralClientsFeedInTurn) {
     ASSERT_TRUE(std::all_of(ring.ring() + at, ring.ring() + at + 320, [&](uint8_t b) { return b == v; }));
   }
   devs.clear();
-  EXPECT_TRUE(waitFor([&] { return endpoint->clientCount() == 0; }));
+  EXPECT_TRUE(platform::testing::waitUntil([&] { return endpoint->clientCount() == 0; }));
 }
 
 TEST_F(EndpointTest, BrokenRequestsAreRefusedAndHarmless) {
@@ -196,7 +189,7 @@ TEST_F(EndpointTest, BrokenRequestsAreRefusedAndHarmless) {
   EXPECT_TRUE(dev->control(IOCTL_AUDIO_FEED_WRITE, pcm, 2, nullptr, 0, nullptr));
   EXPECT_EQ(ring.writePosition(), 12u);
   ::close(fd);
-  EXPECT_TRUE(waitFor([&] { return endpoint->clientCount() == 1; }));
+  EXPECT_TRUE(platform::testing::waitUntil([&] { return endpoint->clientCount() == 1; }));
 }
 
 TEST_F(EndpointTest, FloodingClientDoesNotBlockOthers) {
@@ -211,11 +204,11 @@ TEST_F(EndpointTest, FloodingClientDoesNotBlockOthers) {
       if (::send(flood, p.data(), p.size(), MSG_DONTWAIT | MSG_NOSIGNAL) > 0) {
         ++sent;
       } else {
-        std::this_thread::sleep_for(1ms);
+        std::this_thread::sleep_for(1ms);  // a pause before it tries again
       }
     }
   });
-  EXPECT_TRUE(waitFor([&] { return sent > 100; }));
+  EXPECT_TRUE(platform::testing::waitUntil([&] { return sent > 100; }));
   auto dev = platform::openDevice(kDevicePath);
   ASSERT_NE(dev, nullptr);
   const uint8_t pcm[4] = {1, 2, 3, 4};
@@ -262,7 +255,7 @@ TEST_F(EndpointTest, HandleComesBackAfterTheDeviceRestarts) {
   ASSERT_NE(endpoint, nullptr) << error;
   // Reconnection is tried at most once a second.
   EXPECT_FALSE(dev->control(IOCTL_AUDIO_FEED_WRITE, pcm, 2, nullptr, 0, nullptr));
-  std::this_thread::sleep_for(1100ms);
+  std::this_thread::sleep_for(1100ms);  // real time: the handle's retry limit reads the system clock
   EXPECT_TRUE(dev->control(IOCTL_AUDIO_FEED_WRITE, pcm, 2, nullptr, 0, nullptr));
   EXPECT_EQ(ring.writePosition(), 4u);
 }

@@ -9,6 +9,8 @@
 #include <thread>
 #include <vector>
 
+#include "wait_until.h"
+
 namespace warden {
 namespace {
 
@@ -116,9 +118,7 @@ class ServiceRunnerTest : public ::testing::Test {
     return std::async(std::launch::async, [this] { return runner.serviceMain(); });
   }
   void waitForState(ServiceState s) {
-    for (int i = 0; i < 2000 && runner.state() != s; ++i) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
+    platform::testing::waitUntil([&] { return runner.state() == s; });
     ASSERT_EQ(runner.state(), s);
   }
   void waitForOpenEntered() {

@@ -10,6 +10,7 @@
 #include "test_support.h"
 #include "camera_select.h"
 #include "v4l2_camera.h"
+#include "wait_until.h"
 
 namespace framesink::testing {
 namespace {
@@ -270,8 +271,7 @@ TEST(V4l2Camera, UnpluggedCameraStopsTheStreamCleanly) {
   ASSERT_TRUE(graph.setState(kSinkRunning));
   ASSERT_TRUE(sink.waitFor(1));
   io->unplug();
-  for (int i = 0; i < 200 && !graph.cameraFailed(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  EXPECT_TRUE(graph.cameraFailed());
+  EXPECT_TRUE(platform::testing::waitUntil([&] { return graph.cameraFailed(); }));
   EXPECT_TRUE(graph.setState(kSinkStopped));
   EXPECT_EQ(io->liveMappings(), 0);
 }
@@ -282,8 +282,7 @@ TEST(V4l2Camera, RefusedFormatFailsTheStream) {
   io->failRequest(VIDIOC_S_FMT, EIO);
   SinkGraph graph(OpenV4l2Camera(io, ""), kSinkCapture);
   ASSERT_TRUE(graph.setState(kSinkRunning));
-  for (int i = 0; i < 200 && !graph.cameraFailed(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  EXPECT_TRUE(graph.cameraFailed());
+  EXPECT_TRUE(platform::testing::waitUntil([&] { return graph.cameraFailed(); }));
   graph.setState(kSinkStopped);
   EXPECT_FALSE(io->called("STREAMON"));
 }
@@ -307,7 +306,7 @@ TEST(V4l2Camera, StillIsTakenFromTheStreamAtTheStillSize) {
     const auto calls = io->calls();
     return std::count(calls.begin(), calls.end(), "QBUF");
   };
-  for (int i = 0; i < 400 && requeued() < 6; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  ASSERT_TRUE(platform::testing::waitUntil([&] { return requeued() >= 6; }));
   EXPECT_EQ(requeued(), 6);
   EXPECT_EQ(sink.count(), 1u);  // one still per trigger: the second picture was not handed out
   // Asked for first, so the next picture the camera delivers is the still.

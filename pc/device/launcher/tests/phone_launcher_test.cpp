@@ -17,6 +17,7 @@
 #include "platform/event.h"
 #include "platform/key_store.h"
 #include "platform/utf16.h"
+#include "wait_until.h"
 
 namespace launcher {
 namespace {
@@ -188,12 +189,12 @@ TEST(StartLauncher, TwoRequestsInQuickSuccessionStartOne) {
   EXPECT_TRUE(StartLauncher(2047 + kReconnectFlag, finished, run));
   EXPECT_TRUE(LauncherRunning());
   release.set();
-  for (int i = 0; i < 500 && done.load() == 0; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  ASSERT_TRUE(platform::testing::waitUntil([&] { return done.load() > 0; }));
   EXPECT_EQ(runs.load(), 1);
   EXPECT_EQ(done.load(), 1);
   EXPECT_FALSE(LauncherRunning());
   ASSERT_TRUE(StartLauncher(2047, finished, run));
-  for (int i = 0; i < 500 && done.load() < 2; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  ASSERT_TRUE(platform::testing::waitUntil([&] { return done.load() == 2; }));
   EXPECT_EQ(runs.load(), 2);
 }
 
@@ -240,11 +241,11 @@ TEST_F(Modules, LocalModuleStartsTheProgramFromItsInstallFolder) {
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
   EXPECT_EQ(platform::utf16ToUtf8Lossy(r.path), bin + "/vistrel");
   std::string args;
-  for (int i = 0; i < 200 && args.empty(); ++i) {
+  platform::testing::waitUntil([&] {  // the started program writes its arguments
     std::ifstream in(dir_ + "/args");
     std::getline(in, args);
-    if (args.empty()) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
+    return !args.empty();
+  });
   EXPECT_EQ(args, "-p67583");
 
   // The folder holds no program: not started, and the reason names it.

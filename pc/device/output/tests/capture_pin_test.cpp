@@ -343,6 +343,7 @@ TEST_F(PinFixture, ThreadCommands) {
   // Run and pause are acknowledged, anything else is unexpected, stop ends the loop.
   std::vector<HResult> replies;
   pin.setState(FilterState::kStopped);
+  // The loop's own pause between commands, taken for real here.
   pin.sleep = [](uint32_t ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); };
   std::thread thread([&] { pin.run(commands); });
   replies.push_back(commands.call(ThreadCommand::kRun));

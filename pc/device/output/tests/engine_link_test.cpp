@@ -15,9 +15,12 @@
 #include "procs/process_table.h"
 #include "settings/device_settings.h"
 #include "test_stream.h"
+#include "wait_until.h"
 
 namespace output {
 namespace {
+
+using platform::testing::waitUntil;
 
 // The camera's link to a real engine, with its own named objects, settings and port.
 class EngineLinkTest : public ::testing::Test {
@@ -43,13 +46,6 @@ class EngineLinkTest : public ::testing::Test {
     o.executablePath = "/opt/test/linktest.exe";
     o.bindAddress = "127.0.0.1";
     return o;
-  }
-
-  static bool waitUntil(const std::function<bool()>& condition) {
-    for (int i = 0; i < 300 && !condition(); ++i) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return condition();
   }
 
   std::string prefix_;

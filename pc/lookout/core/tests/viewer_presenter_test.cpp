@@ -378,7 +378,7 @@ TEST(Presenter, FrameThreadRunsUntilShutdownWakesIt) {
   v.view.onResizeRequest = [&](uint32_t, uint32_t) { ++resizes; };
   ASSERT_TRUE(v.presenter.startFrameThread());
   v.device.push({{1, 2, 3}, 320, 240, true});
-  ASSERT_TRUE(waitUntil([&] { return v.lastStatus() == u"320x240@0.0"; })) << v.lastStatus();
+  ASSERT_TRUE(waitUntil([&] { return v.lastStatus() == u"320x240@0.0"; })) << ::testing::PrintToString(v.lastStatus());
   EXPECT_EQ(resizes.load(), 1);
   EXPECT_TRUE(v.presenter.shutdown());
   EXPECT_TRUE(v.presenter.frameLoopEnded());
@@ -390,10 +390,10 @@ TEST(Presenter, SilentPhoneShowsWaitingAgainInsteadOfTheOldRate) {
   Viewer v;
   ASSERT_TRUE(v.presenter.startFrameThread());
   v.device.push({{1, 2, 3}, 320, 240, true});
-  ASSERT_TRUE(waitUntil([&] { return v.lastStatus() == u"320x240@0.0"; })) << v.lastStatus();
+  ASSERT_TRUE(waitUntil([&] { return v.lastStatus() == u"320x240@0.0"; })) << ::testing::PrintToString(v.lastStatus());
   v.device.timeOutWait();  // the library's wait for the next frame ran out
   ASSERT_TRUE(waitUntil([&] { return v.lastStatus() == u"Waiting for connection..."; }))
-      << v.lastStatus();
+      << ::testing::PrintToString(v.lastStatus());
   {
     std::lock_guard lock(v.device.mutex);
     EXPECT_EQ(v.device.lastWaitMs, 2000u) << "the wait lasts 2 s without a frame";

@@ -172,7 +172,7 @@ TEST_F(HandoffTest, RestartsWhileFramesFlowNeverCorruptAHeldFrame) {
     }
   });
   for (int i = 0; i < 40; ++i) {
-    std::this_thread::sleep_for(1ms);
+    std::this_thread::sleep_for(1ms);  // the taker runs a moment between restarts
     ASSERT_TRUE(camera_.Halt());
     ASSERT_TRUE(start());
   }

@@ -14,6 +14,7 @@
 #include "memory_key_store.h"
 #include "protocol/stream_header.h"
 #include "texts/text_ids.h"
+#include "wait_until.h"
 
 namespace core {
 namespace {
@@ -446,7 +447,8 @@ TEST(Exit, TheSendingThreadEndsBeforeTheSourcesFreeTheirBuffers) {
   rig.context->targets.push_back(std::move(target));
   rig.context->LoadState();
   ASSERT_TRUE(rig.context->ToggleCapture());
-  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  // The sending thread is at work on the source's frames before the window closes.
+  ASSERT_TRUE(platform::testing::waitUntil([&] { return rig.context->framesFetched.load() > 0; }));
   rig.context->OnDestroy();
   EXPECT_EQ(freedWhileSending, 0);
 }

@@ -15,6 +15,7 @@
 #include "fake_system_encoder.h"
 #include "manual_clock.h"
 #include "platform/event.h"
+#include "wait_until.h"
 
 namespace makers::testing {
 
@@ -40,8 +41,7 @@ struct PreviewLog {
     return firstBytes.size();
   }
   bool waitFor(size_t n) {
-    for (int i = 0; i < 500 && count() < n; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    return count() >= n;
+    return platform::testing::waitUntil([&] { return count() >= n; });
   }
 };
 

@@ -15,6 +15,7 @@
 #include "screen/screen_picture.h"
 #include "settings/settings_store.h"
 #include "texts/text_ids.h"
+#include "wait_until.h"
 
 namespace screen {
 namespace {
@@ -168,8 +169,8 @@ class ScreenSourceTest : public ::testing::Test {
   // Waits until the reader was asked `more` more times.
   void waitForReads(uint32_t more) {
     const uint32_t target = screen_.reads() + more;
-    for (int i = 0; i < 400 && screen_.reads() < target; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    ASSERT_GE(screen_.reads(), target) << "the screen is no longer looked at";
+    ASSERT_TRUE(platform::testing::waitUntil([&] { return screen_.reads() >= target; }))
+        << "the screen is no longer looked at";
   }
   void writeRemoteInput(uint32_t value) {
     settings::WriteDword(store_.OpenKey(u"Screen", true), kRemoteInputValue, value);
@@ -258,7 +259,7 @@ TEST_F(ScreenSourceTest, PreviewOpensNothing) {
   p.mode = sources::kModePreview;
   ASSERT_TRUE(source->Start(p));
   EXPECT_TRUE(source->IsStarted());
-  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));  // room for a reader that must not come
   EXPECT_EQ(screen_.readersOpened(), 0u);
   EXPECT_EQ(source->TakeFrame(nullptr), 0u);
   source->Stop();
@@ -314,9 +315,11 @@ TEST_F(ScreenSourceTest, ASizeChangeIsSkippedAndALostScreenOpenedAgain) {
 
   // The display goes away and comes back.
   const uint32_t opened = screen_.readersOpened();
+  const uint32_t refused = screen_.refusedReads();
   screen_.setReadable(false);
   screen_.setAvailable(false);
-  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  ASSERT_TRUE(platform::testing::waitUntil([&] { return screen_.refusedReads() > refused; }))
+      << "the source meets the display gone";
   EXPECT_TRUE(source->IsStarted());
   screen_.setReadable(true);
   screen_.setAvailable(true);

@@ -404,7 +404,8 @@ TEST(Link, GarbageThenOneCommandYieldsExactlyThatCommand) {
   s.sendAll(bytes.data(), 45, 1000);
   std::this_thread::sleep_for(std::chrono::milliseconds(50));  // the pieces arrive apart
   s.sendAll(bytes.data() + 45, bytes.size() - 45, 1000);
-  // A second command after it: once that one is in, everything before it has been read.
+  ASSERT_TRUE(platform::testing::waitUntil([&] { return rig.feed.commandCount() >= 1; }));
+  // A second command in an arrival of its own: once it is in, everything before it was read.
   protocol::encodeHeader(protocol::makeCommand(8, 1), command);
   s.sendAll(command, sizeof command, 1000);
   ASSERT_TRUE(platform::testing::waitUntil([&] { return rig.feed.commandCount() >= 2; }));

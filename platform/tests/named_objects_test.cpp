@@ -17,9 +17,9 @@
 #include <vector>
 
 #include "child_process.h"
+#include "platform/local_peer.h"
 #include "thread_state.h"
 #include "wait_until.h"
-#include "platform/local_peer.h"
 
 namespace platform {
 namespace {

@@ -255,7 +255,8 @@ TEST_F(EndpointTest, HandleComesBackAfterTheDeviceRestarts) {
   ASSERT_NE(endpoint, nullptr) << error;
   // Reconnection is tried at most once a second.
   EXPECT_FALSE(dev->control(IOCTL_AUDIO_FEED_WRITE, pcm, 2, nullptr, 0, nullptr));
-  std::this_thread::sleep_for(1100ms);  // real time: the handle's retry limit reads the system clock
+  std::this_thread::sleep_for(
+      1100ms);  // real time: the handle's retry limit reads the system clock
   EXPECT_TRUE(dev->control(IOCTL_AUDIO_FEED_WRITE, pcm, 2, nullptr, 0, nullptr));
   EXPECT_EQ(ring.writePosition(), 4u);
 }

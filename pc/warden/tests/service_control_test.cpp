@@ -1,10 +1,9 @@
 #include "warden/service_control.h"
 
+#include <gtest/gtest.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <cstddef>
 #include <cstring>
@@ -85,17 +84,19 @@ TEST(ServiceControl, TheServiceHearsOnlyItsOwnUser) {
     // A last request of the own user with a code of its own: once it is heard, every request
     // sent before it has been taken or refused.
     const uint8_t last[8] = {'V', 'S', 'C', 'C', 129, 0, 0, 0};
-    ASSERT_EQ(platform::testing::runPeerProbe(
-                  false, {"dgram", serviceControlSocketName(), platform::testing::hexBytes(last, sizeof last)})
-                  .exitCode,
-              0);
+    ASSERT_EQ(
+        platform::testing::runPeerProbe(false, {"dgram", serviceControlSocketName(),
+                                                platform::testing::hexBytes(last, sizeof last)})
+            .exitCode,
+        0);
     EXPECT_TRUE(platform::testing::waitUntil([&] {
       std::lock_guard lock(mutex);
       return !codes.empty() && codes.back() == 129;
     }));
     host.shutdown();
   }
-  EXPECT_EQ(codes, (std::vector<uint32_t>{kControlReloadSettings, 129})) << "only the own user's requests";
+  EXPECT_EQ(codes, (std::vector<uint32_t>{kControlReloadSettings, 129}))
+      << "only the own user's requests";
   unsetenv("VISTREL_OBJECT_PREFIX");
 }
 

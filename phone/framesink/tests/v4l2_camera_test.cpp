@@ -1,15 +1,16 @@
+#include "v4l2_camera.h"
+
 #include <gtest/gtest.h>
-#include "platform/linux/v4l2_kernel.h"
 
 #include <algorithm>
 #include <thread>
 
+#include "camera_select.h"
 #include "fake_v4l2.h"
 #include "formats.h"
+#include "platform/linux/v4l2_kernel.h"
 #include "sink_graph.h"
 #include "test_support.h"
-#include "camera_select.h"
-#include "v4l2_camera.h"
 #include "wait_until.h"
 
 namespace framesink::testing {

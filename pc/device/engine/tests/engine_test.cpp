@@ -14,9 +14,9 @@
 #include "entries/device_entry_table.h"
 #include "memory_key_store.h"
 #include "peer_probe.h"
+#include "platform/byte_order.h"
 #include "platform/key_store.h"
 #include "platform/module.h"
-#include "platform/byte_order.h"
 #include "protocol/property_list.h"
 #include "test_jpeg.h"
 #include "test_stream.h"
@@ -194,7 +194,8 @@ TEST_F(EngineTest, FrameServerListensWhereTheSettingSaysAndFollowsAReload) {
   store_.createKey(settings::kBaseKey)->setString(u"ListenAddress", u"127.0.0.1");
   e->reloadSettings();
   server::testing::Phone phone;
-  EXPECT_TRUE(phone.connectWhenListening(port_)) << "after the reload the IPv4 loopback is listened on";
+  EXPECT_TRUE(phone.connectWhenListening(port_))
+      << "after the reload the IPv4 loopback is listened on";
 }
 
 TEST_F(EngineTest, ServingEnginePublishesUpToTwoMebibytes) {
@@ -288,7 +289,8 @@ TEST_F(EngineTest, ShrunkSharedObjectsAreNoFrameAndKillNobody) {
   EXPECT_EQ(client->getFrame(&frame), 0u) << "a shrunk view holds no frame";
   EXPECT_EQ(client->waitFrame(20), 258);
   ASSERT_TRUE(phone.send(server::testing::videoMessage(600, 0x55)));  // published into nothing
-  EXPECT_TRUE(waitUntil([&] { return server->getFrame(nullptr) == 600; })) << "the server goes on receiving";
+  EXPECT_TRUE(waitUntil([&] { return server->getFrame(nullptr) == 600; }))
+      << "the server goes on receiving";
   auto third = makeEngine(0);
   EXPECT_TRUE(third->open(false)) << "the process table reads as empty";
   server->releaseServingMarker();

@@ -10,8 +10,8 @@
 #include <thread>
 
 #include "memory_key_store.h"
-#include "platform/socket.h"
 #include "platform/key_store.h"
+#include "platform/socket.h"
 #include "procs/process_table.h"
 #include "settings/device_settings.h"
 #include "test_stream.h"

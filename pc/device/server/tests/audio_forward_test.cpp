@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "orvaneaudio/feed_control.h"
-#include "platform/device_io.h"
 #include "platform/byte_order.h"
+#include "platform/device_io.h"
 #include "server/frame_receiver.h"
 #include "server/ring.h"
 #include "test_stream.h"

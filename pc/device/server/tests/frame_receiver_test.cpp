@@ -1,3 +1,5 @@
+#include "server/frame_receiver.h"
+
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -6,7 +8,6 @@
 
 #include "manual_clock.h"
 #include "protocol/property_list.h"
-#include "server/frame_receiver.h"
 #include "server/property_store.h"
 #include "test_stream.h"
 #include "wait_until.h"
@@ -175,7 +176,8 @@ TEST_F(FrameServer, ListensOnlyWhenEnabledAndFollowsPortChanges) {
   ASSERT_TRUE(waitUntil([&] { return r.listeningPort() == port_; }));
   const uint16_t second = testing::freePort();
   r.setPort(second);
-  ASSERT_TRUE(waitUntil([&] { return r.listeningPort() == second; }, std::chrono::milliseconds(2000)))
+  ASSERT_TRUE(
+      waitUntil([&] { return r.listeningPort() == second; }, std::chrono::milliseconds(2000)))
       << "a port change ends the current listening within about 500 ms";
 
   Phone phone;
@@ -241,7 +243,8 @@ TEST_F(FrameServer, EndOfStreamFreesThePortAtOnce) {
   Phone phone;
   connect(r, phone);
   phone.close();
-  ASSERT_TRUE(waitUntil([&] { return r.listeningPort() == port_; }, std::chrono::milliseconds(2000)));
+  ASSERT_TRUE(
+      waitUntil([&] { return r.listeningPort() == port_; }, std::chrono::milliseconds(2000)));
   EXPECT_FALSE(r.connected());
   Phone next;
   EXPECT_TRUE(next.connect(port_));
@@ -270,8 +273,9 @@ TEST_F(FrameServer, OnlyMessagesAndKeepAlivesKeepTheLink) {
     for (int second = 0; second < 8 && r.connected(); ++second) {
       const uint64_t before = r.listener().writePosition();
       ASSERT_TRUE(phone.send(c.every) || second > 0) << c.what;
-      ASSERT_TRUE(waitUntil([&] { return r.listener().writePosition() > before || !r.connected(); }))
-          << c.what;
+      ASSERT_TRUE(waitUntil([&] {
+        return r.listener().writePosition() > before || !r.connected();
+      })) << c.what;
       clock.advanceMs(1000);
     }
     ASSERT_TRUE(listenerLooked(r, clock, 2)) << c.what << ": the last time is compared";

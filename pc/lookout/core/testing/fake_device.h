@@ -36,8 +36,8 @@ struct FakeDevice {
   bool renderResult = true;
   int wakes = 0, closes = 0, opens = 0, abouts = 0, settingsShown = 0;
   int wakesPending = 0;
-  int timeOutsPending = 0;     // WaitFrame calls to end as the library's time-out does
-  uint32_t lastWaitMs = 0;     // the time-out the latest WaitFrame asked for
+  int timeOutsPending = 0;  // WaitFrame calls to end as the library's time-out does
+  uint32_t lastWaitMs = 0;  // the time-out the latest WaitFrame asked for
   // The library's wait times out now: the pending WaitFrame, or else the next one, returns
   // 258 at once, as it would after its time-out without a frame.
   void timeOutWait() {

@@ -378,7 +378,8 @@ TEST(Presenter, FrameThreadRunsUntilShutdownWakesIt) {
   v.view.onResizeRequest = [&](uint32_t, uint32_t) { ++resizes; };
   ASSERT_TRUE(v.presenter.startFrameThread());
   v.device.push({{1, 2, 3}, 320, 240, true});
-  ASSERT_TRUE(waitUntil([&] { return v.lastStatus() == u"320x240@0.0"; })) << ::testing::PrintToString(v.lastStatus());
+  ASSERT_TRUE(waitUntil([&] { return v.lastStatus() == u"320x240@0.0"; }))
+      << ::testing::PrintToString(v.lastStatus());
   EXPECT_EQ(resizes.load(), 1);
   EXPECT_TRUE(v.presenter.shutdown());
   EXPECT_TRUE(v.presenter.frameLoopEnded());
@@ -390,7 +391,8 @@ TEST(Presenter, SilentPhoneShowsWaitingAgainInsteadOfTheOldRate) {
   Viewer v;
   ASSERT_TRUE(v.presenter.startFrameThread());
   v.device.push({{1, 2, 3}, 320, 240, true});
-  ASSERT_TRUE(waitUntil([&] { return v.lastStatus() == u"320x240@0.0"; })) << ::testing::PrintToString(v.lastStatus());
+  ASSERT_TRUE(waitUntil([&] { return v.lastStatus() == u"320x240@0.0"; }))
+      << ::testing::PrintToString(v.lastStatus());
   v.device.timeOutWait();  // the library's wait for the next frame ran out
   ASSERT_TRUE(waitUntil([&] { return v.lastStatus() == u"Waiting for connection..."; }))
       << ::testing::PrintToString(v.lastStatus());

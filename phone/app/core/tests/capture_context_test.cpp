@@ -2,9 +2,9 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <atomic>
 #include <chrono>
+#include <cstring>
 #include <map>
 #include <string>
 #include <thread>

@@ -259,7 +259,8 @@ TEST_F(ScreenSourceTest, PreviewOpensNothing) {
   p.mode = sources::kModePreview;
   ASSERT_TRUE(source->Start(p));
   EXPECT_TRUE(source->IsStarted());
-  std::this_thread::sleep_for(std::chrono::milliseconds(50));  // room for a reader that must not come
+  std::this_thread::sleep_for(
+      std::chrono::milliseconds(50));  // room for a reader that must not come
   EXPECT_EQ(screen_.readersOpened(), 0u);
   EXPECT_EQ(source->TakeFrame(nullptr), 0u);
   source->Stop();

@@ -204,7 +204,8 @@ TEST_P(FtpServers, LogsInWithoutPassword) {
   start();
   const auto p = picture(3000, 9);
   camera_.push(*target_, p);
-  ASSERT_TRUE(waitUntil([&] { return fileBytes(remote("pics/webcam.jpg")) == p; })) << joined(server_->commands());
+  ASSERT_TRUE(waitUntil([&] { return fileBytes(remote("pics/webcam.jpg")) == p; }))
+      << joined(server_->commands());
   target_->Stop();
   const auto commands = server_->commands();
   EXPECT_EQ(count(commands, "PASS"), 0u) << joined(commands);
@@ -231,7 +232,8 @@ TEST_P(FtpServers, LogsInAgainAfterTheServerWasKilled) {
   ASSERT_TRUE(waitUntil([&] { return fileBytes(file) == first; })) << joined(server_->commands());
   if (kind() == Kind::kPyftpdlib) {
     camera_.push(*target_, picture(200000, 2));
-    ASSERT_TRUE(waitUntil([&] { return server_->ended(); })) << "the server did not die mid-transfer";
+    ASSERT_TRUE(waitUntil([&] { return server_->ended(); }))
+        << "the server did not die mid-transfer";
   } else {
     server_->kill();
     camera_.push(*target_, picture(200000, 2));

@@ -11,8 +11,8 @@
 
 #include "manual_clock.h"
 #include "memory_key_store.h"
-#include "platform/event.h"
 #include "platform/byte_order.h"
+#include "platform/event.h"
 #include "protocol/property_list.h"
 #include "protocol/stream_header.h"
 #include "wait_until.h"
@@ -667,8 +667,9 @@ TEST(Link, UnresolvableAddressKeepsRetrying) {
   ASSERT_TRUE(rig.target.Prepare());
   rig.target.partnerHostName = "no-such-pc";
   ASSERT_TRUE(rig.target.Start({&Feed::fetch, &Feed::control, &rig.feed}));
-  EXPECT_TRUE(platform::testing::waitUntil([&] { return rig.target.connectingDialog().attempts() >= 2; }))
-      << "it keeps trying";
+  EXPECT_TRUE(platform::testing::waitUntil([&] {
+    return rig.target.connectingDialog().attempts() >= 2;
+  })) << "it keeps trying";
   EXPECT_EQ(rig.target.connectingDialog().address(), 0u);
   EXPECT_TRUE(rig.target.IsAlive());  // still trying; no dialog host here
   const auto t = Clock::now();

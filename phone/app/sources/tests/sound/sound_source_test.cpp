@@ -360,7 +360,8 @@ TEST_F(SoundSourceTest, RecorderTargetAndWindowThreadsTogether) {
     while (!done.load()) recorder_.Fill(0xFFFF, 7);
   });
   for (int round = 0; round < 20; ++round) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));  // the taker runs a moment between restarts
+    std::this_thread::sleep_for(
+        std::chrono::milliseconds(2));  // the taker runs a moment between restarts
     EXPECT_TRUE(s->Halt());
     EXPECT_TRUE(start(*s));
   }

@@ -33,9 +33,9 @@ __attribute__((no_sanitize("thread"), always_inline)) inline __m128i pairsAt(con
 // byte about once in 256 bytes but the pair about once in 65,536, so looking for the pair
 // leaves the caller almost nothing but true headers to check.
 // The ring's bytes are read while the listener may be receiving into them, by design
-// (the scanner only acts on headers before the write position); the thread sanitizer
-// would match every vector load against its suppressions, so this search is left out of
-// its instrumentation, as memchr's single range check was before.
+// (the scanner only acts on headers before the write position). The vector loads are left
+// out of the thread sanitizer's instrumentation, which would cost a call each; the caller
+// holds a RacingRingRead for the rest (memchr's range check).
 __attribute__((no_sanitize("thread"))) size_t findMagicPair(const uint8_t* p, size_t n) {
   size_t i = 0;
 #if defined(__SSE2__)
@@ -98,7 +98,10 @@ bool MessageScanner::scan(const uint8_t* ring, uint64_t written) {
     const uint64_t candidates = written - position_ - kHeaderSize + 1;
     const uint32_t at = static_cast<uint32_t>(position_ & kRingMask);
     const uint64_t stretch = candidates < kRingSize - at ? candidates : kRingSize - at;
-    const size_t hit = findMagicPair(ring + at, static_cast<size_t>(stretch));
+    const size_t hit = [&] {
+      const RacingRingRead racing;
+      return findMagicPair(ring + at, static_cast<size_t>(stretch));
+    }();
     if (hit == stretch) {
       position_ += stretch;
       continue;
@@ -110,7 +113,11 @@ bool MessageScanner::scan(const uint8_t* ring, uint64_t written) {
       copyFromRing(ring, position_, 8, header);
       magic = header;
     }
-    if (!protocol::isMagicAt(magic)) {
+    const bool isMagic = [&] {
+      const RacingRingRead racing;
+      return protocol::isMagicAt(magic);
+    }();
+    if (!isMagic) {
       ++position_;
       continue;
     }

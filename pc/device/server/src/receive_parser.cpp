@@ -25,6 +25,7 @@ bool RingView::forwardAudio(const RingMessage& m, platform::DeviceHandle& device
   const uint32_t at = static_cast<uint32_t>(start & kRingMask);
   const uint32_t first = n < kRingSize - at ? n : kRingSize - at;
   // The result is of no consequence: a microphone nobody records drops the sound.
+  const RacingRingRead racing;  // the device reads the sound straight out of the ring
   device.control(orvaneaudio::IOCTL_AUDIO_FEED_WRITE, bytes_ + at, first, nullptr, 0, nullptr);
   if (first < n) {
     device.control(orvaneaudio::IOCTL_AUDIO_FEED_WRITE, bytes_, n - first, nullptr, 0, nullptr);

@@ -12,6 +12,11 @@
 #include "kernels.h"
 
 namespace jpegpress::x86 {
+// Everything here is compiled once per instruction set (the SSE2 and the AVX2 file include
+// it with different code-generation flags). Internal linkage keeps each file's copy its own:
+// as ordinary inline functions the linker would keep one copy for both, and the SSE2 table
+// could end up running instructions built for AVX2.
+namespace {
 
 // Sixteen pixels of one row as 16-bit R, G, B (pixels 0-7 in lo, 8-15 in hi).
 struct Row16 {
@@ -296,4 +301,5 @@ inline void addSse2Conversions(KernelTable& t) {
   t.convert[kLayoutPlanar][kAreaGray] = convertPlanarGray;
 }
 
+}  // namespace
 }  // namespace jpegpress::x86

@@ -71,6 +71,14 @@ std::string moduleDirectoryOf(const void* address) {
   return path.substr(0, slash == 0 ? 1 : slash);
 }
 
+bool keepModuleLoaded(const void* address) {
+  Dl_info info{};
+  if (dladdr(address, &info) == 0 || info.dli_fname == nullptr) return false;
+  // Already loaded: this only marks it as never to be unloaded (the handle's reference
+  // stays with it).
+  return dlopen(info.dli_fname, RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE) != nullptr;
+}
+
 std::unique_ptr<Module> loadModuleFrom(std::string_view directory, std::string_view name) {
   std::string file = moduleFileName(name);
   if (file.find('/') != std::string::npos && !directory.empty()) return nullptr;

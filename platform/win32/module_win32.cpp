@@ -43,14 +43,11 @@ bool readable(const std::string& path) {
 
 bool isSeparator(char c) { return c == '\\' || c == '/'; }
 
-}  // namespace
-
-std::string moduleFileName(std::string_view name) { return std::string(name); }
-
-std::string programFilePath() {
+// The path of the module file `module` (null: the program), or empty.
+std::string moduleFilePath(HMODULE module) {
   std::wstring buffer(MAX_PATH, L'\0');
   for (;;) {
-    const DWORD n = GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+    const DWORD n = GetModuleFileNameW(module, buffer.data(), static_cast<DWORD>(buffer.size()));
     if (n == 0) return {};
     if (n < buffer.size()) {
       buffer.resize(n);
@@ -61,13 +58,35 @@ std::string programFilePath() {
   }
 }
 
-std::string programDirectory() {
-  std::string path = programFilePath();
+std::string folderOf(std::string path) {
   size_t cut = path.size();
   while (cut > 0 && !isSeparator(path[cut - 1])) --cut;
   if (cut == 0) return {};
   path.resize(cut - 1);
   return path;
+}
+
+}  // namespace
+
+std::string moduleFileName(std::string_view name) { return std::string(name); }
+
+std::string programFilePath() { return moduleFilePath(nullptr); }
+
+std::string programDirectory() { return folderOf(programFilePath()); }
+
+std::string moduleDirectoryOf(const void* address) {
+  HMODULE module = nullptr;
+  if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                          static_cast<LPCWSTR>(address), &module)) {
+    return {};
+  }
+  return folderOf(moduleFilePath(module));
+}
+
+bool keepModuleLoaded(const void* address) {
+  HMODULE module = nullptr;
+  return GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
+                            static_cast<LPCWSTR>(address), &module) != FALSE;
 }
 
 std::vector<std::string> moduleDirectories() {

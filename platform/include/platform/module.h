@@ -35,6 +35,10 @@ std::string programDirectory();
 // trailing slash; empty when unknown. A library finds the files that sit beside it this way.
 std::string moduleDirectoryOf(const void* address);
 
+// Keeps the loaded module that holds `address` in the process until the process ends
+// (a later unload request leaves it loaded). False when no module holds it.
+bool keepModuleLoaded(const void* address);
+
 // Folders that hold the modules, resource scripts and translations of the running program,
 // in search order: the program's own folder, then the installed module folder
 // (<prefix>/lib/vistrel). The installed folder is found relative to the program, so an

@@ -52,5 +52,32 @@ TEST(ModuleLoad, LoadsFromAGivenFolderOnly) {
   fs::remove_all(dir);
 }
 
+// A library finds its own folder from an address of its code, and can stay loaded after
+// its last handle is gone.
+TEST(ModuleLoad, KnowsAModulesFolderAndKeepsItLoadedWhenAsked) {
+  const fs::path dir = fs::temp_directory_path() / ("vistrel_module_kept_" + std::to_string(GetCurrentProcessId()));
+  fs::create_directories(dir);
+  fs::copy_file(fs::path(programDirectory()) / "vistrel_probe_module.dll", dir / "kept.dll",
+                fs::copy_options::overwrite_existing);
+  int (*answer)() = nullptr;
+  {
+    auto module = loadModuleFrom(dir.string(), "kept.dll");
+    ASSERT_NE(module, nullptr);
+    answer = reinterpret_cast<int (*)()>(module->symbol("ProbeAnswer"));
+    ASSERT_NE(answer, nullptr);
+    EXPECT_TRUE(fs::equivalent(moduleDirectoryOf(reinterpret_cast<const void*>(answer)), dir));
+    EXPECT_TRUE(keepModuleLoaded(reinterpret_cast<const void*>(answer)));
+  }
+  EXPECT_NE(GetModuleHandleW((dir / "kept.dll").wstring().c_str()), nullptr) << "unloaded with its handle";
+  EXPECT_EQ(answer(), 42);
+
+  EXPECT_EQ(moduleDirectoryOf(reinterpret_cast<const void*>(&programDirectory)), programDirectory());
+  const int onTheStack = 0;
+  EXPECT_EQ(moduleDirectoryOf(&onTheStack), "");
+  EXPECT_FALSE(keepModuleLoaded(&onTheStack));
+  std::error_code ignored;  // the kept library's file stays in use on Windows
+  fs::remove_all(dir, ignored);
+}
+
 }  // namespace
 }  // namespace platform

@@ -1,5 +1,6 @@
 #include "test_jpeg.h"
 
+#include <cmath>
 #include <csetjmp>
 #include <cstdio>
 #include <cstdlib>
@@ -121,6 +122,25 @@ std::vector<uint8_t> ReferenceDecode(const std::vector<uint8_t>& jpeg, uint32_t*
   jpeg_finish_decompress(&d);
   jpeg_destroy_decompress(&d);
   return out;
+}
+
+double RenderedPsnr(const std::vector<uint8_t>& rendered, const std::vector<uint8_t>& rgb, uint32_t w,
+                    uint32_t h) {
+  const size_t stride = (size_t{w} * 3 + 3) & ~size_t{3};
+  if (rendered.size() < stride * h || rgb.size() < size_t{w} * h * 3) return 0;
+  double squares = 0;
+  for (uint32_t y = 0; y < h; ++y) {
+    const uint8_t* row = rendered.data() + (h - 1 - y) * stride;
+    const uint8_t* in = rgb.data() + size_t{y} * w * 3;
+    for (size_t i = 0; i < size_t{w} * 3; i += 3) {
+      for (size_t c = 0; c < 3; ++c) {
+        const double d = double(row[i + 2 - c]) - double(in[i + c]);
+        squares += d * d;
+      }
+    }
+  }
+  const double mse = squares / (double(w) * h * 3);
+  return mse == 0 ? 99.0 : 10.0 * std::log10(255.0 * 255.0 / mse);
 }
 
 }  // namespace decoder_testing

@@ -33,4 +33,10 @@ std::vector<uint8_t> EncodeCmyk(const uint8_t* cmyk, uint32_t w, uint32_t h, int
 // Empty on any error.
 std::vector<uint8_t> ReferenceDecode(const std::vector<uint8_t>& jpeg, uint32_t* w, uint32_t* h);
 
+// PSNR in dB of a rendered picture (bottom-up, 3 bytes per pixel blue, green, red, rows
+// padded to 4 bytes) against an RGB picture of the same size (top row first); 99 when they
+// are equal.
+double RenderedPsnr(const std::vector<uint8_t>& rendered, const std::vector<uint8_t>& rgb, uint32_t w,
+                    uint32_t h);
+
 }  // namespace decoder_testing

@@ -20,6 +20,12 @@ extern const char* const kBuiltinOwnModule;
 
 namespace {
 
+#ifdef VISTREL_NO_DIALOG_WINDOWS
+constexpr char kNoSettingsDialog[] = "The settings dialog is not available on " VISTREL_NO_DIALOG_WINDOWS " yet.";
+constexpr char kNoAboutBox[] = "The About box is not available on " VISTREL_NO_DIALOG_WINDOWS " yet.";
+constexpr uint32_t kInformationStyle = 0x00000040;  // information icon, OK button
+#endif
+
 void report(const std::string& message) { std::fprintf(stderr, "vistrel: %s\n", message.c_str()); }
 
 // The library's state for its dialogs: its own module, the language list, the window
@@ -115,6 +121,15 @@ class EngineHost final : public SettingsHost {
 };
 
 void show(engine::CameraEngine& engine, void* parent, int templateId) {
+#ifdef VISTREL_NO_DIALOG_WINDOWS
+  // No window module is built for this platform yet: the caller's user hears so.
+  (void)engine;
+  (void)parent;
+  libraryHooks().showMessage("Vistrel",
+                             templateId == kAboutTemplate ? kNoAboutBox : kNoSettingsDialog,
+                             kInformationStyle);
+  return;
+#endif
   DialogState& s = state();
   DialogRequest request;
   DialogEntry entry = nullptr;

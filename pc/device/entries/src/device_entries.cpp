@@ -3,6 +3,7 @@
 #include "engine/camera_engine.h"
 #include "engine/service_link.h"
 #include "entries/device_entry_table.h"
+#include "platform/module.h"
 #include "warden/service_control_link.h"
 
 namespace {
@@ -10,6 +11,12 @@ namespace {
 using engine::CameraEngine;
 
 uint32_t Open(uint8_t serve) {
+#ifdef _WIN32
+  // Windows unloads a library under its loader lock, where the engine's threads could not
+  // be joined: once an engine opens, the library stays until the process ends, and the
+  // process's end takes the engine with it.
+  platform::keepModuleLoaded(reinterpret_cast<const void*>(&Open));
+#endif
   CameraEngine& engine = CameraEngine::instance();
   dialogs::ResourceModule(engine);  // the language first: the engine's messages speak it
   return engine.open(serve != 0) ? 1 : 0;
@@ -64,9 +71,13 @@ __attribute__((constructor)) void onLoad() {
   engine::setHooks(&dialogs::libraryHooks());
 }
 
-// The engine and the language modules go with the library.
+// The engine and the language modules go with the library. (On Windows this runs only
+// when the process ends, if an engine was opened: the threads are gone then, and so
+// is everything the engine held.)
 __attribute__((destructor)) void onUnload() {
+#ifndef _WIN32
   CameraEngine::destroyInstance();
+#endif
   engine::setHooks(nullptr);
   dialogs::releaseLanguages();
 }

@@ -16,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "entries/device_entry_table.h"
 #include "media_type_com.h"
 #include "output/com_types.h"
 #include "output/media_type.h"
@@ -345,6 +346,66 @@ TEST_F(DeviceAx, GraphShowsColourBarsThenThePhonesPictures) {
   ASSERT_TRUE(SUCCEEDED(control->Stop()));
   std::lock_guard lock(grabbed.mutex);
   EXPECT_EQ(grabbed.wrongSizes, 0);
+}
+
+// A program's view of the library: device.ax loaded by name, its table from DllGetData, the
+// engine opened; a phone on loopback sends a picture after noise and a cut message, and
+// the frame loop (WaitFrame, GetFrame, DecodeJpeg, SetOutputSize, RenderFrame) shows it.
+TEST_F(DeviceAx, EntryTableThroughDllGetDataShowsThePhone) {
+  HMODULE library = LoadLibraryW(ModuleBesideUs(L"device.ax").c_str());
+  ASSERT_NE(library, nullptr);
+  auto getData = reinterpret_cast<DeviceGetDataFunction>(
+      reinterpret_cast<void*>(GetProcAddress(library, "DllGetData")));
+  ASSERT_NE(getData, nullptr);
+  EXPECT_EQ(getData(nullptr), 0u);
+  DeviceEntryTable table{};
+  ASSERT_EQ(getData(&table), 1u);
+  const void* const* entries = reinterpret_cast<const void* const*>(&table);
+  for (int i = 0; i < kDeviceEntryCount; ++i) EXPECT_NE(entries[i], nullptr) << "entry " << i;
+
+  ASSERT_EQ(table.Open(0) & 0xFF, 1u);
+  EXPECT_EQ(table.WaitFrame(50), 258) << "no phone yet: the wait times out";
+  // No window module is built for Windows: the dialog entries say so and return.
+  EXPECT_EQ(table.ShowSettings(nullptr), 1u);
+  EXPECT_EQ(table.ShowAbout(nullptr), 1u);
+
+  const std::vector<uint8_t> picture = decoder_testing::TestPicture(kWidth, kHeight);
+  const std::vector<uint8_t> sent = decoder_testing::EncodeRgb(picture.data(), kWidth, kHeight);
+  uint32_t referenceWidth = 0, referenceHeight = 0;
+  const std::vector<uint8_t> reference = decoder_testing::ReferenceDecode(sent, &referenceWidth, &referenceHeight);
+  ASSERT_EQ(reference.size(), size_t{kWidth} * kHeight * 3);
+  const auto frame = server::testing::message(protocol::MSG_VIDEO_JPEG, sent);
+  server::testing::Phone phone;
+  for (int i = 0; i < 100 && !phone.connect(gPort, 1000); ++i) std::this_thread::sleep_for(50ms);
+  ASSERT_TRUE(phone.valid()) << "the engine's frame server did not take the phone on port " << gPort;
+  const server::testing::Bytes noise{0x13, 0x37, 0x00, 0xFF, 0xD9, 0x42, 0x42};
+  const server::testing::Bytes cut(frame.begin(), frame.begin() + frame.size() / 2);
+  ASSERT_TRUE(phone.send(server::testing::concat({noise, cut, noise})));
+
+  // What the cut message swallowed may come out as a frame that does not render; the
+  // frame loop skips it and shows the next.
+  ASSERT_EQ(table.SetOutputSize(kWidth, kHeight) & 0xFF, 1u);
+  std::vector<uint8_t> rendered(((kWidth * 3 + 3) & ~3u) * kHeight);
+  bool shown = false;
+  for (int i = 0; i < 100 && !shown; ++i) {
+    ASSERT_TRUE(phone.send(frame));
+    if (table.WaitFrame(100) != 0) continue;
+    uint8_t* jpeg = nullptr;
+    const uint32_t length = table.GetFrame(&jpeg);
+    if (length == 0) continue;
+    ASSERT_NE(jpeg, nullptr);
+    uint32_t w = 0, h = 0;
+    if ((table.DecodeJpeg(jpeg, length, &w, &h) & 0xFF) == 0 || (table.RenderFrame(rendered.data()) & 0xFF) == 0)
+      continue;
+    EXPECT_EQ(w, kWidth);
+    EXPECT_EQ(h, kHeight);
+    // The JPEG library's own decode of what was sent is the reference.
+    shown = decoder_testing::RenderedPsnr(rendered, reference, kWidth, kHeight) > 40.0;
+  }
+  EXPECT_TRUE(shown) << "the phone's picture never came through the entry table";
+
+  table.Close();
+  FreeLibrary(library);
 }
 
 TEST_F(DeviceAx, UnregisteringRemovesTheFilter) {

@@ -26,6 +26,8 @@ service dispatcher returned; 2 when the program was not started by the service m
 
   /i   install "Vistrel Service" (automatic start, this program's path) and start it;
        exit status 2 when it cannot be created (for example, when it exists already).
+       VISTREL_KEY_STORE, VISTREL_OBJECT_PREFIX and VISTREL_DEVICE_PREFIX, when set, are
+       kept for the service (the "Environment" value of its registry key).
   /u   stop and delete the service; exit status 2 when it cannot be deleted.
 The switches are exact: "/I" is a hardware ID like any other first argument.
 
@@ -37,6 +39,7 @@ The switches are exact: "/I" is a hardware ID like any other first argument.
 
 
 void WINAPI ServiceMain(DWORD, LPWSTR*) {
+  warden::applyServiceEnvironment(warden::kServiceName);
   warden::ScmServiceHost host;
   warden::ModuleDeviceLibrary device;
   warden::ServiceRunner runner(host, device);

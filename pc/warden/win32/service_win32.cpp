@@ -3,6 +3,7 @@
 
 #include "service_win32.h"
 
+#include <cstdlib>
 #include <string>
 
 #include "platform/utf16.h"
@@ -20,7 +21,36 @@ std::string LastError(const char* what) {
   return std::string(what) + " failed (error " + std::to_string(GetLastError()) + ")";
 }
 
+constexpr wchar_t kEnvironmentValue[] = L"Environment";
+
+std::wstring serviceKeyPath(const std::string& serviceName) {
+  return L"SYSTEM\\CurrentControlSet\\Services\\" + Wide(serviceName);
+}
+
 }  // namespace
+
+void applyServiceEnvironment(const std::string& serviceName) {
+  DWORD type = 0, size = 0;
+  const std::wstring key = serviceKeyPath(serviceName);
+  if (RegGetValueW(HKEY_LOCAL_MACHINE, key.c_str(), kEnvironmentValue, RRF_RT_REG_MULTI_SZ, &type, nullptr,
+                   &size) != ERROR_SUCCESS ||
+      size == 0 || size > 65536) {
+    return;
+  }
+  std::wstring block(size / sizeof(wchar_t) + 2, L'\0');
+  if (RegGetValueW(HKEY_LOCAL_MACHINE, key.c_str(), kEnvironmentValue, RRF_RT_REG_MULTI_SZ, &type, block.data(),
+                   &size) != ERROR_SUCCESS) {
+    return;
+  }
+  for (size_t at = 0; at < block.size() && block[at] != L'\0';) {
+    const std::wstring entry(block.c_str() + at);
+    at += entry.size() + 1;
+    const size_t equals = entry.find(L'=');
+    if (equals == 0 || equals == std::wstring::npos) continue;
+    // Through the C runtime, so that getenv sees it as well as the system's calls.
+    _wputenv_s(entry.substr(0, equals).c_str(), entry.c_str() + equals + 1);
+  }
+}
 
 // ---------------------------------------------------------------------------------------
 
@@ -71,6 +101,22 @@ bool ScmServiceManager::createService(const ServiceConfig& config, std::string& 
   if (service == nullptr) {
     error = LastError("CreateService");
     return false;
+  }
+  if (!config.environment.empty()) {
+    // The installer's VISTREL_* variables: the "Environment" value of the service's key,
+    // which the service applies to itself when it starts.
+    std::wstring block;
+    for (const std::string& entry : config.environment) block += Wide(entry) + L'\0';
+    block += L'\0';
+    const LSTATUS status =
+        RegSetKeyValueW(HKEY_LOCAL_MACHINE, serviceKeyPath(config.name).c_str(), kEnvironmentValue,
+                        REG_MULTI_SZ, block.data(), static_cast<DWORD>(block.size() * sizeof(wchar_t)));
+    if (status != ERROR_SUCCESS) {
+      error = "writing the service's environment failed (error " + std::to_string(status) + ")";
+      DeleteService(service);  // nothing is left behind
+      CloseServiceHandle(service);
+      return false;
+    }
   }
   CloseServiceHandle(service);
   return true;

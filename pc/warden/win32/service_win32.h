@@ -10,6 +10,11 @@
 
 namespace warden {
 
+// Sets the variables (NAME=VALUE) of the "Environment" value in the service's key, which
+// "/i" writes from the installer's VISTREL_* variables, in this process (a service
+// manager that applies them itself is then merely repeated).
+void applyServiceEnvironment(const std::string& serviceName);
+
 // The service control manager as the running service's host.
 class ScmServiceHost final : public ServiceHost {
  public:

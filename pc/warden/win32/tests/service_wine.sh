@@ -1,34 +1,38 @@
 #!/bin/sh
-# warden.exe in Wine's service control manager: service_wine.sh WINE-RUN PREFIX WARDEN
-# "/i" installs and starts "Vistrel Service" (exit 0), the service reports its state, a
-# second "/i" fails (2) and leaves
+# warden.exe in Wine's service control manager:
+#   service_wine.sh WINE-RUN PREFIX WARDEN SERVICE-CLIENT
+# "/i" installs and starts "Vistrel Service" (exit 0) with this run's key store and object
+# names (the installer's VISTREL_* variables, kept in the service's "Environment" value);
+# the service reaches running and owns the phone's port; the client program plays the
+# phone and, as a second process, receives its pictures through device.ax as the
+# service's client and sends the reload request (128); a second "/i" fails (2) and leaves
 # it installed, "/u" removes it (0), and a second "/u" fails (2).
 set -u
-run=$1 prefix=$2 warden=$3
-fail() { echo "FAIL: $*"; "$run" "$prefix" warden.exe /u >/dev/null 2>&1; exit 1; }
+run=$1 prefix=$2 warden=$3 client=$4
+export VISTREL_KEY_STORE="Software\\VistrelTest\\warden_service_$$"
+export VISTREL_OBJECT_PREFIX="warden_service_$$_"
+cleanup() { "$run" "$prefix" "$client" cleanup >/dev/null 2>&1; }
+fail() { echo "FAIL: $*"; "$run" "$prefix" warden.exe /u >/dev/null 2>&1; cleanup; exit 1; }
 query() { "$run" "$prefix" sc query "Vistrel Service" 2>&1; }
 cd "$(dirname "$warden")" || exit 1
 
 # A service left over from an interrupted run goes first.
 "$run" "$prefix" warden.exe /u >/dev/null 2>&1
+"$run" "$prefix" "$client" prepare || fail "the client could not write this run's settings"
 
 "$run" "$prefix" warden.exe /i; rc=$?
 [ "$rc" -eq 0 ] || fail "/i exited with $rc"
 out=$(query)
 echo "$out" | grep -q "SERVICE_NAME: Vistrel Service" || fail "sc query does not list it after /i: $out"
-# The service ran its main through the service manager: it reports running, or, while
-# device.ax offers no entry table (DllGetData) on Windows, stopped with the exit code
-# 0xFFFFFFFF of a library that cannot be opened.
-ran=
+running=
 for _ in 1 2 3 4 5 6 7 8 9 10; do
   out=$(query)
-  if echo "$out" | grep -q "STATE *: 4 *RUNNING" ||
-     { echo "$out" | grep -q "STATE *: 1 *STOPPED" && echo "$out" | grep -qi "WIN32_EXIT_CODE *: 4294967295"; }; then
-    ran=1; break
-  fi
+  if echo "$out" | grep -q "STATE *: 4 *RUNNING"; then running=1; break; fi
   sleep 1
 done
-[ -n "$ran" ] || fail "the service did not report running or its start failure: $out"
+[ -n "$running" ] || fail "the service did not reach running: $out"
+"$run" "$prefix" "$client" receive || fail "the service did not serve the phone to a second process"
+query | grep -q "STATE *: 4 *RUNNING" || fail "the service stopped after the reload request: $(query)"
 "$run" "$prefix" warden.exe /i 2>/dev/null; rc=$?
 [ "$rc" -eq 2 ] || fail "a second /i exited with $rc, not 2"
 query | grep -q "SERVICE_NAME: Vistrel Service" || fail "the second /i removed the service"
@@ -38,4 +42,5 @@ out=$(query)
 echo "$out" | grep -q "SERVICE_NAME: Vistrel Service" && fail "sc query still lists it after /u: $out"
 "$run" "$prefix" warden.exe /u 2>/dev/null; rc=$?
 [ "$rc" -eq 2 ] || fail "a second /u exited with $rc, not 2"
+cleanup
 echo "PASS"

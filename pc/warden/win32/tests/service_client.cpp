@@ -1,0 +1,123 @@
+// The other side of the service test: service_client prepare | receive | cleanup
+//
+//   prepare  writes the PC settings of this run (a free port on 127.0.0.1, no connecting
+//            at start) to the key store of VISTREL_KEY_STORE
+//   receive  plays the phone on that port, which the service must own, and, as a second
+//            process, loads device.ax beside it through DllGetData: its engine becomes a
+//            client of the service and receives the phone's pictures through the shared
+//            mapping (rendered within 40 dB PSNR of the JPEG library's own decode); then
+//            sends the service the reload request (user control code 128)
+//   cleanup  removes the key store
+// Exit status 0 when all went as described, 1 with the reason on standard error.
+
+#include <windows.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "entries/device_entry_table.h"
+#include "platform/key_store.h"
+#include "protocol/stream_header.h"
+#include "settings/device_settings.h"
+#include "test_jpeg.h"
+#include "test_stream.h"
+#include "warden/service_control.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr uint32_t kWidth = 320, kHeight = 240;
+
+int fail(const std::string& why) {
+  std::fprintf(stderr, "service_client: %s\n", why.c_str());
+  return 1;
+}
+
+std::wstring besideUs(const wchar_t* name) {
+  wchar_t path[MAX_PATH];
+  const DWORD n = GetModuleFileNameW(nullptr, path, MAX_PATH);
+  std::wstring dir(path, n);
+  return dir.substr(0, dir.find_last_of(L"\\/") + 1) + name;
+}
+
+int prepare() {
+  settings::DeviceSettings s;
+  s.port = server::testing::freePort();
+  s.connectAtStartup = 0;
+  s.width = kWidth;
+  s.height = kHeight;
+  s.listenAddress = u"127.0.0.1";
+  settings::writeDeviceSettings(platform::KeyStore::machine(), u"", s);
+  return 0;
+}
+
+int receive() {
+  const uint16_t port = settings::readDeviceSettings(platform::KeyStore::machine(), u"").port;
+  // The service owns the port: the phone is taken before this process opens an engine.
+  server::testing::Phone phone;
+  for (int i = 0; i < 100 && !phone.connect(port, 1000); ++i) std::this_thread::sleep_for(100ms);
+  if (!phone.valid()) return fail("nobody took the phone on port " + std::to_string(port));
+
+  HMODULE library = LoadLibraryW(besideUs(L"device.ax").c_str());
+  if (library == nullptr) return fail("device.ax does not load");
+  auto getData = reinterpret_cast<DeviceGetDataFunction>(
+      reinterpret_cast<void*>(GetProcAddress(library, "DllGetData")));
+  DeviceEntryTable table{};
+  if (getData == nullptr || getData(&table) != 1) return fail("device.ax gives no entry table");
+  if ((table.Open(0) & 0xFF) != 1) return fail("the engine does not open");
+
+  const std::vector<uint8_t> picture = decoder_testing::TestPicture(kWidth, kHeight);
+  const std::vector<uint8_t> sent = decoder_testing::EncodeRgb(picture.data(), kWidth, kHeight);
+  uint32_t w = 0, h = 0;
+  const std::vector<uint8_t> reference = decoder_testing::ReferenceDecode(sent, &w, &h);
+  const auto frame = server::testing::message(protocol::MSG_VIDEO_JPEG, sent);
+  const server::testing::Bytes noise{0x13, 0x37, 0x00, 0xFF, 0xD9, 0x42, 0x42};
+  const server::testing::Bytes cut(frame.begin(), frame.begin() + frame.size() / 2);
+  if (!phone.send(server::testing::concat({noise, cut, noise}))) return fail("the phone's first bytes were refused");
+
+  table.SetOutputSize(kWidth, kHeight);
+  std::vector<uint8_t> rendered(((kWidth * 3 + 3) & ~3u) * kHeight);
+  double best = 0;
+  for (int i = 0; i < 100 && best <= 40.0; ++i) {
+    if (!phone.send(frame)) return fail("the service closed the phone's connection");
+    if (table.WaitFrame(100) != 0) continue;
+    uint8_t* jpeg = nullptr;
+    const uint32_t length = table.GetFrame(&jpeg);
+    if (length == 0 || (table.DecodeJpeg(jpeg, length, &w, &h) & 0xFF) == 0 ||
+        (table.RenderFrame(rendered.data()) & 0xFF) == 0) {
+      continue;  // a frame spliced from the cut message does not render
+    }
+    best = std::max(best, decoder_testing::RenderedPsnr(rendered, reference, kWidth, kHeight));
+  }
+  table.Close();
+  if (best <= 40.0) return fail("no picture of the phone came through the service (best PSNR " + std::to_string(best) + " dB)");
+  if (!warden::requestServiceReload()) return fail("the service did not take the reload request (128)");
+  std::printf("received the phone's picture through the service (PSNR %.1f dB); reload answered\n", best);
+  return 0;
+}
+
+int cleanup() {
+  const char* key = std::getenv("VISTREL_KEY_STORE");
+  if (key != nullptr) RegDeleteTreeA(HKEY_CURRENT_USER, key);
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const char* key = std::getenv("VISTREL_KEY_STORE");
+  if (argc != 2 || key == nullptr || key[0] == 0) {
+    std::fprintf(stderr, "usage: service_client prepare|receive|cleanup, with VISTREL_KEY_STORE set\n");
+    return 2;
+  }
+  const std::string phase = argv[1];
+  if (phase == "prepare") return prepare();
+  if (phase == "receive") return receive();
+  if (phase == "cleanup") return cleanup();
+  return fail("unknown phase " + phase);
+}

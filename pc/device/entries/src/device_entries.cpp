@@ -10,58 +10,64 @@ namespace {
 
 using engine::CameraEngine;
 
-uint32_t Open(uint8_t serve) {
+// The process's engine, made on first use.
+CameraEngine& processEngine() {
 #ifdef _WIN32
   // Windows unloads a library under its loader lock, where the engine's threads could not
-  // be joined: once an engine opens, the library stays until the process ends, and the
-  // process's end takes the engine with it.
-  platform::keepModuleLoaded(reinterpret_cast<const void*>(&Open));
+  // be joined: once an entry made the engine, the library stays until the process ends,
+  // and the process's end takes the engine with it.
+  static const bool kept = platform::keepModuleLoaded(reinterpret_cast<const void*>(&processEngine));
+  (void)kept;
 #endif
-  CameraEngine& engine = CameraEngine::instance();
+  return CameraEngine::instance();
+}
+
+uint32_t Open(uint8_t serve) {
+  CameraEngine& engine = processEngine();
   dialogs::ResourceModule(engine);  // the language first: the engine's messages speak it
   return engine.open(serve != 0) ? 1 : 0;
 }
 
 void Close() {
-  CameraEngine::instance().releaseServingMarker();
+  processEngine().releaseServingMarker();
   CameraEngine::destroyInstance();
 }
 
-uint32_t ReloadSettings() { return CameraEngine::instance().reloadSettings(); }
+uint32_t ReloadSettings() { return processEngine().reloadSettings(); }
 
 uint32_t ShowAbout(void* parent) {
-  dialogs::ShowAbout(CameraEngine::instance(), parent);
+  dialogs::ShowAbout(processEngine(), parent);
   return 1;
 }
 
 uint32_t ShowSettings(void* parent) {
-  dialogs::ShowSettings(CameraEngine::instance(), parent);
+  dialogs::ShowSettings(processEngine(), parent);
   return 1;
 }
 
 uint32_t SendPhoneInput(uint32_t message, uint32_t x, uint32_t y) {
-  return CameraEngine::instance().sendPhoneInput(message, x, y);
+  return processEngine().sendPhoneInput(message, x, y);
 }
 
-uint32_t GetFrame(uint8_t** frame) { return CameraEngine::instance().getFrame(frame); }
-int32_t WaitFrame(uint32_t timeoutMs) { return CameraEngine::instance().waitFrame(timeoutMs); }
-void Wake() { CameraEngine::instance().wake(); }
+uint32_t GetFrame(uint8_t** frame) { return processEngine().getFrame(frame); }
+int32_t WaitFrame(uint32_t timeoutMs) { return processEngine().waitFrame(timeoutMs); }
+void Wake() { processEngine().wake(); }
 
 uint32_t DecodeJpeg(const uint8_t* data, uint32_t size, uint32_t* width, uint32_t* height) {
-  return CameraEngine::instance().decodeJpeg(data, size, width, height) ? 1 : 0;
+  return processEngine().decodeJpeg(data, size, width, height) ? 1 : 0;
 }
 
 uint32_t SetOutputSize(uint32_t width, uint32_t height) {
-  CameraEngine::instance().setOutputSize(width, height);
+  processEngine().setOutputSize(width, height);
   return 1;
 }
 
 uint32_t RenderFrame(uint8_t* destination) {
-  return CameraEngine::instance().renderFrame(destination) ? 1 : 0;
+  return processEngine().renderFrame(destination) ? 1 : 0;
 }
 
 void* GetResourceModule() {
-  return const_cast<platform::ResourceModule*>(dialogs::ResourceModule(CameraEngine::instance()));
+  return const_cast<platform::ResourceModule*>(dialogs::ResourceModule(processEngine()));
 }
 
 // The library reaches the running service through its control endpoint; its messages
@@ -72,7 +78,7 @@ __attribute__((constructor)) void onLoad() {
 }
 
 // The engine and the language modules go with the library. (On Windows this runs only
-// when the process ends, if an engine was opened: the threads are gone then, and so
+// when the process ends, if an entry made the engine: the threads are gone then, and so
 // is everything the engine held.)
 __attribute__((destructor)) void onUnload() {
 #ifndef _WIN32

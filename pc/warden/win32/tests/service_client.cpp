@@ -1,25 +1,39 @@
 // The other side of the service test: service_client prepare | receive | cleanup
 //
 //   prepare  writes the PC settings of this run (a free port on 127.0.0.1, no connecting
-//            at start) to the key store of VISTREL_KEY_STORE
+//            at start) to the key store of VISTREL_KEY_STORE and prints the port
 //   receive  plays the phone on that port, which the service must own, and, as a second
 //            process, loads device.ax beside it through DllGetData: its engine becomes a
 //            client of the service and receives the phone's pictures through the shared
 //            mapping (rendered within 40 dB PSNR of the JPEG library's own decode); then
 //            sends the service the reload request (user control code 128)
+//   graph DIR  while the Linux build's stand-in phone (streamfeed --garbage --save DIR)
+//            sends to the service, runs device.ax's filter (made through the library's own
+//            class factory) in a graph with the system's sample grabber: as a client of the
+//            service it shows the phone's pictures, each within 40 dB PSNR of the JPEG
+//            library's decode of a frame streamfeed saved
 //   cleanup  removes the key store
 // Exit status 0 when all went as described, 1 with the reason on standard error.
 
 #include <windows.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "entries/device_entry_table.h"
+#include "graph_testing.h"
+#include "media_type_com.h"
+#include "output/com_types.h"
+#include "output/media_type.h"
 #include "platform/key_store.h"
 #include "protocol/stream_header.h"
 #include "settings/device_settings.h"
@@ -53,6 +67,7 @@ int prepare() {
   s.height = kHeight;
   s.listenAddress = u"127.0.0.1";
   settings::writeDeviceSettings(platform::KeyStore::machine(), u"", s);
+  std::printf("%u\n", static_cast<unsigned>(s.port));
   return 0;
 }
 
@@ -101,6 +116,73 @@ int receive() {
   return 0;
 }
 
+// The frames streamfeed saved so far (DIR/sent-*.jpg), decoded by the JPEG library; those
+// already in `decoded` are not read again.
+void readSentFrames(const std::string& dir, std::map<std::string, std::vector<uint8_t>>& decoded) {
+  std::error_code error;
+  for (const auto& entry : std::filesystem::directory_iterator(dir, error)) {
+    const std::string name = entry.path().filename().string();
+    if (name.rfind("sent-", 0) != 0 || decoded.count(name) != 0) continue;
+    std::ifstream in(entry.path(), std::ios::binary);
+    const std::vector<uint8_t> jpeg((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    uint32_t w = 0, h = 0;
+    std::vector<uint8_t> rgb = decoder_testing::ReferenceDecode(jpeg, &w, &h);
+    if (w == kWidth && h == kHeight) decoded[name] = std::move(rgb);  // a file still being written is read later
+  }
+}
+
+int graph(const std::string& dir) {
+  if (FAILED(CoInitializeEx(nullptr, COINIT_MULTITHREADED))) return fail("COM does not start");
+  HMODULE library = LoadLibraryW(besideUs(L"device.ax").c_str());
+  if (library == nullptr) return fail("device.ax does not load");
+  using GetClassObject = HRESULT(WINAPI*)(REFCLSID, REFIID, void**);
+  auto getClassObject =
+      reinterpret_cast<GetClassObject>(reinterpret_cast<void*>(GetProcAddress(library, "DllGetClassObject")));
+  if (getClassObject == nullptr) return fail("device.ax has no class factory");
+  graph_testing::Com<IClassFactory> factory;
+  graph_testing::Com<IBaseFilter> camera;
+  if (FAILED(getClassObject(output::win32::ToGuid(output::kFilterClassId), IID_IClassFactory, factory.outVoid())) ||
+      FAILED(factory->CreateInstance(nullptr, IID_IBaseFilter, camera.outVoid()))) {
+    return fail("device.ax's class factory makes no filter");
+  }
+  graph_testing::Grabbed grabbed(output::PictureSize(kWidth, kHeight));
+  graph_testing::GrabberGraph graph;
+  if (FAILED(graph.build(camera.p, grabbed)) || FAILED(graph.control->Run())) return fail("the graph does not run");
+
+  // Pictures of the phone: distinct grabbed pictures that match a saved frame.
+  std::map<std::string, std::vector<uint8_t>> sent;
+  std::set<std::string> matched;
+  std::vector<uint8_t> picture;
+  int lastCount = 0;
+  const auto end = std::chrono::steady_clock::now() + 20s;
+  while (matched.size() < 3 && std::chrono::steady_clock::now() < end) {
+    std::this_thread::sleep_for(50ms);
+    {
+      std::lock_guard lock(grabbed.mutex);
+      if (grabbed.count == lastCount) continue;
+      lastCount = grabbed.count;
+      picture = grabbed.last;
+    }
+    readSentFrames(dir, sent);
+    for (const auto& [name, rgb] : sent) {
+      if (decoder_testing::RenderedPsnr(picture, rgb, kWidth, kHeight) > 40.0) matched.insert(name);
+    }
+  }
+  graph.control->Stop();
+  int wrongSizes = 0;
+  {
+    std::lock_guard lock(grabbed.mutex);
+    wrongSizes = grabbed.wrongSizes;
+  }
+  if (matched.size() < 3) {
+    return fail("the graph showed " + std::to_string(matched.size()) + " of streamfeed's frames (of " +
+                std::to_string(sent.size()) + " saved), not 3");
+  }
+  if (wrongSizes != 0) return fail(std::to_string(wrongSizes) + " samples of the wrong size");
+  std::printf("the graph showed %zu of streamfeed's frames through the service\n", matched.size());
+  return 0;
+}
+
 int cleanup() {
   const char* key = std::getenv("VISTREL_KEY_STORE");
   if (key != nullptr) RegDeleteTreeA(HKEY_CURRENT_USER, key);
@@ -111,13 +193,14 @@ int cleanup() {
 
 int main(int argc, char** argv) {
   const char* key = std::getenv("VISTREL_KEY_STORE");
-  if (argc != 2 || key == nullptr || key[0] == 0) {
-    std::fprintf(stderr, "usage: service_client prepare|receive|cleanup, with VISTREL_KEY_STORE set\n");
+  if (argc < 2 || key == nullptr || key[0] == 0) {
+    std::fprintf(stderr, "usage: service_client prepare|receive|graph DIR|cleanup, with VISTREL_KEY_STORE set\n");
     return 2;
   }
   const std::string phase = argv[1];
   if (phase == "prepare") return prepare();
   if (phase == "receive") return receive();
   if (phase == "cleanup") return cleanup();
+  if (phase == "graph" && argc == 3) return graph(argv[2]);
   return fail("unknown phase " + phase);
 }

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "entries/device_entry_table.h"
+#include "graph_testing.h"
 #include "media_type_com.h"
 #include "output/com_types.h"
 #include "output/media_type.h"
@@ -26,37 +27,14 @@
 #include "test_jpeg.h"
 #include "test_stream.h"
 
-// The header declares the interfaces but not these classes; the import library has them.
-extern "C" const CLSID CLSID_SampleGrabber;
-extern "C" const CLSID CLSID_NullRenderer;
-
 namespace {
 
 using namespace std::chrono_literals;
+using graph_testing::Com;
 using output::win32::ToGuid;
 
 constexpr uint32_t kWidth = 320, kHeight = 240;
 uint16_t gPort = 0;
-
-template <typename T>
-struct Com {
-  T* p = nullptr;
-  Com() = default;
-  Com(const Com&) = delete;
-  Com& operator=(const Com&) = delete;
-  ~Com() { reset(); }
-  void reset() {
-    if (p != nullptr) p->Release();
-    p = nullptr;
-  }
-  T** out() {
-    reset();
-    return &p;
-  }
-  void** outVoid() { return reinterpret_cast<void**>(out()); }
-  T* operator->() const { return p; }
-  explicit operator bool() const { return p != nullptr; }
-};
 
 std::wstring ModuleBesideUs(const wchar_t* name) {
   wchar_t path[MAX_PATH];
@@ -108,45 +86,6 @@ bool FindVistrel(IMoniker** found) {
     }
   }
 }
-
-IPin* FirstPin(IBaseFilter* filter, PIN_DIRECTION wanted) {
-  Com<IEnumPins> pins;
-  if (FAILED(filter->EnumPins(pins.out()))) return nullptr;
-  for (;;) {
-    IPin* pin = nullptr;
-    if (pins->Next(1, &pin, nullptr) != S_OK) return nullptr;
-    PIN_DIRECTION dir;
-    if (SUCCEEDED(pin->QueryDirection(&dir)) && dir == wanted) return pin;
-    pin->Release();
-  }
-}
-
-// Keeps what the grabber sees: the count, the sizes and the last picture.
-class Grabbed final : public ISampleGrabberCB {
- public:
-  STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-    if (riid == IID_IUnknown || riid == IID_ISampleGrabberCB) {
-      *ppv = static_cast<ISampleGrabberCB*>(this);
-      return S_OK;
-    }
-    *ppv = nullptr;
-    return E_NOINTERFACE;
-  }
-  STDMETHODIMP_(ULONG) AddRef() override { return 2; }
-  STDMETHODIMP_(ULONG) Release() override { return 1; }
-  STDMETHODIMP SampleCB(double, IMediaSample*) override { return S_OK; }
-  STDMETHODIMP BufferCB(double, BYTE* data, long size) override {
-    std::lock_guard lock(mutex);
-    ++count;
-    if (size != static_cast<long>(output::PictureSize(kWidth, kHeight))) ++wrongSizes;
-    last.assign(data, data + size);
-    return S_OK;
-  }
-  std::mutex mutex;
-  int count = 0;
-  int wrongSizes = 0;
-  std::vector<uint8_t> last;
-};
 
 // Blue, green, red of the pixel at (x, y) from the top of a bottom-up RGB24 picture.
 std::array<int, 3> PixelAt(const std::vector<uint8_t>& picture, uint32_t x, uint32_t y) {
@@ -247,47 +186,16 @@ TEST_F(DeviceAx, AnswersStreamConfigAndPinCategoryThroughTheFilter) {
 TEST_F(DeviceAx, GraphShowsColourBarsThenThePhonesPictures) {
   Com<IMoniker> moniker;
   ASSERT_TRUE(FindVistrel(moniker.out()));
-  Com<IBaseFilter> camera, grabberFilter, renderer;
+  Com<IBaseFilter> camera;
   ASSERT_EQ(moniker->BindToObject(nullptr, nullptr, IID_IBaseFilter, camera.outVoid()), S_OK);
-  ASSERT_EQ(CoCreateInstance(CLSID_SampleGrabber, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
-                             grabberFilter.outVoid()),
-            S_OK);
-  ASSERT_EQ(CoCreateInstance(CLSID_NullRenderer, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
-                             renderer.outVoid()),
-            S_OK);
-  Com<IGraphBuilder> graph;
-  ASSERT_EQ(CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder,
-                             graph.outVoid()),
-            S_OK);
-  ASSERT_EQ(graph->AddFilter(camera.p, L"Vistrel"), S_OK);
-  ASSERT_EQ(graph->AddFilter(grabberFilter.p, L"Grabber"), S_OK);
-  ASSERT_EQ(graph->AddFilter(renderer.p, L"Null"), S_OK);
-
-  Grabbed grabbed;
-  Com<ISampleGrabber> grabber;
-  ASSERT_EQ(grabberFilter->QueryInterface(IID_ISampleGrabber, grabber.outVoid()), S_OK);
-  AM_MEDIA_TYPE wanted{};
-  wanted.majortype = MEDIATYPE_Video;
-  wanted.subtype = MEDIASUBTYPE_RGB24;
-  ASSERT_EQ(grabber->SetMediaType(&wanted), S_OK);
-  ASSERT_EQ(grabber->SetCallback(&grabbed, 1), S_OK);
-
-  Com<IPin> cameraOut, grabberIn, grabberOut, rendererIn;
-  cameraOut.p = FirstPin(camera.p, PINDIR_OUTPUT);
-  grabberIn.p = FirstPin(grabberFilter.p, PINDIR_INPUT);
-  grabberOut.p = FirstPin(grabberFilter.p, PINDIR_OUTPUT);
-  rendererIn.p = FirstPin(renderer.p, PINDIR_INPUT);
-  ASSERT_TRUE(cameraOut && grabberIn && grabberOut && rendererIn);
-  ASSERT_EQ(graph->ConnectDirect(cameraOut.p, grabberIn.p, nullptr), S_OK);
-  ASSERT_EQ(graph->ConnectDirect(grabberOut.p, rendererIn.p, nullptr), S_OK);
+  graph_testing::Grabbed grabbed(output::PictureSize(kWidth, kHeight));
+  graph_testing::GrabberGraph graph;
+  ASSERT_EQ(graph.build(camera.p, grabbed), S_OK);
   AM_MEDIA_TYPE connected{};
-  ASSERT_EQ(cameraOut->ConnectionMediaType(&connected), S_OK);
+  ASSERT_EQ(graph.cameraOut->ConnectionMediaType(&connected), S_OK);
   EXPECT_EQ(connected.lSampleSize, output::PictureSize(kWidth, kHeight));
   CoTaskMemFree(connected.pbFormat);
-
-  Com<IMediaControl> control;
-  ASSERT_EQ(graph->QueryInterface(IID_IMediaControl, control.outVoid()), S_OK);
-  ASSERT_TRUE(SUCCEEDED(control->Run()));
+  ASSERT_TRUE(SUCCEEDED(graph.control->Run()));
 
   auto waitFor = [&](auto condition, std::chrono::milliseconds limit) {
     const auto end = std::chrono::steady_clock::now() + limit;
@@ -343,7 +251,7 @@ TEST_F(DeviceAx, GraphShowsColourBarsThenThePhonesPictures) {
   ASSERT_EQ(dropped->GetNumNotDropped(&notDropped), S_OK);
   EXPECT_GE(notDropped, 1);
 
-  ASSERT_TRUE(SUCCEEDED(control->Stop()));
+  ASSERT_TRUE(SUCCEEDED(graph.control->Stop()));
   std::lock_guard lock(grabbed.mutex);
   EXPECT_EQ(grabbed.wrongSizes, 0);
 }

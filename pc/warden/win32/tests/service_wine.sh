@@ -49,7 +49,7 @@ if [ -n "$streamfeed" ] && [ -x "$streamfeed" ]; then
   # same relative name.
   frames=streamfeed_frames_$$
   mkdir -p "$frames"
-  "$streamfeed" -p "$port" -n 400 -r 25 --garbage --save "$frames" --linger 0 >/dev/null 2>&1 &
+  "$streamfeed" -p "$port" -n 300 -r 15 --garbage --save "$frames" --linger 0 >/dev/null 2>&1 &
   feeder=$!
   "$run" "$prefix" "$client" graph "$frames" || fail "device.ax's filter in a graph did not show streamfeed's frames"
   fed=1

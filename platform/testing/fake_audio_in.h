@@ -1,11 +1,14 @@
 #pragma once
 
-// A recorder for tests. The test plays the sound card: Fill() takes the oldest queued
+// A recorder for tests. The test plays the sound card: fill() takes the oldest queued
 // buffer, writes a byte pattern into it and gives it back through the callback on the
 // calling thread, as the recorder's own thread would. It keeps the real recorder's
 // rules: buffers must be prepared before they are added, Reset waits for a callback in
 // flight and then returns every queued buffer, Close fails while buffers are queued, and
 // no callback runs under the fake's lock.
+//
+// Method names follow platform::AudioIn, which keeps the spelling of the system's wave-
+// input calls.
 
 #include <condition_variable>
 #include <cstring>
@@ -24,7 +27,7 @@ class FakeAudioIn {
   // Set before use.
   bool refuseOpen = false;
   uint32_t acceptAtMost = 0xFFFFFFFFu;  // AddBuffer refuses once this many are queued
-  // Runs in Fill after the buffer left the recorder's queue and before the callback:
+  // Runs in fill after the buffer left the recorder's queue and before the callback:
   // the moment a full buffer is on its way back.
   std::function<void()> beforeCallback;
 
@@ -35,7 +38,7 @@ class FakeAudioIn {
 
   // Fills the oldest queued buffer with `bytes` (at most its length) of `pattern`. False
   // when the recorder is not recording or holds no buffer (it would lose sound).
-  bool Fill(uint32_t bytes, uint8_t pattern) {
+  bool fill(uint32_t bytes, uint8_t pattern) {
     WaveHeader* h = nullptr;
     {
       std::lock_guard lock(m_);

@@ -59,7 +59,7 @@ uint32_t imageBytes(uint32_t pixelFormat, uint32_t width, uint32_t height, uint3
 
 }  // namespace
 
-std::string FourccText(uint32_t code) {
+std::string fourccText(uint32_t code) {
   std::string s;
   for (int i = 0; i < 4; ++i) s.push_back(static_cast<char>((code >> (8 * i)) & 0xFF));
   return s;
@@ -262,7 +262,7 @@ int FakeV4l2::setOutputFormat(FakeVideoNode& node, void* argument) {
   partial_.clear();
   char text[128];
   std::snprintf(text, sizeof text, "S_FMT %ux%u %s", pix.width, pix.height,
-                FourccText(pix.pixelformat).c_str());
+                fourccText(pix.pixelformat).c_str());
   record(text);
   return 0;
 }
@@ -337,7 +337,7 @@ int FakeV4l2::ioctlLocked(FakeVideoNode& camera, unsigned long request, void* ar
       f->fmt.pix.sizeimage = imageBytes(chosen->pixelFormat, size.width, size.height, f->fmt.pix.bytesperline);
       sizeImage_ = f->fmt.pix.sizeimage;
       std::snprintf(text, sizeof text, "S_FMT %ux%u %s", size.width, size.height,
-                    FourccText(chosen->pixelFormat).c_str());
+                    fourccText(chosen->pixelFormat).c_str());
       record(text);
       return 0;
     }

@@ -131,6 +131,6 @@ class FakeV4l2 final : public V4l2Io {
   std::vector<std::vector<uint8_t>> written_;
 };
 
-std::string FourccText(uint32_t code);
+std::string fourccText(uint32_t code);
 
 }  // namespace platform::testing

@@ -118,14 +118,14 @@ void CameraSource::Init() {
   refreshFrameSettings();
 }
 
-int32_t CameraSource::CommonValue(CommonSetting which) const {
+int32_t CameraSource::commonValue(CommonSetting which) const {
   return settings::settingValue(common_[which]);
 }
 
 void CameraSource::refreshFrameSettings() {
-  frameRateMs_.store(CommonValue(kSettingFrameRate));
-  mirror_.store(CommonValue(kSettingMirror));
-  swapColors_.store(CommonValue(kSettingSwapColors));
+  frameRateMs_.store(commonValue(kSettingFrameRate));
+  mirror_.store(commonValue(kSettingMirror));
+  swapColors_.store(commonValue(kSettingSwapColors));
 }
 
 bool CameraSource::IsStarted() {
@@ -237,11 +237,11 @@ bool CameraSource::Start(StartParams& params) {
     bufferBytes_ = static_cast<uint32_t>(need);
   }
 
-  const uint32_t turn = (static_cast<uint32_t>(CommonValue(kSettingRotation)) + mode.rotationOffset) & 3;
+  const uint32_t turn = (static_cast<uint32_t>(commonValue(kSettingRotation)) + mode.rotationOffset) & 3;
   previewRotation_.store(params.screenOrientation + turn);
   // A mode that already delivers JPEG needs no encoder.
   if (params.mode != sources::kModePreview && mode.format != kFormatJpeg &&
-      !prepareEncoder(mode.width, mode.height, static_cast<uint32_t>(CommonValue(kSettingQuality)),
+      !prepareEncoder(mode.width, mode.height, static_cast<uint32_t>(commonValue(kSettingQuality)),
                       turn + params.screenOrientation))
     return false;
 
@@ -256,7 +256,7 @@ bool CameraSource::Start(StartParams& params) {
     // Streaming before the device opens so that its first picture is not dropped.
     streaming_ = true;
   }
-  if (!OpenDevice(static_cast<uint32_t>(CommonValue(kSettingQuality)), params.mode)) {
+  if (!OpenDevice(static_cast<uint32_t>(commonValue(kSettingQuality)), params.mode)) {
     releaseProducers();
     clearWaiting();
     return false;
@@ -296,7 +296,7 @@ bool CameraSource::Stop() {
   Halt();
   if (env_.store) {
     const char16_t* name = env_.text ? env_.text(NameTextId()) : nullptr;
-    if (name) settings::SaveSettingList(*env_.store, &common_[0], name);
+    if (name) settings::saveSettingList(*env_.store, &common_[0], name);
   }
   CloseDevice();
   modesKnown_ = false;
@@ -470,7 +470,7 @@ bool CameraSource::DeliverFrame(const FrameDescriptor* record, uint8_t* data, ui
   }
   const bool swap = ((swapColors & 1) != 0) == (mode.nativeSwap == 0);
   const bool flip = (mirror_.load() == 1) == (mode.nativeFlip == 0);
-  if (!NormaliseFrame(frame, swap, flip, buffer)) return leave(false);
+  if (!normaliseFrame(frame, swap, flip, buffer)) return leave(false);
 
   if (params_.preview) params_.preview(params_.user, &frame, previewRotation_.load(), buffer);
 

@@ -20,7 +20,7 @@ bool isYuv(uint32_t format) {
 
 }  // namespace
 
-size_t PictureBytes(uint32_t format, uint32_t w, uint32_t h) {
+size_t pictureBytes(uint32_t format, uint32_t w, uint32_t h) {
   const size_t pixels = static_cast<size_t>(w) * h;
   switch (format) {
     case kFormatYv12:
@@ -39,7 +39,7 @@ size_t PictureBytes(uint32_t format, uint32_t w, uint32_t h) {
   }
 }
 
-bool NormaliseFrame(FrameDescriptor& frame, bool swap, bool flip, uint8_t* scratch) {
+bool normaliseFrame(FrameDescriptor& frame, bool swap, bool flip, uint8_t* scratch) {
   const size_t w = frame.width, h = frame.height;
   const size_t luma = w * h;
   uint8_t* data = frame.data;
@@ -52,7 +52,7 @@ bool NormaliseFrame(FrameDescriptor& frame, bool swap, bool flip, uint8_t* scrat
   }
   if (frame.format == kFormatJpeg) return true;
 
-  const size_t need = PictureBytes(frame.format, frame.width, frame.height);
+  const size_t need = pictureBytes(frame.format, frame.width, frame.height);
   if (need == 0) return true;  // unknown layout: passed on as it is
   if (w == 0 || h == 0 || frame.sizeBytes < need) return false;
   if (isYuv(frame.format) && ((w | h) & 1)) return false;

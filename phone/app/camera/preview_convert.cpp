@@ -34,7 +34,7 @@ uint32_t previewFormatCode(uint32_t format) {
 
 }  // namespace
 
-bool PlacePreview(const PreviewBitmap& bitmap, uint32_t w, uint32_t h, uint32_t rotation,
+bool placePreview(const PreviewBitmap& bitmap, uint32_t w, uint32_t h, uint32_t rotation,
                   PreviewPlacement* out) {
   if (w == 0 || h == 0 || bitmap.width == 0 || bitmap.height == 0) return false;
   const bool quarter = (rotation & 1) != 0;
@@ -72,8 +72,8 @@ bool PreviewConvert(const PreviewBitmap& bitmap, const FrameDescriptor& frame, u
   if (frame.format == kFormatJpeg || !frame.data || !bitmap.pixels) return false;
   rotation &= 3;
   PreviewPlacement p;
-  if (!PlacePreview(bitmap, frame.width, frame.height, rotation, &p)) return false;
-  const size_t need = PictureBytes(frame.format, frame.width, frame.height);
+  if (!placePreview(bitmap, frame.width, frame.height, rotation, &p)) return false;
+  const size_t need = pictureBytes(frame.format, frame.width, frame.height);
   if (need != 0 && frame.sizeBytes < need) return false;
   const bool fallbackFormat = frame.format == kFormatYv12 || frame.format == kFormatUyvy ||
                               frame.format == kFormatRgb565 || frame.format == kFormatRgb24;

@@ -4,7 +4,7 @@
 
 namespace camera {
 
-SystemEncoderBinding SystemEncoderBinding::Bind(sources::ModuleLoader& loader) {
+SystemEncoderBinding SystemEncoderBinding::bind(sources::ModuleLoader& loader) {
   SystemEncoderBinding binding;
   const auto take = [&](std::unique_ptr<platform::Module> module, const char* entry) {
     if (!module) return false;
@@ -14,15 +14,15 @@ SystemEncoderBinding SystemEncoderBinding::Bind(sources::ModuleLoader& loader) {
     binding.module_ = std::move(module);
     return true;
   };
-  if (!take(loader.Load(kSystemEncoderModuleName), kSystemEncoderEntryName))
-    take(loader.LoadBesideProgram(kFallbackEncoderModuleName), kFallbackEncoderEntryName);
+  if (!take(loader.load(kSystemEncoderModuleName), kSystemEncoderEntryName))
+    take(loader.loadBesideProgram(kFallbackEncoderModuleName), kFallbackEncoderEntryName);
   return binding;
 }
 
-SystemEncoderFactory ProcessSystemEncoder(sources::ModuleLoader& loader) {
+SystemEncoderFactory processSystemEncoder(sources::ModuleLoader& loader) {
   static std::once_flag once;
   static SystemEncoderBinding* binding = nullptr;  // lives until the process ends
-  std::call_once(once, [&] { binding = new SystemEncoderBinding(SystemEncoderBinding::Bind(loader)); });
+  std::call_once(once, [&] { binding = new SystemEncoderBinding(SystemEncoderBinding::bind(loader)); });
   return binding->factory();
 }
 

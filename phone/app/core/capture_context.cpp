@@ -35,7 +35,7 @@ bool PreviewBitmap::resize(int32_t w, int32_t h) {
   return true;
 }
 
-void RepackPreview(PreviewBitmap& bitmap) {
+void repackPreview(PreviewBitmap& bitmap) {
   const uint32_t stride = bitmap.stride();
   const size_t total = static_cast<size_t>(stride) * static_cast<size_t>(bitmap.height);
   for (size_t i = 0; i + 4 <= total; i += 4) {
@@ -59,7 +59,7 @@ namespace {
 constexpr const char16_t* kCrashedRunsValue = u"CrashedRuns";
 class ScalingRgb565 final : public PreviewConverter {
  public:
-  bool Convert(const FrameDescriptor& frame, uint32_t, uint8_t*, PreviewBitmap& bitmap) override {
+  bool convert(const FrameDescriptor& frame, uint32_t, uint8_t*, PreviewBitmap& bitmap) override {
     if (frame.format != sources::kFormatRgb565 || !frame.data || frame.width == 0 ||
         frame.height == 0 || bitmap.width <= 0 || bitmap.height <= 0 ||
         frame.sizeBytes < frame.width * frame.height * 2) {
@@ -78,12 +78,12 @@ class ScalingRgb565 final : public PreviewConverter {
 };
 }  // namespace
 
-PreviewConverter& Rgb565PreviewConverter() {
+PreviewConverter& rgb565PreviewConverter() {
   static ScalingRgb565 converter;
   return converter;
 }
 
-uint32_t OrientationFromDegrees(uint32_t degrees) {
+uint32_t orientationFromDegrees(uint32_t degrees) {
   switch (degrees) {
     case 90: return 3;
     case 180: return 2;
@@ -97,7 +97,7 @@ uint32_t OrientationFromDegrees(uint32_t degrees) {
 CaptureContext::CaptureContext(Options options)
     : options_(std::move(options)),
       clock_(options_.clock ? *options_.clock : platform::systemClock()) {
-  if (!options_.converter) options_.converter = &Rgb565PreviewConverter();
+  if (!options_.converter) options_.converter = &rgb565PreviewConverter();
 }
 
 CaptureContext::~CaptureContext() = default;
@@ -107,23 +107,23 @@ std::u16string CaptureContext::Text(uint32_t id) const {
   return t ? std::u16string(t) : std::u16string();
 }
 
-std::u16string CaptureContext::SourceName(CaptureSource& source) const {
+std::u16string CaptureContext::sourceName(CaptureSource& source) const {
   return Text(source.NameTextId());
 }
 
-void CaptureContext::LoadState() {
+void CaptureContext::loadState() {
   const settings::SettingsStore& store = *options_.store;
   uint32_t crashed = 0;
   std::u16string savedSource, savedMode;
   {
     settings::Key main = store.OpenKey(nullptr, false);
-    crashed = settings::ReadDword(main, u"Crashed").value_or(0);
+    crashed = settings::readDword(main, u"Crashed").value_or(0);
     if (crashed != 0) {
-      crashedRuns = settings::ReadDword(main, kCrashedRunsValue).value_or(0) + 1;
+      crashedRuns = settings::readDword(main, kCrashedRunsValue).value_or(0) + 1;
       if (crashedRuns == 0) crashedRuns = 0xFFFFFFFFu;
     }
-    savedSource = settings::ReadString(main, Text(texts::kTextSource), kSavedNameChars);
-    savedMode = settings::ReadString(main, Text(texts::kTextMode), kSavedNameChars);
+    savedSource = settings::readString(main, Text(texts::kTextSource), kSavedNameChars);
+    savedMode = settings::readString(main, Text(texts::kTextMode), kSavedNameChars);
   }
   bool first = true;
   for (CaptureSource& source : sources) {
@@ -133,15 +133,15 @@ void CaptureContext::LoadState() {
       // choice tables may be read-only.
       s->name = options_.text ? options_.text(s->textId) : nullptr;
     }
-    const std::u16string name = SourceName(source);
-    settings::LoadSettingList(store, source.Settings(), name.c_str());
+    const std::u16string name = sourceName(source);
+    settings::loadSettingList(store, source.Settings(), name.c_str());
     bool enabled;
     if (crashed != 0 && crashedRuns >= options_.crashedRunsBeforeDisabling) {
-      enabled = source.Kind() != SourceKind::kCamera && source.EnabledByDefault();
+      enabled = source.Kind() != SourceKind::kCamera && source.enabledByDefault();
     } else if (!savedSource.empty() && savedSource[0] == u';') {
       enabled = savedSource.find(u";" + name + u";") != std::u16string::npos;
     } else {
-      enabled = (first || source.Kind() == SourceKind::kSound) && source.EnabledByDefault();
+      enabled = (first || source.Kind() == SourceKind::kSound) && source.enabledByDefault();
     }
     source.setEnabled(enabled);
     first = false;
@@ -161,20 +161,20 @@ void CaptureContext::LoadState() {
   previewSetting.base = 0;
   previewSetting.step = 1;
   previewSetting.key = settings::newSettingKey();
-  settings::LoadSettingList(store, &previewSetting, nullptr);
+  settings::loadSettingList(store, &previewSetting, nullptr);
   camerasDisabledByCrashes = crashed != 0 && crashedRuns >= options_.crashedRunsBeforeDisabling;
   if (crashed == 0) {
     settings::Key main = store.OpenKey(nullptr, true);
-    settings::WriteDword(main, u"Crashed", 1);
-    store.Flush(main);
+    settings::writeDword(main, u"Crashed", 1);
+    store.flush(main);
   } else if (options_.crashedRunsBeforeDisabling > 1) {
     settings::Key main = store.OpenKey(nullptr, true);
-    settings::WriteDword(main, kCrashedRunsValue, crashedRuns);
-    store.Flush(main);
+    settings::writeDword(main, kCrashedRunsValue, crashedRuns);
+    store.flush(main);
   }
 }
 
-void CaptureContext::RefreshNames() {
+void CaptureContext::refreshNames() {
   for (CaptureSource& source : sources) {
     for (settings::SourceSetting* s = source.Settings(); s; s = s->next) {
       s->name = options_.text ? options_.text(s->textId) : nullptr;
@@ -183,30 +183,30 @@ void CaptureContext::RefreshNames() {
   previewSetting.name = options_.text ? options_.text(texts::kTextPreview) : nullptr;
 }
 
-void CaptureContext::SaveState() {
+void CaptureContext::saveState() {
   const settings::SettingsStore& store = *options_.store;
   std::u16string enabledList = u";";
   for (CaptureSource& source : sources) {
-    const std::u16string name = SourceName(source);
-    settings::SaveSettingList(store, source.Settings(), name.c_str());
+    const std::u16string name = sourceName(source);
+    settings::saveSettingList(store, source.Settings(), name.c_str());
     if (source.enabled()) enabledList += name + u";";
   }
   {
     settings::Key main = store.OpenKey(nullptr, true);
-    settings::WriteString(main, Text(texts::kTextSource), enabledList);
-    if (currentTarget) settings::WriteString(main, Text(texts::kTextMode), currentTarget->Name());
-    settings::WriteDword(main, u"Crashed", 0);
-    if (options_.crashedRunsBeforeDisabling > 1) settings::WriteDword(main, kCrashedRunsValue, 0);
+    settings::writeString(main, Text(texts::kTextSource), enabledList);
+    if (currentTarget) settings::writeString(main, Text(texts::kTextMode), currentTarget->Name());
+    settings::writeDword(main, u"Crashed", 0);
+    if (options_.crashedRunsBeforeDisabling > 1) settings::writeDword(main, kCrashedRunsValue, 0);
   }
   sources = sources::SourceList();
   currentTarget = nullptr;
   targets.clear();
-  settings::SaveSettingList(store, &previewSetting, nullptr);
+  settings::saveSettingList(store, &previewSetting, nullptr);
   settings::Key main = store.OpenKey(nullptr, true);
-  store.Flush(main);
+  store.flush(main);
 }
 
-void CaptureContext::SetSoftKey() {
+void CaptureContext::setSoftKey() {
   if (options_.view) {
     options_.view->setCommandText(kCommandSoftKey,
                                   Text(capturing() ? texts::kTextStop : texts::kTextStart));
@@ -226,7 +226,7 @@ bool CaptureContext::ToggleCapture() {
     } else {
       captureStartTick = 0;
       if (StartSources(true)) {
-        const targets::TargetStartParams params{&CaptureContext::FetchFrame, &CaptureContext::Control,
+        const targets::TargetStartParams params{&CaptureContext::FetchFrame, &CaptureContext::control,
                                                 this};
         if (currentTarget && currentTarget->Start(params)) {
           uint32_t now = clock_.nowMs();
@@ -246,11 +246,11 @@ bool CaptureContext::ToggleCapture() {
       }
     }
   }
-  SetSoftKey();
+  setSoftKey();
   return capturing();
 }
 
-void CaptureContext::StopStartedSources() {
+void CaptureContext::stopStartedSources() {
   for (CaptureSource& s : sources) {
     if (s.IsStarted()) s.Stop();
   }
@@ -271,7 +271,7 @@ bool CaptureContext::StartSources(bool capture) {
     params.mode = capture ? sources::kModeCapture : sources::kModePreview;
     params.screenOrientation = screenOrientation;
     params.background = nullptr;
-    params.preview = capture ? nullptr : &CaptureContext::PreviewCallback;
+    params.preview = capture ? nullptr : &CaptureContext::previewCallback;
     params.user = this;
     const bool ok = s.Start(params);
     if (!ok) {
@@ -281,7 +281,7 @@ bool CaptureContext::StartSources(bool capture) {
                               ? u"Could not start source. It stays enabled and is tried again "
                                 u"at the next start of capture."
                               : u"Could not start source.",
-                          SourceName(s));
+                          sourceName(s));
       }
       if (!options_.keepFailedSourcesEnabled) s.setEnabled(false);
     }
@@ -317,15 +317,15 @@ uint32_t CaptureContext::FetchFrame(void* context, FrameDescriptor* out) {
   return stamp;
 }
 
-uint32_t CaptureContext::Control(void* context, uint32_t code, uint32_t argument) {
+uint32_t CaptureContext::control(void* context, uint32_t code, uint32_t argument) {
   if (context == nullptr) return 1;
   auto* self = static_cast<CaptureContext*>(context);
   // Taps and keys go to a source that takes input; any other word is a setting's key.
-  if (!ForwardRemoteInput(*self, code, argument)) self->QueueSetProperty(code, argument);
+  if (!forwardRemoteInput(*self, code, argument)) self->queueSetProperty(code, argument);
   return 1;
 }
 
-bool CaptureContext::PreviewCallback(void* context, const FrameDescriptor* frame, uint32_t rotation,
+bool CaptureContext::previewCallback(void* context, const FrameDescriptor* frame, uint32_t rotation,
                                      uint8_t* scratch) {
   auto* self = static_cast<CaptureContext*>(context);
   if (!self->windowActive.load() || frame == nullptr) return false;
@@ -335,8 +335,8 @@ bool CaptureContext::PreviewCallback(void* context, const FrameDescriptor* frame
   {
     std::lock_guard lock(self->bitmapMutex_);
     if (self->previewBitmap.pixels &&
-        self->options_.converter->Convert(*frame, rotation & 3, scratch, self->previewBitmap)) {
-      RepackPreview(self->previewBitmap);
+        self->options_.converter->convert(*frame, rotation & 3, scratch, self->previewBitmap)) {
+      repackPreview(self->previewBitmap);
       self->previewReady.store(true);
       invalidate = true;
     } else if (self->previewReady.exchange(false)) {
@@ -351,7 +351,7 @@ void CaptureContext::NotifySettingChanged(settings::SourceSetting* setting, uint
   if (capturing() && setting != &previewSetting && currentTarget) currentTarget->SettingChanged(setting);
 }
 
-void CaptureContext::TimerStep() {
+void CaptureContext::timerStep() {
   if (!capturing()) return;
   const uint32_t now = clock_.nowMs();
   if (now < lastIdleResetTick_ || now - lastIdleResetTick_ > kIdleResetMs) {
@@ -361,9 +361,9 @@ void CaptureContext::TimerStep() {
   if (currentTarget && !currentTarget->IsAlive() && capturing()) ToggleCapture();
 }
 
-void CaptureContext::UpdateOrientation() {
+void CaptureContext::updateOrientation() {
   const uint32_t value =
-      options_.smartphone || !options_.view ? 0 : OrientationFromDegrees(options_.view->displayRotationDegrees());
+      options_.smartphone || !options_.view ? 0 : orientationFromDegrees(options_.view->displayRotationDegrees());
   if (value == screenOrientation) return;
   screenOrientation = value;
   if (capturing()) StartSources(true);
@@ -371,7 +371,7 @@ void CaptureContext::UpdateOrientation() {
 
 // ---- Main window ----
 
-void CaptureContext::OnCreate() {
+void CaptureContext::onCreate() {
   if (options_.view) {
     options_.view->setCommandText(kCommandSoftKey, Text(texts::kTextStart));
     options_.view->setCommandText(kCommandMenu, Text(texts::kTextMenu));
@@ -383,26 +383,26 @@ void CaptureContext::OnCreate() {
   if (options_.view) options_.view->startTimer(kTimerId, kTimerMs);
 }
 
-void CaptureContext::OnDestroy() {
+void CaptureContext::onDestroy() {
   if (options_.view) options_.view->stopTimer(kTimerId);
   // The target's sending thread may still hold a frame taken from a source's output
   // buffer: it ends before the sources free those buffers.
   if (currentTarget) currentTarget->Stop();
-  StopStartedSources();
+  stopStartedSources();
   captureStartTick = 0;
   if (currentTarget) currentTarget->Release();
-  SaveState();
+  saveState();
   if (options_.view) options_.view->postQuit(0);
 }
 
-void CaptureContext::OnActivate(bool active, bool namesOtherWindow) {
+void CaptureContext::onActivate(bool active, bool namesOtherWindow) {
   if (!capturing() && !namesOtherWindow) {
     if (active) {
       if (currentTarget) currentTarget->Prepare();
       if (options_.view) options_.view->rebuildMenu();
       StartSources(capturing());
     } else {
-      StopStartedSources();
+      stopStartedSources();
       captureStartTick = 0;
       if (currentTarget) {
         currentTarget->Stop();
@@ -411,13 +411,13 @@ void CaptureContext::OnActivate(bool active, bool namesOtherWindow) {
     }
   }
   if (active) {
-    UpdateOrientation();
+    updateOrientation();
     windowActive.store(true);
     previewBusy.store(false);
   }
 }
 
-void CaptureContext::OnPaint() {
+void CaptureContext::onPaint() {
   WindowView* view = options_.view;
   if (previewReady.load()) {
     int32_t w = 0, h = 0;
@@ -435,7 +435,7 @@ void CaptureContext::OnPaint() {
   previewBusy.store(false);
 }
 
-int CaptureContext::OnCopyData(const char16_t* text, size_t chars) {
+int CaptureContext::onCopyData(const char16_t* text, size_t chars) {
   if (!commandText) commandText = std::make_unique<std::u16string>();
   commandText->clear();
   if (text) {
@@ -448,15 +448,15 @@ int CaptureContext::OnCopyData(const char16_t* text, size_t chars) {
   return 1;
 }
 
-void CaptureContext::OnHelp() {
+void CaptureContext::onHelp() {
   if (options_.view) options_.view->openHelp(u"Main_Contents");
 }
 
-void CaptureContext::OnKeyDown(uint32_t key) {
+void CaptureContext::onKeyDown(uint32_t key) {
   if (key == kKeyEnter) ToggleCapture();
 }
 
-bool CaptureContext::OnCommand(int command) {
+bool CaptureContext::onCommand(int command) {
   if (command == kCommandExit) {
     if (options_.view) options_.view->closeWindow();
     return true;
@@ -468,15 +468,15 @@ bool CaptureContext::OnCommand(int command) {
   return false;
 }
 
-void CaptureContext::OnUser() {
+void CaptureContext::onUser() {
   if (options_.view) options_.view->rebuildMenu();
 }
 
-void CaptureContext::OnTimer(uint32_t id) {
-  if (id == kTimerId) TimerStep();
+void CaptureContext::onTimer(uint32_t id) {
+  if (id == kTimerId) timerStep();
 }
 
-void CaptureContext::OnCommandReceived() {
+void CaptureContext::onCommandReceived() {
   if (!currentTarget || !commandText) return;
   if (currentTarget->Command(commandText->c_str(), 0) && !capturing()) ToggleCapture();
 }

@@ -9,14 +9,14 @@ namespace {
 constexpr size_t kMaxQueuedChoices = 64;
 }  // namespace
 
-void CaptureContext::ApplySettingIndex(sources::CaptureSource& source, settings::SourceSetting& setting,
+void CaptureContext::applySettingIndex(sources::CaptureSource& source, settings::SourceSetting& setting,
                                        int32_t index) {
   setting.current = index;
   source.SetSetting(&setting, index);
   NotifySettingChanged(&setting, 0);
 }
 
-void CaptureContext::QueueSetProperty(uint32_t key, uint32_t index) {
+void CaptureContext::queueSetProperty(uint32_t key, uint32_t index) {
   {
     std::lock_guard lock(propertyMutex_);
     if (propertyCommands_.size() >= kMaxQueuedChoices) return;
@@ -25,26 +25,26 @@ void CaptureContext::QueueSetProperty(uint32_t key, uint32_t index) {
   if (options_.view) options_.view->postPropertyCommands();
 }
 
-void CaptureContext::OnPropertyCommands() {
+void CaptureContext::onPropertyCommands() {
   std::vector<std::pair<uint32_t, uint32_t>> taken;
   {
     std::lock_guard lock(propertyMutex_);
     taken.swap(propertyCommands_);
   }
-  for (const auto& [key, index] : taken) ApplySetProperty(key, index);
+  for (const auto& [key, index] : taken) applySetProperty(key, index);
 }
 
-bool CaptureContext::ApplySetProperty(uint32_t key, uint32_t index) {
+bool CaptureContext::applySetProperty(uint32_t key, uint32_t index) {
   for (sources::CaptureSource& source : sources) {
     if (!source.enabled()) continue;
     for (settings::SourceSetting* s = source.Settings(); s; s = s->next) {
       if (s->key != key) continue;
       if (index >= s->count) return false;
-      ApplySettingIndex(source, *s, static_cast<int32_t>(index));
+      applySettingIndex(source, *s, static_cast<int32_t>(index));
       const settings::SettingsStore& store = *options_.store;
-      const std::u16string name = SourceName(source);
-      settings::SaveSettingList(store, source.Settings(), name.c_str());
-      store.Flush(store.OpenKey(nullptr, true));
+      const std::u16string name = sourceName(source);
+      settings::saveSettingList(store, source.Settings(), name.c_str());
+      store.flush(store.OpenKey(nullptr, true));
       return true;
     }
   }

@@ -5,11 +5,11 @@
 
 namespace core {
 
-bool ForwardRemoteInput(CaptureContext& context, uint32_t code, uint32_t argument) {
+bool forwardRemoteInput(CaptureContext& context, uint32_t code, uint32_t argument) {
   if (code != protocol::CMD_TAP && code != protocol::CMD_KEY) return false;
   // The list is fixed after start-up; a source says itself whether it takes input now.
   for (sources::CaptureSource& source : context.sources)
-    if (source.enabled() && source.RemoteInput(code, argument)) break;
+    if (source.enabled() && source.remoteInput(code, argument)) break;
   return true;
 }
 

@@ -63,7 +63,7 @@ struct DirectShowCamera::StillLoop {
   }
 };
 
-FramesinkTable TableOf(const sources::FramesinkLibrary& library) {
+FramesinkTable tableOf(const sources::FramesinkLibrary& library) {
   FramesinkTable table;
   std::memcpy(&table, library.table.data(), sizeof table);
   return table;
@@ -72,7 +72,7 @@ FramesinkTable TableOf(const sources::FramesinkLibrary& library) {
 DirectShowCamera::DirectShowCamera(camera::CameraEnvironment environment,
                                    sources::FramesinkLibrary library)
     : camera::CameraSource(std::move(environment)), library_(std::move(library)),
-      table_(TableOf(library_)), flavour_(library_.flavour) {}
+      table_(tableOf(library_)), flavour_(library_.flavour) {}
 
 DirectShowCamera::DirectShowCamera(camera::CameraEnvironment environment, const FramesinkTable& table,
                                    uint32_t flavour)
@@ -204,7 +204,7 @@ bool DirectShowCamera::HaltDevice() {
 
 void DirectShowCamera::CloseDevice() { table_.SinkClose(); }
 
-std::unique_ptr<sources::CaptureSource> MakeDirectShowCamera(camera::CameraEnvironment environment,
+std::unique_ptr<sources::CaptureSource> makeDirectShowCamera(camera::CameraEnvironment environment,
                                                              sources::FramesinkLibrary library) {
   return std::make_unique<DirectShowCamera>(std::move(environment), std::move(library));
 }

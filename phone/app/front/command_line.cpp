@@ -6,7 +6,7 @@ bool CommandLine::settingsOnly() const {
   return (list || !changes.empty()) && !start && rest.empty();
 }
 
-bool ParseCommandLine(const std::vector<std::string>& args, CommandLine& out, std::string& error) {
+bool parseCommandLine(const std::vector<std::string>& args, CommandLine& out, std::string& error) {
   out = CommandLine{};
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
@@ -62,7 +62,7 @@ bool ParseCommandLine(const std::vector<std::string>& args, CommandLine& out, st
   return true;
 }
 
-std::string JoinArguments(const std::vector<std::string>& args) {
+std::string joinArguments(const std::vector<std::string>& args) {
   std::string out;
   for (const std::string& a : args) {
     if (!out.empty()) out += ' ';
@@ -80,7 +80,7 @@ std::string JoinArguments(const std::vector<std::string>& args) {
   return out;
 }
 
-std::vector<std::string> SplitArguments(std::string_view text) {
+std::vector<std::string> splitArguments(std::string_view text) {
   std::vector<std::string> out;
   size_t i = 0;
   while (i < text.size()) {

@@ -5,6 +5,6 @@
 
 int main(int argc, char** argv) {
   front::ProgramExtras extras;
-  extras.previewConverter = &front::MakePreviewConverter;
-  return front::RunVistrel(argc, argv, &front::BuildDeviceSources, extras);
+  extras.previewConverter = &front::makePreviewConverter;
+  return front::runVistrel(argc, argv, &front::buildDeviceSources, extras);
 }

@@ -71,7 +71,7 @@ std::string jpegpressState(const sources::DeviceInfo& device) {
   if (device.jpegpressKernels == sources::JpegpressKernels::kNone)
     return "not loaded (no kernels for this processor)";
   if (!device.jpegpressBound()) return "not bound";
-  std::string kernels = sources::JpegpressKernelsName(device.jpegpressKernels);
+  std::string kernels = sources::jpegpressKernelsName(device.jpegpressKernels);
   const char* forced = std::getenv("VISTREL_JPEGPRESS_PORTABLE");
   if (forced != nullptr && *forced != '\0' && std::strcmp(forced, "0") != 0 &&
       kernels != "portable")
@@ -111,7 +111,7 @@ int main(int argc, char** argv) {
   sources::ModuleLoader& modules =
       folders.empty() ? static_cast<sources::ModuleLoader&>(systemModules) : folderModules;
 
-  const sources::DeviceInfo device = sources::ProbeDevice(*probe, modules);
+  const sources::DeviceInfo device = sources::probeDevice(*probe, modules);
   std::cout << "device\n"
             << "  OEM text:         \"" << utf8(device.oemText) << "\"\n"
             << "  as returned:      \"" << utf8(device.oemTextAsReturned) << "\"\n"
@@ -126,11 +126,11 @@ int main(int argc, char** argv) {
   // The program's own sources, without a settings store: the tool saves nothing.
   sources::BuildNotes notes;
   const sources::SourceList list =
-      front::BuildDeviceSourceList(device, modules, *probe, front::SourceContext{}, &notes);
+      front::buildDeviceSourceList(device, modules, *probe, front::SourceContext{}, &notes);
   std::cout << "candidates\n";
   for (const std::string& line : notes) std::cout << "  " << line << '\n';
 
-  auto own = texts::LoadOwnModule(program, {});
+  auto own = texts::loadOwnModule(program, {});
   std::cout << "sources\n";
   int number = 1;
   for (sources::CaptureSource& source : list) {

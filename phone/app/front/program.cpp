@@ -106,7 +106,7 @@ class HeadlessFront final : public FrontHost {
     // Every change of address, and the attempts sparingly.
     if (address != shownAddress_ || attempts == 1 || (attempts != 0 && attempts % 20 == 0)) {
       std::fprintf(stderr, "vistrel: Connecting... IP: %s Attempt: %u\n",
-                   utf8(targets::DottedAddress(address)).c_str(), attempts);
+                   utf8(targets::dottedAddress(address)).c_str(), attempts);
       shownAddress_ = address;
     }
   }
@@ -115,15 +115,15 @@ class HeadlessFront final : public FrontHost {
     core::CaptureContext& context = *program.context;
     InstanceChannel& channel = *program.channel;
     // The window comes up and is active at once.
-    context.OnCreate();
-    context.OnActivate(true, false);
+    context.onCreate();
+    context.onActivate(true, false);
     if (program.started) program.started();
     while (!quit_) {
       while (!posted_.empty() && !quit_) {
         const int message = posted_.front();
         posted_.pop_front();
-        if (message == kCommandReceived) context.OnCommandReceived();
-        if (message == kClose) context.OnDestroy();
+        if (message == kCommandReceived) context.onCommandReceived();
+        if (message == kClose) context.onDestroy();
       }
       if (quit_) break;
       int waitMs = -1;
@@ -138,23 +138,23 @@ class HeadlessFront final : public FrontHost {
       const int r = platform::waitReadable(fds, ready, 3, waitMs);
       if (r > 0 && ready[2]) {
         wake_.drain();
-        context.OnPropertyCommands();
+        context.onPropertyCommands();
       }
       if (r > 0 && ready[1]) {
         takeEndRequest(program.signalFd);
-        context.OnDestroy();  // a request to end: close the window as the Exit command does
+        context.onDestroy();  // a request to end: close the window as the Exit command does
         continue;
       }
       if (r > 0 && ready[0]) {
         HandOverMessage message;
-        if (channel.Receive(message, 1000)) channel.Reply(program.onHandOver(message));
+        if (channel.receive(message, 1000)) channel.reply(program.onHandOver(message));
       }
       if (timerMs_ != 0 && std::chrono::steady_clock::now() >= nextTimer_) {
         nextTimer_ += std::chrono::milliseconds(timerMs_);
         if (nextTimer_ < std::chrono::steady_clock::now()) {
           nextTimer_ = std::chrono::steady_clock::now() + std::chrono::milliseconds(timerMs_);
         }
-        context.OnTimer(core::kTimerId);
+        context.onTimer(core::kTimerId);
         if (program.onTimer) program.onTimer();
       }
     }
@@ -178,8 +178,8 @@ class HeadlessFront final : public FrontHost {
 
 }  // namespace
 
-std::u16string CommandLineText(int argc, char** argv) {
-  return platform::utf8ToUtf16Lossy(JoinArguments(std::vector<std::string>(argv + 1, argv + argc)));
+std::u16string commandLineText(int argc, char** argv) {
+  return platform::utf8ToUtf16Lossy(joinArguments(std::vector<std::string>(argv + 1, argv + argc)));
 }
 
 namespace {
@@ -260,7 +260,7 @@ class StatusReporter {
     if (up && !linked_) {
       const int32_t port = network->portOverride();
       std::fprintf(stderr, "vistrel: connected to %s:%u\n",
-                   utf8(targets::DottedAddress(network->connectingDialog().address())).c_str(),
+                   utf8(targets::dottedAddress(network->connectingDialog().address())).c_str(),
                    static_cast<unsigned>(port > 0 ? static_cast<uint32_t>(port) & 0xFFFF
                                                   : network->remotePort));
     } else if (!up && linked_ && context_.capturing()) {
@@ -293,7 +293,7 @@ class StatusReporter {
 
 }  // namespace
 
-bool ChooseWindowFront(const CommandLine& commandLine, const WindowFront* window, std::string& error) {
+bool chooseWindowFront(const CommandLine& commandLine, const WindowFront* window, std::string& error) {
   if (commandLine.headless || commandLine.settingsOnly()) return false;
   const bool built = window && window->create && window->displayAvailable;
   if (commandLine.window) {
@@ -308,12 +308,12 @@ bool ChooseWindowFront(const CommandLine& commandLine, const WindowFront* window
   return built && window->displayAvailable();
 }
 
-int RunVistrel(int argc, char** argv, const SourceBuilder& buildSources, const ProgramExtras& extras) {
+int runVistrel(int argc, char** argv, const SourceBuilder& buildSources, const ProgramExtras& extras) {
   if (vistrel::printVersionIfAsked("vistrel", argc, argv)) return 0;
   const std::vector<std::string> args(argv + 1, argv + argc);
   CommandLine commandLine;
   std::string error;
-  if (!ParseCommandLine(args, commandLine, error)) {
+  if (!parseCommandLine(args, commandLine, error)) {
     std::fprintf(stderr, "vistrel: %s\n", error.c_str());
     return 2;
   }
@@ -321,7 +321,7 @@ int RunVistrel(int argc, char** argv, const SourceBuilder& buildSources, const P
     std::fputs(kUsage, stdout);
     return 0;
   }
-  const bool windowed = ChooseWindowFront(commandLine, extras.window, error);
+  const bool windowed = chooseWindowFront(commandLine, extras.window, error);
   if (!error.empty()) {
     std::fprintf(stderr, "vistrel: %s\n", error.c_str());
     return 1;
@@ -332,16 +332,16 @@ int RunVistrel(int argc, char** argv, const SourceBuilder& buildSources, const P
   };
 
   // 1-2: one running copy; a second start hands its command line over and ends.
-  std::unique_ptr<platform::ResourceModule> own = texts::LoadOwnModule(programPath, toStderr);
+  std::unique_ptr<platform::ResourceModule> own = texts::loadOwnModule(programPath, toStderr);
   char16_t title[101] = {}, windowClass[101] = {};
   own->loadString(texts::kStringWindowTitle, title, 101);
   own->loadString(texts::kStringWindowClass, windowClass, 101);
-  const std::string name = InstanceName(windowClass, title);
-  std::unique_ptr<InstanceChannel> channel = InstanceChannel::Claim(name);
+  const std::string name = instanceName(windowClass, title);
+  std::unique_ptr<InstanceChannel> channel = InstanceChannel::claim(name);
   if (!channel) {
     uint32_t answer = 0;
     std::string output, errors;
-    if (!HandOver(name, CommandLineText(argc, argv), 5000, &answer, &output, &errors)) {
+    if (!handOver(name, commandLineText(argc, argv), 5000, &answer, &output, &errors)) {
       std::fprintf(stderr, "vistrel: another copy runs but did not answer\n");
       return 1;
     }
@@ -370,7 +370,7 @@ int RunVistrel(int argc, char** argv, const SourceBuilder& buildSources, const P
   };
   std::unique_ptr<platform::DeviceProbe> probe = platform::systemDeviceProbe(probeNotes);
   sources::SystemModuleLoader modules;
-  const sources::DeviceInfo device = sources::ProbeDevice(*probe, modules);
+  const sources::DeviceInfo device = sources::probeDevice(*probe, modules);
 
   settings::SettingsStore store(platform::KeyStore::machine());
   store.setMainPath(settings::kSettingsPath);
@@ -392,7 +392,7 @@ int RunVistrel(int argc, char** argv, const SourceBuilder& buildSources, const P
     options.crashedRunsBeforeDisabling = kHeadlessCrashedRuns;
   }
   core::CaptureContext context(options);
-  const std::u16string targetText = platform::utf8ToUtf16Lossy(JoinArguments(commandLine.rest));
+  const std::u16string targetText = platform::utf8ToUtf16Lossy(joinArguments(commandLine.rest));
   if (!targetText.empty()) context.commandText = std::make_unique<std::u16string>(targetText);
 
   SourceContext sourceContext;
@@ -414,7 +414,7 @@ int RunVistrel(int argc, char** argv, const SourceBuilder& buildSources, const P
   };
   ftpOptions.sourcesOff = [&context] {
     context.StartSources(false);
-    context.StopStartedSources();
+    context.stopStartedSources();
   };
   ftpOptions.runSettings = [&window](targets::FtpTarget& target, void* owner) {
     return window.runFtpSettings(target, owner);
@@ -424,7 +424,7 @@ int RunVistrel(int argc, char** argv, const SourceBuilder& buildSources, const P
     context.StartSources(true);
   };
   context.targets.push_back(std::make_unique<targets::FtpTarget>(store, ftpOptions));
-  context.LoadState();
+  context.loadState();
   if (context.camerasDisabledByCrashes && !windowed) {
     std::fprintf(stderr,
                  "vistrel: the last %u runs ended without saving (crashed or killed); the camera "
@@ -447,7 +447,7 @@ int RunVistrel(int argc, char** argv, const SourceBuilder& buildSources, const P
   menuHooks.owner = window.owner();
   ui::MenuBuilder menu(context, window, menuHooks);
 
-  const TargetFields fields = DeviceTargetFields;
+  const TargetFields fields = deviceTargetFields;
   FrontHost::Program program;
   program.context = &context;
   program.language = &language;
@@ -461,12 +461,12 @@ int RunVistrel(int argc, char** argv, const SourceBuilder& buildSources, const P
   // and 8: the command line's command for the target.
   program.started = [&] {
     std::vector<std::string> messages;
-    const bool applied = ApplySettingChanges(context, menu, commandLine.changes, fields, messages);
+    const bool applied = applySettingChanges(context, menu, commandLine.changes, fields, messages);
     printMessages(messages);
-    if (commandLine.list) std::fputs(ListSettings(context, fields).c_str(), stdout);
+    if (commandLine.list) std::fputs(listSettings(context, fields).c_str(), stdout);
     if (commandLine.settingsOnly()) {
       exitCode = applied ? 0 : 1;
-      context.OnDestroy();  // saves everything, as the Exit command does
+      context.onDestroy();  // saves everything, as the Exit command does
       return;
     }
     if (context.currentTarget && context.commandText && !context.commandText->empty()) {
@@ -489,22 +489,22 @@ int RunVistrel(int argc, char** argv, const SourceBuilder& buildSources, const P
   program.onHandOver = [&](const HandOverMessage& message) -> HandOverAnswer {
     CommandLine handed;
     std::string problem;
-    if (!ParseCommandLine(SplitArguments(utf8(message.text)), handed, problem)) {
+    if (!parseCommandLine(splitArguments(utf8(message.text)), handed, problem)) {
       std::fprintf(stderr, "vistrel: handed-over command line: %s\n", problem.c_str());
       return {kHandOverRefused, {}, "vistrel: the running copy: " + problem + "\n"};
     }
     const bool ours = !handed.changes.empty() || handed.list || handed.start || handed.quiet;
     std::vector<std::string> messages;
-    const bool ok = ApplySettingChanges(context, menu, handed.changes, fields, messages);
+    const bool ok = applySettingChanges(context, menu, handed.changes, fields, messages);
     printMessages(messages);
     HandOverAnswer answer{ok ? 1u : kHandOverRefused, {}, {}};
     for (const std::string& m : messages) answer.errors += "vistrel: " + m + "\n";
-    if (handed.list) answer.output = ListSettings(context, fields);
+    if (handed.list) answer.output = listSettings(context, fields);
     if (!ours) {
-      context.OnCopyData(message.hasData ? message.text.c_str() : nullptr, message.text.size());
+      context.onCopyData(message.hasData ? message.text.c_str() : nullptr, message.text.size());
     } else if (!handed.rest.empty()) {
-      const std::u16string rest = platform::utf8ToUtf16Lossy(JoinArguments(handed.rest));
-      context.OnCopyData(rest.c_str(), rest.size());
+      const std::u16string rest = platform::utf8ToUtf16Lossy(joinArguments(handed.rest));
+      context.onCopyData(rest.c_str(), rest.size());
     }
     if (handed.start && !context.capturing()) context.ToggleCapture();
     return answer;

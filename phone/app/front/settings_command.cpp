@@ -49,7 +49,7 @@ TargetField numberField(targets::NetworkTarget& target, std::u16string name, int
       name, [&target, member] { return decimal(target.*member); },
       [&target, name, field, low, high](const std::u16string& value, std::string& error) {
         long long v = 0;
-        if (!targets::ReadDialogNumber(value, v) || v < low || v > high) {
+        if (!targets::readDialogNumber(value, v) || v < low || v > high) {
           error = utf8(name) + " takes a whole number from " + std::to_string(low) + " to " +
                   std::to_string(high) + ", not \"" + utf8(value) + "\"";
           return false;
@@ -84,7 +84,7 @@ void runFtpDialog(targets::FtpTarget& target, int field, const std::u16string& t
 sources::CaptureSource* findSource(core::CaptureContext& context, std::u16string_view name) {
   sources::CaptureSource* found = nullptr;
   for (sources::CaptureSource& s : context.sources) {
-    if (!sameName(context.SourceName(s), name)) continue;
+    if (!sameName(context.sourceName(s), name)) continue;
     if (s.enabled()) return &s;  // of two sources of one name, the enabled one
     if (!found) found = &s;
   }
@@ -99,7 +99,7 @@ targets::DeliveryTarget* findTarget(core::CaptureContext& context, std::u16strin
 
 std::string sourceNames(core::CaptureContext& context) {
   std::string out;
-  for (sources::CaptureSource& s : context.sources) out += (out.empty() ? "" : ", ") + utf8(context.SourceName(s));
+  for (sources::CaptureSource& s : context.sources) out += (out.empty() ? "" : ", ") + utf8(context.sourceName(s));
   return out;
 }
 std::string targetNames(core::CaptureContext& context) {
@@ -149,7 +149,7 @@ bool applyTargetSetting(core::CaptureContext& context, targets::DeliveryTarget& 
 bool applySourceSetting(core::CaptureContext& context, sources::CaptureSource& source,
                         const std::u16string& name, const std::u16string& value,
                         std::vector<std::string>& messages) {
-  const std::u16string sourceName = context.SourceName(source);
+  const std::u16string sourceName = context.sourceName(source);
   std::string known;
   for (settings::SourceSetting* s = source.Settings(); s; s = s->next) {
     const std::u16string settingName = s->name ? s->name : u"";
@@ -162,13 +162,13 @@ bool applySourceSetting(core::CaptureContext& context, sources::CaptureSource& s
                          ": its values are known once the source has started");
       return false;
     }
-    if (!ui::ParseSettingValue(*s, value, context.text(), index, error)) {
+    if (!ui::parseSettingValue(*s, value, context.text(), index, error)) {
       messages.push_back(utf8(sourceName) + "/" + utf8(settingName) + ": " + error);
       return false;
     }
-    ui::ApplySettingIndex(context, source, *s, index);
+    ui::applySettingIndex(context, source, *s, index);
     messages.push_back(utf8(sourceName) + "/" + utf8(settingName) + " = " +
-                       utf8(ui::ValueLabel(*s, index, context.text())));
+                       utf8(ui::valueLabel(*s, index, context.text())));
     return true;
   }
   messages.push_back(utf8(sourceName) + " has no setting \"" + utf8(name) + "\"" +
@@ -198,7 +198,7 @@ bool applySet(core::CaptureContext& context, const std::string& text, const Targ
 
 }  // namespace
 
-std::vector<TargetField> NetworkTargetFields(targets::NetworkTarget& target) {
+std::vector<TargetField> networkTargetFields(targets::NetworkTarget& target) {
   using Dialog = targets::NetworkSettingsDialog;
   std::vector<TargetField> fields;
   fields.push_back(TargetField{
@@ -230,7 +230,7 @@ std::vector<TargetField> NetworkTargetFields(targets::NetworkTarget& target) {
   return fields;
 }
 
-std::vector<TargetField> FtpTargetFields(targets::FtpTarget& target) {
+std::vector<TargetField> ftpTargetFields(targets::FtpTarget& target) {
   using Dialog = targets::FtpSettingsDialog;
   using T = targets::FtpTarget;
   std::vector<TargetField> fields;
@@ -254,7 +254,7 @@ std::vector<TargetField> FtpTargetFields(targets::FtpTarget& target) {
         name, [&target, member] { return decimal(target.*member); },
         [&target, name, id, high](const std::u16string& value, std::string& error) {
           long long v = 0;
-          if (!targets::ReadDialogNumber(value, v) || v < 0 || v > high) {
+          if (!targets::readDialogNumber(value, v) || v < 0 || v > high) {
             error = utf8(name) + " takes a whole number from 0 to " + std::to_string(high) + ", not \"" +
                     utf8(value) + "\"";
             return false;
@@ -291,13 +291,13 @@ std::vector<TargetField> FtpTargetFields(targets::FtpTarget& target) {
   return fields;
 }
 
-std::vector<TargetField> DeviceTargetFields(targets::DeliveryTarget& target) {
-  if (auto* network = dynamic_cast<targets::NetworkTarget*>(&target)) return NetworkTargetFields(*network);
-  if (auto* ftp = dynamic_cast<targets::FtpTarget*>(&target)) return FtpTargetFields(*ftp);
+std::vector<TargetField> deviceTargetFields(targets::DeliveryTarget& target) {
+  if (auto* network = dynamic_cast<targets::NetworkTarget*>(&target)) return networkTargetFields(*network);
+  if (auto* ftp = dynamic_cast<targets::FtpTarget*>(&target)) return ftpTargetFields(*ftp);
   return {};
 }
 
-bool ApplySettingChanges(core::CaptureContext& context, ui::MenuBuilder& menu,
+bool applySettingChanges(core::CaptureContext& context, ui::MenuBuilder& menu,
                          const std::vector<SettingChange>& changes, const TargetFields& fields,
                          std::vector<std::string>& messages) {
   bool all = true;
@@ -316,10 +316,10 @@ bool ApplySettingChanges(core::CaptureContext& context, ui::MenuBuilder& menu,
                              sourceNames(context) + ")");
           break;
         }
-        if (source->enabled() != enable) menu.ToggleSource(*source);
+        if (source->enabled() != enable) menu.toggleSource(*source);
         std::string now;
         for (sources::CaptureSource& s : context.sources)
-          if (s.enabled()) now += (now.empty() ? "" : ", ") + utf8(context.SourceName(s));
+          if (s.enabled()) now += (now.empty() ? "" : ", ") + utf8(context.sourceName(s));
         messages.push_back("enabled sources: " + (now.empty() ? std::string("none") : now));
         ok = true;
         break;
@@ -331,7 +331,7 @@ bool ApplySettingChanges(core::CaptureContext& context, ui::MenuBuilder& menu,
                              targetNames(context) + ")");
           break;
         }
-        if (target != context.currentTarget) menu.ChooseTarget(*target);
+        if (target != context.currentTarget) menu.chooseTarget(*target);
         ok = target == context.currentTarget;
         messages.push_back(ok ? "target: " + utf8(target->Name())
                               : "target " + utf8(target->Name()) + " could not be prepared; it stays " +
@@ -344,28 +344,28 @@ bool ApplySettingChanges(core::CaptureContext& context, ui::MenuBuilder& menu,
   return all;
 }
 
-std::string ListSettings(core::CaptureContext& context, const TargetFields& fields) {
+std::string listSettings(core::CaptureContext& context, const TargetFields& fields) {
   std::string out = "Sources (* enabled):\n";
   for (sources::CaptureSource& source : context.sources) {
-    out += (source.enabled() ? "* " : "  ") + utf8(context.SourceName(source)) + "\n";
+    out += (source.enabled() ? "* " : "  ") + utf8(context.sourceName(source)) + "\n";
     for (settings::SourceSetting* s = source.Settings(); s; s = s->next) {
       const int32_t index = settings::effectiveIndex(*s);
       out += "    " + utf8(s->name ? s->name : u"") + " = " +
-             utf8(ui::ValueLabel(*s, index, context.text()));
+             utf8(ui::valueLabel(*s, index, context.text()));
       if (s->count == 0) {
         out += "(known once the source has started)";
-      } else if (ui::IsNumericSetting(*s)) {
-        out += "   [" + utf8(ui::ValueLabel(*s, 0, context.text())) + " .. " +
-               utf8(ui::ValueLabel(*s, static_cast<int32_t>(s->count) - 1, context.text()));
+      } else if (ui::isNumericSetting(*s)) {
+        out += "   [" + utf8(ui::valueLabel(*s, 0, context.text())) + " .. " +
+               utf8(ui::valueLabel(*s, static_cast<int32_t>(s->count) - 1, context.text()));
         if (s->step != 1) out += ", step " + std::to_string(s->step);
         out += "]";
       } else {
         out += "   [";
         for (uint32_t i = 0; i < s->count; ++i)
-          out += (i ? " | " : "") + utf8(ui::ValueLabel(*s, static_cast<int32_t>(i), context.text()));
+          out += (i ? " | " : "") + utf8(ui::valueLabel(*s, static_cast<int32_t>(i), context.text()));
         out += "]";
       }
-      if (const char* note = source.SettingNote(s); note && *note) out += "   (" + std::string(note) + ")";
+      if (const char* note = source.settingNote(s); note && *note) out += "   (" + std::string(note) + ")";
       out += "\n";
     }
   }

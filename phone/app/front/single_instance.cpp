@@ -20,7 +20,7 @@ platform::LocalStream::Deadline after(uint32_t ms) {
 
 }  // namespace
 
-std::string InstanceName(const std::u16string& windowClass, const std::u16string& title) {
+std::string instanceName(const std::u16string& windowClass, const std::u16string& title) {
   std::string name(1, '\0');
   if (const char* prefix = std::getenv("VISTREL_OBJECT_PREFIX")) name += prefix;
   name += "vistrel-" + std::to_string(platform::currentUserId()) + "/" +
@@ -28,7 +28,7 @@ std::string InstanceName(const std::u16string& windowClass, const std::u16string
   return name;
 }
 
-std::unique_ptr<InstanceChannel> InstanceChannel::Claim(const std::string& name) {
+std::unique_ptr<InstanceChannel> InstanceChannel::claim(const std::string& name) {
   auto listener = platform::LocalStreamListener::listen(name);
   if (!listener) return nullptr;
   return std::unique_ptr<InstanceChannel>(new InstanceChannel(std::move(listener)));
@@ -38,7 +38,7 @@ InstanceChannel::~InstanceChannel() = default;
 
 int InstanceChannel::fd() const { return listener_->fd(); }
 
-bool InstanceChannel::Receive(HandOverMessage& message, uint32_t timeoutMs) {
+bool InstanceChannel::receive(HandOverMessage& message, uint32_t timeoutMs) {
   client_ = listener_->accept();  // another user's program is not heard
   if (!client_) return false;
   const auto end = after(timeoutMs);
@@ -59,7 +59,7 @@ bool InstanceChannel::Receive(HandOverMessage& message, uint32_t timeoutMs) {
   return true;
 }
 
-void InstanceChannel::Reply(uint32_t result, std::string_view output, std::string_view errors) {
+void InstanceChannel::reply(uint32_t result, std::string_view output, std::string_view errors) {
   if (!client_) return;
   // The answer word, then each text as its length and its bytes.
   std::vector<uint8_t> answer(4);
@@ -75,7 +75,7 @@ void InstanceChannel::Reply(uint32_t result, std::string_view output, std::strin
   client_.reset();
 }
 
-bool HandOver(const std::string& name, const std::u16string& commandLine, uint32_t timeoutMs,
+bool handOver(const std::string& name, const std::u16string& commandLine, uint32_t timeoutMs,
               uint32_t* result, std::string* output, std::string* errors) {
   // The running copy must be this user's: a name taken by someone else gets nothing.
   const auto stream = platform::LocalStream::connect(name);

@@ -21,38 +21,38 @@ class DeviceSourceFactory final : public sources::SourceFactory {
   DeviceSourceFactory(sources::ModuleLoader& modules, const SourceContext& context)
       : modules_(modules), context_(context) {}
 
-  std::unique_ptr<sources::CaptureSource> GoForceCamera(const sources::DeviceInfo& device,
+  std::unique_ptr<sources::CaptureSource> goForceCamera(const sources::DeviceInfo& device,
                                                         sources::GoForceLibrary l) override {
-    return makers::MakeGoForceCamera(cameraEnvironment(device), std::move(l));
+    return makers::makeGoForceCamera(cameraEnvironment(device), std::move(l));
   }
-  std::unique_ptr<sources::CaptureSource> HtcCamera(const sources::DeviceInfo& device,
+  std::unique_ptr<sources::CaptureSource> htcCamera(const sources::DeviceInfo& device,
                                                     std::shared_ptr<const sources::HtcCameraLibrary> l,
                                                     bool front) override {
-    return makers::MakeHtcCamera(cameraEnvironment(device), std::move(l), front);
+    return makers::makeHtcCamera(cameraEnvironment(device), std::move(l), front);
   }
-  std::unique_ptr<sources::CaptureSource> StreamCamera(const sources::DeviceInfo& device,
+  std::unique_ptr<sources::CaptureSource> streamCamera(const sources::DeviceInfo& device,
                                                        sources::StreamDriver driver) override {
-    return makers::MakeStreamCamera(cameraEnvironment(device), driver, makers::SystemDriverPort());
+    return makers::makeStreamCamera(cameraEnvironment(device), driver, makers::systemDriverPort());
   }
-  std::unique_ptr<sources::CaptureSource> DirectShowCamera(const sources::DeviceInfo& device,
+  std::unique_ptr<sources::CaptureSource> directShowCamera(const sources::DeviceInfo& device,
                                                            sources::FramesinkLibrary library) override {
-    return dshow::MakeDirectShowCamera(cameraEnvironment(device), std::move(library));
+    return dshow::makeDirectShowCamera(cameraEnvironment(device), std::move(library));
   }
-  std::unique_ptr<sources::CaptureSource> Screen(const sources::DeviceInfo& device,
+  std::unique_ptr<sources::CaptureSource> screen(const sources::DeviceInfo& device,
                                                  const platform::FrameBufferDescription& s) override {
-    return std::make_unique<screen::ScreenSource>(cameraEnvironment(device), screen::SystemScreenAccess(),
+    return std::make_unique<screen::ScreenSource>(cameraEnvironment(device), screen::systemScreenAccess(),
                                                   screen::ScreenGeometry{s.width, s.height, s.bitsPerPixel},
                                                   device.jpegpressBound());
   }
-  std::unique_ptr<sources::CaptureSource> Sound(const sources::DeviceInfo&) override {
-    return sources::MakeSoundSource(context_.store, context_.text);
+  std::unique_ptr<sources::CaptureSource> sound(const sources::DeviceInfo&) override {
+    return sources::makeSoundSource(context_.store, context_.text);
   }
 
  private:
   camera::CameraEnvironment cameraEnvironment(const sources::DeviceInfo& device) {
     camera::CameraEnvironment env;
     env.jpegpress = device.jpegpressBound() ? &device.jpegpress : nullptr;
-    env.systemEncoder = camera::ProcessSystemEncoder(modules_);
+    env.systemEncoder = camera::processSystemEncoder(modules_);
     env.store = context_.store;
     env.text = context_.text;
     return env;
@@ -66,7 +66,7 @@ class DeviceSourceFactory final : public sources::SourceFactory {
 class CameraPreview final : public core::PreviewConverter {
  public:
   explicit CameraPreview(const JpegEncoderTable* jpegpress) : jpegpress_(jpegpress) {}
-  bool Convert(const sources::FrameDescriptor& frame, uint32_t rotation, uint8_t* scratch,
+  bool convert(const sources::FrameDescriptor& frame, uint32_t rotation, uint8_t* scratch,
                core::PreviewBitmap& bitmap) override {
     if (!bitmap.pixels || bitmap.width <= 0 || bitmap.height <= 0) return false;
     camera::PreviewBitmap out;
@@ -82,15 +82,15 @@ class CameraPreview final : public core::PreviewConverter {
 };
 }  // namespace
 
-std::unique_ptr<core::PreviewConverter> MakePreviewConverter(const sources::DeviceInfo& device) {
+std::unique_ptr<core::PreviewConverter> makePreviewConverter(const sources::DeviceInfo& device) {
   return std::make_unique<CameraPreview>(device.jpegpressBound() ? &device.jpegpress : nullptr);
 }
 
-sources::SourceList BuildDeviceSourceList(const sources::DeviceInfo& device, sources::ModuleLoader& modules,
+sources::SourceList buildDeviceSourceList(const sources::DeviceInfo& device, sources::ModuleLoader& modules,
                                           platform::DeviceProbe& probe, const SourceContext& context,
                                           sources::BuildNotes* notes) {
   DeviceSourceFactory factory(modules, context);
-  return sources::BuildSourceList(device, modules, probe, factory, notes);
+  return sources::buildSourceList(device, modules, probe, factory, notes);
 }
 
 }  // namespace front

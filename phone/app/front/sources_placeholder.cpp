@@ -11,8 +11,8 @@ namespace {
 class DeviceSourceFactory final : public sources::PlaceholderSourceFactory {
  public:
   explicit DeviceSourceFactory(const SourceContext& context) : context_(context) {}
-  std::unique_ptr<sources::CaptureSource> Sound(const sources::DeviceInfo&) override {
-    return sources::MakeSoundSource(context_.store, context_.text);
+  std::unique_ptr<sources::CaptureSource> sound(const sources::DeviceInfo&) override {
+    return sources::makeSoundSource(context_.store, context_.text);
   }
 
  private:
@@ -20,14 +20,14 @@ class DeviceSourceFactory final : public sources::PlaceholderSourceFactory {
 };
 }  // namespace
 
-sources::SourceList BuildDeviceSourceList(const sources::DeviceInfo& device, sources::ModuleLoader& modules,
+sources::SourceList buildDeviceSourceList(const sources::DeviceInfo& device, sources::ModuleLoader& modules,
                                           platform::DeviceProbe& probe, const SourceContext& context,
                                           sources::BuildNotes* notes) {
   DeviceSourceFactory factory(context);
-  return sources::BuildSourceList(device, modules, probe, factory, notes);
+  return sources::buildSourceList(device, modules, probe, factory, notes);
 }
 
 // Without the camera pipeline the context's own conversion (5-6-5 frames) stays.
-std::unique_ptr<core::PreviewConverter> MakePreviewConverter(const sources::DeviceInfo&) { return nullptr; }
+std::unique_ptr<core::PreviewConverter> makePreviewConverter(const sources::DeviceInfo&) { return nullptr; }
 
 }  // namespace front

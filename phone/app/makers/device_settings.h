@@ -11,7 +11,7 @@
 namespace makers {
 
 // A setting of `count` values base + i * step.
-inline settings::SourceSetting SteppedSetting(uint32_t textId, int32_t defaultIndex, uint32_t count,
+inline settings::SourceSetting steppedSetting(uint32_t textId, int32_t defaultIndex, uint32_t count,
                                               int32_t base = 0, int32_t step = 1) {
   settings::SourceSetting s;
   s.textId = textId;
@@ -25,7 +25,7 @@ inline settings::SourceSetting SteppedSetting(uint32_t textId, int32_t defaultIn
 
 // A setting over a choice table.
 template <size_t N>
-settings::SourceSetting ChoiceSetting(uint32_t textId, int32_t defaultIndex,
+settings::SourceSetting choiceSetting(uint32_t textId, int32_t defaultIndex,
                                       const settings::SettingChoice (&choices)[N]) {
   settings::SourceSetting s;
   s.textId = textId;
@@ -37,14 +37,14 @@ settings::SourceSetting ChoiceSetting(uint32_t textId, int32_t defaultIndex,
 }
 
 // Links `count` settings in array order; returns the head (null for none).
-inline settings::SourceSetting* LinkSettings(settings::SourceSetting* first, size_t count) {
+inline settings::SourceSetting* linkSettings(settings::SourceSetting* first, size_t count) {
   for (size_t i = 0; i + 1 < count; ++i) first[i].next = &first[i + 1];
   if (count > 0) first[count - 1].next = nullptr;
   return count > 0 ? first : nullptr;
 }
 
 // Index of `setting` in the array, or `count` when it is not one of them.
-inline size_t IndexOf(const settings::SourceSetting* setting, const settings::SourceSetting* first,
+inline size_t indexOf(const settings::SourceSetting* setting, const settings::SourceSetting* first,
                       size_t count) {
   for (size_t i = 0; i < count; ++i)
     if (setting == &first[i]) return i;

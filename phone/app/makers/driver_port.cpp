@@ -18,11 +18,11 @@ namespace {
 class ServedDriver final : public DriverHandle {
  public:
   explicit ServedDriver(std::unique_ptr<platform::DeviceHandle> device) : device_(std::move(device)) {}
-  bool Control(uint32_t code, void* in, uint32_t inSize, void* out, uint32_t outSize,
+  bool control(uint32_t code, void* in, uint32_t inSize, void* out, uint32_t outSize,
                uint32_t* returned) override {
     return device_->control(code, in, inSize, out, outSize, returned);
   }
-  bool Read(void*, uint32_t, uint32_t* got) override {
+  bool read(void*, uint32_t, uint32_t* got) override {
     if (got != nullptr) *got = 0;
     return false;
   }
@@ -37,7 +37,7 @@ class LocalEvent final : public NamedEvent {
 
 class SystemPort final : public DriverPort {
  public:
-  std::unique_ptr<DriverHandle> Open(std::u16string_view name, const DriverOpen&) override {
+  std::unique_ptr<DriverHandle> open(std::u16string_view name, const DriverOpen&) override {
     // "CAM1:" is served as "\\.\CAM1".
     if (!name.empty() && name.back() == u':') name.remove_suffix(1);
     if (name.empty()) return nullptr;
@@ -45,15 +45,15 @@ class SystemPort final : public DriverPort {
     if (!device) return nullptr;
     return std::make_unique<ServedDriver>(std::move(device));
   }
-  std::unique_ptr<NamedEvent> CreateNamedEvent(std::u16string_view) override {
+  std::unique_ptr<NamedEvent> createNamedEvent(std::u16string_view) override {
     return std::make_unique<LocalEvent>();
   }
   // The frame area is the serving program's shared memory, opened as it is now: an area
   // that program removed is gone, one it made again is the new one. Every area mapped
   // stays mapped while the port lives (a camera keeps its address), and the same object
   // asked for again is not mapped twice.
-  uint8_t* MapFrameArea(uint32_t address, uint32_t bytes) override {
-    auto memory = platform::SharedMemory::openExisting(FrameAreaObjectName(address), bytes);
+  uint8_t* mapFrameArea(uint32_t address, uint32_t bytes) override {
+    auto memory = platform::SharedMemory::openExisting(frameAreaObjectName(address), bytes);
     if (!memory) return nullptr;
     std::lock_guard lock(mutex_);
     for (const auto& kept : areas_) {
@@ -70,13 +70,13 @@ class SystemPort final : public DriverPort {
 
 }  // namespace
 
-std::string FrameAreaObjectName(uint32_t address) {
+std::string frameAreaObjectName(uint32_t address) {
   char hex[9];
   std::snprintf(hex, sizeof hex, "%08X", static_cast<unsigned>(address));
   return std::string("_VistrelFrameArea_") + hex;
 }
 
-DriverPort& SystemDriverPort() {
+DriverPort& systemDriverPort() {
   static SystemPort port;
   return port;
 }

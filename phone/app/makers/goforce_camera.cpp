@@ -26,7 +26,7 @@ Fn entry(const sources::GoForceLibrary& library, Entry which) {
 }
 }  // namespace
 
-uint32_t goforce::QualityLevel(uint32_t quality) {
+uint32_t goforce::qualityLevel(uint32_t quality) {
   if (quality <= 30) return 5;
   if (quality <= 50) return 4;
   if (quality <= 60) return 3;
@@ -43,7 +43,7 @@ GoForceCamera::~GoForceCamera() { Stop(); }
 uint32_t GoForceCamera::NameTextId() { return texts::kTextCameraPlus; }
 
 SourceSetting* GoForceCamera::AppendSettings(const SettingChoice*, uint32_t) {
-  buffer_ = ChoiceSetting(texts::kTextAdvanced, 2, kBufferChoices);
+  buffer_ = choiceSetting(texts::kTextAdvanced, 2, kBufferChoices);
   return &buffer_;
 }
 
@@ -110,14 +110,14 @@ bool GoForceCamera::OpenDevice(uint32_t quality, uint32_t mode) {
   auto* cameraOps = *static_cast<goforce::CameraOps**>(camera);
   auto* encoderOps = *static_cast<goforce::EncoderOps**>(encoder);
   const PictureMode format = currentFormat();
-  if (encoderOps->Setup(encoder, camera, format.width, format.height, goforce::QualityLevel(quality),
+  if (encoderOps->Setup(encoder, camera, format.width, format.height, goforce::qualityLevel(quality),
                         static_cast<uint32_t>(settings::settingValue(buffer_))) != 0 ||
       cameraOps->Start(camera, surface_, format.width, format.height) != 0)
     return false;
   running_ = true;
   auto output = std::make_shared<std::vector<uint8_t>>(goforce::kBufferLimit);
   platform::Clock* clock = &platform::systemClock();
-  return fetch_.Start([this, encoder, encoderOps, output, clock](const Producer::StopFlag& stop) {
+  return fetch_.start([this, encoder, encoderOps, output, clock](const Producer::StopFlag& stop) {
     for (uint32_t waited = 0; waited < goforce::kWarmUpMs && !stop->load(); waited += 20) clock->sleepMs(20);
     while (!stop->load()) {
       uint32_t size = 0;
@@ -138,7 +138,7 @@ bool GoForceCamera::OpenDevice(uint32_t quality, uint32_t mode) {
 }
 
 bool GoForceCamera::HaltDevice() {
-  if (fetch_.running()) fetch_.Stop(goforce::kJoinMs);
+  if (fetch_.running()) fetch_.stop(goforce::kJoinMs);
   if (running_) {
     void* camera = components_[kCameraComponent];
     void* encoder = components_[kEncoder];
@@ -151,7 +151,7 @@ bool GoForceCamera::HaltDevice() {
 
 void GoForceCamera::CloseDevice() { releaseSession(); }
 
-std::unique_ptr<sources::CaptureSource> MakeGoForceCamera(camera::CameraEnvironment environment,
+std::unique_ptr<sources::CaptureSource> makeGoForceCamera(camera::CameraEnvironment environment,
                                                           sources::GoForceLibrary library) {
   return std::make_unique<GoForceCamera>(std::move(environment), std::move(library));
 }

@@ -73,7 +73,7 @@ constexpr uint32_t kProperties[] = {htc::kPropExposure,   htc::kPropWhiteBalance
 
 }  // namespace
 
-uint32_t htc::ListModes(uint32_t code, bool smartphone, bool front, uint32_t* overlay, PictureMode* modes) {
+uint32_t htc::listModes(uint32_t code, bool smartphone, bool front, uint32_t* overlay, PictureMode* modes) {
   const Size largest = largestSize(code, front);
   Size limit = largest;
   if (!front && !among(code, {0, 1, 4, 7, 12, 13}))
@@ -112,7 +112,7 @@ uint32_t htc::ListModes(uint32_t code, bool smartphone, bool front, uint32_t* ov
   return n;
 }
 
-uint32_t htc::CorrectFrame(uint32_t code, uint32_t format, uint32_t width, uint32_t height, uint8_t* data,
+uint32_t htc::correctFrame(uint32_t code, uint32_t format, uint32_t width, uint32_t height, uint8_t* data,
                            uint32_t size) {
   const uint64_t pixels = uint64_t{width} * height;
   if ((format == sources::kFormatNv12 || format == sources::kFormatYv12) && size == pixels * 2)
@@ -131,7 +131,7 @@ uint32_t htc::CorrectFrame(uint32_t code, uint32_t format, uint32_t width, uint3
   return format;
 }
 
-uint32_t htc::QualityLevel(uint32_t quality) {
+uint32_t htc::qualityLevel(uint32_t quality) {
   if (quality <= 40) return 1;
   if (quality <= 60) return 2;
   if (quality <= 80) return 4;
@@ -153,20 +153,20 @@ SourceSetting* HtcCamera::AppendSettings(const SettingChoice*, uint32_t) {
   const bool fineBrightness = (getProperty && getProperty(htc::kPropBrightness, &reported) && reported > 15) ||
                               among(code_, {6, 7, 10, 11, 34});
   const bool wideColours = among(code_, {10, 11});
-  device_[kExposure] = ChoiceSetting(texts::kTextExposure, 0, kExposureChoices);
-  device_[kWhiteBalance] = ChoiceSetting(texts::kTextWhiteBalance, 0, kWhiteBalanceChoices);
-  device_[kFlicker] = ChoiceSetting(texts::kTextFlicker, 0, kFlickerChoices);
-  device_[kNightMode] = ChoiceSetting(texts::kTextNightMode, 0, kNightModeChoices);
-  device_[kEffect] = ChoiceSetting(texts::kTextEffect, 0, kEffectChoices);
-  device_[kContrast] = SteppedSetting(texts::kTextContrast, 4, 9);
-  device_[kBrightness] = fineBrightness ? SteppedSetting(texts::kTextBrightness, 8, 18, 0, 15)
-                                        : SteppedSetting(texts::kTextBrightness, 4, 9);
-  device_[kSaturation] = wideColours ? SteppedSetting(texts::kTextSaturation, 4, 10)
-                                     : SteppedSetting(texts::kTextSaturation, 3, 9);
-  device_[kHue] = wideColours ? SteppedSetting(texts::kTextHue, 4, 10) : SteppedSetting(texts::kTextHue, 4, 8);
-  device_[kGamma] = SteppedSetting(texts::kTextGamma, 0, 11);
-  device_[kSharpness] = SteppedSetting(texts::kTextSharpness, 0, 15, 1, 1);
-  LinkSettings(device_.data(), device_.size());
+  device_[kExposure] = choiceSetting(texts::kTextExposure, 0, kExposureChoices);
+  device_[kWhiteBalance] = choiceSetting(texts::kTextWhiteBalance, 0, kWhiteBalanceChoices);
+  device_[kFlicker] = choiceSetting(texts::kTextFlicker, 0, kFlickerChoices);
+  device_[kNightMode] = choiceSetting(texts::kTextNightMode, 0, kNightModeChoices);
+  device_[kEffect] = choiceSetting(texts::kTextEffect, 0, kEffectChoices);
+  device_[kContrast] = steppedSetting(texts::kTextContrast, 4, 9);
+  device_[kBrightness] = fineBrightness ? steppedSetting(texts::kTextBrightness, 8, 18, 0, 15)
+                                        : steppedSetting(texts::kTextBrightness, 4, 9);
+  device_[kSaturation] = wideColours ? steppedSetting(texts::kTextSaturation, 4, 10)
+                                     : steppedSetting(texts::kTextSaturation, 3, 9);
+  device_[kHue] = wideColours ? steppedSetting(texts::kTextHue, 4, 10) : steppedSetting(texts::kTextHue, 4, 8);
+  device_[kGamma] = steppedSetting(texts::kTextGamma, 0, 11);
+  device_[kSharpness] = steppedSetting(texts::kTextSharpness, 0, 15, 1, 1);
+  linkSettings(device_.data(), device_.size());
   if (!jpegModel(code_)) return &device_[kExposure];
   if (!front_) return &device_[kWhiteBalance];
   // The second sensor of these models has brightness and flicker only.
@@ -185,7 +185,7 @@ bool HtcCamera::setProperty(uint32_t property, int32_t value) {
 
 uint32_t HtcCamera::propertyOf(const SourceSetting* setting) {
   for (const SourceSetting* s = DeviceSettingList(); s; s = s->next)
-    if (s == setting) return kProperties[IndexOf(s, device_.data(), device_.size())];
+    if (s == setting) return kProperties[indexOf(s, device_.data(), device_.size())];
   return 0;
 }
 
@@ -220,7 +220,7 @@ uint32_t HtcCamera::EnumerateModes(PictureMode* modes, uint32_t) {
     if (s == &device_[kEffect] && value == 1) continue;
     setProperty(propertyOf(s), value);
   }
-  return htc::ListModes(code_, library_->isSmartphone, front_, overlay_, modes);
+  return htc::listModes(code_, library_->isSmartphone, front_, overlay_, modes);
 }
 
 void HtcCamera::onFrame(void* user, uint8_t* data, uint32_t size) {
@@ -232,7 +232,7 @@ void HtcCamera::onFrame(void* user, uint8_t* data, uint32_t size) {
     frame.sizeBytes = size;
     frame.width = mode.width;
     frame.height = mode.height;
-    frame.format = htc::CorrectFrame(self->code_, mode.format, mode.width, mode.height, data, size);
+    frame.format = htc::correctFrame(self->code_, mode.format, mode.width, mode.height, data, size);
     self->DeliverFrame(&frame, data, size);
   }
   if (self->stillMode_.load()) {
@@ -242,7 +242,7 @@ void HtcCamera::onFrame(void* user, uint8_t* data, uint32_t size) {
 
 bool HtcCamera::OpenDevice(uint32_t quality, uint32_t) {
   if (!open_) return false;
-  if (jpegModel(code_)) setProperty(htc::kPropQuality, static_cast<int32_t>(htc::QualityLevel(quality)));
+  if (jpegModel(code_)) setProperty(htc::kPropQuality, static_cast<int32_t>(htc::qualityLevel(quality)));
   auto begin = reinterpret_cast<htc::BeginFn>(library_->cameraBegin);
   auto end = reinterpret_cast<htc::EndFn>(library_->cameraEnd);
   const PictureMode mode = currentFormat();
@@ -255,7 +255,7 @@ bool HtcCamera::OpenDevice(uint32_t quality, uint32_t) {
   auto taken = std::make_shared<platform::Event>(platform::Event::Reset::kAuto);
   std::atomic_store(&stillTaken_, taken);
   stillMode_ = true;
-  return still_.Start([this, begin, end, taken, mode](const Producer::StopFlag& stop) {
+  return still_.start([this, begin, end, taken, mode](const Producer::StopFlag& stop) {
     while (!stop->load()) {
       if (begin(mode.width, mode.height, 1, &HtcCamera::onFrame, this) != 0) {
         while (!stop->load() && !taken->wait(50)) {
@@ -271,7 +271,7 @@ bool HtcCamera::OpenDevice(uint32_t quality, uint32_t) {
 bool HtcCamera::HaltDevice() {
   if (still_.running()) {
     if (auto taken = std::atomic_load(&stillTaken_)) taken->set();
-    still_.Stop(htc::kJoinMs);
+    still_.stop(htc::kJoinMs);
   }
   stillMode_ = false;
   if (streaming_) reinterpret_cast<htc::EndFn>(library_->cameraEnd)();
@@ -285,7 +285,7 @@ void HtcCamera::CloseDevice() {
   open_ = false;
 }
 
-std::unique_ptr<sources::CaptureSource> MakeHtcCamera(camera::CameraEnvironment environment,
+std::unique_ptr<sources::CaptureSource> makeHtcCamera(camera::CameraEnvironment environment,
                                                       std::shared_ptr<const sources::HtcCameraLibrary> library,
                                                       bool frontSensor) {
   return std::make_unique<HtcCamera>(std::move(environment), std::move(library), frontSensor);

@@ -11,17 +11,17 @@ using sources::PictureMode;
 using sources::SettingChoice;
 using sources::SourceSetting;
 
-bool SharedDriver::Control(uint32_t code, void* in, uint32_t inSize, void* out, uint32_t outSize,
+bool SharedDriver::control(uint32_t code, void* in, uint32_t inSize, void* out, uint32_t outSize,
                            uint32_t* returned) {
   std::lock_guard lock(mutex_);
-  return handle_->Control(code, in, inSize, out, outSize, returned);
+  return handle_->control(code, in, inSize, out, outSize, returned);
 }
 
-bool SharedDriver::ControlByte(uint32_t code, uint8_t value) { return Control(code, &value, 1); }
+bool SharedDriver::controlByte(uint32_t code, uint8_t value) { return control(code, &value, 1); }
 
-bool SharedDriver::Read(void* buffer, uint32_t size, uint32_t* got) {
+bool SharedDriver::read(void* buffer, uint32_t size, uint32_t* got) {
   std::lock_guard lock(mutex_);
-  return handle_->Read(buffer, size, got);
+  return handle_->read(buffer, size, got);
 }
 
 StreamCamera::StreamCamera(camera::CameraEnvironment environment, DriverPort& port)
@@ -43,7 +43,7 @@ bool StreamCamera::pause(const Producer::StopFlag& stop, uint32_t ms) {
 }
 
 bool StreamCamera::HaltDevice() {
-  if (producer_.running()) producer_.Stop(kStreamJoinMs);
+  if (producer_.running()) producer_.stop(kStreamJoinMs);
   if (driver_) afterHalt();
   return true;
 }
@@ -90,22 +90,22 @@ Cam1Camera::Cam1Camera(camera::CameraEnvironment environment, DriverPort& port)
 Cam1Camera::~Cam1Camera() { Stop(); }
 
 SourceSetting* Cam1Camera::AppendSettings(const SettingChoice*, uint32_t) {
-  device_[kExposure] = SteppedSetting(texts::kTextExposure, 0, 11, 0, 3);
-  device_[kBrightness] = SteppedSetting(texts::kTextBrightness, 8, 16, 0, 4);
-  device_[kRed] = SteppedSetting(texts::kTextRed, 8, 16, 0, 16);
-  device_[kBlue] = SteppedSetting(texts::kTextBlue, 8, 16, 0, 16);
-  device_[kWhiteBalance] = SteppedSetting(texts::kTextWhiteBalance, 1, 2);
-  device_[kGainControl] = SteppedSetting(texts::kTextGainControl, 1, 2);
-  device_[kFlicker] = ChoiceSetting(texts::kTextFlicker, 0, kCam1Flicker);
-  device_[kEffect] = ChoiceSetting(texts::kTextEffect, 0, kCam1Effect);
-  device_[kZoom] = ChoiceSetting(texts::kTextZoom, 0, kCam1Zoom);
-  return LinkSettings(device_.data(), device_.size());
+  device_[kExposure] = steppedSetting(texts::kTextExposure, 0, 11, 0, 3);
+  device_[kBrightness] = steppedSetting(texts::kTextBrightness, 8, 16, 0, 4);
+  device_[kRed] = steppedSetting(texts::kTextRed, 8, 16, 0, 16);
+  device_[kBlue] = steppedSetting(texts::kTextBlue, 8, 16, 0, 16);
+  device_[kWhiteBalance] = steppedSetting(texts::kTextWhiteBalance, 1, 2);
+  device_[kGainControl] = steppedSetting(texts::kTextGainControl, 1, 2);
+  device_[kFlicker] = choiceSetting(texts::kTextFlicker, 0, kCam1Flicker);
+  device_[kEffect] = choiceSetting(texts::kTextEffect, 0, kCam1Effect);
+  device_[kZoom] = choiceSetting(texts::kTextZoom, 0, kCam1Zoom);
+  return linkSettings(device_.data(), device_.size());
 }
 
 bool Cam1Camera::write(const SourceSetting& setting) {
-  const size_t i = IndexOf(&setting, device_.data(), device_.size());
+  const size_t i = indexOf(&setting, device_.data(), device_.size());
   if (i == device_.size() || !driver_) return true;
-  return driver_->ControlByte(kCam1Codes[i], static_cast<uint8_t>(settings::settingValue(setting)));
+  return driver_->controlByte(kCam1Codes[i], static_cast<uint8_t>(settings::settingValue(setting)));
 }
 
 bool Cam1Camera::ApplyDeviceSetting(SourceSetting* setting, int32_t) {
@@ -120,17 +120,17 @@ bool Cam1Camera::ApplyDeviceSetting(SourceSetting* setting, int32_t) {
 void Cam1Camera::Reset() {
   if (!driver_) return;
   for (const SourceSetting& s : device_) write(s);
-  driver_->ControlByte(cam1::kResetDone, 0);
+  driver_->controlByte(cam1::kResetDone, 0);
 }
 
 uint32_t Cam1Camera::EnumerateModes(PictureMode* modes, uint32_t) {
   if (!driver_) {
-    auto handle = port_.Open(u"CAM1:", DriverOpen{kGenericRead, 0, kOpenExisting, 0});
+    auto handle = port_.open(u"CAM1:", DriverOpen{kGenericRead, 0, kOpenExisting, 0});
     if (!handle) return 0;
     driver_ = std::make_shared<SharedDriver>(std::move(handle));
-    appEvent_ = port_.CreateNamedEvent(u"CAMERAAPPEVENT");
-    codecEvent_ = port_.CreateNamedEvent(u"CAMERACODECEVENT");
-    if (!appEvent_ || !codecEvent_ || !driver_->Control(cam1::kOpen)) {
+    appEvent_ = port_.createNamedEvent(u"CAMERAAPPEVENT");
+    codecEvent_ = port_.createNamedEvent(u"CAMERACODECEVENT");
+    if (!appEvent_ || !codecEvent_ || !driver_->control(cam1::kOpen)) {
       appEvent_.reset();
       codecEvent_.reset();
       driver_.reset();
@@ -138,10 +138,10 @@ uint32_t Cam1Camera::EnumerateModes(PictureMode* modes, uint32_t) {
     }
     uint8_t sensor = 255;
     uint32_t got = 0;
-    if (!driver_->Control(cam1::kSensorType, nullptr, 0, &sensor, 1, &got) || got < 1) sensor = 255;
+    if (!driver_->control(cam1::kSensorType, nullptr, 0, &sensor, 1, &got) || got < 1) sensor = 255;
     sensorType_ = sensor;
-    driver_->ControlByte(cam1::kPrepare, 0);
-    area_ = port_.MapFrameArea(sensor >= 3 && sensor <= 7 ? cam1::kAreaSensors3To7 : cam1::kAreaOther,
+    driver_->controlByte(cam1::kPrepare, 0);
+    area_ = port_.mapFrameArea(sensor >= 3 && sensor <= 7 ? cam1::kAreaSensors3To7 : cam1::kAreaOther,
                                cam1::kAreaBytes);
     private_ = std::make_shared<std::vector<uint8_t>>(cam1::kSlotBytes);
     if (area_ == nullptr) {
@@ -175,13 +175,13 @@ bool Cam1Camera::OpenDevice(uint32_t, uint32_t) {
   uint8_t* area = area_;
   streamingMode_ = position == kCam1StreamingMode;
   if (streamingMode_) {
-    if (!driver->Control(cam1::kStartStream)) return false;
-    return producer_.Start([this, driver, privateBuffer, area](const Producer::StopFlag& stop) {
+    if (!driver->control(cam1::kStartStream)) return false;
+    return producer_.start([this, driver, privateBuffer, area](const Producer::StopFlag& stop) {
       if (!pause(stop, cam1::kStreamWarmUpMs)) return;
       while (!stop->load()) {
         uint8_t answer[4] = {};
         uint32_t got = 0;
-        if (driver->Control(cam1::kReadyIndex, nullptr, 0, answer, sizeof answer, &got)) {
+        if (driver->control(cam1::kReadyIndex, nullptr, 0, answer, sizeof answer, &got)) {
           uint32_t index = platform::load32(answer);
           if (index >= cam1::kSlots) index = 0;
           std::memcpy(privateBuffer->data(), area + size_t{cam1::kSlotBytes} * index, cam1::kSlotBytes);
@@ -192,9 +192,9 @@ bool Cam1Camera::OpenDevice(uint32_t, uint32_t) {
     });
   }
   const uint32_t bytes = mode.width * mode.height * 2;
-  return producer_.Start([this, driver, area, position, bytes](const Producer::StopFlag& stop) {
+  return producer_.start([this, driver, area, position, bytes](const Producer::StopFlag& stop) {
     while (!stop->load()) {
-      if (driver->ControlByte(cam1::kCapture, static_cast<uint8_t>(position))) {
+      if (driver->controlByte(cam1::kCapture, static_cast<uint8_t>(position))) {
         DeliverFrame(nullptr, area + cam1::kSlotBytes, bytes);
       } else {
         pause(stop, cam1::kCaptureRetryMs);
@@ -204,12 +204,12 @@ bool Cam1Camera::OpenDevice(uint32_t, uint32_t) {
 }
 
 void Cam1Camera::afterHalt() {
-  if (streamingMode_) driver_->Control(cam1::kStopStream);
+  if (streamingMode_) driver_->control(cam1::kStopStream);
   streamingMode_ = false;
 }
 
 void Cam1Camera::CloseDevice() {
-  if (driver_) driver_->Control(cam1::kClose);  // the handle is closed whatever it answers
+  if (driver_) driver_->control(cam1::kClose);  // the handle is closed whatever it answers
   driver_.reset();
   appEvent_.reset();
   codecEvent_.reset();
@@ -224,7 +224,7 @@ constexpr Cam1Mode kCam2Modes[] = {{160, 120}, {320, 240}, {640, 480},
                                    {800, 600}, {1280, 960}, {1600, 1200}};
 }  // namespace
 
-uint32_t cam2::CaptureCode(uint32_t width) {
+uint32_t cam2::captureCode(uint32_t width) {
   switch (width) {
     case 160: return 100035;
     case 320: return 100042;
@@ -243,7 +243,7 @@ Cam2Camera::~Cam2Camera() { Stop(); }
 
 uint32_t Cam2Camera::EnumerateModes(PictureMode* modes, uint32_t) {
   if (!driver_) {
-    auto handle = port_.Open(u"CAM2:", DriverOpen{kGenericRead, 0, kOpenExisting, 0});
+    auto handle = port_.open(u"CAM2:", DriverOpen{kGenericRead, 0, kOpenExisting, 0});
     if (!handle) return 0;
     driver_ = std::make_shared<SharedDriver>(std::move(handle));
     buffer_ = std::make_shared<std::vector<uint8_t>>(cam2::kBufferBytes);
@@ -263,22 +263,22 @@ uint32_t Cam2Camera::EnumerateModes(PictureMode* modes, uint32_t) {
 bool Cam2Camera::OpenDevice(uint32_t, uint32_t) {
   if (!driver_) return false;
   const PictureMode mode = currentFormat();
-  const uint32_t code = cam2::CaptureCode(mode.width);
+  const uint32_t code = cam2::captureCode(mode.width);
   const uint32_t bytes = mode.width * mode.height * 2;
   if (code == 0 || bytes > buffer_->size()) return false;
   auto record = std::make_shared<std::array<uint8_t, cam2::kRecordBytes>>();
   record->fill(0);
   uint8_t answer = 0;
-  if (!driver_->Control(cam2::kPrepare, record->data(), cam2::kRecordBytes, &answer, 1)) return false;
+  if (!driver_->control(cam2::kPrepare, record->data(), cam2::kRecordBytes, &answer, 1)) return false;
   platform::store32(record->data() + 4, cam2::kModeWord);
-  if (!driver_->Control(cam2::kMode, record->data(), cam2::kRecordBytes)) return false;
+  if (!driver_->control(cam2::kMode, record->data(), cam2::kRecordBytes)) return false;
   auto driver = driver_;
   auto buffer = buffer_;
-  return producer_.Start([this, driver, buffer, record, code, bytes](const Producer::StopFlag& stop) {
+  return producer_.start([this, driver, buffer, record, code, bytes](const Producer::StopFlag& stop) {
     while (!stop->load()) {
       platform::store32(record->data(), cam2::kCaptureCommand);
       // The driver answers into the record; its third word is the picture's status.
-      if (driver->Control(code, record->data(), cam2::kRecordBytes, buffer->data(), bytes) &&
+      if (driver->control(code, record->data(), cam2::kRecordBytes, buffer->data(), bytes) &&
           static_cast<int32_t>(platform::load32(record->data() + 8)) >= 0)
         DeliverFrame(nullptr, buffer->data(), bytes);
       pause(stop, cam2::kPollMs);
@@ -286,7 +286,7 @@ bool Cam2Camera::OpenDevice(uint32_t, uint32_t) {
   });
 }
 
-void Cam2Camera::afterHalt() { driver_->Control(cam2::kStop); }
+void Cam2Camera::afterHalt() { driver_->control(cam2::kStop); }
 
 void Cam2Camera::CloseDevice() {
   driver_.reset();
@@ -304,7 +304,7 @@ constexpr uint32_t kDsc1StartPairs[][2] = {{7, 27}, {6, 3}, {13, 4}, {14, 0}};
 constexpr uint32_t kDsc1FinalPair[2] = {16, 100};
 }  // namespace
 
-uint32_t dsc1::SizeCode(uint32_t width) {
+uint32_t dsc1::sizeCode(uint32_t width) {
   switch (width) {
     case 88: return 5;
     case 160: return 1;
@@ -323,20 +323,20 @@ Dsc1Camera::Dsc1Camera(camera::CameraEnvironment environment, DriverPort& port)
 Dsc1Camera::~Dsc1Camera() { Stop(); }
 
 SourceSetting* Dsc1Camera::AppendSettings(const SettingChoice*, uint32_t) {
-  device_[kDscBrightness] = SteppedSetting(texts::kTextBrightness, 6, 9);
-  device_[kDscContrast] = SteppedSetting(texts::kTextContrast, 3, 7);
-  return LinkSettings(device_.data(), device_.size());
+  device_[kDscBrightness] = steppedSetting(texts::kTextBrightness, 6, 9);
+  device_[kDscContrast] = steppedSetting(texts::kTextContrast, 3, 7);
+  return linkSettings(device_.data(), device_.size());
 }
 
 bool Dsc1Camera::setPair(uint32_t item, int32_t value) {
   uint8_t pair[8];
   platform::store32(pair, item);
   platform::store32(pair + 4, static_cast<uint32_t>(value));
-  return driver_->Control(dsc1::kSet, pair, sizeof pair);
+  return driver_->control(dsc1::kSet, pair, sizeof pair);
 }
 
 bool Dsc1Camera::ApplyDeviceSetting(SourceSetting* setting, int32_t) {
-  const size_t i = IndexOf(setting, device_.data(), device_.size());
+  const size_t i = indexOf(setting, device_.data(), device_.size());
   if (i == device_.size() || !driver_) return true;
   return setPair(i == kDscBrightness ? dsc1::kBrightnessItem : dsc1::kContrastItem,
                  settings::settingValue(*setting));
@@ -348,7 +348,7 @@ void Dsc1Camera::Reset() {
 
 uint32_t Dsc1Camera::EnumerateModes(PictureMode* modes, uint32_t) {
   if (!driver_) {
-    auto handle = port_.Open(u"DSC1:", DriverOpen{kGenericRead | kGenericWrite, kShareRead | kShareWrite,
+    auto handle = port_.open(u"DSC1:", DriverOpen{kGenericRead | kGenericWrite, kShareRead | kShareWrite,
                                                   kOpenExisting, kAttributeNormal});
     if (!handle) return 0;
     driver_ = std::make_shared<SharedDriver>(std::move(handle));
@@ -369,26 +369,26 @@ uint32_t Dsc1Camera::EnumerateModes(PictureMode* modes, uint32_t) {
 bool Dsc1Camera::OpenDevice(uint32_t, uint32_t) {
   if (!driver_) return false;
   const PictureMode mode = currentFormat();
-  const uint32_t code = dsc1::SizeCode(mode.width);
+  const uint32_t code = dsc1::sizeCode(mode.width);
   const uint32_t bytes = mode.width * mode.height * 2;
   if (code == 0 || bytes > buffer_->size()) return false;
   // Brightness and contrast start at their settings (6 and 3 unless the user chose).
   bool ok = setPair(dsc1::kBrightnessItem, settings::settingValue(device_[kDscBrightness])) &&
             setPair(dsc1::kContrastItem, settings::settingValue(device_[kDscContrast]));
   for (const auto& pair : kDsc1StartPairs) ok = ok && setPair(pair[0], static_cast<int32_t>(pair[1]));
-  ok = ok && driver_->Control(dsc1::kRun);
+  ok = ok && driver_->control(dsc1::kRun);
   uint8_t size[24];
   const uint32_t words[6] = {1, 1, code, 2, mode.height, mode.width};
   for (int i = 0; i < 6; ++i) platform::store32(size + 4 * i, words[i]);
-  ok = ok && driver_->Control(dsc1::kSet, size, sizeof size);
+  ok = ok && driver_->control(dsc1::kSet, size, sizeof size);
   ok = ok && setPair(kDsc1FinalPair[0], static_cast<int32_t>(kDsc1FinalPair[1]));
   if (!ok) return false;
   auto driver = driver_;
   auto buffer = buffer_;
-  return producer_.Start([this, driver, buffer, bytes](const Producer::StopFlag& stop) {
+  return producer_.start([this, driver, buffer, bytes](const Producer::StopFlag& stop) {
     while (!stop->load()) {
       uint32_t got = 0;
-      if (driver->Read(buffer->data(), bytes, &got) && got == bytes) {
+      if (driver->read(buffer->data(), bytes, &got) && got == bytes) {
         DeliverFrame(nullptr, buffer->data(), bytes);
       } else {
         pause(stop, dsc1::kRetryMs);
@@ -402,7 +402,7 @@ void Dsc1Camera::CloseDevice() {
   buffer_.reset();
 }
 
-std::unique_ptr<sources::CaptureSource> MakeStreamCamera(camera::CameraEnvironment environment,
+std::unique_ptr<sources::CaptureSource> makeStreamCamera(camera::CameraEnvironment environment,
                                                          sources::StreamDriver driver, DriverPort& port) {
   switch (driver) {
     case sources::StreamDriver::kCam1: return std::make_unique<Cam1Camera>(std::move(environment), port);

@@ -21,7 +21,7 @@ struct Channel {
 
 }  // namespace
 
-uint32_t WordSum(const platform::ScreenImage& image) {
+uint32_t wordSum(const platform::ScreenImage& image) {
   const size_t rowBytes = size_t{image.width} * (image.layout.bitsPerPixel / 8);
   uint32_t sum = 0;
   uint32_t word = 0;
@@ -45,7 +45,7 @@ uint32_t WordSum(const platform::ScreenImage& image) {
   return sum + word;
 }
 
-bool ConvertToRgb565(const platform::ScreenImage& image, uint16_t* out) {
+bool convertToRgb565(const platform::ScreenImage& image, uint16_t* out) {
   const platform::PixelLayout& l = image.layout;
   const uint32_t bytes = l.bitsPerPixel / 8;
   if (l.bitsPerPixel != 16 && l.bitsPerPixel != 24 && l.bitsPerPixel != 32) return false;
@@ -79,7 +79,7 @@ bool ConvertToRgb565(const platform::ScreenImage& image, uint16_t* out) {
   return true;
 }
 
-void MapTap(uint32_t argument, uint32_t width, uint32_t height, uint32_t rotation, bool flipped,
+void mapTap(uint32_t argument, uint32_t width, uint32_t height, uint32_t rotation, bool flipped,
             uint32_t& x, uint32_t& y) {
   const uint32_t px = argument & 0xFFFF, py = argument >> 16;
   uint32_t sx = px, sy = py;

@@ -51,7 +51,7 @@ platform::ScreenPreference preferenceFor(bool overlay) {
 
 }  // namespace
 
-ScreenAccess SystemScreenAccess() {
+ScreenAccess systemScreenAccess() {
   ScreenAccess access;
   access.openReader = [](platform::ScreenPreference p) { return platform::openScreenReader(p); };
   access.openInjector = [](platform::ScreenKind kind, uint32_t w, uint32_t h) {
@@ -96,8 +96,8 @@ bool ScreenSource::ApplyDeviceSetting(sources::SourceSetting* setting, int32_t) 
     knobs_->duplicate.store(settings::settingValue(duplicate_) != 0);
   } else if (setting == &overlay_ && overlayListed_) {
     knobs_->overlay.store(settings::settingValue(overlay_) != 0);
-  } else if (setting == &Common(camera::kSettingMirror)) {
-    mirrored_.store(CommonValue(camera::kSettingMirror) == 1);
+  } else if (setting == &common(camera::kSettingMirror)) {
+    mirrored_.store(commonValue(camera::kSettingMirror) == 1);
   }
   return true;
 }
@@ -121,7 +121,7 @@ bool ScreenSource::remoteInputWanted(platform::ScreenKind kind) {
   if (environment_.store && environment_.text) {
     if (const char16_t* name = environment_.text(NameTextId())) {
       const settings::Key key = environment_.store->OpenKey(name, false);
-      if (auto value = settings::ReadDword(key, kRemoteInputValue)) on = *value != 0;
+      if (auto value = settings::readDword(key, kRemoteInputValue)) on = *value != 0;
     }
   }
   return on;
@@ -155,9 +155,9 @@ bool ScreenSource::OpenDevice(uint32_t, uint32_t mode) {
     inputHeight_ = c->height;
     injector_.reset();
   }
-  const uint32_t rotation = static_cast<uint32_t>(CommonValue(camera::kSettingRotation)) + currentFormat().rotationOffset;
+  const uint32_t rotation = static_cast<uint32_t>(commonValue(camera::kSettingRotation)) + currentFormat().rotationOffset;
   turn_.store(((rotation & 3) + startParams().screenOrientation) & 3);
-  mirrored_.store(CommonValue(camera::kSettingMirror) == 1);
+  mirrored_.store(commonValue(camera::kSettingMirror) == 1);
   capture_ = c;
   if (!thread_.start([c] { c->owner->capture(c); })) {
     capture_.reset();
@@ -197,13 +197,13 @@ void ScreenSource::capture(const std::shared_ptr<Capture>& c) {
     const bool duplicate = c->knobs->duplicate.load();
     uint32_t sum = 0;
     if (!duplicate) {
-      sum = WordSum(image);
+      sum = wordSum(image);
       if (haveLast && sum == lastSum) {
         c->wake.wait(kStillMs);
         continue;
       }
     }
-    if (!ConvertToRgb565(image, reinterpret_cast<uint16_t*>(c->picture.get()))) {
+    if (!convertToRgb565(image, reinterpret_cast<uint16_t*>(c->picture.get()))) {
       c->reader.reset();
       c->wake.wait(kReopenMs);
       continue;
@@ -239,7 +239,7 @@ bool ScreenSource::HaltDevice() {
 
 void ScreenSource::CloseDevice() { HaltDevice(); }
 
-bool ScreenSource::RemoteInput(uint32_t command, uint32_t argument) {
+bool ScreenSource::remoteInput(uint32_t command, uint32_t argument) {
   if (command != protocol::CMD_TAP && command != protocol::CMD_KEY) return false;
   if (!IsStarted()) return false;
   std::lock_guard lock(inputMutex_);
@@ -250,7 +250,7 @@ bool ScreenSource::RemoteInput(uint32_t command, uint32_t argument) {
   bool done;
   if (command == protocol::CMD_TAP) {
     uint32_t x = 0, y = 0;
-    MapTap(argument, width, height, turn_.load(), mirrored_.load(), x, y);
+    mapTap(argument, width, height, turn_.load(), mirrored_.load(), x, y);
     done = injector_->tap(x, y);
   } else {
     if (platform::keyForVirtualKey(argument).keysym == 0) return false;

@@ -19,17 +19,17 @@ Key SettingsStore::OpenKey(const char16_t* subKey, bool forWriting) const {
   return forWriting ? store_.createKey(path) : store_.openKey(path);
 }
 
-void SettingsStore::Flush(const Key& key) const {
+void SettingsStore::flush(const Key& key) const {
   if (key) key->flush();
 }
 
-std::optional<uint32_t> ReadDword(const Key& key, std::u16string_view name) {
+std::optional<uint32_t> readDword(const Key& key, std::u16string_view name) {
   platform::RegistryValue v;
   if (!key || !key->queryValue(name, v) || v.data.size() != 4) return std::nullopt;
   return platform::load32(v.data.data());
 }
 
-size_t ReadString(const Key& key, std::u16string_view name, char16_t* buffer,
+size_t readString(const Key& key, std::u16string_view name, char16_t* buffer,
                   size_t capacityChars) {
   if (!buffer || capacityChars == 0) return 0;
   buffer[0] = 0;
@@ -50,39 +50,39 @@ size_t ReadString(const Key& key, std::u16string_view name, char16_t* buffer,
   return length;
 }
 
-std::u16string ReadString(const Key& key, std::u16string_view name, size_t capacityChars) {
+std::u16string readString(const Key& key, std::u16string_view name, size_t capacityChars) {
   std::u16string buffer(capacityChars, u'\0');
-  const size_t length = ReadString(key, name, buffer.data(), capacityChars);
+  const size_t length = readString(key, name, buffer.data(), capacityChars);
   buffer.resize(length);
   return buffer;
 }
 
-void WriteDword(const Key& key, std::u16string_view name, uint32_t value) {
+void writeDword(const Key& key, std::u16string_view name, uint32_t value) {
   if (key) key->setDword(name, value);
 }
 
-void WriteString(const Key& key, std::u16string_view name, std::u16string_view text) {
+void writeString(const Key& key, std::u16string_view name, std::u16string_view text) {
   if (key) key->setString(name, text);
 }
 
-void LoadSettingList(const SettingsStore& store, SourceSetting* list, const char16_t* subKey) {
+void loadSettingList(const SettingsStore& store, SourceSetting* list, const char16_t* subKey) {
   for (SourceSetting* s = list; s; s = s->next) s->current = -1;
   if (Key key = store.OpenKey(subKey, false)) {
     for (SourceSetting* s = list; s; s = s->next) {
       if (!s->name) continue;
-      if (auto v = ReadDword(key, s->name)) s->current = static_cast<int32_t>(*v);
+      if (auto v = readDword(key, s->name)) s->current = static_cast<int32_t>(*v);
     }
   }
   for (SourceSetting* s = list; s; s = s->next)
     if (static_cast<uint32_t>(s->current) >= s->count) s->current = -1;
 }
 
-void SaveSettingList(const SettingsStore& store, const SourceSetting* list,
+void saveSettingList(const SettingsStore& store, const SourceSetting* list,
                      const char16_t* subKey) {
   Key key = store.OpenKey(subKey, true);
   if (!key) return;
   for (const SourceSetting* s = list; s; s = s->next)
-    if (s->name) WriteDword(key, s->name, static_cast<uint32_t>(s->current));
+    if (s->name) writeDword(key, s->name, static_cast<uint32_t>(s->current));
 }
 
 }  // namespace settings

@@ -23,12 +23,12 @@ bool hasFeature(std::string_view features, std::string_view feature) {
 
 }  // namespace
 
-bool IsPxa27x(const platform::ProcessorInfo& processor) {
+bool isPxa27x(const platform::ProcessorInfo& processor) {
   return (contains(processor.core, "PXA") || contains(processor.name, "PXA")) &&
          (contains(processor.core, "27") || contains(processor.name, "27"));
 }
 
-JpegpressKernels JpegpressKernelsFor(const platform::ProcessorInfo& processor) {
+JpegpressKernels jpegpressKernelsFor(const platform::ProcessorInfo& processor) {
   const std::string& arch = processor.architecture;
   if (arch == "x86_64" || arch == "amd64")
     // jpegpress's AVX2 table also uses BMI1, BMI2 and LZCNT (listed as "abm").
@@ -37,11 +37,11 @@ JpegpressKernels JpegpressKernelsFor(const platform::ProcessorInfo& processor) {
                ? JpegpressKernels::kAvx2
                : JpegpressKernels::kSse2;
   if (arch == "aarch64" || arch == "arm64") return JpegpressKernels::kNeon;
-  if (IsPxa27x(processor)) return JpegpressKernels::kPortable;
+  if (isPxa27x(processor)) return JpegpressKernels::kPortable;
   return JpegpressKernels::kNone;
 }
 
-const char* JpegpressKernelsName(JpegpressKernels kernels) {
+const char* jpegpressKernelsName(JpegpressKernels kernels) {
   switch (kernels) {
     case JpegpressKernels::kPortable: return "portable";
     case JpegpressKernels::kSse2: return "sse2";
@@ -52,7 +52,7 @@ const char* JpegpressKernelsName(JpegpressKernels kernels) {
   return "none";
 }
 
-DeviceInfo ProbeDevice(platform::DeviceProbe& probe, ModuleLoader& modules) {
+DeviceInfo probeDevice(platform::DeviceProbe& probe, ModuleLoader& modules) {
   DeviceInfo info;
 
   if (auto oem = probe.oemInfo()) {
@@ -73,12 +73,12 @@ DeviceInfo ProbeDevice(platform::DeviceProbe& probe, ModuleLoader& modules) {
 
   if (auto processor = probe.processor()) {
     info.processor = *processor;
-    info.hasPxa27x = IsPxa27x(*processor);
-    info.jpegpressKernels = JpegpressKernelsFor(*processor);
+    info.hasPxa27x = isPxa27x(*processor);
+    info.jpegpressKernels = jpegpressKernelsFor(*processor);
   }
 
   if (info.jpegpressKernels != JpegpressKernels::kNone) {
-    if (auto module = modules.LoadBesideProgram(kJpegpressModuleName)) {
+    if (auto module = modules.loadBesideProgram(kJpegpressModuleName)) {
       auto getData = reinterpret_cast<DllGetDataFunction>(module->symbol("DllGetData"));
       JpegEncoderTable table{};
       if (getData != nullptr && getData(&table) != 0) {

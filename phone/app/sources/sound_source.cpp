@@ -37,7 +37,7 @@ platform::WaveFormat recordingFormat() { return platform::WaveFormat{}; }
 
 }  // namespace
 
-SoundBlockLayout LayoutSoundBlocks(uint32_t n) {
+SoundBlockLayout layoutSoundBlocks(uint32_t n) {
   SoundBlockLayout l;
   if (n == 0) return l;
   l.pcmBytes = n * SoundBlockLayout::kPcmBytesPer20Ms;
@@ -47,33 +47,33 @@ SoundBlockLayout LayoutSoundBlocks(uint32_t n) {
   return l;
 }
 
-uint32_t SoundRecorderReserve(uint32_t blockCount) {
+uint32_t soundRecorderReserve(uint32_t blockCount) {
   constexpr uint32_t kReserve = 5;
   if (blockCount >= kReserve + 2) return kReserve;
   return blockCount > 2 ? blockCount - 2 : 1;
 }
 
-SoundEnvironment ProbeSoundDevice(SoundEnvironment environment) {
+SoundEnvironment probeSoundDevice(SoundEnvironment environment) {
   const char16_t* name = environment.text ? environment.text(texts::kTextSound) : nullptr;
   if (environment.store && name && *name) {
     settings::Key key = environment.store->OpenKey(name, false);
-    const std::u16string device = settings::ReadString(key, kSoundDeviceValue, 260);
+    const std::u16string device = settings::readString(key, kSoundDeviceValue, 260);
     environment.device = platform::utf16ToUtf8Lossy(device);
   }
-  environment.deviceFound = platform::AudioCaptureAvailable(environment.device);
+  environment.deviceFound = platform::audioCaptureAvailable(environment.device);
   return environment;
 }
 
-std::unique_ptr<SoundSource> MakeSoundSource(const settings::SettingsStore* store,
+std::unique_ptr<SoundSource> makeSoundSource(const settings::SettingsStore* store,
                                              std::function<const char16_t*(uint32_t)> text) {
   SoundEnvironment env;
   env.store = store;
   env.text = std::move(text);
-  return std::make_unique<SoundSource>(ProbeSoundDevice(std::move(env)));
+  return std::make_unique<SoundSource>(probeSoundDevice(std::move(env)));
 }
 
 SoundSource::SoundSource(SoundEnvironment environment) : env_(std::move(environment)) {
-  if (!env_.makeRecorder) env_.makeRecorder = &platform::CreateAudioIn;
+  if (!env_.makeRecorder) env_.makeRecorder = &platform::createAudioIn;
 }
 
 SoundSource::~SoundSource() { Stop(); }
@@ -109,9 +109,9 @@ uint32_t SoundSource::blocksQueued() const {
   return queued_;
 }
 
-void SoundSource::LayOut() {
+void SoundSource::layOut() {
   const int32_t n = settings::settingValue(settings_[kSettingFrameTime]);
-  layout_ = LayoutSoundBlocks(n > 0 ? static_cast<uint32_t>(n) : 5);
+  layout_ = layoutSoundBlocks(n > 0 ? static_cast<uint32_t>(n) : 5);
   if (!region_) region_ = std::make_unique<uint8_t[]>(SoundBlockLayout::kRegionBytes);
   std::memset(region_.get(), 0, SoundBlockLayout::kRegionBytes);
   blocks_.assign(layout_.blockCount, Block{});
@@ -123,10 +123,10 @@ void SoundSource::LayOut() {
     b.wave.user = i;
     b.coded = b.wave.data + layout_.pcmBytes;
   }
-  reserve_ = SoundRecorderReserve(layout_.blockCount);
+  reserve_ = soundRecorderReserve(layout_.blockCount);
 }
 
-void SoundSource::ResetQueueLocked() {
+void SoundSource::resetQueueLocked() {
   queueHead_ = queueTail_ = nullptr;
   queued_ = 0;
   handedOut_ = nullptr;
@@ -140,17 +140,17 @@ bool SoundSource::Start(StartParams& params) {
   }
   Halt();
   if (!prepared_ || layoutStale_) {
-    LayOut();
+    layOut();
     prepared_ = true;
     layoutStale_ = false;
   }
 
   if (!recorder_) recorder_ = env_.makeRecorder();
-  if (!recorder_ || !recorder_->Open(env_.device, recordingFormat(), &SoundSource::RecorderCallback, this))
+  if (!recorder_ || !recorder_->Open(env_.device, recordingFormat(), &SoundSource::recorderCallback, this))
     return false;
   {
     std::lock_guard lock(mutex_);
-    ResetQueueLocked();
+    resetQueueLocked();
     withRecorder_ = 0;
     stopping_ = false;
     frameReady_ = params.frameReady;
@@ -171,7 +171,7 @@ bool SoundSource::Start(StartParams& params) {
       std::lock_guard lock(mutex_);
       stopping_ = true;
     }
-    CloseRecorder();
+    closeRecorder();
     return false;
   }
   std::lock_guard lock(mutex_);
@@ -188,17 +188,17 @@ bool SoundSource::Halt() {
     stopping_ = true;
   }
   // From here on no block goes back to the recorder and the target is not woken.
-  CloseRecorder();
+  closeRecorder();
   return true;
 }
 
-void SoundSource::CloseRecorder() {
+void SoundSource::closeRecorder() {
   recorder_->Reset();
   recorder_->Stop();
   for (Block& b : blocks_) recorder_->Unprepare(&b.wave);
   recorder_->Close();
   std::lock_guard lock(mutex_);
-  ResetQueueLocked();
+  resetQueueLocked();
   withRecorder_ = 0;
 }
 
@@ -207,10 +207,10 @@ bool SoundSource::Stop() {
   Halt();
   if (env_.store && env_.text) {
     const char16_t* name = env_.text(NameTextId());
-    if (name && *name) settings::SaveSettingList(*env_.store, &settings_[0], name);
+    if (name && *name) settings::saveSettingList(*env_.store, &settings_[0], name);
   }
   std::lock_guard lock(mutex_);
-  ResetQueueLocked();
+  resetQueueLocked();
   blocks_.clear();
   region_.reset();
   layout_ = SoundBlockLayout{};
@@ -230,15 +230,15 @@ bool SoundSource::SetSetting(SourceSetting* setting, int32_t) {
          setting == &settings_[kSettingFrameTime];
 }
 
-void SoundSource::RecorderCallback(void* user, platform::AudioInMessage message,
+void SoundSource::recorderCallback(void* user, platform::AudioInMessage message,
                                    platform::WaveHeader* header) {
   if (message != platform::AudioInMessage::kData || header == nullptr) return;
   auto* self = static_cast<SoundSource*>(user);
   // The wave header is the first member of its block.
-  self->OnBlockFilled(reinterpret_cast<Block*>(header));
+  self->onBlockFilled(reinterpret_cast<Block*>(header));
 }
 
-void SoundSource::OnBlockFilled(Block* block) {
+void SoundSource::onBlockFilled(Block* block) {
   uint32_t now = clock().nowMs();
   if (now == 0) now = 1;
   std::lock_guard lock(mutex_);

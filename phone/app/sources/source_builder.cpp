@@ -61,11 +61,11 @@ std::string_view stem(std::string_view name) { return name.substr(0, name.find('
 // lacks one of the four required exports (the library is then unloaded).
 std::unique_ptr<HtcCameraLibrary> bindHtcLibrary(ModuleLoader& modules, platform::DeviceProbe& probe,
                                                  const char* name, BuildNotes* notes) {
-  if (!LibraryPresent(probe, name)) {
+  if (!libraryPresent(probe, name)) {
     note(notes, std::string("2 HTC camera: ") + name + " not named by the device");
     return nullptr;
   }
-  auto module = modules.Load(name);
+  auto module = modules.load(name);
   if (!module) {
     note(notes, std::string("2 HTC camera: ") + name + " not found");
     return nullptr;
@@ -91,7 +91,7 @@ std::unique_ptr<HtcCameraLibrary> bindHtcLibrary(ModuleLoader& modules, platform
 
 }  // namespace
 
-uint32_t HtcModelCode(std::u16string_view t) {
+uint32_t htcModelCode(std::u16string_view t) {
   if (has(t, u"PM10")) return 0;
   if (has(t, u"WIZA")) return 6;
   if (has(t, u"PH10")) return 1;
@@ -120,19 +120,19 @@ uint32_t HtcModelCode(std::u16string_view t) {
   return kNoModel;
 }
 
-bool HasFrontSensor(uint32_t modelCode) {
+bool hasFrontSensor(uint32_t modelCode) {
   for (uint32_t code : {2u, 4u, 12u, 13u, 18u, 20u, 25u, 29u, 30u})
     if (code == modelCode) return true;
   return false;
 }
 
-uint32_t DirectShowFlavour(std::u16string_view oemText) {
+uint32_t directShowFlavour(std::u16string_view oemText) {
   if (has(oemText, u"SGH")) return 1;
   if (has(oemText, u"ATOM") || oemText == u"HP") return 2;
   return 0;
 }
 
-const char16_t* StreamDriverName(StreamDriver driver) {
+const char16_t* streamDriverName(StreamDriver driver) {
   switch (driver) {
     case StreamDriver::kCam1: return u"CAM1:";
     case StreamDriver::kCam2: return u"CAM2:";
@@ -141,7 +141,7 @@ const char16_t* StreamDriverName(StreamDriver driver) {
   return u"";
 }
 
-bool OemTextSelects(StreamDriver driver, std::u16string_view t) {
+bool oemTextSelects(StreamDriver driver, std::u16string_view t) {
   switch (driver) {
     case StreamDriver::kCam1:
       return hasAny(t, {u"G50V04", u"G50V52", u"M60V04", u"X500V03", u"X500+V03", u"M700V05",
@@ -154,13 +154,13 @@ bool OemTextSelects(StreamDriver driver, std::u16string_view t) {
   return false;
 }
 
-bool DriverPresent(platform::DeviceProbe& probe, StreamDriver driver) {
-  const std::u16string name = StreamDriverName(driver);
+bool driverPresent(platform::DeviceProbe& probe, StreamDriver driver) {
+  const std::u16string name = streamDriverName(driver);
   const std::string wanted(name.begin(), name.end());
   return listNames(probe.streamDrivers(), [&](std::string_view item) { return item == wanted; });
 }
 
-bool LibraryPresent(platform::DeviceProbe& probe, std::string_view library) {
+bool libraryPresent(platform::DeviceProbe& probe, std::string_view library) {
   const std::string_view wanted = stem(library);
   return listNames(probe.cameraLibraries(), [&](std::string_view item) {
     const std::string_view named = stem(item);
@@ -172,7 +172,7 @@ bool LibraryPresent(platform::DeviceProbe& probe, std::string_view library) {
   });
 }
 
-std::optional<platform::FrameBufferDescription> QueryScreen(platform::DeviceProbe& probe) {
+std::optional<platform::FrameBufferDescription> queryScreen(platform::DeviceProbe& probe) {
   std::optional<platform::FrameBufferDescription> screen = probe.rawFrameBuffer();
   if (!screen || screen->frame == nullptr) {
     if (auto info = probe.displayInformation()) screen = info;
@@ -183,22 +183,22 @@ std::optional<platform::FrameBufferDescription> QueryScreen(platform::DeviceProb
   return screen;
 }
 
-bool ScreenQualifies(const platform::FrameBufferDescription& screen) {
+bool screenQualifies(const platform::FrameBufferDescription& screen) {
   auto within = [](uint32_t v, uint32_t low, uint32_t high) { return v >= low && v <= high; };
   return within(screen.width, 176, 640) && within(screen.height, 176, 640) &&
          within(screen.bitsPerPixel, 1, 32);
 }
 
-SourceList BuildSourceList(const DeviceInfo& device, ModuleLoader& modules,
+SourceList buildSourceList(const DeviceInfo& device, ModuleLoader& modules,
                            platform::DeviceProbe& probe, SourceFactory& factory,
                            BuildNotes* notes) {
   SourceList list;
   const std::u16string& oem = device.oemText;
 
   // 1: GoForce.
-  if (!LibraryPresent(probe, "GFSDK.dll")) {
+  if (!libraryPresent(probe, "GFSDK.dll")) {
     note(notes, "1 GoForce camera: GFSDK.dll not named by the device");
-  } else if (auto module = modules.Load("GFSDK.dll")) {
+  } else if (auto module = modules.load("GFSDK.dll")) {
     GoForceLibrary library;
     bool complete = true;
     for (size_t i = 0; i < kGoForceExports.size(); ++i) {
@@ -208,7 +208,7 @@ SourceList BuildSourceList(const DeviceInfo& device, ModuleLoader& modules,
     if (complete) {
       library.module = std::move(module);
       note(notes, "1 GoForce camera: GFSDK.dll with every export");
-      list.Append(factory.GoForceCamera(device, std::move(library)));
+      list.append(factory.goForceCamera(device, std::move(library)));
     } else {
       note(notes, "1 GoForce camera: GFSDK.dll lacks an export; unloaded");
     }
@@ -220,17 +220,17 @@ SourceList BuildSourceList(const DeviceInfo& device, ModuleLoader& modules,
   std::unique_ptr<HtcCameraLibrary> htc = bindHtcLibrary(modules, probe, "HTCcamera.dll", notes);
   if (!htc) htc = bindHtcLibrary(modules, probe, "HTCcamera1.dll", notes);
   if (htc) {
-    htc->modelCode = HtcModelCode(oem);
+    htc->modelCode = htcModelCode(oem);
     htc->isSmartphone = device.isSmartphone;
     note(notes, "2 HTC camera: " + htc->moduleName + ", model code " +
                     std::to_string(htc->modelCode));
     std::shared_ptr<const HtcCameraLibrary> shared = std::move(htc);
-    auto camera = factory.HtcCamera(device, shared, false);
+    auto camera = factory.htcCamera(device, shared, false);
     const bool built = camera != nullptr;
-    list.Append(std::move(camera));
-    if (built && HasFrontSensor(shared->modelCode)) {
+    list.append(std::move(camera));
+    if (built && hasFrontSensor(shared->modelCode)) {
       note(notes, "3 HTC front sensor: model code " + std::to_string(shared->modelCode));
-      list.Append(factory.HtcCamera(device, shared, true));
+      list.append(factory.htcCamera(device, shared, true));
     } else {
       note(notes, "3 HTC front sensor: none for this model");
     }
@@ -241,11 +241,11 @@ SourceList BuildSourceList(const DeviceInfo& device, ModuleLoader& modules,
   // 4 to 6: the stream drivers named by the OEM text.
   int row = 4;
   for (StreamDriver driver : {StreamDriver::kCam1, StreamDriver::kCam2, StreamDriver::kDsc1}) {
-    const std::string label = std::to_string(row++) + " \"" + narrow(StreamDriverName(driver)) + "\" camera: ";
-    if (OemTextSelects(driver, oem) && DriverPresent(probe, driver)) {
+    const std::string label = std::to_string(row++) + " \"" + narrow(streamDriverName(driver)) + "\" camera: ";
+    if (oemTextSelects(driver, oem) && driverPresent(probe, driver)) {
       note(notes, label + "named by the OEM text");
-      list.Append(factory.StreamCamera(device, driver));
-    } else if (OemTextSelects(driver, oem)) {
+      list.append(factory.streamCamera(device, driver));
+    } else if (oemTextSelects(driver, oem)) {
       note(notes, label + "named by the OEM text, but no such driver is present");
     } else {
       note(notes, label + "not named by the OEM text");
@@ -256,16 +256,16 @@ SourceList BuildSourceList(const DeviceInfo& device, ModuleLoader& modules,
   if (device.osMajorVersion <= 4) {
     note(notes, "7 DirectShow camera: OS major version " + std::to_string(device.osMajorVersion) +
                     " is not above 4");
-  } else if (auto module = modules.LoadBesideProgram("framesink.dll")) {
+  } else if (auto module = modules.loadBesideProgram("framesink.dll")) {
     using GetData = uint32_t (*)(void* table);
     auto getData = reinterpret_cast<GetData>(module->symbol("DllGetData"));
     FramesinkLibrary library;
     if (getData != nullptr && getData(library.table.data()) != 0) {
       library.module = std::move(module);
-      library.flavour = DirectShowFlavour(oem);
+      library.flavour = directShowFlavour(oem);
       note(notes, "7 DirectShow camera: framesink.dll bound, flavour " +
                       std::to_string(library.flavour));
-      list.Append(factory.DirectShowCamera(device, std::move(library)));
+      list.append(factory.directShowCamera(device, std::move(library)));
     } else {
       note(notes, getData == nullptr ? "7 DirectShow camera: framesink.dll has no DllGetData; unloaded"
                                      : "7 DirectShow camera: framesink.dll refused; unloaded");
@@ -275,12 +275,12 @@ SourceList BuildSourceList(const DeviceInfo& device, ModuleLoader& modules,
   }
 
   // 8: the screen.
-  if (auto screen = QueryScreen(probe)) {
+  if (auto screen = queryScreen(probe)) {
     const std::string size = std::to_string(screen->width) + "x" + std::to_string(screen->height) +
                              ", " + std::to_string(screen->bitsPerPixel) + " bits";
-    if (ScreenQualifies(*screen)) {
+    if (screenQualifies(*screen)) {
       note(notes, "8 screen: " + size);
-      list.Append(factory.Screen(device, *screen));
+      list.append(factory.screen(device, *screen));
     } else {
       note(notes, "8 screen: " + size + " is outside 176..640 and 1..32 bits");
     }
@@ -290,7 +290,7 @@ SourceList BuildSourceList(const DeviceInfo& device, ModuleLoader& modules,
 
   // 9: sound.
   note(notes, "9 sound: always");
-  list.Append(factory.Sound(device));
+  list.append(factory.sound(device));
   return list;
 }
 

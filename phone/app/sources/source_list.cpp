@@ -9,7 +9,7 @@ SourceList::~SourceList() {
   while (head_) head_ = std::move(head_->next_);
 }
 
-void SourceList::Append(std::unique_ptr<CaptureSource> source) {
+void SourceList::append(std::unique_ptr<CaptureSource> source) {
   if (!source) return;
   CaptureSource* added = source.get();
   if (tail_ == nullptr) head_ = std::move(source);
@@ -18,15 +18,15 @@ void SourceList::Append(std::unique_ptr<CaptureSource> source) {
   ++size_;
 }
 
-SourceKind ExclusionKind(SourceKind kind) {
+SourceKind exclusionKind(SourceKind kind) {
   return kind == SourceKind::kScreen ? SourceKind::kCamera : kind;
 }
 
-void EnableSource(const SourceList& list, CaptureSource& source) {
-  const SourceKind kind = ExclusionKind(source.Kind());
+void enableSource(const SourceList& list, CaptureSource& source) {
+  const SourceKind kind = exclusionKind(source.Kind());
   for (CaptureSource& other : list) {
     if (&other == &source || !other.enabled()) continue;
-    if (ExclusionKind(other.Kind()) == kind) other.setEnabled(false);
+    if (exclusionKind(other.Kind()) == kind) other.setEnabled(false);
   }
   source.setEnabled(true);
 }

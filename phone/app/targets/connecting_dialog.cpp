@@ -4,7 +4,7 @@
 
 namespace targets {
 
-Rect PlaceOverParent(const Rect& parent, const Rect& dialog) {
+Rect placeOverParent(const Rect& parent, const Rect& dialog) {
   Rect out;
   out.left = parent.left + (parent.width() - dialog.width()) / 2;
   out.top = parent.top + (parent.height() - dialog.height()) / 4;
@@ -13,7 +13,7 @@ Rect PlaceOverParent(const Rect& parent, const Rect& dialog) {
   return out;
 }
 
-std::u16string DottedAddress(uint32_t networkOrder) {
+std::u16string dottedAddress(uint32_t networkOrder) {
   const uint8_t* b = reinterpret_cast<const uint8_t*>(&networkOrder);
   char text[16];
   std::snprintf(text, sizeof text, "%d.%d.%d.%d", b[0], b[1], b[2], b[3]);
@@ -27,7 +27,7 @@ void ConnectingDialog::onInitDialog(ConnectingView& view) {
 }
 
 void ConnectingDialog::place() {
-  if (view_) view_->moveTo(PlaceOverParent(view_->parentRect(), view_->dialogRect()));
+  if (view_) view_->moveTo(placeOverParent(view_->parentRect(), view_->dialogRect()));
 }
 
 void ConnectingDialog::onSettingChange() { place(); }
@@ -46,7 +46,7 @@ void ConnectingDialog::onHelp() {
 
 void ConnectingDialog::showStatus() {
   if (!view_) return;
-  view_->setItemText(kFieldAddress, DottedAddress(address_.load()));
+  view_->setItemText(kFieldAddress, dottedAddress(address_.load()));
   const std::string count = std::to_string(attempts_.load());
   view_->setItemText(kFieldAttempts, std::u16string(count.begin(), count.end()));
 }

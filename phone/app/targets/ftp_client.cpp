@@ -11,7 +11,7 @@ constexpr uint32_t kSliceMs = 20;       // longest wait between looks at the sto
 constexpr uint32_t kSendRetryMs = 10;   // a command that could not be sent is tried again
 
 bool usableAddress(uint32_t address) { return address != 0 && address != 0xFFFFFFFFu; }
-std::string dotted(uint32_t address) { return NarrowHostName(DottedAddress(address)); }
+std::string dotted(uint32_t address) { return narrowHostName(dottedAddress(address)); }
 }  // namespace
 
 FtpClient::FtpClient(std::shared_ptr<HostResolver> resolver, platform::Clock& clock)
@@ -26,27 +26,27 @@ void FtpClient::freeReplyBuffer() { replyBuffer_.reset(); }
 
 std::string FtpClient::replyText() const { return replyBuffer_ ? std::string(replyBuffer_.get()) : std::string(); }
 
-bool FtpClient::Wait(uint32_t sliceMs) const {
+bool FtpClient::wait(uint32_t sliceMs) const {
   if (stop_.load()) return false;
   clock_.sleepMs(sliceMs);
   return !stop_.load();
 }
 
-bool FtpClient::Connect(const std::string& server, uint16_t port) {
-  CloseAll();
+bool FtpClient::connect(const std::string& server, uint16_t port) {
+  closeAll();
   if (!replyBuffer_ || stop_.load()) return false;
-  const uint32_t address = ResolveHost(*resolver_, server);
+  const uint32_t address = resolveHost(*resolver_, server);
   if (!usableAddress(address)) return false;
   control_ = platform::TcpSocket::connect(dotted(address), port, kFtpConnectTimeoutMs);
   if (!control_.valid()) return false;
-  if (ReadReply() != 220) {
+  if (readReply() != 220) {
     control_.close();
     return false;
   }
   return true;
 }
 
-int FtpClient::ReadReply() {
+int FtpClient::readReply() {
   if (!replyBuffer_) {
     lastReplyEnd_ = ReplyEnd::kNoBuffer;
     return 0;
@@ -96,7 +96,7 @@ int FtpClient::ReadReply() {
   }
 }
 
-bool FtpClient::SendAll(platform::TcpSocket& socket, const std::string& bytes) {
+bool FtpClient::sendAll(platform::TcpSocket& socket, const std::string& bytes) {
   const uint32_t start = clock_.nowMs();
   size_t sent = 0;
   while (sent < bytes.size()) {
@@ -110,93 +110,93 @@ bool FtpClient::SendAll(platform::TcpSocket& socket, const std::string& bytes) {
       sent += static_cast<size_t>(n);
     } else if (n < 0) {
       return false;  // writable yet refused: the connection is broken
-    } else if (!Wait(kSendRetryMs)) {
+    } else if (!wait(kSendRetryMs)) {
       return false;
     }
   }
   return true;
 }
 
-int FtpClient::Command(const char* verb, const std::string* argument) {
+int FtpClient::command(const char* verb, const std::string* argument) {
   std::string line = verb;
   if (argument) {
     line += ' ';
     line += *argument;
   }
   line += "\r\n";
-  const bool sent = SendAll(control_, line);
-  const int code = ReadReply();
+  const bool sent = sendAll(control_, line);
+  const int code = readReply();
   return sent ? code : 0;
 }
 
-void FtpClient::CloseAll() {
+void FtpClient::closeAll() {
   listener_.close();
   data_.close();
   control_.close();
 }
 
-void FtpClient::Quit() {
+void FtpClient::quit() {
   listener_.close();
   data_.close();
   if (control_.valid() && !stop_.load()) {
-    if (SendAll(control_, "QUIT\r\n")) ReadReply();  // 221 expected, not required
+    if (sendAll(control_, "QUIT\r\n")) readReply();  // 221 expected, not required
   }
   control_.close();
 }
 
-bool FtpClient::Alive() {
+bool FtpClient::alive() {
   if (!control_.valid()) return false;
   // Between commands the server has nothing to say: anything readable is the end of the
   // stream, an error, or a closing remark such as "421 Timeout.".
   bool dead = control_.waitReadable(0) != platform::TcpSocket::kTimeout;
   if (!dead) dead = control_.waitWritable(0) != platform::TcpSocket::kReady;
   if (!dead) return true;
-  Quit();
+  quit();
   return false;
 }
 
-bool FtpClient::LogIn(const FtpLogin& login) {
-  if (Alive()) return true;
-  if (!Connect(login.server, login.port)) return false;
+bool FtpClient::logIn(const FtpLogin& login) {
+  if (alive()) return true;
+  if (!connect(login.server, login.port)) return false;
   bool ok = false;
-  const int user = Command("USER", &login.login);
+  const int user = command("USER", &login.login);
   if (user == 230) {
     ok = true;  // the server needs no password
   } else if (user == 331) {
-    ok = Command("PASS", &login.password) == 230;
+    ok = command("PASS", &login.password) == 230;
   }
   if (ok) {
     const std::string binary = "I";
-    Command("TYPE", &binary);
+    command("TYPE", &binary);
     passive = login.passive;
-    if (Command("CWD", &login.directory) != 250) {
-      ok = Command("MKD", &login.directory) == 257 && Command("CWD", &login.directory) == 250;
+    if (command("CWD", &login.directory) != 250) {
+      ok = command("MKD", &login.directory) == 257 && command("CWD", &login.directory) == 250;
     }
   }
-  if (!ok) Quit();
+  if (!ok) quit();
   return ok;
 }
 
-bool FtpClient::OpenPassive() {
+bool FtpClient::openPassive() {
   data_.close();
-  if (Command("PASV") != 227) return false;
+  if (command("PASV") != 227) return false;
   uint32_t named = 0;
   uint16_t port = 0;
-  if (!ParsePassiveReply(replyText(), named, port)) return false;
+  if (!parsePassiveReply(replyText(), named, port)) return false;
   // The data connection goes to the host the control connection reaches, whatever
   // address the reply names.
   const std::string peer = control_.peerAddress();
-  if (!usableAddress(ParseDottedAddress(peer))) return false;
+  if (!usableAddress(parseDottedAddress(peer))) return false;
   lastDataAddress_ = peer;
   data_ = platform::TcpSocket::connect(peer, port, kFtpConnectTimeoutMs);
   return data_.valid();
 }
 
-bool FtpClient::AnnouncePort() {
+bool FtpClient::announcePort() {
   data_.close();
   listener_.close();
   const std::string local = control_.localAddress();
-  const uint32_t address = ParseDottedAddress(local);
+  const uint32_t address = parseDottedAddress(local);
   if (!usableAddress(address)) return false;
   // Port 0: the system picks a free unprivileged port, which is then announced.
   listener_ = platform::TcpSocket::listen(local, 0, 1);
@@ -205,15 +205,15 @@ bool FtpClient::AnnouncePort() {
     listener_.close();
     return false;
   }
-  lastPortArgument_ = PortArgument(address, port);
-  if (Command("PORT", &lastPortArgument_) != 200) {
+  lastPortArgument_ = portArgument(address, port);
+  if (command("PORT", &lastPortArgument_) != 200) {
     listener_.close();
     return false;
   }
   return true;
 }
 
-bool FtpClient::AcceptActive() {
+bool FtpClient::acceptActive() {
   const std::string peer = control_.peerAddress();
   const uint32_t start = clock_.nowMs();
   while (!stop_.load() && platform::elapsedMs(start, clock_.nowMs()) < kFtpAcceptTimeoutMs) {
@@ -231,22 +231,22 @@ bool FtpClient::AcceptActive() {
   return data_.valid();
 }
 
-const char16_t* FtpClient::StoreFile(const std::string& name, const uint8_t* data, size_t size) {
-  if (passive ? !OpenPassive() : !AnnouncePort()) {
+const char16_t* FtpClient::storeFile(const std::string& name, const uint8_t* data, size_t size) {
+  if (passive ? !openPassive() : !announcePort()) {
     data_.close();
     return kFtpCannotOpenData;
   }
   // 125: the data connection is already open; 150: it is about to be opened.
-  const int stor = Command("STOR", &name);
+  const int stor = command("STOR", &name);
   if (stor != 150 && stor != 125) {
     data_.close();
     listener_.close();
     return kFtpCannotSendCommand;
   }
   // In active mode the server connects once it has the STOR command.
-  if (!passive && !AcceptActive()) {
+  if (!passive && !acceptActive()) {
     // The server still owes a reply for the transfer it could not start: begin afresh.
-    CloseAll();
+    closeAll();
     return kFtpCannotOpenData;
   }
   const auto send = [this](const uint8_t* bytes, size_t count) -> long {
@@ -259,22 +259,22 @@ const char16_t* FtpClient::StoreFile(const std::string& name, const uint8_t* dat
       if (platform::elapsedMs(start, clock_.nowMs()) >= kFtpPieceWaitMs) return -1;
     }
   };
-  const size_t sent = SendInPieces(
+  const size_t sent = sendInPieces(
       data, size, send, [this] { return stop_.load(); }, [this](uint32_t ms) { clock_.sleepMs(ms); });
   data_.close();
-  const int done = ReadReply();
+  const int done = readReply();
   if (done != 226 || sent != size) return kFtpCannotSendData;
   return nullptr;
 }
 
-const char16_t* FtpClient::Upload(const std::string& name, const uint8_t* data, size_t size, bool useTempFile) {
-  if (!useTempFile) return StoreFile(name, data, size);
+const char16_t* FtpClient::upload(const std::string& name, const uint8_t* data, size_t size, bool useTempFile) {
+  if (!useTempFile) return storeFile(name, data, size);
   const std::string temp = kFtpTempName;
-  Command("DELE", &temp);  // usually there is none
-  if (const char16_t* message = StoreFile(temp, data, size)) return message;
-  if (Command("RNFR", &temp) != 350) return kFtpCannotRename;
+  command("DELE", &temp);  // usually there is none
+  if (const char16_t* message = storeFile(temp, data, size)) return message;
+  if (command("RNFR", &temp) != 350) return kFtpCannotRename;
   // A refused RNTO leaves the old picture in place: that is a failure too.
-  if (Command("RNTO", &name) != 250) return kFtpCannotRename;
+  if (command("RNTO", &name) != 250) return kFtpCannotRename;
   return nullptr;
 }
 

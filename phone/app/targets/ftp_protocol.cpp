@@ -58,7 +58,7 @@ void ReplyReader::endOfLine() {
   }
 }
 
-bool ParsePassiveReply(std::string_view reply, uint32_t& address, uint16_t& port) {
+bool parsePassiveReply(std::string_view reply, uint32_t& address, uint16_t& port) {
   // The numbers follow the code and its separator.
   for (size_t start = 4; start < reply.size(); ++start) {
     if (!isDigit(reply[start]) || isDigit(reply[start - 1])) continue;
@@ -94,14 +94,14 @@ bool ParsePassiveReply(std::string_view reply, uint32_t& address, uint16_t& port
   return false;
 }
 
-std::string PortArgument(uint32_t address, uint16_t port) {
+std::string portArgument(uint32_t address, uint16_t port) {
   uint8_t octets[4];
   std::memcpy(octets, &address, 4);
   return std::to_string(octets[0]) + ',' + std::to_string(octets[1]) + ',' + std::to_string(octets[2]) + ',' +
          std::to_string(octets[3]) + ',' + std::to_string(port >> 8) + ',' + std::to_string(port & 0xFF);
 }
 
-size_t SendInPieces(const uint8_t* data, size_t size, const std::function<long(const uint8_t*, size_t)>& send,
+size_t sendInPieces(const uint8_t* data, size_t size, const std::function<long(const uint8_t*, size_t)>& send,
                     const std::function<bool()>& stopped, const std::function<void(uint32_t ms)>& pause) {
   size_t sent = 0;
   uint32_t failures = 0;

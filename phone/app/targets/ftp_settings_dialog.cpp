@@ -68,10 +68,10 @@ void FtpSettingsDialog::onCommand(int id) {
   target_.fileName = fieldText(view_, kFile);
   target_.fileNameHtml = fieldText(view_, kFileHtml);
   long long v = 0;
-  if (ReadDialogNumber(view_.itemText(kInterval), v) && v >= 0 && v <= 0xFFFFFFFFLL) {
+  if (readDialogNumber(view_.itemText(kInterval), v) && v >= 0 && v <= 0xFFFFFFFFLL) {
     target_.interval = static_cast<uint32_t>(v);
   }
-  if (ReadDialogNumber(view_.itemText(kPort), v) && v >= 0 && v < 65536) {
+  if (readDialogNumber(view_.itemText(kPort), v) && v >= 0 && v < 65536) {
     target_.port = static_cast<uint32_t>(v);
   }
   target_.passiveMode = view_.isChecked(kPassive) ? 1 : 0;

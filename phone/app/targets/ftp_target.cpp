@@ -15,7 +15,7 @@ std::u16string orDefault(std::u16string value, const char16_t* fallback) {
 }
 }  // namespace
 
-bool HasUsableNetwork(const std::vector<uint32_t>& addresses) {
+bool hasUsableNetwork(const std::vector<uint32_t>& addresses) {
   for (uint32_t address : addresses) {
     uint8_t first = 0;
     std::memcpy(&first, &address, 1);  // network order: the first octet comes first
@@ -74,13 +74,13 @@ bool FtpTarget::Worker::takeFrame(sources::FrameDescriptor& frame) {
 void FtpTarget::Worker::run() {
   while (!stopping()) {
     if (ignoreErrors) setError(u"");
-    if (!client.LogIn(login)) {
+    if (!client.logIn(login)) {
       setError(kFtpCannotConnect);
     } else {
       sources::FrameDescriptor frame;
       if (!takeFrame(frame)) break;
       if (frame.data != nullptr && frame.sizeBytes != 0) {
-        if (const char16_t* message = client.Upload(fileName, frame.data, frame.sizeBytes, useTempFile)) {
+        if (const char16_t* message = client.upload(fileName, frame.data, frame.sizeBytes, useTempFile)) {
           setError(message);
         }
       }
@@ -104,7 +104,7 @@ void FtpTarget::Worker::run() {
     }
   }
   // No QUIT while stopping; the server sees the connection close.
-  client.CloseAll();
+  client.closeAll();
 }
 
 FtpTarget::FtpTarget(const settings::SettingsStore& store, Options options)
@@ -123,7 +123,7 @@ std::u16string FtpTarget::errorText() const { return worker_->error(); }
 bool FtpTarget::EnsureNetwork() {
   // Where a connection manager could dial a connection, this is the moment; this
   // platform has none, so a missing network shows later as "Cannot connect to server.".
-  networkUsable_ = HasUsableNetwork(options_.hostAddresses());
+  networkUsable_ = hasUsableNetwork(options_.hostAddresses());
   return networkUsable_;
 }
 
@@ -142,19 +142,19 @@ bool FtpTarget::Prepare() {
   ignoreErrors = 0;
   powerSafe = 0;
   if (auto key = store_.OpenKey(u"FTP", false)) {
-    server = settings::ReadString(key, u"Server", kFtpStringChars);
-    login = settings::ReadString(key, u"Login", kFtpStringChars);
-    password = settings::ReadString(key, u"Password", kFtpStringChars);
-    directory = settings::ReadString(key, u"Directory", kFtpStringChars);
-    fileName = settings::ReadString(key, u"Filename", kFtpStringChars);
-    fileNameHtml = settings::ReadString(key, u"FilenameHTML", kFtpStringChars);
-    if (auto v = settings::ReadDword(key, u"Port")) port = *v;
-    if (auto v = settings::ReadDword(key, u"PassiveMode")) passiveMode = *v;
-    if (auto v = settings::ReadDword(key, u"Interval")) interval = *v;
-    if (auto v = settings::ReadDword(key, u"UploadHTML")) uploadHtml = *v;
-    if (auto v = settings::ReadDword(key, u"UseTempFile")) useTempFile = *v;
-    if (auto v = settings::ReadDword(key, u"IgnoreErrors")) ignoreErrors = *v;
-    if (auto v = settings::ReadDword(key, u"PowerSafe")) powerSafe = *v;
+    server = settings::readString(key, u"Server", kFtpStringChars);
+    login = settings::readString(key, u"Login", kFtpStringChars);
+    password = settings::readString(key, u"Password", kFtpStringChars);
+    directory = settings::readString(key, u"Directory", kFtpStringChars);
+    fileName = settings::readString(key, u"Filename", kFtpStringChars);
+    fileNameHtml = settings::readString(key, u"FilenameHTML", kFtpStringChars);
+    if (auto v = settings::readDword(key, u"Port")) port = *v;
+    if (auto v = settings::readDword(key, u"PassiveMode")) passiveMode = *v;
+    if (auto v = settings::readDword(key, u"Interval")) interval = *v;
+    if (auto v = settings::readDword(key, u"UploadHTML")) uploadHtml = *v;
+    if (auto v = settings::readDword(key, u"UseTempFile")) useTempFile = *v;
+    if (auto v = settings::readDword(key, u"IgnoreErrors")) ignoreErrors = *v;
+    if (auto v = settings::readDword(key, u"PowerSafe")) powerSafe = *v;
   }
   server = orDefault(server, kDefaultFtpServer);
   login = orDefault(login, kDefaultFtpLogin);
@@ -180,19 +180,19 @@ bool FtpTarget::Prepare() {
 void FtpTarget::Release() {
   worker_->client.freeReplyBuffer();
   if (auto key = store_.OpenKey(u"FTP", true)) {
-    settings::WriteString(key, u"Server", server);
-    settings::WriteString(key, u"Login", login);
-    settings::WriteString(key, u"Password", password);
-    settings::WriteString(key, u"Directory", directory);
-    settings::WriteString(key, u"Filename", fileName);
-    settings::WriteString(key, u"FilenameHTML", fileNameHtml);
-    settings::WriteDword(key, u"Port", port);
-    settings::WriteDword(key, u"PassiveMode", passiveMode);
-    settings::WriteDword(key, u"Interval", interval);
-    settings::WriteDword(key, u"UploadHTML", uploadHtml);
-    settings::WriteDword(key, u"UseTempFile", useTempFile);
-    settings::WriteDword(key, u"IgnoreErrors", ignoreErrors);
-    settings::WriteDword(key, u"PowerSafe", powerSafe);
+    settings::writeString(key, u"Server", server);
+    settings::writeString(key, u"Login", login);
+    settings::writeString(key, u"Password", password);
+    settings::writeString(key, u"Directory", directory);
+    settings::writeString(key, u"Filename", fileName);
+    settings::writeString(key, u"FilenameHTML", fileNameHtml);
+    settings::writeDword(key, u"Port", port);
+    settings::writeDword(key, u"PassiveMode", passiveMode);
+    settings::writeDword(key, u"Interval", interval);
+    settings::writeDword(key, u"UploadHTML", uploadHtml);
+    settings::writeDword(key, u"UseTempFile", useTempFile);
+    settings::writeDword(key, u"IgnoreErrors", ignoreErrors);
+    settings::writeDword(key, u"PowerSafe", powerSafe);
   }
 }
 
@@ -205,13 +205,13 @@ bool FtpTarget::Start(const TargetStartParams& params) {
   w.stopRequested.store(false);
   w.client.clearStop();
   w.stopEvent.reset();
-  w.login.server = NarrowHostName(server);
+  w.login.server = narrowHostName(server);
   w.login.port = static_cast<uint16_t>(port);
-  w.login.login = NarrowHostName(login);
-  w.login.password = NarrowHostName(password);
-  w.login.directory = NarrowHostName(directory);
+  w.login.login = narrowHostName(login);
+  w.login.password = narrowHostName(password);
+  w.login.directory = narrowHostName(directory);
   w.login.passive = passiveMode == 1;
-  w.fileName = NarrowHostName(fileName);
+  w.fileName = narrowHostName(fileName);
   w.interval = interval;
   w.useTempFile = useTempFile != 0;
   w.ignoreErrors = ignoreErrors != 0;

@@ -11,7 +11,7 @@ std::u16string number(uint32_t v) {
 }
 }  // namespace
 
-bool ReadDialogNumber(const std::u16string& text, long long& value) {
+bool readDialogNumber(const std::u16string& text, long long& value) {
   size_t i = 0;
   while (i < text.size() && text[i] == u' ') ++i;
   bool negative = false;
@@ -58,10 +58,10 @@ void NetworkSettingsDialog::onCommand(int id) {
   if (address.size() > 259) address.resize(259);
   target_.remoteIp = address;
   long long v = 0;
-  if (ReadDialogNumber(view_.itemText(kPort), v) && v >= 0 && v < 65536) {
+  if (readDialogNumber(view_.itemText(kPort), v) && v >= 0 && v < 65536) {
     target_.remotePort = static_cast<uint32_t>(v);
   }
-  if (ReadDialogNumber(view_.itemText(kTimeout), v) && v >= 0 && v <= 0xFFFFFFFFLL) {
+  if (readDialogNumber(view_.itemText(kTimeout), v) && v >= 0 && v <= 0xFFFFFFFFLL) {
     target_.remoteTimeout = static_cast<uint32_t>(v);
   }
   view_.endDialog(ui::kDialogDone);

@@ -59,13 +59,13 @@ struct NetworkTarget::Link {
 
   std::string hostName() const {
     if (remoteIpAuto || remoteIp.empty() || portOverride.load() > 0) return partnerHostName;
-    return NarrowHostName(remoteIp);
+    return narrowHostName(remoteIp);
   }
   uint16_t port() const {
     const int32_t o = portOverride.load();
     return static_cast<uint16_t>(o > 0 ? static_cast<uint32_t>(o) : remotePort);
   }
-  void resolve() { peerAddress.store(ResolveHost(*resolver, hostName())); }
+  void resolve() { peerAddress.store(resolveHost(*resolver, hostName())); }
   void show() {
     if (dialog) dialog->report(peerAddress.load(), attempts);
     if (connecting && !stopRequested.load()) connecting->statusChanged(*dialog);
@@ -88,7 +88,7 @@ struct NetworkTarget::Link {
 
 // ---- Free helpers ----
 
-uint32_t ParseDottedAddress(const std::string& text) {
+uint32_t parseDottedAddress(const std::string& text) {
   uint8_t octets[4] = {};
   size_t at = 0;
   for (int part = 0; part < 4; ++part) {
@@ -112,14 +112,14 @@ uint32_t ParseDottedAddress(const std::string& text) {
   return address;
 }
 
-uint32_t ResolveHost(HostResolver& resolver, const std::string& name) {
+uint32_t resolveHost(HostResolver& resolver, const std::string& name) {
   if (name.empty()) return 0;
   const uint32_t found = resolver.lookup(name);
   if (found != 0 && found != 0xFFFFFFFFu) return found;
-  return ParseDottedAddress(name);
+  return parseDottedAddress(name);
 }
 
-std::string NarrowHostName(std::u16string_view text) {
+std::string narrowHostName(std::u16string_view text) {
   std::string out;
   for (char16_t c : text) {
     const char low = static_cast<char>(c & 0xFF);
@@ -129,7 +129,7 @@ std::string NarrowHostName(std::u16string_view text) {
   return out;
 }
 
-uint32_t ParsePortCommand(const char16_t* text) {
+uint32_t parsePortCommand(const char16_t* text) {
   if (!text) return 0;
   const char16_t* p = text;
   for (;;) {
@@ -164,7 +164,7 @@ NetworkTarget::NetworkTarget(const settings::SettingsStore& store, Options optio
 
 NetworkTarget::~NetworkTarget() { Stop(); }
 
-std::string NetworkTarget::HostName() const {
+std::string NetworkTarget::hostName() const {
   Link probe;
   probe.remoteIpAuto = remoteIpAuto;
   probe.remoteIp = remoteIp;
@@ -186,12 +186,12 @@ bool NetworkTarget::Prepare() {
   remoteIp.clear();
   partnerHostName = kDefaultPartnerHostName;
   if (auto key = store_.OpenKey(u"Network", false)) {
-    remoteIp = settings::ReadString(key, u"RemoteIP", 260);
-    if (auto v = settings::ReadDword(key, u"RemotePort")) remotePort = *v;
-    if (auto v = settings::ReadDword(key, u"RemoteIPAuto")) remoteIpAuto = *v;
-    if (auto v = settings::ReadDword(key, u"RemoteTimeout")) remoteTimeout = *v;
-    const std::u16string partner = settings::ReadString(key, u"PartnerHostName", 260);
-    if (!partner.empty()) partnerHostName = NarrowHostName(partner);
+    remoteIp = settings::readString(key, u"RemoteIP", 260);
+    if (auto v = settings::readDword(key, u"RemotePort")) remotePort = *v;
+    if (auto v = settings::readDword(key, u"RemoteIPAuto")) remoteIpAuto = *v;
+    if (auto v = settings::readDword(key, u"RemoteTimeout")) remoteTimeout = *v;
+    const std::u16string partner = settings::readString(key, u"PartnerHostName", 260);
+    if (!partner.empty()) partnerHostName = narrowHostName(partner);
   }
   if (remotePort > 65535) remotePort = kDefaultRemotePort;
   if (remoteIpAuto > 1) remoteIpAuto = 1;
@@ -206,10 +206,10 @@ bool NetworkTarget::Prepare() {
 
 void NetworkTarget::Release() {
   if (auto key = store_.OpenKey(u"Network", true)) {
-    settings::WriteString(key, u"RemoteIP", remoteIp);
-    settings::WriteDword(key, u"RemotePort", remotePort);
-    settings::WriteDword(key, u"RemoteIPAuto", remoteIpAuto);
-    settings::WriteDword(key, u"RemoteTimeout", remoteTimeout);
+    settings::writeString(key, u"RemoteIP", remoteIp);
+    settings::writeDword(key, u"RemotePort", remotePort);
+    settings::writeDword(key, u"RemoteIPAuto", remoteIpAuto);
+    settings::writeDword(key, u"RemoteTimeout", remoteTimeout);
   }
   std::lock_guard lock(link_->listMutex);
   link_->listBuffer.clear();
@@ -331,7 +331,7 @@ bool NetworkTarget::PublishSettings(const settings::SourceSetting* first) {
 bool NetworkTarget::Command(const char16_t* text, uint32_t) {
   Link& l = *link_;
   l.portOverride.store(0);
-  const uint32_t value = ParsePortCommand(text);
+  const uint32_t value = parsePortCommand(text);
   if (value == 0) return false;
   const bool reconnect = (value & 0x10000u) != 0;
   const int32_t port = static_cast<int32_t>(value & 0xFFFFu);
@@ -345,7 +345,7 @@ bool NetworkTarget::Command(const char16_t* text, uint32_t) {
   return false;
 }
 
-void NetworkTarget::RequestDrop() { link_->requestDrop(); }
+void NetworkTarget::requestDrop() { link_->requestDrop(); }
 
 bool NetworkTarget::IsAlive() {
   Link& l = *link_;
@@ -404,7 +404,7 @@ bool NetworkTarget::Link::connectOnce() {
   linkUp.store(false);
   const uint32_t generation = dropGeneration.load();
   const uint32_t address = peerAddress.load();
-  const std::string dotted = NarrowHostName(DottedAddress(address));
+  const std::string dotted = narrowHostName(dottedAddress(address));
   platform::TcpSocket s = platform::TcpSocket::connect(dotted, port(), kConnectTimeoutMs);
   if (!s.valid() || stopRequested.load()) return false;
   s.setNoDelay(true);

@@ -23,7 +23,7 @@ Diagnostics orStderr(Diagnostics d) {
 
 }  // namespace
 
-std::unique_ptr<platform::ResourceModule> BuiltinModule() {
+std::unique_ptr<platform::ResourceModule> builtinModule() {
   std::string error;
   auto module = platform::ResourceModule::parse(builtinResourceScript(), "built-in resources", error);
   // The build checks the script (the tests parse it), so this cannot fail in a shipped
@@ -32,7 +32,7 @@ std::unique_ptr<platform::ResourceModule> BuiltinModule() {
   return module;
 }
 
-std::unique_ptr<platform::ResourceModule> LoadOwnModule(const std::string& programPath,
+std::unique_ptr<platform::ResourceModule> loadOwnModule(const std::string& programPath,
                                                         const Diagnostics& diagnostics) {
   if (!programPath.empty()) {
     std::string error;
@@ -40,7 +40,7 @@ std::unique_ptr<platform::ResourceModule> LoadOwnModule(const std::string& progr
     if (module) return module;
     if (diagnostics) diagnostics(error + " (using the built-in resources)");
   }
-  return BuiltinModule();
+  return builtinModule();
 }
 
 std::string translationModulePath(const std::string& programPath, uint16_t languageId) {
@@ -86,8 +86,8 @@ void LanguageTable::LoadLanguageList(const platform::ResourceModule& own) {
   uint32_t currentId = 0;
   char16_t buffer[kLanguagesCapacityChars];
   if (settings::Key key = store_.OpenKey(nullptr, false)) {
-    length = settings::ReadString(key, kLanguagesValue, buffer, kLanguagesCapacityChars) + 1;
-    currentId = settings::ReadDword(key, kCurrentLanguageValue).value_or(0);
+    length = settings::readString(key, kLanguagesValue, buffer, kLanguagesCapacityChars) + 1;
+    currentId = settings::readDword(key, kCurrentLanguageValue).value_or(0);
   }
   ids_[0] = 0;
   count_ = 1;
@@ -107,7 +107,7 @@ void LanguageTable::LoadLanguageList(const platform::ResourceModule& own) {
 
 void LanguageTable::LoadLanguage(uint32_t index) {
   if (!own_) {
-    fallbackOwn_ = BuiltinModule();
+    fallbackOwn_ = builtinModule();
     own_ = fallbackOwn_.get();
   }
   if (index >= count_) index = 0;
@@ -132,7 +132,7 @@ void LanguageTable::LoadLanguage(uint32_t index) {
   if (!languageModule_) fillTexts(*own_);
   for (uint32_t t = 0; t < kTextCount; ++t)
     if (const char16_t* fixed = fixedText(t)) texts_[t] = fixed;
-  settings::WriteDword(store_.OpenKey(nullptr, true), kCurrentLanguageValue, ids_[current_]);
+  settings::writeDword(store_.OpenKey(nullptr, true), kCurrentLanguageValue, ids_[current_]);
 }
 
 bool LanguageTable::fillTexts(const platform::ResourceModule& module) {

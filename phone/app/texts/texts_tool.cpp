@@ -83,7 +83,7 @@ int main(int argc, char** argv) {
   }
   settings::SettingsStore store(platform::KeyStore::machine());
   store.setMainPath(settings::kSettingsPath);
-  auto own = texts::LoadOwnModule(program, toStderr);
+  auto own = texts::loadOwnModule(program, toStderr);
   texts::LanguageTable table(store, program, toStderr);
   table.LoadLanguageList(*own);
 

@@ -8,7 +8,7 @@ AboutDialog::AboutDialog(DialogView& view, TextFunction text, std::u16string mod
     : view_(view), text_(std::move(text)), model_(std::move(model)), hooks_(std::move(hooks)) {}
 
 void AboutDialog::onInitDialog() {
-  ApplyMenuBarTexts(view_, kMenuBarAbout, text_);
+  applyMenuBarTexts(view_, kMenuBarAbout, text_);
   fill();
 }
 

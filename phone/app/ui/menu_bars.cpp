@@ -4,7 +4,7 @@
 
 namespace ui {
 
-std::vector<MenuBarButton> MenuBarButtons(int barId) {
+std::vector<MenuBarButton> menuBarButtons(int barId) {
   switch (barId) {
     case kMenuBarPanel:
       return {{kDoneButton, texts::kTextDone, false}, {kButtonAdvanced, texts::kTextAdvanced, true}};
@@ -20,10 +20,10 @@ std::vector<MenuBarButton> MenuBarButtons(int barId) {
   }
 }
 
-void ApplyMenuBarTexts(DialogView& view, int barId,
+void applyMenuBarTexts(DialogView& view, int barId,
                        const std::function<const char16_t*(uint32_t)>& text) {
   if (!text) return;
-  for (const MenuBarButton& b : MenuBarButtons(barId)) {
+  for (const MenuBarButton& b : menuBarButtons(barId)) {
     if (const char16_t* t = text(b.textId)) view.setMenuButtonText(b.command, t);
   }
 }

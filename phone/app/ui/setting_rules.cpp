@@ -27,25 +27,25 @@ bool readInteger(const std::u16string& text, long long& out) {
 }
 }  // namespace
 
-bool IsNumericSetting(const settings::SourceSetting& setting) {
+bool isNumericSetting(const settings::SourceSetting& setting) {
   return setting.choices == nullptr && setting.count > 2;
 }
 
-std::vector<settings::SourceSetting*> NumericSettings(settings::SourceSetting* head) {
+std::vector<settings::SourceSetting*> numericSettings(settings::SourceSetting* head) {
   std::vector<settings::SourceSetting*> out;
   for (settings::SourceSetting* s = head; s; s = s->next)
-    if (IsNumericSetting(*s)) out.push_back(s);
+    if (isNumericSetting(*s)) out.push_back(s);
   return out;
 }
 
-std::vector<settings::SourceSetting*> ChoiceSettings(settings::SourceSetting* head) {
+std::vector<settings::SourceSetting*> choiceSettings(settings::SourceSetting* head) {
   std::vector<settings::SourceSetting*> out;
   for (settings::SourceSetting* s = head; s; s = s->next)
-    if (!IsNumericSetting(*s)) out.push_back(s);
+    if (!isNumericSetting(*s)) out.push_back(s);
   return out;
 }
 
-bool StepSetting(settings::SourceSetting& setting, int delta) {
+bool stepSetting(settings::SourceSetting& setting, int delta) {
   const int32_t index = settings::effectiveIndex(setting);
   if (delta < 0) {
     if (index <= 0) return false;
@@ -60,43 +60,43 @@ bool StepSetting(settings::SourceSetting& setting, int delta) {
   return false;
 }
 
-std::u16string SettingValueText(const settings::SourceSetting& setting) {
+std::u16string settingValueText(const settings::SourceSetting& setting) {
   return decimal(settings::settingValue(setting));
 }
 
-std::u16string ChoiceLabel(const settings::SettingChoice& choice, const TextFunction& text) {
+std::u16string choiceLabel(const settings::SettingChoice& choice, const TextFunction& text) {
   if (choice.textId != 0 && text) {
     if (const char16_t* t = text(choice.textId)) return t;
   }
   return choice.label ? std::u16string(choice.label) : std::u16string();
 }
 
-bool IsSingleItemChoice(const settings::SourceSetting& setting, const TextFunction& text) {
+bool isSingleItemChoice(const settings::SourceSetting& setting, const TextFunction& text) {
   return setting.choices == nullptr || setting.count == 0 ||
-         ChoiceLabel(setting.choices[0], text).empty();
+         choiceLabel(setting.choices[0], text).empty();
 }
 
-std::u16string ValueLabel(const settings::SourceSetting& setting, int32_t index,
+std::u16string valueLabel(const settings::SourceSetting& setting, int32_t index,
                           const TextFunction& text) {
   if (index < 0 || static_cast<uint32_t>(index) >= setting.count) return u"";
   if (setting.choices == nullptr)
     return decimal(static_cast<long long>(setting.base) + static_cast<long long>(index) * setting.step);
-  const std::u16string label = ChoiceLabel(setting.choices[index], text);
+  const std::u16string label = choiceLabel(setting.choices[index], text);
   if (label.empty()) return decimal(setting.choices[index].value);
   int same = 0, position = 0;
   for (uint32_t i = 0; i < setting.count; ++i) {
-    if (ChoiceLabel(setting.choices[i], text) != label) continue;
+    if (choiceLabel(setting.choices[i], text) != label) continue;
     ++same;
     if (i <= static_cast<uint32_t>(index)) position = same;
   }
   return same > 1 ? label + u" (" + decimal(position) + u")" : label;
 }
 
-bool ParseSettingValue(const settings::SourceSetting& setting, const std::u16string& value,
+bool parseSettingValue(const settings::SourceSetting& setting, const std::u16string& value,
                        const TextFunction& text, int32_t& index, std::string& error) {
   long long number = 0;
   const bool isNumber = readInteger(value, number);
-  if (IsNumericSetting(setting)) {
+  if (isNumericSetting(setting)) {
     if (!isNumber) {
       error = "\"" + platform::utf16ToUtf8Lossy(value) + "\" is not a number";
       return false;
@@ -108,8 +108,8 @@ bool ParseSettingValue(const settings::SourceSetting& setting, const std::u16str
       }
     }
     error = "value " + std::to_string(number) + " is not one of " +
-            platform::utf16ToUtf8Lossy(ValueLabel(setting, 0, text)) + ".." +
-            platform::utf16ToUtf8Lossy(ValueLabel(setting, static_cast<int32_t>(setting.count) - 1, text));
+            platform::utf16ToUtf8Lossy(valueLabel(setting, 0, text)) + ".." +
+            platform::utf16ToUtf8Lossy(valueLabel(setting, static_cast<int32_t>(setting.count) - 1, text));
     if (setting.step > 1) error += " in steps of " + std::to_string(setting.step);
     return false;
   }
@@ -117,14 +117,14 @@ bool ParseSettingValue(const settings::SourceSetting& setting, const std::u16str
   if (setting.choices != nullptr) {
     for (uint32_t i = 0; i < setting.count; ++i) {
       const int32_t at = static_cast<int32_t>(i);
-      if (lower(ValueLabel(setting, at, text)) == wanted) {
+      if (lower(valueLabel(setting, at, text)) == wanted) {
         index = at;
         return true;
       }
     }
     // "640x480" for "640x480 UYVY" and "640x480 JPEG": the first of them.
     for (uint32_t i = 0; i < setting.count && !wanted.empty(); ++i) {
-      if (lower(ValueLabel(setting, static_cast<int32_t>(i), text)).rfind(wanted + u" ", 0) == 0) {
+      if (lower(valueLabel(setting, static_cast<int32_t>(i), text)).rfind(wanted + u" ", 0) == 0) {
         index = static_cast<int32_t>(i);
         return true;
       }
@@ -140,7 +140,7 @@ bool ParseSettingValue(const settings::SourceSetting& setting, const std::u16str
   std::string choices;
   for (uint32_t i = 0; i < setting.count && i < 32; ++i) {
     if (!choices.empty()) choices += ", ";
-    choices += platform::utf16ToUtf8Lossy(ValueLabel(setting, static_cast<int32_t>(i), text));
+    choices += platform::utf16ToUtf8Lossy(valueLabel(setting, static_cast<int32_t>(i), text));
   }
   error = "\"" + platform::utf16ToUtf8Lossy(value) + "\" is none of: " + choices +
           " (or an index 0.." + std::to_string(setting.count == 0 ? 0 : setting.count - 1) + ")";

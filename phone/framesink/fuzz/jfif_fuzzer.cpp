@@ -14,7 +14,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const size_t slack = size == 0 ? 0 : data[0] * 4;
   std::vector<uint8_t> in(data, data + size);
   std::vector<uint8_t> out(size / 2 + slack);
-  const size_t n = framesink::JfifFromCameraJpeg(in.data(), in.size(), out.data(), out.size());
+  const size_t n = framesink::jfifFromCameraJpeg(in.data(), in.size(), out.data(), out.size());
   if (n == 0) return 0;
   static const uint8_t kHead[] = {0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x10, 'J', 'F', 'I', 'F', 0};
   if (n > out.size() || n < sizeof kHead + 2 || std::memcmp(out.data(), kHead, sizeof kHead) != 0 ||

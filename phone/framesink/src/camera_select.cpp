@@ -9,7 +9,7 @@
 
 namespace framesink {
 
-std::string ConfiguredSelection(platform::KeyStore& store) {
+std::string configuredSelection(platform::KeyStore& store) {
   if (const char* env = std::getenv(kFramesinkDeviceEnvironment); env != nullptr && *env != 0)
     return env;
   auto key = store.openKey(kFramesinkSettingsKey);
@@ -25,12 +25,12 @@ std::string ConfiguredSelection(platform::KeyStore& store) {
   return text.empty() ? "auto" : platform::utf16ToUtf8Lossy(text);
 }
 
-std::unique_ptr<CameraDevice> OpenSelectedCamera(const std::string& selection,
+std::unique_ptr<CameraDevice> openSelectedCamera(const std::string& selection,
                                                  std::shared_ptr<platform::V4l2Io> io, std::string& problem) {
   problem.clear();
-  if (selection == "test-pattern") return OpenTestPatternCamera();
+  if (selection == "test-pattern") return openTestPatternCamera();
   const bool path = !selection.empty() && selection[0] == '/';
-  if (auto camera = OpenV4l2Camera(io, path ? selection : "")) return camera;
+  if (auto camera = openV4l2Camera(io, path ? selection : "")) return camera;
   // The test pattern is never taken in place of a camera: colour bars would look like a
   // working product while the camera is missing or broken.
   if (path)

@@ -20,11 +20,11 @@ class KeyStore;
 namespace framesink {
 
 // The selection text as configured (environment, then settings).
-std::string ConfiguredSelection(platform::KeyStore& store);
+std::string configuredSelection(platform::KeyStore& store);
 
 // The selected camera; nullptr when there is none, `problem` then says so ("no camera
 // found: ..."). The test pattern is opened only when selected.
-std::unique_ptr<CameraDevice> OpenSelectedCamera(const std::string& selection,
+std::unique_ptr<CameraDevice> openSelectedCamera(const std::string& selection,
                                                  std::shared_ptr<platform::V4l2Io> io, std::string& problem);
 
 }  // namespace framesink

@@ -20,7 +20,7 @@ uint32_t SinkOpen(uint32_t categories) {
   graph.reset();  // a new graph replaces the process's graph record
   try {
     std::string problem;
-    auto camera = OpenSelectedCamera(ConfiguredSelection(platform::KeyStore::machine()), platform::systemV4l2Io(), problem);
+    auto camera = openSelectedCamera(configuredSelection(platform::KeyStore::machine()), platform::systemV4l2Io(), problem);
     if (!camera) {
       // The table's calls carry no text, so the module says it where its user sees it.
       std::fprintf(stderr, "framesink: %s\n", problem.c_str());

@@ -36,7 +36,7 @@ class Writer {
 
 }  // namespace
 
-void SwapYuyvToUyvy(uint8_t* data, size_t sizeBytes) {
+void swapYuyvToUyvy(uint8_t* data, size_t sizeBytes) {
   for (size_t i = 0; i + 1 < sizeBytes; i += 2) {
     const uint8_t t = data[i];
     data[i] = data[i + 1];
@@ -44,9 +44,9 @@ void SwapYuyvToUyvy(uint8_t* data, size_t sizeBytes) {
   }
 }
 
-size_t JfifExtraBytes() { return sizeof(kJfifHeader) + kStandardHuffmanTables.size() + 2; }
+size_t jfifExtraBytes() { return sizeof(kJfifHeader) + kStandardHuffmanTables.size() + 2; }
 
-size_t JfifFromCameraJpeg(const uint8_t* in, size_t inSize, uint8_t* out, size_t outRoom) {
+size_t jfifFromCameraJpeg(const uint8_t* in, size_t inSize, uint8_t* out, size_t outRoom) {
   if (in == nullptr || out == nullptr || inSize < 4 || in[0] != 0xFF || in[1] != 0xD8) return 0;
   Writer w(out, outRoom);
   if (!w.put(kJfifHeader, sizeof(kJfifHeader))) return 0;

@@ -101,7 +101,7 @@ class Painter {
 
 }  // namespace
 
-bool RenderTestPattern(uint8_t* out, uint32_t width, uint32_t height, uint32_t format,
+bool renderTestPattern(uint8_t* out, uint32_t width, uint32_t height, uint32_t format,
                        const TestPatternStamp& stamp, int32_t brightness) {
   if (out == nullptr || width == 0 || height == 0 || width % 2 || height % 2) return false;
   const Painter painter(width, height, stamp, brightness);
@@ -139,7 +139,7 @@ bool RenderTestPattern(uint8_t* out, uint32_t width, uint32_t height, uint32_t f
   return false;
 }
 
-bool ReadTestPatternStamp(uint32_t width, uint32_t height,
+bool readTestPatternStamp(uint32_t width, uint32_t height,
                           const std::function<uint8_t(uint32_t x, uint32_t y)>& luma,
                           TestPatternStamp& out) {
   if (width < kStampColumns || height < kCellHeightDivisor) return false;
@@ -163,17 +163,17 @@ bool ReadTestPatternStamp(uint32_t width, uint32_t height,
   return true;
 }
 
-bool ReadTestPatternStamp(const uint8_t* data, uint32_t sizeBytes, uint32_t width, uint32_t height,
+bool readTestPatternStamp(const uint8_t* data, uint32_t sizeBytes, uint32_t width, uint32_t height,
                           uint32_t format, TestPatternStamp& out) {
   if (data == nullptr) return false;
   if (format == kFormatUyvy) {
     if (uint64_t{width} * height * 2 > sizeBytes) return false;
-    return ReadTestPatternStamp(width, height,
+    return readTestPatternStamp(width, height,
                                 [&](uint32_t x, uint32_t y) { return data[(size_t{y} * width + x) * 2 + 1]; }, out);
   }
   if (format == kFormatYv12 || format == kFormatIyuv) {
     if (uint64_t{width} * height > sizeBytes) return false;
-    return ReadTestPatternStamp(width, height,
+    return readTestPatternStamp(width, height,
                                 [&](uint32_t x, uint32_t y) { return data[size_t{y} * width + x]; }, out);
   }
   return false;

@@ -58,7 +58,7 @@ class TestPatternCamera final : public CameraDevice {
                ? after + kTestPatternPeriodMs
                : due_ + kTestPatternPeriodMs;
     TestPatternStamp stamp{++frameNumber_, after == 0 ? 1 : after};
-    RenderTestPattern(picture_.data(), static_cast<uint32_t>(format_.width),
+    renderTestPattern(picture_.data(), static_cast<uint32_t>(format_.width),
                       static_cast<uint32_t>(format_.height), format_.format, stamp,
                       brightness_.load(std::memory_order_relaxed));
     frame.data = picture_.data();
@@ -118,7 +118,7 @@ class TestPatternCamera final : public CameraDevice {
 
 }  // namespace
 
-std::unique_ptr<CameraDevice> OpenTestPatternCamera(platform::Clock& clock) {
+std::unique_ptr<CameraDevice> openTestPatternCamera(platform::Clock& clock) {
   return std::make_unique<TestPatternCamera>(clock);
 }
 

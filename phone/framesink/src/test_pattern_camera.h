@@ -2,7 +2,7 @@
 
 // The built-in camera for machines without one: the sizes of kTestPatternSizes in "UYVY"
 // and "YV12" for both the capture and the still category, pictures drawn by
-// RenderTestPattern at a steady rate, frame numbers counting from 1 for each camera
+// renderTestPattern at a steady rate, frame numbers counting from 1 for each camera
 // opened, and a brightness picture control of its own (0..8, default 4).
 
 #include <memory>
@@ -14,6 +14,6 @@ namespace framesink {
 
 inline constexpr uint32_t kTestPatternPeriodMs = 66;  // about 15 pictures a second
 
-std::unique_ptr<CameraDevice> OpenTestPatternCamera(platform::Clock& clock = platform::systemClock());
+std::unique_ptr<CameraDevice> openTestPatternCamera(platform::Clock& clock = platform::systemClock());
 
 }  // namespace framesink

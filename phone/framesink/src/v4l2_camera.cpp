@@ -210,7 +210,7 @@ class V4l2Camera final : public CameraDevice {
       largest = std::max<size_t>(largest, b.length);
       if (neededBytes_ > b.length) return failStart();  // a raw picture must fit in every buffer
     }
-    if (layout_ == Layout::kJpeg) jfif_.assign(largest + JfifExtraBytes(), 0);
+    if (layout_ == Layout::kJpeg) jfif_.assign(largest + jfifExtraBytes(), 0);
     for (uint32_t i = 0; i < buffers_.size(); ++i)
       if (!queue(i)) return failStart();
     int type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
@@ -254,7 +254,7 @@ class V4l2Camera final : public CameraDevice {
 
     bool good = (b.flags & V4L2_BUF_FLAG_ERROR) == 0;
     if (good && layout_ == Layout::kJpeg) {
-      const size_t n = JfifFromCameraJpeg(buffer.data, used, jfif_.data(), jfif_.size());
+      const size_t n = jfifFromCameraJpeg(buffer.data, used, jfif_.data(), jfif_.size());
       good = n != 0;
       frame.data = jfif_.data();
       frame.sizeBytes = static_cast<uint32_t>(n);
@@ -281,8 +281,8 @@ class V4l2Camera final : public CameraDevice {
     const size_t luma = size_t{width_} * height_;
     switch (reorder_) {
       case Reorder::kNone: break;
-      case Reorder::kSwapPairs: SwapYuyvToUyvy(data, pictureBytes_); break;
-      case Reorder::kSwapChromaPairs: SwapYuyvToUyvy(data + luma, luma / 2); break;
+      case Reorder::kSwapPairs: swapYuyvToUyvy(data, pictureBytes_); break;
+      case Reorder::kSwapChromaPairs: swapYuyvToUyvy(data + luma, luma / 2); break;
       case Reorder::kSwapChromaPlanes:
         std::swap_ranges(data + luma, data + luma + luma / 4, data + luma + luma / 4);
         break;
@@ -486,7 +486,7 @@ bool isStreamingCapture(V4l2Io& io, int fd) {
 
 }  // namespace
 
-std::unique_ptr<CameraDevice> OpenV4l2Camera(std::shared_ptr<platform::V4l2Io> io, const std::string& path) {
+std::unique_ptr<CameraDevice> openV4l2Camera(std::shared_ptr<platform::V4l2Io> io, const std::string& path) {
   if (!io) return nullptr;
   const std::vector<std::string> paths = path.empty() ? io->devicePaths() : std::vector<std::string>{path};
   for (const std::string& p : paths) {

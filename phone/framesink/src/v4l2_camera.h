@@ -19,7 +19,7 @@ namespace framesink {
 
 // Opens `path`, or with an empty path the first node that is a streaming video-capture
 // device. Null when there is none (or it cannot be opened).
-std::unique_ptr<CameraDevice> OpenV4l2Camera(std::shared_ptr<platform::V4l2Io> io, const std::string& path);
+std::unique_ptr<CameraDevice> openV4l2Camera(std::shared_ptr<platform::V4l2Io> io, const std::string& path);
 
 // Frame rate below which a size is offered as a still only.
 inline constexpr uint32_t kMinCaptureFramesPerSecond = 5;

@@ -44,8 +44,8 @@ const Bytes kEoi = {0xFF, 0xD9};
 const Bytes kScanData = {0x12, 0xFF, 0x00, 0x34, 0xFF, 0xD0, 0x56};
 
 Bytes fix(const Bytes& in, size_t room = 0) {
-  Bytes out(room ? room : in.size() + JfifExtraBytes());
-  out.resize(JfifFromCameraJpeg(in.data(), in.size(), out.data(), out.size()));
+  Bytes out(room ? room : in.size() + jfifExtraBytes());
+  out.resize(jfifFromCameraJpeg(in.data(), in.size(), out.data(), out.size()));
   return out;
 }
 
@@ -203,7 +203,7 @@ TEST(Jfif, CameraPictureWithoutTablesDecodesAfterTheCameraPath) {
   setup.formats = {{V4L2_PIX_FMT_MJPEG, {{320, 240, 30}}}};
   auto io = std::make_shared<FakeV4l2>();
   io->addNode(setup);
-  SinkGraph graph(OpenV4l2Camera(io, ""), kSinkCapture);
+  SinkGraph graph(openV4l2Camera(io, ""), kSinkCapture);
   FormatEntry listed{};
   uint32_t count = 1;
   ASSERT_TRUE(graph.getFormats(&listed, &count, kSinkCapture));
@@ -234,7 +234,7 @@ TEST(TestPattern, StampSurvivesJpegCompression) {
   const uint32_t w = 160, h = 120;
   Bytes uyvy(size_t{w} * h * 2);
   const TestPatternStamp stamp{123457, 98765432};
-  ASSERT_TRUE(RenderTestPattern(uyvy.data(), w, h, kFormatUyvy, stamp, 4));
+  ASSERT_TRUE(renderTestPattern(uyvy.data(), w, h, kFormatUyvy, stamp, 4));
   Bytes rgb(size_t{w} * h * 3);
   for (size_t i = 0; i < size_t{w} * h; ++i) {
     const int y = uyvy[i * 2 + 1], u = uyvy[(i & ~size_t{1}) * 2] - 128, v = uyvy[(i & ~size_t{1}) * 2 + 2] - 128;
@@ -246,7 +246,7 @@ TEST(TestPattern, StampSurvivesJpegCompression) {
   const Decoded d = decode(encodeRgb(w, h, rgb, 30));
   ASSERT_TRUE(d.ok);
   TestPatternStamp got;
-  ASSERT_TRUE(ReadTestPatternStamp(w, h, [&](uint32_t x, uint32_t y) {
+  ASSERT_TRUE(readTestPatternStamp(w, h, [&](uint32_t x, uint32_t y) {
     const uint8_t* p = &d.rgb[(size_t{y} * w + x) * 3];
     return static_cast<uint8_t>((p[0] * 77 + p[1] * 150 + p[2] * 29) >> 8);
   }, got));

@@ -87,8 +87,8 @@ TEST_F(FramesinkModule, TestPatternThroughTheTable) {
   EXPECT_EQ(t.SinkSetState(kSinkStopped), 1u);
   TestPatternStamp first, third;
   const auto p = sink.pictures();
-  ASSERT_TRUE(ReadTestPatternStamp(p[0].data(), static_cast<uint32_t>(p[0].size()), 320, 240, kFormatYv12, first));
-  ASSERT_TRUE(ReadTestPatternStamp(p[2].data(), static_cast<uint32_t>(p[2].size()), 320, 240, kFormatYv12, third));
+  ASSERT_TRUE(readTestPatternStamp(p[0].data(), static_cast<uint32_t>(p[0].size()), 320, 240, kFormatYv12, first));
+  ASSERT_TRUE(readTestPatternStamp(p[2].data(), static_cast<uint32_t>(p[2].size()), 320, 240, kFormatYv12, third));
   EXPECT_EQ(third.frameNumber, first.frameNumber + 2);
 
   ValueEntry v{kPictureBrightness, 6, kControlManual, 0xFF};

@@ -22,9 +22,9 @@ TEST(TestPattern, StampReadsBackAtEverySizeAndFormat) {
       std::vector<uint8_t> picture(pictureBytes(w, h, format));
       const TestPatternStamp stamp{0x8001F00Du, 0x7FFF0001u};
       for (int32_t brightness : {0, 4, 8}) {
-        ASSERT_TRUE(RenderTestPattern(picture.data(), w, h, format, stamp, brightness));
+        ASSERT_TRUE(renderTestPattern(picture.data(), w, h, format, stamp, brightness));
         TestPatternStamp got;
-        ASSERT_TRUE(ReadTestPatternStamp(picture.data(), static_cast<uint32_t>(picture.size()), w, h, format, got))
+        ASSERT_TRUE(readTestPatternStamp(picture.data(), static_cast<uint32_t>(picture.size()), w, h, format, got))
             << w << "x" << h;
         EXPECT_EQ(got.frameNumber, stamp.frameNumber);
         EXPECT_EQ(got.timestampMs, stamp.timestampMs);
@@ -36,24 +36,24 @@ TEST(TestPattern, StampReadsBackAtEverySizeAndFormat) {
 TEST(TestPattern, PlainPicturesAndShortBuffersHaveNoStamp) {
   std::vector<uint8_t> grey(320 * 240 * 2, 128);
   TestPatternStamp got;
-  EXPECT_FALSE(ReadTestPatternStamp(grey.data(), static_cast<uint32_t>(grey.size()), 320, 240, kFormatUyvy, got));
+  EXPECT_FALSE(readTestPatternStamp(grey.data(), static_cast<uint32_t>(grey.size()), 320, 240, kFormatUyvy, got));
   std::vector<uint8_t> picture(320 * 240 * 2);
-  ASSERT_TRUE(RenderTestPattern(picture.data(), 320, 240, kFormatUyvy, {5, 6}, 4));
-  EXPECT_FALSE(ReadTestPatternStamp(picture.data(), 1000, 320, 240, kFormatUyvy, got));
+  ASSERT_TRUE(renderTestPattern(picture.data(), 320, 240, kFormatUyvy, {5, 6}, 4));
+  EXPECT_FALSE(readTestPatternStamp(picture.data(), 1000, 320, 240, kFormatUyvy, got));
   // One flipped cell in the frame number rows is caught by the check row.
   const uint32_t cellW = 320 / 16, cellH = 240 / 24;
   const uint32_t x = 15 * cellW + cellW / 2, y = cellH + cellH / 2;
   for (uint32_t dy = 0; dy < cellH; ++dy)
     for (uint32_t dx = 0; dx < cellW; ++dx)
       picture[((y - cellH / 2 + dy) * 320 + (x - cellW / 2 + dx)) * 2 + 1] ^= 0xFF;
-  EXPECT_FALSE(ReadTestPatternStamp(picture.data(), static_cast<uint32_t>(picture.size()), 320, 240, kFormatUyvy, got));
-  EXPECT_FALSE(RenderTestPattern(picture.data(), 321, 240, kFormatUyvy, {}, 4));
-  EXPECT_FALSE(RenderTestPattern(picture.data(), 320, 240, kFormatJpeg, {}, 4));
+  EXPECT_FALSE(readTestPatternStamp(picture.data(), static_cast<uint32_t>(picture.size()), 320, 240, kFormatUyvy, got));
+  EXPECT_FALSE(renderTestPattern(picture.data(), 321, 240, kFormatUyvy, {}, 4));
+  EXPECT_FALSE(renderTestPattern(picture.data(), 320, 240, kFormatJpeg, {}, 4));
 }
 
 TEST(TestPatternCamera, FramesCarryIncreasingNumbersAtTheChosenSizeAndFormat) {
   for (const FormatEntry format : {FormatEntry{176, 144, kFormatYv12}, FormatEntry{640, 480, kFormatUyvy}}) {
-    SinkGraph graph(OpenTestPatternCamera(), kSinkPreview | kSinkCapture | kSinkStill);
+    SinkGraph graph(openTestPatternCamera(), kSinkPreview | kSinkCapture | kSinkStill);
     EXPECT_EQ(graph.connected(), kSinkCapture | kSinkStill);
     ASSERT_TRUE(graph.setFormat(&format, kSinkCapture));
     PictureSink sink;
@@ -67,7 +67,7 @@ TEST(TestPatternCamera, FramesCarryIncreasingNumbersAtTheChosenSizeAndFormat) {
     for (const auto& p : sink.pictures()) {
       ASSERT_EQ(p.size(), pictureBytes(format.width, format.height, format.format));
       TestPatternStamp stamp;
-      ASSERT_TRUE(ReadTestPatternStamp(p.data(), static_cast<uint32_t>(p.size()), format.width, format.height,
+      ASSERT_TRUE(readTestPatternStamp(p.data(), static_cast<uint32_t>(p.size()), format.width, format.height,
                                        format.format, stamp));
       EXPECT_GT(stamp.frameNumber, last);
       EXPECT_NE(stamp.timestampMs, 0u);
@@ -81,7 +81,7 @@ TEST(TestPatternCamera, FramesCarryIncreasingNumbersAtTheChosenSizeAndFormat) {
 }
 
 TEST(TestPatternCamera, BrightnessControlChangesThePicture) {
-  SinkGraph graph(OpenTestPatternCamera(), kSinkCapture);
+  SinkGraph graph(openTestPatternCamera(), kSinkCapture);
   RangeEntry range{};
   range.property = kPictureBrightness;
   ASSERT_TRUE(graph.getRanges(&range, 1, kSinkPictureControls));
@@ -119,7 +119,7 @@ TEST(TestPatternCamera, BrightnessControlChangesThePicture) {
 }
 
 TEST(TestPatternCamera, StillsAtTheStillSize) {
-  SinkGraph graph(OpenTestPatternCamera(), kSinkCapture | kSinkStill);
+  SinkGraph graph(openTestPatternCamera(), kSinkCapture | kSinkStill);
   const FormatEntry still{1280, 960, kFormatYv12};
   ASSERT_TRUE(graph.setFormat(&still, kSinkStill));
   PictureSink sink;
@@ -131,8 +131,8 @@ TEST(TestPatternCamera, StillsAtTheStillSize) {
   graph.setState(kSinkStopped);
   TestPatternStamp a, b;
   const auto p = sink.pictures();
-  ASSERT_TRUE(ReadTestPatternStamp(p[0].data(), static_cast<uint32_t>(p[0].size()), 1280, 960, kFormatYv12, a));
-  ASSERT_TRUE(ReadTestPatternStamp(p[1].data(), static_cast<uint32_t>(p[1].size()), 1280, 960, kFormatYv12, b));
+  ASSERT_TRUE(readTestPatternStamp(p[0].data(), static_cast<uint32_t>(p[0].size()), 1280, 960, kFormatYv12, a));
+  ASSERT_TRUE(readTestPatternStamp(p[1].data(), static_cast<uint32_t>(p[1].size()), 1280, 960, kFormatYv12, b));
   EXPECT_LT(a.frameNumber, b.frameNumber);
 }
 

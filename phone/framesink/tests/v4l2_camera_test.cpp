@@ -19,7 +19,7 @@ namespace {
 using platform::testing::FakeV4l2;
 using platform::testing::FakeFrameSize;
 using platform::testing::FakeVideoNode;
-using platform::testing::FourccText;
+using platform::testing::fourccText;
 
 FakeVideoNode webcam() {
   FakeVideoNode setup;
@@ -47,7 +47,7 @@ std::vector<FormatEntry> formatsOf(SinkGraph& graph, uint32_t category) {
 TEST(V4l2Camera, ListsFormatsAsThePipelineKnowsThemAndSlowSizesAsStillsOnly) {
   auto io = std::make_shared<FakeV4l2>();
   io->addNode(webcam());
-  SinkGraph graph(OpenV4l2Camera(io, ""), kSinkPreview | kSinkCapture | kSinkStill);
+  SinkGraph graph(openV4l2Camera(io, ""), kSinkPreview | kSinkCapture | kSinkStill);
   EXPECT_EQ(graph.connected(), kSinkCapture | kSinkStill);  // one stream: no preview
 
   const std::vector<FormatEntry> capture = {
@@ -76,7 +76,7 @@ TEST(V4l2Camera, TakesAtMostSixteenFormatsAndSkipsZeroAndUnknownOnes) {
   setup.formats.push_back({V4L2_PIX_FMT_UYVY, many});
   auto io = std::make_shared<FakeV4l2>();
   io->addNode(setup);
-  SinkGraph graph(OpenV4l2Camera(io, ""), kSinkCapture | kSinkStill);
+  SinkGraph graph(openV4l2Camera(io, ""), kSinkCapture | kSinkStill);
   FormatEntry table[40];
   uint32_t count = 40;
   ASSERT_TRUE(graph.getFormats(table, &count, kSinkCapture));
@@ -106,7 +106,7 @@ TEST(CameraSelection, AutomaticChoiceNeverFallsBackToTheTestPattern) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.selection);
     std::string problem;
-    auto camera = OpenSelectedCamera(c.selection, c.io, problem);
+    auto camera = openSelectedCamera(c.selection, c.io, problem);
     EXPECT_EQ(camera != nullptr, c.opens);
     if (c.opens) {
       EXPECT_TRUE(problem.empty()) << problem;
@@ -118,19 +118,19 @@ TEST(CameraSelection, AutomaticChoiceNeverFallsBackToTheTestPattern) {
 
 TEST(V4l2Camera, NoCameraOrNoCaptureNodeGivesNothing) {
   auto io = std::make_shared<FakeV4l2>();
-  EXPECT_EQ(OpenV4l2Camera(io, ""), nullptr);
+  EXPECT_EQ(openV4l2Camera(io, ""), nullptr);
   FakeVideoNode output;
   output.path = "/dev/video0";
   output.capabilities = V4L2_CAP_VIDEO_OUTPUT | V4L2_CAP_STREAMING;
   io->addNode(output);
-  EXPECT_EQ(OpenV4l2Camera(io, ""), nullptr);
-  EXPECT_EQ(OpenV4l2Camera(io, "/dev/video7"), nullptr);
+  EXPECT_EQ(openV4l2Camera(io, ""), nullptr);
+  EXPECT_EQ(openV4l2Camera(io, "/dev/video7"), nullptr);
   EXPECT_EQ(io->openDescriptors(), 0);
 
   FakeVideoNode second = webcam();
   second.path = "/dev/video1";
   io->addNode(second);
-  auto camera = OpenV4l2Camera(io, "");
+  auto camera = openV4l2Camera(io, "");
   ASSERT_NE(camera, nullptr);
   EXPECT_TRUE(io->called("open /dev/video1"));
   EXPECT_EQ(io->openDescriptors(), 1);
@@ -141,7 +141,7 @@ TEST(V4l2Camera, NoCameraOrNoCaptureNodeGivesNothing) {
 TEST(V4l2Camera, YuyvArrivesAsUyvyAndBuffersAreRequeued) {
   auto io = std::make_shared<FakeV4l2>();
   io->addNode(webcam());
-  SinkGraph graph(OpenV4l2Camera(io, ""), kSinkCapture);
+  SinkGraph graph(openV4l2Camera(io, ""), kSinkCapture);
   const FormatEntry small{320, 240, kFormatUyvy};
   ASSERT_TRUE(graph.setFormat(&small, kSinkCapture));
   PictureSink sink;
@@ -190,12 +190,12 @@ TEST(V4l2Camera, PlanarFormatsArriveInThePipelinesChromaOrder) {
       {V4L2_PIX_FMT_YVU420, kFormatYv12, false, 200, 100},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(FourccText(c.v4l2));
+    SCOPED_TRACE(fourccText(c.v4l2));
     FakeVideoNode setup;
     setup.formats.push_back({c.v4l2, {{kW, kH, 30}}});
     auto io = std::make_shared<FakeV4l2>();
     io->addNode(setup);
-    SinkGraph graph(OpenV4l2Camera(io, ""), kSinkCapture);
+    SinkGraph graph(openV4l2Camera(io, ""), kSinkCapture);
     FormatEntry listed[4];
     uint32_t count = 4;
     ASSERT_TRUE(graph.getFormats(listed, &count, kSinkCapture));
@@ -238,7 +238,7 @@ TEST(V4l2Camera, ShortErrorAndPaddedBuffers) {
   setup.extraBytesPerLine = 64;
   auto io = std::make_shared<FakeV4l2>();
   io->addNode(setup);
-  SinkGraph graph(OpenV4l2Camera(io, ""), kSinkCapture);
+  SinkGraph graph(openV4l2Camera(io, ""), kSinkCapture);
   PictureSink sink;
   const SampleCallback cb = sink.callback();
   ASSERT_TRUE(graph.setCallback(&cb, kSinkCapture));
@@ -264,7 +264,7 @@ TEST(V4l2Camera, ShortErrorAndPaddedBuffers) {
 TEST(V4l2Camera, UnpluggedCameraStopsTheStreamCleanly) {
   auto io = std::make_shared<FakeV4l2>();
   io->addNode(webcam());
-  SinkGraph graph(OpenV4l2Camera(io, ""), kSinkCapture);
+  SinkGraph graph(openV4l2Camera(io, ""), kSinkCapture);
   PictureSink sink;
   const SampleCallback cb = sink.callback();
   ASSERT_TRUE(graph.setCallback(&cb, kSinkCapture));
@@ -281,7 +281,7 @@ TEST(V4l2Camera, RefusedFormatFailsTheStream) {
   auto io = std::make_shared<FakeV4l2>();
   io->addNode(webcam());
   io->failRequest(VIDIOC_S_FMT, EIO);
-  SinkGraph graph(OpenV4l2Camera(io, ""), kSinkCapture);
+  SinkGraph graph(openV4l2Camera(io, ""), kSinkCapture);
   ASSERT_TRUE(graph.setState(kSinkRunning));
   EXPECT_TRUE(platform::testing::waitUntil([&] { return graph.cameraFailed(); }));
   graph.setState(kSinkStopped);
@@ -291,7 +291,7 @@ TEST(V4l2Camera, RefusedFormatFailsTheStream) {
 TEST(V4l2Camera, StillIsTakenFromTheStreamAtTheStillSize) {
   auto io = std::make_shared<FakeV4l2>();
   io->addNode(webcam());
-  SinkGraph graph(OpenV4l2Camera(io, ""), kSinkCapture | kSinkStill);
+  SinkGraph graph(openV4l2Camera(io, ""), kSinkCapture | kSinkStill);
   const FormatEntry big{1280, 1024, kFormatUyvy};
   ASSERT_TRUE(graph.setFormat(&big, kSinkStill));
   ASSERT_FALSE(graph.setFormat(&big, kSinkCapture));  // too slow to stream
@@ -335,7 +335,7 @@ TEST(V4l2Camera, ControlWritesReachTheMappedControls) {
   };
   auto io = std::make_shared<FakeV4l2>();
   io->addNode(webcam());
-  SinkGraph graph(OpenV4l2Camera(io, ""), kSinkCapture);
+  SinkGraph graph(openV4l2Camera(io, ""), kSinkCapture);
   for (const ControlCase& c : cases) {
     ValueEntry v{c.property, c.value, kControlManual, 0xFFFFFFFF};
     EXPECT_TRUE(graph.getSetValues(&v, 1, c.which, 1)) << c.property;
@@ -366,7 +366,7 @@ TEST(V4l2Camera, ControlWritesReachTheMappedControls) {
 TEST(V4l2Camera, RangesComeFromTheDriver) {
   auto io = std::make_shared<FakeV4l2>();
   io->addNode(webcam());
-  SinkGraph graph(OpenV4l2Camera(io, ""), kSinkCapture);
+  SinkGraph graph(openV4l2Camera(io, ""), kSinkCapture);
   RangeEntry r[2] = {};
   r[0].property = kPictureWhiteBalance;
   r[1].property = kPictureBrightness;

@@ -273,7 +273,7 @@ int main(int argc, char** argv) {
     }
     std::printf("frame %u: %ux%u %s, %zu bytes -> %s", n, w, h, name.c_str(), p.bytes.size(), path.c_str());
     framesink::TestPatternStamp stamp;
-    if (framesink::ReadTestPatternStamp(p.bytes.data(), uint32_t(p.bytes.size()), w, h, chosen->format, stamp))
+    if (framesink::readTestPatternStamp(p.bytes.data(), uint32_t(p.bytes.size()), w, h, chosen->format, stamp))
       std::printf(" (stamp: frame %u at %u ms)", stamp.frameNumber, stamp.timestampMs);
     if (name == "UYVY" || name == "YV12") writePpm(out + base + ".ppm", p.bytes, w, h, chosen->format);
     std::printf("\n");

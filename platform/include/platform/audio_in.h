@@ -10,6 +10,9 @@
 // the recorder's own thread (for buffers filled while recording) or on the thread that
 // calls Reset (for the buffers it returns); never while Close runs or after it returned,
 // and never while the recorder holds its own lock, so it may call AddBuffer.
+//
+// AudioIn's method names follow the system's wave-input calls one for one; they keep their
+// spelling.
 
 #include <cstdint>
 #include <memory>
@@ -80,10 +83,10 @@ class AudioIn {
 
 // The system's recorder (ALSA capture on its own thread on Linux; a recorder that never
 // opens where the build has no sound system).
-std::unique_ptr<AudioIn> CreateAudioIn();
+std::unique_ptr<AudioIn> createAudioIn();
 
 // Whether `device` (empty: the default capture device) can be opened for capture now.
 // Opens and closes it at once, without recording.
-bool AudioCaptureAvailable(const std::string& device);
+bool audioCaptureAvailable(const std::string& device);
 
 }  // namespace platform

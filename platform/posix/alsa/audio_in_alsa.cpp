@@ -267,9 +267,9 @@ class AlsaAudioIn final : public AudioIn {
 
 }  // namespace
 
-std::unique_ptr<AudioIn> CreateAudioIn() { return std::make_unique<AlsaAudioIn>(); }
+std::unique_ptr<AudioIn> createAudioIn() { return std::make_unique<AlsaAudioIn>(); }
 
-bool AudioCaptureAvailable(const std::string& device) {
+bool audioCaptureAvailable(const std::string& device) {
   silenceAlsaOnce();
   snd_pcm_t* pcm = nullptr;
   if (snd_pcm_open(&pcm, deviceName(device), SND_PCM_STREAM_CAPTURE, SND_PCM_NONBLOCK) < 0)

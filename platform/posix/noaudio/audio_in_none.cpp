@@ -18,8 +18,8 @@ class NoAudioIn final : public AudioIn {
 
 }  // namespace
 
-std::unique_ptr<AudioIn> CreateAudioIn() { return std::make_unique<NoAudioIn>(); }
+std::unique_ptr<AudioIn> createAudioIn() { return std::make_unique<NoAudioIn>(); }
 
-bool AudioCaptureAvailable(const std::string&) { return false; }
+bool audioCaptureAvailable(const std::string&) { return false; }
 
 }  // namespace platform

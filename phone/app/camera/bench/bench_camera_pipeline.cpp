@@ -64,7 +64,7 @@ struct Modules {
       jpegpressBound = get && get(&jpegpress);
     }
     sources::FolderModuleLoader loader({dir});
-    system = SystemEncoderBinding::Bind(loader);
+    system = SystemEncoderBinding::bind(loader);
   }
   std::unique_ptr<platform::Module> jpegpressModule;
   JpegEncoderTable jpegpress{};
@@ -134,8 +134,8 @@ void BM_Pipeline(benchmark::State& state) {
   mode.nativeSwap = format == kFormatYv12;
   camera::testing::FakeCamera camera(env, {mode});
   camera.Init();
-  camera.Common(kSettingFrameRate).current = 10;  // MAX
-  camera.Common(kSettingRotation).current = static_cast<int32_t>(r);
+  camera.common(kSettingFrameRate).current = 10;  // MAX
+  camera.common(kSettingRotation).current = static_cast<int32_t>(r);
   platform::Event ready;
   StartParams params;
   params.mode = kModeCapture;

@@ -2,6 +2,9 @@
 
 // A camera interface for the pipeline's tests: it announces chosen modes, records every
 // device call, and lets the test deliver chosen pictures through DeliverFrame.
+//
+// Method names follow the capture-source interface the device program's modules share;
+// they keep its spelling.
 
 #include <atomic>
 #include <cstdint>

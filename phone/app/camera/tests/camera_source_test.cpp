@@ -102,23 +102,23 @@ TEST_F(CameraSourceTest, CommonSettingsInTheirOrderWithTheirChoices) {
   ASSERT_NE(camera->appendedChoices, nullptr);
   EXPECT_EQ(camera->appendedChoices[3].value, 3);
 
-  const SourceSetting& quality = camera->Common(kSettingQuality);
+  const SourceSetting& quality = camera->common(kSettingQuality);
   EXPECT_EQ(quality.choices[0].value, 30);
   EXPECT_EQ(str(quality.choices[0].label), u"30");
   EXPECT_EQ(quality.choices[7].value, 100);
   EXPECT_EQ(quality.choices[7].textId, 14u);  // "Best"
 
-  const SourceSetting& rate = camera->Common(kSettingFrameRate);
+  const SourceSetting& rate = camera->common(kSettingFrameRate);
   const int32_t periods[] = {1000, 500, 332, 250, 200, 100, 80, 66, 50, 40, 0};
   const char16_t* labels[] = {u"1", u"2", u"3", u"4", u"5", u"10", u"12", u"15", u"20", u"25"};
   for (int i = 0; i < 11; ++i) EXPECT_EQ(rate.choices[i].value, periods[i]) << i;
   for (int i = 0; i < 10; ++i) EXPECT_EQ(str(rate.choices[i].label), labels[i]) << i;
   EXPECT_EQ(rate.choices[10].textId, 1u);  // "MAX"
 
-  const SourceSetting& rotation = camera->Common(kSettingRotation);
+  const SourceSetting& rotation = camera->common(kSettingRotation);
   EXPECT_EQ(str(rotation.choices[1].label), u"90");
   EXPECT_EQ(str(rotation.choices[3].label), u"270");
-  const SourceSetting& mirror = camera->Common(kSettingMirror);
+  const SourceSetting& mirror = camera->common(kSettingMirror);
   EXPECT_EQ(mirror.choices, nullptr);
   EXPECT_EQ(mirror.step, 1);
 }
@@ -148,7 +148,7 @@ TEST_F(CameraSourceTest, ModesSortByAreaAndTheDefaultIs320x240OrTheLargestAllowe
     ASSERT_EQ(camera->modeCount(), c.sortedWidths.size()) << c.name;
     for (size_t i = 0; i < c.sortedWidths.size(); ++i)
       EXPECT_EQ(camera->modes()[i].width, c.sortedWidths[i]) << c.name << " " << i;
-    const SourceSetting& resolution = camera->Common(kSettingResolution);
+    const SourceSetting& resolution = camera->common(kSettingResolution);
     EXPECT_EQ(resolution.defaultIndex, static_cast<int32_t>(c.defaultMode)) << c.name;
     EXPECT_EQ(resolution.count, c.sortedWidths.size()) << c.name;
     // Preview of a raw camera uses the default mode.
@@ -158,10 +158,10 @@ TEST_F(CameraSourceTest, ModesSortByAreaAndTheDefaultIs320x240OrTheLargestAllowe
 
 TEST_F(CameraSourceTest, ModesAreLabelledAndAnIndexBeyondThemFallsBackToTheDefault) {
   auto camera = make({mode(640, 480), mode(160, 120, 0), mode(320, 240)});
-  camera->Common(kSettingResolution).current = 9;  // saved for a camera with more modes
+  camera->common(kSettingResolution).current = 9;  // saved for a camera with more modes
   StartParams p = capture();
   ASSERT_TRUE(camera->Start(p));
-  const SourceSetting& resolution = camera->Common(kSettingResolution);
+  const SourceSetting& resolution = camera->common(kSettingResolution);
   EXPECT_EQ(resolution.choices[0].label, nullptr);  // format 0: no label
   EXPECT_EQ(str(resolution.choices[1].label), u"320x240");
   EXPECT_EQ(str(resolution.choices[2].label), u"640x480");
@@ -183,7 +183,7 @@ TEST_F(CameraSourceTest, ASizeOfferedInTwoFormatsCarriesTheFormatInItsLabel) {
                       mode(320, 240, kFormatRgb565)});
   StartParams p = preview();
   ASSERT_TRUE(camera->Start(p));
-  const SourceSetting& resolution = camera->Common(kSettingResolution);
+  const SourceSetting& resolution = camera->common(kSettingResolution);
   std::vector<std::u16string> labels;
   for (uint32_t i = 0; i < resolution.count; ++i) labels.push_back(str(resolution.choices[i].label));
   EXPECT_EQ(labels, (std::vector<std::u16string>{u"320x240 UYVY", u"320x240 RGB565",
@@ -210,7 +210,7 @@ TEST_F(CameraSourceTest, JpegOnlyResolutionPreviewsThroughTheLastModeWithAnOverl
   modes[1].overlay = overlayA;
   modes[2].overlay = overlayB;
   auto camera = make(modes);
-  camera->Common(kSettingResolution).current = 2;  // 1280x960, sorted last
+  camera->common(kSettingResolution).current = 2;  // 1280x960, sorted last
   StartParams p = preview();
   ASSERT_TRUE(camera->Start(p));
   EXPECT_EQ(overlayA[0], kOverlayPreviewColour);
@@ -295,7 +295,7 @@ TEST_F(CameraSourceTest, SwapColorsBitOneRelabelsTheFormat) {
   PictureMode m = mode(w, h, kFormatYv12);
   m.nativeSwap = 1;
   auto camera = make({m});
-  camera->Common(kSettingSwapColors).current = 2;
+  camera->common(kSettingSwapColors).current = 2;
   std::vector<uint8_t> picture(w * h * 3 / 2, 0);
   for (size_t i = 0; i < w * h / 4; ++i) {
     picture[w * h + 2 * i] = 10;
@@ -335,8 +335,8 @@ TEST_F(CameraSourceTest, SwapAndFlipFollowTheSettingsAgainstTheNativeOrder) {
     m.nativeSwap = c.nativeSwap;
     m.nativeFlip = c.nativeFlip;
     auto camera = make({m});
-    camera->Common(kSettingSwapColors).current = c.swapColors;
-    camera->Common(kSettingMirror).current = c.mirror;
+    camera->common(kSettingSwapColors).current = c.swapColors;
+    camera->common(kSettingMirror).current = c.mirror;
     Seen seen = deliverOnce(*camera, seen_, preview(), picture);
     ASSERT_EQ(seen.bytes.size(), picture.size()) << c.name;
     std::vector<uint8_t> expected = picture;
@@ -413,7 +413,7 @@ TEST_F(CameraSourceTest, PreviewCallbackGetsTheTurnOfTheModeAndScreen) {
   PictureMode m = mode(32, 32);
   m.rotationOffset = 3;
   auto camera = make({m});
-  camera->Common(kSettingRotation).current = 2;  // (2 + 3) & 3 = 1
+  camera->common(kSettingRotation).current = 2;  // (2 + 3) & 3 = 1
   StartParams p = preview();
   p.screenOrientation = 3;
   std::vector<uint8_t> picture(32 * 32 * 2);
@@ -445,7 +445,7 @@ TEST_F(CameraSourceTest, PacingSleepsUntilTheNextPeriodButNeverForMAXOr2048msOrM
     env.clock = &clock;
     FakeCamera camera(env, {mode(32, 32)});
     camera.Init();
-    camera.Common(kSettingFrameRate).current = c.frameRateIndex;
+    camera.common(kSettingFrameRate).current = c.frameRateIndex;
     StartParams p = preview();
     ASSERT_TRUE(camera.Start(p));
     std::vector<uint8_t> picture(32 * 32 * 2);
@@ -460,12 +460,12 @@ TEST_F(CameraSourceTest, PacingSleepsUntilTheNextPeriodButNeverForMAXOr2048msOrM
 
 TEST_F(CameraSourceTest, FrameRateChangeTakesEffectWithoutARestart) {
   auto camera = make({mode(32, 32)});
-  camera->Common(kSettingFrameRate).current = 10;  // MAX
+  camera->common(kSettingFrameRate).current = 10;  // MAX
   StartParams p = preview();
   ASSERT_TRUE(camera->Start(p));
   std::vector<uint8_t> picture(32 * 32 * 2);
   ASSERT_TRUE(camera->DeliverFrame(nullptr, picture.data(), static_cast<uint32_t>(picture.size())));
-  SourceSetting& rate = camera->Common(kSettingFrameRate);
+  SourceSetting& rate = camera->common(kSettingFrameRate);
   rate.current = 0;  // 1000 ms
   ASSERT_TRUE(camera->SetSetting(&rate, 0));
   EXPECT_EQ(camera->opens, 1);
@@ -475,7 +475,7 @@ TEST_F(CameraSourceTest, FrameRateChangeTakesEffectWithoutARestart) {
   EXPECT_EQ(camera->applied[0], &rate);
 
   // Quality restarts the device with the new value.
-  SourceSetting& quality = camera->Common(kSettingQuality);
+  SourceSetting& quality = camera->common(kSettingQuality);
   quality.current = 7;
   ASSERT_TRUE(camera->SetSetting(&quality, 7));
   EXPECT_EQ(camera->opens, 2);
@@ -486,7 +486,7 @@ TEST_F(CameraSourceTest, FrameRateChangeTakesEffectWithoutARestart) {
 
 TEST_F(CameraSourceTest, RestartingSettingsLeaveAStoppedSourceAlone) {
   auto camera = make({mode(32, 32)});
-  SourceSetting& quality = camera->Common(kSettingQuality);
+  SourceSetting& quality = camera->common(kSettingQuality);
   quality.current = 1;
   EXPECT_TRUE(camera->SetSetting(&quality, 1));
   EXPECT_EQ(camera->opens, 0);
@@ -507,8 +507,8 @@ TEST_F(CameraSourceTest, StopSavesEverySettingUnderTheSourceName) {
   camera.Init();
   const char16_t* names[] = {u"Resolution", u"Quality", u"Frame Rate", u"Rotation", u"Mirror",
                              u"Swap Colors"};
-  for (uint32_t i = 0; i < kCommonSettingCount; ++i) camera.Common(CommonSetting(i)).name = names[i];
-  camera.Common(kSettingQuality).current = 6;
+  for (uint32_t i = 0; i < kCommonSettingCount; ++i) camera.common(CommonSetting(i)).name = names[i];
+  camera.common(kSettingQuality).current = 6;
   StartParams p = capture();
   ASSERT_TRUE(camera.Start(p));
   ASSERT_TRUE(camera.Stop());
@@ -516,8 +516,8 @@ TEST_F(CameraSourceTest, StopSavesEverySettingUnderTheSourceName) {
   EXPECT_FALSE(camera.IsStarted());
   auto key = store.OpenKey(u"Camera", false);
   ASSERT_NE(key, nullptr);
-  EXPECT_EQ(settings::ReadDword(key, u"Quality"), 6u);
-  EXPECT_EQ(settings::ReadDword(key, u"Resolution"), 0xFFFFFFFFu);
+  EXPECT_EQ(settings::readDword(key, u"Quality"), 6u);
+  EXPECT_EQ(settings::readDword(key, u"Resolution"), 0xFFFFFFFFu);
   // The modes are asked again after a stop.
   ASSERT_TRUE(camera.Start(p));
   EXPECT_EQ(camera.enumerations, 2);

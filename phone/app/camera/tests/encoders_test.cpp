@@ -75,7 +75,7 @@ class EncoderChoiceTest : public ::testing::Test {
     env.systemEncoder = factory;
     auto camera = std::make_unique<FakeCamera>(env, std::vector<PictureMode>{m});
     camera->Init();
-    camera->Common(kSettingFrameRate).current = 10;
+    camera->common(kSettingFrameRate).current = 10;
     return camera;
   }
   Jpegpress jpegpress_;
@@ -90,7 +90,7 @@ std::vector<uint8_t> pattern(size_t bytes) {
 TEST_F(EncoderChoiceTest, SizesNotMultiplesOf16UseTheSystemEncoderOnTheTurnedPlanarPicture) {
   const uint32_t w = 160, h = 120;  // 120 is not a multiple of 16
   auto camera = make(mode(w, h, kFormatUyvy));
-  camera->Common(kSettingRotation).current = 1;
+  camera->common(kSettingRotation).current = 1;
   const std::vector<uint8_t> picture = pattern(w * h * 2);
   FrameDescriptor frame;
   const std::vector<uint8_t> jpeg = captureOne(*camera, picture, &frame);
@@ -175,7 +175,7 @@ TEST(EncoderAgreement, JpegpressAndTheFallbackModuleGiveTheSameOrientationAtEver
   Jpegpress jpegpress;
   ASSERT_TRUE(jpegpress.bound);
   sources::FolderModuleLoader loader({VISTREL_MODULE_DIR});
-  const SystemEncoderBinding fallback = SystemEncoderBinding::Bind(loader);
+  const SystemEncoderBinding fallback = SystemEncoderBinding::bind(loader);
   ASSERT_TRUE(fallback) << "blenhart.so in " << VISTREL_MODULE_DIR;
 
   const int w = 64, h = 48;
@@ -201,8 +201,8 @@ TEST(EncoderAgreement, JpegpressAndTheFallbackModuleGiveTheSameOrientationAtEver
         m.nativeSwap = layout.format == kFormatYv12;  // planes already U then V
         FakeCamera camera(env, {m});
         camera.Init();
-        camera.Common(kSettingRotation).current = static_cast<int32_t>(r);
-        camera.Common(kSettingQuality).current = 6;  // 90
+        camera.common(kSettingRotation).current = static_cast<int32_t>(r);
+        camera.common(kSettingQuality).current = 6;  // 90
         const std::vector<uint8_t> jpeg = captureOne(camera, layout.bytes);
         ASSERT_FALSE(jpeg.empty()) << layout.name << " r=" << r << " encoder " << which;
         const jt::Decoded decoded = jt::decodeJpeg(jpeg.data(), jpeg.size());
@@ -225,7 +225,7 @@ TEST(EncoderAgreement, JpegpressAndTheFallbackModuleGiveTheSameOrientationAtEver
 
 TEST(FallbackModule, RefusesBadRecordsAndPicturesThatDoNotFit) {
   sources::FolderModuleLoader loader({VISTREL_MODULE_DIR});
-  const SystemEncoderBinding fallback = SystemEncoderBinding::Bind(loader);
+  const SystemEncoderBinding fallback = SystemEncoderBinding::bind(loader);
   ASSERT_TRUE(fallback);
   SystemEncoder* object = reinterpret_cast<SystemEncoder*>(1);
   SystemEncoderCreation record;

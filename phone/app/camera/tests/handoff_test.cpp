@@ -51,7 +51,7 @@ class HandoffTest : public ::testing::Test {
   HandoffTest() : camera_(env(), {mode(kSide, kSide, kFormatUyvy)}) {
     testing::FakeSystemEncoder::reset();
     camera_.Init();
-    camera_.Common(kSettingFrameRate).current = 10;  // MAX: no pacing
+    camera_.common(kSettingFrameRate).current = 10;  // MAX: no pacing
   }
   static CameraEnvironment env() {
     CameraEnvironment e;

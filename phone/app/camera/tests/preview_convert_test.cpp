@@ -45,7 +45,7 @@ TEST(PreviewPlacement, FitsCentresAndRoundsTheOffsets) {
   Bitmap bitmap(320, 240);
   for (const PlaceCase& c : cases) {
     PreviewPlacement p;
-    ASSERT_TRUE(PlacePreview(bitmap.view, c.w, c.h, c.rotation, &p));
+    ASSERT_TRUE(placePreview(bitmap.view, c.w, c.h, c.rotation, &p));
     EXPECT_EQ(p.width, c.width) << c.w << "x" << c.h << " a=" << c.rotation;
     EXPECT_EQ(p.height, c.height) << c.w << "x" << c.h << " a=" << c.rotation;
     EXPECT_EQ(p.x, c.x) << c.w << "x" << c.h << " a=" << c.rotation;
@@ -53,7 +53,7 @@ TEST(PreviewPlacement, FitsCentresAndRoundsTheOffsets) {
     EXPECT_EQ(p.clear, c.clear) << c.w << "x" << c.h << " a=" << c.rotation;
   }
   PreviewPlacement p;
-  EXPECT_FALSE(PlacePreview(bitmap.view, 0, 144, 0, &p));
+  EXPECT_FALSE(placePreview(bitmap.view, 0, 144, 0, &p));
 }
 
 std::vector<uint8_t> flatYv12(uint32_t w, uint32_t h, uint8_t y, uint8_t u, uint8_t v) {

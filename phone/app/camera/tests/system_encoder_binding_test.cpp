@@ -22,25 +22,25 @@ int32_t callFactory(SystemEncoderFactory factory) {
 
 TEST(SystemEncoderBinding, TheSystemLibraryComesFirstThenTheFallbackBesideTheProgram) {
   sources::FolderModuleLoader both({VISTREL_FAKE_JPEGENC_DIR, VISTREL_MODULE_DIR});
-  const SystemEncoderBinding system = SystemEncoderBinding::Bind(both);
+  const SystemEncoderBinding system = SystemEncoderBinding::bind(both);
   ASSERT_TRUE(system);
   EXPECT_EQ(callFactory(system.factory()), 77);  // the stand-in's answer
 
   sources::FolderModuleLoader fallbackOnly({VISTREL_MODULE_DIR});
-  const SystemEncoderBinding fallback = SystemEncoderBinding::Bind(fallbackOnly);
+  const SystemEncoderBinding fallback = SystemEncoderBinding::bind(fallbackOnly);
   ASSERT_TRUE(fallback);
   EXPECT_EQ(callFactory(fallback.factory()), 0);  // blenhart.so makes a real object
 
   sources::FolderModuleLoader none({VISTREL_FAKE_JPEGENC_DIR "/nothing-here"});
-  EXPECT_FALSE(SystemEncoderBinding::Bind(none));
+  EXPECT_FALSE(SystemEncoderBinding::bind(none));
 }
 
 TEST(SystemEncoderBinding, OneFactoryPerProcess) {
   sources::FolderModuleLoader fallbackOnly({VISTREL_MODULE_DIR});
-  const SystemEncoderFactory first = ProcessSystemEncoder(fallbackOnly);
+  const SystemEncoderFactory first = processSystemEncoder(fallbackOnly);
   ASSERT_NE(first, nullptr);
   sources::FolderModuleLoader other({VISTREL_FAKE_JPEGENC_DIR});
-  EXPECT_EQ(ProcessSystemEncoder(other), first);  // bound once, by the first caller
+  EXPECT_EQ(processSystemEncoder(other), first);  // bound once, by the first caller
 }
 
 }  // namespace

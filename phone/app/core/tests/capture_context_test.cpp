@@ -21,7 +21,7 @@ namespace {
 
 using sources::SourceKind;
 
-const char16_t* TestText(uint32_t id) {
+const char16_t* testText(uint32_t id) {
   static const std::map<uint32_t, const char16_t*> texts = {
       {texts::kTextCamera, u"Camera"},   {texts::kTextScreen, u"Screen"},
       {texts::kTextSound, u"Sound"},     {texts::kTextSource, u"Source"},
@@ -79,8 +79,8 @@ class FakeSource final : public sources::CaptureSource {
   }
   settings::SourceSetting* DeviceSettingList() override { return nullptr; }
   bool ApplyDeviceSetting(settings::SourceSetting*, int32_t) override { return true; }
-  bool EnabledByDefault() override { return byDefault; }
-  bool RemoteInput(uint32_t command, uint32_t argument) override {
+  bool enabledByDefault() override { return byDefault; }
+  bool remoteInput(uint32_t command, uint32_t argument) override {
     inputs.push_back({command, argument});
     return takesInput;
   }
@@ -189,16 +189,16 @@ struct Rig {
 
   Rig() { store.setMainPath(settings::kSettingsPath); }
   void write(const char16_t* name, const std::u16string& value) {
-    settings::WriteString(store.OpenKey(nullptr, true), name, value);
+    settings::writeString(store.OpenKey(nullptr, true), name, value);
   }
   void writeDword(const char16_t* name, uint32_t value) {
-    settings::WriteDword(store.OpenKey(nullptr, true), name, value);
+    settings::writeDword(store.OpenKey(nullptr, true), name, value);
   }
   // Sources in the given kinds and names, two targets, then start-up loading.
   void build(std::vector<std::pair<SourceKind, uint32_t>> list, bool load = true,
              CaptureContext::Options o = {}) {
     o.store = &store;
-    o.text = &TestText;
+    o.text = &testText;
     o.view = &view;
     o.clock = &clock;
     context = std::make_unique<CaptureContext>(o);
@@ -207,7 +207,7 @@ struct Rig {
       auto s = std::make_unique<FakeSource>(kind, name);
       s->id = id++;
       src.push_back(s.get());
-      context->sources.Append(std::move(s));
+      context->sources.append(std::move(s));
     }
     auto n = std::make_unique<FakeTarget>(u"Network");
     auto f = std::make_unique<FakeTarget>(u"Ftp");
@@ -215,7 +215,7 @@ struct Rig {
     other = f.get();
     context->targets.push_back(std::move(n));
     context->targets.push_back(std::move(f));
-    if (load) context->LoadState();
+    if (load) context->loadState();
   }
   std::vector<bool> enabled() const {
     std::vector<bool> out;
@@ -252,10 +252,10 @@ TEST(StartUp, EnablingRules) {
     if (c.source) rig.write(u"Source", c.source);
     rig.build(kFour, false);
     rig.src[3]->byDefault = c.soundFound;
-    rig.context->LoadState();
+    rig.context->loadState();
     EXPECT_EQ(rig.enabled(), c.enabled) << c.what;
     EXPECT_EQ(rig.src[0]->inits, 1);
-    EXPECT_EQ(settings::ReadDword(rig.store.OpenKey(nullptr, false), u"Crashed"), 1u) << c.what;
+    EXPECT_EQ(settings::readDword(rig.store.OpenKey(nullptr, false), u"Crashed"), 1u) << c.what;
   }
 }
 
@@ -284,10 +284,10 @@ TEST(StartUp, CrashedRunsInARowBeforeCamerasStartDisabled) {
     rig.build(kFour, true, patient);
     EXPECT_EQ(rig.enabled(), step.enabled) << "run " << run;
     EXPECT_EQ(rig.context->camerasDisabledByCrashes, step.disabledByCrashes) << "run " << run;
-    if (!step.crash) rig.context->SaveState();
+    if (!step.crash) rig.context->saveState();
     ++run;
   }
-  EXPECT_EQ(settings::ReadDword(rig.store.OpenKey(nullptr, false), u"CrashedRuns"), 1u);
+  EXPECT_EQ(settings::readDword(rig.store.OpenKey(nullptr, false), u"CrashedRuns"), 1u);
 }
 
 TEST(Toggle, AFailedSourceCanStayEnabledForTheNextStart) {
@@ -310,9 +310,9 @@ TEST(StartUp, ModeSettingsAndSharedSubKeys) {
   rig.write(u"Mode", u"Ftp");
   {
     auto camera = rig.store.OpenKey(u"Camera", true);
-    settings::WriteDword(camera, u"Quality", 7);
+    settings::writeDword(camera, u"Quality", 7);
     auto sound = rig.store.OpenKey(u"Sound", true);
-    settings::WriteDword(sound, u"Quality", 10);  // not below the count: -1
+    settings::writeDword(sound, u"Quality", 10);  // not below the count: -1
   }
   rig.writeDword(u"Preview", 1);
   rig.build(kFour);
@@ -337,13 +337,13 @@ TEST(Exit, SavesEverythingAndClearsTheMarker) {
   rig.src[2]->setEnabled(true);
   rig.src[3]->quality.current = 9;
   rig.context->previewSetting.current = 1;
-  rig.context->OnDestroy();
+  rig.context->onDestroy();
   auto main = rig.store.OpenKey(nullptr, false);
-  EXPECT_EQ(settings::ReadString(main, u"Source", 128), u";Camera;Screen;Sound;");
-  EXPECT_EQ(settings::ReadString(main, u"Mode", 128), u"Network");
-  EXPECT_EQ(settings::ReadDword(main, u"Crashed"), 0u);
-  EXPECT_EQ(settings::ReadDword(main, u"Preview"), 1u);
-  EXPECT_EQ(settings::ReadDword(rig.store.OpenKey(u"Sound", false), u"Quality"), 9u);
+  EXPECT_EQ(settings::readString(main, u"Source", 128), u";Camera;Screen;Sound;");
+  EXPECT_EQ(settings::readString(main, u"Mode", 128), u"Network");
+  EXPECT_EQ(settings::readDword(main, u"Crashed"), 0u);
+  EXPECT_EQ(settings::readDword(main, u"Preview"), 1u);
+  EXPECT_EQ(settings::readDword(rig.store.OpenKey(u"Sound", false), u"Quality"), 9u);
   EXPECT_EQ(rig.view.quits, 1);
   EXPECT_TRUE(rig.context->sources.empty());
 }
@@ -434,7 +434,7 @@ TEST(Exit, TheSendingThreadEndsBeforeTheSourcesFreeTheirBuffers) {
   rig.write(u"Source", u";Camera;");
   CaptureContext::Options o;
   o.store = &rig.store;
-  o.text = &TestText;
+  o.text = &testText;
   o.view = &rig.view;
   o.clock = &rig.clock;
   rig.context = std::make_unique<CaptureContext>(o);
@@ -443,13 +443,13 @@ TEST(Exit, TheSendingThreadEndsBeforeTheSourcesFreeTheirBuffers) {
   int freedWhileSending = 0;
   source->senderRunning = &target->running;
   source->freedWhileSending = &freedWhileSending;
-  rig.context->sources.Append(std::move(source));
+  rig.context->sources.append(std::move(source));
   rig.context->targets.push_back(std::move(target));
-  rig.context->LoadState();
+  rig.context->loadState();
   ASSERT_TRUE(rig.context->ToggleCapture());
   // The sending thread is at work on the source's frames before the window closes.
   ASSERT_TRUE(platform::testing::waitUntil([&] { return rig.context->framesFetched.load() > 0; }));
-  rig.context->OnDestroy();
+  rig.context->onDestroy();
   EXPECT_EQ(freedWhileSending, 0);
 }
 
@@ -479,7 +479,7 @@ TEST(Toggle, NoSourceRefusesAndSoftKeyKeepsStart) {
   Rig rig;
   rig.write(u"Source", u";");
   rig.build(kFour);
-  rig.context->OnCreate();
+  rig.context->onCreate();
   EXPECT_FALSE(rig.context->ToggleCapture());
   ASSERT_EQ(rig.view.messages.size(), 1u);
   EXPECT_EQ(rig.view.messages[0].first, u"Please select source.");
@@ -538,51 +538,51 @@ TEST(Toggle, FailuresLeaveThePreview) {
 TEST(Timer, IdleResetAndDeadTargetStopsCapture) {
   Rig rig;
   rig.build(kFour);
-  rig.context->TimerStep();  // idle: nothing
+  rig.context->timerStep();  // idle: nothing
   EXPECT_EQ(rig.view.idleResets, 0);
   rig.clock.setMs(20000);
   ASSERT_TRUE(rig.context->ToggleCapture());
-  rig.context->OnTimer(kTimerId);
+  rig.context->onTimer(kTimerId);
   EXPECT_EQ(rig.view.idleResets, 1);
   rig.clock.advanceMs(8192);
-  rig.context->OnTimer(kTimerId);
+  rig.context->onTimer(kTimerId);
   EXPECT_EQ(rig.view.idleResets, 1);  // not more than 8192 ms yet
   rig.clock.advanceMs(1);
-  rig.context->OnTimer(kTimerId);
+  rig.context->onTimer(kTimerId);
   EXPECT_EQ(rig.view.idleResets, 2);
   rig.clock.setMs(5);  // backwards
-  rig.context->OnTimer(kTimerId);
+  rig.context->onTimer(kTimerId);
   EXPECT_EQ(rig.view.idleResets, 3);
   rig.network->alive = false;
-  rig.context->OnTimer(kTimerId);
+  rig.context->onTimer(kTimerId);
   EXPECT_FALSE(rig.context->capturing());
   EXPECT_EQ(rig.network->stops, 1);
 }
 
 TEST(Orientation, DegreesAndRestartWhileCapturing) {
-  EXPECT_EQ(OrientationFromDegrees(90), 3u);
-  EXPECT_EQ(OrientationFromDegrees(270), 1u);
-  EXPECT_EQ(OrientationFromDegrees(180), 2u);
-  EXPECT_EQ(OrientationFromDegrees(0), 0u);
-  EXPECT_EQ(OrientationFromDegrees(45), 0u);
+  EXPECT_EQ(orientationFromDegrees(90), 3u);
+  EXPECT_EQ(orientationFromDegrees(270), 1u);
+  EXPECT_EQ(orientationFromDegrees(180), 2u);
+  EXPECT_EQ(orientationFromDegrees(0), 0u);
+  EXPECT_EQ(orientationFromDegrees(45), 0u);
   Rig rig;
   rig.build(kFour);
   ASSERT_TRUE(rig.context->ToggleCapture());
   const int starts = rig.src[0]->starts;
   rig.view.degrees = 90;
-  rig.context->OnSize();
+  rig.context->onSize();
   EXPECT_EQ(rig.context->screenOrientation, 3u);
   EXPECT_EQ(rig.src[0]->starts, starts + 1);
   EXPECT_EQ(rig.src[0]->lastOrientation, 3u);
   EXPECT_EQ(rig.src[0]->lastMode, sources::kModeCapture);
-  rig.context->OnSize();  // unchanged: no restart
+  rig.context->onSize();  // unchanged: no restart
   EXPECT_EQ(rig.src[0]->starts, starts + 1);
 }
 
 TEST(Preview, HandShakeRepackAndRowSwap) {
   Rig rig;
   rig.build(kFour);
-  rig.context->OnCreate();
+  rig.context->onCreate();
   rig.view.clientW = 2;
   rig.view.clientH = 2;
   rig.context->previewBitmap.resize(2, 2);
@@ -594,9 +594,9 @@ TEST(Preview, HandShakeRepackAndRowSwap) {
   f.format = sources::kFormatRgb565;
   f.width = 2;
   f.height = 2;
-  EXPECT_FALSE(CaptureContext::PreviewCallback(rig.context.get(), &f, 0, nullptr));  // window not active
-  rig.context->OnActivate(true, false);
-  EXPECT_TRUE(CaptureContext::PreviewCallback(rig.context.get(), &f, 0, nullptr));
+  EXPECT_FALSE(CaptureContext::previewCallback(rig.context.get(), &f, 0, nullptr));  // window not active
+  rig.context->onActivate(true, false);
+  EXPECT_TRUE(CaptureContext::previewCallback(rig.context.get(), &f, 0, nullptr));
   EXPECT_TRUE(rig.context->previewReady.load());
   uint16_t out[4];
   std::memcpy(out, rig.context->previewBitmap.pixels, sizeof out);
@@ -606,72 +606,72 @@ TEST(Preview, HandShakeRepackAndRowSwap) {
   EXPECT_EQ(out[2], 0x7FFF);
   EXPECT_EQ(out[3], 0x7FE0);
   // Busy until painted.
-  EXPECT_FALSE(CaptureContext::PreviewCallback(rig.context.get(), &f, 0, nullptr));
-  rig.context->OnPaint();
+  EXPECT_FALSE(CaptureContext::previewCallback(rig.context.get(), &f, 0, nullptr));
+  rig.context->onPaint();
   EXPECT_EQ(rig.view.draws, 1);
-  EXPECT_TRUE(CaptureContext::PreviewCallback(rig.context.get(), &f, 0, nullptr));
+  EXPECT_TRUE(CaptureContext::previewCallback(rig.context.get(), &f, 0, nullptr));
   // A client area of another size: the bitmap follows it and the picture is dropped.
   rig.view.clientW = 4;
-  rig.context->OnPaint();
+  rig.context->onPaint();
   EXPECT_FALSE(rig.context->previewReady.load());
   EXPECT_EQ(rig.context->previewBitmap.width, 4);
   EXPECT_EQ(reinterpret_cast<uintptr_t>(rig.context->previewBitmap.pixels) % 32, 0u);
-  rig.context->OnPaint();
+  rig.context->onPaint();
   EXPECT_EQ(rig.view.fills.back(), 0u);  // black without a background
-  EXPECT_FALSE(CaptureContext::PreviewCallback(rig.context.get(), nullptr, 0, nullptr));
+  EXPECT_FALSE(CaptureContext::previewCallback(rig.context.get(), nullptr, 0, nullptr));
 }
 
 TEST(Window, CommandLineFromASecondCopy) {
   Rig rig;
   rig.build(kFour);
-  rig.context->OnCopyData(nullptr, 0);  // an empty command line
+  rig.context->onCopyData(nullptr, 0);  // an empty command line
   ASSERT_TRUE(rig.context->commandText);
   EXPECT_EQ(*rig.context->commandText, u"");
   EXPECT_EQ(rig.view.commandPosts, 1);
-  rig.context->OnCommandReceived();
+  rig.context->onCommandReceived();
   EXPECT_EQ(rig.network->commands, std::vector<std::u16string>{u""});
   EXPECT_FALSE(rig.context->capturing());
 
   rig.network->commandResult = true;
   const std::u16string text = u"-p3000";
-  rig.context->OnCopyData(text.c_str(), text.size() + 1);
-  rig.context->OnCommandReceived();
+  rig.context->onCopyData(text.c_str(), text.size() + 1);
+  rig.context->onCommandReceived();
   EXPECT_EQ(rig.network->commands.back(), u"-p3000");
   EXPECT_TRUE(rig.context->capturing());
   // Enter and the soft key toggle.
-  rig.context->OnKeyDown(kKeyEnter);
+  rig.context->onKeyDown(kKeyEnter);
   EXPECT_FALSE(rig.context->capturing());
-  EXPECT_TRUE(rig.context->OnCommand(kCommandSoftKey));
+  EXPECT_TRUE(rig.context->onCommand(kCommandSoftKey));
   EXPECT_TRUE(rig.context->capturing());
-  EXPECT_FALSE(rig.context->OnCommand(12345));
+  EXPECT_FALSE(rig.context->onCommand(12345));
 }
 
 TEST(Window, ActivationPreparesAndDeactivationReleases) {
   Rig rig;
   rig.build(kFour);
-  rig.context->OnActivate(true, false);
+  rig.context->onActivate(true, false);
   EXPECT_EQ(rig.network->prepares, 1);
   EXPECT_TRUE(rig.src[0]->started);
   EXPECT_EQ(rig.src[0]->lastMode, sources::kModePreview);
-  rig.context->OnActivate(false, false);
+  rig.context->onActivate(false, false);
   EXPECT_FALSE(rig.src[0]->started);
   EXPECT_EQ(rig.network->stops, 1);
   EXPECT_EQ(rig.network->releases, 1);
-  rig.context->OnActivate(true, true);  // names another window: only the flags
+  rig.context->onActivate(true, true);  // names another window: only the flags
   EXPECT_EQ(rig.network->prepares, 1);
   EXPECT_TRUE(rig.context->windowActive.load());
 }
 
-TEST(Control, TapsAndKeysGoToTheFirstEnabledSourceThatTakesThem) {
+TEST(control, TapsAndKeysGoToTheFirstEnabledSourceThatTakesThem) {
   Rig rig;
   rig.build(kFour);
   rig.src[0]->setEnabled(false);
   rig.src[2]->setEnabled(true);  // the screen
   rig.src[2]->takesInput = true;
   rig.src[3]->setEnabled(true);
-  EXPECT_EQ(CaptureContext::Control(rig.context.get(), protocol::CMD_TAP, 0x40002000u), 1u);
-  EXPECT_EQ(CaptureContext::Control(rig.context.get(), protocol::CMD_KEY, 0x0D), 1u);
-  EXPECT_EQ(CaptureContext::Control(rig.context.get(), 77, 1), 1u) << "a property command";
+  EXPECT_EQ(CaptureContext::control(rig.context.get(), protocol::CMD_TAP, 0x40002000u), 1u);
+  EXPECT_EQ(CaptureContext::control(rig.context.get(), protocol::CMD_KEY, 0x0D), 1u);
+  EXPECT_EQ(CaptureContext::control(rig.context.get(), 77, 1), 1u) << "a property command";
   EXPECT_TRUE(rig.src[0]->inputs.empty()) << "a disabled source got input";
   const std::vector<std::pair<uint32_t, uint32_t>> expected = {{protocol::CMD_TAP, 0x40002000u},
                                                                {protocol::CMD_KEY, 0x0D}};
@@ -685,21 +685,21 @@ TEST(Control, TapsAndKeysGoToTheFirstEnabledSourceThatTakesThem) {
 TEST(PcCommands, SetPropertyIsAppliedReportedAndSaved) {
   Rig rig;
   rig.build({{SourceKind::kCamera, texts::kTextCamera}, {SourceKind::kScreen, texts::kTextScreen}});
-  rig.context->OnActivate(true, false);
+  rig.context->onActivate(true, false);
   ASSERT_TRUE(rig.context->ToggleCapture());
   FakeSource& camera = *rig.src[0];
   const uint32_t key = camera.quality.key;
-  std::thread link([&] { CaptureContext::Control(rig.context.get(), key, 7); });
+  std::thread link([&] { CaptureContext::control(rig.context.get(), key, 7); });
   link.join();
   EXPECT_EQ(rig.view.propertyPosts.load(), 1);
   EXPECT_TRUE(camera.applied.empty()) << "applied on the link's thread";
-  rig.context->OnPropertyCommands();
+  rig.context->onPropertyCommands();
   ASSERT_EQ(camera.applied.size(), 1u);
   EXPECT_EQ(camera.applied[0].first, &camera.quality);
   EXPECT_EQ(camera.applied[0].second, 7);
   EXPECT_EQ(camera.quality.current, 7);
   EXPECT_EQ(rig.network->changed, std::vector<const settings::SourceSetting*>{&camera.quality});
-  EXPECT_EQ(settings::ReadDword(rig.store.OpenKey(u"Camera", false), u"Quality"), 7u);
+  EXPECT_EQ(settings::readDword(rig.store.OpenKey(u"Camera", false), u"Quality"), 7u);
 }
 
 TEST(PcCommands, WhatNamesNoValueChangesNothing) {
@@ -721,11 +721,11 @@ TEST(PcCommands, WhatNamesNoValueChangesNothing) {
     Rig rig;
     rig.write(u"Source", c.screenEnabled ? u";Camera;Screen;" : u";Camera;");
     rig.build({{SourceKind::kCamera, texts::kTextCamera}, {SourceKind::kScreen, texts::kTextScreen}});
-    rig.context->OnActivate(true, false);
+    rig.context->onActivate(true, false);
     ASSERT_TRUE(rig.context->ToggleCapture());
     const uint32_t code = c.code != 0 ? c.code : rig.src[c.keyOf]->quality.key;
-    CaptureContext::Control(rig.context.get(), code, c.index);
-    rig.context->OnPropertyCommands();
+    CaptureContext::control(rig.context.get(), code, c.index);
+    rig.context->onPropertyCommands();
     for (FakeSource* s : rig.src) {
       EXPECT_TRUE(s->applied.empty()) << c.what;
       EXPECT_EQ(s->quality.current, -1) << c.what;

@@ -141,7 +141,7 @@ TEST_F(DirectShowCameraTest, OtherFlavoursHaveNoDeviceSettings) {
 TEST_F(DirectShowCameraTest, StillOnlyModeRunsTheStillLoop) {
   DirectShowCamera source({}, FakeFramesink::table(), 0);
   source.Init();
-  source.Common(camera::kSettingResolution).current = 2;  // 1280 x 1024, after sorting
+  source.common(camera::kSettingResolution).current = 2;  // 1280 x 1024, after sorting
   platform::Event ready;
   sources::StartParams params;
   params.frameReady = &ready;
@@ -231,7 +231,7 @@ TEST(DirectShowCameraModule, TestPatternFramesReachThePipeline) {
   ASSERT_EQ(getData(library.table.data()), 1u);
   library.flavour = 1;
 
-  auto source = MakeDirectShowCamera({}, std::move(library));
+  auto source = makeDirectShowCamera({}, std::move(library));
   source->Init();
   struct Seen {
     std::mutex mutex;
@@ -250,7 +250,7 @@ TEST(DirectShowCameraModule, TestPatternFramesReachThePipeline) {
     s->width = f->width;
     s->height = f->height;
     s->format = f->format;
-    if (framesink::ReadTestPatternStamp(f->data, f->sizeBytes, f->width, f->height, f->format, stamp))
+    if (framesink::readTestPatternStamp(f->data, f->sizeBytes, f->width, f->height, f->format, stamp))
       s->numbers.push_back(stamp.frameNumber);
     return true;
   };

@@ -68,7 +68,7 @@ int main(int argc, char** argv) {
 
   sources::SystemModuleLoader loader;
   sources::FramesinkLibrary library;
-  library.module = loader.LoadBesideProgram(kFramesinkModuleName);
+  library.module = loader.loadBesideProgram(kFramesinkModuleName);
   auto getData = library.module ? reinterpret_cast<uint32_t (*)(void*)>(library.module->symbol("DllGetData")) : nullptr;
   if (!getData || getData(library.table.data()) == 0) {
     std::fprintf(stderr, "vistrel-phone-camera: framesink.so not found or refused\n");
@@ -77,11 +77,11 @@ int main(int argc, char** argv) {
   library.flavour = flavour;
 
   camera::CameraEnvironment env;
-  env.systemEncoder = camera::ProcessSystemEncoder(loader);
+  env.systemEncoder = camera::processSystemEncoder(loader);
   dshow::DirectShowCamera source(env, std::move(library));
   source.Init();
-  if (mode >= 0) source.Common(camera::kSettingResolution).current = mode;
-  if (quality >= 0) source.Common(camera::kSettingQuality).current = quality;
+  if (mode >= 0) source.common(camera::kSettingResolution).current = mode;
+  if (quality >= 0) source.common(camera::kSettingQuality).current = quality;
 
   platform::Event ready;
   sources::StartParams params;
@@ -89,7 +89,7 @@ int main(int argc, char** argv) {
   params.mode = sources::kModeCapture;
   const bool started = source.Start(params);
 
-  const sources::SourceSetting& resolution = source.Common(camera::kSettingResolution);
+  const sources::SourceSetting& resolution = source.common(camera::kSettingResolution);
   std::printf("modes:\n");
   for (uint32_t i = 0; i < resolution.count && resolution.choices; ++i) {
     const char16_t* label = resolution.choices[i].label;

@@ -37,7 +37,7 @@ void BM_BareEncode(benchmark::State& state) {
   uint32_t n = 0;
   for (auto _ : state) {
     benchmark::DoNotOptimize(
-        testing_sources::EncodeTestPicture(n++, kWidths[r], kHeights[r], out.data(), out.size(), rgb));
+        testing_sources::encodeTestPicture(n++, kWidths[r], kHeights[r], out.data(), out.size(), rgb));
   }
   state.counters["pictures_per_s"] = benchmark::Counter(static_cast<double>(state.iterations()),
                                                         benchmark::Counter::kIsRate);

@@ -75,11 +75,11 @@ inline void runLink(benchmark::State& state, int r, std::unique_ptr<sources::Cap
   o.text = [](uint32_t) -> const char16_t* { return nullptr; };
   core::CaptureContext context(o);
   sources::CaptureSource* src = source.get();
-  context.sources.Append(std::move(source));
+  context.sources.append(std::move(source));
   auto target = std::make_unique<targets::NetworkTarget>(store, targets::NetworkTarget::Options{});
   targets::NetworkTarget* network = target.get();
   context.targets.push_back(std::move(target));
-  context.LoadState();
+  context.loadState();
   if (!setup(*src)) {
     state.SkipWithError("the source has no such mode");
     receiver.stop();
@@ -119,7 +119,7 @@ inline void runLink(benchmark::State& state, int r, std::unique_ptr<sources::Cap
     state.counters["latency_p99_ms"] = l.empty() ? -1 : l[std::min(l.size() - 1, l.size() * 99 / 100)];
     if (gEncodeRate.count(r)) state.counters["link_vs_encode"] = fps / gEncodeRate[r];
   }
-  context.OnDestroy();
+  context.onDestroy();
   receiver.stop();
 }
 

@@ -19,7 +19,7 @@ void testPatternLink(benchmark::State& state, bool withJpegpress) {
   static JpegEncoderTable jpegpress{};
   static std::unique_ptr<platform::Module> jpegpressModule;
   if (withJpegpress && !jpegpressModule) {
-    jpegpressModule = loader.LoadBesideProgram(kJpegpressModuleName);
+    jpegpressModule = loader.loadBesideProgram(kJpegpressModuleName);
     auto bind = jpegpressModule
                     ? reinterpret_cast<DllGetDataFunction>(jpegpressModule->symbol("DllGetData"))
                     : nullptr;
@@ -30,7 +30,7 @@ void testPatternLink(benchmark::State& state, bool withJpegpress) {
     return;
   }
   sources::FramesinkLibrary library;
-  library.module = loader.LoadBesideProgram("framesink.dll");
+  library.module = loader.loadBesideProgram("framesink.dll");
   auto getData = library.module ? reinterpret_cast<uint32_t (*)(void*)>(library.module->symbol("DllGetData"))
                                 : nullptr;
   if (!getData || getData(library.table.data()) == 0) {
@@ -39,17 +39,17 @@ void testPatternLink(benchmark::State& state, bool withJpegpress) {
   }
   ::setenv("VISTREL_FRAMESINK_DEVICE", "test-pattern", 1);
   camera::CameraEnvironment env;
-  env.systemEncoder = camera::ProcessSystemEncoder(loader);
+  env.systemEncoder = camera::processSystemEncoder(loader);
   if (withJpegpress) env.jpegpress = &jpegpress;
   const std::string wanted = std::to_string(kWidths[r]) + "x" + std::to_string(kHeights[r]);
-  runLink(state, r, dshow::MakeDirectShowCamera(env, std::move(library)), [&](sources::CaptureSource& s) {
+  runLink(state, r, dshow::makeDirectShowCamera(env, std::move(library)), [&](sources::CaptureSource& s) {
     auto& cam = static_cast<camera::CameraSource&>(s);
     // The mode table (and its labels) is read from the device on the first start.
     sources::StartParams preview;
     preview.mode = sources::kModePreview;
     cam.Start(preview);
     cam.Stop();
-    settings::SourceSetting& res = cam.Common(camera::kSettingResolution);
+    settings::SourceSetting& res = cam.common(camera::kSettingResolution);
     bool found = false;
     for (uint32_t i = 0; i < res.count && res.choices && !found; ++i) {
       const char16_t* label = res.choices[i].label;
@@ -58,7 +58,7 @@ void testPatternLink(benchmark::State& state, bool withJpegpress) {
         found = true;
       }
     }
-    settings::SourceSetting& rate = cam.Common(camera::kSettingFrameRate);
+    settings::SourceSetting& rate = cam.common(camera::kSettingFrameRate);
     for (uint32_t i = 0; i < rate.count && rate.choices; ++i) {
       if (rate.choices[i].value == 0) rate.current = static_cast<int32_t>(i);  // MAX
     }

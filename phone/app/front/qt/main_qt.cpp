@@ -7,9 +7,9 @@
 
 int main(int argc, char** argv) {
   front::ProgramExtras extras;
-  extras.previewConverter = &front::MakePreviewConverter;
-  extras.window = &front::QtWindowFront();
-  const int code = front::RunVistrel(argc, argv, &front::BuildDeviceSources, extras);
-  front::QtApplication().reset();
+  extras.previewConverter = &front::makePreviewConverter;
+  extras.window = &front::qtWindowFront();
+  const int code = front::runVistrel(argc, argv, &front::buildDeviceSources, extras);
+  front::qtApplication().reset();
   return code;
 }

@@ -38,14 +38,14 @@ ui::DialogKey dialogKey(int key) {
 }
 }  // namespace
 
-void FillQMenu(QMenu* menu, const ui::Menu& items, const std::function<void(int)>& command) {
+void fillQMenu(QMenu* menu, const ui::Menu& items, const std::function<void(int)>& command) {
   for (const ui::MenuItem& item : items) {
     switch (item.kind) {
       case ui::MenuItem::Kind::kSeparator:
         menu->addSeparator();
         break;
       case ui::MenuItem::Kind::kSubmenu:
-        FillQMenu(menu->addMenu(qs(item.text)), item.items, command);
+        fillQMenu(menu->addMenu(qs(item.text)), item.items, command);
         break;
       case ui::MenuItem::Kind::kCommand: {
         QAction* action = menu->addAction(qs(item.text));
@@ -74,7 +74,7 @@ TemplateDialog::TemplateDialog(const platform::DialogTemplate* tmpl, int templat
   bar_->setObjectName("softkeys");
   auto* barLayout = new QHBoxLayout(bar_);
   barLayout->setContentsMargins(2, 2, 2, 2);
-  const std::vector<ui::MenuBarButton> buttons = ui::MenuBarButtons(menuBarId);
+  const std::vector<ui::MenuBarButton> buttons = ui::menuBarButtons(menuBarId);
   for (const ui::MenuBarButton& b : buttons) {
     const char16_t* t = text ? text(b.textId) : nullptr;
     auto* button = new QPushButton(t ? qs(t) : QString(), bar_);
@@ -331,7 +331,7 @@ void TemplateDialog::setButtonMenu(int buttonId, const ui::Menu& menu) {
   QMenu* m = buttonMenu(buttonId);
   if (!m) return;
   m->clear();
-  FillQMenu(m, menu, [this](int command) {
+  fillQMenu(m, menu, [this](int command) {
     if (onCommand) onCommand(command);
   });
 }

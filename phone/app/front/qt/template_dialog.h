@@ -115,6 +115,6 @@ class TemplateDialog final : public QDialog, public ui::DialogView, public ui::M
 };
 
 // Fills a QMenu from a menu model; each command item triggers `command`.
-void FillQMenu(QMenu* menu, const ui::Menu& items, const std::function<void(int)>& command);
+void fillQMenu(QMenu* menu, const ui::Menu& items, const std::function<void(int)>& command);
 
 }  // namespace front

@@ -107,7 +107,7 @@ void PreviewWidget::paintEvent(QPaintEvent*) {
   QPainter painter(this);
   painter_ = &painter;
   if (core::CaptureContext* context = window_.context()) {
-    context->OnPaint();
+    context->onPaint();
   } else {
     painter.fillRect(rect(), Qt::black);
   }
@@ -129,7 +129,7 @@ VistrelWindow::VistrelWindow(std::string programDirectory)
   barLayout->setContentsMargins(2, 2, 2, 2);
   popup_ = new QMenu(this);
   popup_->setObjectName("menu");
-  for (const ui::MenuBarButton& b : ui::MenuBarButtons(ui::kMenuBarMain)) {
+  for (const ui::MenuBarButton& b : ui::menuBarButtons(ui::kMenuBarMain)) {
     auto* button = new QPushButton(bar);
     button->setObjectName(QString("softkey%1").arg(b.command));
     button->setFocusPolicy(Qt::NoFocus);
@@ -158,11 +158,11 @@ QPushButton* VistrelWindow::softKey(int command) const {
 
 void VistrelWindow::command(int id) {
   if (!program_ || destroyed_) return;
-  if (program_->menu->Dispatch(id)) {
-    if (!destroyed_) program_->menu->Build();
+  if (program_->menu->dispatch(id)) {
+    if (!destroyed_) program_->menu->build();
     return;
   }
-  program_->context->OnCommand(id);
+  program_->context->onCommand(id);
 }
 
 void VistrelWindow::start(Program& program) {
@@ -190,7 +190,7 @@ void VistrelWindow::start(Program& program) {
   auto* handOver = new QSocketNotifier(program.channel->fd(), QSocketNotifier::Read, this);
   connect(handOver, &QSocketNotifier::activated, this, [this] {
     HandOverMessage message;
-    if (program_->channel->Receive(message, 1000)) program_->channel->Reply(program_->onHandOver(message));
+    if (program_->channel->receive(message, 1000)) program_->channel->reply(program_->onHandOver(message));
   });
   auto* ending = new QSocketNotifier(program.signalFd, QSocketNotifier::Read, this);
   connect(ending, &QSocketNotifier::activated, this, [this] {
@@ -198,13 +198,13 @@ void VistrelWindow::start(Program& program) {
     closeWindow();
   });
 
-  context.OnCreate();
-  program.menu->Build();
+  context.onCreate();
+  program.menu->build();
   show();
   raise();
   activateWindow();
   activeShown_ = true;
-  context.OnActivate(true, false);
+  context.onActivate(true, false);
   if (program.started) program.started();
 }
 
@@ -252,7 +252,7 @@ void VistrelWindow::startTimer(uint32_t id, uint32_t ms) {
     timer = new QTimer(this);
     connect(timer, &QTimer::timeout, this, [this, id] {
       if (!program_ || destroyed_) return;
-      program_->context->OnTimer(id);
+      program_->context->onTimer(id);
       if (program_->onTimer) program_->onTimer();
     });
   }
@@ -307,18 +307,18 @@ void VistrelWindow::fill(uint32_t colour) {
 
 void VistrelWindow::postCommandReceived() {
   QMetaObject::invokeMethod(this, [this] {
-    if (program_ && !destroyed_) program_->context->OnCommandReceived();
+    if (program_ && !destroyed_) program_->context->onCommandReceived();
   }, Qt::QueuedConnection);
 }
 
 void VistrelWindow::postPropertyCommands() {
   QMetaObject::invokeMethod(this, [this] {
-    if (program_ && !destroyed_) program_->context->OnPropertyCommands();
+    if (program_ && !destroyed_) program_->context->onPropertyCommands();
   }, Qt::QueuedConnection);
 }
 
 void VistrelWindow::rebuildMenu() {
-  if (program_) program_->menu->Build();
+  if (program_) program_->menu->build();
 }
 
 bool VistrelWindow::openHelp(const std::u16string& topic) { return texts::OpenHelp(topic, programDirectory_); }
@@ -328,7 +328,7 @@ void VistrelWindow::closeWindow() {
     if (destroyed_ || !program_) return;
     destroyed_ = true;
     setWaitCursor(false);
-    program_->context->OnDestroy();
+    program_->context->onDestroy();
     hide();
   }, Qt::QueuedConnection);
 }
@@ -367,7 +367,7 @@ void VistrelWindow::statusChanged(targets::ConnectingDialog& dialog) {
 void VistrelWindow::setButtonMenu(int buttonId, const ui::Menu& menu) {
   if (buttonId != ui::kButtonMenu) return;
   popup_->clear();
-  FillQMenu(popup_, menu, [this](int id) {
+  fillQMenu(popup_, menu, [this](int id) {
     QMetaObject::invokeMethod(this, [this, id] { command(id); }, Qt::QueuedConnection);
   });
 }
@@ -490,7 +490,7 @@ void VistrelWindow::runLanguageDialog() {
   openDialog_ = nullptr;
   // A language loaded here moved every text: the settings are saved at exit under the
   // new language's names, which the next start reads.
-  program_->context->RefreshNames();
+  program_->context->refreshNames();
 }
 
 void VistrelWindow::runAbout() {
@@ -525,7 +525,7 @@ void VistrelWindow::keyPressEvent(QKeyEvent* event) {
   switch (event->key()) {
     case Qt::Key_Return:
     case Qt::Key_Enter:
-      program_->context->OnKeyDown(core::kKeyEnter);
+      program_->context->onKeyDown(core::kKeyEnter);
       return;
     case Qt::Key_F1:  // the left soft key
       command(ui::kButtonSoftKey);
@@ -534,7 +534,7 @@ void VistrelWindow::keyPressEvent(QKeyEvent* event) {
       openButtonMenu(ui::kButtonMenu);
       return;
     case Qt::Key_Help:
-      program_->context->OnHelp();
+      program_->context->onHelp();
       return;
     default:
       QMainWindow::keyPressEvent(event);
@@ -545,7 +545,7 @@ void VistrelWindow::closeEvent(QCloseEvent* event) {
   if (program_ && !destroyed_) {
     destroyed_ = true;
     setWaitCursor(false);
-    program_->context->OnDestroy();
+    program_->context->onDestroy();
   }
   event->accept();
 }
@@ -554,11 +554,11 @@ bool VistrelWindow::event(QEvent* event) {
   if (program_ && !destroyed_) {
     if (event->type() == QEvent::WindowActivate) {
       // Coming back from one of the program's own dialogs names another window.
-      program_->context->OnActivate(true, activeShown_);
+      program_->context->onActivate(true, activeShown_);
       activeShown_ = true;
     } else if (event->type() == QEvent::WindowDeactivate && QApplication::activeWindow() == nullptr &&
                !openDialog_ && !popup_->isVisible()) {
-      program_->context->OnActivate(false, false);
+      program_->context->onActivate(false, false);
       activeShown_ = false;
     }
   }
@@ -567,12 +567,12 @@ bool VistrelWindow::event(QEvent* event) {
 
 // ---- The front as the program takes it ----
 
-std::unique_ptr<QApplication>& QtApplication() {
+std::unique_ptr<QApplication>& qtApplication() {
   static std::unique_ptr<QApplication> app;
   return app;
 }
 
-const WindowFront& QtWindowFront() {
+const WindowFront& qtWindowFront() {
   static const WindowFront front{
       [] {
         auto set = [](const char* name) {
@@ -582,7 +582,7 @@ const WindowFront& QtWindowFront() {
         return set("DISPLAY") || set("WAYLAND_DISPLAY") || set("QT_QPA_PLATFORM");
       },
       [](int& argc, char** argv, const std::string& directory) -> std::unique_ptr<FrontHost> {
-        if (!QtApplication()) QtApplication() = std::make_unique<QApplication>(argc, argv);
+        if (!qtApplication()) qtApplication() = std::make_unique<QApplication>(argc, argv);
         return std::make_unique<VistrelWindow>(directory);
       }};
   return front;

@@ -25,7 +25,7 @@ namespace front {
 
 class VistrelWindow;
 
-// The preview area: its paint is the context's OnPaint.
+// The preview area: its paint is the context's onPaint.
 class PreviewWidget final : public QWidget {
  public:
   explicit PreviewWidget(VistrelWindow& window);
@@ -112,9 +112,9 @@ class VistrelWindow final : public QMainWindow, public FrontHost {
 };
 
 // The window front as the program's start takes it.
-const WindowFront& QtWindowFront();
+const WindowFront& qtWindowFront();
 // The application object of the window front, once it was made; main() ends it after
 // the program's start returned (never among the static objects at exit).
-std::unique_ptr<QApplication>& QtApplication();
+std::unique_ptr<QApplication>& qtApplication();
 
 }  // namespace front

@@ -8,7 +8,7 @@ namespace {
 TEST(CommandLineTest, OwnOptionsAreTakenAndTheRestGoesToTheTarget) {
   CommandLine c;
   std::string error;
-  ASSERT_TRUE(ParseCommandLine({"-q", "--set", "Camera/Resolution=640x480", "-p2047",
+  ASSERT_TRUE(parseCommandLine({"-q", "--set", "Camera/Resolution=640x480", "-p2047",
                                 "--enable=Sound", "--target", "Network", "x"},
                                c, error))
       << error;
@@ -22,11 +22,11 @@ TEST(CommandLineTest, OwnOptionsAreTakenAndTheRestGoesToTheTarget) {
   EXPECT_EQ(c.rest, (std::vector<std::string>{"-p2047", "x"}));
   EXPECT_FALSE(c.settingsOnly());  // -p asks for capture
 
-  ASSERT_TRUE(ParseCommandLine({"--disable", "Sound", "--settings"}, c, error));
+  ASSERT_TRUE(parseCommandLine({"--disable", "Sound", "--settings"}, c, error));
   EXPECT_TRUE(c.settingsOnly());
-  ASSERT_TRUE(ParseCommandLine({"--settings", "--start"}, c, error));
+  ASSERT_TRUE(parseCommandLine({"--settings", "--start"}, c, error));
   EXPECT_FALSE(c.settingsOnly());
-  ASSERT_TRUE(ParseCommandLine({}, c, error));
+  ASSERT_TRUE(parseCommandLine({}, c, error));
   EXPECT_FALSE(c.settingsOnly());
 }
 
@@ -44,22 +44,22 @@ TEST(CommandLineTest, UnknownOrIncompleteGnuOptionsAreRefused) {
   for (const Case& c : cases) {
     CommandLine out;
     std::string error;
-    EXPECT_FALSE(ParseCommandLine(c.args, out, error)) << c.args[0];
+    EXPECT_FALSE(parseCommandLine(c.args, out, error)) << c.args[0];
     EXPECT_NE(error.find(c.says), std::string::npos) << error;
   }
   // Single-dash words keep the target's lenient reading.
   CommandLine out;
   std::string error;
-  EXPECT_TRUE(ParseCommandLine({"-x", "-p", "2047", "-"}, out, error));
+  EXPECT_TRUE(parseCommandLine({"-x", "-p", "2047", "-"}, out, error));
   EXPECT_EQ(out.rest.size(), 4u);
 }
 
 TEST(CommandLineTest, ArgumentsSurviveJoiningAndSplitting) {
   const std::vector<std::string> args = {"--set", "Network/RemoteIP=my pc", "a\"b", "back\\slash",
                                          "", "-p2047"};
-  EXPECT_EQ(SplitArguments(JoinArguments(args)), args);
-  EXPECT_EQ(JoinArguments({"-p2047", "x"}), "-p2047 x");  // plain texts stay as they were
-  EXPECT_EQ(SplitArguments("  -p 2047\t x "), (std::vector<std::string>{"-p", "2047", "x"}));
+  EXPECT_EQ(splitArguments(joinArguments(args)), args);
+  EXPECT_EQ(joinArguments({"-p2047", "x"}), "-p2047 x");  // plain texts stay as they were
+  EXPECT_EQ(splitArguments("  -p 2047\t x "), (std::vector<std::string>{"-p", "2047", "x"}));
 }
 
 }  // namespace

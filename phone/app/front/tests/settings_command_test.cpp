@@ -21,7 +21,7 @@ class SettingsCommandTest : public ::testing::Test {
     store_.setMainPath(settings::kSettingsPath);
     core::CaptureContext::Options o;
     o.store = &store_;
-    o.text = ui::testing::TestText;
+    o.text = ui::testing::testText;
     o.view = &window_;
     context_ = std::make_unique<core::CaptureContext>(o);
     auto camera = std::make_unique<FakeSource>(SourceKind::kCamera, texts::kTextCamera);
@@ -31,8 +31,8 @@ class SettingsCommandTest : public ::testing::Test {
     camera_->setEnabled(true);
     auto screen = std::make_unique<FakeSource>(SourceKind::kScreen, texts::kTextScreen);
     screen_ = screen.get();
-    context_->sources.Append(std::move(camera));
-    context_->sources.Append(std::move(screen));
+    context_->sources.append(std::move(camera));
+    context_->sources.append(std::move(screen));
     context_->targets.push_back(std::make_unique<targets::NetworkTarget>(store_, targets::NetworkTarget::Options{}));
     context_->targets.push_back(std::make_unique<ui::testing::FakeTarget>(u"FTP"));
     network_ = static_cast<targets::NetworkTarget*>(context_->targets[0].get());
@@ -44,7 +44,7 @@ class SettingsCommandTest : public ::testing::Test {
   // Applies one change; its messages joined.
   bool apply(SettingChange::Kind kind, const std::string& text, std::string& said) {
     std::vector<std::string> messages;
-    const bool ok = ApplySettingChanges(*context_, *menu_, {{kind, text}}, DeviceTargetFields, messages);
+    const bool ok = applySettingChanges(*context_, *menu_, {{kind, text}}, deviceTargetFields, messages);
     said.clear();
     for (const std::string& m : messages) said += m + "\n";
     return ok;
@@ -99,7 +99,7 @@ TEST_F(SettingsCommandTest, SetChangesSourceAndTargetSettingsOrSaysWhyNot) {
   EXPECT_EQ(network_->remoteTimeout, targets::kDefaultRemoteTimeout);
   // Released, the target saves what the command changed.
   network_->Release();
-  EXPECT_EQ(settings::ReadDword(store_.OpenKey(u"Network", false), u"RemotePort"), 2048u);
+  EXPECT_EQ(settings::readDword(store_.OpenKey(u"Network", false), u"RemotePort"), 2048u);
 }
 
 // The FTP uploader's settings through its dialog's rules; not the current target, so it is
@@ -131,12 +131,12 @@ TEST_F(SettingsCommandTest, SetChangesTheFtpUploadersSettings) {
   EXPECT_FALSE(apply(K::kSet, "FTP/Login=" + std::string(128, 'x'), said));
   EXPECT_NE(said.find("at most 127 characters"), std::string::npos) << said;
   const settings::Key key = store_.OpenKey(u"FTP", false);
-  EXPECT_EQ(settings::ReadString(key, u"Server", 128), u"ftp.example.org");
-  EXPECT_EQ(settings::ReadString(key, u"Password", 128), u"secret");
-  EXPECT_EQ(settings::ReadDword(key, u"Port"), 2121u);
-  EXPECT_EQ(settings::ReadDword(key, u"PassiveMode"), 0u);
-  EXPECT_EQ(settings::ReadDword(key, u"IgnoreErrors"), 1u);
-  EXPECT_EQ(settings::ReadDword(key, u"Interval"), 0u);
+  EXPECT_EQ(settings::readString(key, u"Server", 128), u"ftp.example.org");
+  EXPECT_EQ(settings::readString(key, u"Password", 128), u"secret");
+  EXPECT_EQ(settings::readDword(key, u"Port"), 2121u);
+  EXPECT_EQ(settings::readDword(key, u"PassiveMode"), 0u);
+  EXPECT_EQ(settings::readDword(key, u"IgnoreErrors"), 1u);
+  EXPECT_EQ(settings::readDword(key, u"Interval"), 0u);
 }
 
 TEST_F(SettingsCommandTest, SourceChangesAreReportedWhileCapturingLikeTheEditorsChanges) {
@@ -178,7 +178,7 @@ TEST_F(SettingsCommandTest, EnableDisableAndTargetFollowTheMenusRules) {
 TEST_F(SettingsCommandTest, ListingShowsValuesChoicesAndWhatIsEnabledAndCurrent) {
   camera_->notedSetting = &camera_->setting(1);
   camera_->note = "how this build treats it";
-  const std::string listing = ListSettings(*context_, DeviceTargetFields);
+  const std::string listing = listSettings(*context_, deviceTargetFields);
   EXPECT_EQ(listing,
             "Sources (* enabled):\n"
             "* Camera\n"

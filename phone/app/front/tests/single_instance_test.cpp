@@ -11,14 +11,14 @@ namespace front {
 namespace {
 
 std::string uniqueName(const char* what) {
-  return InstanceName(u"VISTREL-TEST", std::u16string(u"t") + char16_t(u'0' + (::getpid() % 10))) +
+  return instanceName(u"VISTREL-TEST", std::u16string(u"t") + char16_t(u'0' + (::getpid() % 10))) +
          what + std::to_string(::getpid());
 }
 
 // Waits for a second copy's message: up to `tries` accepts 10 ms apart.
 bool receiveOne(InstanceChannel& channel, HandOverMessage& m, int tries) {
   for (int i = 0; i < tries; ++i) {
-    if (channel.Receive(m, 1000)) return true;
+    if (channel.receive(m, 1000)) return true;
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   return false;
@@ -26,17 +26,17 @@ bool receiveOne(InstanceChannel& channel, HandOverMessage& m, int tries) {
 
 TEST(SingleInstance, SecondClaimFailsUntilTheFirstEnds) {
   const std::string name = uniqueName("claim");
-  auto first = InstanceChannel::Claim(name);
+  auto first = InstanceChannel::claim(name);
   ASSERT_TRUE(first);
-  EXPECT_FALSE(InstanceChannel::Claim(name));
+  EXPECT_FALSE(InstanceChannel::claim(name));
   first.reset();
-  EXPECT_TRUE(InstanceChannel::Claim(name));
+  EXPECT_TRUE(InstanceChannel::claim(name));
   EXPECT_EQ(name[0], '\0');  // abstract: nothing left in the file system
 }
 
 TEST(SingleInstance, CommandLineAndEmptyCommandLineAreHandedOver) {
   const std::string name = uniqueName("handover");
-  auto channel = InstanceChannel::Claim(name);
+  auto channel = InstanceChannel::claim(name);
   ASSERT_TRUE(channel);
   struct Case {
     std::u16string line;
@@ -45,11 +45,11 @@ TEST(SingleInstance, CommandLineAndEmptyCommandLineAreHandedOver) {
   for (const Case& c : cases) {
     uint32_t result = 0;
     bool ok = false;
-    std::thread second([&] { ok = HandOver(name, c.line, 3000, &result); });
+    std::thread second([&] { ok = handOver(name, c.line, 3000, &result); });
     HandOverMessage m;
     const bool got = receiveOne(*channel, m, 300);
     ASSERT_TRUE(got);
-    channel->Reply(1);
+    channel->reply(1);
     second.join();
     EXPECT_TRUE(ok);
     EXPECT_EQ(result, 1u);
@@ -57,12 +57,12 @@ TEST(SingleInstance, CommandLineAndEmptyCommandLineAreHandedOver) {
     EXPECT_EQ(m.hasData, c.hasData);
     EXPECT_EQ(m.text, c.line);
   }
-  EXPECT_FALSE(HandOver(uniqueName("nobody"), u"-p1", 500));
+  EXPECT_FALSE(handOver(uniqueName("nobody"), u"-p1", 500));
 }
 
 TEST(SingleInstance, TheAnswerCarriesTheTextsTheSecondCopyPrints) {
   const std::string name = uniqueName("texts");
-  auto channel = InstanceChannel::Claim(name);
+  auto channel = InstanceChannel::claim(name);
   ASSERT_TRUE(channel);
   const std::string listing = "Sources (* enabled):\n* Camera\n    Aufl\xc3\xb6sung = 640x480\n";
   struct Case {
@@ -73,11 +73,11 @@ TEST(SingleInstance, TheAnswerCarriesTheTextsTheSecondCopyPrints) {
     uint32_t result = 0;
     std::string output = "old", errors = "old";
     bool ok = false;
-    std::thread second([&] { ok = HandOver(name, u"--settings", 3000, &result, &output, &errors); });
+    std::thread second([&] { ok = handOver(name, u"--settings", 3000, &result, &output, &errors); });
     HandOverMessage m;
     const bool got = receiveOne(*channel, m, 300);
     ASSERT_TRUE(got);
-    channel->Reply({2, c.output, c.errors});
+    channel->reply({2, c.output, c.errors});
     second.join();
     EXPECT_TRUE(ok);
     EXPECT_EQ(result, 2u);
@@ -89,7 +89,7 @@ TEST(SingleInstance, TheAnswerCarriesTheTextsTheSecondCopyPrints) {
 TEST(SingleInstance, OnlyThisUsersProgramsAreHeard) {
   if (!platform::testing::canActAsOtherUser()) GTEST_SKIP() << "needs root and the user nobody";
   const std::string name = uniqueName("users");
-  auto channel = InstanceChannel::Claim(name);
+  auto channel = InstanceChannel::claim(name);
   ASSERT_TRUE(channel);
   for (const bool otherUser : {true, false}) {
     platform::testing::ProbeResult probe;
@@ -100,7 +100,7 @@ TEST(SingleInstance, OnlyThisUsersProgramsAreHeard) {
     });
     HandOverMessage m;
     const bool got = receiveOne(*channel, m, 100);
-    if (got) channel->Reply(7);
+    if (got) channel->reply(7);
     second.join();
     EXPECT_EQ(got, !otherUser) << (otherUser ? "nobody" : "the same user");
     EXPECT_EQ(probe.exitCode, otherUser ? 1 : 0);

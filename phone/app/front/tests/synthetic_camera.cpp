@@ -19,7 +19,7 @@ constexpr uint32_t kHeights[3] = {240, 480, 960};
 constexpr uint32_t kRates[4] = {0, 30, 15, 5};  // 0 = as fast as taken
 }  // namespace
 
-size_t EncodeTestPicture(uint32_t number, uint32_t width, uint32_t height, uint8_t* out,
+size_t encodeTestPicture(uint32_t number, uint32_t width, uint32_t height, uint8_t* out,
                          size_t capacity, std::vector<uint8_t>& rgb, int quality) {
   rgb.resize(static_cast<size_t>(width) * height * 3);
   static const uint8_t bars[8][3] = {{235, 235, 235}, {235, 235, 16}, {16, 235, 235}, {16, 235, 16},
@@ -68,7 +68,7 @@ size_t EncodeTestPicture(uint32_t number, uint32_t width, uint32_t height, uint8
   return length;
 }
 
-long PictureNumber(const uint8_t* jpeg, size_t size) {
+long pictureNumber(const uint8_t* jpeg, size_t size) {
   const size_t tag = sizeof kCommentTag - 1;
   for (size_t i = 0; i + 4 + tag + 6 <= size && i < 256; ++i) {
     if (jpeg[i] == 0xFF && jpeg[i + 1] == 0xFE &&
@@ -151,7 +151,7 @@ void SyntheticCamera::produce(uint32_t width, uint32_t height, uint32_t interval
       if (static_cast<int32_t>(clock.nowMs() - next) > static_cast<int32_t>(intervalMs)) next = clock.nowMs();
     }
     std::vector<uint8_t>& buffer = buffers_[current];
-    const size_t length = EncodeTestPicture(number, width, height, buffer.data() + 32, buffer.size() - 32, rgb);
+    const size_t length = encodeTestPicture(number, width, height, buffer.data() + 32, buffer.size() - 32, rgb);
     // Stamped when the picture is complete (a camera stamps at capture; the encoding
     // time is what the benchmark measures as the bare encode rate).
     uint32_t stamp = clock.nowMs();

@@ -8,6 +8,9 @@
 // can check order and loss. Settings "Resolution" (320x240, 640x480, 1280x960) and
 // "Frame Rate" (MAX, 30, 15, 5); MAX produces as fast as frames are taken. It shows
 // no preview.
+//
+// Method names follow the capture-source interface the device program's modules share;
+// they keep its spelling.
 
 #include <condition_variable>
 #include <cstdint>
@@ -22,11 +25,11 @@ namespace testing_sources {
 
 // Encodes the test picture `number` at `width` x `height` into `out` (capacity bytes);
 // the JPEG length, 0 when it did not fit. `rgb` is scratch of width * height * 3 bytes.
-size_t EncodeTestPicture(uint32_t number, uint32_t width, uint32_t height, uint8_t* out,
+size_t encodeTestPicture(uint32_t number, uint32_t width, uint32_t height, uint8_t* out,
                          size_t capacity, std::vector<uint8_t>& rgb, int quality = 75);
 
-// The running number in a picture made by EncodeTestPicture, or -1.
-long PictureNumber(const uint8_t* jpeg, size_t size);
+// The running number in a picture made by encodeTestPicture, or -1.
+long pictureNumber(const uint8_t* jpeg, size_t size);
 
 class SyntheticCamera final : public sources::CaptureSource {
  public:

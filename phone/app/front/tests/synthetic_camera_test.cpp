@@ -9,12 +9,12 @@ namespace {
 
 TEST(SyntheticCamera, NumberedPicturesOneAtATime) {
   std::vector<uint8_t> out(320 * 240 * 3), rgb;
-  const size_t n = EncodeTestPicture(42, 320, 240, out.data(), out.size(), rgb);
+  const size_t n = encodeTestPicture(42, 320, 240, out.data(), out.size(), rgb);
   ASSERT_GT(n, 100u);
   EXPECT_EQ(out[0], 0xFF);
   EXPECT_EQ(out[1], 0xD8);
-  EXPECT_EQ(PictureNumber(out.data(), n), 42);
-  EXPECT_EQ(EncodeTestPicture(1, 320, 240, out.data(), 50, rgb), 0u);  // too small
+  EXPECT_EQ(pictureNumber(out.data(), n), 42);
+  EXPECT_EQ(encodeTestPicture(1, 320, 240, out.data(), 50, rgb), 0u);  // too small
 
   SyntheticCamera camera;
   camera.Init();
@@ -34,7 +34,7 @@ TEST(SyntheticCamera, NumberedPicturesOneAtATime) {
     // Taking frees the producer, which may publish the next picture at once (rate MAX):
     // what waits now is never the picture just taken, as the numbers below show.
     EXPECT_EQ(d.format, sources::kFormatJpeg);
-    EXPECT_EQ(PictureNumber(d.data, d.sizeBytes), expect++);
+    EXPECT_EQ(pictureNumber(d.data, d.sizeBytes), expect++);
   }
   EXPECT_TRUE(camera.Stop());
   EXPECT_FALSE(camera.IsStarted());

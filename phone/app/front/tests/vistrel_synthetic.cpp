@@ -4,11 +4,11 @@
 #include "synthetic_camera.h"
 
 int main(int argc, char** argv) {
-  return front::RunVistrel(argc, argv, [](const sources::DeviceInfo&, sources::ModuleLoader&,
+  return front::runVistrel(argc, argv, [](const sources::DeviceInfo&, sources::ModuleLoader&,
                                           platform::DeviceProbe&,
                                           const front::SourceContext&) {
     sources::SourceList list;
-    list.Append(std::make_unique<testing_sources::SyntheticCamera>());
+    list.append(std::make_unique<testing_sources::SyntheticCamera>());
     return list;
   });
 }

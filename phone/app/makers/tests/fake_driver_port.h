@@ -68,7 +68,7 @@ class FakeDriverPort final : public DriverPort {
     });
   }
 
-  std::unique_ptr<DriverHandle> Open(std::u16string_view name, const DriverOpen& how) override {
+  std::unique_ptr<DriverHandle> open(std::u16string_view name, const DriverOpen& how) override {
     char line[96];
     std::snprintf(line, sizeof line, "open %s %X %X %X %X", platform::utf16ToUtf8Lossy(name).c_str(),
                   how.access, how.share, how.creation, how.attributes);
@@ -76,13 +76,13 @@ class FakeDriverPort final : public DriverPort {
     if (openFails) return nullptr;
     return std::make_unique<Handle>(*this);
   }
-  std::unique_ptr<NamedEvent> CreateNamedEvent(std::u16string_view name) override {
+  std::unique_ptr<NamedEvent> createNamedEvent(std::u16string_view name) override {
     const std::string text = platform::utf16ToUtf8Lossy(name);
     record("event " + text);
     if (eventFails) return nullptr;
     return std::make_unique<Event>(*this, text);
   }
-  uint8_t* MapFrameArea(uint32_t address, uint32_t bytes) override {
+  uint8_t* mapFrameArea(uint32_t address, uint32_t bytes) override {
     char line[64];
     std::snprintf(line, sizeof line, "map %X %u", address, bytes);
     record(line);
@@ -91,7 +91,7 @@ class FakeDriverPort final : public DriverPort {
     return area.data();
   }
 
-  static std::string Hex(const uint8_t* data, uint32_t size) {
+  static std::string hex(const uint8_t* data, uint32_t size) {
     std::string out;
     char byte[4];
     for (uint32_t i = 0; i < size; ++i) {
@@ -106,12 +106,12 @@ class FakeDriverPort final : public DriverPort {
    public:
     explicit Handle(FakeDriverPort& port) : port_(port) {}
     ~Handle() override { port_.record("close"); }
-    bool Control(uint32_t code, void* in, uint32_t inSize, void* out, uint32_t outSize,
+    bool control(uint32_t code, void* in, uint32_t inSize, void* out, uint32_t outSize,
                  uint32_t* returned) override {
       return port_.control(code, static_cast<uint8_t*>(in), inSize, static_cast<uint8_t*>(out), outSize,
                            returned);
     }
-    bool Read(void* buffer, uint32_t size, uint32_t* got) override {
+    bool read(void* buffer, uint32_t size, uint32_t* got) override {
       port_.record("read " + std::to_string(size));
       if (port_.readFails) return false;
       std::memset(buffer, port_.readFill, size);
@@ -137,7 +137,7 @@ class FakeDriverPort final : public DriverPort {
     char head[48];
     std::snprintf(head, sizeof head, "control %X", code);
     std::string line = head;
-    if (inSize > 0 && in != nullptr) line += " in " + Hex(in, inSize > 24 ? 24 : inSize);
+    if (inSize > 0 && in != nullptr) line += " in " + hex(in, inSize > 24 ? 24 : inSize);
     if (inSize > 24) line += " ... (" + std::to_string(inSize) + ")";
     if (outSize > 0) line += " out " + std::to_string(outSize);
     if (returned) *returned = 0;

@@ -18,7 +18,7 @@ namespace makers::testing {
 
 struct FakeHtc {
   // Chosen by the test before the source runs.
-  bool addressArguments = true;  // SetProperty gets the value's address (not a Smartphone)
+  bool addressArguments = true;  // setProperty gets the value's address (not a Smartphone)
   int32_t initResult = 1;
   int32_t beginResult = 1;
   int32_t getPropertyResult = 1;
@@ -72,13 +72,13 @@ struct FakeHtc {
                                                                   bool withProperties = true) {
     auto lib = std::make_shared<sources::HtcCameraLibrary>();
     lib->moduleName = "HTCcamera.dll";
-    lib->cameraInit = reinterpret_cast<void*>(&Init);
-    lib->cameraBegin = reinterpret_cast<void*>(&Begin);
-    lib->cameraEnd = reinterpret_cast<void*>(&End);
-    lib->cameraDeinit = reinterpret_cast<void*>(&Deinit);
+    lib->cameraInit = reinterpret_cast<void*>(&init);
+    lib->cameraBegin = reinterpret_cast<void*>(&begin);
+    lib->cameraEnd = reinterpret_cast<void*>(&end);
+    lib->cameraDeinit = reinterpret_cast<void*>(&deinit);
     if (withProperties) {
-      lib->cameraSetProperty = reinterpret_cast<void*>(&SetProperty);
-      lib->cameraGetProperty = reinterpret_cast<void*>(&GetProperty);
+      lib->cameraSetProperty = reinterpret_cast<void*>(&setProperty);
+      lib->cameraGetProperty = reinterpret_cast<void*>(&getProperty);
     }
     lib->modelCode = modelCode;
     lib->isSmartphone = smartphone;
@@ -96,11 +96,11 @@ struct FakeHtc {
     std::lock_guard lock(mutex);
     log.push_back(std::move(call));
   }
-  static int32_t Init(uint32_t sensor) {
+  static int32_t init(uint32_t sensor) {
     instance().record("Init " + std::to_string(sensor));
     return instance().initResult;
   }
-  static int32_t Begin(uint32_t w, uint32_t h, uint32_t still, htc::FrameCallback cb, void* u) {
+  static int32_t begin(uint32_t w, uint32_t h, uint32_t still, htc::FrameCallback cb, void* u) {
     FakeHtc& f = instance();
     f.record("Begin " + std::to_string(w) + "x" + std::to_string(h) + " " + std::to_string(still));
     if (f.beginResult == 0) return 0;
@@ -114,25 +114,25 @@ struct FakeHtc {
     f.user = u;
     return 1;
   }
-  static int32_t End() {
+  static int32_t end() {
     FakeHtc& f = instance();
     f.record("End");
     std::lock_guard lock(f.mutex);
     f.callback = nullptr;
     return 1;
   }
-  static int32_t Deinit() {
+  static int32_t deinit() {
     instance().record("Deinit");
     return 1;
   }
-  static int32_t SetProperty(uint32_t property, uintptr_t argument) {
+  static int32_t setProperty(uint32_t property, uintptr_t argument) {
     FakeHtc& f = instance();
     const uint32_t value = f.addressArguments ? *reinterpret_cast<const uint32_t*>(argument)
                                               : static_cast<uint32_t>(argument);
     f.record("SetProperty " + std::to_string(property) + " " + std::to_string(value));
     return 1;
   }
-  static int32_t GetProperty(uint32_t property, uint32_t* value) {
+  static int32_t getProperty(uint32_t property, uint32_t* value) {
     FakeHtc& f = instance();
     f.record("GetProperty " + std::to_string(property));
     *value = f.reportedBrightness;

@@ -39,17 +39,17 @@ struct FakeGoForce {
     return n;
   }
 
-  static int32_t Open(void** m) {
+  static int32_t open(void** m) {
     instance().record("Open");
     *m = &instance();
     return 0;
   }
-  static void Close(void** m) {
+  static void close(void** m) {
     instance().record("Close");
     *m = nullptr;
   }
-  static int32_t GetAttribute(void*, uint32_t, uint32_t*) { return 1; }
-  static int32_t Get(void*, void** component, uint32_t id) {
+  static int32_t getAttribute(void*, uint32_t, uint32_t*) { return 1; }
+  static int32_t get(void*, void** component, uint32_t id) {
     char line[32];
     std::snprintf(line, sizeof line, "Get %X", id);
     instance().record(line);
@@ -59,41 +59,41 @@ struct FakeGoForce {
                                                                        : static_cast<void*>(&otherObject));
     return 0;
   }
-  static void Release(void*, void** component) {
+  static void release(void*, void** component) {
     instance().record("Release");
     *component = nullptr;
   }
-  static int32_t Alloc(void*, void** surface, uint32_t w, uint32_t h) {
+  static int32_t alloc(void*, void** surface, uint32_t w, uint32_t h) {
     instance().record("Alloc " + std::to_string(w) + "x" + std::to_string(h));
     if (instance().allocFails) return 1;
     *surface = &otherObject;
     return 0;
   }
-  static void Free(void*, void** surface) {
+  static void free(void*, void** surface) {
     instance().record("Free");
     *surface = nullptr;
   }
-  static int32_t Probe(void*, uint32_t index, uint32_t* w, uint32_t* h) {
+  static int32_t probe(void*, uint32_t index, uint32_t* w, uint32_t* h) {
     FakeGoForce& f = instance();
     if (index >= f.sizes.size()) return 1;
     *w = f.sizes[index].first;
     *h = f.sizes[index].second;
     return 0;
   }
-  static int32_t CameraStart(void*, void*, uint32_t w, uint32_t h) {
+  static int32_t cameraStart(void*, void*, uint32_t w, uint32_t h) {
     instance().record("Start " + std::to_string(w) + "x" + std::to_string(h));
     return 0;
   }
-  static int32_t CameraStop(void*) {
+  static int32_t cameraStop(void*) {
     instance().record("CameraStop");
     return 0;
   }
-  static int32_t Setup(void*, void*, uint32_t w, uint32_t h, uint32_t level, uint32_t kib) {
+  static int32_t setup(void*, void*, uint32_t w, uint32_t h, uint32_t level, uint32_t kib) {
     instance().record("Setup " + std::to_string(w) + "x" + std::to_string(h) + " " + std::to_string(level) +
                       " " + std::to_string(kib));
     return 0;
   }
-  static int32_t Fetch(void*, uint8_t* buffer, uint32_t limit, uint32_t* size) {
+  static int32_t fetch(void*, uint8_t* buffer, uint32_t limit, uint32_t* size) {
     FakeGoForce& f = instance();
     std::lock_guard lock(f.mutex);
     const uint32_t n = f.fetched < f.fetchSizes.size() ? f.fetchSizes[f.fetched++] : 0;
@@ -104,13 +104,13 @@ struct FakeGoForce {
     buffer[1] = 0xD8;
     return 0;
   }
-  static int32_t EncoderStop(void*) {
+  static int32_t encoderStop(void*) {
     instance().record("EncoderStop");
     return 0;
   }
 
-  static inline const goforce::CameraOps cameraOps{&Probe, &CameraStart, &CameraStop};
-  static inline const goforce::EncoderOps encoderOps{&Setup, &Fetch, &EncoderStop};
+  static inline const goforce::CameraOps cameraOps{&probe, &cameraStart, &cameraStop};
+  static inline const goforce::EncoderOps encoderOps{&setup, &fetch, &encoderStop};
   struct Object {
     const void* ops;
   };
@@ -120,10 +120,10 @@ struct FakeGoForce {
 
   static sources::GoForceLibrary library() {
     sources::GoForceLibrary lib;
-    lib.entries = {reinterpret_cast<void*>(&Open),    reinterpret_cast<void*>(&Close),
-                   reinterpret_cast<void*>(&GetAttribute), reinterpret_cast<void*>(&Get),
-                   reinterpret_cast<void*>(&Release), reinterpret_cast<void*>(&Alloc),
-                   reinterpret_cast<void*>(&Free)};
+    lib.entries = {reinterpret_cast<void*>(&open),    reinterpret_cast<void*>(&close),
+                   reinterpret_cast<void*>(&getAttribute), reinterpret_cast<void*>(&get),
+                   reinterpret_cast<void*>(&release), reinterpret_cast<void*>(&alloc),
+                   reinterpret_cast<void*>(&free)};
     return lib;
   }
   void reset() {
@@ -159,7 +159,7 @@ TEST_F(GoForceCameraTest, SessionModesAndJpegFrames) {
                                             "Get 49324320", "Alloc 320x240"};
   EXPECT_EQ(fake().log, session);
 
-  source.Common(camera::kSettingQuality).current = 5;  // 80: level 1
+  source.common(camera::kSettingQuality).current = 5;  // 80: level 1
   ASSERT_TRUE(startCapture(source));                   // 320 x 240 is the default
   sources::FrameDescriptor frame;
   ASSERT_TRUE(ready.wait(5000));
@@ -203,7 +203,7 @@ TEST_F(GoForceCameraTest, AFailingSessionStepReleasesWhatWasObtained) {
 TEST(GoForceQuality, Levels) {
   const struct { uint32_t quality, level; } cases[] = {
       {30, 5}, {40, 4}, {50, 4}, {60, 3}, {70, 2}, {80, 1}, {90, 0}, {100, 0}};
-  for (const auto& c : cases) EXPECT_EQ(goforce::QualityLevel(c.quality), c.level) << c.quality;
+  for (const auto& c : cases) EXPECT_EQ(goforce::qualityLevel(c.quality), c.level) << c.quality;
 }
 
 }  // namespace

@@ -67,7 +67,7 @@ TEST(HtcModes, PerModelCodeAndSensor) {
     SCOPED_TRACE(::testing::Message() << "code " << c.code << (c.front ? " front" : " main")
                                     << (c.smartphone ? " smartphone" : ""));
     PictureMode modes[sources::kMaxPictureModes];
-    const uint32_t n = htc::ListModes(c.code, c.smartphone, c.front, overlay, modes);
+    const uint32_t n = htc::listModes(c.code, c.smartphone, c.front, overlay, modes);
     EXPECT_EQ(describe(modes, n), c.modes);
     for (uint32_t i = 0; i < n; ++i) {
       EXPECT_EQ(modes[i].nativeSwap, c.swap);
@@ -91,7 +91,7 @@ TEST(HtcFrames, FormatCorrectionsBySize) {
   };
   for (const auto& c : cases) {
     std::vector<uint8_t> picture(c.size, 0x55);
-    EXPECT_EQ(htc::CorrectFrame(35, c.announced, w, h, picture.data(), c.size), c.passed);
+    EXPECT_EQ(htc::correctFrame(35, c.announced, w, h, picture.data(), c.size), c.passed);
     EXPECT_EQ(picture, std::vector<uint8_t>(c.size, 0x55));  // nothing painted
   }
 }
@@ -108,7 +108,7 @@ TEST(HtcFrames, ModelZeroPaintsTheRightColumnsBlack) {
   for (const auto& c : cases) {
     SCOPED_TRACE(::testing::Message() << c.code << " " << c.w << "x" << c.h << " " << c.size);
     std::vector<uint8_t> picture(c.size, 0x55);
-    htc::CorrectFrame(c.code, c.format, c.w, c.h, picture.data(), c.size);
+    htc::correctFrame(c.code, c.format, c.w, c.h, picture.data(), c.size);
     if (c.blackPixels == 0) {
       EXPECT_EQ(picture, std::vector<uint8_t>(c.size, 0x55));
       continue;
@@ -125,7 +125,7 @@ TEST(HtcFrames, ModelZeroPaintsTheRightColumnsBlack) {
 TEST(HtcQuality, LevelsOfProperty65) {
   const struct { uint32_t quality, level; } cases[] = {
       {30, 1}, {40, 1}, {50, 2}, {60, 2}, {70, 4}, {80, 4}, {90, 8}, {100, 8}};
-  for (const auto& c : cases) EXPECT_EQ(htc::QualityLevel(c.quality), c.level) << c.quality;
+  for (const auto& c : cases) EXPECT_EQ(htc::qualityLevel(c.quality), c.level) << c.quality;
 }
 
 class HtcCameraTest : public CameraRig {
@@ -270,7 +270,7 @@ TEST_F(HtcCameraTest, WideModesTakeOnePictureAtATime) {
   fake().stillPicture.assign(1280 * 1024 * 2, 0x40);
   HtcCamera source(environment(), FakeHtc::library(35, false), false);
   source.Init();
-  source.Common(camera::kSettingResolution).current = 5;  // 1280 x 1024, class 4
+  source.common(camera::kSettingResolution).current = 5;  // 1280 x 1024, class 4
   ASSERT_TRUE(startCapture(source));
   EXPECT_TRUE(takeFrame(source));
   EXPECT_TRUE(takeFrame(source));
@@ -286,8 +286,8 @@ TEST_F(HtcCameraTest, QualityGoesToProperty65ForJpegModels) {
     fake().reset();
     HtcCamera source(environment(), FakeHtc::library(code, false), false);
     source.Init();
-    source.Common(camera::kSettingQuality).current = 5;  // 80
-    if (code == 35) source.Common(camera::kSettingResolution).current = 0;
+    source.common(camera::kSettingQuality).current = 5;  // 80
+    if (code == 35) source.common(camera::kSettingResolution).current = 0;
     ASSERT_TRUE(startCapture(source));
     const auto calls = fake().calls();
     ASSERT_GE(calls.size(), 2u);

@@ -173,7 +173,7 @@ TEST_F(StreamCameraTest, Cam1CapturesOtherModesByTheirDriverPosition) {
       {3, "control 22223354 in 03"}, {5, "control 22223354 in 05"}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.request);
-    source.Common(camera::kSettingResolution).current = c.sorted;
+    source.common(camera::kSettingResolution).current = c.sorted;
     ASSERT_TRUE(startCapture(source));
     EXPECT_TRUE(takeFrame(source));
     EXPECT_TRUE(source.Halt());
@@ -244,7 +244,7 @@ TEST_F(StreamCameraTest, Cam2StartsCapturesAndStops) {
   source.Halt();
   const auto calls = port.calls();
   ASSERT_GE(calls.size(), 4u);
-  EXPECT_EQ(calls[0], "control 186AD in " + FakeDriverPort::Hex(std::vector<uint8_t>(24).data(), 24) +
+  EXPECT_EQ(calls[0], "control 186AD in " + FakeDriverPort::hex(std::vector<uint8_t>(24).data(), 24) +
                           " ... (108) out 1");
   EXPECT_EQ(calls[1].substr(0, 50), "control 186BD in 00 00 00 00 07 00 00 00 00 00 00 ");
   EXPECT_EQ(calls[2].substr(0, 41), "control 186CA in 42 00 00 00 07 00 00 00 ");
@@ -257,7 +257,7 @@ TEST_F(StreamCameraTest, Cam2StartsCapturesAndStops) {
       {3, "control 186B2 "}, {4, "control 186B3 "}, {5, "control 186B4 "}};
   for (const auto& s : sizes) {
     SCOPED_TRACE(s.code);
-    source.Common(camera::kSettingResolution).current = s.index;
+    source.common(camera::kSettingResolution).current = s.index;
     ASSERT_TRUE(startCapture(source));
     EXPECT_TRUE(takeFrame(source));
     source.Halt();
@@ -315,7 +315,7 @@ std::string pair(uint32_t item, uint32_t value) {
   uint8_t bytes[8];
   platform::store32(bytes, item);
   platform::store32(bytes + 4, value);
-  return "control 2 in " + FakeDriverPort::Hex(bytes, 8);
+  return "control 2 in " + FakeDriverPort::hex(bytes, 8);
 }
 
 TEST_F(StreamCameraTest, Dsc1StartSequence) {
@@ -329,7 +329,7 @@ TEST_F(StreamCameraTest, Dsc1StartSequence) {
     EXPECT_EQ(modes[i].modeClass, 2u);
   }
 
-  source.Common(camera::kSettingResolution).current = 2;  // 176 x 144
+  source.common(camera::kSettingResolution).current = 2;  // 176 x 144
   port.clearCalls();
   ASSERT_TRUE(startCapture(source));
   EXPECT_TRUE(takeFrame(source));
@@ -339,7 +339,7 @@ TEST_F(StreamCameraTest, Dsc1StartSequence) {
   for (int i = 0; i < 6; ++i) platform::store32(size + 4 * i, words[i]);
   const std::vector<std::string> start = {
       pair(4, 6), pair(5, 3), pair(7, 27), pair(6, 3), pair(13, 4), pair(14, 0), "control 6",
-      "control 2 in " + FakeDriverPort::Hex(size, 24), pair(16, 100), "read 50688"};
+      "control 2 in " + FakeDriverPort::hex(size, 24), pair(16, 100), "read 50688"};
   EXPECT_EQ(callsFrom("control 2", start.size()), start);
 
   // Each size has its size code.
@@ -349,11 +349,11 @@ TEST_F(StreamCameraTest, Dsc1StartSequence) {
     SCOPED_TRACE(s.w);
     const uint32_t w[] = {1, 1, s.code, 2, s.h, s.w};
     for (int i = 0; i < 6; ++i) platform::store32(size + 4 * i, w[i]);
-    source.Common(camera::kSettingResolution).current = s.index;
+    source.common(camera::kSettingResolution).current = s.index;
     ASSERT_TRUE(startCapture(source));
     EXPECT_TRUE(takeFrame(source));
     source.Halt();
-    EXPECT_EQ(port.count("control 2 in " + FakeDriverPort::Hex(size, 24)), 1u);
+    EXPECT_EQ(port.count("control 2 in " + FakeDriverPort::hex(size, 24)), 1u);
   }
 }
 

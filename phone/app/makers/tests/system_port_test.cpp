@@ -60,7 +60,7 @@ class SystemPortTest : public CameraRig {
   }
   void TearDown() override {
     for (uint32_t address : {cam1::kAreaOther, cam1::kAreaSensors3To7})
-      platform::removeNamedObject(FrameAreaObjectName(address));
+      platform::removeNamedObject(frameAreaObjectName(address));
     unsetenv("VISTREL_DEVICE_PREFIX");
     unsetenv("VISTREL_OBJECT_PREFIX");
   }
@@ -68,7 +68,7 @@ class SystemPortTest : public CameraRig {
 
 TEST_F(SystemPortTest, Cam1DeliversTheReadySlotOfAServedDriver) {
   // The serving program's frame area, slot 2 holding a known picture.
-  auto area = platform::SharedMemory::openOrCreate(FrameAreaObjectName(cam1::kAreaOther), cam1::kAreaBytes);
+  auto area = platform::SharedMemory::openOrCreate(frameAreaObjectName(cam1::kAreaOther), cam1::kAreaBytes);
   ASSERT_NE(area, nullptr);
   std::vector<uint8_t> picture(cam1::kSlotBytes);
   for (size_t i = 0; i < picture.size(); ++i) picture[i] = static_cast<uint8_t>(i * 7 % 251);
@@ -76,7 +76,7 @@ TEST_F(SystemPortTest, Cam1DeliversTheReadySlotOfAServedDriver) {
 
   ServedCam1 driver;
   {
-    auto source = MakeStreamCamera(environment(), sources::StreamDriver::kCam1, SystemDriverPort());
+    auto source = makeStreamCamera(environment(), sources::StreamDriver::kCam1, systemDriverPort());
     auto& camera = static_cast<camera::CameraSource&>(*source);
     camera.Init();
     ASSERT_TRUE(startPreview(camera));  // preview streams 320 x 240 from the ready slot
@@ -103,11 +103,11 @@ TEST_F(SystemPortTest, Cam1DeliversTheReadySlotOfAServedDriver) {
 TEST_F(SystemPortTest, NothingServedOrNoFrameAreaMeansNoModes) {
   sources::PictureMode modes[sources::kMaxPictureModes];
   {
-    auto source = MakeStreamCamera(environment(), sources::StreamDriver::kCam1, SystemDriverPort());
+    auto source = makeStreamCamera(environment(), sources::StreamDriver::kCam1, systemDriverPort());
     EXPECT_EQ(static_cast<camera::CameraSource&>(*source).EnumerateModes(modes, 0), 0u);  // no driver
   }
   ServedCam1 driver;  // served, but the serving program made no frame area
-  auto source = MakeStreamCamera(environment(), sources::StreamDriver::kCam1, SystemDriverPort());
+  auto source = makeStreamCamera(environment(), sources::StreamDriver::kCam1, systemDriverPort());
   EXPECT_EQ(static_cast<camera::CameraSource&>(*source).EnumerateModes(modes, 0), 0u);
   const std::vector<uint32_t> codes = driver.codes();
   ASSERT_FALSE(codes.empty());
@@ -116,23 +116,23 @@ TEST_F(SystemPortTest, NothingServedOrNoFrameAreaMeansNoModes) {
 
 TEST_F(SystemPortTest, TheFrameAreaIsTheServingProgramsCurrentObject) {
   const uint32_t address = cam1::kAreaOther;
-  const std::string name = FrameAreaObjectName(address);
+  const std::string name = frameAreaObjectName(address);
   auto first = platform::SharedMemory::openOrCreate(name, cam1::kAreaBytes);
   ASSERT_NE(first, nullptr);
   first->data()[0] = 1;
-  uint8_t* mapped = SystemDriverPort().MapFrameArea(address, cam1::kAreaBytes);
+  uint8_t* mapped = systemDriverPort().mapFrameArea(address, cam1::kAreaBytes);
   ASSERT_NE(mapped, nullptr);
   EXPECT_EQ(mapped[0], 1);
-  EXPECT_EQ(SystemDriverPort().MapFrameArea(address, cam1::kAreaBytes), mapped);  // mapped once
-  EXPECT_EQ(SystemDriverPort().MapFrameArea(address, cam1::kAreaBytes + 1), nullptr);  // too small
+  EXPECT_EQ(systemDriverPort().mapFrameArea(address, cam1::kAreaBytes), mapped);  // mapped once
+  EXPECT_EQ(systemDriverPort().mapFrameArea(address, cam1::kAreaBytes + 1), nullptr);  // too small
 
   // The serving program made its area again: the new one is used, the old address stays valid.
   platform::removeNamedObject(name);
-  EXPECT_EQ(SystemDriverPort().MapFrameArea(address, cam1::kAreaBytes), nullptr);
+  EXPECT_EQ(systemDriverPort().mapFrameArea(address, cam1::kAreaBytes), nullptr);
   auto second = platform::SharedMemory::openOrCreate(name, cam1::kAreaBytes);
   ASSERT_NE(second, nullptr);
   second->data()[0] = 2;
-  uint8_t* again = SystemDriverPort().MapFrameArea(address, cam1::kAreaBytes);
+  uint8_t* again = systemDriverPort().mapFrameArea(address, cam1::kAreaBytes);
   ASSERT_NE(again, nullptr);
   EXPECT_NE(again, mapped);
   EXPECT_EQ(again[0], 2);
@@ -158,12 +158,12 @@ TEST_F(SystemPortTest, AnotherUserIsNeitherServedNorTrustedWithTheFrameArea) {
 
   // A frame area that another user made is not mapped.
   const uint32_t address = cam1::kAreaSensors3To7;
-  ASSERT_NE(platform::SharedMemory::openOrCreate(FrameAreaObjectName(address), cam1::kAreaBytes), nullptr);
-  const std::string file = "/dev/shm/" + platform::namedObjectName(FrameAreaObjectName(address));
+  ASSERT_NE(platform::SharedMemory::openOrCreate(frameAreaObjectName(address), cam1::kAreaBytes), nullptr);
+  const std::string file = "/dev/shm/" + platform::namedObjectName(frameAreaObjectName(address));
   ASSERT_EQ(chown(file.c_str(), 65534, 65534), 0);
-  EXPECT_EQ(SystemDriverPort().MapFrameArea(address, cam1::kAreaBytes), nullptr);
+  EXPECT_EQ(systemDriverPort().mapFrameArea(address, cam1::kAreaBytes), nullptr);
   ASSERT_EQ(chown(file.c_str(), getuid(), getgid()), 0);
-  EXPECT_NE(SystemDriverPort().MapFrameArea(address, cam1::kAreaBytes), nullptr);
+  EXPECT_NE(systemDriverPort().mapFrameArea(address, cam1::kAreaBytes), nullptr);
 }
 
 }  // namespace

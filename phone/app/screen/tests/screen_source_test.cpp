@@ -38,7 +38,7 @@ uint32_t referenceSum(const ScreenImage& image) {
   return sum;
 }
 
-TEST(WordSum, ReadsVisibleBytesAsOneStreamAcrossPaddedRows) {
+TEST(wordSum, ReadsVisibleBytesAsOneStreamAcrossPaddedRows) {
   // Rows of 6 and 9 bytes: words straddle the rows; padding must not count.
   for (const auto& [width, bits] : {std::pair{3u, 16u}, std::pair{3u, 24u}, std::pair{5u, 32u}}) {
     FakeScreen screen(width, 4, bits);
@@ -47,20 +47,20 @@ TEST(WordSum, ReadsVisibleBytesAsOneStreamAcrossPaddedRows) {
     auto reader = screen.openReader();
     ScreenImage a;
     ASSERT_TRUE(reader->read(a));
-    const uint32_t sum = WordSum(a);
+    const uint32_t sum = wordSum(a);
     EXPECT_EQ(sum, referenceSum(a)) << width << "x4 at " << bits;
     screen.touchPadding(1, 0x55);
     ScreenImage b;
     ASSERT_TRUE(reader->read(b));
-    EXPECT_EQ(WordSum(b), sum) << "padding counted";
+    EXPECT_EQ(wordSum(b), sum) << "padding counted";
     screen.setPixel(width - 1, 3, 0x01020304);
     ScreenImage c;
     ASSERT_TRUE(reader->read(c));
-    EXPECT_NE(WordSum(c), sum) << "the last pixel not counted";
+    EXPECT_NE(wordSum(c), sum) << "the last pixel not counted";
   }
 }
 
-TEST(ConvertToRgb565, EachLayoutKeepsTheTopBitsOfEachColour) {
+TEST(convertToRgb565, EachLayoutKeepsTheTopBitsOfEachColour) {
   struct Case {
     uint32_t bits, red, green, blue, pixel;
     uint16_t expected;
@@ -83,7 +83,7 @@ TEST(ConvertToRgb565, EachLayoutKeepsTheTopBitsOfEachColour) {
     image.strideBytes = 8;
     image.layout = {c.bits, c.red, c.green, c.blue};
     uint16_t out[2] = {};
-    ASSERT_TRUE(ConvertToRgb565(image, out)) << std::hex << c.pixel;
+    ASSERT_TRUE(convertToRgb565(image, out)) << std::hex << c.pixel;
     EXPECT_EQ(out[0], c.expected) << std::hex << c.pixel << " in " << std::dec << c.bits << " bits";
     EXPECT_EQ(out[1], c.expected);
   }
@@ -94,12 +94,12 @@ TEST(ConvertToRgb565, EachLayoutKeepsTheTopBitsOfEachColour) {
                                            platform::PixelLayout{16, 0xF8000, 0x07E0, 0x1F}}) {
     ScreenImage image{pixels, 2, 1, 8, bad};
     uint16_t out[2] = {0x1234, 0x1234};
-    EXPECT_FALSE(ConvertToRgb565(image, out)) << bad.bitsPerPixel;
+    EXPECT_FALSE(convertToRgb565(image, out)) << bad.bitsPerPixel;
     EXPECT_EQ(out[0], 0x1234);
   }
 }
 
-TEST(MapTap, UndoesTheTurnAndTheFlipOfThePictureSent) {
+TEST(mapTap, UndoesTheTurnAndTheFlipOfThePictureSent) {
   // A 320 x 240 screen; the point is given in the picture the PC received.
   struct Case {
     uint32_t x, y, rotation;
@@ -118,7 +118,7 @@ TEST(MapTap, UndoesTheTurnAndTheFlipOfThePictureSent) {
   };
   for (const Case& c : cases) {
     uint32_t x = 0, y = 0;
-    MapTap(c.y << 16 | c.x, 320, 240, c.rotation, c.flipped, x, y);
+    mapTap(c.y << 16 | c.x, 320, 240, c.rotation, c.flipped, x, y);
     EXPECT_EQ(x, c.expectX) << c.x << "," << c.y << " r" << c.rotation << " flip " << c.flipped;
     EXPECT_EQ(y, c.expectY) << c.x << "," << c.y << " r" << c.rotation << " flip " << c.flipped;
   }
@@ -144,7 +144,7 @@ class ScreenSourceTest : public ::testing::Test {
     auto source = std::make_unique<ScreenSource>(env, access, ScreenGeometry{width, height, 32}, overlay);
     source->Init();
     // No pacing: the tests look at what the change rule lets through.
-    source->Common(camera::kSettingFrameRate).current = 10;
+    source->common(camera::kSettingFrameRate).current = 10;
     return source;
   }
   sources::StartParams capture() {
@@ -173,7 +173,7 @@ class ScreenSourceTest : public ::testing::Test {
         << "the screen is no longer looked at";
   }
   void writeRemoteInput(uint32_t value) {
-    settings::WriteDword(store_.OpenKey(u"Screen", true), kRemoteInputValue, value);
+    settings::writeDword(store_.OpenKey(u"Screen", true), kRemoteInputValue, value);
   }
 
   FakeScreen screen_{320, 240, 32};
@@ -353,13 +353,13 @@ TEST_F(ScreenSourceTest, OverlayPrefersTheDisplayServer) {
 
 TEST_F(ScreenSourceTest, TapsAndKeysReachTheScreenWhileCapturing) {
   auto source = make();
-  EXPECT_FALSE(source->RemoteInput(protocol::CMD_TAP, 0x80008000u)) << "input while stopped";
+  EXPECT_FALSE(source->remoteInput(protocol::CMD_TAP, 0x80008000u)) << "input while stopped";
   auto p = capture();
   ASSERT_TRUE(source->Start(p));
-  EXPECT_TRUE(source->RemoteInput(protocol::CMD_TAP, 0x80008000u));
-  EXPECT_TRUE(source->RemoteInput(protocol::CMD_KEY, 0x41));
-  EXPECT_FALSE(source->RemoteInput(protocol::CMD_KEY, 0xFF)) << "a code without a key";
-  EXPECT_FALSE(source->RemoteInput(7, 0)) << "a property command is no input";
+  EXPECT_TRUE(source->remoteInput(protocol::CMD_TAP, 0x80008000u));
+  EXPECT_TRUE(source->remoteInput(protocol::CMD_KEY, 0x41));
+  EXPECT_FALSE(source->remoteInput(protocol::CMD_KEY, 0xFF)) << "a code without a key";
+  EXPECT_FALSE(source->remoteInput(7, 0)) << "a property command is no input";
   auto inputs = screen_.inputs();
   ASSERT_EQ(inputs.size(), 2u);
   EXPECT_EQ(inputs[0].what, "tap");
@@ -368,7 +368,7 @@ TEST_F(ScreenSourceTest, TapsAndKeysReachTheScreenWhileCapturing) {
   EXPECT_EQ(inputs[1].what, "key");
   EXPECT_EQ(inputs[1].a, 0x41u);
   source->Halt();
-  EXPECT_FALSE(source->RemoteInput(protocol::CMD_TAP, 0));
+  EXPECT_FALSE(source->remoteInput(protocol::CMD_TAP, 0));
   EXPECT_EQ(screen_.inputs().size(), 2u);
   source->Stop();
 }
@@ -389,7 +389,7 @@ TEST_F(ScreenSourceTest, TheRemoteInputValueDecidesAndAFrameBufferTakesNoneByDef
     auto source = make(320, 240, false, c.kind);
     auto p = capture();
     ASSERT_TRUE(source->Start(p));
-    EXPECT_EQ(source->RemoteInput(protocol::CMD_TAP, 0), c.taken)
+    EXPECT_EQ(source->remoteInput(protocol::CMD_TAP, 0), c.taken)
         << "kind " << static_cast<int>(c.kind) << " value " << c.value;
     source->Stop();
     keyState_->text.clear();

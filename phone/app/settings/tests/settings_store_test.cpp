@@ -30,22 +30,22 @@ TEST_F(SettingsStoreTest, EmptyStoreGivesDefaultsAndTheFirstSaveCreatesTheKeys) 
   quality.next = &zoom;
 
   EXPECT_FALSE(store_.OpenKey(nullptr, false));
-  LoadSettingList(store_, &quality, u"Camera");
+  loadSettingList(store_, &quality, u"Camera");
   EXPECT_EQ(quality.current, -1);
   EXPECT_EQ(zoom.current, -1);
-  EXPECT_FALSE(ReadDword(store_.OpenKey(nullptr, false), u"Crashed"));
+  EXPECT_FALSE(readDword(store_.OpenKey(nullptr, false), u"Crashed"));
   EXPECT_EQ(state_->updates, 0);  // reading creates nothing
 
   quality.current = 2;
-  SaveSettingList(store_, &quality, u"Camera");
+  saveSettingList(store_, &quality, u"Camera");
   auto key = store_.OpenKey(u"Camera", false);
   ASSERT_TRUE(key);
-  EXPECT_EQ(ReadDword(key, u"Quality"), 2u);
-  EXPECT_EQ(ReadDword(key, u"Zoom"), 0xFFFFFFFFu);  // default stays -1 on disk
+  EXPECT_EQ(readDword(key, u"Quality"), 2u);
+  EXPECT_EQ(readDword(key, u"Zoom"), 0xFFFFFFFFu);  // default stays -1 on disk
   EXPECT_TRUE(store_.OpenKey(nullptr, false));  // the main key came with it
   EXPECT_NE(state_->text.find("\"Zoom\"=dword:ffffffff"), std::string::npos);
 
-  LoadSettingList(store_, &quality, u"Camera");
+  loadSettingList(store_, &quality, u"Camera");
   EXPECT_EQ(quality.current, 2);
   EXPECT_EQ(zoom.current, -1);
   EXPECT_EQ(settingValue(quality), 30);
@@ -67,7 +67,7 @@ TEST_F(SettingsStoreTest, LoadedIndexIsCheckedAsUnsignedAgainstTheCount) {
     SCOPED_TRACE(c.stored);
     setText(std::string("\"Zoom\"=") + c.stored + "\n");
     SourceSetting zoom{.textId = 59, .name = u"Zoom", .current = 1, .count = 4};
-    LoadSettingList(store_, &zoom, nullptr);
+    loadSettingList(store_, &zoom, nullptr);
     EXPECT_EQ(zoom.current, c.expected);
   }
 }
@@ -75,7 +75,7 @@ TEST_F(SettingsStoreTest, LoadedIndexIsCheckedAsUnsignedAgainstTheCount) {
 TEST_F(SettingsStoreTest, NoMainPathMeansNoKey) {
   SettingsStore unset(*keyStore_);
   EXPECT_FALSE(unset.OpenKey(nullptr, true));
-  WriteDword(unset.OpenKey(nullptr, true), u"Crashed", 1);
+  writeDword(unset.OpenKey(nullptr, true), u"Crashed", 1);
   EXPECT_TRUE(state_->text.empty());
 }
 
@@ -83,24 +83,24 @@ TEST_F(SettingsStoreTest, StringsStayWithinTheCapacity) {
   setText("\"Mode\"=\"Network\"\n\"Odd\"=hex(1):41,00,42,00\n");
   auto key = store_.OpenKey(nullptr, false);
   char16_t buffer[8];
-  EXPECT_EQ(ReadString(key, u"Mode", buffer, 8), 7u);  // 7 characters and the zero fit
+  EXPECT_EQ(readString(key, u"Mode", buffer, 8), 7u);  // 7 characters and the zero fit
   EXPECT_EQ(std::u16string(buffer), u"Network");
   buffer[0] = u'x';
-  EXPECT_EQ(ReadString(key, u"Mode", buffer, 7), 0u);  // too large: fails as a whole
+  EXPECT_EQ(readString(key, u"Mode", buffer, 7), 0u);  // too large: fails as a whole
   EXPECT_EQ(buffer[0], 0);
-  EXPECT_EQ(ReadString(key, u"Missing", buffer, 8), 0u);
-  EXPECT_EQ(ReadString(key, u"Odd", buffer, 8), 2u);  // no terminator stored
+  EXPECT_EQ(readString(key, u"Missing", buffer, 8), 0u);
+  EXPECT_EQ(readString(key, u"Odd", buffer, 8), 2u);  // no terminator stored
   EXPECT_EQ(std::u16string(buffer), u"AB");
-  EXPECT_EQ(ReadString(key, u"Odd", buffer, 2), 1u);  // fits in bytes; the zero takes the last place
-  EXPECT_EQ(ReadString(key, u"Mode", 129), u"Network");
+  EXPECT_EQ(readString(key, u"Odd", buffer, 2), 1u);  // fits in bytes; the zero takes the last place
+  EXPECT_EQ(readString(key, u"Mode", 129), u"Network");
 }
 
 TEST_F(SettingsStoreTest, RefusedWritesAreSilentNoOps) {
   state_->refuseWrites = true;
   EXPECT_FALSE(store_.OpenKey(u"FTP", true));
-  WriteDword(store_.OpenKey(u"FTP", true), u"Port", 21);
+  writeDword(store_.OpenKey(u"FTP", true), u"Port", 21);
   SourceSetting zoom{.textId = 59, .name = u"Zoom", .current = 1, .count = 4};
-  SaveSettingList(store_, &zoom, u"Camera");
+  saveSettingList(store_, &zoom, u"Camera");
   EXPECT_TRUE(state_->text.empty());
 }
 

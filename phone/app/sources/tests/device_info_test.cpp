@@ -17,31 +17,31 @@ namespace {
 using testing::FakeProbe;
 using testing::RecordingLoader;
 
-TEST(ProbeDevice, KeepsTheOemTextUpperCasedAndAsReturned) {
+TEST(probeDevice, KeepsTheOemTextUpperCasedAndAsReturned) {
   FakeProbe probe;
   probe.oem = "HTC Trin100 (TyTN II) é";
   RecordingLoader modules({});
-  const DeviceInfo info = ProbeDevice(probe, modules);
+  const DeviceInfo info = probeDevice(probe, modules);
   EXPECT_EQ(info.oemText, u"HTC TRIN100 (TYTN II) é");
   EXPECT_EQ(info.oemTextAsReturned, u"HTC Trin100 (TyTN II) é");
 }
 
-TEST(ProbeDevice, CutsALongOemTextTo256Characters) {
+TEST(probeDevice, CutsALongOemTextTo256Characters) {
   FakeProbe probe;
   probe.oem = std::string(256, 'a') + "TRIN";  // the model name lies beyond the limit
   RecordingLoader modules({});
-  const DeviceInfo info = ProbeDevice(probe, modules);
+  const DeviceInfo info = probeDevice(probe, modules);
   EXPECT_EQ(info.oemText, std::u16string(256, u'A'));
   EXPECT_EQ(info.oemText.find(u"TRIN"), std::u16string::npos);
 
   probe.oem = std::string(255, 'a') + "\xF0\x9F\x93\xB7";  // a pair of surrogates cut in half
-  EXPECT_EQ(ProbeDevice(probe, modules).oemText, std::u16string(255, u'A'));
+  EXPECT_EQ(probeDevice(probe, modules).oemText, std::u16string(255, u'A'));
 }
 
-TEST(ProbeDevice, FailedQueries) {
+TEST(probeDevice, FailedQueries) {
   FakeProbe probe;  // nothing answers
   RecordingLoader modules({});
-  const DeviceInfo info = ProbeDevice(probe, modules);
+  const DeviceInfo info = probeDevice(probe, modules);
   EXPECT_TRUE(info.oemText.empty());
   EXPECT_EQ(info.osMajorVersion, 0u);
   EXPECT_TRUE(info.isSmartphone);  // a failed platform-type query counts as a Smartphone
@@ -50,7 +50,7 @@ TEST(ProbeDevice, FailedQueries) {
   EXPECT_TRUE(modules.asked.empty());
 }
 
-TEST(ProbeDevice, SmartphoneOnlyForThatExactType) {
+TEST(probeDevice, SmartphoneOnlyForThatExactType) {
   struct Case {
     const char* type;
     bool smartphone;
@@ -60,11 +60,11 @@ TEST(ProbeDevice, SmartphoneOnlyForThatExactType) {
   for (const Case& c : cases) {
     FakeProbe probe;
     probe.platform = c.type;
-    EXPECT_EQ(ProbeDevice(probe, modules).isSmartphone, c.smartphone) << c.type;
+    EXPECT_EQ(probeDevice(probe, modules).isSmartphone, c.smartphone) << c.type;
   }
 }
 
-TEST(ProbeDevice, Pxa27xDetection) {
+TEST(probeDevice, Pxa27xDetection) {
   struct Case {
     const char* core;
     const char* name;
@@ -75,10 +75,10 @@ TEST(ProbeDevice, Pxa27xDetection) {
       {"PXA", "Intel 27", true},              {"XScale", "Board 27", false},
       {"AMD EPYC", "AMD EPYC", false},        {"pxa270", "", false},
   };
-  for (const Case& c : cases) EXPECT_EQ(IsPxa27x({c.core, c.name}), c.pxa27x) << c.core << c.name;
+  for (const Case& c : cases) EXPECT_EQ(isPxa27x({c.core, c.name}), c.pxa27x) << c.core << c.name;
 }
 
-TEST(ProbeDevice, JpegpressKernelsForAProcessor) {
+TEST(probeDevice, JpegpressKernelsForAProcessor) {
   using enum JpegpressKernels;
   struct Case {
     platform::ProcessorInfo cpu;
@@ -100,17 +100,17 @@ TEST(ProbeDevice, JpegpressKernelsForAProcessor) {
       {{"", "", "", ""}, kNone},
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(JpegpressKernelsFor(c.cpu), c.kernels) << c.cpu.core << " / " << c.cpu.architecture;
+    EXPECT_EQ(jpegpressKernelsFor(c.cpu), c.kernels) << c.cpu.core << " / " << c.cpu.architecture;
   }
-  EXPECT_STREQ(JpegpressKernelsName(kAvx2), "avx2");
-  EXPECT_STREQ(JpegpressKernelsName(kNone), "none");
+  EXPECT_STREQ(jpegpressKernelsName(kAvx2), "avx2");
+  EXPECT_STREQ(jpegpressKernelsName(kNone), "none");
 }
 
-TEST(ProbeDevice, JpegpressIsLoadedOnlyWhereItHasKernels) {
+TEST(probeDevice, JpegpressIsLoadedOnlyWhereItHasKernels) {
   RecordingLoader modules(RecordingLoader::fakes({"jpegpress"}));
   FakeProbe probe;
   probe.cpu = platform::ProcessorInfo{"ARM926EJ-S", "Some board", "armv5tejl", ""};
-  DeviceInfo info = ProbeDevice(probe, modules);
+  DeviceInfo info = probeDevice(probe, modules);
   EXPECT_FALSE(info.hasPxa27x);
   EXPECT_EQ(info.jpegpressKernels, JpegpressKernels::kNone);
   EXPECT_FALSE(info.jpegpressBound());
@@ -123,7 +123,7 @@ TEST(ProbeDevice, JpegpressIsLoadedOnlyWhereItHasKernels) {
   int loads = 0;
   for (const platform::ProcessorInfo& cpu : withKernels) {
     probe.cpu = cpu;
-    info = ProbeDevice(probe, modules);
+    info = probeDevice(probe, modules);
     EXPECT_EQ(modules.asked.size(), static_cast<size_t>(++loads)) << cpu.core;
     EXPECT_EQ(modules.asked.back(), "beside jpegpress.dll");
     ASSERT_TRUE(info.jpegpressBound()) << cpu.core;
@@ -133,12 +133,12 @@ TEST(ProbeDevice, JpegpressIsLoadedOnlyWhereItHasKernels) {
   }
 }
 
-TEST(ProbeDevice, JpegpressTableKeptOnlyOnANonZeroResult) {
+TEST(probeDevice, JpegpressTableKeptOnlyOnANonZeroResult) {
   FakeProbe probe;
   probe.cpu = platform::ProcessorInfo{"", "PXA270"};
   for (const char* folder : {"jpegpress-zero", "framesink-none", "nowhere"}) {
     RecordingLoader modules(RecordingLoader::fakes({folder}));
-    const DeviceInfo info = ProbeDevice(probe, modules);
+    const DeviceInfo info = probeDevice(probe, modules);
     EXPECT_FALSE(info.jpegpressBound()) << folder;
     // The entries DllGetData wrote before refusing are not kept.
     EXPECT_EQ(info.jpegpress.CreateEncoder, nullptr) << folder;
@@ -149,23 +149,23 @@ TEST(ProbeDevice, JpegpressTableKeptOnlyOnANonZeroResult) {
 
 #ifdef VISTREL_JPEGPRESS_KERNELS
 // The processor test on this machine names the kernels jpegpress itself picks here.
-TEST(ProbeDevice, TheProcessorTestNamesTheKernelsJpegpressPicks) {
+TEST(probeDevice, TheProcessorTestNamesTheKernelsJpegpressPicks) {
   const auto cpu = platform::machineDeviceProbe()->processor();
   ASSERT_TRUE(cpu);
-  const JpegpressKernels kernels = JpegpressKernelsFor(*cpu);
+  const JpegpressKernels kernels = jpegpressKernelsFor(*cpu);
   if (kernels == JpegpressKernels::kNone) GTEST_SKIP() << "no kernels for " << cpu->architecture;
   const jpegpress::KernelTable* simd = jpegpress::simdKernels();
-  EXPECT_STREQ(JpegpressKernelsName(kernels), simd != nullptr ? simd->name : "portable");
+  EXPECT_STREQ(jpegpressKernelsName(kernels), simd != nullptr ? simd->name : "portable");
 }
 #endif
 
 #ifdef VISTREL_JPEGPRESS_DIR
 // The real encoder module, found beside the programs.
-TEST(ProbeDevice, BindsTheRealJpegpressModule) {
+TEST(probeDevice, BindsTheRealJpegpressModule) {
   FakeProbe probe;
   probe.cpu = platform::ProcessorInfo{"XScale-PXA270", ""};
   RecordingLoader modules({VISTREL_JPEGPRESS_DIR});
-  const DeviceInfo info = ProbeDevice(probe, modules);
+  const DeviceInfo info = probeDevice(probe, modules);
   ASSERT_TRUE(info.jpegpressBound());
   JpegEncoder* encoder = nullptr;
   EXPECT_EQ(info.jpegpress.CreateEncoder(&encoder), 1u);

@@ -22,10 +22,10 @@ class RecordingLoader final : public ModuleLoader {
     return out;
   }
 
-  std::unique_ptr<platform::Module> Load(std::string_view name) override {
+  std::unique_ptr<platform::Module> load(std::string_view name) override {
     return record("load " + std::string(name), name);
   }
-  std::unique_ptr<platform::Module> LoadBesideProgram(std::string_view name) override {
+  std::unique_ptr<platform::Module> loadBesideProgram(std::string_view name) override {
     return record("beside " + std::string(name), name);
   }
 
@@ -49,7 +49,7 @@ class RecordingLoader final : public ModuleLoader {
 
   std::unique_ptr<platform::Module> record(std::string entry, std::string_view name) {
     asked.push_back(std::move(entry));
-    auto module = folders_.Load(name);
+    auto module = folders_.load(name);
     if (!module) return nullptr;
     return std::make_unique<Counted>(std::move(module), loaded);
   }

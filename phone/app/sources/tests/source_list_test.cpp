@@ -29,36 +29,36 @@ class RecordingFactory final : public SourceFactory {
   FramesinkLibrary framesink;
   std::array<void*, 7> goforce{};
 
-  std::unique_ptr<CaptureSource> GoForceCamera(const DeviceInfo& d, GoForceLibrary l) override {
+  std::unique_ptr<CaptureSource> goForceCamera(const DeviceInfo& d, GoForceLibrary l) override {
     rows.push_back("GoForce");
     goforce = l.entries;
-    return placeholders_.GoForceCamera(d, std::move(l));
+    return placeholders_.goForceCamera(d, std::move(l));
   }
-  std::unique_ptr<CaptureSource> HtcCamera(const DeviceInfo& d,
+  std::unique_ptr<CaptureSource> htcCamera(const DeviceInfo& d,
                                            std::shared_ptr<const HtcCameraLibrary> l,
                                            bool front) override {
     rows.push_back(front ? "HTC front" : "HTC");
     htc = l;
-    return placeholders_.HtcCamera(d, std::move(l), front);
+    return placeholders_.htcCamera(d, std::move(l), front);
   }
-  std::unique_ptr<CaptureSource> StreamCamera(const DeviceInfo& d, StreamDriver s) override {
-    rows.push_back(narrowed(StreamDriverName(s)));
-    return placeholders_.StreamCamera(d, s);
+  std::unique_ptr<CaptureSource> streamCamera(const DeviceInfo& d, StreamDriver s) override {
+    rows.push_back(narrowed(streamDriverName(s)));
+    return placeholders_.streamCamera(d, s);
   }
-  std::unique_ptr<CaptureSource> DirectShowCamera(const DeviceInfo& d, FramesinkLibrary l) override {
+  std::unique_ptr<CaptureSource> directShowCamera(const DeviceInfo& d, FramesinkLibrary l) override {
     rows.push_back("DirectShow");
     framesink.table = l.table;
     framesink.flavour = l.flavour;
-    return placeholders_.DirectShowCamera(d, std::move(l));
+    return placeholders_.directShowCamera(d, std::move(l));
   }
-  std::unique_ptr<CaptureSource> Screen(const DeviceInfo& d,
+  std::unique_ptr<CaptureSource> screen(const DeviceInfo& d,
                                         const platform::FrameBufferDescription& s) override {
     rows.push_back("Screen");
-    return placeholders_.Screen(d, s);
+    return placeholders_.screen(d, s);
   }
-  std::unique_ptr<CaptureSource> Sound(const DeviceInfo& d) override {
+  std::unique_ptr<CaptureSource> sound(const DeviceInfo& d) override {
     rows.push_back("Sound");
-    return placeholders_.Sound(d);
+    return placeholders_.sound(d);
   }
 
  private:
@@ -79,7 +79,7 @@ struct Device {
   const char* libraries = kEveryLibrary;
 };
 
-TEST(BuildSourceList, PresentedDevices) {
+TEST(buildSourceList, PresentedDevices) {
   using testing::screenOf;
   const Device devices[] = {
       {"TRIN on a PXA270", "HTC TyTN II TRIN100", 5, "PXA270", std::nullopt,
@@ -128,8 +128,8 @@ TEST(BuildSourceList, PresentedDevices) {
     RecordingLoader modules(RecordingLoader::fakes(d.folders));
     {
       RecordingFactory factory;
-      const DeviceInfo device = ProbeDevice(probe, modules);
-      const SourceList list = BuildSourceList(device, modules, probe, factory);
+      const DeviceInfo device = probeDevice(probe, modules);
+      const SourceList list = buildSourceList(device, modules, probe, factory);
       EXPECT_EQ(factory.rows, d.rows);
       EXPECT_EQ(list.size(), d.rows.size());
     }
@@ -137,15 +137,15 @@ TEST(BuildSourceList, PresentedDevices) {
   }
 }
 
-TEST(BuildSourceList, HtcLibraryKeepsItsModelCodeAndEntryPoints) {
+TEST(buildSourceList, HtcLibraryKeepsItsModelCodeAndEntryPoints) {
   FakeProbe probe;
   probe.oem = "HTC TRIN100";
   probe.platform = "SmartPhone";
   probe.libraries = kEveryLibrary;
   RecordingLoader modules(RecordingLoader::fakes({"htc"}));
   RecordingFactory factory;
-  const DeviceInfo device = ProbeDevice(probe, modules);
-  const SourceList list = BuildSourceList(device, modules, probe, factory);
+  const DeviceInfo device = probeDevice(probe, modules);
+  const SourceList list = buildSourceList(device, modules, probe, factory);
   ASSERT_NE(factory.htc, nullptr);
   EXPECT_EQ(factory.htc->modelCode, 12u);
   EXPECT_TRUE(factory.htc->isSmartphone);
@@ -160,13 +160,13 @@ TEST(BuildSourceList, HtcLibraryKeepsItsModelCodeAndEntryPoints) {
   EXPECT_EQ(list.head()->next()->NameTextId(), 56u);  // "Front Sensor"
 }
 
-TEST(BuildSourceList, HtcLibraryOptionalExportsMayBeMissing) {
+TEST(buildSourceList, HtcLibraryOptionalExportsMayBeMissing) {
   FakeProbe probe;
   probe.libraries = kEveryLibrary;
   RecordingLoader modules(RecordingLoader::fakes({"htc-bare"}));
   RecordingFactory factory;
-  const DeviceInfo device = ProbeDevice(probe, modules);
-  const SourceList list = BuildSourceList(device, modules, probe, factory);
+  const DeviceInfo device = probeDevice(probe, modules);
+  const SourceList list = buildSourceList(device, modules, probe, factory);
   ASSERT_NE(factory.htc, nullptr);
   EXPECT_EQ(factory.htc->modelCode, 35u);
   EXPECT_EQ(factory.htc->cameraSetProperty, nullptr);
@@ -174,19 +174,19 @@ TEST(BuildSourceList, HtcLibraryOptionalExportsMayBeMissing) {
   EXPECT_EQ(factory.rows, (std::vector<std::string>{"HTC", "Sound"}));
 }
 
-TEST(BuildSourceList, SecondHtcLibraryWhenTheFirstLacksExports) {
+TEST(buildSourceList, SecondHtcLibraryWhenTheFirstLacksExports) {
   FakeProbe probe;
   probe.libraries = kEveryLibrary;
   RecordingLoader modules(RecordingLoader::fakes({"htc1"}));
   RecordingFactory factory;
-  const DeviceInfo device = ProbeDevice(probe, modules);
-  const SourceList list = BuildSourceList(device, modules, probe, factory);
+  const DeviceInfo device = probeDevice(probe, modules);
+  const SourceList list = buildSourceList(device, modules, probe, factory);
   ASSERT_NE(factory.htc, nullptr);
   EXPECT_EQ(factory.htc->moduleName, "HTCcamera1.dll");
   EXPECT_EQ(*modules.loaded, 1);  // the incomplete first library was unloaded
 }
 
-TEST(BuildSourceList, DirectShowFlavourAndTableAreKept) {
+TEST(buildSourceList, DirectShowFlavourAndTableAreKept) {
   struct Case {
     const char* oem;
     uint32_t flavour;
@@ -197,8 +197,8 @@ TEST(BuildSourceList, DirectShowFlavourAndTableAreKept) {
     probe.osMajor = 5;
     RecordingLoader modules(RecordingLoader::fakes({"framesink"}));
     RecordingFactory factory;
-    const DeviceInfo device = ProbeDevice(probe, modules);
-    const SourceList list = BuildSourceList(device, modules, probe, factory);
+    const DeviceInfo device = probeDevice(probe, modules);
+    const SourceList list = buildSourceList(device, modules, probe, factory);
     EXPECT_EQ(factory.framesink.flavour, c.flavour) << c.oem;
     for (void* entry : factory.framesink.table) EXPECT_NE(entry, nullptr);
     EXPECT_EQ(list.head()->NameTextId(), 11u);
@@ -208,7 +208,7 @@ TEST(BuildSourceList, DirectShowFlavourAndTableAreKept) {
   }
 }
 
-TEST(BuildSourceList, ModulesAskedFor) {
+TEST(buildSourceList, ModulesAskedFor) {
   // OS version unknown: framesink is not even looked for. The makers' libraries are
   // asked for only when the device names them (by any extension, in any case).
   struct Case {
@@ -226,8 +226,8 @@ TEST(BuildSourceList, ModulesAskedFor) {
     probe.libraries = c.libraries;
     RecordingLoader modules({});
     RecordingFactory factory;
-    const DeviceInfo device = ProbeDevice(probe, modules);
-    const SourceList list = BuildSourceList(device, modules, probe, factory);
+    const DeviceInfo device = probeDevice(probe, modules);
+    const SourceList list = buildSourceList(device, modules, probe, factory);
     EXPECT_EQ(modules.asked, c.asked) << c.libraries.value_or("(none)");
   }
 }
@@ -239,8 +239,8 @@ TEST(PlaceholderSources, NameKindAndNoStartButTheRealSound) {
   probe.properties = testing::screenOf(240, 320, 16);
   RecordingLoader modules({});
   PlaceholderSourceFactory factory;
-  const DeviceInfo device = ProbeDevice(probe, modules);
-  const SourceList list = BuildSourceList(device, modules, probe, factory);
+  const DeviceInfo device = probeDevice(probe, modules);
+  const SourceList list = buildSourceList(device, modules, probe, factory);
   std::vector<std::pair<uint32_t, SourceKind>> seen;
   for (CaptureSource& s : list) {
     seen.emplace_back(s.NameTextId(), s.Kind());

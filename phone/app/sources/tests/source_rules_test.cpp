@@ -10,7 +10,7 @@
 namespace sources {
 namespace {
 
-TEST(HtcModelCode, FollowsTheRulesInOrderFirstMatchWins) {
+TEST(htcModelCode, FollowsTheRulesInOrderFirstMatchWins) {
   struct Case {
     const char16_t* oem;
     uint32_t code;
@@ -43,18 +43,18 @@ TEST(HtcModelCode, FollowsTheRulesInOrderFirstMatchWins) {
       {u"trin", 35},
   };
   for (const Case& c : cases)
-    EXPECT_EQ(HtcModelCode(c.oem), c.code) << std::string(c.oem, c.oem + std::char_traits<char16_t>::length(c.oem));
+    EXPECT_EQ(htcModelCode(c.oem), c.code) << std::string(c.oem, c.oem + std::char_traits<char16_t>::length(c.oem));
 }
 
-TEST(HtcModelCode, FrontSensorModels) {
+TEST(htcModelCode, FrontSensorModels) {
   for (uint32_t code = 0; code <= 40; ++code) {
     const bool front = code == 2 || code == 4 || code == 12 || code == 13 || code == 18 ||
                        code == 20 || code == 25 || code == 29 || code == 30;
-    EXPECT_EQ(HasFrontSensor(code), front) << code;
+    EXPECT_EQ(hasFrontSensor(code), front) << code;
   }
 }
 
-TEST(DirectShowFlavour, FromTheOemText) {
+TEST(directShowFlavour, FromTheOemText) {
   struct Case {
     const char16_t* oem;
     uint32_t flavour;
@@ -63,7 +63,7 @@ TEST(DirectShowFlavour, FromTheOemText) {
       {u"XHP", 0},              {u"SGH ATOM", 1},  {u"", 0},         {u"HTC TRIN100", 0},
       {u"sgh", 0},
   };
-  for (const Case& c : cases) EXPECT_EQ(DirectShowFlavour(c.oem), c.flavour);
+  for (const Case& c : cases) EXPECT_EQ(directShowFlavour(c.oem), c.flavour);
 }
 
 TEST(StreamDrivers, NamedByTheOemText) {
@@ -83,13 +83,13 @@ TEST(StreamDrivers, NamedByTheOemText) {
       {u"MPX", false, false, false},
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(OemTextSelects(StreamDriver::kCam1, c.oem), c.cam1);
-    EXPECT_EQ(OemTextSelects(StreamDriver::kCam2, c.oem), c.cam2);
-    EXPECT_EQ(OemTextSelects(StreamDriver::kDsc1, c.oem), c.dsc1);
+    EXPECT_EQ(oemTextSelects(StreamDriver::kCam1, c.oem), c.cam1);
+    EXPECT_EQ(oemTextSelects(StreamDriver::kCam2, c.oem), c.cam2);
+    EXPECT_EQ(oemTextSelects(StreamDriver::kDsc1, c.oem), c.dsc1);
   }
 }
 
-TEST(Screen, Bounds) {
+TEST(screen, Bounds) {
   struct Case {
     uint32_t width, height, bits;
     bool qualifies;
@@ -99,11 +99,11 @@ TEST(Screen, Bounds) {
       {240, 320, 0, false},  {240, 320, 1, true},   {240, 320, 33, false}, {0, 0, 16, false},
   };
   for (const Case& c : cases)
-    EXPECT_EQ(ScreenQualifies(testing::screenOf(c.width, c.height, c.bits)), c.qualifies)
+    EXPECT_EQ(screenQualifies(testing::screenOf(c.width, c.height, c.bits)), c.qualifies)
         << c.width << "x" << c.height << "x" << c.bits;
 }
 
-TEST(Screen, AnswersAreTakenInOrderUntilOneHasAFrameAddress) {
+TEST(screen, AnswersAreTakenInOrderUntilOneHasAFrameAddress) {
   const int pixels = 0;
   using testing::screenOf;
   {
@@ -111,37 +111,37 @@ TEST(Screen, AnswersAreTakenInOrderUntilOneHasAFrameAddress) {
     probe.raw = screenOf(240, 320, 16, &pixels);
     probe.info = screenOf(480, 640, 16, &pixels);
     probe.properties = screenOf(176, 220, 16);
-    EXPECT_EQ(QueryScreen(probe)->width, 240u);
+    EXPECT_EQ(queryScreen(probe)->width, 240u);
   }
   {
     testing::FakeProbe probe;  // no address: the display information replaces it
     probe.raw = screenOf(240, 320, 16);
     probe.info = screenOf(480, 640, 16, &pixels);
     probe.properties = screenOf(176, 220, 16);
-    EXPECT_EQ(QueryScreen(probe)->width, 480u);
+    EXPECT_EQ(queryScreen(probe)->width, 480u);
   }
   {
     testing::FakeProbe probe;  // still no address: the display properties give the answer
     probe.raw = screenOf(240, 320, 16);
     probe.info = screenOf(480, 640, 16);
     probe.properties = screenOf(176, 220, 16);
-    EXPECT_EQ(QueryScreen(probe)->width, 176u);
+    EXPECT_EQ(queryScreen(probe)->width, 176u);
   }
   {
     testing::FakeProbe probe;  // the last answer that came stays when a later one fails
     probe.info = screenOf(480, 640, 16);
-    EXPECT_EQ(QueryScreen(probe)->width, 480u);
+    EXPECT_EQ(queryScreen(probe)->width, 480u);
   }
   testing::FakeProbe none;
-  EXPECT_FALSE(QueryScreen(none).has_value());
+  EXPECT_FALSE(queryScreen(none).has_value());
 }
 
-TEST(EnableSource, CameraAndScreenExcludeEachOtherSoundOnlySound) {
+TEST(enableSource, CameraAndScreenExcludeEachOtherSoundOnlySound) {
   SourceList list;
   auto add = [&](SourceKind kind) {
     auto source = std::make_unique<PlaceholderSource>(kind, 9, nullptr);
     CaptureSource* raw = source.get();
-    list.Append(std::move(source));
+    list.append(std::move(source));
     return raw;
   };
   CaptureSource* camera = add(SourceKind::kCamera);
@@ -151,36 +151,36 @@ TEST(EnableSource, CameraAndScreenExcludeEachOtherSoundOnlySound) {
   CaptureSource* sound2 = add(SourceKind::kSound);
   ASSERT_EQ(list.size(), 5u);
 
-  EnableSource(list, *camera);
-  EnableSource(list, *sound);
+  enableSource(list, *camera);
+  enableSource(list, *sound);
   EXPECT_TRUE(camera->enabled());
   EXPECT_TRUE(sound->enabled());
 
-  EnableSource(list, *screen);  // the screen takes the camera's place
+  enableSource(list, *screen);  // the screen takes the camera's place
   EXPECT_FALSE(camera->enabled());
   EXPECT_TRUE(screen->enabled());
   EXPECT_TRUE(sound->enabled());
 
-  EnableSource(list, *front);  // a camera takes the screen's place
+  enableSource(list, *front);  // a camera takes the screen's place
   EXPECT_FALSE(screen->enabled());
   EXPECT_TRUE(front->enabled());
   EXPECT_TRUE(sound->enabled());
 
-  EnableSource(list, *sound2);  // sound excludes only the other sound source
+  enableSource(list, *sound2);  // sound excludes only the other sound source
   EXPECT_FALSE(sound->enabled());
   EXPECT_TRUE(sound2->enabled());
   EXPECT_TRUE(front->enabled());
   EXPECT_FALSE(camera->enabled());
 
-  EnableSource(list, *sound2);  // enabling an enabled source keeps it
+  enableSource(list, *sound2);  // enabling an enabled source keeps it
   EXPECT_TRUE(sound2->enabled());
 }
 
 TEST(SourceList, KeepsTheOrderOfAppending) {
   SourceList list;
   for (uint32_t id : {9u, 56u, 10u, 70u})
-    list.Append(std::make_unique<PlaceholderSource>(SourceKind::kCamera, id, nullptr));
-  list.Append(nullptr);
+    list.append(std::make_unique<PlaceholderSource>(SourceKind::kCamera, id, nullptr));
+  list.append(nullptr);
   std::vector<uint32_t> ids;
   for (CaptureSource& s : list) ids.push_back(s.NameTextId());
   EXPECT_EQ(ids, (std::vector<uint32_t>{9, 56, 10, 70}));

@@ -30,7 +30,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       if (text.back() != '\n') std::abort();
       uint32_t address = 0;
       uint16_t port = 0;
-      if (targets::ParsePassiveReply(text, address, port) && port == 0) std::abort();
+      if (targets::parsePassiveReply(text, address, port) && port == 0) std::abort();
     } else if (reader.code() != 0) {
       std::abort();
     }

@@ -255,11 +255,11 @@ TEST(FtpClient, LogInAndUploadAgainstScripts) {
   for (const Case& c : cases) {
     ScriptServer server(c.greeting, usual(c.overrides));
     Client t;
-    const bool in = t.client.LogIn(t.login(server.port()));
+    const bool in = t.client.logIn(t.login(server.port()));
     EXPECT_EQ(in, c.loggedIn) << c.name << ": " << t.client.replyText().substr(0, 80);
     EXPECT_EQ(t.client.connected(), in) << c.name;
     if (!in) continue;
-    const char16_t* message = t.client.Upload("cam.jpg", kPicture.data(), kPicture.size(), c.useTempFile);
+    const char16_t* message = t.client.upload("cam.jpg", kPicture.data(), kPicture.size(), c.useTempFile);
     EXPECT_EQ(message ? std::u16string(message) : u"", c.upload ? std::u16string(c.upload) : u"") << c.name;
     if (!c.upload) {
       EXPECT_EQ(server.received(), std::string(kPicture.begin(), kPicture.end())) << c.name;
@@ -285,9 +285,9 @@ TEST(FtpClient, RepliesThatCannotBeRead) {
       s.close();
     });
     Client t;
-    ASSERT_TRUE(t.client.Connect("127.0.0.1", server.port())) << c.name;
+    ASSERT_TRUE(t.client.connect("127.0.0.1", server.port())) << c.name;
     const std::string user = "cam";
-    EXPECT_EQ(t.client.Command("USER", &user), 0) << c.name;
+    EXPECT_EQ(t.client.command("USER", &user), 0) << c.name;
     EXPECT_EQ(t.client.lastReplyEnd(), c.end) << c.name;
     EXPECT_LE(t.client.replyText().size(), kFtpReplyBufferBytes - 1) << c.name;
   }
@@ -298,14 +298,14 @@ TEST(FtpClient, ServerAddresses) {
   Client t;
   // A name that does not resolve and is no dotted address; zero and broadcast addresses.
   for (const char* host : {"no-such-host.invalid", "0.0.0.0", "255.255.255.255", ""}) {
-    EXPECT_FALSE(t.client.Connect(host, server.port())) << host;
+    EXPECT_FALSE(t.client.connect(host, server.port())) << host;
   }
-  EXPECT_TRUE(t.client.Connect("localhost", server.port()));
+  EXPECT_TRUE(t.client.connect("localhost", server.port()));
   EXPECT_TRUE(server.commands().empty());
   // Without a reply buffer nothing is tried.
-  t.client.CloseAll();
+  t.client.closeAll();
   t.client.freeReplyBuffer();
-  EXPECT_FALSE(t.client.LogIn(t.login(server.port())));
+  EXPECT_FALSE(t.client.logIn(t.login(server.port())));
   EXPECT_EQ(t.client.lastReplyEnd(), FtpClient::ReplyEnd::kCode);
   EXPECT_FALSE(t.client.connected());
 }
@@ -317,11 +317,11 @@ TEST(FtpClient, SilentServerHitsTheReplyTimeLimit) {
   platform::ManualClock clock(1000);
   FtpClient client(std::make_shared<FixedResolver>(), clock);
   client.allocateReplyBuffer();
-  ASSERT_TRUE(client.Connect("127.0.0.1", server.port()));
+  ASSERT_TRUE(client.connect("127.0.0.1", server.port()));
   std::atomic<int> result{-1};
   std::thread user([&] {
     const std::string name = "cam";
-    result = client.Command("USER", &name);
+    result = client.command("USER", &name);
   });
   // The command is sent; two more looks at the clock and the reply wait has taken its start.
   ASSERT_TRUE(waitUntil([&] { return !server.commands().empty(); }));
@@ -342,18 +342,18 @@ TEST(FtpClient, SilentServerHitsTheReplyTimeLimit) {
 TEST(FtpClient, StopEndsWaits) {
   ScriptServer server("220 ok\r\n", [](ScriptServer&, const std::string&, const std::string&) {});
   Client t;
-  ASSERT_TRUE(t.client.Connect("127.0.0.1", server.port()));
+  ASSERT_TRUE(t.client.connect("127.0.0.1", server.port()));
   std::thread stopper([&] {
     waitUntil([&] { return !server.commands().empty(); });  // the client waits for the reply
     t.client.requestStop();
   });
   const auto start = std::chrono::steady_clock::now();
   const std::string name = "cam";
-  EXPECT_EQ(t.client.Command("USER", &name), 0);
+  EXPECT_EQ(t.client.command("USER", &name), 0);
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
   EXPECT_EQ(t.client.lastReplyEnd(), FtpClient::ReplyEnd::kStopped);
   stopper.join();
-  t.client.Quit();
+  t.client.quit();
   ASSERT_TRUE(waitUntil([&] { return server.sessionsEnded() == 1; }));
   EXPECT_EQ(server.commands(), std::vector<std::string>{"USER cam"});
 }
@@ -373,13 +373,13 @@ TEST(FtpClient, IdleSessionEndedByTheServer) {
     return true;
   }));
   Client t;
-  ASSERT_TRUE(t.client.LogIn(t.login(server.port())));
+  ASSERT_TRUE(t.client.logIn(t.login(server.port())));
   ASSERT_TRUE(waitUntil([&] { return server.sessionsEnded() == 1; }));
-  EXPECT_TRUE(waitUntil([&] { return !t.client.Alive(); })) << "the server's close arrives";
-  ASSERT_TRUE(t.client.LogIn(t.login(server.port())));
+  EXPECT_TRUE(waitUntil([&] { return !t.client.alive(); })) << "the server's close arrives";
+  ASSERT_TRUE(t.client.logIn(t.login(server.port())));
   EXPECT_EQ(sessions.load(), 2) << ::testing::PrintToString(server.commands());
-  EXPECT_TRUE(t.client.Alive());
-  EXPECT_EQ(t.client.Upload("cam.jpg", kPicture.data(), kPicture.size(), false), nullptr);
+  EXPECT_TRUE(t.client.alive());
+  EXPECT_EQ(t.client.upload("cam.jpg", kPicture.data(), kPicture.size(), false), nullptr);
 }
 
 }  // namespace

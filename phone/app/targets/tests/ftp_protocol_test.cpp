@@ -107,7 +107,7 @@ TEST(FtpPassive, Table) {
   for (const Case& c : cases) {
     uint32_t address = 0;
     uint16_t port = 0;
-    const bool ok = ParsePassiveReply(c.reply, address, port);
+    const bool ok = parsePassiveReply(c.reply, address, port);
     EXPECT_EQ(ok, c.ok) << c.reply;
     if (!ok || !c.ok) continue;
     uint8_t o[4];
@@ -123,8 +123,8 @@ TEST(FtpPort, Argument) {
   const uint8_t octets[4] = {192, 168, 7, 2};
   uint32_t address;
   std::memcpy(&address, octets, 4);
-  EXPECT_EQ(PortArgument(address, 40001), "192,168,7,2,156,65");
-  EXPECT_EQ(PortArgument(address, 20), "192,168,7,2,0,20");
+  EXPECT_EQ(portArgument(address, 40001), "192,168,7,2,156,65");
+  EXPECT_EQ(portArgument(address, 20), "192,168,7,2,0,20");
 }
 
 TEST(FtpPieces, SizesFailuresAndStop) {
@@ -148,7 +148,7 @@ TEST(FtpPieces, SizesFailuresAndStop) {
     std::vector<uint8_t> received;
     int pauses = 0;
     size_t next = 0;
-    const size_t sent = SendInPieces(
+    const size_t sent = sendInPieces(
         data.data(), data.size(),
         [&](const uint8_t* p, size_t n) -> long {
           calls.push_back(n);
@@ -168,7 +168,7 @@ TEST(FtpPieces, SizesFailuresAndStop) {
   }
   // The stop flag ends the retries at the first failure.
   int calls = 0;
-  EXPECT_EQ(SendInPieces(data.data(), data.size(), [&](const uint8_t*, size_t) { return ++calls, -1L; },
+  EXPECT_EQ(sendInPieces(data.data(), data.size(), [&](const uint8_t*, size_t) { return ++calls, -1L; },
                          [] { return true; }, [](uint32_t) { ADD_FAILURE() << "no pause when stopping"; }),
             0u);
   EXPECT_EQ(calls, 1);

@@ -27,7 +27,7 @@ struct Camera {
   std::vector<uint8_t> current;
   uint32_t stamp = 0;
 
-  static uint32_t Fetch(void* user, sources::FrameDescriptor* out) {
+  static uint32_t fetch(void* user, sources::FrameDescriptor* out) {
     auto* self = static_cast<Camera*>(user);
     std::lock_guard lock(self->mutex);
     if (self->queue.empty()) return 0;
@@ -125,7 +125,7 @@ class FtpServers : public ::testing::TestWithParam<std::tuple<Kind, bool>> {
     target_->interval = 0;
   }
   void start() {
-    ASSERT_TRUE(target_->Start({&Camera::Fetch, nullptr, &camera_}));
+    ASSERT_TRUE(target_->Start({&Camera::fetch, nullptr, &camera_}));
   }
   fs::path remote(const std::string& path) const { return server_->root() / path; }
 

@@ -48,16 +48,16 @@ TEST(FtpTarget, SettingsDefaultsClampsAndRoundTrip) {
 
   {
     settings::Key key = s.store.OpenKey(u"FTP", true);
-    settings::WriteString(key, u"Server", u"ftp.example");
-    settings::WriteString(key, u"Password", u"p\u00e4ss");
-    settings::WriteString(key, u"Directory", std::u16string(128, u'd'));  // no room for the zero
-    settings::WriteString(key, u"Filename", std::u16string(127, u'f'));
-    settings::WriteDword(key, u"Port", 70000);
-    settings::WriteDword(key, u"PassiveMode", 5);
-    settings::WriteDword(key, u"Interval", 0);
-    settings::WriteDword(key, u"UploadHTML", 9);
-    settings::WriteDword(key, u"UseTempFile", 7);
-    settings::WriteDword(key, u"IgnoreErrors", 2);
+    settings::writeString(key, u"Server", u"ftp.example");
+    settings::writeString(key, u"Password", u"p\u00e4ss");
+    settings::writeString(key, u"Directory", std::u16string(128, u'd'));  // no room for the zero
+    settings::writeString(key, u"Filename", std::u16string(127, u'f'));
+    settings::writeDword(key, u"Port", 70000);
+    settings::writeDword(key, u"PassiveMode", 5);
+    settings::writeDword(key, u"Interval", 0);
+    settings::writeDword(key, u"UploadHTML", 9);
+    settings::writeDword(key, u"UseTempFile", 7);
+    settings::writeDword(key, u"IgnoreErrors", 2);
     const uint8_t two[2] = {1, 0};
     key->setValue(u"PowerSafe", platform::kRegDword, two, 2);  // not 4 bytes: not taken
   }
@@ -127,7 +127,7 @@ TEST(FtpTarget, NetworkTest) {
       {{address(172, 16, 0, 2)}, true},
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(HasUsableNetwork(c.addresses), c.usable);
+    EXPECT_EQ(hasUsableNetwork(c.addresses), c.usable);
     Store s;
     FtpTarget::Options options;
     options.hostAddresses = [&c] { return c.addresses; };

@@ -189,9 +189,9 @@ TEST(PortCommand, ParsesTheNumberAfterDashP) {
       {u"--p5", 5},
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(ParsePortCommand(c.text), c.value) << std::string(c.text, c.text + std::char_traits<char16_t>::length(c.text));
+    EXPECT_EQ(parsePortCommand(c.text), c.value) << std::string(c.text, c.text + std::char_traits<char16_t>::length(c.text));
   }
-  EXPECT_EQ(ParsePortCommand(nullptr), 0u);
+  EXPECT_EQ(parsePortCommand(nullptr), 0u);
 }
 
 TEST(PortCommand, WithoutThreadAsksForCaptureAndKeepsTheLowSixteenBits) {
@@ -208,22 +208,22 @@ TEST(Resolution, RulesForTheHostName) {
   Rig rig;
   ASSERT_TRUE(rig.target.Prepare());
   EXPECT_EQ(rig.target.remoteIp, std::u16string(kDefaultRemoteIp));  // empty takes the default
-  EXPECT_EQ(rig.target.HostName(), "localhost");                    // auto on
+  EXPECT_EQ(rig.target.hostName(), "localhost");                    // auto on
   rig.target.remoteIpAuto = 0;
   rig.target.remoteIp = u"10.1.2.3";
-  EXPECT_EQ(rig.target.HostName(), "10.1.2.3");
+  EXPECT_EQ(rig.target.hostName(), "10.1.2.3");
   rig.target.remoteIp = std::u16string(u"ab\u0163c") + u'\u0100' + u"d";  // low bytes, up to a zero one
-  EXPECT_EQ(rig.target.HostName(), "abcc");
+  EXPECT_EQ(rig.target.hostName(), "abcc");
   rig.target.remoteIp.clear();
-  EXPECT_EQ(rig.target.HostName(), "localhost");
+  EXPECT_EQ(rig.target.hostName(), "localhost");
   rig.target.remoteIp = u"10.1.2.3";
   rig.target.Command(u"-p3000", 0);  // a port from the command line forces the partner
-  EXPECT_EQ(rig.target.HostName(), "localhost");
+  EXPECT_EQ(rig.target.hostName(), "localhost");
 
-  EXPECT_EQ(ParseDottedAddress("127.0.0.1"), 0x0100007Fu);
-  EXPECT_EQ(ParseDottedAddress("256.0.0.1"), 0u);
-  EXPECT_EQ(ParseDottedAddress("1.2.3"), 0u);
-  EXPECT_EQ(DottedAddress(0x0100007Fu), u"127.0.0.1");
+  EXPECT_EQ(parseDottedAddress("127.0.0.1"), 0x0100007Fu);
+  EXPECT_EQ(parseDottedAddress("256.0.0.1"), 0u);
+  EXPECT_EQ(parseDottedAddress("1.2.3"), 0u);
+  EXPECT_EQ(dottedAddress(0x0100007Fu), u"127.0.0.1");
 
   struct Answer : HostResolver {
     uint32_t value;
@@ -231,20 +231,20 @@ TEST(Resolution, RulesForTheHostName) {
     uint32_t lookup(const std::string&) override { return value; }
   };
   Answer none(0), broadcast(0xFFFFFFFFu), real(0x0A00000Au);
-  EXPECT_EQ(ResolveHost(none, "192.168.1.9"), ParseDottedAddress("192.168.1.9"));
-  EXPECT_EQ(ResolveHost(broadcast, "192.168.1.9"), ParseDottedAddress("192.168.1.9"));
-  EXPECT_EQ(ResolveHost(real, "pc"), 0x0A00000Au);
-  EXPECT_EQ(ResolveHost(none, "no-such-name"), 0u);
-  EXPECT_EQ(ResolveHost(real, ""), 0u);
+  EXPECT_EQ(resolveHost(none, "192.168.1.9"), parseDottedAddress("192.168.1.9"));
+  EXPECT_EQ(resolveHost(broadcast, "192.168.1.9"), parseDottedAddress("192.168.1.9"));
+  EXPECT_EQ(resolveHost(real, "pc"), 0x0A00000Au);
+  EXPECT_EQ(resolveHost(none, "no-such-name"), 0u);
+  EXPECT_EQ(resolveHost(real, ""), 0u);
 }
 
 TEST(Settings, ClampsOnLoadAndWritesOnRelease) {
   Rig rig;
   {
     auto key = rig.store.OpenKey(u"Network", true);
-    settings::WriteDword(key, u"RemotePort", 70000);
-    settings::WriteDword(key, u"RemoteIPAuto", 5);
-    settings::WriteDword(key, u"RemoteTimeout", 9);
+    settings::writeDword(key, u"RemotePort", 70000);
+    settings::writeDword(key, u"RemoteIPAuto", 5);
+    settings::writeDword(key, u"RemoteTimeout", 9);
     key->setValue(u"RemoteIP", platform::kRegSz, u"", 2);  // fewer than 2 bytes of text
   }
   ASSERT_TRUE(rig.target.Prepare());
@@ -256,9 +256,9 @@ TEST(Settings, ClampsOnLoadAndWritesOnRelease) {
   rig.target.remoteIp = u"10.0.0.5";
   rig.target.Release();
   auto key = rig.store.OpenKey(u"Network", false);
-  EXPECT_EQ(settings::ReadDword(key, u"RemotePort"), 3001u);
-  EXPECT_EQ(settings::ReadDword(key, u"RemoteIPAuto"), 1u);
-  EXPECT_EQ(settings::ReadString(key, u"RemoteIP", 260), u"10.0.0.5");
+  EXPECT_EQ(settings::readDword(key, u"RemotePort"), 3001u);
+  EXPECT_EQ(settings::readDword(key, u"RemoteIPAuto"), 1u);
+  EXPECT_EQ(settings::readString(key, u"RemoteIP", 260), u"10.0.0.5");
 }
 
 TEST(Link, GreetingInTwoPiecesFailsTheAttempt) {

@@ -34,7 +34,7 @@ class LanguageTableTest : public ::testing::Test {
   LanguageTableTest()
       : keyStore_(platform::testing::makeMemoryKeyStore(state_)),
         store_(*keyStore_),
-        own_(BuiltinModule()),
+        own_(builtinModule()),
         program_(dir_.path() + "/vistrel") {
     store_.setMainPath(settings::kSettingsPath);
   }
@@ -56,7 +56,7 @@ class LanguageTableTest : public ::testing::Test {
     return t;
   }
   std::optional<uint32_t> currentLanguage() {
-    return settings::ReadDword(store_.OpenKey(nullptr, false), u"Current Language");
+    return settings::readDword(store_.OpenKey(nullptr, false), u"Current Language");
   }
 
   TempFolder dir_;
@@ -212,14 +212,14 @@ TEST_F(LanguageTableTest, SwitchingLanguageMovesTheSourceValueToTheTranslatedNam
   setMain("\"Languages\"=\"0407\"\n");
   auto t = table();
   // An exit in English.
-  settings::WriteString(store_.OpenKey(nullptr, true), t->Text(kTextSource), u";Camera;");
+  settings::writeString(store_.OpenKey(nullptr, true), t->Text(kTextSource), u";Camera;");
   // The user picks German in General Settings; the program closes and saves again.
   t->LoadLanguage(1);
-  settings::WriteString(store_.OpenKey(nullptr, true), t->Text(kTextSource), u";Kamera;");
+  settings::writeString(store_.OpenKey(nullptr, true), t->Text(kTextSource), u";Kamera;");
   // The next start reads it from "Quelle".
   auto next = table();
   ASSERT_EQ(text(next->Text(kTextSource)), u"Quelle");
-  EXPECT_EQ(settings::ReadString(store_.OpenKey(nullptr, false), next->Text(kTextSource), 129),
+  EXPECT_EQ(settings::readString(store_.OpenKey(nullptr, false), next->Text(kTextSource), 129),
             u";Kamera;");
   EXPECT_NE(state_->text.find("\"Quelle\"=\";Kamera;\""), std::string::npos);
 }

@@ -162,7 +162,7 @@ std::set<int32_t> controlIds(const platform::DialogTemplate& d) {
 }
 
 TEST(ShippedResourcesTest, OwnModuleHoldsEveryDialogAndMenuBar) {
-  auto own = BuiltinModule();
+  auto own = builtinModule();
   ASSERT_TRUE(own);
   for (const auto& [id, controls] : kDialogControls) {
     SCOPED_TRACE(id);
@@ -211,7 +211,7 @@ TEST(ShippedResourcesTest, OwnModuleHoldsEveryDialogAndMenuBar) {
 
 TEST(ShippedResourcesTest, FileBesideTheProgramMatchesTheBuiltInCopyAndGermanIsComplete) {
   auto file = shipped("vistrel.rc");
-  auto own = BuiltinModule();
+  auto own = builtinModule();
   ASSERT_TRUE(file && own);
   EXPECT_EQ(file->strings(), own->strings());
   auto german = shipped("vistrel.0407.mui");
@@ -240,20 +240,20 @@ TEST(ShippedResourcesTest, BrokenFileBesideTheProgramFallsBackToTheBuiltInCopy) 
   std::vector<std::string> messages;
   const Diagnostics collect = [&](const std::string& m) { messages.push_back(m); };
 
-  auto missing = LoadOwnModule(program, collect);
+  auto missing = loadOwnModule(program, collect);
   ASSERT_TRUE(missing && missing->dialog(605));
   ASSERT_EQ(messages.size(), 1u);  // a missing own file is worth saying: the install is incomplete
   EXPECT_NE(messages[0].find("vistrel.rc: cannot be read"), std::string::npos);
 
   std::ofstream(program + ".rc") << "STRINGTABLE\nBEGIN\n  1 \"Mine\"\n";
-  auto broken = LoadOwnModule(program, collect);
+  auto broken = loadOwnModule(program, collect);
   ASSERT_TRUE(broken && broken->string(1));
   EXPECT_EQ(*broken->string(1), u"Vistrel");
   ASSERT_EQ(messages.size(), 2u);
   EXPECT_NE(messages[1].find("vistrel.rc:4:"), std::string::npos) << messages[1];
 
   std::ofstream(program + ".rc") << "STRINGTABLE\nBEGIN\n  1 \"Mine\"\nEND\n";
-  auto good = LoadOwnModule(program, collect);
+  auto good = loadOwnModule(program, collect);
   EXPECT_EQ(*good->string(1), u"Mine");
   EXPECT_EQ(messages.size(), 2u);
   std::filesystem::remove_all(dir);

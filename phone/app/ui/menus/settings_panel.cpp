@@ -6,12 +6,12 @@
 
 namespace ui {
 
-void ApplySettingIndex(core::CaptureContext& context, sources::CaptureSource& source,
+void applySettingIndex(core::CaptureContext& context, sources::CaptureSource& source,
                        settings::SourceSetting& setting, int32_t index) {
-  context.ApplySettingIndex(source, setting, index);
+  context.applySettingIndex(source, setting, index);
 }
 
-void ResetAllSettings(sources::CaptureSource& source) {
+void resetAllSettings(sources::CaptureSource& source) {
   for (settings::SourceSetting* s = source.Settings(); s; s = s->next) s->current = -1;
   source.Reset();
 }
@@ -21,43 +21,43 @@ SettingsPanel::SettingsPanel(core::CaptureContext& context, sources::CaptureSour
     : context_(context), source_(source), view_(view), menus_(menus), hooks_(std::move(hooks)) {}
 
 void SettingsPanel::onInitDialog() {
-  ApplyMenuBarTexts(view_, kMenuBarPanel, context_.text());
-  BuildChoiceMenu();
-  FillList();
+  applyMenuBarTexts(view_, kMenuBarPanel, context_.text());
+  buildChoiceMenu();
+  fillList();
   if (numeric_.empty()) {
     if (hooks_.shrink) hooks_.shrink();
     menus_.openButtonMenu(kButtonAdvanced);
   }
 }
 
-void SettingsPanel::BuildChoiceMenu() {
+void SettingsPanel::buildChoiceMenu() {
   const TextFunction& text = context_.text();
   Menu menu;
   choiceEntries_.clear();
   int n = kFirstMenuCommand;
-  for (settings::SourceSetting* s : ChoiceSettings(source_.Settings())) {
+  for (settings::SourceSetting* s : choiceSettings(source_.Settings())) {
     const std::u16string name = s->name ? s->name : u"";
     const int32_t index = settings::effectiveIndex(*s);
-    if (IsSingleItemChoice(*s, text)) {
+    if (isSingleItemChoice(*s, text)) {
       menu.push_back(MenuItem::Command(n++, name, index == 1));
       choiceEntries_.emplace_back(s, -1);
       continue;
     }
     Menu items;
     for (uint32_t i = 0; i < s->count; ++i) {
-      items.push_back(MenuItem::Command(n++, ValueLabel(*s, static_cast<int32_t>(i), text),
+      items.push_back(MenuItem::Command(n++, valueLabel(*s, static_cast<int32_t>(i), text),
                                         static_cast<int32_t>(i) == index));
       choiceEntries_.emplace_back(s, static_cast<int32_t>(i));
     }
-    menu.push_back(MenuItem::Submenu(name, std::move(items)));
+    menu.push_back(MenuItem::submenu(name, std::move(items)));
   }
   const char16_t* reset = text ? text(texts::kTextResetAll) : nullptr;
   menu.push_back(MenuItem::Command(kCommandResetAll, reset ? reset : u"Reset All"));
   menus_.setButtonMenu(kButtonAdvanced, menu);
 }
 
-void SettingsPanel::FillList() {
-  numeric_ = NumericSettings(source_.Settings());
+void SettingsPanel::fillList() {
+  numeric_ = numericSettings(source_.Settings());
   view_.resetListItems(kList);
   for (settings::SourceSetting* s : numeric_) view_.addListItem(kList, s->name ? s->name : u"");
   if (numeric_.empty()) {
@@ -65,26 +65,26 @@ void SettingsPanel::FillList() {
     return;
   }
   view_.setListSelection(kList, 0);
-  ShowValue();
+  showValue();
 }
 
-settings::SourceSetting* SettingsPanel::Selected() {
+settings::SourceSetting* SettingsPanel::selected() {
   const int i = view_.listSelection(kList);
   if (i < 0 || static_cast<size_t>(i) >= numeric_.size()) return nullptr;
   return numeric_[static_cast<size_t>(i)];
 }
 
-void SettingsPanel::ShowValue() {
-  if (settings::SourceSetting* s = Selected()) view_.setItemText(kValue, SettingValueText(*s));
+void SettingsPanel::showValue() {
+  if (settings::SourceSetting* s = selected()) view_.setItemText(kValue, settingValueText(*s));
 }
 
-void SettingsPanel::Step(int delta) {
-  settings::SourceSetting* s = Selected();
+void SettingsPanel::step(int delta) {
+  settings::SourceSetting* s = selected();
   if (!s) return;
   if (s->current == -1) s->current = s->defaultIndex;
-  if (!StepSetting(*s, delta)) return;
-  ApplySettingIndex(context_, source_, *s, s->current);
-  ShowValue();
+  if (!stepSetting(*s, delta)) return;
+  applySettingIndex(context_, source_, *s, s->current);
+  showValue();
 }
 
 bool SettingsPanel::onListKey(DialogKey key) {
@@ -92,18 +92,18 @@ bool SettingsPanel::onListKey(DialogKey key) {
   const int selected = view_.listSelection(kList);
   switch (key) {
     case DialogKey::kLeft:
-      Step(-1);
+      step(-1);
       return true;
     case DialogKey::kRight:
-      Step(+1);
+      step(+1);
       return true;
     case DialogKey::kUp:
       if (count > 0) view_.setListSelection(kList, selected <= 0 ? count - 1 : selected - 1);
-      ShowValue();
+      showValue();
       return true;
     case DialogKey::kDown:
       if (count > 0) view_.setListSelection(kList, selected + 1 >= count ? 0 : selected + 1);
-      ShowValue();
+      showValue();
       return true;
     case DialogKey::kAction:
       return true;
@@ -112,11 +112,11 @@ bool SettingsPanel::onListKey(DialogKey key) {
   }
 }
 
-void SettingsPanel::onListSelectionChanged() { ShowValue(); }
+void SettingsPanel::onListSelectionChanged() { showValue(); }
 
 void SettingsPanel::onCommand(int id) {
   if (id == kMinus || id == kPlus) {
-    Step(id == kMinus ? -1 : +1);
+    step(id == kMinus ? -1 : +1);
     return;
   }
   if (id == kDoneButton) {
@@ -124,9 +124,9 @@ void SettingsPanel::onCommand(int id) {
     return;
   }
   if (id == kCommandResetAll) {
-    ResetAllSettings(source_);
-    BuildChoiceMenu();
-    FillList();
+    resetAllSettings(source_);
+    buildChoiceMenu();
+    fillList();
     return;
   }
   if (id < kFirstMenuCommand) return;
@@ -137,8 +137,8 @@ void SettingsPanel::onCommand(int id) {
     if (setting->count != 2) return;  // a single item only toggles a two-valued setting
     index = 1 - settings::effectiveIndex(*setting);
   }
-  ApplySettingIndex(context_, source_, *setting, index);
-  BuildChoiceMenu();
+  applySettingIndex(context_, source_, *setting, index);
+  buildChoiceMenu();
 }
 
 void SettingsPanel::onClose() { view_.endDialog(kDialogDone); }

@@ -2,6 +2,9 @@
 
 // Sources, targets, a main window and popup menus in memory, for the menu and editor
 // tests.
+//
+// Method names follow the capture-source and delivery-target interfaces the device
+// program's modules share; they keep their spelling.
 
 #include <map>
 #include <string>
@@ -13,7 +16,7 @@
 
 namespace ui::testing {
 
-inline const char16_t* TestText(uint32_t id) {
+inline const char16_t* testText(uint32_t id) {
   static const std::map<uint32_t, const char16_t*> texts = {
       {texts::kTextCamera, u"Camera"},     {texts::kTextScreen, u"Screen"},
       {texts::kTextSound, u"Sound"},       {texts::kTextSource, u"Source"},
@@ -61,7 +64,7 @@ class FakeSource final : public sources::CaptureSource {
   uint32_t TakeFrame(sources::FrameDescriptor*) override { return 0; }
   settings::SourceSetting* DeviceSettingList() override { return nullptr; }
   bool ApplyDeviceSetting(settings::SourceSetting*, int32_t) override { return true; }
-  const char* SettingNote(const settings::SourceSetting* s) override { return s == notedSetting ? note : ""; }
+  const char* settingNote(const settings::SourceSetting* s) override { return s == notedSetting ? note : ""; }
 
   const settings::SourceSetting* notedSetting = nullptr;
   const char* note = "";
@@ -139,7 +142,7 @@ class FakeMenuView final : public MenuView {
 
 // A menu as one line per item: "text=number*" for commands (* when checked), "-" for a
 // separator, "text{...}" for a submenu.
-inline std::string Describe(const Menu& menu) {
+inline std::string describe(const Menu& menu) {
   std::string out;
   for (const MenuItem& item : menu) {
     if (!out.empty()) out += ' ';
@@ -152,7 +155,7 @@ inline std::string Describe(const Menu& menu) {
         out += "-";
         break;
       case MenuItem::Kind::kSubmenu:
-        out += text + "{" + Describe(item.items) + "}";
+        out += text + "{" + describe(item.items) + "}";
         break;
     }
   }

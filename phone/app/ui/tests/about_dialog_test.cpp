@@ -13,7 +13,7 @@ TEST(AboutDialogTest, FillsTheFieldsAndEndsAsEachEventSays) {
   testing::FakeDialogView view;
   int helpPosts = 0;
   std::vector<std::u16string> topics;
-  AboutDialog about(view, testing::TestText, u"Acme Board v2",
+  AboutDialog about(view, testing::testText, u"Acme Board v2",
                     {[&] { ++helpPosts; }, [&](std::u16string_view t) {
                        topics.emplace_back(t);
                        return true;

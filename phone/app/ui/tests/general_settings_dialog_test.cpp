@@ -25,7 +25,7 @@ class GeneralSettingsDialogTest : public ::testing::Test {
  protected:
   GeneralSettingsDialogTest()
       : keyStore_(platform::testing::makeMemoryKeyStore(state_)), store_(*keyStore_),
-        own_(texts::BuiltinModule()) {
+        own_(texts::builtinModule()) {
     std::string pattern = (fs::temp_directory_path() / "vistrel-ui-XXXXXX").string();
     dir_ = ::mkdtemp(pattern.data());
     fs::copy_file(std::string(VISTREL_RESOURCES_DIR) + "/vistrel.0407.mui", dir_ + "/vistrel.0407.mui");
@@ -46,7 +46,7 @@ class GeneralSettingsDialogTest : public ::testing::Test {
   ~GeneralSettingsDialogTest() override { fs::remove_all(dir_); }
 
   std::optional<uint32_t> currentLanguage() {
-    return settings::ReadDword(store_.OpenKey(nullptr, false), u"Current Language");
+    return settings::readDword(store_.OpenKey(nullptr, false), u"Current Language");
   }
   int selection() const { return view_.listSelection(GeneralSettingsDialog::kLanguageList); }
 

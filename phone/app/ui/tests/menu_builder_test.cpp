@@ -9,7 +9,7 @@ namespace ui {
 namespace {
 
 using sources::SourceKind;
-using testing::Describe;
+using testing::describe;
 using testing::FakeSource;
 using testing::FakeTarget;
 
@@ -19,7 +19,7 @@ class MenuBuilderTest : public ::testing::Test {
 
   core::CaptureContext::Options options() {
     core::CaptureContext::Options o;
-    o.text = testing::TestText;
+    o.text = testing::testText;
     o.view = &window_;
     return o;
   }
@@ -28,7 +28,7 @@ class MenuBuilderTest : public ::testing::Test {
     FakeSource& ref = *s;
     if (withSettings) ref.add(settings::SourceSetting{texts::kTextQuality, u"Quality", -1, 0, 5});
     ref.setEnabled(enabled);
-    context_.sources.Append(std::move(s));
+    context_.sources.append(std::move(s));
     return ref;
   }
   FakeTarget& addTarget(const char16_t* name) {
@@ -51,7 +51,7 @@ class MenuBuilderTest : public ::testing::Test {
     }
     return *builder_;
   }
-  std::string menu() { return Describe(menus_.menus[kButtonMenu]); }
+  std::string menu() { return describe(menus_.menus[kButtonMenu]); }
 
   testing::QuietWindow window_;
   core::CaptureContext context_;
@@ -69,7 +69,7 @@ TEST_F(MenuBuilderTest, OneSourceTwoTargetsHasModeButNoSourceMenu) {
   addSource(SourceKind::kCamera, texts::kTextCamera, true);
   addTarget(u"Network");
   addTarget(u"FTP");
-  builder().Build();
+  builder().build();
   EXPECT_EQ(menu(),
             "Mode{Network=42000* FTP=42001} Settings{Camera=42002 - Network=42003} "
             "About=42004 Exit=42005");
@@ -80,7 +80,7 @@ TEST_F(MenuBuilderTest, TwoSourcesComeFirstAndOnlyEnabledOnesWithSettingsGetAnEd
   addSource(SourceKind::kScreen, texts::kTextScreen, false);
   addSource(SourceKind::kSound, texts::kTextSound, true, /*withSettings=*/false);
   addTarget(u"Network");
-  builder().Build();
+  builder().build();
   EXPECT_EQ(menu(),
             "Source{Camera=42000* Screen=42001 Sound=42002*} "
             "Settings{Camera=42003 - Network=42004} About=42005 Exit=42006");
@@ -90,10 +90,10 @@ TEST_F(MenuBuilderTest, LanguageOnlyWithMoreThanOneLanguageAndNoSeparatorWithout
   addSource(SourceKind::kSound, texts::kTextSound, true, /*withSettings=*/false);
   addTarget(u"Network");
   languages_ = 3;
-  builder().Build();
+  builder().build();
   EXPECT_EQ(menu(), "Settings{Network=42000 Language=42001} About=42002 Exit=42003");
   languages_ = 1;
-  builder().Build();
+  builder().build();
   EXPECT_EQ(menu(), "Settings{Network=42000} About=42001 Exit=42002");
 }
 
@@ -102,21 +102,21 @@ TEST_F(MenuBuilderTest, EnablingASourceDisablesTheOthersOfItsKindAndRestartsThem
   FakeSource& screen = addSource(SourceKind::kScreen, texts::kTextScreen, false);
   FakeSource& sound = addSource(SourceKind::kSound, texts::kTextSound, true);
   addTarget(u"Network");
-  builder().Build();
+  builder().build();
 
-  EXPECT_TRUE(builder().Dispatch(42001));  // Screen
+  EXPECT_TRUE(builder().dispatch(42001));  // Screen
   EXPECT_FALSE(camera.enabled());
   EXPECT_TRUE(screen.enabled());
   EXPECT_TRUE(sound.enabled());
   EXPECT_EQ(screen.starts, 1);
   EXPECT_EQ(menu().substr(0, 41), "Source{Camera=42000 Screen=42001* Sound=4");
 
-  EXPECT_TRUE(builder().Dispatch(42000));  // Camera back
+  EXPECT_TRUE(builder().dispatch(42000));  // Camera back
   EXPECT_TRUE(camera.enabled());
   EXPECT_FALSE(screen.enabled());
   EXPECT_TRUE(sound.enabled());
 
-  EXPECT_TRUE(builder().Dispatch(42002));  // Sound off: a plain toggle
+  EXPECT_TRUE(builder().dispatch(42002));  // Sound off: a plain toggle
   EXPECT_FALSE(sound.enabled());
   EXPECT_TRUE(camera.enabled());
 }
@@ -126,10 +126,10 @@ TEST_F(MenuBuilderTest, TargetSwitchStopsTheOldOneAndKeepsItWhenTheNewOneFails) 
   FakeTarget& network = addTarget(u"Network");
   FakeTarget& ftp = addTarget(u"FTP");
   context_.captureStartTick = 77;
-  builder().Build();
+  builder().build();
 
   ftp.prepareOk = false;
-  EXPECT_TRUE(builder().Dispatch(42001));
+  EXPECT_TRUE(builder().dispatch(42001));
   EXPECT_EQ(context_.currentTarget, &network);
   EXPECT_EQ(network.stops, 1);
   EXPECT_EQ(network.releases, 1);
@@ -139,7 +139,7 @@ TEST_F(MenuBuilderTest, TargetSwitchStopsTheOldOneAndKeepsItWhenTheNewOneFails) 
   EXPECT_NE(menu().find("Network=42000* FTP=42001}"), std::string::npos);
 
   ftp.prepareOk = true;
-  EXPECT_TRUE(builder().Dispatch(42001));
+  EXPECT_TRUE(builder().dispatch(42001));
   EXPECT_EQ(context_.currentTarget, &ftp);
   EXPECT_NE(menu().find("Network=42000 FTP=42001*}"), std::string::npos);
   EXPECT_NE(menu().find("- FTP=42003}"), std::string::npos);  // the settings item follows
@@ -150,29 +150,29 @@ TEST_F(MenuBuilderTest, EachKindOfItemIsDispatched) {
   FakeTarget& network = addTarget(u"Network");
   languages_ = 2;
   context_.windowActive = true;
-  builder().Build();
+  builder().build();
   // Settings{Camera=42000 - Network=42001 Language=42002} About=42003 Exit=42004
-  EXPECT_TRUE(builder().Dispatch(42000));
+  EXPECT_TRUE(builder().dispatch(42000));
   EXPECT_EQ(panels_, (std::vector<sources::CaptureSource*>{&camera}));
-  EXPECT_TRUE(builder().Dispatch(42001));
+  EXPECT_TRUE(builder().dispatch(42001));
   EXPECT_EQ(network.shownOver, (std::vector<void*>{&owner_}));
   EXPECT_TRUE(context_.windowActive);
-  EXPECT_TRUE(builder().Dispatch(42002));
+  EXPECT_TRUE(builder().dispatch(42002));
   EXPECT_TRUE(context_.windowActive);
-  EXPECT_TRUE(builder().Dispatch(42003));
+  EXPECT_TRUE(builder().dispatch(42003));
   EXPECT_FALSE(context_.windowActive);  // the window's activation sets it again
   EXPECT_EQ(activeDuringDialog_, (std::vector<bool>{false, false}));
   EXPECT_EQ(destroys_, 0);
-  EXPECT_TRUE(builder().Dispatch(42004));
+  EXPECT_TRUE(builder().dispatch(42004));
   EXPECT_EQ(destroys_, 1);
 }
 
 TEST_F(MenuBuilderTest, NumbersOutsideTheMenuAreLeftToTheWindow) {
   addSource(SourceKind::kCamera, texts::kTextCamera, true);
   addTarget(u"Network");
-  builder().Build();
+  builder().build();
   for (int command : {41999, 42005, 42100, 42101, 40002}) {
-    EXPECT_FALSE(builder().Dispatch(command)) << command;
+    EXPECT_FALSE(builder().dispatch(command)) << command;
   }
   EXPECT_EQ(destroys_, 0);
 }

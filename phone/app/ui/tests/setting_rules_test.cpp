@@ -37,7 +37,7 @@ TEST(SettingRulesTest, ValuesAreReadByLabelIndexOrValue) {
   for (const Case& c : cases) {
     int32_t index = -7;
     std::string error;
-    const bool ok = ParseSettingValue(*c.setting, c.text, testing::TestText, index, error);
+    const bool ok = parseSettingValue(*c.setting, c.text, testing::testText, index, error);
     const std::string what(c.text.begin(), c.text.end());
     if (c.index < 0) {
       EXPECT_FALSE(ok) << what;
@@ -53,11 +53,11 @@ TEST(SettingRulesTest, OnlyTablelessSettingsWithMoreThanTwoValuesAreNumeric) {
   const settings::SourceSetting three{0, nullptr, -1, 0, 3, nullptr, 0, 1};
   const settings::SourceSetting two{0, nullptr, -1, 0, 2, nullptr, 0, 1};
   const settings::SourceSetting table{0, nullptr, -1, 0, 3, kQuality};
-  EXPECT_TRUE(IsNumericSetting(three));
-  EXPECT_FALSE(IsNumericSetting(two));
-  EXPECT_FALSE(IsNumericSetting(table));
-  EXPECT_EQ(ValueLabel(table, 0, testing::TestText), u"Best");
-  EXPECT_EQ(ValueLabel(table, 3, testing::TestText), u"");
+  EXPECT_TRUE(isNumericSetting(three));
+  EXPECT_FALSE(isNumericSetting(two));
+  EXPECT_FALSE(isNumericSetting(table));
+  EXPECT_EQ(valueLabel(table, 0, testing::testText), u"Best");
+  EXPECT_EQ(valueLabel(table, 3, testing::testText), u"");
 }
 
 }  // namespace

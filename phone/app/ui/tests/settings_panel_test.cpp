@@ -10,7 +10,7 @@ namespace ui {
 namespace {
 
 using sources::SourceKind;
-using testing::Describe;
+using testing::describe;
 
 const settings::SettingChoice kSizes[] = {
     {0, 0, u"320x240"}, {0, 1, u"640x480"}, {0, 2, u"640x480"}};
@@ -25,7 +25,7 @@ class SettingsPanelTest : public ::testing::Test {
     camera_->add({texts::kTextMirror, u"Mirror", -1, 0, 2, nullptr, 0, 1});
     camera_->add({texts::kTextContrast, u"Contrast", -1, 0, 3, nullptr, 0, 10});
     camera_->setEnabled(true);
-    context_.sources.Append(std::move(s));
+    context_.sources.append(std::move(s));
     context_.targets.push_back(std::make_unique<testing::FakeTarget>(u"Network"));
     context_.currentTarget = context_.targets.back().get();
     panel_ = std::make_unique<SettingsPanel>(context_, *camera_, view_, menus_,
@@ -33,12 +33,12 @@ class SettingsPanelTest : public ::testing::Test {
   }
   core::CaptureContext::Options options() {
     core::CaptureContext::Options o;
-    o.text = testing::TestText;
+    o.text = testing::testText;
     o.view = &window_;
     return o;
   }
   testing::FakeTarget& target() { return static_cast<testing::FakeTarget&>(*context_.currentTarget); }
-  std::string advanced() { return Describe(menus_.menus[kButtonAdvanced]); }
+  std::string advanced() { return describe(menus_.menus[kButtonAdvanced]); }
   std::u16string value() { return view_.itemText(SettingsPanel::kValue); }
 
   testing::QuietWindow window_;

@@ -12,6 +12,8 @@
 // Threading: the entries are called from one caller thread at a time. Sample callbacks
 // run on the module's capture thread while the graph runs; when SinkSetState(0) or
 // SinkClose returns, no callback is running and none will start.
+//
+// Slot names follow the module's entry table; they keep its spelling.
 
 #include <cstdint>
 

@@ -35,17 +35,17 @@ inline constexpr int32_t kTestPatternBrightnessDefault = 4;
 // Draws one picture of `width` x `height` (both even) in "UYVY" or "YV12" into `out`
 // (width x height x 2 or x 3/2 bytes). `brightness` shifts the luma of everything but the
 // stamp. False for another format or an odd size.
-bool RenderTestPattern(uint8_t* out, uint32_t width, uint32_t height, uint32_t format,
+bool renderTestPattern(uint8_t* out, uint32_t width, uint32_t height, uint32_t format,
                        const TestPatternStamp& stamp, int32_t brightness);
 
 // Reads the stamp back from a picture whose luma at (x, y) `luma` returns. False when the
 // check row does not match (not a test pattern, or damaged).
-bool ReadTestPatternStamp(uint32_t width, uint32_t height,
+bool readTestPatternStamp(uint32_t width, uint32_t height,
                           const std::function<uint8_t(uint32_t x, uint32_t y)>& luma,
                           TestPatternStamp& out);
 
 // The same for a "UYVY", "YV12" or "IYUV" picture in memory.
-bool ReadTestPatternStamp(const uint8_t* data, uint32_t sizeBytes, uint32_t width, uint32_t height,
+bool readTestPatternStamp(const uint8_t* data, uint32_t sizeBytes, uint32_t width, uint32_t height,
                           uint32_t format, TestPatternStamp& out);
 
 }  // namespace framesink

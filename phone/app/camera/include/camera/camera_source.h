@@ -15,6 +15,9 @@
 // touch the output buffers has left them, so Stop may free them and the device may be
 // halted safely; it must therefore never be called from the producer's own thread (the
 // preview callback included).
+//
+// Method names follow the capture-source interface the device program's modules share;
+// they keep its spelling.
 
 #include <array>
 #include <atomic>
@@ -43,7 +46,7 @@ using sources::StartParams;
 struct CameraEnvironment {
   // The bound jpegpress table, or null (or all entries null) when jpegpress is not used.
   const JpegEncoderTable* jpegpress = nullptr;
-  // The process's system encoder factory (ProcessSystemEncoder), or null.
+  // The process's system encoder factory (processSystemEncoder), or null.
   SystemEncoderFactory systemEncoder = nullptr;
   // Ticks and sleeps of the pipeline; null is the system clock.
   platform::Clock* clock = nullptr;
@@ -100,8 +103,8 @@ class CameraSource : public sources::CameraSource {
   bool DeliverFrame(const FrameDescriptor* record, uint8_t* data, uint32_t size);
 
   // The setting value of a common setting.
-  int32_t CommonValue(CommonSetting which) const;
-  SourceSetting& Common(CommonSetting which) { return common_[which]; }
+  int32_t commonValue(CommonSetting which) const;
+  SourceSetting& common(CommonSetting which) { return common_[which]; }
 
  protected:
   // For camera interfaces (in OpenDevice and on their thread while streaming): the mode

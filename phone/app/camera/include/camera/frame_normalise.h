@@ -18,12 +18,12 @@ namespace camera {
 
 // Bytes a picture of `format` and size w x h occupies; 0 for formats without a fixed size
 // ("IJPG") or unknown ones.
-size_t PictureBytes(uint32_t format, uint32_t w, uint32_t h);
+size_t pictureBytes(uint32_t format, uint32_t w, uint32_t h);
 
 // Normalises `frame` in place; `scratch` holds at least w x h / 4 bytes (the output
 // buffer). False when the picture cannot be worked on: fewer bytes than its format and
 // size need, or an odd or zero size for a planar or packed YUV layout. An unknown format
 // passes through untouched.
-bool NormaliseFrame(sources::FrameDescriptor& frame, bool swap, bool flip, uint8_t* scratch);
+bool normaliseFrame(sources::FrameDescriptor& frame, bool swap, bool flip, uint8_t* scratch);
 
 }  // namespace camera

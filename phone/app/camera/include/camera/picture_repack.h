@@ -13,6 +13,9 @@
 // Camera modes have sizes that are multiples of 16; the routines accept any even width
 // and height and refuse (false, nothing written) odd or zero sizes and rotations above 3.
 // Each makes one pass over the picture and allocates nothing. Thread-safe (no state).
+//
+// RgbToUyvy, UyvyToPlanar and TurnPlanar keep the names the device program's picture
+// pipeline knows them by.
 
 #include <cstddef>
 #include <cstdint>

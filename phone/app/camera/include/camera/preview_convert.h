@@ -7,6 +7,8 @@
 // first; the program's own nearest-neighbour conversion is the fallback.
 //
 // Threading: runs on the producer's thread; no state.
+//
+// PreviewConvert keeps the name the device program's preview path knows it by.
 
 #include <cstdint>
 
@@ -33,7 +35,7 @@ struct PreviewPlacement {
 
 // The placement for a frame of w x h at `rotation` (0..3, 1 = a quarter turn
 // counter-clockwise). False when a size is 0.
-bool PlacePreview(const PreviewBitmap& bitmap, uint32_t w, uint32_t h, uint32_t rotation,
+bool placePreview(const PreviewBitmap& bitmap, uint32_t w, uint32_t h, uint32_t rotation,
                   PreviewPlacement* placement);
 
 // Converts `frame` ("YV12", "UYVY", RGB 5-6-5 or 8-8-8) into the bitmap. `scratch` is a

@@ -65,9 +65,9 @@ inline constexpr char kFallbackEncoderEntryName[] = "DllGetData";
 // A bound factory and the module that holds its code.
 class SystemEncoderBinding {
  public:
-  // "JPEGENC.dll" by the system's search (loader.Load), else "blenhart.dll" from the
-  // program's folder (loader.LoadBesideProgram); empty when neither has its export.
-  static SystemEncoderBinding Bind(sources::ModuleLoader& loader);
+  // "JPEGENC.dll" by the system's search (loader.load), else "blenhart.dll" from the
+  // program's folder (loader.loadBesideProgram); empty when neither has its export.
+  static SystemEncoderBinding bind(sources::ModuleLoader& loader);
 
   SystemEncoderFactory factory() const { return factory_; }
   explicit operator bool() const { return factory_ != nullptr; }
@@ -80,6 +80,6 @@ class SystemEncoderBinding {
 // The process's factory: bound on the first call (by the first camera source built) with
 // `loader`, kept for the rest of the run; later calls return the same factory. Null when
 // there is none. Thread-safe.
-SystemEncoderFactory ProcessSystemEncoder(sources::ModuleLoader& loader);
+SystemEncoderFactory processSystemEncoder(sources::ModuleLoader& loader);
 
 }  // namespace camera

@@ -8,9 +8,13 @@
 // (headless, Qt, or a test's fake).
 //
 // Threading: everything runs on the window thread except FetchFrame (the target's sending
-// thread) and PreviewCallback (each source's producer thread). Those two touch only the
+// thread) and previewCallback (each source's producer thread). Those two touch only the
 // source list (fixed after start-up), the sources' own frame slots, lastFetchTick, and the
 // preview bitmap under its lock with the previewBusy hand-shake.
+//
+// FetchFrame, StartSources, ToggleCapture, NotifySettingChanged and Text keep the names
+// the device program's window logic is known by elsewhere in the system; the other methods
+// are camelCase.
 
 #include <atomic>
 #include <cstdint>
@@ -66,21 +70,21 @@ struct PreviewBitmap {
 };
 
 // Repacks 5-6-5 pixels to 5-5-5, two at a time, and turns the rows upside down.
-void RepackPreview(PreviewBitmap& bitmap);
+void repackPreview(PreviewBitmap& bitmap);
 
 // Converts a frame into the preview bitmap (at the bitmap's size, 5-6-5 pixels). False
 // when it produced no picture.
 class PreviewConverter {
  public:
   virtual ~PreviewConverter() = default;
-  virtual bool Convert(const sources::FrameDescriptor& frame, uint32_t rotation, uint8_t* scratch,
+  virtual bool convert(const sources::FrameDescriptor& frame, uint32_t rotation, uint8_t* scratch,
                        PreviewBitmap& bitmap) = 0;
 };
 // Scales 5-6-5 frames to the bitmap; gives nothing for other formats.
-PreviewConverter& Rgb565PreviewConverter();
+PreviewConverter& rgb565PreviewConverter();
 
 // The orientation code of a display rotation in degrees: 90 -> 3, 180 -> 2, 270 -> 1.
-uint32_t OrientationFromDegrees(uint32_t degrees);
+uint32_t orientationFromDegrees(uint32_t degrees);
 
 // What the logic sees of the main window and the desktop.
 // Threading: window thread only, except invalidate(), which producers call too.
@@ -101,7 +105,7 @@ class WindowView {
   virtual void drawPreview(const PreviewBitmap& bitmap) = 0;
   virtual void fill(uint32_t colour) = 0;
   virtual void postCommandReceived() = 0;  // WM_USER + 1 to the window itself
-  // Any thread: have the window thread call CaptureContext::OnPropertyCommands soon.
+  // Any thread: have the window thread call CaptureContext::onPropertyCommands soon.
   virtual void postPropertyCommands() = 0;
   virtual void rebuildMenu() = 0;
   virtual bool openHelp(const std::u16string& topic) = 0;
@@ -117,7 +121,7 @@ class CaptureContext {
     const settings::SettingsStore* store = nullptr;
     TextFunction text;                     // the current language's texts
     WindowView* view = nullptr;
-    PreviewConverter* converter = nullptr;  // default: Rgb565PreviewConverter()
+    PreviewConverter* converter = nullptr;  // default: rgb565PreviewConverter()
     platform::Clock* clock = nullptr;       // default: the system clock
     bool smartphone = false;
     // A source that fails to start stays enabled (and is tried again at the next start)
@@ -157,70 +161,70 @@ class CaptureContext {
   bool capturing() const { return captureStartTick != 0; }
 
   // Start-up loading over the built lists (sources and targets already in place).
-  void LoadState();
+  void loadState();
   // Saving at exit; destroys the sources and targets.
-  void SaveState();
+  void saveState();
   // Takes the setting names again from the text table, after another language was loaded
   // into it (the names point into the table, whose texts have moved).
-  void RefreshNames();
+  void refreshNames();
 
   bool ToggleCapture();
   bool StartSources(bool capture);
-  void StopStartedSources();
+  void stopStartedSources();
   void NotifySettingChanged(settings::SourceSetting* setting, uint32_t flag);
   // Makes `index` the setting's value: stores it, lets the source apply it (a size
   // change restarts the source) and, while capturing, reports it to the current target.
   // The one path by which the editor, the settings command and the PC change a value.
-  void ApplySettingIndex(sources::CaptureSource& source, settings::SourceSetting& setting,
+  void applySettingIndex(sources::CaptureSource& source, settings::SourceSetting& setting,
                          int32_t index);
 
   // A value chosen on the PC for one of the sources' settings (the PC's "Set property":
   // the setting's key and the value's index). Queued from the target's thread; the
-  // window thread applies it in OnPropertyCommands.
-  void QueueSetProperty(uint32_t key, uint32_t index);
-  void OnPropertyCommands();
+  // window thread applies it in onPropertyCommands.
+  void queueSetProperty(uint32_t key, uint32_t index);
+  void onPropertyCommands();
   // Applies one choice to the enabled source's setting with `key` as the editor does, and
   // saves that source's settings. False, and nothing changed, for an unknown key or an
   // index outside the setting's values.
-  bool ApplySetProperty(uint32_t key, uint32_t index);
+  bool applySetProperty(uint32_t key, uint32_t index);
   // The 512 ms timer step (only acts while capturing).
-  void TimerStep();
+  void timerStep();
   // Re-reads the display orientation; restarts capture when it changed while capturing.
-  void UpdateOrientation();
+  void updateOrientation();
 
   // The display name of a source (its settings sub-key), empty when the text is missing.
-  std::u16string SourceName(sources::CaptureSource& source) const;
+  std::u16string sourceName(sources::CaptureSource& source) const;
 
   // Handed to the current target's thread.
   static uint32_t FetchFrame(void* context, sources::FrameDescriptor* out);
-  static uint32_t Control(void* context, uint32_t code, uint32_t argument);
+  static uint32_t control(void* context, uint32_t code, uint32_t argument);
   // Handed to sources in preview mode.
-  static bool PreviewCallback(void* context, const sources::FrameDescriptor* frame,
+  static bool previewCallback(void* context, const sources::FrameDescriptor* frame,
                               uint32_t rotation, uint8_t* scratch);
 
   // ---- Main window messages ----
-  void OnCreate();
-  void OnDestroy();
-  void OnActivate(bool active, bool namesOtherWindow);
-  void OnSettingChange() { OnSize(); }
-  void OnSize() { UpdateOrientation(); }
-  void OnPaint();
+  void onCreate();
+  void onDestroy();
+  void onActivate(bool active, bool namesOtherWindow);
+  void onSettingChange() { onSize(); }
+  void onSize() { updateOrientation(); }
+  void onPaint();
   // WM_COPYDATA: null or empty text empties commandText. Returns 1.
-  int OnCopyData(const char16_t* text, size_t chars);
-  void OnHelp();
-  void OnKeyDown(uint32_t key);
+  int onCopyData(const char16_t* text, size_t chars);
+  void onHelp();
+  void onKeyDown(uint32_t key);
   // False when the command goes to the default handling.
-  bool OnCommand(int command);
-  void OnUser();
-  void OnTimer(uint32_t id);
-  void OnCommandReceived();
+  bool onCommand(int command);
+  void onUser();
+  void onTimer(uint32_t id);
+  void onCommandReceived();
 
   // The number of "Please select source." refusals etc. are seen through the view.
   const TextFunction& text() const { return options_.text; }
 
  private:
   std::u16string Text(uint32_t id) const;
-  void SetSoftKey();
+  void setSoftKey();
 
   Options options_;
   platform::Clock& clock_;
@@ -233,6 +237,6 @@ class CaptureContext {
 // A tap or key command from the PC goes to the enabled source that takes input (the
 // screen while it captures). True when the command was a tap or a key, taken or not.
 // Runs on the delivery target's thread.
-bool ForwardRemoteInput(CaptureContext& context, uint32_t code, uint32_t argument);
+bool forwardRemoteInput(CaptureContext& context, uint32_t code, uint32_t argument);
 
 }  // namespace core

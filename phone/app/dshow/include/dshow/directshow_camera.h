@@ -11,6 +11,9 @@
 //
 // Threading: as camera::CameraSource. The capture and still callbacks run on framesink's
 // capture thread; the still loop on its own thread, ended by HaltDevice.
+//
+// Method names follow the capture-source interface the device program's modules share;
+// they keep its spelling.
 
 #include <array>
 #include <cstdint>
@@ -34,7 +37,7 @@ inline constexpr uint32_t kPositionWhiteBalance = 15;
 inline constexpr uint32_t kStillLoopJoinMs = 5120;
 
 // framesink's nine entries as the source list holds them.
-FramesinkTable TableOf(const sources::FramesinkLibrary& library);
+FramesinkTable tableOf(const sources::FramesinkLibrary& library);
 
 class DirectShowCamera final : public camera::CameraSource {
  public:
@@ -77,7 +80,7 @@ class DirectShowCamera final : public camera::CameraSource {
 };
 
 // The source for row 7 of the source list.
-std::unique_ptr<sources::CaptureSource> MakeDirectShowCamera(camera::CameraEnvironment environment,
+std::unique_ptr<sources::CaptureSource> makeDirectShowCamera(camera::CameraEnvironment environment,
                                                              sources::FramesinkLibrary library);
 
 }  // namespace dshow

@@ -33,11 +33,11 @@ struct CommandLine {
 };
 
 // False with `error` set for an unknown "--" option or one without its value.
-bool ParseCommandLine(const std::vector<std::string>& args, CommandLine& out, std::string& error);
+bool parseCommandLine(const std::vector<std::string>& args, CommandLine& out, std::string& error);
 
 // Joins arguments into one text (quoting those with blanks or quotes) and splits such a
 // text again; an unquoted text splits at blanks.
-std::string JoinArguments(const std::vector<std::string>& args);
-std::vector<std::string> SplitArguments(std::string_view text);
+std::string joinArguments(const std::vector<std::string>& args);
+std::vector<std::string> splitArguments(std::string_view text);
 
 }  // namespace front

@@ -23,28 +23,28 @@ struct SourceContext {
   std::function<const char16_t*(uint32_t textId)> text;
 };
 
-// Builds the capture sources of this device (the device program uses BuildSourceList
+// Builds the capture sources of this device (the device program uses buildSourceList
 // with its factory of real sources).
 using SourceBuilder = std::function<sources::SourceList(
     const sources::DeviceInfo& device, sources::ModuleLoader& modules, platform::DeviceProbe& probe,
     const SourceContext& context)>;
 
-// The device program's own sources: BuildSourceList with the real sources that are
+// The device program's own sources: buildSourceList with the real sources that are
 // built in (every row when the camera pipeline is part of the build, else placeholders
 // for the cameras and the screen). `notes`, when given, receives one line per row tried
 // (vistrel-probe prints them).
-sources::SourceList BuildDeviceSourceList(const sources::DeviceInfo& device, sources::ModuleLoader& modules,
+sources::SourceList buildDeviceSourceList(const sources::DeviceInfo& device, sources::ModuleLoader& modules,
                                           platform::DeviceProbe& probe, const SourceContext& context,
                                           sources::BuildNotes* notes);
-inline sources::SourceList BuildDeviceSources(const sources::DeviceInfo& device, sources::ModuleLoader& modules,
+inline sources::SourceList buildDeviceSources(const sources::DeviceInfo& device, sources::ModuleLoader& modules,
                                               platform::DeviceProbe& probe, const SourceContext& context) {
-  return BuildDeviceSourceList(device, modules, probe, context, nullptr);
+  return buildDeviceSourceList(device, modules, probe, context, nullptr);
 }
 
 // The preview conversion of the program's camera pipeline (null where the pipeline is
 // not built: the context then converts 5-6-5 frames only). Chosen in CMake like
-// BuildDeviceSources.
-std::unique_ptr<core::PreviewConverter> MakePreviewConverter(const sources::DeviceInfo& device);
+// buildDeviceSources.
+std::unique_ptr<core::PreviewConverter> makePreviewConverter(const sources::DeviceInfo& device);
 
 // What a program build adds to the start: the camera pipeline's preview conversion and
 // the window front, where they are built in.
@@ -55,10 +55,10 @@ struct ProgramExtras {
 
 // Runs the program with its command line; returns the exit code. The window front runs
 // when a display is available (or --window), else the headless one (or --headless).
-int RunVistrel(int argc, char** argv, const SourceBuilder& buildSources,
+int runVistrel(int argc, char** argv, const SourceBuilder& buildSources,
                const ProgramExtras& extras = {});
 
 // The command line as one text: the arguments after the program name joined by blanks.
-std::u16string CommandLineText(int argc, char** argv);
+std::u16string commandLineText(int argc, char** argv);
 
 }  // namespace front

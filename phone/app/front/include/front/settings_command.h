@@ -3,7 +3,7 @@
 // The headless settings command: lists every source's and target's settings and
 // applies "--set", "--enable", "--disable" and "--target" to a running capture context
 // through the same rules as the menus and the setting editor (MenuBuilder's actions,
-// ApplySettingIndex, a target's own settings dialog logic).
+// applySettingIndex, a target's own settings dialog logic).
 //
 // Threading: the window thread.
 
@@ -31,24 +31,24 @@ using TargetFields = std::function<std::vector<TargetField>(targets::DeliveryTar
 
 // "RemoteIP", "RemotePort", "RemoteIPAuto" and "RemoteTimeout" of the link, changed
 // through the logic of its settings dialog (600).
-std::vector<TargetField> NetworkTargetFields(targets::NetworkTarget& target);
+std::vector<TargetField> networkTargetFields(targets::NetworkTarget& target);
 // "Server", "Port", "Login", "Password" (listed masked), "Directory", "Filename",
 // "Interval", "PassiveMode", "UseTempFile", "IgnoreErrors" and "PowerSafe" of the FTP
 // uploader, changed through the logic of its settings dialog (604).
-std::vector<TargetField> FtpTargetFields(targets::FtpTarget& target);
+std::vector<TargetField> ftpTargetFields(targets::FtpTarget& target);
 // The fields of the link or of the uploader; nothing for other targets.
-std::vector<TargetField> DeviceTargetFields(targets::DeliveryTarget& target);
+std::vector<TargetField> deviceTargetFields(targets::DeliveryTarget& target);
 
 // Applies `changes` in order to a loaded context whose current target is prepared (the
 // window is active). Each change that is refused adds a message saying why and leaves
 // everything else as it was; changes that worked add a line saying what changed. True
 // when every change was applied.
-bool ApplySettingChanges(core::CaptureContext& context, ui::MenuBuilder& menu,
+bool applySettingChanges(core::CaptureContext& context, ui::MenuBuilder& menu,
                          const std::vector<SettingChange>& changes, const TargetFields& fields,
                          std::vector<std::string>& messages);
 
 // The listing of --settings: the sources (enabled ones marked) with every setting's value
 // and its choices, then the targets (the current one marked) with theirs.
-std::string ListSettings(core::CaptureContext& context, const TargetFields& fields);
+std::string listSettings(core::CaptureContext& context, const TargetFields& fields);
 
 }  // namespace front

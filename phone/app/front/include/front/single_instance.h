@@ -19,7 +19,7 @@
 namespace front {
 
 // "\0" + $VISTREL_OBJECT_PREFIX + "vistrel-" + uid + "/" + class + "/" + title (UTF-8).
-std::string InstanceName(const std::u16string& windowClass, const std::u16string& title);
+std::string instanceName(const std::u16string& windowClass, const std::u16string& title);
 
 // What a second copy handed over.
 struct HandOverMessage {
@@ -29,7 +29,7 @@ struct HandOverMessage {
 };
 
 // The running copy's answer to a second copy: the answer word and the texts the second
-// copy prints (see InstanceChannel::Reply).
+// copy prints (see InstanceChannel::reply).
 struct HandOverAnswer {
   uint32_t result = 0;
   std::string output;
@@ -39,7 +39,7 @@ struct HandOverAnswer {
 class InstanceChannel {
  public:
   // Owns the name; null when another copy owns it (or the system refuses).
-  static std::unique_ptr<InstanceChannel> Claim(const std::string& name);
+  static std::unique_ptr<InstanceChannel> claim(const std::string& name);
   ~InstanceChannel();
 
   // The listening descriptor, for the window loop's wait (platform::waitReadable).
@@ -47,12 +47,12 @@ class InstanceChannel {
   // Accepts one waiting second copy and reads its message (waiting at most `timeoutMs`
   // for its bytes). False when none came, the message was not whole or the sender is not
   // this user's (nor root's) program. The caller
-  // answers with Reply().
-  bool Receive(HandOverMessage& message, uint32_t timeoutMs);
+  // answers with reply().
+  bool receive(HandOverMessage& message, uint32_t timeoutMs);
   // The answer, and what the second copy prints: `output` on its standard output,
   // `errors` on its standard error (each at most kMaxHandOverText bytes, UTF-8).
-  void Reply(uint32_t result, std::string_view output = {}, std::string_view errors = {});
-  void Reply(const HandOverAnswer& a) { Reply(a.result, a.output, a.errors); }
+  void reply(uint32_t result, std::string_view output = {}, std::string_view errors = {});
+  void reply(const HandOverAnswer& a) { reply(a.result, a.output, a.errors); }
 
  private:
   explicit InstanceChannel(std::unique_ptr<platform::LocalStreamListener> listener)
@@ -65,7 +65,7 @@ inline constexpr uint32_t kMaxHandOverText = 1u << 20;
 
 // Hands `commandLine` to the copy that owns `name`. True when it answered; `result`
 // receives its answer, `output` and `errors` the texts it sent back for this copy to print.
-bool HandOver(const std::string& name, const std::u16string& commandLine, uint32_t timeoutMs,
+bool handOver(const std::string& name, const std::u16string& commandLine, uint32_t timeoutMs,
               uint32_t* result = nullptr, std::string* output = nullptr, std::string* errors = nullptr);
 
 }  // namespace front

@@ -64,7 +64,7 @@ class VistrelWindowTest : public ::testing::Test {
   VistrelWindowTest() : store_(*keys_) {
     application();
     store_.setMainPath(settings::kSettingsPath);
-    own_ = texts::BuiltinModule();
+    own_ = texts::builtinModule();
     language_ = std::make_unique<texts::LanguageTable>(store_, "/nonexistent/vistrel",
                                                        [](const std::string&) {});
     language_->LoadLanguageList(*own_);
@@ -77,14 +77,14 @@ class VistrelWindowTest : public ::testing::Test {
     auto camera = std::make_unique<ui::testing::FakeSource>(SourceKind::kCamera, texts::kTextCamera);
     camera->add({0, u"Brightness", -1, 1, 3, nullptr, 0, 1});
     camera_ = camera.get();
-    context_->sources.Append(std::move(camera));
-    context_->sources.Append(std::make_unique<ui::testing::FakeSource>(SourceKind::kSound, texts::kTextSound));
+    context_->sources.append(std::move(camera));
+    context_->sources.append(std::make_unique<ui::testing::FakeSource>(SourceKind::kSound, texts::kTextSound));
     context_->targets.push_back(std::make_unique<ui::testing::FakeTarget>(u"Network"));
-    context_->LoadState();
+    context_->loadState();
     ui::MenuBuilder::Hooks hooks;
     hooks.languageCount = [this] { return language_->count(); };
     menu_ = std::make_unique<ui::MenuBuilder>(*context_, *window_, hooks);
-    channel_ = InstanceChannel::Claim(std::string(1, '\0') + "vistrel-qt-test-" + std::to_string(::getpid()));
+    channel_ = InstanceChannel::claim(std::string(1, '\0') + "vistrel-qt-test-" + std::to_string(::getpid()));
     program_.context = context_.get();
     program_.language = language_.get();
     program_.device = &device_;
@@ -150,7 +150,7 @@ TEST_F(VistrelWindowTest, APreviewFrameIsDrawnAndThePaintFreesTheHandShake) {
   frame.height = 2;
   // The first paint sizes the bitmap to the preview area; the next frame fills it.
   for (int i = 0; i < 3; ++i) {
-    core::CaptureContext::PreviewCallback(context_.get(), &frame, 0, nullptr);
+    core::CaptureContext::previewCallback(context_.get(), &frame, 0, nullptr);
     window_->preview()->grab();  // paints the preview as the window would
     QApplication::processEvents();
   }
@@ -259,8 +259,8 @@ TEST_F(VistrelWindowTest, TheIdleTimerResetReachesTheSessionScreenSaver) {
 
 TEST(TemplateDialogTest, ControlsAreFoundByIdentifierAndMissingOnesAreHarmless) {
   application();
-  std::unique_ptr<platform::ResourceModule> own = texts::BuiltinModule();
-  TemplateDialog d(own->dialog(600), 600, ui::kMenuBarTarget, ui::testing::TestText, nullptr, false);
+  std::unique_ptr<platform::ResourceModule> own = texts::builtinModule();
+  TemplateDialog d(own->dialog(600), 600, ui::kMenuBarTarget, ui::testing::testText, nullptr, false);
   EXPECT_NE(qobject_cast<QLineEdit*>(d.control(1006)), nullptr);
   EXPECT_NE(qobject_cast<QAbstractButton*>(d.control(1004)), nullptr);
   EXPECT_EQ(d.barButton(ui::kDoneButton)->text().toStdString(), "Done");
@@ -272,7 +272,7 @@ TEST(TemplateDialogTest, ControlsAreFoundByIdentifierAndMissingOnesAreHarmless) 
   EXPECT_EQ(d.itemText(4711), u"");
   EXPECT_EQ(d.missing(), (std::set<int>{4711}));
 
-  TemplateDialog panel(own->dialog(603), 603, ui::kMenuBarPanel, ui::testing::TestText, nullptr, false);
+  TemplateDialog panel(own->dialog(603), 603, ui::kMenuBarPanel, ui::testing::testText, nullptr, false);
   auto* list = qobject_cast<QComboBox*>(panel.control(1040));
   ASSERT_NE(list, nullptr);
   panel.addListItem(1040, u"Brightness");
@@ -293,7 +293,7 @@ TEST(TemplateDialogTest, ControlsAreFoundByIdentifierAndMissingOnesAreHarmless) 
   QTest::keyClick(&panel, Qt::Key_F1);
   EXPECT_EQ(commands, 42000 + 1042 + ui::kDoneButton);
 
-  TemplateDialog none(nullptr, 699, 0, ui::testing::TestText, nullptr, false);
+  TemplateDialog none(nullptr, 699, 0, ui::testing::testText, nullptr, false);
   none.setItemText(1, u"x");
   EXPECT_EQ(none.missing(), (std::set<int>{1}));
 }

@@ -7,7 +7,7 @@
 // On this platform no such driver exists: the system port opens a driver that a local
 // program serves as a control device (platform/device_io.h, "CAM1:" is served as the
 // device "\\.\CAM1") and reads nothing; a frame area is the named shared memory that
-// program made under FrameAreaObjectName (platform/named_objects.h), owned by a user this
+// program made under frameAreaObjectName (platform/named_objects.h), owned by a user this
 // process trusts. Tests give a recording fake that serves frame areas.
 //
 // Threading: a port may be used from any thread; one handle is used by one thread at a
@@ -42,10 +42,10 @@ class DriverHandle {
   // Request `code` with `inSize` bytes at `in` (the driver may write back into them, as
   // a driver's control entry can) and room for `outSize` bytes at `out`; the count of
   // answered bytes goes to `*returned` when not null. True on success.
-  virtual bool Control(uint32_t code, void* in, uint32_t inSize, void* out, uint32_t outSize,
+  virtual bool control(uint32_t code, void* in, uint32_t inSize, void* out, uint32_t outSize,
                        uint32_t* returned) = 0;
   // Reads up to `size` bytes; their count goes to `*got`. True on success.
-  virtual bool Read(void* buffer, uint32_t size, uint32_t* got) = 0;
+  virtual bool read(void* buffer, uint32_t size, uint32_t* got) = 0;
 };
 
 // A named event created for a driver; closed when destroyed.
@@ -58,19 +58,19 @@ class DriverPort {
  public:
   virtual ~DriverPort() = default;
   // Null when the driver is not there.
-  virtual std::unique_ptr<DriverHandle> Open(std::u16string_view name, const DriverOpen& how) = 0;
+  virtual std::unique_ptr<DriverHandle> open(std::u16string_view name, const DriverOpen& how) = 0;
   // An auto-reset event, not signalled, under `name`; null when it cannot be made.
-  virtual std::unique_ptr<NamedEvent> CreateNamedEvent(std::u16string_view name) = 0;
+  virtual std::unique_ptr<NamedEvent> createNamedEvent(std::u16string_view name) = 0;
   // `bytes` bytes of the frame area at the device's fixed address `address`, writable;
   // valid while the port lives. Null when the device has no such area.
-  virtual uint8_t* MapFrameArea(uint32_t address, uint32_t bytes) = 0;
+  virtual uint8_t* mapFrameArea(uint32_t address, uint32_t bytes) = 0;
 };
 
 // The port of this system (see above). Lives for the whole process.
-DriverPort& SystemDriverPort();
+DriverPort& systemDriverPort();
 
 // The name of the shared memory that stands for the frame area at `address` on this
 // platform: "_VistrelFrameArea_A3C00000" (the object prefix of named objects applies).
-std::string FrameAreaObjectName(uint32_t address);
+std::string frameAreaObjectName(uint32_t address);
 
 }  // namespace makers

@@ -8,6 +8,9 @@
 // codes: 0 is success). A component is a pointer to its table of operations.
 //
 // Threading: as camera::CameraSource; the fetch loop runs on a thread of its own.
+//
+// Method names follow the capture-source interface the device program's modules share;
+// they keep its spelling.
 
 #include <array>
 #include <cstdint>
@@ -54,7 +57,7 @@ inline constexpr uint32_t kRetryMs = 20;
 inline constexpr uint32_t kJoinMs = 2048;
 
 // The JPEG quality as the chip's level (0 best .. 5).
-uint32_t QualityLevel(uint32_t quality);
+uint32_t qualityLevel(uint32_t quality);
 }  // namespace goforce
 
 class GoForceCamera final : public camera::CameraSource {
@@ -85,7 +88,7 @@ class GoForceCamera final : public camera::CameraSource {
   Producer fetch_;
 };
 
-std::unique_ptr<sources::CaptureSource> MakeGoForceCamera(camera::CameraEnvironment environment,
+std::unique_ptr<sources::CaptureSource> makeGoForceCamera(camera::CameraEnvironment environment,
                                                           sources::GoForceLibrary library);
 
 }  // namespace makers

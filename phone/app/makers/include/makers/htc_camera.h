@@ -9,6 +9,9 @@
 //
 // Threading: as camera::CameraSource. The frame callback runs on the library's thread
 // (streaming) or on the still thread.
+//
+// Method names follow the capture-source interface the device program's modules share;
+// they keep its spelling.
 
 #include <array>
 #include <atomic>
@@ -59,17 +62,17 @@ inline constexpr uint32_t kPropQuality = 65;
 
 // The picture modes of a sensor of a model (room for kMaxPictureModes); `overlay` is
 // the record the extra overlay mode of codes 2, 12 and 13 carries. Returns the count.
-uint32_t ListModes(uint32_t modelCode, bool smartphone, bool frontSensor, uint32_t* overlay,
+uint32_t listModes(uint32_t modelCode, bool smartphone, bool frontSensor, uint32_t* overlay,
                    sources::PictureMode* modes);
 
 // The format the frame callback passes on for a picture of `size` bytes announced as
 // `format`, and, for model code 0, the black right columns of 320 x 240 and 160 x 120
 // pictures (painted into `data`).
-uint32_t CorrectFrame(uint32_t modelCode, uint32_t format, uint32_t width, uint32_t height,
+uint32_t correctFrame(uint32_t modelCode, uint32_t format, uint32_t width, uint32_t height,
                       uint8_t* data, uint32_t size);
 
 // The JPEG quality as the level of property 65.
-uint32_t QualityLevel(uint32_t quality);
+uint32_t qualityLevel(uint32_t quality);
 }  // namespace htc
 
 class HtcCamera final : public camera::CameraSource {
@@ -113,7 +116,7 @@ class HtcCamera final : public camera::CameraSource {
 };
 
 // The source for rows 2 and 3 of the source list.
-std::unique_ptr<sources::CaptureSource> MakeHtcCamera(camera::CameraEnvironment environment,
+std::unique_ptr<sources::CaptureSource> makeHtcCamera(camera::CameraEnvironment environment,
                                                       std::shared_ptr<const sources::HtcCameraLibrary> library,
                                                       bool frontSensor);
 

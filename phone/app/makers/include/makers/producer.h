@@ -18,16 +18,16 @@ namespace makers {
 class Producer {
  public:
   using StopFlag = std::shared_ptr<const std::atomic<bool>>;
-  ~Producer() { Stop(0); }
+  ~Producer() { stop(0); }
 
   // Runs `body` on a new thread; `body` returns when the flag it is given is set.
-  bool Start(std::function<void(const StopFlag& stop)> body) {
+  bool start(std::function<void(const StopFlag& stop)> body) {
     auto flag = std::make_shared<std::atomic<bool>>(false);
     stop_ = flag;
     return thread_.start([flag, body = std::move(body)] { body(flag); });
   }
   // Sets the flag and waits up to `joinMs` for the thread; false when it was given up.
-  bool Stop(uint32_t joinMs) {
+  bool stop(uint32_t joinMs) {
     if (stop_) stop_->store(true);
     const bool ended = thread_.joinFor(joinMs);
     stop_.reset();

@@ -9,6 +9,9 @@
 //
 // Threading: as camera::CameraSource. The producer thread and the window thread share
 // the driver handle one request at a time.
+//
+// Method names follow the capture-source interface the device program's modules share;
+// they keep its spelling.
 
 #include <array>
 #include <cstdint>
@@ -29,11 +32,11 @@ inline constexpr uint32_t kStreamJoinMs = 2048;
 class SharedDriver {
  public:
   explicit SharedDriver(std::unique_ptr<DriverHandle> handle) : handle_(std::move(handle)) {}
-  bool Control(uint32_t code, void* in = nullptr, uint32_t inSize = 0, void* out = nullptr,
+  bool control(uint32_t code, void* in = nullptr, uint32_t inSize = 0, void* out = nullptr,
                uint32_t outSize = 0, uint32_t* returned = nullptr);
   // A request carrying one byte.
-  bool ControlByte(uint32_t code, uint8_t value);
-  bool Read(void* buffer, uint32_t size, uint32_t* got);
+  bool controlByte(uint32_t code, uint8_t value);
+  bool read(void* buffer, uint32_t size, uint32_t* got);
 
  private:
   std::mutex mutex_;
@@ -138,7 +141,7 @@ inline constexpr uint32_t kCaptureCommand = 66;
 inline constexpr uint32_t kModeWord = 7;
 inline constexpr uint32_t kPollMs = 1;
 // The capture request of a picture width; 0 for a width the driver has none for.
-uint32_t CaptureCode(uint32_t width);
+uint32_t captureCode(uint32_t width);
 }  // namespace cam2
 
 class Cam2Camera final : public StreamCamera {
@@ -169,7 +172,7 @@ inline constexpr uint32_t kContrastItem = 5;
 inline constexpr uint32_t kBufferBytes = 2457600;
 inline constexpr uint32_t kRetryMs = 5;
 // The size code of a picture width; 0 for a width the driver has none for.
-uint32_t SizeCode(uint32_t width);
+uint32_t sizeCode(uint32_t width);
 }  // namespace dsc1
 
 class Dsc1Camera final : public StreamCamera {
@@ -191,7 +194,7 @@ class Dsc1Camera final : public StreamCamera {
 };
 
 // The source for rows 4 to 6 of the source list.
-std::unique_ptr<sources::CaptureSource> MakeStreamCamera(camera::CameraEnvironment environment,
+std::unique_ptr<sources::CaptureSource> makeStreamCamera(camera::CameraEnvironment environment,
                                                          sources::StreamDriver driver, DriverPort& port);
 
 }  // namespace makers

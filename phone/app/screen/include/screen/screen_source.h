@@ -7,7 +7,7 @@
 // when the picture's 32-bit word sum differs from that of the last picture delivered
 // (else it sleeps 20 ms). In preview mode it opens nothing and produces nothing.
 //
-// While it captures, the PC's tap and key commands (RemoteInput) are injected into the
+// While it captures, the PC's tap and key commands (remoteInput) are injected into the
 // same display, unless the "RemoteInput" value of the source's settings key is 0 (on
 // by default for a display server, off for a frame buffer).
 //
@@ -15,7 +15,10 @@
 // capture a screen that cannot be read is opened again every kReopenMs; pictures of
 // another size than the mode's are skipped until the size is back.
 //
-// Threading: as camera::CameraSource; RemoteInput runs on the delivery target's thread.
+// Threading: as camera::CameraSource; remoteInput runs on the delivery target's thread.
+//
+// Method names follow the capture-source interface the device program's modules share;
+// they keep its spelling.
 
 #include <atomic>
 #include <cstdint>
@@ -49,7 +52,7 @@ struct ScreenAccess {
       openInjector;
 };
 // The platform's screen and injectors.
-ScreenAccess SystemScreenAccess();
+ScreenAccess systemScreenAccess();
 
 struct ScreenGeometry {
   uint32_t width = 0;
@@ -68,7 +71,7 @@ class ScreenSource final : public camera::CameraSource {
   sources::SourceKind Kind() override { return sources::SourceKind::kScreen; }
   void Reset() override;
   bool ApplyDeviceSetting(sources::SourceSetting* setting, int32_t index) override;
-  bool RemoteInput(uint32_t command, uint32_t argument) override;
+  bool remoteInput(uint32_t command, uint32_t argument) override;
 
   uint32_t EnumerateModes(sources::PictureMode* modes, uint32_t flag) override;
   bool OpenDevice(uint32_t quality, uint32_t mode) override;

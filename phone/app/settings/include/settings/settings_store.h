@@ -1,5 +1,7 @@
 #pragma once
 
+// OpenKey keeps the name the device program's settings are reached by.
+
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -37,7 +39,7 @@ class SettingsStore {
   Key OpenKey(const char16_t* subKey, bool forWriting) const;
 
   // Makes every write so far durable.
-  void Flush(const Key& key) const;
+  void flush(const Key& key) const;
 
   platform::KeyStore& keyStore() const { return store_; }
 
@@ -47,29 +49,29 @@ class SettingsStore {
 };
 
 // The value counts only when it exists and is exactly 4 bytes; its type is not looked at.
-std::optional<uint32_t> ReadDword(const Key& key, std::u16string_view name);
+std::optional<uint32_t> readDword(const Key& key, std::u16string_view name);
 
 // Reads a string of at most `capacityChars` characters including the terminating zero
 // into `buffer` (which then always ends with a zero) and returns its length in
 // characters. A missing value, or one larger than the capacity, gives an empty string
 // and 0.
-size_t ReadString(const Key& key, std::u16string_view name, char16_t* buffer,
+size_t readString(const Key& key, std::u16string_view name, char16_t* buffer,
                   size_t capacityChars);
 
-// Convenience over ReadString: nothing when the read gives 0 characters.
-std::u16string ReadString(const Key& key, std::u16string_view name, size_t capacityChars);
+// Convenience over readString: nothing when the read gives 0 characters.
+std::u16string readString(const Key& key, std::u16string_view name, size_t capacityChars);
 
 // REG_DWORD of 4 bytes and REG_SZ with its terminating zero; results are not checked.
-void WriteDword(const Key& key, std::u16string_view name, uint32_t value);
-void WriteString(const Key& key, std::u16string_view name, std::u16string_view text);
+void writeDword(const Key& key, std::u16string_view name, uint32_t value);
+void writeString(const Key& key, std::u16string_view name, std::u16string_view text);
 
 // Sets every `current` to -1, reads each setting's DWORD named by its display name from
 // `subKey` (or the main key), then resets every index that is not below its setting's
 // count (compared unsigned, so -1 stays -1) to -1.
-void LoadSettingList(const SettingsStore& store, SourceSetting* list, const char16_t* subKey);
+void loadSettingList(const SettingsStore& store, SourceSetting* list, const char16_t* subKey);
 
 // Writes each setting's `current` as a DWORD named by its display name.
-void SaveSettingList(const SettingsStore& store, const SourceSetting* list,
+void saveSettingList(const SettingsStore& store, const SourceSetting* list,
                      const char16_t* subKey);
 
 }  // namespace settings

@@ -9,6 +9,9 @@
 // the window thread. TakeFrame runs on the current delivery target's thread, and
 // IsStarted is also asked from there. The producer (a source's own thread or a platform
 // callback) hands frames over through the source's own events.
+//
+// Method names follow the capture-source interface the device program's modules share;
+// they keep its spelling.
 
 #include <atomic>
 #include <cstdint>
@@ -27,7 +30,7 @@ using settings::SettingChoice;
 using settings::SourceSetting;
 
 // What a source produces. Kinds 0 and 1 exclude each other when sources are enabled
-// (see EnableSource in source_list.h).
+// (see enableSource in source_list.h).
 enum class SourceKind : uint32_t {
   kCamera = 0,
   kScreen = 1,
@@ -127,7 +130,7 @@ class CaptureSource {
   // to -1).
   virtual void Reset() = 0;
   // Slot 9: reserved; 0 unless a source gives it a meaning.
-  virtual uint32_t Reserved() { return 0; }
+  virtual uint32_t reserved() { return 0; }
   // Slot 10: head of the source's setting list, or null.
   virtual SourceSetting* Settings() = 0;
   // Slot 11: makes a changed value effective; the caller has already stored `current`.
@@ -142,14 +145,14 @@ class CaptureSource {
 
   // Not in the table of operations: whether the source may be enabled when nothing was
   // saved (or after a crash). A source whose device the probe did not find says no.
-  virtual bool EnabledByDefault() { return true; }
+  virtual bool enabledByDefault() { return true; }
   // Not in the table either: a short remark on how this build treats a setting, for
   // listings such as `vistrel --settings` (empty: nothing to say).
-  virtual const char* SettingNote(const SourceSetting* /*setting*/) { return ""; }
+  virtual const char* settingNote(const SourceSetting* /*setting*/) { return ""; }
   // Not in the table either: a tap or key command from the PC (the link's command code
   // and its argument), for a source whose picture the user can act on. Runs on the
   // delivery target's thread. False when the source takes no input (or not now).
-  virtual bool RemoteInput(uint32_t /*command*/, uint32_t /*argument*/) { return false; }
+  virtual bool remoteInput(uint32_t /*command*/, uint32_t /*argument*/) { return false; }
 
   // The next source of the list, or null.
   CaptureSource* next() const { return next_.get(); }

@@ -28,7 +28,7 @@ struct DeviceInfo {
   bool isSmartphone = true;     // a failed platform-type query counts as a Smartphone
   bool hasPxa27x = false;
   platform::ProcessorInfo processor;  // as returned; empty when the query failed
-  // The kernels jpegpress has for this processor (JpegpressKernelsFor); kNone where it
+  // The kernels jpegpress has for this processor (jpegpressKernelsFor); kNone where it
   // has none and is not loaded.
   JpegpressKernels jpegpressKernels = JpegpressKernels::kNone;
 
@@ -42,24 +42,24 @@ struct DeviceInfo {
   DeviceInfo& operator=(DeviceInfo&&) = default;
 
  private:
-  friend DeviceInfo ProbeDevice(platform::DeviceProbe&, ModuleLoader&);
+  friend DeviceInfo probeDevice(platform::DeviceProbe&, ModuleLoader&);
   std::unique_ptr<platform::Module> jpegpressModule_;  // keeps the table's code loaded
 };
 
 // The PXA27x test: the core name or the processor name contains "PXA", and one of the
 // two contains "27".
-bool IsPxa27x(const platform::ProcessorInfo& processor);
+bool isPxa27x(const platform::ProcessorInfo& processor);
 
 // The processor test for binding jpegpress: the kernels it runs on this processor. SIMD
 // kernels on every x86-64 processor (AVX2 when the processor reports it, else SSE2) and
 // every AArch64 processor (NEON); the portable kernels on a PXA27x; none on any other
 // processor, where the system encoder is used (see docs/sources.md for why).
-JpegpressKernels JpegpressKernelsFor(const platform::ProcessorInfo& processor);
+JpegpressKernels jpegpressKernelsFor(const platform::ProcessorInfo& processor);
 // "portable", "sse2", "avx2", "neon", or "none".
-const char* JpegpressKernelsName(JpegpressKernels kernels);
+const char* jpegpressKernelsName(JpegpressKernels kernels);
 
 // Asks `probe` the four questions and, only on a processor for which jpegpress has
 // kernels, binds "jpegpress.dll" from the program's folder.
-DeviceInfo ProbeDevice(platform::DeviceProbe& probe, ModuleLoader& modules);
+DeviceInfo probeDevice(platform::DeviceProbe& probe, ModuleLoader& modules);
 
 }  // namespace sources

@@ -5,6 +5,9 @@
 // library it was built with (kept loaded), so that the list, the menus and the saved
 // enabled states work; they have no settings, announce no picture modes and fail to
 // start. The sound source is real.
+//
+// Method names follow the capture-source interface the device program's modules share;
+// they keep its spelling.
 
 #include <memory>
 
@@ -57,18 +60,18 @@ using PlaceholderSource = Placeholder<CaptureSource>;
 // the default capture device.
 class PlaceholderSourceFactory : public SourceFactory {
  public:
-  std::unique_ptr<CaptureSource> GoForceCamera(const DeviceInfo& device,
+  std::unique_ptr<CaptureSource> goForceCamera(const DeviceInfo& device,
                                                GoForceLibrary library) override;
-  std::unique_ptr<CaptureSource> HtcCamera(const DeviceInfo& device,
+  std::unique_ptr<CaptureSource> htcCamera(const DeviceInfo& device,
                                            std::shared_ptr<const HtcCameraLibrary> library,
                                            bool frontSensor) override;
-  std::unique_ptr<CaptureSource> StreamCamera(const DeviceInfo& device,
+  std::unique_ptr<CaptureSource> streamCamera(const DeviceInfo& device,
                                               StreamDriver driver) override;
-  std::unique_ptr<CaptureSource> DirectShowCamera(const DeviceInfo& device,
+  std::unique_ptr<CaptureSource> directShowCamera(const DeviceInfo& device,
                                                   FramesinkLibrary library) override;
-  std::unique_ptr<CaptureSource> Screen(const DeviceInfo& device,
+  std::unique_ptr<CaptureSource> screen(const DeviceInfo& device,
                                         const platform::FrameBufferDescription& screen) override;
-  std::unique_ptr<CaptureSource> Sound(const DeviceInfo& device) override;
+  std::unique_ptr<CaptureSource> sound(const DeviceInfo& device) override;
 };
 
 }  // namespace sources

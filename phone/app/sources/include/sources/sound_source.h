@@ -15,6 +15,9 @@
 // on the target's thread, the recorder callback on the recorder's thread. The filled
 // queue, the count of blocks with the recorder and the handed-out block are guarded by
 // one lock; the recorder is never called while that lock is held.
+//
+// Method names follow the capture-source interface the device program's modules share;
+// they keep its spelling.
 
 #include <cstdint>
 #include <functional>
@@ -43,7 +46,7 @@ struct SoundBlockLayout {
   uint32_t strideBytes = 0; // 76 + n x 356
   uint32_t blockCount = 0;  // 131072 / stride
 };
-SoundBlockLayout LayoutSoundBlocks(uint32_t frameTimeUnits);
+SoundBlockLayout layoutSoundBlocks(uint32_t frameTimeUnits);
 
 // The most blocks a layout may have (one 20 ms block per 432 bytes).
 inline constexpr uint32_t kMaxSoundBlocks = SoundBlockLayout::kRegionBytes / 432;
@@ -51,7 +54,7 @@ inline constexpr uint32_t kMaxSoundBlocks = SoundBlockLayout::kRegionBytes / 432
 // How many blocks stay with the recorder at the least: 5, or, in a region of fewer
 // than 7 blocks, all but two (one handed out, one waiting), so that long blocks still
 // reach the target.
-uint32_t SoundRecorderReserve(uint32_t blockCount);
+uint32_t soundRecorderReserve(uint32_t blockCount);
 
 // The value read from the source's settings sub-key that names the capture device.
 inline constexpr char16_t kSoundDeviceValue[] = u"Device";
@@ -61,7 +64,7 @@ struct SoundEnvironment {
   const settings::SettingsStore* store = nullptr;  // Stop saves the settings here
   std::function<const char16_t*(uint32_t textId)> text;  // names the settings sub-key
   platform::Clock* clock = nullptr;                      // default: the system clock
-  // Makes the recorder at each capture start; default platform::CreateAudioIn.
+  // Makes the recorder at each capture start; default platform::createAudioIn.
   std::function<std::unique_ptr<platform::AudioIn>()> makeRecorder;
   std::string device;          // capture device; empty = the system's default
   bool deviceFound = true;     // the probe found the capture device at start-up
@@ -69,12 +72,12 @@ struct SoundEnvironment {
 
 // Reads the capture device from the value "Device" of the source's settings sub-key
 // (empty when absent) and asks the platform whether it can be opened now.
-SoundEnvironment ProbeSoundDevice(SoundEnvironment environment);
+SoundEnvironment probeSoundDevice(SoundEnvironment environment);
 
 class SoundSource;
 // The device program's sound source: the capture device named in the settings sub-key
 // of `store` (none: the default device), probed once here.
-std::unique_ptr<SoundSource> MakeSoundSource(const settings::SettingsStore* store,
+std::unique_ptr<SoundSource> makeSoundSource(const settings::SettingsStore* store,
                                              std::function<const char16_t*(uint32_t)> text);
 
 class SoundSource final : public CaptureSource {
@@ -98,8 +101,8 @@ class SoundSource final : public CaptureSource {
   uint32_t TakeFrame(FrameDescriptor* out) override;
   SourceSetting* DeviceSettingList() override { return nullptr; }
   bool ApplyDeviceSetting(SourceSetting*, int32_t) override { return false; }
-  bool EnabledByDefault() override { return env_.deviceFound; }
-  const char* SettingNote(const SourceSetting* setting) override {
+  bool enabledByDefault() override { return env_.deviceFound; }
+  const char* settingNote(const SourceSetting* setting) override {
     return setting == &settings_[kSettingFormat] ? "sound always goes out as PCM: this build has no AMR coder"
                                                   : "";
   }
@@ -122,13 +125,13 @@ class SoundSource final : public CaptureSource {
     uint8_t* coded = nullptr;
   };
 
-  static void RecorderCallback(void* user, platform::AudioInMessage message,
+  static void recorderCallback(void* user, platform::AudioInMessage message,
                                platform::WaveHeader* header);
-  void OnBlockFilled(Block* block);
-  void LayOut();
-  void ResetQueueLocked();
+  void onBlockFilled(Block* block);
+  void layOut();
+  void resetQueueLocked();
   // With `stopping_` set: takes every block back from the recorder and closes it.
-  void CloseRecorder();
+  void closeRecorder();
   platform::Clock& clock() const;
 
   SoundEnvironment env_;

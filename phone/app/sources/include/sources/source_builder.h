@@ -39,27 +39,27 @@ namespace sources {
 // ---- Rules on the OEM text (upper case, containment is case-sensitive) ----
 
 // The HTC camera library's model code: the first matching rule wins; 35 when none does.
-uint32_t HtcModelCode(std::u16string_view oemText);
+uint32_t htcModelCode(std::u16string_view oemText);
 
 // The model codes whose library drives a second (front) sensor.
-bool HasFrontSensor(uint32_t modelCode);
+bool hasFrontSensor(uint32_t modelCode);
 
 // The DirectShow camera's flavour: 1 when the text contains "SGH"; else 2 when it
 // contains "ATOM" or is exactly "HP"; else 0.
-uint32_t DirectShowFlavour(std::u16string_view oemText);
+uint32_t directShowFlavour(std::u16string_view oemText);
 
 // The stream-driver cameras of rows 4, 5 and 6, and whether the OEM text calls for one.
 enum class StreamDriver { kCam1, kCam2, kDsc1 };
-const char16_t* StreamDriverName(StreamDriver driver);  // u"CAM1:", u"CAM2:", u"DSC1:"
-bool OemTextSelects(StreamDriver driver, std::u16string_view oemText);
+const char16_t* streamDriverName(StreamDriver driver);  // u"CAM1:", u"CAM2:", u"DSC1:"
+bool oemTextSelects(StreamDriver driver, std::u16string_view oemText);
 // Whether the probe reports the driver present (DeviceProbe::streamDrivers).
-bool DriverPresent(platform::DeviceProbe& probe, StreamDriver driver);
+bool driverPresent(platform::DeviceProbe& probe, StreamDriver driver);
 
 // Whether the probe names the maker's camera library (DeviceProbe::cameraLibraries): the
 // names are compared without their extension and without regard to case, so "HTCcamera",
 // "HTCcamera.dll" and "htccamera.so" all name "HTCcamera.dll". A library not named is
 // not loaded at all.
-bool LibraryPresent(platform::DeviceProbe& probe, std::string_view library);
+bool libraryPresent(platform::DeviceProbe& probe, std::string_view library);
 
 // ---- The screen ----
 
@@ -67,11 +67,11 @@ bool LibraryPresent(platform::DeviceProbe& probe, std::string_view library);
 // no frame address, the display information; when there is still no frame address, the
 // display properties. Each answer that comes replaces the one before. Empty when none
 // answered.
-std::optional<platform::FrameBufferDescription> QueryScreen(platform::DeviceProbe& probe);
+std::optional<platform::FrameBufferDescription> queryScreen(platform::DeviceProbe& probe);
 
 // The screen source is offered for a width and a height each in 176..640 and 1..32 bits
 // per pixel.
-bool ScreenQualifies(const platform::FrameBufferDescription& screen);
+bool screenQualifies(const platform::FrameBufferDescription& screen);
 
 // ---- What the rows bind ----
 
@@ -117,25 +117,25 @@ struct FramesinkLibrary {
 class SourceFactory {
  public:
   virtual ~SourceFactory() = default;
-  virtual std::unique_ptr<CaptureSource> GoForceCamera(const DeviceInfo& device,
+  virtual std::unique_ptr<CaptureSource> goForceCamera(const DeviceInfo& device,
                                                        GoForceLibrary library) = 0;
-  virtual std::unique_ptr<CaptureSource> HtcCamera(const DeviceInfo& device,
+  virtual std::unique_ptr<CaptureSource> htcCamera(const DeviceInfo& device,
                                                    std::shared_ptr<const HtcCameraLibrary> library,
                                                    bool frontSensor) = 0;
-  virtual std::unique_ptr<CaptureSource> StreamCamera(const DeviceInfo& device,
+  virtual std::unique_ptr<CaptureSource> streamCamera(const DeviceInfo& device,
                                                       StreamDriver driver) = 0;
-  virtual std::unique_ptr<CaptureSource> DirectShowCamera(const DeviceInfo& device,
+  virtual std::unique_ptr<CaptureSource> directShowCamera(const DeviceInfo& device,
                                                           FramesinkLibrary library) = 0;
-  virtual std::unique_ptr<CaptureSource> Screen(const DeviceInfo& device,
+  virtual std::unique_ptr<CaptureSource> screen(const DeviceInfo& device,
                                                 const platform::FrameBufferDescription& screen) = 0;
-  virtual std::unique_ptr<CaptureSource> Sound(const DeviceInfo& device) = 0;
+  virtual std::unique_ptr<CaptureSource> sound(const DeviceInfo& device) = 0;
 };
 
 // Receives one line per row tried, saying what was found (for the probe tool).
 using BuildNotes = std::vector<std::string>;
 
 // Builds the list in the order above. `probe` answers the display questions.
-SourceList BuildSourceList(const DeviceInfo& device, ModuleLoader& modules,
+SourceList buildSourceList(const DeviceInfo& device, ModuleLoader& modules,
                            platform::DeviceProbe& probe, SourceFactory& factory,
                            BuildNotes* notes = nullptr);
 

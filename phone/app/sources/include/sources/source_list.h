@@ -19,7 +19,7 @@ class SourceList {
   ~SourceList();
 
   // Appends `source` (ignored when null) at the end.
-  void Append(std::unique_ptr<CaptureSource> source);
+  void append(std::unique_ptr<CaptureSource> source);
 
   CaptureSource* head() const { return head_.get(); }
   size_t size() const { return size_; }
@@ -49,12 +49,12 @@ class SourceList {
 };
 
 // The kind as the exclusion rule reads it: the screen counts as a camera.
-SourceKind ExclusionKind(SourceKind kind);
+SourceKind exclusionKind(SourceKind kind);
 
 // Enables `source` and clears `enabled` on every other enabled source of `list` whose
 // exclusion kind is the same (a camera or the screen excludes the other cameras and the
 // screen; a sound source excludes only other sound sources). The caller then restarts
 // the sources in the current mode.
-void EnableSource(const SourceList& list, CaptureSource& source);
+void enableSource(const SourceList& list, CaptureSource& source);
 
 }  // namespace sources

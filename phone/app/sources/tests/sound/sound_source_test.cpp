@@ -61,7 +61,7 @@ class SoundSourceTest : public ::testing::Test {
   // Fills one block completely with `pattern`, moving the clock on by 10 ms first.
   void fill(uint8_t pattern, uint32_t bytes = 0xFFFFFFFFu) {
     clock_.advanceMs(10);
-    ASSERT_TRUE(recorder_.Fill(bytes, pattern)) << "the recorder ran out of blocks";
+    ASSERT_TRUE(recorder_.fill(bytes, pattern)) << "the recorder ran out of blocks";
   }
 
   platform::ManualClock clock_;
@@ -71,7 +71,7 @@ class SoundSourceTest : public ::testing::Test {
 
 TEST(SoundBlockLayout, EveryFrameTime) {
   for (const LayoutCase& c : kLayouts) {
-    const SoundBlockLayout l = LayoutSoundBlocks(c.frameTimeMs / 20);
+    const SoundBlockLayout l = layoutSoundBlocks(c.frameTimeMs / 20);
     EXPECT_EQ(l.pcmBytes, c.pcmBytes) << c.frameTimeMs;
     EXPECT_EQ(l.strideBytes, c.strideBytes) << c.frameTimeMs;
     EXPECT_EQ(l.blockCount, c.blocks) << c.frameTimeMs;
@@ -256,7 +256,7 @@ TEST_F(SoundSourceTest, PreviewRecordsNothing) {
   EXPECT_FALSE(recorder_.isOpen());
   EXPECT_FALSE(s->IsStarted());
   EXPECT_EQ(s->TakeFrame(nullptr), 0u);
-  EXPECT_FALSE(recorder_.Fill(0xFFFF, 2));
+  EXPECT_FALSE(recorder_.fill(0xFFFF, 2));
 }
 
 TEST_F(SoundSourceTest, StartFailsWithoutADeviceOrWithFewerThanTwoBlocks) {
@@ -280,9 +280,9 @@ TEST_F(SoundSourceTest, StartFailsWithoutADeviceOrWithFewerThanTwoBlocks) {
 TEST_F(SoundSourceTest, EnabledByDefaultOnlyWhenTheProbeFoundTheDevice) {
   SoundEnvironment env;
   env.deviceFound = false;
-  EXPECT_FALSE(SoundSource(env).EnabledByDefault());
+  EXPECT_FALSE(SoundSource(env).enabledByDefault());
   env.deviceFound = true;
-  EXPECT_TRUE(SoundSource(env).EnabledByDefault());
+  EXPECT_TRUE(SoundSource(env).enabledByDefault());
 }
 
 TEST_F(SoundSourceTest, StopSavesTheSettingsAndTheDeviceComesFromTheSubKey) {
@@ -292,13 +292,13 @@ TEST_F(SoundSourceTest, StopSavesTheSettingsAndTheDeviceComesFromTheSubKey) {
   store.setMainPath(settings::kSettingsPath);
   {
     auto key = store.OpenKey(u"Sound", true);
-    settings::WriteString(key, kSoundDeviceValue, u"plughw:7");
+    settings::writeString(key, kSoundDeviceValue, u"plughw:7");
   }
   SoundEnvironment env;
   env.store = &store;
   env.text = [](uint32_t id) -> const char16_t* { return id == 70 ? u"Sound" : nullptr; };
-  EXPECT_EQ(ProbeSoundDevice(env).device, "plughw:7");
-  EXPECT_EQ(ProbeSoundDevice(SoundEnvironment{}).device, "");
+  EXPECT_EQ(probeSoundDevice(env).device, "plughw:7");
+  EXPECT_EQ(probeSoundDevice(SoundEnvironment{}).device, "");
 
   auto s = make(&store);
   s->Settings()->name = u"Format";
@@ -308,9 +308,9 @@ TEST_F(SoundSourceTest, StopSavesTheSettingsAndTheDeviceComesFromTheSubKey) {
   ASSERT_TRUE(start(*s));
   ASSERT_TRUE(s->Stop());
   auto key = store.OpenKey(u"Sound", false);
-  EXPECT_EQ(settings::ReadDword(key, u"Frame Time"), 4u);
-  EXPECT_EQ(settings::ReadDword(key, u"Format"), 0xFFFFFFFFu);
-  EXPECT_EQ(settings::ReadString(key, kSoundDeviceValue, 260), u"plughw:7");
+  EXPECT_EQ(settings::readDword(key, u"Frame Time"), 4u);
+  EXPECT_EQ(settings::readDword(key, u"Format"), 0xFFFFFFFFu);
+  EXPECT_EQ(settings::readString(key, kSoundDeviceValue, 260), u"plughw:7");
 }
 
 // Halt while the recorder is giving a block back: the block lands after Halt began, so
@@ -324,7 +324,7 @@ TEST_F(SoundSourceTest, HaltWhileABlockComesBack) {
   while (frameReady_.wait(0)) {
   }
   recorder_.beforeCallback = [this] { recorder_.waitForReset(); };
-  std::thread producer([this] { recorder_.Fill(0xFFFF, 2); });
+  std::thread producer([this] { recorder_.fill(0xFFFF, 2); });
   // Halt waits inside the recorder's Reset for the block in flight.
   EXPECT_TRUE(s->Halt());
   producer.join();
@@ -357,7 +357,7 @@ TEST_F(SoundSourceTest, RecorderTargetAndWindowThreadsTogether) {
     }
   });
   std::thread producer([&] {
-    while (!done.load()) recorder_.Fill(0xFFFF, 7);
+    while (!done.load()) recorder_.fill(0xFFFF, 7);
   });
   for (int round = 0; round < 20; ++round) {
     std::this_thread::sleep_for(

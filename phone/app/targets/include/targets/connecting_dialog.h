@@ -25,10 +25,10 @@ struct Rect {
 };
 
 // Centred across the parent and one quarter of the free height down, size unchanged.
-Rect PlaceOverParent(const Rect& parent, const Rect& dialog);
+Rect placeOverParent(const Rect& parent, const Rect& dialog);
 
 // "%d.%d.%d.%d" of an address in network order, first octet first.
-std::u16string DottedAddress(uint32_t networkOrder);
+std::u16string dottedAddress(uint32_t networkOrder);
 
 // What the dialog's logic sees of its window.
 // Threading: the window thread only.

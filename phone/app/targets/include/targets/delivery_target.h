@@ -6,6 +6,9 @@
 //
 // Threading: every operation runs on the window thread. A target that sends from a thread
 // of its own calls the fetch and control functions of TargetStartParams on that thread.
+//
+// Method names follow the delivery-target interface the device program's modules share;
+// they keep its spelling.
 
 #include <cstdint>
 #include <memory>

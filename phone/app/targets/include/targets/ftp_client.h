@@ -69,29 +69,29 @@ class FtpClient {
 
   // ---- Operations ----
   // Opens the control connection and reads the greeting, which must be 220.
-  bool Connect(const std::string& server, uint16_t port);
+  bool connect(const std::string& server, uint16_t port);
   // Reads one reply into the reply buffer; its code, or 0 (see lastReplyEnd()).
-  int ReadReply();
+  int readReply();
   // Sends "verb", or "verb argument", and CR LF, then reads the reply. 0 when the command
   // could not be sent (the reply is still read).
-  int Command(const char* verb, const std::string* argument = nullptr);
+  int command(const char* verb, const std::string* argument = nullptr);
   // Closes the data connection and the listener, sends QUIT (unless stopping), reads the
   // reply and closes the control connection.
-  void Quit();
+  void quit();
   // Whether the control connection can carry the next command: it exists, is writable,
   // and the server has neither closed it nor said anything unasked (a server that ends an
   // idle session says 421 and closes). A dead connection is closed (Quit).
-  bool Alive();
+  bool alive();
   // Keeps a live connection or logs in afresh: USER (331, or 230 when no password is
   // needed), PASS (230), TYPE I, then CWD into the directory, creating it with MKD when
   // it is missing. False (after Quit) when any step fails.
-  bool LogIn(const FtpLogin& login);
+  bool logIn(const FtpLogin& login);
   // Stores one file; null on success, else the message for the user.
-  const char16_t* StoreFile(const std::string& name, const uint8_t* data, size_t size);
+  const char16_t* storeFile(const std::string& name, const uint8_t* data, size_t size);
   // Stores the picture under `name`, directly or through kFtpTempName and a rename.
-  const char16_t* Upload(const std::string& name, const uint8_t* data, size_t size, bool useTempFile);
+  const char16_t* upload(const std::string& name, const uint8_t* data, size_t size, bool useTempFile);
   // Closes every socket without a word to the server.
-  void CloseAll();
+  void closeAll();
 
   // ---- State ----
   bool connected() const { return control_.valid(); }
@@ -103,11 +103,11 @@ class FtpClient {
   const std::string& lastPortArgument() const { return lastPortArgument_; }
 
  private:
-  bool OpenPassive();
-  bool AnnouncePort();
-  bool AcceptActive();
-  bool SendAll(platform::TcpSocket& socket, const std::string& bytes);
-  bool Wait(uint32_t sliceMs) const;
+  bool openPassive();
+  bool announcePort();
+  bool acceptActive();
+  bool sendAll(platform::TcpSocket& socket, const std::string& bytes);
+  bool wait(uint32_t sliceMs) const;
 
   std::shared_ptr<HostResolver> resolver_;
   platform::Clock& clock_;

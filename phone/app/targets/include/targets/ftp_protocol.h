@@ -56,10 +56,10 @@ class ReplyReader {
 // the first of them anywhere after the code (in parentheses or not). `address` is in
 // network order, `port` = fifth × 256 + sixth. False when there are no six such numbers
 // or the port is 0.
-bool ParsePassiveReply(std::string_view reply, uint32_t& address, uint16_t& port);
+bool parsePassiveReply(std::string_view reply, uint32_t& address, uint16_t& port);
 
 // "h1,h2,h3,h4,p1,p2" for PORT: the address (network order, first octet first) and port.
-std::string PortArgument(uint32_t address, uint16_t port);
+std::string portArgument(uint32_t address, uint16_t port);
 
 // Sends `size` bytes in pieces of at most kPieceBytes through `send`, which returns the
 // count it sent (possibly short) or a negative number on failure. A failure is counted and,
@@ -69,7 +69,7 @@ std::string PortArgument(uint32_t address, uint16_t port);
 inline constexpr size_t kPieceBytes = 2048;
 inline constexpr uint32_t kMaxPieceFailures = 10;
 inline constexpr uint32_t kPieceRetryMs = 100;
-size_t SendInPieces(const uint8_t* data, size_t size, const std::function<long(const uint8_t*, size_t)>& send,
+size_t sendInPieces(const uint8_t* data, size_t size, const std::function<long(const uint8_t*, size_t)>& send,
                     const std::function<bool()>& stopped, const std::function<void(uint32_t ms)>& pause);
 
 }  // namespace targets

@@ -10,6 +10,9 @@
 // the target (jointly owned, so that a worker abandoned by Stop never touches freed
 // memory). The worker calls the fetch function, the error report and, with "Power safe",
 // the source switches of Options.
+//
+// Method names follow the delivery-target interface the device program's modules share;
+// they keep its spelling.
 
 #include <atomic>
 #include <cstdint>
@@ -39,7 +42,7 @@ inline constexpr const char16_t* kFtpErrorCaption = u"Error";
 
 // Whether one of the machine's own addresses (network order) reaches beyond the device:
 // a first octet other than 127, 169, 192 and 255.
-bool HasUsableNetwork(const std::vector<uint32_t>& addresses);
+bool hasUsableNetwork(const std::vector<uint32_t>& addresses);
 
 class FtpTarget final : public DeliveryTarget {
  public:

@@ -45,6 +45,6 @@ class NetworkSettingsDialog {
 
 // A dialog number as the system's integer reading takes it: optional blanks, an optional
 // sign, decimal digits and nothing else. False when it is not such a number.
-bool ReadDialogNumber(const std::u16string& text, long long& value);
+bool readDialogNumber(const std::u16string& text, long long& value);
 
 }  // namespace targets

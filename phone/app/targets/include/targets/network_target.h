@@ -10,6 +10,9 @@
 // link state (owned jointly, so that a thread abandoned by Stop never touches freed
 // memory). Only the sending thread touches the socket: Command and IsAlive ask it to
 // drop the connection instead of closing the socket under it.
+//
+// Method names follow the delivery-target interface the device program's modules share;
+// they keep its spelling.
 
 #include <atomic>
 #include <cstdint>
@@ -56,20 +59,20 @@ class HostResolver {
 std::shared_ptr<HostResolver> systemResolver();
 
 // A dotted IPv4 address in network order; 0 when `text` is not one.
-uint32_t ParseDottedAddress(const std::string& text);
+uint32_t parseDottedAddress(const std::string& text);
 
 // The PC's address: the lookup's answer unless it failed or gave 0 or 255.255.255.255,
 // else `name` read as a dotted address, else 0.
-uint32_t ResolveHost(HostResolver& resolver, const std::string& name);
+uint32_t resolveHost(HostResolver& resolver, const std::string& name);
 
 // The "-p" command: the number after the first "-" that is directly followed by "p"
 // (blanks after "-p" skipped, the number running to the next blank or the end). Zero
 // when there is no such number, it is empty, longer than 15 characters or converts to 0.
 // The value is returned whole: bit 16 is the reconnect flag, the low 16 bits the port.
-uint32_t ParsePortCommand(const char16_t* text);
+uint32_t parsePortCommand(const char16_t* text);
 
 // The low byte of every character, up to the first character whose low byte is zero.
-std::string NarrowHostName(std::u16string_view text);
+std::string narrowHostName(std::u16string_view text);
 
 class NetworkTarget final : public DeliveryTarget {
  public:
@@ -117,13 +120,13 @@ class NetworkTarget final : public DeliveryTarget {
   bool threadRunning() const { return thread_ && thread_->running(); }
   ConnectingDialog& connectingDialog() { return dialog_; }
   // The host name the next resolution uses.
-  std::string HostName() const;
+  std::string hostName() const;
 
   struct Link;  // state shared with the sending thread
 
  private:
   int ShowConnecting();
-  void RequestDrop();
+  void requestDrop();
 
   const settings::SettingsStore& store_;
   Options options_;

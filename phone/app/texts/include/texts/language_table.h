@@ -1,5 +1,8 @@
 #pragma once
 
+// LoadLanguage, LoadLanguageList, OpenHelp and Text keep the names the device program's
+// texts are reached by.
+
 #include <array>
 #include <cstdint>
 #include <functional>
@@ -22,11 +25,11 @@ std::string_view builtinResourceScript();
 
 // The program's own module: the script `programPath` + ".rc" beside the program, or the
 // built-in copy when that file is missing or not valid (a broken file is reported).
-std::unique_ptr<platform::ResourceModule> LoadOwnModule(const std::string& programPath,
+std::unique_ptr<platform::ResourceModule> loadOwnModule(const std::string& programPath,
                                                         const Diagnostics& diagnostics);
 
 // The built-in copy alone.
-std::unique_ptr<platform::ResourceModule> BuiltinModule();
+std::unique_ptr<platform::ResourceModule> builtinModule();
 
 // Name of the translation module of `languageId` for the program file `programPath`:
 // the path followed by ".%04x.mui" (four lower-case hexadecimal digits).

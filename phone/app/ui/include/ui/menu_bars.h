@@ -35,10 +35,10 @@ struct MenuBarButton {
 };
 
 // The buttons of bar `barId` in order (left, right); empty for an unknown bar.
-std::vector<MenuBarButton> MenuBarButtons(int barId);
+std::vector<MenuBarButton> menuBarButtons(int barId);
 
 // Sets every button text of bar `barId` from `text` (a missing text leaves the button).
-void ApplyMenuBarTexts(DialogView& view, int barId,
+void applyMenuBarTexts(DialogView& view, int barId,
                        const std::function<const char16_t*(uint32_t)>& text);
 
 }  // namespace ui

@@ -34,16 +34,16 @@ class MenuBuilder {
   MenuBuilder(core::CaptureContext& context, MenuView& view, Hooks hooks);
 
   // Empties and refills the popup of the "Menu" button.
-  void Build();
+  void build();
   // Performs a menu command; false when the number is not one of this menu's.
-  bool Dispatch(int command);
+  bool dispatch(int command);
 
   // The "Source" item's action: toggles `source`; enabling it disables the other
   // enabled sources of its kind. The sources restart and the popup is rebuilt.
-  void ToggleSource(sources::CaptureSource& source);
+  void toggleSource(sources::CaptureSource& source);
   // The "Mode" item's action: the current target stops and is released; `target`
   // becomes current when its Prepare succeeds (else the old one stays, unprepared).
-  void ChooseTarget(targets::DeliveryTarget& target);
+  void chooseTarget(targets::DeliveryTarget& target);
 
  private:
   enum class Action { kSource, kTarget, kSourceSettings, kTargetSettings, kLanguage, kAbout, kExit };
@@ -53,8 +53,8 @@ class MenuBuilder {
     targets::DeliveryTarget* target = nullptr;
   };
   // The popup's items and, for each command number from 42000, what it does.
-  Menu Layout(std::vector<Entry>& entries) const;
-  std::u16string Text(uint32_t id) const;
+  Menu layout(std::vector<Entry>& entries) const;
+  std::u16string text(uint32_t id) const;
 
   core::CaptureContext& context_;
   MenuView& view_;

@@ -1,5 +1,7 @@
 #pragma once
 
+// MenuItem::Command keeps its capital because the item's field is named command.
+
 #include <string>
 #include <vector>
 
@@ -17,8 +19,8 @@ struct MenuItem {
   static MenuItem Command(int command, std::u16string text, bool checked = false) {
     return MenuItem{Kind::kCommand, command, std::move(text), checked, {}};
   }
-  static MenuItem Separator() { return MenuItem{Kind::kSeparator, 0, {}, false, {}}; }
-  static MenuItem Submenu(std::u16string text, std::vector<MenuItem> items) {
+  static MenuItem separator() { return MenuItem{Kind::kSeparator, 0, {}, false, {}}; }
+  static MenuItem submenu(std::u16string text, std::vector<MenuItem> items) {
     return MenuItem{Kind::kSubmenu, 0, std::move(text), false, std::move(items)};
   }
 };

@@ -21,11 +21,11 @@ namespace ui {
 // Makes `index` the setting's value: stores it, lets the source apply it and reports
 // the change to the current target (while capturing). The one path by which the editor
 // and the settings command change a source setting.
-void ApplySettingIndex(core::CaptureContext& context, sources::CaptureSource& source,
+void applySettingIndex(core::CaptureContext& context, sources::CaptureSource& source,
                        settings::SourceSetting& setting, int32_t index);
 
 // "Reset All": every setting back to its default, the source's Reset once.
-void ResetAllSettings(sources::CaptureSource& source);
+void resetAllSettings(sources::CaptureSource& source);
 
 class SettingsPanel {
  public:
@@ -55,11 +55,11 @@ class SettingsPanel {
   void onHelp();
 
  private:
-  void BuildChoiceMenu();
-  void FillList();
-  void ShowValue();
-  void Step(int delta);
-  settings::SourceSetting* Selected();
+  void buildChoiceMenu();
+  void fillList();
+  void showValue();
+  void step(int delta);
+  settings::SourceSetting* selected();
 
   core::CaptureContext& context_;
   sources::CaptureSource& source_;

@@ -23,8 +23,8 @@ extern "C" {
 namespace {
 
 // A camera-like frame: smooth light with sensor noise and some edges, quality 75, 4:2:0.
-std::vector<uint8_t> CameraFrame(uint32_t w, uint32_t h) {
-  std::vector<uint8_t> rgb = decoder_testing::TestPicture(w, h);
+std::vector<uint8_t> cameraFrame(uint32_t w, uint32_t h) {
+  std::vector<uint8_t> rgb = decoder_testing::testPicture(w, h);
   uint32_t s = 12345;
   for (uint8_t& b : rgb) {
     s = s * 1103515245u + 12345u;
@@ -33,11 +33,11 @@ std::vector<uint8_t> CameraFrame(uint32_t w, uint32_t h) {
   }
   decoder_testing::JpegOptions o;
   o.quality = 75;
-  return decoder_testing::EncodeRgb(rgb.data(), w, h, o);
+  return decoder_testing::encodeRgb(rgb.data(), w, h, o);
 }
 
 // The process's CPU time (the benchmark runs on one thread), in microsecond steps.
-double CpuSeconds() { return static_cast<double>(std::clock()) / CLOCKS_PER_SEC; }
+double cpuSeconds() { return static_cast<double>(std::clock()) / CLOCKS_PER_SEC; }
 
 struct BareDecoder {
   jpeg_decompress_struct d;
@@ -62,22 +62,22 @@ struct BareDecoder {
   }
 };
 
-void RenderAgainstBare(benchmark::State& state, uint32_t w, uint32_t h, uint32_t W, uint32_t H,
+void renderAgainstBare(benchmark::State& state, uint32_t w, uint32_t h, uint32_t W, uint32_t H,
                        uint32_t rotation, bool mirror) {
-  const std::vector<uint8_t> jpeg = CameraFrame(w, h);
-  std::vector<uint8_t> out(decoder::ImageSize(W, H));
+  const std::vector<uint8_t> jpeg = cameraFrame(w, h);
+  std::vector<uint8_t> out(decoder::imageSize(W, H));
   decoder::JpegDecoder decoder;
   BareDecoder bare;
   double bareSeconds = 0, renderSeconds = 0;
   for (auto _ : state) {
-    const double t0 = CpuSeconds();
+    const double t0 = cpuSeconds();
     bare.decode(jpeg);
     benchmark::DoNotOptimize(bare.rgb.data());
-    const double t1 = CpuSeconds();
+    const double t1 = cpuSeconds();
     const bool ok =
         decoder.decode(jpeg.data(), jpeg.size(), out.data(), out.size(), W, H, rotation, mirror);
     benchmark::DoNotOptimize(out.data());
-    const double t2 = CpuSeconds();
+    const double t2 = cpuSeconds();
     if (!ok) {
       state.SkipWithError("render failed");
       break;
@@ -104,13 +104,13 @@ void BM_Render(benchmark::State& state) {
   const uint32_t w = static_cast<uint32_t>(state.range(0));
   const uint32_t h = static_cast<uint32_t>(state.range(1));
   const uint32_t scale = static_cast<uint32_t>(state.range(2));
-  RenderAgainstBare(state, w, h, w * scale / 100, h * scale / 100, 0, false);
+  renderAgainstBare(state, w, h, w * scale / 100, h * scale / 100, 0, false);
 }
 
 // Sizes and settings an application may ask for that are no whole-number ratio of the
 // frame: frame w, h, output W, H, rotation, mirror.
 void BM_RenderOther(benchmark::State& state) {
-  RenderAgainstBare(state, static_cast<uint32_t>(state.range(0)),
+  renderAgainstBare(state, static_cast<uint32_t>(state.range(0)),
                     static_cast<uint32_t>(state.range(1)), static_cast<uint32_t>(state.range(2)),
                     static_cast<uint32_t>(state.range(3)), static_cast<uint32_t>(state.range(4)),
                     state.range(5) != 0);

@@ -162,7 +162,7 @@ int main(int argc, char** argv) {
     const uint32_t H = height != 0 ? static_cast<uint32_t>(height) : 0;
     const uint32_t outW = W != 0 ? W : 320, outH = H != 0 ? H : 240;
     if (W == 0) t.SetOutputSize(outW, outH);
-    picture.resize(decoder::ImageSize(outW, outH));
+    picture.resize(decoder::imageSize(outW, outH));
     if ((t.RenderFrame(picture.data()) & 0xFF) == 0) {
       ++refused;
       continue;
@@ -172,7 +172,7 @@ int main(int argc, char** argv) {
       char name[64];
       std::snprintf(name, sizeof name, "/frame-%06lu", frames);
       std::array<uint8_t, decoder::kBmpHeaderSize> header{};
-      decoder::BmpHeader(outW, outH, &header);
+      decoder::bmpHeader(outW, outH, &header);
       const std::string base = out + name;
       if (!writeFile(base + ".bmp", header.data(), header.size(), picture.data(), picture.size()) ||
           (jpeg && !writeFile(base + ".jpg", jpegBytes, n, nullptr, 0))) {

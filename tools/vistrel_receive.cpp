@@ -302,7 +302,7 @@ int main(int argc, char** argv) {
 
   std::vector<uint8_t> frame(protocol::kMaxVideoPayload);
   decoder::JpegDecoder jpegDecoder;
-  std::vector<uint8_t> picture(bmpWidth != 0 ? decoder::ImageSize(bmpWidth, bmpHeight) : 0);
+  std::vector<uint8_t> picture(bmpWidth != 0 ? decoder::imageSize(bmpWidth, bmpHeight) : 0);
   uint32_t written = 0, refused = 0, connections = 0;
   bool wasConnected = false;
   // The commands of --tap/--key/--set go out with the first frame of a connection: a phone
@@ -341,7 +341,7 @@ int main(int argc, char** argv) {
             std::array<uint8_t, decoder::kBmpHeaderSize> header{};
             if (!jpegDecoder.decode(frame.data(), n, picture.data(), picture.size(), bmpWidth,
                                     bmpHeight, rotation, mirror) ||
-                !decoder::BmpHeader(bmpWidth, bmpHeight, &header)) {
+                !decoder::bmpHeader(bmpWidth, bmpHeight, &header)) {
               std::printf("frame %u: could not be decoded; no picture written\n", written);
             } else {
               FILE* b = std::fopen(bmpPath.c_str(), "wb");

@@ -38,7 +38,7 @@ The switches are exact: "/I" is a hardware ID like any other first argument.
 )";
 
 
-void WINAPI ServiceMain(DWORD, LPWSTR*) {
+void WINAPI serviceMain(DWORD, LPWSTR*) {
   warden::applyServiceEnvironment(warden::kServiceName);
   warden::ScmServiceHost host;
   warden::ModuleDeviceLibrary device;
@@ -46,7 +46,7 @@ void WINAPI ServiceMain(DWORD, LPWSTR*) {
   runner.serviceMain();  // its outcome is in the status reported to the service manager
 }
 
-std::string ProgramPath() {
+std::string programPath() {
   wchar_t path[MAX_PATH];
   const DWORD n = GetModuleFileNameW(nullptr, path, MAX_PATH);
   return platform::utf16ToUtf8Lossy(std::u16string(path, path + n));
@@ -73,7 +73,7 @@ int main(int argc, char** argv) {
     case Mode::kService: {
       std::u16string name16 = platform::utf8ToUtf16Lossy(warden::kServiceName);
       std::wstring name(name16.begin(), name16.end());
-      SERVICE_TABLE_ENTRYW table[] = {{name.data(), ServiceMain}, {nullptr, nullptr}};
+      SERVICE_TABLE_ENTRYW table[] = {{name.data(), serviceMain}, {nullptr, nullptr}};
       if (!StartServiceCtrlDispatcherW(table)) {
         std::fprintf(stderr,
                      "warden: not started by the service manager (error %lu); install the "
@@ -85,7 +85,7 @@ int main(int argc, char** argv) {
     }
     case Mode::kInstallService: {
       warden::ScmServiceManager manager;
-      return warden::installService(manager, warden::wardenServiceConfig(ProgramPath()), stderr);
+      return warden::installService(manager, warden::wardenServiceConfig(programPath()), stderr);
     }
     case Mode::kRemoveService: {
       warden::ScmServiceManager manager;

@@ -12,19 +12,19 @@ namespace warden {
 
 namespace {
 
-std::wstring Wide(const std::string& utf8) {
+std::wstring wide(const std::string& utf8) {
   const std::u16string u = platform::utf8ToUtf16Lossy(utf8);
   return std::wstring(u.begin(), u.end());
 }
 
-std::string LastError(const char* what) {
+std::string lastError(const char* what) {
   return std::string(what) + " failed (error " + std::to_string(GetLastError()) + ")";
 }
 
 constexpr wchar_t kEnvironmentValue[] = L"Environment";
 
 std::wstring serviceKeyPath(const std::string& serviceName) {
-  return L"SYSTEM\\CurrentControlSet\\Services\\" + Wide(serviceName);
+  return L"SYSTEM\\CurrentControlSet\\Services\\" + wide(serviceName);
 }
 
 }  // namespace
@@ -57,7 +57,7 @@ void applyServiceEnvironment(const std::string& serviceName) {
 bool ScmServiceHost::registerControlHandler(const std::string& serviceName,
                                             std::function<void(uint32_t)> handler) {
   handler_ = std::move(handler);
-  handle_ = RegisterServiceCtrlHandlerExW(Wide(serviceName).c_str(), &ScmServiceHost::onControl, this);
+  handle_ = RegisterServiceCtrlHandlerExW(wide(serviceName).c_str(), &ScmServiceHost::onControl, this);
   return handle_ != nullptr;
 }
 
@@ -87,26 +87,26 @@ ScmServiceManager::~ScmServiceManager() {
 
 bool ScmServiceManager::connect(std::string& error) {
   manager_ = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
-  if (manager_ == nullptr) error = LastError("OpenSCManager");
+  if (manager_ == nullptr) error = lastError("OpenSCManager");
   return manager_ != nullptr;
 }
 
 bool ScmServiceManager::createService(const ServiceConfig& config, std::string& error) {
   // The program's own path, quoted: a path with spaces is one argument.
-  const std::wstring command = L"\"" + Wide(config.executablePath) + L"\"";
+  const std::wstring command = L"\"" + wide(config.executablePath) + L"\"";
   SC_HANDLE service = CreateServiceW(
-      manager_, Wide(config.name).c_str(), Wide(config.displayName).c_str(), SERVICE_ALL_ACCESS,
+      manager_, wide(config.name).c_str(), wide(config.displayName).c_str(), SERVICE_ALL_ACCESS,
       SERVICE_WIN32_OWN_PROCESS, config.autoStart ? SERVICE_AUTO_START : SERVICE_DEMAND_START,
       SERVICE_ERROR_NORMAL, command.c_str(), nullptr, nullptr, L"\0", nullptr, nullptr);
   if (service == nullptr) {
-    error = LastError("CreateService");
+    error = lastError("CreateService");
     return false;
   }
   if (!config.environment.empty()) {
     // The installer's VISTREL_* variables: the "Environment" value of the service's key,
     // which the service applies to itself when it starts.
     std::wstring block;
-    for (const std::string& entry : config.environment) block += Wide(entry) + L'\0';
+    for (const std::string& entry : config.environment) block += wide(entry) + L'\0';
     block += L'\0';
     const LSTATUS status =
         RegSetKeyValueW(HKEY_LOCAL_MACHINE, serviceKeyPath(config.name).c_str(), kEnvironmentValue,
@@ -124,52 +124,52 @@ bool ScmServiceManager::createService(const ServiceConfig& config, std::string& 
 
 bool ScmServiceManager::setDescription(const std::string& name, const std::string& description,
                                        std::string& error) {
-  SC_HANDLE service = OpenServiceW(manager_, Wide(name).c_str(), SERVICE_CHANGE_CONFIG);
+  SC_HANDLE service = OpenServiceW(manager_, wide(name).c_str(), SERVICE_CHANGE_CONFIG);
   if (service == nullptr) {
-    error = LastError("OpenService");
+    error = lastError("OpenService");
     return false;
   }
-  std::wstring text = Wide(description);
+  std::wstring text = wide(description);
   SERVICE_DESCRIPTIONW d{text.data()};
   const bool ok = ChangeServiceConfig2W(service, SERVICE_CONFIG_DESCRIPTION, &d) != FALSE;
-  if (!ok) error = LastError("ChangeServiceConfig2");
+  if (!ok) error = lastError("ChangeServiceConfig2");
   CloseServiceHandle(service);
   return ok;
 }
 
 bool ScmServiceManager::startService(const std::string& name, std::string& error) {
-  SC_HANDLE service = OpenServiceW(manager_, Wide(name).c_str(), SERVICE_START);
+  SC_HANDLE service = OpenServiceW(manager_, wide(name).c_str(), SERVICE_START);
   if (service == nullptr) {
-    error = LastError("OpenService");
+    error = lastError("OpenService");
     return false;
   }
   const bool ok = StartServiceW(service, 0, nullptr) != FALSE;
-  if (!ok) error = LastError("StartService");
+  if (!ok) error = lastError("StartService");
   CloseServiceHandle(service);
   return ok;
 }
 
 bool ScmServiceManager::stopService(const std::string& name, std::string& error) {
-  SC_HANDLE service = OpenServiceW(manager_, Wide(name).c_str(), SERVICE_ALL_ACCESS);
+  SC_HANDLE service = OpenServiceW(manager_, wide(name).c_str(), SERVICE_ALL_ACCESS);
   if (service == nullptr) {
-    error = LastError("OpenService");
+    error = lastError("OpenService");
     return false;
   }
   SERVICE_STATUS status{};
   const bool ok = ControlService(service, SERVICE_CONTROL_STOP, &status) != FALSE;
-  if (!ok) error = LastError("ControlService");
+  if (!ok) error = lastError("ControlService");
   CloseServiceHandle(service);
   return ok;
 }
 
 bool ScmServiceManager::deleteService(const std::string& name, std::string& error) {
-  SC_HANDLE service = OpenServiceW(manager_, Wide(name).c_str(), SERVICE_ALL_ACCESS);
+  SC_HANDLE service = OpenServiceW(manager_, wide(name).c_str(), SERVICE_ALL_ACCESS);
   if (service == nullptr) {
-    error = LastError("OpenService");
+    error = lastError("OpenService");
     return false;
   }
   const bool ok = DeleteService(service) != FALSE;
-  if (!ok) error = LastError("DeleteService");
+  if (!ok) error = lastError("DeleteService");
   CloseServiceHandle(service);
   return ok;
 }

@@ -12,9 +12,9 @@ using platform::store32;
 
 }  // namespace
 
-bool BmpHeader(uint32_t W, uint32_t H, std::array<uint8_t, kBmpHeaderSize>* header) {
+bool bmpHeader(uint32_t W, uint32_t H, std::array<uint8_t, kBmpHeaderSize>* header) {
   if (W == 0 || H == 0 || W > 0x7FFFFFFFu || H > 0x7FFFFFFFu) return false;
-  const uint64_t image = uint64_t{ImageStride(W)} * H;
+  const uint64_t image = uint64_t{imageStride(W)} * H;
   if (image + kBmpHeaderSize > 0xFFFFFFFFu) return false;
   uint8_t* p = header->data();
   header->fill(0);

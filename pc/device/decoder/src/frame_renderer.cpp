@@ -67,7 +67,7 @@ namespace {
 // weights, so that every tap reads a real sample. Returns taps, or 0 (tables untouched
 // past their use) when that is above kMaxTaps.
 template <typename Weight>
-uint32_t BuildTaps(const ResampleWeight* table, uint32_t nIn, uint32_t nOut, uint32_t* starts,
+uint32_t buildTaps(const ResampleWeight* table, uint32_t nIn, uint32_t nOut, uint32_t* starts,
                    Weight* weights) {
   // Calls use(output, input, weight) for every pair with a weight, in the order of
   // the table, which is the order of the inputs.
@@ -119,23 +119,23 @@ bool FrameRenderer::prepare(uint32_t w, uint32_t h, uint8_t* dst, size_t dstSize
   prepared_ = false;
   if (dst == nullptr || w == 0 || h == 0 || W == 0 || H == 0 || rotation > 3) return false;
   if (w > kMaxResampleSide || h > kMaxResampleSide) return false;
-  if (dstSize < ImageSize(W, H)) return false;
-  const FitGeometry g = ComputeFit(w, h, rotation, W, H);
+  if (dstSize < imageSize(W, H)) return false;
+  const FitGeometry g = computeFit(w, h, rotation, W, H);
   if (g.targetX > kMaxResampleSide || g.targetY > kMaxResampleSide) return false;
 
   fit_ = g;
   inWidth_ = w;
   inHeight_ = h;
   dst_ = dst;
-  dstBytes_ = ImageSize(W, H);
+  dstBytes_ = imageSize(W, H);
   // An axis is reduced when the picture has at least as many samples as the target along
   // it, enlarged otherwise. (With equal counts both rules give the same table.)
   auto plan = [](uint32_t nIn, uint32_t nOut, ResampleWeight* table, Axis* axis, uint32_t* k) {
     if (nOut == 0) return;
     if (nIn >= nOut)
-      BuildReducingWeights(nIn, nOut, table);
+      buildReducingWeights(nIn, nOut, table);
     else
-      BuildEnlargingWeights(nIn, nOut, table);
+      buildEnlargingWeights(nIn, nOut, table);
     *k = 1;
     if (nIn < nOut && nOut % nIn == 0) {
       *axis = Axis::kRepeat;
@@ -151,15 +151,15 @@ bool FrameRenderer::prepare(uint32_t w, uint32_t h, uint8_t* dst, size_t dstSize
   plan(h, g.targetY, buf_->yWeights.data(), &axisY_, &ratioY_);
   tapsX_ = tapsY_ = 0;
   if (g.targetX > 0 && g.targetY > 0) {
-    tapsX_ = BuildTaps(buf_->xWeights.data(), w, g.targetX, buf_->xStarts.data(),
+    tapsX_ = buildTaps(buf_->xWeights.data(), w, g.targetX, buf_->xStarts.data(),
                        buf_->xTaps.data());
-    tapsY_ = BuildTaps(buf_->yWeights.data(), h, g.targetY, buf_->yStarts.data(),
+    tapsY_ = buildTaps(buf_->yWeights.data(), h, g.targetY, buf_->yStarts.data(),
                        buf_->yTaps.data());
   }
 
   // The first pixel written, the step between the pixels of a JPEG row and the step to the
   // next JPEG row, for each rotation; the top row is the last one in memory.
-  const ptrdiff_t S = static_cast<ptrdiff_t>(ImageStride(W));
+  const ptrdiff_t S = static_cast<ptrdiff_t>(imageStride(W));
   const ptrdiff_t P = kPixelBytes;
   const ptrdiff_t top = (static_cast<ptrdiff_t>(H) - 1) * S;
   const ptrdiff_t right = (static_cast<ptrdiff_t>(W) - 1) * P;
@@ -206,7 +206,7 @@ using platform::byteSwap32;
 // (forward) or descending from p (backward). rgb may be p itself when going forward.
 void writeContiguous(uint8_t* p, const uint8_t* rgb, uint32_t n, bool forward) {
   if (forward) {
-    ActiveKernels().rgbToBgr(p, rgb, n);
+    activeKernels().rgbToBgr(p, rgb, n);
     return;
   }
   uint32_t j = 0;
@@ -458,7 +458,7 @@ bool FrameRenderer::runRepeating(RowSource& source) {
     if (kx == 2 && pixelStep_ == kPixelBytes) {
       // Doubled across, rows running forwards: each pixel goes into its place as BGR twice,
       // in one pass.
-      ActiveKernels().doubleToBgr(dst_ + base_ + static_cast<ptrdiff_t>(line++) * lineStep_, p,
+      activeKernels().doubleToBgr(dst_ + base_ + static_cast<ptrdiff_t>(line++) * lineStep_, p,
                                   inWidth_);
     } else if (kx == 2) {
       for (uint32_t x = 0; x < inWidth_; ++x, p += 3, q += 6) {
@@ -500,7 +500,7 @@ bool FrameRenderer::runGroupedRows(RowSource& source) {
     // Halving: both weights are 2048, so each channel is the sum of its four samples
     // shifted right by 2.
     uint8_t* staging = buf_->staging.data();
-    const RenderKernels& kernels = ActiveKernels();
+    const RenderKernels& kernels = activeKernels();
     for (uint32_t line = 0; line < fit_.targetY; ++line) {
       uint8_t* first = buf_->nextRow();
       if (!source.readRow(first)) return false;
@@ -615,7 +615,7 @@ bool FrameRenderer::runReducingRows(RowSource& source) {
 // into the destination where its rows run forwards. Both steps are kernels; the sums are
 // those of the weight tables.
 bool FrameRenderer::runTaps(RowSource& source) {
-  const RenderKernels& kernels = ActiveKernels();
+  const RenderKernels& kernels = activeKernels();
   const uint32_t taps = tapsY_;
   const size_t inBytes = size_t{inWidth_} * 3;
   constexpr size_t kRingStride = size_t{kMaxJpegRowPixels} * 3;

@@ -100,16 +100,16 @@ bool portableForced() {
 
 }  // namespace
 
-const RenderKernels& PortableKernels() {
+const RenderKernels& portableKernels() {
   static const RenderKernels kernels{rgbToBgrPortable, halveRowsPortable, doubleToBgrPortable,
                                      weighRowsPortable, weighPixelsPortable};
   return kernels;
 }
 
-const RenderKernels& ActiveKernels() {
+const RenderKernels& activeKernels() {
   static const RenderKernels* const chosen = [] {
-    const RenderKernels* simd = portableForced() ? nullptr : SimdKernels();
-    return simd != nullptr ? simd : &PortableKernels();
+    const RenderKernels* simd = portableForced() ? nullptr : simdKernels();
+    return simd != nullptr ? simd : &portableKernels();
   }();
   return *chosen;
 }

@@ -34,9 +34,9 @@ struct RenderKernels {
 // Most taps weighRows and weighPixels take.
 inline constexpr uint32_t kMaxTaps = 8;
 
-const RenderKernels& PortableKernels();
+const RenderKernels& portableKernels();
 // The processor's kernels, or nullptr when there are none for it.
-const RenderKernels* SimdKernels();
-const RenderKernels& ActiveKernels();
+const RenderKernels* simdKernels();
+const RenderKernels& activeKernels();
 
 }  // namespace decoder

@@ -3,6 +3,6 @@
 namespace decoder {
 
 // No faster kernels for this processor.
-const RenderKernels* SimdKernels() { return nullptr; }
+const RenderKernels* simdKernels() { return nullptr; }
 
 }  // namespace decoder

@@ -95,7 +95,7 @@ void weighPixelsTaps(uint8_t* dst, const uint32_t* in, const uint32_t* starts,
     std::memcpy(dst + 8, &last, 4);
   }
   if (j < n)
-    PortableKernels().weighPixels(dst, in, starts + j, weights + size_t{j} * Taps, Taps, n - j, bgr);
+    portableKernels().weighPixels(dst, in, starts + j, weights + size_t{j} * Taps, Taps, n - j, bgr);
 }
 
 void weighPixelsSse41(uint8_t* dst, const uint32_t* in, const uint32_t* starts,
@@ -115,7 +115,7 @@ void weighPixelsSse41(uint8_t* dst, const uint32_t* in, const uint32_t* starts,
 
 }  // namespace
 
-void UseSse41Kernels(RenderKernels& kernels) {
+void useSse41Kernels(RenderKernels& kernels) {
   kernels.weighRows = weighRowsSse41;
   kernels.weighPixels = weighPixelsSse41;
 }

@@ -85,12 +85,12 @@ void doubleToBgrSsse3(uint8_t* dst, const uint8_t* src, uint32_t n) {
     _mm_storeu_si128(reinterpret_cast<__m128i*>(dst), _mm_shuffle_epi8(v, first));
     _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + 14), _mm_shuffle_epi8(v, second));
   }
-  PortableKernels().doubleToBgr(dst, src, n - x);
+  portableKernels().doubleToBgr(dst, src, n - x);
 }
 
 }  // namespace
 
-void UseSsse3Kernels(RenderKernels& kernels) {
+void useSsse3Kernels(RenderKernels& kernels) {
   kernels.rgbToBgr = rgbToBgrSsse3;
   kernels.halveRows = halveRowsSsse3;
   kernels.doubleToBgr = doubleToBgrSsse3;

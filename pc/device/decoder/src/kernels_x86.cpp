@@ -3,16 +3,16 @@
 namespace decoder {
 
 // Each replaces the kernels of the table that it has faster versions of.
-void UseSsse3Kernels(RenderKernels& kernels);
-void UseSse41Kernels(RenderKernels& kernels);
+void useSsse3Kernels(RenderKernels& kernels);
+void useSse41Kernels(RenderKernels& kernels);
 
-const RenderKernels* SimdKernels() {
+const RenderKernels* simdKernels() {
   __builtin_cpu_init();  // also safe when first called from a static initializer
   if (!__builtin_cpu_supports("ssse3")) return nullptr;
   static const RenderKernels kernels = [] {
-    RenderKernels k = PortableKernels();
-    UseSsse3Kernels(k);
-    if (__builtin_cpu_supports("sse4.1")) UseSse41Kernels(k);
+    RenderKernels k = portableKernels();
+    useSsse3Kernels(k);
+    if (__builtin_cpu_supports("sse4.1")) useSse41Kernels(k);
     return k;
   }();
   return &kernels;

@@ -6,7 +6,7 @@
 
 namespace decoder {
 
-FitGeometry ComputeFit(uint32_t w, uint32_t h, uint32_t rotation, uint32_t W, uint32_t H) {
+FitGeometry computeFit(uint32_t w, uint32_t h, uint32_t rotation, uint32_t W, uint32_t H) {
   FitGeometry g;
   const bool turned = (rotation & 1) != 0;
   g.rotatedWidth = turned ? h : w;
@@ -35,7 +35,7 @@ namespace {
 
 // The one rule behind both tables: `a` units arrive per entry and `count` units make one
 // step on the other side; an entry that crosses a step boundary is split in two.
-void BuildWeights(uint32_t a, uint32_t count, int32_t full, uint32_t c, ResampleWeight* table) {
+void buildWeights(uint32_t a, uint32_t count, int32_t full, uint32_t c, ResampleWeight* table) {
   uint64_t acc = 0;
   for (uint32_t i = 0; i < count; ++i) {
     const uint64_t e = acc + a;
@@ -58,12 +58,12 @@ void BuildWeights(uint32_t a, uint32_t count, int32_t full, uint32_t c, Resample
 
 }  // namespace
 
-void BuildReducingWeights(uint32_t nIn, uint32_t nOut, ResampleWeight* table) {
-  BuildWeights(nOut, nIn, static_cast<int32_t>(uint64_t{nOut} * kWeightOne / nIn), nIn, table);
+void buildReducingWeights(uint32_t nIn, uint32_t nOut, ResampleWeight* table) {
+  buildWeights(nOut, nIn, static_cast<int32_t>(uint64_t{nOut} * kWeightOne / nIn), nIn, table);
 }
 
-void BuildEnlargingWeights(uint32_t nIn, uint32_t nOut, ResampleWeight* table) {
-  BuildWeights(nIn, nOut, kWeightOne, nIn, table);
+void buildEnlargingWeights(uint32_t nIn, uint32_t nOut, ResampleWeight* table) {
+  buildWeights(nIn, nOut, kWeightOne, nIn, table);
 }
 
 namespace {
@@ -77,7 +77,7 @@ std::atomic<uint32_t> gColourBarPhase{0};
 
 }  // namespace
 
-uint32_t NextColourBarPhase(uint32_t W) {
+uint32_t nextColourBarPhase(uint32_t W) {
   if (W == 0) return 0;
   uint32_t old = gColourBarPhase.load(std::memory_order_relaxed);
   uint32_t use;
@@ -87,9 +87,9 @@ uint32_t NextColourBarPhase(uint32_t W) {
   return use;
 }
 
-bool DrawColourBars(uint8_t* dst, size_t dstSize, uint32_t W, uint32_t H, uint32_t phase) {
-  if (dst == nullptr || W == 0 || H == 0 || dstSize < ImageSize(W, H)) return false;
-  const size_t stride = ImageStride(W);
+bool drawColourBars(uint8_t* dst, size_t dstSize, uint32_t W, uint32_t H, uint32_t phase) {
+  if (dst == nullptr || W == 0 || H == 0 || dstSize < imageSize(W, H)) return false;
+  const size_t stride = imageStride(W);
   uint8_t* first = dst;
   for (uint32_t x = 0; x < W; ++x) {
     const uint64_t d = ((uint64_t{phase} + x) % W) * 8;
@@ -106,9 +106,9 @@ bool DrawColourBars(uint8_t* dst, size_t dstSize, uint32_t W, uint32_t H, uint32
   return true;
 }
 
-bool DrawNoSignal(uint8_t* dst, size_t dstSize, uint32_t W, uint32_t H) {
-  if (dst == nullptr || W == 0 || H == 0 || dstSize < ImageSize(W, H)) return false;
-  const size_t stride = ImageStride(W);
+bool drawNoSignal(uint8_t* dst, size_t dstSize, uint32_t W, uint32_t H) {
+  if (dst == nullptr || W == 0 || H == 0 || dstSize < imageSize(W, H)) return false;
+  const size_t stride = imageStride(W);
   for (uint32_t y = 0; y < H; ++y) {
     uint8_t* row = dst + y * stride;
     for (size_t i = 0; i < size_t{W} * 3; ++i) row[i] = static_cast<uint8_t>(row[i] >> 1);
@@ -152,12 +152,12 @@ bool DrawNoSignal(uint8_t* dst, size_t dstSize, uint32_t W, uint32_t H) {
   return true;
 }
 
-bool DrawColourBars(uint8_t* dst, size_t dstSize, uint32_t W, uint32_t H) {
-  if (dst == nullptr || W == 0 || H == 0 || dstSize < ImageSize(W, H)) return false;
-  return DrawColourBars(dst, dstSize, W, H, NextColourBarPhase(W));
+bool drawColourBars(uint8_t* dst, size_t dstSize, uint32_t W, uint32_t H) {
+  if (dst == nullptr || W == 0 || H == 0 || dstSize < imageSize(W, H)) return false;
+  return drawColourBars(dst, dstSize, W, H, nextColourBarPhase(W));
 }
 
-std::optional<PhonePoint> MapClick(uint32_t x, uint32_t y, uint32_t W, uint32_t H, uint32_t w,
+std::optional<PhonePoint> mapClick(uint32_t x, uint32_t y, uint32_t W, uint32_t H, uint32_t w,
                                    uint32_t h, uint32_t rotation, bool mirror) {
   if (rotation > 3) return std::nullopt;
   const bool turned = (rotation & 1) != 0;

@@ -66,7 +66,7 @@ std::vector<uint8_t> compress(const uint8_t* pixels, uint32_t w, uint32_t h, int
 
 }  // namespace
 
-std::vector<uint8_t> TestPicture(uint32_t w, uint32_t h) {
+std::vector<uint8_t> testPicture(uint32_t w, uint32_t h) {
   std::vector<uint8_t> p(size_t{w} * h * 3);
   for (uint32_t y = 0; y < h; ++y) {
     for (uint32_t x = 0; x < w; ++x) {
@@ -79,24 +79,24 @@ std::vector<uint8_t> TestPicture(uint32_t w, uint32_t h) {
   return p;
 }
 
-std::vector<uint8_t> EncodeRgb(const uint8_t* rgb, uint32_t w, uint32_t h,
+std::vector<uint8_t> encodeRgb(const uint8_t* rgb, uint32_t w, uint32_t h,
                                const JpegOptions& options) {
   return compress(rgb, w, h, 3, JCS_RGB, options);
 }
 
-std::vector<uint8_t> EncodeGray(const uint8_t* grey, uint32_t w, uint32_t h, int quality) {
+std::vector<uint8_t> encodeGray(const uint8_t* grey, uint32_t w, uint32_t h, int quality) {
   JpegOptions o;
   o.quality = quality;
   return compress(grey, w, h, 1, JCS_GRAYSCALE, o);
 }
 
-std::vector<uint8_t> EncodeCmyk(const uint8_t* cmyk, uint32_t w, uint32_t h, int quality) {
+std::vector<uint8_t> encodeCmyk(const uint8_t* cmyk, uint32_t w, uint32_t h, int quality) {
   JpegOptions o;
   o.quality = quality;
   return compress(cmyk, w, h, 4, JCS_CMYK, o);
 }
 
-std::vector<uint8_t> ReferenceDecode(const std::vector<uint8_t>& jpeg, uint32_t* w, uint32_t* h) {
+std::vector<uint8_t> referenceDecode(const std::vector<uint8_t>& jpeg, uint32_t* w, uint32_t* h) {
   jpeg_decompress_struct d;
   JumpError err;
   d.err = jpeg_std_error(&err.pub);
@@ -124,7 +124,7 @@ std::vector<uint8_t> ReferenceDecode(const std::vector<uint8_t>& jpeg, uint32_t*
   return out;
 }
 
-double RenderedPsnr(const std::vector<uint8_t>& rendered, const std::vector<uint8_t>& rgb, uint32_t w,
+double renderedPsnr(const std::vector<uint8_t>& rendered, const std::vector<uint8_t>& rgb, uint32_t w,
                     uint32_t h) {
   const size_t stride = (size_t{w} * 3 + 3) & ~size_t{3};
   if (rendered.size() < stride * h || rgb.size() < size_t{w} * h * 3) return 0;

@@ -31,7 +31,7 @@ class PictureRows : public RowSource {
   uint32_t next_ = 0;
 };
 
-std::vector<uint8_t> RandomPicture(uint32_t w, uint32_t h, uint32_t seed) {
+std::vector<uint8_t> randomPicture(uint32_t w, uint32_t h, uint32_t seed) {
   std::vector<uint8_t> p(size_t{w} * h * 3);
   uint32_t s = seed * 2654435761u + 1;
   for (uint8_t& b : p) {
@@ -43,11 +43,11 @@ std::vector<uint8_t> RandomPicture(uint32_t w, uint32_t h, uint32_t seed) {
 
 // Dense weights of one axis, m[out][in], read from the tables the way the two resamplers
 // read them: a reducing table has one entry per input sample, an enlarging one per output.
-std::vector<std::vector<uint64_t>> AxisWeights(uint32_t nIn, uint32_t nOut) {
+std::vector<std::vector<uint64_t>> axisWeights(uint32_t nIn, uint32_t nOut) {
   std::vector<std::vector<uint64_t>> m(nOut, std::vector<uint64_t>(nIn, 0));
   if (nIn >= nOut) {
     std::vector<ResampleWeight> t(nIn);
-    BuildReducingWeights(nIn, nOut, t.data());
+    buildReducingWeights(nIn, nOut, t.data());
     uint32_t o = 0;
     for (uint32_t i = 0; i < nIn; ++i) {
       m[o][i] += t[i].w0;
@@ -56,7 +56,7 @@ std::vector<std::vector<uint64_t>> AxisWeights(uint32_t nIn, uint32_t nOut) {
     }
   } else {
     std::vector<ResampleWeight> t(nOut);
-    BuildEnlargingWeights(nIn, nOut, t.data());
+    buildEnlargingWeights(nIn, nOut, t.data());
     uint32_t p = 0;
     for (uint32_t j = 0; j < nOut; ++j) {
       m[j][p] += t[j].w0;
@@ -72,11 +72,11 @@ std::vector<std::vector<uint64_t>> AxisWeights(uint32_t nIn, uint32_t nOut) {
 // mirrored and placed as the shown picture.
 std::vector<uint8_t> Expected(const std::vector<uint8_t>& rgb, uint32_t w, uint32_t h, uint32_t W,
                               uint32_t H, uint32_t r, bool mirror) {
-  const FitGeometry g = ComputeFit(w, h, r, W, H);
+  const FitGeometry g = computeFit(w, h, r, W, H);
   const uint32_t tx = g.targetX, ty = g.targetY;
   std::vector<uint8_t> target(size_t{tx} * ty * 3);
   if (tx > 0 && ty > 0) {
-    const auto mx = AxisWeights(w, tx), my = AxisWeights(h, ty);
+    const auto mx = axisWeights(w, tx), my = axisWeights(h, ty);
     for (uint32_t k = 0; k < ty; ++k)
       for (uint32_t j = 0; j < tx; ++j)
         for (int c = 0; c < 3; ++c) {
@@ -90,8 +90,8 @@ std::vector<uint8_t> Expected(const std::vector<uint8_t>& rgb, uint32_t w, uint3
         }
   }
   // A letterboxed output is cleared whole, row padding included.
-  std::vector<uint8_t> out(ImageSize(W, H), g.stretched ? kSentinel : 0);
-  const size_t S = ImageStride(W);
+  std::vector<uint8_t> out(imageSize(W, H), g.stretched ? kSentinel : 0);
+  const size_t S = imageStride(W);
   // The offsets count from the corner where writing starts: the top right for r = 0, top
   // left for 1, bottom left for 2, bottom right for 3. With an odd margin the extra
   // column or row is on the other side.
@@ -173,12 +173,12 @@ TEST(FrameRenderer, MatchesTheDirectSumsForEveryTurnAndMirror) {
   FrameRenderer renderer;
   uint32_t seed = 1;
   for (const SizeCase& c : cases) {
-    const std::vector<uint8_t> rgb = RandomPicture(c.w, c.h, seed++);
+    const std::vector<uint8_t> rgb = randomPicture(c.w, c.h, seed++);
     for (uint32_t r = 0; r < 4; ++r) {
       for (bool mirror : {false, true}) {
         SCOPED_TRACE(testing::Message() << c.what << ": " << c.w << "x" << c.h << " -> " << c.W
                                         << "x" << c.H << " r" << r << (mirror ? " mirror" : ""));
-        std::vector<uint8_t> out(ImageSize(c.W, c.H), kSentinel);
+        std::vector<uint8_t> out(imageSize(c.W, c.H), kSentinel);
         ASSERT_TRUE(renderer.prepare(c.w, c.h, out.data(), out.size(), c.W, c.H, r, mirror));
         PictureRows rows(rgb, c.w);
         ASSERT_TRUE(renderer.run(rows));
@@ -208,7 +208,7 @@ TEST(FrameRenderer, CornersOfTheShownPicture) {
   FrameRenderer renderer;
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << "r" << c.r << (c.mirror ? " mirror" : ""));
-    std::vector<uint8_t> out(ImageSize(2, 2));
+    std::vector<uint8_t> out(imageSize(2, 2));
     ASSERT_TRUE(renderer.prepare(2, 2, out.data(), out.size(), 2, 2, c.r, c.mirror));
     PictureRows rows(rgb, 2);
     ASSERT_TRUE(renderer.run(rows));
@@ -241,16 +241,16 @@ TEST(FrameRenderer, ClickMappingFindsThePixelThatWasDrawn) {
       // The turned picture fits its output exactly in one direction, with bars in the other.
       const uint32_t W = (r & 1) ? 30 : 40, H = (r & 1) ? 40 : 30;
       SCOPED_TRACE(testing::Message() << "r" << r << (mirror ? " mirror" : ""));
-      std::vector<uint8_t> out(ImageSize(W, H));
+      std::vector<uint8_t> out(imageSize(W, H));
       ASSERT_TRUE(renderer.prepare(w, h, out.data(), out.size(), W, H, r, mirror));
       PictureRows rows(rgb, w);
       ASSERT_TRUE(renderer.run(rows));
       int bars = 0;
       for (uint32_t Y = 0; Y < H; ++Y) {
         for (uint32_t X = 0; X < W; ++X) {
-          const uint8_t* d = &out[(H - 1 - Y) * ImageStride(W) + X * 3];
+          const uint8_t* d = &out[(H - 1 - Y) * imageStride(W) + X * 3];
           const auto p =
-              MapClick((2 * X + 1) * 32768 / W, (2 * Y + 1) * 32768 / H, W, H, w, h, r, mirror);
+              mapClick((2 * X + 1) * 32768 / W, (2 * Y + 1) * 32768 / H, W, H, w, h, r, mirror);
           if (d[0] == 0) {
             EXPECT_FALSE(p.has_value()) << X << "," << Y;
             ++bars;
@@ -282,14 +282,14 @@ TEST(FrameRenderer, RefusesWhatItsBuffersCannotHold) {
       {8, 3072, 3073, 8, 1, 0, false, "turned output too long"},
       {100, 100, 4000, 100, 0, 0, true, "wide output, letterboxed area small enough"},
       {16, 16, 16, 16, 4, 0, false, "rotation out of range"},
-      {16, 16, 16, 16, 0, ImageSize(16, 16) - 1, false, "destination too small"},
+      {16, 16, 16, 16, 0, imageSize(16, 16) - 1, false, "destination too small"},
       {0, 16, 16, 16, 0, 0, false, "empty input"},
       {16, 16, 0, 16, 0, 0, false, "empty output"},
   };
   FrameRenderer renderer;
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    const size_t size = c.dstSize ? c.dstSize : ImageSize(c.W, c.H);
+    const size_t size = c.dstSize ? c.dstSize : imageSize(c.W, c.H);
     std::vector<uint8_t> out(size, kSentinel);
     EXPECT_EQ(renderer.prepare(c.w, c.h, out.data(), out.size(), c.W, c.H, c.r, false), c.ok);
     if (!c.ok) {
@@ -303,9 +303,9 @@ TEST(FrameRenderer, RefusesWhatItsBuffersCannotHold) {
 // A picture so thin that its fitted area has no width: the output is black and every row
 // is still read, so that the decoder can finish the picture.
 TEST(FrameRenderer, NothingVisibleGivesABlackPicture) {
-  const std::vector<uint8_t> rgb = RandomPicture(1, 1000, 3);
+  const std::vector<uint8_t> rgb = randomPicture(1, 1000, 3);
   FrameRenderer renderer;
-  std::vector<uint8_t> out(ImageSize(100, 10), kSentinel);
+  std::vector<uint8_t> out(imageSize(100, 10), kSentinel);
   ASSERT_TRUE(renderer.prepare(1, 1000, out.data(), out.size(), 100, 10, 0, false));
   EXPECT_EQ(renderer.geometry().fittedWidth, 0u);
   PictureRows rows(rgb, 1);
@@ -315,11 +315,11 @@ TEST(FrameRenderer, NothingVisibleGivesABlackPicture) {
 }
 
 TEST(FrameRenderer, StopsWhenTheSourceFails) {
-  const std::vector<uint8_t> rgb = RandomPicture(8, 8, 7);
+  const std::vector<uint8_t> rgb = randomPicture(8, 8, 7);
   FrameRenderer renderer;
   for (uint32_t rotation : {0u, 1u}) {
     for (auto [W, H] : {std::pair{8u, 8u}, std::pair{4u, 4u}, std::pair{16u, 16u}}) {
-      std::vector<uint8_t> out(ImageSize(W, H));
+      std::vector<uint8_t> out(imageSize(W, H));
       ASSERT_TRUE(renderer.prepare(8, 8, out.data(), out.size(), W, H, rotation, false));
       PictureRows rows(rgb, 8, 3);
       EXPECT_FALSE(renderer.run(rows));

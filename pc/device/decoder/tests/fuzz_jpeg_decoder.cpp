@@ -12,17 +12,17 @@
 
 namespace {
 
-const std::vector<uint8_t>& ValidFrame() {
+const std::vector<uint8_t>& validFrame() {
   static const std::vector<uint8_t> frame = [] {
-    const std::vector<uint8_t> rgb = decoder_testing::TestPicture(48, 32);
-    return decoder_testing::EncodeRgb(rgb.data(), 48, 32);
+    const std::vector<uint8_t> rgb = decoder_testing::testPicture(48, 32);
+    return decoder_testing::encodeRgb(rgb.data(), 48, 32);
   }();
   return frame;
 }
 
-void RenderBoth(decoder::JpegDecoder& d, const uint8_t* data, size_t size, uint32_t settings) {
-  static std::vector<uint8_t> small(decoder::ImageSize(40, 30));
-  static std::vector<uint8_t> large(decoder::ImageSize(640, 480));
+void renderBoth(decoder::JpegDecoder& d, const uint8_t* data, size_t size, uint32_t settings) {
+  static std::vector<uint8_t> small(decoder::imageSize(40, 30));
+  static std::vector<uint8_t> large(decoder::imageSize(640, 480));
   const uint32_t rotation = settings & 3;
   const bool mirror = (settings & 4) != 0;
   if (d.decodeHeader(data, size, nullptr, nullptr))
@@ -40,12 +40,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if ((mode & 0x80) == 0) {
     // Exactly the given bytes, in a buffer of exactly their size.
     std::vector<uint8_t> bytes(data + 1, data + size);
-    RenderBoth(decoder, bytes.data(), bytes.size(), mode);
+    renderBoth(decoder, bytes.data(), bytes.size(), mode);
     return 0;
   }
   // An edited valid frame: after the mode byte, a 16-bit length to cut to, then pairs of
   // (16-bit position, new byte).
-  std::vector<uint8_t> bytes = ValidFrame();
+  std::vector<uint8_t> bytes = validFrame();
   size_t i = 1;
   if (i + 2 <= size) {
     const size_t keep = (size_t{data[i]} << 8 | data[i + 1]) % (bytes.size() + 1);
@@ -56,6 +56,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const size_t at = (size_t{data[i]} << 8 | data[i + 1]) % bytes.size();
     bytes[at] = data[i + 2];
   }
-  RenderBoth(decoder, bytes.data(), bytes.size(), mode);
+  renderBoth(decoder, bytes.data(), bytes.size(), mode);
   return 0;
 }

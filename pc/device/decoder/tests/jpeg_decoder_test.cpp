@@ -16,13 +16,13 @@
 namespace decoder {
 namespace {
 
-using decoder_testing::EncodeCmyk;
-using decoder_testing::EncodeGray;
-using decoder_testing::EncodeRgb;
+using decoder_testing::encodeCmyk;
+using decoder_testing::encodeGray;
+using decoder_testing::encodeRgb;
 using decoder_testing::JpegOptions;
-using decoder_testing::ReferenceDecode;
+using decoder_testing::referenceDecode;
 using decoder_testing::Sampling;
-using decoder_testing::TestPicture;
+using decoder_testing::testPicture;
 
 constexpr uint8_t kSentinel = 0x5A;
 
@@ -59,10 +59,10 @@ class GuardedBytes {
 
 // The reference output: the library's own decode, turned, mirrored, fitted and resampled
 // by a renderer fed from that decode.
-std::vector<uint8_t> ReferenceRender(const std::vector<uint8_t>& jpeg, uint32_t W, uint32_t H,
+std::vector<uint8_t> referenceRender(const std::vector<uint8_t>& jpeg, uint32_t W, uint32_t H,
                                      uint32_t r, bool mirror) {
   uint32_t w = 0, h = 0;
-  const std::vector<uint8_t> rgb = ReferenceDecode(jpeg, &w, &h);
+  const std::vector<uint8_t> rgb = referenceDecode(jpeg, &w, &h);
   struct Rows : RowSource {
     const std::vector<uint8_t>& rgb;
     uint32_t w, next = 0;
@@ -72,7 +72,7 @@ std::vector<uint8_t> ReferenceRender(const std::vector<uint8_t>& jpeg, uint32_t 
       return true;
     }
   } rows(rgb, w);
-  std::vector<uint8_t> out(ImageSize(W, H), kSentinel);
+  std::vector<uint8_t> out(imageSize(W, H), kSentinel);
   FrameRenderer renderer;
   if (rgb.empty() || !renderer.prepare(w, h, out.data(), out.size(), W, H, r, mirror) ||
       !renderer.run(rows))
@@ -81,12 +81,12 @@ std::vector<uint8_t> ReferenceRender(const std::vector<uint8_t>& jpeg, uint32_t 
 }
 
 TEST(JpegDecoder, SameSizeRenderIsTheLibrarysDecodeBottomUpInBgr) {
-  const std::vector<uint8_t> rgb = TestPicture(320, 240);
+  const std::vector<uint8_t> rgb = testPicture(320, 240);
   JpegOptions o;
   o.quality = 75;
-  const std::vector<uint8_t> jpeg = EncodeRgb(rgb.data(), 320, 240, o);
+  const std::vector<uint8_t> jpeg = encodeRgb(rgb.data(), 320, 240, o);
   uint32_t rw = 0, rh = 0;
-  const std::vector<uint8_t> ref = ReferenceDecode(jpeg, &rw, &rh);
+  const std::vector<uint8_t> ref = referenceDecode(jpeg, &rw, &rh);
   ASSERT_EQ(rw, 320u);
   ASSERT_EQ(rh, 240u);
 
@@ -96,7 +96,7 @@ TEST(JpegDecoder, SameSizeRenderIsTheLibrarysDecodeBottomUpInBgr) {
   ASSERT_TRUE(decoder.decodeHeader(jpeg.data(), jpeg.size(), &w, &h));
   EXPECT_EQ(w, 320u);
   EXPECT_EQ(h, 240u);
-  std::vector<uint8_t> out(ImageSize(320, 240), kSentinel);
+  std::vector<uint8_t> out(imageSize(320, 240), kSentinel);
   ASSERT_TRUE(decoder.render(false, out.data(), out.size(), 320, 240, 0));
   for (uint32_t y = 0; y < 240; ++y) {
     for (uint32_t x = 0; x < 320; ++x) {
@@ -112,9 +112,9 @@ TEST(JpegDecoder, SameSizeRenderIsTheLibrarysDecodeBottomUpInBgr) {
 // Same-size rows go straight into the destination or through a row buffer, depending on
 // where each line lies in memory; the bytes must not depend on it.
 TEST(JpegDecoder, OutputDoesNotDependOnWhereTheDestinationLies) {
-  const std::vector<uint8_t> rgb = TestPicture(320, 240);
-  const std::vector<uint8_t> jpeg = EncodeRgb(rgb.data(), 320, 240);
-  const std::vector<uint8_t> ref = ReferenceRender(jpeg, 320, 240, 0, false);
+  const std::vector<uint8_t> rgb = testPicture(320, 240);
+  const std::vector<uint8_t> jpeg = encodeRgb(rgb.data(), 320, 240);
+  const std::vector<uint8_t> ref = referenceRender(jpeg, 320, 240, 0, false);
   ASSERT_FALSE(ref.empty());
   JpegDecoder decoder;
   for (size_t offset : {0, 1, 3, 4, 8, 12, 16, 24, 31}) {
@@ -155,19 +155,19 @@ TEST(JpegDecoder, RendersLikeTheReferenceForEveryFitTurnAndMirror) {
   };
   JpegDecoder decoder;
   for (const Case& c : cases) {
-    const std::vector<uint8_t> pixels = TestPicture(c.w, c.h);
+    const std::vector<uint8_t> pixels = testPicture(c.w, c.h);
     std::vector<uint8_t> grey;
     for (size_t i = 0; c.grey && i < pixels.size(); i += 3) grey.push_back(pixels[i]);
     const std::vector<uint8_t> jpeg =
-        c.grey ? EncodeGray(grey.data(), c.w, c.h) : EncodeRgb(pixels.data(), c.w, c.h, c.options);
+        c.grey ? encodeGray(grey.data(), c.w, c.h) : encodeRgb(pixels.data(), c.w, c.h, c.options);
     ASSERT_FALSE(jpeg.empty());
     for (uint32_t r = 0; r < 4; ++r) {
       for (bool mirror : {false, true}) {
         SCOPED_TRACE(testing::Message() << c.what << " r" << r << (mirror ? " mirror" : ""));
-        std::vector<uint8_t> out(ImageSize(c.W, c.H), kSentinel);
+        std::vector<uint8_t> out(imageSize(c.W, c.H), kSentinel);
         ASSERT_TRUE(
             decoder.decode(jpeg.data(), jpeg.size(), out.data(), out.size(), c.W, c.H, r, mirror));
-        const std::vector<uint8_t> ref = ReferenceRender(jpeg, c.W, c.H, r, mirror);
+        const std::vector<uint8_t> ref = referenceRender(jpeg, c.W, c.H, r, mirror);
         ASSERT_FALSE(ref.empty());
         EXPECT_TRUE(out == ref);
       }
@@ -176,12 +176,12 @@ TEST(JpegDecoder, RendersLikeTheReferenceForEveryFitTurnAndMirror) {
 }
 
 TEST(JpegDecoder, LetterboxBarsAreBlack) {
-  const std::vector<uint8_t> rgb = TestPicture(320, 240);
-  const std::vector<uint8_t> jpeg = EncodeRgb(rgb.data(), 320, 240);
+  const std::vector<uint8_t> rgb = testPicture(320, 240);
+  const std::vector<uint8_t> jpeg = encodeRgb(rgb.data(), 320, 240);
   JpegDecoder decoder;
-  std::vector<uint8_t> out(ImageSize(320, 256), kSentinel);
+  std::vector<uint8_t> out(imageSize(320, 256), kSentinel);
   ASSERT_TRUE(decoder.decode(jpeg.data(), jpeg.size(), out.data(), out.size(), 320, 256, 0, false));
-  const size_t S = ImageStride(320);
+  const size_t S = imageStride(320);
   auto rowIsBlack = [&](uint32_t row) {
     for (size_t i = 0; i < 960; ++i)
       if (out[row * S + i] != 0) return false;
@@ -193,14 +193,14 @@ TEST(JpegDecoder, LetterboxBarsAreBlack) {
 }
 
 // Offset of the frame header's height field (SOF0: FF C0, length, precision, height, width).
-size_t FrameHeaderHeight(const std::vector<uint8_t>& jpeg) {
+size_t frameHeaderHeight(const std::vector<uint8_t>& jpeg) {
   for (size_t i = 2; i + 8 < jpeg.size(); ++i)
     if (jpeg[i] == 0xFF && (jpeg[i + 1] == 0xC0 || jpeg[i + 1] == 0xC2)) return i + 5;
   return 0;
 }
 
-std::vector<uint8_t> WithSize(std::vector<uint8_t> jpeg, uint32_t w, uint32_t h) {
-  const size_t at = FrameHeaderHeight(jpeg);
+std::vector<uint8_t> withSize(std::vector<uint8_t> jpeg, uint32_t w, uint32_t h) {
+  const size_t at = frameHeaderHeight(jpeg);
   jpeg[at] = static_cast<uint8_t>(h >> 8);
   jpeg[at + 1] = static_cast<uint8_t>(h);
   jpeg[at + 2] = static_cast<uint8_t>(w >> 8);
@@ -209,11 +209,11 @@ std::vector<uint8_t> WithSize(std::vector<uint8_t> jpeg, uint32_t w, uint32_t h)
 }
 
 TEST(JpegDecoder, BadInputFailsWithoutReadingPastTheBytes) {
-  const std::vector<uint8_t> rgb = TestPicture(320, 240);
-  const std::vector<uint8_t> good = EncodeRgb(rgb.data(), 320, 240);
-  ASSERT_GT(FrameHeaderHeight(good), 0u);
+  const std::vector<uint8_t> rgb = testPicture(320, 240);
+  const std::vector<uint8_t> good = encodeRgb(rgb.data(), 320, 240);
+  ASSERT_GT(frameHeaderHeight(good), 0u);
   const std::vector<uint8_t> cmykPixels(64 * 32 * 4, 0x40);
-  const std::vector<uint8_t> wide = EncodeRgb(TestPicture(3073, 8).data(), 3073, 8);
+  const std::vector<uint8_t> wide = encodeRgb(testPicture(3073, 8).data(), 3073, 8);
   auto cut = [&](size_t n) { return std::vector<uint8_t>(good.begin(), good.begin() + n); };
 
   enum Fails { kHeader, kRender };
@@ -228,16 +228,16 @@ TEST(JpegDecoder, BadInputFailsWithoutReadingPastTheBytes) {
       {"two bytes", {0xFF, 0xD8}, kHeader, true},
       {"garbage", std::vector<uint8_t>(5000, 0x37), kHeader, true},
       {"cut inside the header", cut(100), kHeader, true},
-      {"cut after the frame header", cut(FrameHeaderHeight(good) + 12), kHeader, true},
+      {"cut after the frame header", cut(frameHeaderHeight(good) + 12), kHeader, true},
       {"cut in the first rows", cut(good.size() / 8), kRender, false},
       {"cut half way", cut(good.size() / 2), kRender, false},
       {"cut before the end marker", cut(good.size() - 2), kRender, false},
-      {"header claims more rows than coded", WithSize(good, 320, 480), kRender, false},
-      {"header claims a wider picture", WithSize(good, 640, 240), kRender, false},
-      {"header claims zero rows", WithSize(good, 320, 0), kHeader, true},
-      {"header claims a picture beyond the limits", WithSize(good, 5000, 240), kRender, true},
+      {"header claims more rows than coded", withSize(good, 320, 480), kRender, false},
+      {"header claims a wider picture", withSize(good, 640, 240), kRender, false},
+      {"header claims zero rows", withSize(good, 320, 0), kHeader, true},
+      {"header claims a picture beyond the limits", withSize(good, 5000, 240), kRender, true},
       {"row longer than the resampler holds", wide, kRender, true},
-      {"four-component picture", EncodeCmyk(cmykPixels.data(), 64, 32), kRender, true},
+      {"four-component picture", encodeCmyk(cmykPixels.data(), 64, 32), kRender, true},
   };
   // Garbage after a start-of-image marker.
   std::vector<uint8_t> soiGarbage = {0xFF, 0xD8};
@@ -248,7 +248,7 @@ TEST(JpegDecoder, BadInputFailsWithoutReadingPastTheBytes) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     const GuardedBytes bytes(c.bytes);
-    std::vector<uint8_t> out(ImageSize(320, 240), kSentinel);
+    std::vector<uint8_t> out(imageSize(320, 240), kSentinel);
     uint32_t w = 0, h = 0;
     const bool header = decoder.decodeHeader(bytes.data(), bytes.size(), &w, &h);
     if (c.fails == kHeader) {
@@ -264,28 +264,28 @@ TEST(JpegDecoder, BadInputFailsWithoutReadingPastTheBytes) {
     }
 
     // The decoder is fine afterwards.
-    std::vector<uint8_t> after(ImageSize(320, 240));
+    std::vector<uint8_t> after(imageSize(320, 240));
     ASSERT_TRUE(
         decoder.decode(good.data(), good.size(), after.data(), after.size(), 320, 240, 0, false));
-    EXPECT_TRUE(after == ReferenceRender(good, 320, 240, 0, false));
+    EXPECT_TRUE(after == referenceRender(good, 320, 240, 0, false));
   }
 }
 
 // A damaged restart marker is the library's to resynchronise on (through
 // jpeg_resync_to_restart): the frame is still shown, and nothing is read past its bytes.
 TEST(JpegDecoder, DamagedRestartMarkersStayInsideTheBytes) {
-  const std::vector<uint8_t> rgb = TestPicture(160, 96);
+  const std::vector<uint8_t> rgb = testPicture(160, 96);
   JpegOptions o;
   o.restartInterval = 2;
-  const std::vector<uint8_t> jpeg = EncodeRgb(rgb.data(), 160, 96, o);
+  const std::vector<uint8_t> jpeg = encodeRgb(rgb.data(), 160, 96, o);
   size_t damaged = 0, rendered = 0;
   JpegDecoder decoder;
-  for (size_t i = FrameHeaderHeight(jpeg); i + 1 < jpeg.size(); ++i) {
+  for (size_t i = frameHeaderHeight(jpeg); i + 1 < jpeg.size(); ++i) {
     if (jpeg[i] != 0xFF || jpeg[i + 1] < 0xD0 || jpeg[i + 1] > 0xD7) continue;
     std::vector<uint8_t> bad = jpeg;
     bad[i + 1] = static_cast<uint8_t>(0xD0 + ((bad[i + 1] - 0xD0 + 3) & 7));  // wrong number
     const GuardedBytes bytes(bad);
-    std::vector<uint8_t> out(ImageSize(160, 96));
+    std::vector<uint8_t> out(imageSize(160, 96));
     ASSERT_TRUE(decoder.decodeHeader(bytes.data(), bytes.size(), nullptr, nullptr));
     if (decoder.render(false, out.data(), out.size(), 160, 96, 0)) ++rendered;
     ++damaged;
@@ -293,16 +293,16 @@ TEST(JpegDecoder, DamagedRestartMarkersStayInsideTheBytes) {
   EXPECT_GT(damaged, 5u);
   EXPECT_EQ(rendered, damaged);
   // And the decoder is still fine.
-  std::vector<uint8_t> out(ImageSize(160, 96));
+  std::vector<uint8_t> out(imageSize(160, 96));
   EXPECT_TRUE(decoder.decode(jpeg.data(), jpeg.size(), out.data(), out.size(), 160, 96, 0, false));
-  EXPECT_TRUE(out == ReferenceRender(jpeg, 160, 96, 0, false));
+  EXPECT_TRUE(out == referenceRender(jpeg, 160, 96, 0, false));
 }
 
 TEST(JpegDecoder, EachHeaderAllowsOneRenderIntoALargeEnoughDestination) {
-  const std::vector<uint8_t> rgb = TestPicture(64, 48);
-  const std::vector<uint8_t> jpeg = EncodeRgb(rgb.data(), 64, 48);
+  const std::vector<uint8_t> rgb = testPicture(64, 48);
+  const std::vector<uint8_t> jpeg = encodeRgb(rgb.data(), 64, 48);
   JpegDecoder decoder;
-  std::vector<uint8_t> out(ImageSize(64, 48), kSentinel);
+  std::vector<uint8_t> out(imageSize(64, 48), kSentinel);
   EXPECT_FALSE(decoder.render(false, out.data(), out.size(), 64, 48, 0)) << "no header yet";
 
   ASSERT_TRUE(decoder.decodeHeader(jpeg.data(), jpeg.size(), nullptr, nullptr));
@@ -316,7 +316,7 @@ TEST(JpegDecoder, EachHeaderAllowsOneRenderIntoALargeEnoughDestination) {
   ASSERT_TRUE(decoder.decodeHeader(jpeg.data(), jpeg.size(), nullptr, nullptr));
   EXPECT_TRUE(decoder.render(false, out.data(), out.size(), 64, 48, 0));
   EXPECT_FALSE(decoder.render(false, out.data(), out.size(), 64, 48, 0));
-  EXPECT_TRUE(out == ReferenceRender(jpeg, 64, 48, 0, false));
+  EXPECT_TRUE(out == referenceRender(jpeg, 64, 48, 0, false));
 }
 
 // Straight into another layout: the same pixels as the bottom-up BGR render, in each byte
@@ -344,13 +344,13 @@ TEST(JpegDecoder, StraightRenderHasTheRenderedPixelsInEachOrderAndStride) {
     if (c.grey) {
       std::vector<uint8_t> grey(size_t{c.w} * c.h);
       for (size_t i = 0; i < grey.size(); ++i) grey[i] = static_cast<uint8_t>(i * 37);
-      jpeg = EncodeGray(grey.data(), c.w, c.h);
+      jpeg = encodeGray(grey.data(), c.w, c.h);
     } else {
       JpegOptions o;
       o.sampling = c.sampling;
-      jpeg = EncodeRgb(TestPicture(c.w, c.h).data(), c.w, c.h, o);
+      jpeg = encodeRgb(testPicture(c.w, c.h).data(), c.w, c.h, o);
     }
-    const std::vector<uint8_t> bgr = ReferenceRender(jpeg, c.w, c.h, 0, false);
+    const std::vector<uint8_t> bgr = referenceRender(jpeg, c.w, c.h, 0, false);
     ASSERT_FALSE(bgr.empty());
     for (const Order& o : orders) {
       for (size_t pad : {0, 1, 6}) {
@@ -361,7 +361,7 @@ TEST(JpegDecoder, StraightRenderHasTheRenderedPixelsInEachOrderAndStride) {
         ASSERT_TRUE(decoder.decodeHeader(jpeg.data(), jpeg.size(), nullptr, nullptr));
         ASSERT_TRUE(decoder.renderStraight({out.data(), out.size(), stride, o.order}));
         for (uint32_t y = 0; y < c.h; ++y) {
-          const uint8_t* from = &bgr[ImageStride(c.w) * (c.h - 1 - y)];
+          const uint8_t* from = &bgr[imageStride(c.w) * (c.h - 1 - y)];
           const uint8_t* row = &out[stride * y];
           for (uint32_t x = 0; x < c.w; ++x) {
             const uint8_t* p = row + size_t{x} * o.bytes;
@@ -382,7 +382,7 @@ TEST(JpegDecoder, StraightRenderHasTheRenderedPixelsInEachOrderAndStride) {
 }
 
 TEST(JpegDecoder, StraightRenderRefusesATargetThatCannotHoldThePicture) {
-  const std::vector<uint8_t> jpeg = EncodeRgb(TestPicture(16, 8).data(), 16, 8);
+  const std::vector<uint8_t> jpeg = encodeRgb(testPicture(16, 8).data(), 16, 8);
   JpegDecoder decoder;
   // 16 pixels of 4 bytes in rows 80 bytes apart: the last row needs 64 bytes.
   std::vector<uint8_t> out(80 * 8, kSentinel);
@@ -404,9 +404,9 @@ TEST(JpegDecoder, StraightRenderRefusesATargetThatCannotHoldThePicture) {
   // The smallest target that holds it, then an ordinary render from the same decoder.
   ASSERT_TRUE(decoder.decodeHeader(jpeg.data(), jpeg.size(), nullptr, nullptr));
   EXPECT_TRUE(decoder.renderStraight({out.data(), 80 * 7 + 64, 80, PixelOrder::kBgrx}));
-  std::vector<uint8_t> bgr(ImageSize(16, 8));
+  std::vector<uint8_t> bgr(imageSize(16, 8));
   EXPECT_TRUE(decoder.decode(jpeg.data(), jpeg.size(), bgr.data(), bgr.size(), 16, 8, 0, false));
-  EXPECT_TRUE(bgr == ReferenceRender(jpeg, 16, 8, 0, false));
+  EXPECT_TRUE(bgr == referenceRender(jpeg, 16, 8, 0, false));
 }
 
 }  // namespace

@@ -17,9 +17,9 @@ std::vector<uint8_t> Bytes(size_t n, uint32_t seed) {
 }
 
 // The portable kernels, the active ones and the processor's own, if it has any.
-std::vector<const RenderKernels*> TablesInUse() {
-  std::vector<const RenderKernels*> tables = {&PortableKernels(), &ActiveKernels()};
-  if (const RenderKernels* simd = SimdKernels()) tables.push_back(simd);
+std::vector<const RenderKernels*> tablesInUse() {
+  std::vector<const RenderKernels*> tables = {&portableKernels(), &activeKernels()};
+  if (const RenderKernels* simd = simdKernels()) tables.push_back(simd);
   return tables;
 }
 
@@ -27,7 +27,7 @@ std::vector<const RenderKernels*> TablesInUse() {
 // rows of any length around exactly, into another buffer or in place, and writes nothing
 // beyond the row.
 TEST(RenderKernels, RgbToBgrForEveryLengthInPlaceAndNot) {
-  for (const RenderKernels* k : TablesInUse()) {
+  for (const RenderKernels* k : tablesInUse()) {
     for (uint32_t n = 0; n <= 70; ++n) {
       SCOPED_TRACE(n);
       const std::vector<uint8_t> src = Bytes(size_t{n} * 3, n + 1);
@@ -53,7 +53,7 @@ TEST(RenderKernels, RgbToBgrForEveryLengthInPlaceAndNot) {
 }
 
 TEST(RenderKernels, HalveRowsForEveryLength) {
-  for (const RenderKernels* k : TablesInUse()) {
+  for (const RenderKernels* k : tablesInUse()) {
     for (uint32_t n = 0; n <= 40; ++n) {
       SCOPED_TRACE(n);
       const std::vector<uint8_t> a = Bytes(size_t{n} * 6, n + 5), b = Bytes(size_t{n} * 6, n + 9);
@@ -70,7 +70,7 @@ TEST(RenderKernels, HalveRowsForEveryLength) {
 }
 
 TEST(RenderKernels, DoubleToBgrForEveryLength) {
-  for (const RenderKernels* k : TablesInUse()) {
+  for (const RenderKernels* k : tablesInUse()) {
     for (uint32_t n = 0; n <= 40; ++n) {
       SCOPED_TRACE(n);
       const std::vector<uint8_t> src = Bytes(size_t{n} * 3, n + 3);
@@ -88,7 +88,7 @@ TEST(RenderKernels, DoubleToBgrForEveryLength) {
 // around the kernels' steps (16 bytes, 4 pixels), both byte orders; nothing is written
 // past the row.
 TEST(RenderKernels, WeighRowsAndPixelsGiveTheWeightedSums) {
-  for (const RenderKernels* k : TablesInUse()) {
+  for (const RenderKernels* k : tablesInUse()) {
     for (uint32_t taps = 1; taps <= kMaxTaps; ++taps) {
       // Weights up to the whole one, as the tables give at the ends of a run.
       std::vector<uint16_t> rowWeights(taps);

@@ -23,7 +23,7 @@ struct FitCase {
   uint32_t fw, fh, ox, oy, tx, ty;
 };
 
-TEST(ComputeFit, StretchesNearlyEqualShapesAndLetterboxesOthers) {
+TEST(computeFit, StretchesNearlyEqualShapesAndLetterboxesOthers) {
   // clang-format off
   const FitCase cases[] = {
       // w    h   r    W    H  stretch   fw   fh  ox  oy   tx   ty
@@ -46,7 +46,7 @@ TEST(ComputeFit, StretchesNearlyEqualShapesAndLetterboxesOthers) {
   for (const FitCase& c : cases) {
     SCOPED_TRACE(testing::Message()
                  << c.w << "x" << c.h << " r" << c.r << " -> " << c.W << "x" << c.H);
-    const FitGeometry g = ComputeFit(c.w, c.h, c.r, c.W, c.H);
+    const FitGeometry g = computeFit(c.w, c.h, c.r, c.W, c.H);
     EXPECT_EQ(g.stretched, c.stretched);
     EXPECT_EQ(g.fittedWidth, c.fw);
     EXPECT_EQ(g.fittedHeight, c.fh);
@@ -80,9 +80,9 @@ TEST(ResampleWeights, ExactTables) {
                  << (c.reducing ? "reducing " : "enlarging ") << c.nIn << " -> " << c.nOut);
     Table t(c.expected.size());
     if (c.reducing)
-      BuildReducingWeights(c.nIn, c.nOut, t.data());
+      buildReducingWeights(c.nIn, c.nOut, t.data());
     else
-      BuildEnlargingWeights(c.nIn, c.nOut, t.data());
+      buildEnlargingWeights(c.nIn, c.nOut, t.data());
     EXPECT_EQ(t, c.expected);
   }
 }
@@ -103,9 +103,9 @@ TEST(ResampleWeights, EveryTableStaysInsideItsRowsAndSums) {
         const uint32_t other = nOut;
         Table t(count);
         if (reducing)
-          BuildReducingWeights(nIn, nOut, t.data());
+          buildReducingWeights(nIn, nOut, t.data());
         else
-          BuildEnlargingWeights(nOut, nIn, t.data());
+          buildEnlargingWeights(nOut, nIn, t.data());
         std::vector<int64_t> total(other + 1, 0);
         uint32_t pos = 0;
         for (uint32_t i = 0; i < count; ++i) {
@@ -141,59 +141,59 @@ TEST(ResampleWeights, EveryTableStaysInsideItsRowsAndSums) {
   }
 }
 
-std::vector<uint8_t> Pixel(const std::vector<uint8_t>& img, uint32_t W, uint32_t x,
+std::vector<uint8_t> pixel(const std::vector<uint8_t>& img, uint32_t W, uint32_t x,
                            uint32_t rowInMemory) {
-  const uint8_t* p = &img[rowInMemory * ImageStride(W) + x * 3];
+  const uint8_t* p = &img[rowInMemory * imageStride(W) + x * 3];
   return {p[0], p[1], p[2]};
 }
 
 TEST(ColourBars, FirstRowBlendsTheEightBars) {
   // Eight columns at phase 0: each column is one bar, stored blue, green, red.
-  std::vector<uint8_t> img(ImageSize(8, 2), 0xAB);
-  ASSERT_TRUE(DrawColourBars(img.data(), img.size(), 8, 2, 0));
+  std::vector<uint8_t> img(imageSize(8, 2), 0xAB);
+  ASSERT_TRUE(drawColourBars(img.data(), img.size(), 8, 2, 0));
   const std::vector<std::vector<uint8_t>> bars = {{255, 255, 255}, {0, 255, 255}, {255, 255, 0},
                                                   {0, 255, 0},     {255, 0, 255}, {0, 0, 255},
                                                   {255, 0, 0},     {0, 0, 0}};
   for (uint32_t x = 0; x < 8; ++x) {
-    EXPECT_EQ(Pixel(img, 8, x, 0), bars[x]) << "column " << x;
-    EXPECT_EQ(Pixel(img, 8, x, 1), bars[x]) << "column " << x;
+    EXPECT_EQ(pixel(img, 8, x, 0), bars[x]) << "column " << x;
+    EXPECT_EQ(pixel(img, 8, x, 1), bars[x]) << "column " << x;
   }
   // Sixteen columns: odd columns lie half way between two bars; the last blends black
   // back into white. Phase 3 moves the picture three columns to the left.
-  std::vector<uint8_t> wide(ImageSize(16, 1));
-  ASSERT_TRUE(DrawColourBars(wide.data(), wide.size(), 16, 1, 0));
-  EXPECT_EQ(Pixel(wide, 16, 1, 0), (std::vector<uint8_t>{127, 255, 255}));   // white..yellow
-  EXPECT_EQ(Pixel(wide, 16, 3, 0), (std::vector<uint8_t>{127, 255, 127}));   // yellow..cyan
-  EXPECT_EQ(Pixel(wide, 16, 15, 0), (std::vector<uint8_t>{127, 127, 127}));  // black..white
-  std::vector<uint8_t> moved(ImageSize(16, 1));
-  ASSERT_TRUE(DrawColourBars(moved.data(), moved.size(), 16, 1, 3));
+  std::vector<uint8_t> wide(imageSize(16, 1));
+  ASSERT_TRUE(drawColourBars(wide.data(), wide.size(), 16, 1, 0));
+  EXPECT_EQ(pixel(wide, 16, 1, 0), (std::vector<uint8_t>{127, 255, 255}));   // white..yellow
+  EXPECT_EQ(pixel(wide, 16, 3, 0), (std::vector<uint8_t>{127, 255, 127}));   // yellow..cyan
+  EXPECT_EQ(pixel(wide, 16, 15, 0), (std::vector<uint8_t>{127, 127, 127}));  // black..white
+  std::vector<uint8_t> moved(imageSize(16, 1));
+  ASSERT_TRUE(drawColourBars(moved.data(), moved.size(), 16, 1, 3));
   for (uint32_t x = 0; x < 16; ++x)
-    EXPECT_EQ(Pixel(moved, 16, x, 0), Pixel(wide, 16, (x + 3) % 16, 0));
+    EXPECT_EQ(pixel(moved, 16, x, 0), pixel(wide, 16, (x + 3) % 16, 0));
 }
 
 TEST(ColourBars, RowsAreCopiesAndPaddingIsLeftAlone) {
   const uint32_t W = 5, H = 4;  // 15 bytes of pixels in 16-byte rows
-  std::vector<uint8_t> img(ImageSize(W, H), 0xAB);
-  ASSERT_TRUE(DrawColourBars(img.data(), img.size(), W, H, 2));
+  std::vector<uint8_t> img(imageSize(W, H), 0xAB);
+  ASSERT_TRUE(drawColourBars(img.data(), img.size(), W, H, 2));
   for (uint32_t y = 1; y < H; ++y) {
     EXPECT_TRUE(std::equal(img.begin(), img.begin() + W * 3, img.begin() + y * 16)) << y;
     EXPECT_EQ(img[y * 16 + 15], 0xAB);
   }
-  std::vector<uint8_t> small(ImageSize(W, H) - 1, 0xAB);
-  EXPECT_FALSE(DrawColourBars(small.data(), small.size(), W, H));
+  std::vector<uint8_t> small(imageSize(W, H) - 1, 0xAB);
+  EXPECT_FALSE(drawColourBars(small.data(), small.size(), W, H));
   EXPECT_EQ(small, std::vector<uint8_t>(small.size(), 0xAB));
-  EXPECT_FALSE(DrawColourBars(img.data(), img.size(), 0, H));
+  EXPECT_FALSE(drawColourBars(img.data(), img.size(), 0, H));
 }
 
 TEST(ColourBars, SharedPhaseMovesOnePixelPerPictureAndWraps) {
   const uint32_t W = 37, H = 2;
-  std::vector<uint8_t> first(ImageSize(W, H)), next(ImageSize(W, H));
-  ASSERT_TRUE(DrawColourBars(first.data(), first.size(), W, H));
-  ASSERT_TRUE(DrawColourBars(next.data(), next.size(), W, H));
+  std::vector<uint8_t> first(imageSize(W, H)), next(imageSize(W, H));
+  ASSERT_TRUE(drawColourBars(first.data(), first.size(), W, H));
+  ASSERT_TRUE(drawColourBars(next.data(), next.size(), W, H));
   for (uint32_t x = 0; x < W; ++x)
-    EXPECT_EQ(Pixel(next, W, x, 0), Pixel(first, W, (x + 1) % W, 0)) << x;
+    EXPECT_EQ(pixel(next, W, x, 0), pixel(first, W, (x + 1) % W, 0)) << x;
   // W - 1 more pictures bring the bars back to where the first picture had them.
-  for (uint32_t i = 0; i < W - 1; ++i) ASSERT_TRUE(DrawColourBars(next.data(), next.size(), W, H));
+  for (uint32_t i = 0; i < W - 1; ++i) ASSERT_TRUE(drawColourBars(next.data(), next.size(), W, H));
   EXPECT_EQ(next, first);
 }
 
@@ -201,12 +201,12 @@ TEST(ColourBars, SharedPhaseMovesOnePixelPerPictureAndWraps) {
 // phase of their own: no step of the shared counter is lost or taken twice.
 TEST(ColourBars, SharedPhaseIsTakenOncePerPictureAcrossThreads) {
   constexpr uint32_t kThreads = 4, kCalls = 2000, kWidth = 1u << 30;
-  const uint32_t start = NextColourBarPhase(kWidth);
+  const uint32_t start = nextColourBarPhase(kWidth);
   std::vector<std::vector<uint32_t>> taken(kThreads);
   std::vector<std::thread> threads;
   for (uint32_t t = 0; t < kThreads; ++t) {
     threads.emplace_back([&taken, t] {
-      for (uint32_t i = 0; i < kCalls; ++i) taken[t].push_back(NextColourBarPhase(kWidth));
+      for (uint32_t i = 0; i < kCalls; ++i) taken[t].push_back(nextColourBarPhase(kWidth));
     });
   }
   for (std::thread& th : threads) th.join();
@@ -221,11 +221,11 @@ TEST(ColourBars, SharedPhaseIsTakenOncePerPictureAcrossThreads) {
   }
 }
 
-TEST(MapClick, CentreMapsToCentreForEveryRotationOfAFillingPicture) {
+TEST(mapClick, CentreMapsToCentreForEveryRotationOfAFillingPicture) {
   for (uint32_t r = 0; r < 4; ++r) {
     for (bool mirror : {false, true}) {
       const uint32_t w = (r & 1) ? 240 : 320, h = (r & 1) ? 320 : 240;
-      const auto p = MapClick(32768, 32768, 320, 240, w, h, r, mirror);
+      const auto p = mapClick(32768, 32768, 320, 240, w, h, r, mirror);
       ASSERT_TRUE(p.has_value()) << r;
       EXPECT_NEAR(p->x, 32768, 1) << r;
       EXPECT_NEAR(p->y, 32768, 1) << r;
@@ -233,7 +233,7 @@ TEST(MapClick, CentreMapsToCentreForEveryRotationOfAFillingPicture) {
   }
 }
 
-TEST(MapClick, CornersFollowTheTurnAndTheMirror) {
+TEST(mapClick, CornersFollowTheTurnAndTheMirror) {
   struct Case {
     uint32_t r;
     bool mirror;
@@ -245,31 +245,31 @@ TEST(MapClick, CornersFollowTheTurnAndTheMirror) {
   };
   for (const Case& c : cases) {
     const uint32_t w = (c.r & 1) ? 480 : 640, h = (c.r & 1) ? 640 : 480;
-    const auto p = MapClick(0, 0, 640, 480, w, h, c.r, c.mirror);
+    const auto p = mapClick(0, 0, 640, 480, w, h, c.r, c.mirror);
     ASSERT_TRUE(p.has_value());
     EXPECT_EQ(p->x, c.px) << c.r << " " << c.mirror;
     EXPECT_EQ(p->y, c.py) << c.r << " " << c.mirror;
   }
 }
 
-TEST(MapClick, BlackBarsGiveNoPoint) {
+TEST(mapClick, BlackBarsGiveNoPoint) {
   // 320x240 shown in 320x256: 8 black rows above and below.
-  EXPECT_FALSE(MapClick(32768, 0, 320, 256, 320, 240, 0, false).has_value());
-  EXPECT_FALSE(MapClick(32768, 1024, 320, 256, 320, 240, 0, false).has_value());
-  EXPECT_FALSE(MapClick(32768, 65535, 320, 256, 320, 240, 0, false).has_value());
-  const auto top = MapClick(32768, 2048, 320, 256, 320, 240, 0, false);  // first picture row
+  EXPECT_FALSE(mapClick(32768, 0, 320, 256, 320, 240, 0, false).has_value());
+  EXPECT_FALSE(mapClick(32768, 1024, 320, 256, 320, 240, 0, false).has_value());
+  EXPECT_FALSE(mapClick(32768, 65535, 320, 256, 320, 240, 0, false).has_value());
+  const auto top = mapClick(32768, 2048, 320, 256, 320, 240, 0, false);  // first picture row
   ASSERT_TRUE(top.has_value());
   EXPECT_EQ(top->y, 0u);
   EXPECT_EQ(top->x, 32768u);
   // 320x240 turned a quarter into 320x240: 70 black columns on either side.
-  EXPECT_FALSE(MapClick(65536 * 60 / 320, 32768, 320, 240, 320, 240, 1, false).has_value());
-  EXPECT_FALSE(MapClick(65536 * 255 / 320, 32768, 320, 240, 320, 240, 1, false).has_value());
-  EXPECT_TRUE(MapClick(65536 * 160 / 320, 32768, 320, 240, 320, 240, 1, false).has_value());
+  EXPECT_FALSE(mapClick(65536 * 60 / 320, 32768, 320, 240, 320, 240, 1, false).has_value());
+  EXPECT_FALSE(mapClick(65536 * 255 / 320, 32768, 320, 240, 320, 240, 1, false).has_value());
+  EXPECT_TRUE(mapClick(65536 * 160 / 320, 32768, 320, 240, 320, 240, 1, false).has_value());
   // Degenerate sizes.
-  EXPECT_FALSE(MapClick(0, 0, 0, 240, 320, 240, 0, false).has_value());
-  EXPECT_FALSE(MapClick(0, 0, 320, 240, 0, 240, 0, false).has_value());
-  EXPECT_FALSE(MapClick(50000, 5, 100, 10, 1, 1000, 0, false).has_value());  // no width left
-  EXPECT_FALSE(MapClick(0, 0, 320, 240, 320, 240, 4, false).has_value());
+  EXPECT_FALSE(mapClick(0, 0, 0, 240, 320, 240, 0, false).has_value());
+  EXPECT_FALSE(mapClick(0, 0, 320, 240, 0, 240, 0, false).has_value());
+  EXPECT_FALSE(mapClick(50000, 5, 100, 10, 1, 1000, 0, false).has_value());  // no width left
+  EXPECT_FALSE(mapClick(0, 0, 320, 240, 320, 240, 4, false).has_value());
 }
 
 }  // namespace

@@ -40,7 +40,7 @@ bool readFile(const char* path, std::vector<uint8_t>* bytes) {
 
 bool writeBmp(const char* path, const std::vector<uint8_t>& picture, uint32_t W, uint32_t H) {
   std::array<uint8_t, decoder::kBmpHeaderSize> header;
-  if (!decoder::BmpHeader(W, H, &header)) return false;
+  if (!decoder::bmpHeader(W, H, &header)) return false;
   FILE* f = std::fopen(path, "wb");
   if (f == nullptr) return false;
   const bool ok = std::fwrite(header.data(), 1, header.size(), f) == header.size() &&
@@ -90,8 +90,8 @@ int main(int argc, char** argv) {
   const char* out = files.back();
   std::vector<uint8_t> picture;
   if (bars) {
-    picture.resize(decoder::ImageSize(W, H));
-    decoder::DrawColourBars(picture.data(), picture.size(), W, H, 0);
+    picture.resize(decoder::imageSize(W, H));
+    decoder::drawColourBars(picture.data(), picture.size(), W, H, 0);
   } else {
     std::vector<uint8_t> jpeg;
     if (!readFile(files[0], &jpeg)) {
@@ -108,7 +108,7 @@ int main(int argc, char** argv) {
       W = (rotation & 1) ? h : w;
       H = (rotation & 1) ? w : h;
     }
-    picture.resize(decoder::ImageSize(W, H));
+    picture.resize(decoder::imageSize(W, H));
     if (!dec.render(mirror, picture.data(), picture.size(), W, H, rotation)) {
       std::fprintf(stderr, "vistrel-render: %s could not be rendered at %ux%u\n", files[0], W, H);
       return 1;

@@ -171,14 +171,14 @@ void AboutWindow::init() { presenter_->onInitDialog(); }
 
 int AboutWindow::run() { return dialog_->run(); }
 
-uint32_t ShowDialog(const DialogRequest* request) {
+uint32_t showDialog(const DialogRequest* request) {
   if (request == nullptr || request->size != sizeof(DialogRequest) || request->host == nullptr) return 0;
   auto* app = qobject_cast<QApplication*>(QCoreApplication::instance());
   if (app == nullptr) return 0;
   if (QThread::currentThread() != app->thread()) {
     // Windows live on the application's thread; a caller on another thread waits there.
     uint32_t shown = 0;
-    QMetaObject::invokeMethod(app, [&] { shown = ShowDialog(request); }, Qt::BlockingQueuedConnection);
+    QMetaObject::invokeMethod(app, [&] { shown = showDialog(request); }, Qt::BlockingQueuedConnection);
     return shown;
   }
   if (request->templateId == kAboutTemplate) {
@@ -191,7 +191,7 @@ uint32_t ShowDialog(const DialogRequest* request) {
   return 1;
 }
 
-uint32_t ShowMessage(const MessageRequest* request) {
+uint32_t showMessage(const MessageRequest* request) {
   if (request == nullptr || request->size != sizeof(MessageRequest)) return 0;
   auto* app = qobject_cast<QApplication*>(QCoreApplication::instance());
   if (app == nullptr) return 0;

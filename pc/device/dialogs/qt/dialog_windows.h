@@ -86,11 +86,11 @@ class AboutWindow {
 
 // The module's entry: shows the requested dialog modally on the application's thread
 // (a caller on another thread waits for it); 0 without a Qt application.
-uint32_t ShowDialog(const DialogRequest* request);
+uint32_t showDialog(const DialogRequest* request);
 
 // The module's message entry: puts up an application-modal message box on the
 // application's thread from any thread, without waiting for it to be closed; 0 without a
 // Qt application. The box deletes itself when closed.
-uint32_t ShowMessage(const MessageRequest* request);
+uint32_t showMessage(const MessageRequest* request);
 
 }  // namespace dialogs::qt

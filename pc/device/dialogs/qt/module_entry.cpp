@@ -3,10 +3,10 @@
 
 extern "C" __attribute__((visibility("default"))) uint32_t VistrelShowDialog(
     const dialogs::DialogRequest* request) {
-  return dialogs::qt::ShowDialog(request);
+  return dialogs::qt::showDialog(request);
 }
 
 extern "C" __attribute__((visibility("default"))) uint32_t VistrelShowMessage(
     const dialogs::MessageRequest* request) {
-  return dialogs::qt::ShowMessage(request);
+  return dialogs::qt::showMessage(request);
 }

@@ -291,7 +291,7 @@ uint32_t CameraEngine::sendPhoneInput(uint32_t message, uint32_t x, uint32_t y) 
     h = decodedHeight_;
   }
   const settings::DeviceSettings s = settings();
-  const auto point = decoder::MapClick(x, y, outputWidth_, outputHeight_, w, h, s.rotation & 3,
+  const auto point = decoder::mapClick(x, y, outputWidth_, outputHeight_, w, h, s.rotation & 3,
                                        s.mirror != 0);
   if (!point) return 0;
   return queueCommand(protocol::CMD_TAP, (point->y << 16) | (point->x & 0xFFFF)) ? 1 : 0;
@@ -426,7 +426,7 @@ bool CameraEngine::renderFrame(uint8_t* destination) {
   std::lock_guard lock(decodeMutex_);
   if (decodeCopySize_ == 0) return false;
   return renderLocked(std::span<const uint8_t>(decodeCopy_.get(), decodeCopySize_), g,
-                      std::span<uint8_t>(destination, decoder::ImageSize(g.width, g.height)),
+                      std::span<uint8_t>(destination, decoder::imageSize(g.width, g.height)),
                       nullptr)
       .ok;
 }

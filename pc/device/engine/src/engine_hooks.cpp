@@ -31,9 +31,9 @@ std::string EngineHooks::text(uint32_t, const char* english) { return english; }
 bool EngineHooks::startPhoneLauncher(uint32_t number) {
   // Only the person who pressed Connect hears of a launch that failed; a launch when an
   // engine opens stays silent (with no device set up it does nothing at all).
-  return launcher::StartLauncher(number, [number](const launcher::LaunchResult& result) {
+  return launcher::startLauncher(number, [number](const launcher::LaunchResult& result) {
     if (!result.started() && (number & launcher::kReconnectFlag) != 0)
-      hooks().showMessage("Vistrel", launcher::FailureMessage(result), kLaunchFailedStyle);
+      hooks().showMessage("Vistrel", launcher::failureMessage(result), kLaunchFailedStyle);
   });
 }
 

@@ -78,12 +78,12 @@ TEST_F(EngineTest, SettingsAndSizesFollowTheRules) {
   EXPECT_EQ(e->outputWidth(), 640u);
   EXPECT_EQ(e->outputHeight(), 480u);
 
-  const auto jpeg = decoder_testing::EncodeRgb(decoder_testing::TestPicture(320, 240).data(), 320, 240);
+  const auto jpeg = decoder_testing::encodeRgb(decoder_testing::testPicture(320, 240).data(), 320, 240);
   uint32_t w = 0, h = 0;
   ASSERT_TRUE(e->decodeJpeg(jpeg.data(), static_cast<uint32_t>(jpeg.size()), &w, &h));
   EXPECT_EQ(w, 240u) << "a quarter turn shows height as width";
   EXPECT_EQ(h, 320u);
-  std::vector<uint8_t> out(decoder::ImageSize(640, 480));
+  std::vector<uint8_t> out(decoder::imageSize(640, 480));
   EXPECT_TRUE(e->renderFrame(out.data()));
   EXPECT_TRUE(e->renderFrame(out.data())) << "the same picture renders again";
   const Bytes garbage(100, 0x55);
@@ -101,7 +101,7 @@ TEST_F(EngineTest, StandAloneEngineReceivesAndForwardsInput) {
 
   server::testing::Phone phone;
   ASSERT_TRUE(phone.connectWhenListening(port_));
-  Bytes jpeg = decoder_testing::EncodeRgb(decoder_testing::TestPicture(320, 240).data(), 320, 240);
+  Bytes jpeg = decoder_testing::encodeRgb(decoder_testing::testPicture(320, 240).data(), 320, 240);
   const Bytes original = jpeg;
   std::memset(jpeg.data(), 0, 10);
   ASSERT_TRUE(phone.send(server::testing::message(protocol::MSG_VIDEO_JPEG, jpeg)));
@@ -142,8 +142,8 @@ TEST_F(EngineTest, LentFrameStaysWhileNewerArriveAndRenderChecksTheDestination) 
     std::memset(wire.data(), 0, 10);  // the phone never sends the JFIF start
     return phone.send(server::testing::message(protocol::MSG_VIDEO_JPEG, wire));
   };
-  const Bytes first = decoder_testing::EncodeRgb(decoder_testing::TestPicture(320, 240).data(), 320, 240);
-  const Bytes second = decoder_testing::EncodeRgb(decoder_testing::TestPicture(64, 48).data(), 64, 48);
+  const Bytes first = decoder_testing::encodeRgb(decoder_testing::testPicture(320, 240).data(), 320, 240);
+  const Bytes second = decoder_testing::encodeRgb(decoder_testing::testPicture(64, 48).data(), 64, 48);
   ASSERT_TRUE(send(first));
   ASSERT_EQ(e->waitFrame(3000), 0);
 
@@ -163,13 +163,13 @@ TEST_F(EngineTest, LentFrameStaysWhileNewerArriveAndRenderChecksTheDestination) 
   ASSERT_TRUE(lent);
 
   RenderGeometry g{64, 48, 0, false};
-  std::vector<uint8_t> out(decoder::ImageSize(64, 48) + 1, 0xA5);
-  EXPECT_FALSE(e->render(second, g, std::span<uint8_t>(out.data(), decoder::ImageSize(64, 48) - 1)));
+  std::vector<uint8_t> out(decoder::imageSize(64, 48) + 1, 0xA5);
+  EXPECT_FALSE(e->render(second, g, std::span<uint8_t>(out.data(), decoder::imageSize(64, 48) - 1)));
   EXPECT_TRUE(std::all_of(out.begin(), out.end(), [](uint8_t b) { return b == 0xA5; }))
       << "a destination too small is not written";
-  ASSERT_TRUE(e->render(second, g, std::span<uint8_t>(out.data(), decoder::ImageSize(64, 48))));
+  ASSERT_TRUE(e->render(second, g, std::span<uint8_t>(out.data(), decoder::imageSize(64, 48))));
   EXPECT_EQ(out.back(), 0xA5) << "nothing written past the picture";
-  std::vector<uint8_t> expected(decoder::ImageSize(64, 48));
+  std::vector<uint8_t> expected(decoder::imageSize(64, 48));
   decoder::JpegDecoder reference;
   ASSERT_TRUE(reference.decode(second.data(), second.size(), expected.data(), expected.size(), 64, 48, 0, false));
   EXPECT_EQ(std::memcmp(out.data(), expected.data(), expected.size()), 0);
@@ -349,7 +349,7 @@ TEST_F(EngineTest, ClientInputReachesThePhoneThroughTheServingProcess) {
   EXPECT_EQ(cmd.commandArgument(), 13u);
 
   // A click needs the picture the client shows: decode one, then click its centre.
-  const auto jpeg = decoder_testing::EncodeRgb(decoder_testing::TestPicture(320, 240).data(), 320, 240);
+  const auto jpeg = decoder_testing::encodeRgb(decoder_testing::testPicture(320, 240).data(), 320, 240);
   ASSERT_TRUE(client->decodeJpeg(jpeg.data(), static_cast<uint32_t>(jpeg.size()), nullptr, nullptr));
   EXPECT_EQ(client->sendPhoneInput(kMessageLeftButtonDown, 32768, 32768), 1u);
   ASSERT_TRUE(phone.readCommand(cmd, 3000));

@@ -62,20 +62,20 @@ std::string utf8(const std::u16string& s) { return platform::utf16ToUtf8Lossy(s)
 
 }  // namespace
 
-std::u16string LaunchCommandLine(uint32_t number) {
+std::u16string launchCommandLine(uint32_t number) {
   return u"-p" + platform::utf8ToUtf16Lossy(std::to_string(number));
 }
 
-std::u16string ProgramPath(std::u16string_view installDir) {
+std::u16string programPath(std::u16string_view installDir) {
   if (installDir.empty()) return kProgramName;
   std::u16string path(installDir);
   if (path.back() != u'/') path.push_back(u'/');
   return path + kProgramName;
 }
 
-LaunchResult RunLaunch(uint32_t number, const RemoteApi& api, uint32_t initLimitMs) {
+LaunchResult runLaunch(uint32_t number, const RemoteApi& api, uint32_t initLimitMs) {
   LaunchResult result;
-  result.commandLine = LaunchCommandLine(number);
+  result.commandLine = launchCommandLine(number);
   result.step = LaunchStep::kInitialisation;
   auto event = std::make_unique<platform::Event>(platform::Event::Reset::kManual);
   RapiInit init;
@@ -97,7 +97,7 @@ LaunchResult RunLaunch(uint32_t number, const RemoteApi& api, uint32_t initLimit
     return result;
   }
   result.initResult = kRapiOk;
-  result.path = ProgramPath(installDirectory(api));
+  result.path = programPath(installDirectory(api));
   result.step = api.createProcess(result.path.c_str(), result.commandLine.c_str()) != 0 ? LaunchStep::kStarted
                                                                                      : LaunchStep::kStart;
   if (!result.started()) result.reason = lastError(api);
@@ -107,7 +107,7 @@ LaunchResult RunLaunch(uint32_t number, const RemoteApi& api, uint32_t initLimit
 
 LoadedRemoteApi::~LoadedRemoteApi() = default;
 
-std::unique_ptr<LoadedRemoteApi> LoadRemoteApi(std::string& reason) {
+std::unique_ptr<LoadedRemoteApi> loadRemoteApi(std::string& reason) {
   const char* other = std::getenv(kRemoteApiEnvironment);
   const std::string name = other != nullptr && *other != 0 ? other : kRemoteApiModule;
   auto loaded = std::make_unique<LoadedRemoteApi>();
@@ -128,19 +128,19 @@ std::unique_ptr<LoadedRemoteApi> LoadRemoteApi(std::string& reason) {
   return loaded;
 }
 
-LaunchResult Launch(uint32_t number) {
+LaunchResult launch(uint32_t number) {
   std::string reason;
-  std::unique_ptr<LoadedRemoteApi> loaded = LoadRemoteApi(reason);
+  std::unique_ptr<LoadedRemoteApi> loaded = loadRemoteApi(reason);
   if (!loaded) {
     LaunchResult result;
-    result.commandLine = LaunchCommandLine(number);
+    result.commandLine = launchCommandLine(number);
     result.reason = reason;
     return result;
   }
-  return RunLaunch(number, loaded->api);
+  return runLaunch(number, loaded->api);
 }
 
-std::string FailureMessage(const LaunchResult& r) {
+std::string failureMessage(const LaunchResult& r) {
   const std::string why = r.reason.empty() ? std::string() : " (" + r.reason + ")";
   switch (r.step) {
     case LaunchStep::kNoModule:
@@ -166,10 +166,10 @@ std::string FailureMessage(const LaunchResult& r) {
   return {};
 }
 
-bool StartLauncher(uint32_t number, std::function<void(const LaunchResult&)> done, LaunchFunction run) {
+bool startLauncher(uint32_t number, std::function<void(const LaunchResult&)> done, LaunchFunction run) {
   bool expected = false;
   if (!gRunning.compare_exchange_strong(expected, true)) return true;
-  if (!run) run = Launch;
+  if (!run) run = launch;
   try {
     std::thread([number, done = std::move(done), run = std::move(run)] {
       const LaunchResult result = run(number);
@@ -183,6 +183,6 @@ bool StartLauncher(uint32_t number, std::function<void(const LaunchResult&)> don
   return true;
 }
 
-bool LauncherRunning() { return gRunning.load(); }
+bool launcherRunning() { return gRunning.load(); }
 
 }  // namespace launcher

@@ -37,7 +37,7 @@ FakeDevice* gDevice = nullptr;
 
 std::string narrow(const char16_t* s) { return platform::utf16ToUtf8Lossy(s ? s : u""); }
 
-RemoteApi FakeApi() {
+RemoteApi fakeApi() {
   RemoteApi api;
   api.initEx = [](RapiInit* init) -> int32_t {
     gDevice->calls.push_back("init");
@@ -88,14 +88,14 @@ RemoteApi FakeApi() {
   return api;
 }
 
-TEST(LaunchCommandLine, PortAndReconnectFlag) {
-  EXPECT_EQ(LaunchCommandLine(2047), u"-p2047");                   // an engine opening, "ConnectAtStartup"
-  EXPECT_EQ(LaunchCommandLine(2047 + kReconnectFlag), u"-p67583");  // Connect
+TEST(launchCommandLine, PortAndReconnectFlag) {
+  EXPECT_EQ(launchCommandLine(2047), u"-p2047");                   // an engine opening, "ConnectAtStartup"
+  EXPECT_EQ(launchCommandLine(2047 + kReconnectFlag), u"-p67583");  // Connect
 }
 
 // Where the device's settings say the program lives: the installation key first, its
 // "InstallDir" before "InstlDir", then the applications key; no folder: its bare name.
-TEST(RunLaunch, ProgramFolderFromTheDeviceSettings) {
+TEST(runLaunch, ProgramFolderFromTheDeviceSettings) {
   struct Case {
     const char* what;
     std::map<std::u16string, std::map<std::u16string, std::u16string>> keys;
@@ -112,7 +112,7 @@ TEST(RunLaunch, ProgramFolderFromTheDeviceSettings) {
     FakeDevice device;
     device.keys = c.keys;
     gDevice = &device;
-    const LaunchResult r = RunLaunch(2047, FakeApi());
+    const LaunchResult r = runLaunch(2047, fakeApi());
     EXPECT_TRUE(r.started()) << c.what;
     EXPECT_EQ(device.startedPath, c.path) << c.what;
     EXPECT_EQ(device.startedLine, u"-p2047") << c.what;
@@ -121,7 +121,7 @@ TEST(RunLaunch, ProgramFolderFromTheDeviceSettings) {
   }
   FakeDevice device;
   gDevice = &device;
-  RunLaunch(2047, FakeApi());
+  runLaunch(2047, fakeApi());
   const std::vector<std::string> order = {"init",
                                           "open Security\\AppInstall\\Orvane Vistrel",
                                           "open Software\\Apps\\Orvane Vistrel",
@@ -130,7 +130,7 @@ TEST(RunLaunch, ProgramFolderFromTheDeviceSettings) {
   EXPECT_EQ(device.calls, order);
 }
 
-TEST(RunLaunch, NothingStartsWhenTheDeviceIsNotReached) {
+TEST(runLaunch, NothingStartsWhenTheDeviceIsNotReached) {
   struct Case {
     const char* what;
     int32_t initReturn;
@@ -150,30 +150,30 @@ TEST(RunLaunch, NothingStartsWhenTheDeviceIsNotReached) {
     device.initResult = c.initResult;
     gDevice = &device;
     const auto start = std::chrono::steady_clock::now();
-    const LaunchResult r = RunLaunch(2047, FakeApi(), 150);
+    const LaunchResult r = runLaunch(2047, fakeApi(), 150);
     const auto took = std::chrono::steady_clock::now() - start;
     EXPECT_EQ(r.step, LaunchStep::kInitialisation) << c.what;
     EXPECT_EQ(r.initResult, c.expected) << c.what;
     EXPECT_EQ(device.calls, (std::vector<std::string>{"init", "uninit"})) << c.what;
     EXPECT_LT(took, std::chrono::seconds(2)) << c.what;
-    EXPECT_FALSE(FailureMessage(r).empty()) << c.what;
+    EXPECT_FALSE(failureMessage(r).empty()) << c.what;
   }
   EXPECT_EQ(kInitLimitMs, 4096u);
 }
 
-TEST(RunLaunch, ProgramThatDoesNotStart) {
+TEST(runLaunch, ProgramThatDoesNotStart) {
   FakeDevice device;
   device.createResult = 0;
   gDevice = &device;
-  const LaunchResult r = RunLaunch(67583, FakeApi());
+  const LaunchResult r = runLaunch(67583, fakeApi());
   EXPECT_EQ(r.step, LaunchStep::kStart);
   EXPECT_EQ(device.calls.back(), "uninit");
-  EXPECT_NE(FailureMessage(r).find("vistrel could not be started"), std::string::npos) << FailureMessage(r);
+  EXPECT_NE(failureMessage(r).find("vistrel could not be started"), std::string::npos) << failureMessage(r);
 }
 
 // A request while a launch runs is dropped and reports success; the next one after the
 // end starts again.
-TEST(StartLauncher, TwoRequestsInQuickSuccessionStartOne) {
+TEST(startLauncher, TwoRequestsInQuickSuccessionStartOne) {
   std::atomic<int> runs{0}, done{0};
   platform::Event release(platform::Event::Reset::kManual);
   const LaunchFunction run = [&](uint32_t number) {
@@ -181,19 +181,19 @@ TEST(StartLauncher, TwoRequestsInQuickSuccessionStartOne) {
     release.wait(5000);
     LaunchResult r;
     r.step = LaunchStep::kStarted;
-    r.commandLine = LaunchCommandLine(number);
+    r.commandLine = launchCommandLine(number);
     return r;
   };
   const auto finished = [&](const LaunchResult&) { ++done; };
-  ASSERT_TRUE(StartLauncher(2047, finished, run));
-  EXPECT_TRUE(StartLauncher(2047 + kReconnectFlag, finished, run));
-  EXPECT_TRUE(LauncherRunning());
+  ASSERT_TRUE(startLauncher(2047, finished, run));
+  EXPECT_TRUE(startLauncher(2047 + kReconnectFlag, finished, run));
+  EXPECT_TRUE(launcherRunning());
   release.set();
   ASSERT_TRUE(platform::testing::waitUntil([&] { return done.load() > 0; }));
   EXPECT_EQ(runs.load(), 1);
   EXPECT_EQ(done.load(), 1);
-  EXPECT_FALSE(LauncherRunning());
-  ASSERT_TRUE(StartLauncher(2047, finished, run));
+  EXPECT_FALSE(launcherRunning());
+  ASSERT_TRUE(startLauncher(2047, finished, run));
   ASSERT_TRUE(platform::testing::waitUntil([&] { return done.load() == 2; }));
   EXPECT_EQ(runs.load(), 2);
 }
@@ -235,8 +235,8 @@ TEST_F(Modules, LocalModuleStartsTheProgramFromItsInstallFolder) {
   ::setenv(kRemoteApiEnvironment, "rapi_local", 1);
   ::setenv("VISTREL_LOCAL_DEVICE_KEY_STORE", (dir_ + "/device.reg").c_str(), 1);
   const auto start = std::chrono::steady_clock::now();
-  const LaunchResult r = Launch(2047 + kReconnectFlag);
-  ASSERT_TRUE(r.started()) << FailureMessage(r);
+  const LaunchResult r = launch(2047 + kReconnectFlag);
+  ASSERT_TRUE(r.started()) << failureMessage(r);
   // The session's end reaches the launcher at once, not at its time limit.
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
   EXPECT_EQ(platform::utf16ToUtf8Lossy(r.path), bin + "/vistrel");
@@ -250,25 +250,25 @@ TEST_F(Modules, LocalModuleStartsTheProgramFromItsInstallFolder) {
 
   // The folder holds no program: not started, and the reason names it.
   std::remove((bin + "/vistrel").c_str());
-  const LaunchResult missing = Launch(2047);
+  const LaunchResult missing = launch(2047);
   EXPECT_EQ(missing.step, LaunchStep::kStart);
-  EXPECT_NE(FailureMessage(missing).find("no such program"), std::string::npos) << FailureMessage(missing);
+  EXPECT_NE(failureMessage(missing).find("no such program"), std::string::npos) << failureMessage(missing);
 }
 
 TEST_F(Modules, SshModuleWithoutADeviceSetUp) {
   const auto start = std::chrono::steady_clock::now();
-  const LaunchResult r = Launch(2047);
+  const LaunchResult r = launch(2047);
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
-  EXPECT_EQ(r.step, LaunchStep::kInitialisation) << FailureMessage(r);
+  EXPECT_EQ(r.step, LaunchStep::kInitialisation) << failureMessage(r);
   EXPECT_EQ(r.initResult, kRapiNotConfigured);
-  EXPECT_NE(FailureMessage(r).find("RemoteDevice"), std::string::npos) << FailureMessage(r);
+  EXPECT_NE(failureMessage(r).find("RemoteDevice"), std::string::npos) << failureMessage(r);
 }
 
 TEST_F(Modules, MissingModule) {
   ::setenv(kRemoteApiEnvironment, "rapi_none", 1);
-  const LaunchResult r = Launch(2047);
+  const LaunchResult r = launch(2047);
   EXPECT_EQ(r.step, LaunchStep::kNoModule);
-  EXPECT_NE(FailureMessage(r).find("rapi_none.so"), std::string::npos) << FailureMessage(r);
+  EXPECT_NE(failureMessage(r).find("rapi_none.so"), std::string::npos) << failureMessage(r);
 }
 
 }  // namespace

@@ -80,13 +80,13 @@ int main(int argc, char** argv) {
   int launches = 0;
   bool started = false;
   for (unsigned long i = 0; i < times; ++i) {
-    const bool ok = launcher::StartLauncher(launchNumber, [&](const launcher::LaunchResult& r) {
+    const bool ok = launcher::startLauncher(launchNumber, [&](const launcher::LaunchResult& r) {
       std::lock_guard lock(mutex);
       ++launches;
       started = r.started();
       said = r.started() ? "started " + platform::utf16ToUtf8Lossy(r.path) + " " +
                                platform::utf16ToUtf8Lossy(r.commandLine) + " on the device"
-                         : launcher::FailureMessage(r);
+                         : launcher::failureMessage(r);
     });
     if (!ok) {
       std::fprintf(stderr, "vistrel-launch: no thread for the launch\n");
@@ -97,7 +97,7 @@ int main(int argc, char** argv) {
   while (true) {
     {
       std::lock_guard lock(mutex);
-      if (launches > 0 && !launcher::LauncherRunning()) break;
+      if (launches > 0 && !launcher::launcherRunning()) break;
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }

@@ -63,8 +63,8 @@ double threadCpuMs() {
 }
 
 // A phone picture with its number as 16 blocks of 12 x 12 pixels along the top.
-std::vector<uint8_t> NumberedJpeg(int number) {
-  std::vector<uint8_t> rgb = decoder_testing::TestPicture(kW, kH);
+std::vector<uint8_t> numberedJpeg(int number) {
+  std::vector<uint8_t> rgb = decoder_testing::testPicture(kW, kH);
   for (uint32_t y = 0; y < 12; ++y) {
     for (uint32_t x = 0; x < 16 * 12; ++x) {
       const uint8_t v = ((number >> (15 - x / 12)) & 1) ? 255 : 0;
@@ -74,7 +74,7 @@ std::vector<uint8_t> NumberedJpeg(int number) {
   }
   decoder_testing::JpegOptions o;
   o.quality = 80;
-  return decoder_testing::EncodeRgb(rgb.data(), kW, kH, o);
+  return decoder_testing::encodeRgb(rgb.data(), kW, kH, o);
 }
 
 struct Daemons {
@@ -105,7 +105,7 @@ struct Daemons {
   }
 };
 
-bool Installed(const char* program) {
+bool installed(const char* program) {
   return std::system((std::string("command -v ") + program + " >/dev/null 2>&1").c_str()) == 0;
 }
 
@@ -221,7 +221,7 @@ class TimedLink : public output::EngineLink {
 }  // namespace
 
 int main() {
-  if (!Installed("pipewire") || !Installed("wireplumber")) {
+  if (!installed("pipewire") || !installed("wireplumber")) {
     std::printf("bench_camera_output: skipped, pipewire or wireplumber is not installed\n");
     return 0;
   }
@@ -257,11 +257,11 @@ int main() {
 
   // The frames, and the bare decode + render of each, in this run.
   std::vector<std::vector<uint8_t>> jpegs;
-  for (int i = 0; i < kFrames; ++i) jpegs.push_back(NumberedJpeg(i));
+  for (int i = 0; i < kFrames; ++i) jpegs.push_back(numberedJpeg(i));
   double bareMs = 0;
   {
     decoder::JpegDecoder dec;
-    std::vector<uint8_t> out(decoder::ImageSize(kW, kH));
+    std::vector<uint8_t> out(decoder::imageSize(kW, kH));
     const double t0 = threadCpuMs();
     for (int r = 0; r < 2; ++r) {
       for (const auto& j : jpegs) dec.decode(j.data(), j.size(), out.data(), out.size(), kW, kH, 0, false);
@@ -301,7 +301,7 @@ int main() {
     std::fprintf(stderr, "bench_camera_output: the consumer never linked\n");
     return 1;
   }
-  if (auto size = camera.takeNegotiatedSize()) pin.setFormat(output::BuildMediaType(size->first, size->second));
+  if (auto size = camera.takeNegotiatedSize()) pin.setFormat(output::buildMediaType(size->first, size->second));
   pin.setState(output::FilterState::kRunning);
   std::atomic<double> streamingCpu{0};
   std::thread streaming([&] {

@@ -26,7 +26,7 @@ void CameraOutputs::release(Sample& sample) {
 bool CameraOutputs::getEmptySample(Sample* sample) {
   const uint32_t w = link_.outputWidth(), h = link_.outputHeight();
   if (w != width_ || h != height_) {
-    picture_.assign(PictureSize(w, h), 0);
+    picture_.assign(pictureSize(w, h), 0);
     width_ = w;
     height_ = h;
   }

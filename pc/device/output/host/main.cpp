@@ -80,7 +80,7 @@ class ControlSync {
     if (chosen.empty() && ++ticks_ % 10 != 0) return;  // the list is read every 200 ms
     std::vector<output::CameraControl> controls;
     engine->readProperties(
-        [&](const std::vector<protocol::PropertyEntry>& list) { controls = output::ControlsFromProperties(list); });
+        [&](const std::vector<protocol::PropertyEntry>& list) { controls = output::controlsFromProperties(list); });
     if (controls == shown_) return;
     shown_ = controls;
     camera.setControls(std::move(controls));
@@ -100,7 +100,7 @@ struct Args {
   bool noSignalPictures = true;
 };
 
-std::optional<Args> Parse(int argc, char** argv, int* exitCode) {
+std::optional<Args> parse(int argc, char** argv, int* exitCode) {
   Args a;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
@@ -143,7 +143,7 @@ std::optional<Args> Parse(int argc, char** argv, int* exitCode) {
       return std::nullopt;
     }
   }
-  if (!output::ParseV4l2Format(a.format)) {
+  if (!output::parseV4l2Format(a.format)) {
     std::fprintf(stderr, "vistrel-camera: unknown format %s (see --help)\n", a.format.c_str());
     *exitCode = 2;
     return std::nullopt;
@@ -161,7 +161,7 @@ std::optional<Args> Parse(int argc, char** argv, int* exitCode) {
 int main(int argc, char** argv) {
   if (vistrel::printVersionIfAsked("vistrel-camera", argc, argv)) return 0;
   int exitCode = 0;
-  const auto args = Parse(argc, argv, &exitCode);
+  const auto args = parse(argc, argv, &exitCode);
   if (!args) return exitCode;
 
   // Every thread made from here on leaves these signals to the main loop below.
@@ -182,7 +182,7 @@ int main(int argc, char** argv) {
   std::unique_ptr<output::V4l2Output> v4l2;
   if (!args->device.empty()) {
     v4l2 = std::make_unique<output::V4l2Output>(*v4l2Io, args->device,
-                                                *output::ParseV4l2Format(args->format));
+                                                *output::parseV4l2Format(args->format));
     std::string error;
     if (!v4l2->open(&error) || !v4l2->configure(link.outputWidth(), link.outputHeight(), &error)) {
       say(error);
@@ -252,8 +252,8 @@ int main(int argc, char** argv) {
       if (auto size = pipewire->takeNegotiatedSize()) {
         const bool wasRunning = running;
         if (running) stopStreaming();
-        const output::HResult hr = pin.setFormat(output::BuildMediaType(size->first, size->second));
-        if (output::Failed(hr)) say("the pin refused the size");
+        const output::HResult hr = pin.setFormat(output::buildMediaType(size->first, size->second));
+        if (output::failed(hr)) say("the pin refused the size");
         if (wasRunning) startStreaming();
       }
     }

@@ -25,7 +25,7 @@ constexpr FormatPair kFormats[] = {
 };
 constexpr uint32_t kMinWidth = 80, kMinHeight = 60;
 
-const spa_pod* BuildEnumFormat(spa_pod_builder* b, spa_video_format format, uint32_t w, uint32_t h) {
+const spa_pod* buildEnumFormat(spa_pod_builder* b, spa_video_format format, uint32_t w, uint32_t h) {
   spa_pod_frame object, choice;
   spa_pod_builder_push_object(b, &object, SPA_TYPE_OBJECT_Format, SPA_PARAM_EnumFormat);
   spa_pod_builder_prop(b, SPA_FORMAT_mediaType, 0);
@@ -89,7 +89,7 @@ void PipeWireCamera::paramChanged(uint32_t id, const spa_pod* param) {
   width_ = w;
   height_ = h;
   format_ = match->ours;
-  layout_ = LayoutFor(format_, w, h);
+  layout_ = layoutFor(format_, w, h);
 
   uint8_t buffer[1024];
   spa_pod_builder b = SPA_POD_BUILDER_INIT(buffer, sizeof buffer);
@@ -108,7 +108,7 @@ void PipeWireCamera::paramChanged(uint32_t id, const spa_pod* param) {
       SPA_PARAM_META_size, SPA_POD_Int(static_cast<int32_t>(sizeof(spa_meta_header)))));
   pw_stream_update_params(stream_, params, 2);
   std::fprintf(stderr, "vistrel-camera: a program asked for %s at %ux%u\n",
-               PixelFormatName(format_), w, h);
+               pixelFormatName(format_), w, h);
   std::lock_guard lock(pendingMutex_);
   pending_ = std::make_pair(w, h);
 }
@@ -147,7 +147,7 @@ bool PipeWireCamera::start(const Options& options, std::string* error) {
   spa_pod_builder b = SPA_POD_BUILDER_INIT(buffer, sizeof buffer);
   const spa_pod* params[std::size(kFormats)];
   for (size_t i = 0; i < std::size(kFormats); ++i) {
-    params[i] = BuildEnumFormat(&b, kFormats[i].theirs, options_.maxWidth, options_.maxHeight);
+    params[i] = buildEnumFormat(&b, kFormats[i].theirs, options_.maxWidth, options_.maxHeight);
   }
   const int r = pw_stream_connect(
       stream_, PW_DIRECTION_OUTPUT, PW_ID_ANY,
@@ -225,7 +225,7 @@ bool PipeWireCamera::publish(const uint8_t* src, uint32_t width, uint32_t height
   }
   spa_data& d = b->buffer->datas[0];
   const bool fits = d.data != nullptr && d.maxsize >= layout_.size;
-  if (fits) ConvertPicture(src, width, height, format_, static_cast<uint8_t*>(d.data));
+  if (fits) convertPicture(src, width, height, format_, static_cast<uint8_t*>(d.data));
   queueBuffer(b, time, fits);
   pw_thread_loop_unlock(loop_);
   return fits;
@@ -234,7 +234,7 @@ bool PipeWireCamera::publish(const uint8_t* src, uint32_t width, uint32_t height
 std::optional<decoder::StraightTarget> PipeWireCamera::takeBuffer(uint32_t width, uint32_t height) {
   if (loop_ == nullptr || !streaming_) return std::nullopt;
   pw_thread_loop_lock(loop_);
-  const std::optional<decoder::PixelOrder> order = StraightOrder(format_);
+  const std::optional<decoder::PixelOrder> order = straightOrder(format_);
   pw_buffer* b = nullptr;
   if (taken_ == nullptr && negotiated_ && order && width == width_ && height == height_) {
     b = pw_stream_dequeue_buffer(stream_);

@@ -60,7 +60,7 @@ class PipeWireCamera {
   bool publish(const uint8_t* bottomUpBgr, uint32_t width, uint32_t height, ReferenceTime time);
 
   // The take-render-return step for a picture that needs no conversion: a free buffer in
-  // the negotiated layout, when that layout is one the decoder writes (StraightOrder) and
+  // the negotiated layout, when that layout is one the decoder writes (straightOrder) and
   // width x height the negotiated size; none otherwise. The loop stays locked from here to
   // sendTaken (a renegotiation on the loop's thread frees the buffers), so the picture is
   // written at once, on this thread, and sendTaken follows in every case.

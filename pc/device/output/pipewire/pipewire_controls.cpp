@@ -22,11 +22,11 @@ namespace {
 // A program may set Props faster than the host takes the values: the oldest are kept.
 constexpr size_t kMaxChosenWaiting = 256;
 
-int32_t PodInt(uint32_t v) {
+int32_t podInt(uint32_t v) {
   return static_cast<int32_t>(std::min<uint32_t>(v, std::numeric_limits<int32_t>::max()));
 }
 
-void BuildPropInfo(spa_pod_builder* b, const CameraControl& c) {
+void buildPropInfo(spa_pod_builder* b, const CameraControl& c) {
   spa_pod_frame object, choice;
   spa_pod_builder_push_object(b, &object, SPA_TYPE_OBJECT_PropInfo, SPA_PARAM_PropInfo);
   spa_pod_builder_prop(b, SPA_PROP_INFO_name, 0);
@@ -36,21 +36,21 @@ void BuildPropInfo(spa_pod_builder* b, const CameraControl& c) {
   spa_pod_builder_prop(b, SPA_PROP_INFO_type, 0);
   if (c.range) {
     spa_pod_builder_push_choice(b, &choice, SPA_CHOICE_Step, 0);
-    spa_pod_builder_int(b, PodInt(c.current));
+    spa_pod_builder_int(b, podInt(c.current));
     spa_pod_builder_int(b, 0);
-    spa_pod_builder_int(b, PodInt(c.count - 1));
+    spa_pod_builder_int(b, podInt(c.count - 1));
     spa_pod_builder_int(b, 1);
     spa_pod_builder_pop(b, &choice);
   } else {
     spa_pod_builder_push_choice(b, &choice, SPA_CHOICE_Enum, 0);
-    spa_pod_builder_int(b, PodInt(c.current));
-    for (const auto& v : c.values) spa_pod_builder_int(b, PodInt(v.first));
+    spa_pod_builder_int(b, podInt(c.current));
+    for (const auto& v : c.values) spa_pod_builder_int(b, podInt(v.first));
     spa_pod_builder_pop(b, &choice);
     spa_pod_frame labels;
     spa_pod_builder_prop(b, SPA_PROP_INFO_labels, 0);
     spa_pod_builder_push_struct(b, &labels);
     for (const auto& v : c.values) {
-      spa_pod_builder_int(b, PodInt(v.first));
+      spa_pod_builder_int(b, podInt(v.first));
       spa_pod_builder_string(b, v.second.c_str());
     }
     spa_pod_builder_pop(b, &labels);
@@ -62,7 +62,7 @@ void BuildPropInfo(spa_pod_builder* b, const CameraControl& c) {
 }
 
 // A number a program gave as a control's value, whatever its pod type.
-std::optional<int64_t> PodNumber(const spa_pod* value) {
+std::optional<int64_t> podNumber(const spa_pod* value) {
   int32_t i = 0;
   int64_t l = 0;
   float f = 0;
@@ -102,13 +102,13 @@ std::vector<std::pair<uint32_t, uint32_t>> PipeWireCamera::takeChosenValues() {
 void PipeWireCamera::publishControls() {
   if (stream_ == nullptr) return;
   size_t bytes = 1024;
-  for (const CameraControl& c : controls_) bytes += ParamBytes(c);
+  for (const CameraControl& c : controls_) bytes += paramBytes(c);
   std::vector<uint8_t> buffer(bytes);
   spa_pod_builder b = SPA_POD_BUILDER_INIT(buffer.data(), static_cast<uint32_t>(buffer.size()));
   std::vector<uint32_t> offsets;
   for (const CameraControl& c : controls_) {
     offsets.push_back(b.state.offset);
-    BuildPropInfo(&b, c);
+    buildPropInfo(&b, c);
   }
   if (controls_.empty() && infoShown_) {
     // PipeWire replaces the params of the kinds an update holds, so an update without a
@@ -127,7 +127,7 @@ void PipeWireCamera::publishControls() {
   spa_pod_builder_push_struct(&b, &pairs);
   for (const CameraControl& c : controls_) {
     spa_pod_builder_string(&b, c.name.c_str());
-    spa_pod_builder_int(&b, PodInt(c.current));
+    spa_pod_builder_int(&b, podInt(c.current));
   }
   spa_pod_builder_pop(&b, &pairs);
   spa_pod_builder_pop(&b, &props);
@@ -151,8 +151,8 @@ void PipeWireCamera::propsChanged(const spa_pod* param) {
     const char* name = nullptr;
     spa_pod* value = nullptr;
     if (spa_pod_parser_get_string(&parser, &name) < 0 || spa_pod_parser_get_pod(&parser, &value) < 0) break;
-    const std::optional<int64_t> number = PodNumber(value);
-    const auto chosen = number ? ChooseControl(controls_, name, *number) : std::nullopt;
+    const std::optional<int64_t> number = podNumber(value);
+    const auto chosen = number ? chooseControl(controls_, name, *number) : std::nullopt;
     if (!chosen) {
       std::fprintf(stderr, "vistrel-camera: no control \"%.128s\" with that value; nothing sent\n", name);
       continue;

@@ -8,7 +8,7 @@ namespace output {
 namespace {
 
 // The property's name as a control name: UTF-8, cut at a character boundary, never empty.
-std::string ControlName(const protocol::PropertyEntry& e) {
+std::string controlName(const protocol::PropertyEntry& e) {
   std::string name = platform::utf16ToUtf8Lossy(e.name.toU16());
   if (name.size() > kMaxControlName) {
     size_t end = kMaxControlName;
@@ -25,7 +25,7 @@ bool Named(const std::vector<CameraControl>& controls, const std::string& name) 
 
 }  // namespace
 
-size_t ParamBytes(const CameraControl& c) {
+size_t paramBytes(const CameraControl& c) {
   // An object with five properties and the pair in Props: headers, the name three times
   // (each string padded to 8 bytes); each value: its int in the choice, and an int and
   // a string among the labels.
@@ -34,7 +34,7 @@ size_t ParamBytes(const CameraControl& c) {
   return bytes;
 }
 
-std::vector<CameraControl> ControlsFromProperties(const std::vector<protocol::PropertyEntry>& list) {
+std::vector<CameraControl> controlsFromProperties(const std::vector<protocol::PropertyEntry>& list) {
   std::vector<CameraControl> controls;
   size_t bytes = 0;
   for (const protocol::PropertyEntry& e : list) {
@@ -46,7 +46,7 @@ std::vector<CameraControl> ControlsFromProperties(const std::vector<protocol::Pr
     c.count = e.count;
     c.current = e.currentIndex();
     c.range = e.items == nullptr && e.count > kMaxChoiceValues;
-    const std::string base = ControlName(e);
+    const std::string base = controlName(e);
     c.name = base;
     for (int n = 2; Named(controls, c.name); ++n) c.name = base + " (" + std::to_string(n) + ")";
     // An item array lies inside its entry, so a choice has a few hundred values at most.
@@ -54,14 +54,14 @@ std::vector<CameraControl> ControlsFromProperties(const std::vector<protocol::Pr
       if (!e.selectable(i)) continue;
       c.values.emplace_back(i, platform::utf16ToUtf8Lossy(e.itemText(i)));
     }
-    bytes += ParamBytes(c);
+    bytes += paramBytes(c);
     if (bytes > kMaxControlsBytes) break;
     controls.push_back(std::move(c));
   }
   return controls;
 }
 
-std::optional<std::pair<uint32_t, uint32_t>> ChooseControl(const std::vector<CameraControl>& controls,
+std::optional<std::pair<uint32_t, uint32_t>> chooseControl(const std::vector<CameraControl>& controls,
                                                            std::string_view name, int64_t value) {
   const auto c = std::find_if(controls.begin(), controls.end(), [&](const CameraControl& o) { return o.name == name; });
   if (c == controls.end() || value < 0) return std::nullopt;

@@ -46,7 +46,7 @@ CapturePin::CapturePin(FrameLink& link, SampleSink& sink)
       nowMs([] { return platform::systemClock().nowMs(); }),
       link_(link),
       sink_(sink),
-      type_(BuildMediaType(link.settingsWidth(), link.settingsHeight())) {}
+      type_(buildMediaType(link.settingsWidth(), link.settingsHeight())) {}
 
 void CapturePin::setState(FilterState state) { state_ = state; }
 
@@ -60,17 +60,17 @@ MediaType CapturePin::currentType() const {
 }
 
 HResult CapturePin::setMediaType(const MediaType& type) {
-  const HResult hr = CheckMediaType(type);
-  if (Failed(hr)) return hr;
+  const HResult hr = checkMediaType(type);
+  if (failed(hr)) return hr;
   MediaType stored = type;
-  auto info = ReadVideoInfo(stored);
+  auto info = readVideoInfo(stored);
   const int32_t w = info->bmiHeader.biWidth;
   const int32_t h = info->bmiHeader.biHeight;
   if (w >= 1 && w <= 4096 && h >= 1 && h <= 4096) {
-    const uint32_t image = PictureSize(static_cast<uint32_t>(w), static_cast<uint32_t>(h));
+    const uint32_t image = pictureSize(static_cast<uint32_t>(w), static_cast<uint32_t>(h));
     info->bmiHeader.biSizeImage = image;
     stored.sampleSize = image;
-    WriteVideoInfo(*info, &stored);
+    writeVideoInfo(*info, &stored);
     link_.setOutputSize(static_cast<uint32_t>(w), static_cast<uint32_t>(h));
   }
   type_ = std::move(stored);
@@ -81,11 +81,11 @@ HResult CapturePin::setFormat(const MediaType& type) {
   std::lock_guard lock(lock_);
   if (type == type_) return kSOk;
   if (state_ != FilterState::kStopped) return kVfwENotStopped;
-  HResult hr = CheckMediaType(type);
-  if (Failed(hr)) return hr;
+  HResult hr = checkMediaType(type);
+  if (failed(hr)) return hr;
   if (sink_.connected() && !sink_.peerAccepts(type)) return kVfwEInvalidMediaType;
   hr = setMediaType(type);
-  if (Failed(hr)) return hr;
+  if (failed(hr)) return hr;
   if (sink_.connected()) sink_.reconnect();
   return kSOk;
 }
@@ -110,8 +110,8 @@ HResult CapturePin::getStreamCaps(int32_t index, MediaType* type,
   if (index > 0) return kSFalse;
   if (type == nullptr || caps == nullptr) return kEPointer;
   const uint32_t w = link_.settingsWidth(), h = link_.settingsHeight();
-  *type = BuildMediaType(w, h);
-  *caps = BuildStreamCaps(w, h);
+  *type = buildMediaType(w, h);
+  *caps = buildStreamCaps(w, h);
   return kSOk;
 }
 
@@ -147,7 +147,7 @@ HResult CapturePin::getNumNotDropped(int32_t* count) const {
 
 HResult CapturePin::getAverageFrameSize(int32_t* size) const {
   if (size == nullptr) return kEPointer;
-  *size = static_cast<int32_t>(PictureSize(link_.outputWidth(), link_.outputHeight()));
+  *size = static_cast<int32_t>(pictureSize(link_.outputWidth(), link_.outputHeight()));
   return kSOk;
 }
 
@@ -157,7 +157,7 @@ void CapturePin::threadStart() {
   frameCounter_ = 0;
   signalLost_ = false;
   // The Windows filter hooks the video renderer's window here to pass clicks to the
-  // phone (ScaleWindowPoint). Linux outputs hand pictures to other programs and have no
+  // phone (scaleWindowPoint). Linux outputs hand pictures to other programs and have no
   // such window.
 }
 
@@ -166,7 +166,7 @@ void CapturePin::threadEnd() { link_.close(); }
 HResult CapturePin::fill(Sample& sample) {
   std::lock_guard lock(lock_);
   const uint32_t W = link_.outputWidth(), H = link_.outputHeight();
-  const size_t image = PictureSize(W, H);
+  const size_t image = pictureSize(W, H);
   if (sample.size >= image) {
     if (frameCounter_ > 0 && sample.takeStraight != nullptr && !signalLost_) {
       const FrameLink::Rendered r =
@@ -176,12 +176,12 @@ HResult CapturePin::fill(Sample& sample) {
                                   : Sample::Content::kNothing;
     } else if (frameCounter_ > 0) {
       link_.renderNewest(sample.data, sample.size);  // on failure the previous picture stays
-      if (signalLost_) decoder::DrawNoSignal(sample.data, sample.size, W, H);
+      if (signalLost_) decoder::drawNoSignal(sample.data, sample.size, W, H);
     } else {
-      decoder::DrawColourBars(sample.data, sample.size, W, H);
+      decoder::drawColourBars(sample.data, sample.size, W, H);
     }
   }
-  const auto info = ReadVideoInfo(type_);
+  const auto info = readVideoInfo(type_);
   sample.start = sink_.streamTime();
   sample.end = sample.start + (info ? info->AvgTimePerFrame : kFrameInterval);
   sample.syncPoint = true;
@@ -243,7 +243,7 @@ HResult CapturePin::loop(CommandQueue& commands) {
     if (hr != kSOk) {
       sink_.release(sample);
       sink_.endOfStream();
-      if (Failed(hr)) {
+      if (failed(hr)) {
         sink_.errorAbort(hr);
         return hr;
       }

@@ -8,7 +8,7 @@ namespace {
 constexpr char kServerGone[] = "the serving process is gone; receiving the phone by itself from now on";
 }  // namespace
 
-const char* ModeDescription(engine::Mode mode) {
+const char* modeDescription(engine::Mode mode) {
   switch (mode) {
     case engine::Mode::kClient: return "client: showing the frames the serving process publishes";
     case engine::Mode::kServing: return "serving";
@@ -36,7 +36,7 @@ void EngineLink::open() {
   if (opened_ && lastMode_ == engine::Mode::kClient && mode == engine::Mode::kStandAlone) {
     say_(kServerGone);
   }
-  if (!opened_ || mode != lastMode_) say_(std::string("engine open, ") + ModeDescription(mode));
+  if (!opened_ || mode != lastMode_) say_(std::string("engine open, ") + modeDescription(mode));
   if (mode == engine::Mode::kStandAlone && engine_->frameServer() != nullptr) {
     say_("listening for the phone on port " + std::to_string(engine_->frameServer()->port()));
   }

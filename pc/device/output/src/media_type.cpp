@@ -4,14 +4,14 @@
 
 namespace output {
 
-MediaType BuildMediaType(uint32_t width, uint32_t height) {
+MediaType buildMediaType(uint32_t width, uint32_t height) {
   MediaType type;
   type.majorType = kMediaTypeVideo;
   type.subtype = kMediaSubtypeRgb24;
   type.formatType = kFormatVideoInfo;
   type.fixedSizeSamples = true;
   type.temporalCompression = false;
-  const uint32_t image = PictureSize(width, height);
+  const uint32_t image = pictureSize(width, height);
   type.sampleSize = image;
   VideoInfoHeader info;
   info.dwBitRate = image * 200;  // bytes x 8 bits x 25 pictures
@@ -20,23 +20,23 @@ MediaType BuildMediaType(uint32_t width, uint32_t height) {
   info.bmiHeader.biWidth = static_cast<int32_t>(width);
   info.bmiHeader.biHeight = static_cast<int32_t>(height);
   info.bmiHeader.biSizeImage = image;
-  WriteVideoInfo(info, &type);
+  writeVideoInfo(info, &type);
   return type;
 }
 
-std::optional<VideoInfoHeader> ReadVideoInfo(const MediaType& type) {
+std::optional<VideoInfoHeader> readVideoInfo(const MediaType& type) {
   if (type.format.size() < sizeof(VideoInfoHeader)) return std::nullopt;
   VideoInfoHeader info;
   std::memcpy(&info, type.format.data(), sizeof info);
   return info;
 }
 
-void WriteVideoInfo(const VideoInfoHeader& info, MediaType* type) {
+void writeVideoInfo(const VideoInfoHeader& info, MediaType* type) {
   if (type->format.size() < sizeof info) type->format.resize(sizeof info);
   std::memcpy(type->format.data(), &info, sizeof info);
 }
 
-HResult CheckMediaType(const MediaType& type) {
+HResult checkMediaType(const MediaType& type) {
   if (type.majorType != kMediaTypeVideo || type.subtype != kMediaSubtypeRgb24 ||
       type.format.size() < sizeof(VideoInfoHeader)) {
     return kVfwEInvalidMediaType;
@@ -44,7 +44,7 @@ HResult CheckMediaType(const MediaType& type) {
   return kSOk;
 }
 
-VideoStreamConfigCaps BuildStreamCaps(uint32_t width, uint32_t height) {
+VideoStreamConfigCaps buildStreamCaps(uint32_t width, uint32_t height) {
   const auto w = static_cast<int32_t>(width), h = static_cast<int32_t>(height);
   VideoStreamConfigCaps caps;
   caps.guid = kFormatVideoInfo;
@@ -67,7 +67,7 @@ VideoStreamConfigCaps BuildStreamCaps(uint32_t width, uint32_t height) {
   return caps;
 }
 
-std::optional<std::pair<int32_t, int32_t>> ScaleWindowPoint(int32_t x, int32_t y, int32_t width,
+std::optional<std::pair<int32_t, int32_t>> scaleWindowPoint(int32_t x, int32_t y, int32_t width,
                                                             int32_t height) {
   if (width <= 0 || height <= 0) return std::nullopt;
   return std::make_pair(static_cast<int32_t>(int64_t{x} * 65536 / width),

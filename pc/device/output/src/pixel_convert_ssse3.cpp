@@ -8,7 +8,7 @@
 
 namespace output::kernels {
 
-uint32_t Packed4RowSsse3(const uint8_t* in, uint32_t width, uint8_t* out, bool swap) {
+uint32_t packed4RowSsse3(const uint8_t* in, uint32_t width, uint8_t* out, bool swap) {
   // Four pixels per step from one 16-byte load (12 bytes used).
   const __m128i shuffle =
       swap ? _mm_setr_epi8(2, 1, 0, -128, 5, 4, 3, -128, 8, 7, 6, -128, 11, 10, 9, -128)
@@ -30,7 +30,7 @@ namespace {
 struct ChannelMasks {
   __m128i lo, hi;
 };
-ChannelMasks MasksFor(int c) {
+ChannelMasks masksFor(int c) {
   alignas(16) int8_t lo[16], hi[16];
   for (int i = 0; i < 8; ++i) {
     const int pos = 3 * i + c;
@@ -44,8 +44,8 @@ ChannelMasks MasksFor(int c) {
 
 }  // namespace
 
-uint32_t Yuy2RowSsse3(const uint8_t* in, uint32_t width, uint8_t* out) {
-  static const ChannelMasks mb = MasksFor(0), mg = MasksFor(1), mr = MasksFor(2);
+uint32_t yuy2RowSsse3(const uint8_t* in, uint32_t width, uint8_t* out) {
+  static const ChannelMasks mb = masksFor(0), mg = masksFor(1), mr = masksFor(2);
   const __m128i one = _mm_set1_epi16(1);
   const __m128i round = _mm_set1_epi16(128);
   const __m128i lumaBase = _mm_set1_epi16(16);

@@ -9,7 +9,7 @@ namespace output {
 namespace {
 
 // `result` is -errno.
-std::string SystemError(const std::string& what, int64_t result) {
+std::string systemError(const std::string& what, int64_t result) {
   return what + ": " + std::strerror(static_cast<int>(-result));
 }
 
@@ -27,7 +27,7 @@ uint32_t V4l2FourCc(PixelFormat format) {
   return 0;
 }
 
-std::optional<PixelFormat> ParseV4l2Format(const std::string& name) {
+std::optional<PixelFormat> parseV4l2Format(const std::string& name) {
   if (name == "yuyv") return PixelFormat::kYuy2;
   if (name == "bgr24") return PixelFormat::kBgr;
   if (name == "rgb24") return PixelFormat::kRgb;
@@ -46,13 +46,13 @@ bool V4l2Output::open(std::string* error) {
   close();
   const int fd = io_.open(path_, platform::V4l2Io::Mode::kBlocking);
   if (fd < 0) {
-    *error = SystemError("cannot open " + path_, fd);
+    *error = systemError("cannot open " + path_, fd);
     return false;
   }
   fd_ = fd;
   v4l2_capability cap{};
   if (const int r = io_.ioctl(fd_, VIDIOC_QUERYCAP, &cap); r < 0) {
-    *error = SystemError(path_ + " is no V4L2 device", r);
+    *error = systemError(path_ + " is no V4L2 device", r);
     close();
     return false;
   }
@@ -70,7 +70,7 @@ bool V4l2Output::configure(uint32_t width, uint32_t height, std::string* error) 
     *error = path_ + " is not open";
     return false;
   }
-  const PictureLayout layout = LayoutFor(format_, width, height);
+  const PictureLayout layout = layoutFor(format_, width, height);
   v4l2_format fmt{};
   fmt.type = V4L2_BUF_TYPE_VIDEO_OUTPUT;
   fmt.fmt.pix.width = width;
@@ -83,7 +83,7 @@ bool V4l2Output::configure(uint32_t width, uint32_t height, std::string* error) 
                                ? V4L2_COLORSPACE_SMPTE170M
                                : V4L2_COLORSPACE_SRGB;
   if (const int r = io_.ioctl(fd_, VIDIOC_S_FMT, &fmt); r < 0) {
-    *error = SystemError(path_ + " refused the format", r);
+    *error = systemError(path_ + " refused the format", r);
     width_ = height_ = 0;
     return false;
   }
@@ -107,7 +107,7 @@ bool V4l2Output::writePicture(const uint8_t* bottomUpBgr, uint32_t width, uint32
     return false;
   }
   if ((width != width_ || height != height_) && !configure(width, height, error)) return false;
-  ConvertPicture(bottomUpBgr, width, height, format_, picture_.data());
+  convertPicture(bottomUpBgr, width, height, format_, picture_.data());
   if (!writeAll(picture_.data(), picture_.size(), error)) return false;
   ++written_;
   return true;
@@ -119,7 +119,7 @@ bool V4l2Output::writeAll(const uint8_t* data, size_t size, std::string* error) 
     const int64_t n = io_.write(fd_, data + done, size - done);
     if (n < 0) {
       if (n == -EINTR) continue;
-      *error = SystemError("writing to " + path_, n);
+      *error = systemError("writing to " + path_, n);
       return false;
     }
     if (n == 0) {

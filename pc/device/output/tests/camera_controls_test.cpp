@@ -18,13 +18,13 @@ namespace {
 
 using Item = protocol::PropertyListBuilder::Item;
 
-std::vector<protocol::PropertyEntry> Parse(const std::vector<uint8_t>& buffer, size_t size) {
+std::vector<protocol::PropertyEntry> parse(const std::vector<uint8_t>& buffer, size_t size) {
   std::vector<protocol::PropertyEntry> list;
   protocol::parsePropertyList(buffer.data(), size, list);
   return list;
 }
 
-CameraControl Choice(uint32_t key, std::string name, uint32_t count, uint32_t current,
+CameraControl choice(uint32_t key, std::string name, uint32_t count, uint32_t current,
                      std::vector<std::pair<uint32_t, std::string>> values) {
   return {key, std::move(name), current, false, count, std::move(values)};
 }
@@ -52,21 +52,21 @@ TEST(CameraControls, ListableProperties) {
   ASSERT_TRUE(b.add({.name = u"Again", .current = 0, .count = 2, .key = 11}));
   ASSERT_TRUE(b.add({.name = u"Exposure", .current = 70, .count = 200, .base = -100, .step = 1, .key = 19}));
   ASSERT_TRUE(b.add({.name = u"", .current = 0, .count = 2, .items = emptyLabels, .key = 20}));
-  const std::vector<CameraControl> controls = ControlsFromProperties(Parse(buffer, b.size()));
+  const std::vector<CameraControl> controls = controlsFromProperties(parse(buffer, b.size()));
   const std::vector<CameraControl> expected = {
-      Choice(11, "Quality", 3, 2, {{0, "Low"}, {2, "High"}}),
-      Choice(13, "Plain", 3, 1, {{0, "7"}, {1, "8"}, {2, "9"}}),
-      Choice(14, "Mirror", 2, 1, {{0, "Off"}, {1, "On"}}),
-      Choice(15, "Zoom", 3, 0, {{0, "100"}, {1, "150"}, {2, "200"}}),
-      Choice(18, "Zoom (2)", 2, 1, {{0, "Off"}, {1, "On"}}),
+      choice(11, "Quality", 3, 2, {{0, "Low"}, {2, "High"}}),
+      choice(13, "Plain", 3, 1, {{0, "7"}, {1, "8"}, {2, "9"}}),
+      choice(14, "Mirror", 2, 1, {{0, "Off"}, {1, "On"}}),
+      choice(15, "Zoom", 3, 0, {{0, "100"}, {1, "150"}, {2, "200"}}),
+      choice(18, "Zoom (2)", 2, 1, {{0, "Off"}, {1, "On"}}),
       {19, "Exposure", 70, true, 200, {}},
-      Choice(20, "Property 20", 2, 0, {{0, ""}, {1, ""}}),  // the texts the settings page shows
+      choice(20, "Property 20", 2, 0, {{0, ""}, {1, ""}}),  // the texts the settings page shows
   };
   EXPECT_EQ(controls, expected);
 }
 
 TEST(CameraControls, ChoosingAValue) {
-  const std::vector<CameraControl> controls = {Choice(11, "Quality", 3, 2, {{0, "Low"}, {2, "High"}}),
+  const std::vector<CameraControl> controls = {choice(11, "Quality", 3, 2, {{0, "Low"}, {2, "High"}}),
                                                {19, "Exposure", 0, true, 200, {}}};
   struct Case {
     const char* name;
@@ -84,7 +84,7 @@ TEST(CameraControls, ChoosingAValue) {
       {"quality", 0, std::nullopt},
       {"Brightness", 0, std::nullopt},
   };
-  for (const Case& c : cases) EXPECT_EQ(ChooseControl(controls, c.name, c.value), c.sent) << c.name << " " << c.value;
+  for (const Case& c : cases) EXPECT_EQ(chooseControl(controls, c.name, c.value), c.sent) << c.name << " " << c.value;
 }
 
 // A hostile list: a range claiming four thousand million values, a name of thousands of
@@ -101,19 +101,19 @@ TEST(CameraControls, HostileListsAreBounded) {
     ASSERT_TRUE(b.add({.name = name.c_str(), .current = 0, .count = kMaxChoiceValues, .base = 1000000, .step = 1,
                        .key = key}));
   }
-  const std::vector<CameraControl> controls = ControlsFromProperties(Parse(buffer, b.size()));
+  const std::vector<CameraControl> controls = controlsFromProperties(parse(buffer, b.size()));
   ASSERT_GE(controls.size(), 3u);
   EXPECT_TRUE(controls[0].range);
   EXPECT_TRUE(controls[0].values.empty());
   EXPECT_EQ(controls[0].current, 5u);
-  EXPECT_EQ(ChooseControl(controls, controls[0].name, 0xFFFFFFEF), std::make_pair(1u, 0xFFFFFFEFu));
+  EXPECT_EQ(chooseControl(controls, controls[0].name, 0xFFFFFFEF), std::make_pair(1u, 0xFFFFFFEFu));
   // Cut at a character boundary: three bytes per character.
   std::string cut;
   for (size_t i = 0; i < kMaxControlName / 3; ++i) cut += "\xe2\x82\xac";
   EXPECT_EQ(controls[1].name, cut);
   EXPECT_EQ(controls[2].values.size(), kMaxChoiceValues);
   size_t bytes = 0;
-  for (const CameraControl& c : controls) bytes += ParamBytes(c);
+  for (const CameraControl& c : controls) bytes += paramBytes(c);
   EXPECT_LE(bytes, kMaxControlsBytes);
   EXPECT_LT(controls.size(), 2997u);
   EXPECT_GT(bytes, kMaxControlsBytes / 2);

@@ -65,7 +65,7 @@ TEST(CameraOutputsTest, EveryPictureReachesTheLoopbackDeviceWholeAndInOrder) {
   pin.run(commands);
   // A program's new size goes through SetFormat while stopped; the device follows.
   pin.setState(FilterState::kStopped);
-  ASSERT_EQ(pin.setFormat(BuildMediaType(160, 120)), kSOk);
+  ASSERT_EQ(pin.setFormat(buildMediaType(160, 120)), kSOk);
   pin.setState(FilterState::kRunning);
   link.frames = 2;
   pin.run(commands);

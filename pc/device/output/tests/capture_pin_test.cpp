@@ -46,7 +46,7 @@ class ScriptedLink : public FrameLink {
   bool renderNewest(uint8_t* dst, size_t size) override {
     ++renders;
     if (!renderOk) return false;
-    std::memset(dst, renderValue, std::min<size_t>(size, PictureSize(w, h)));
+    std::memset(dst, renderValue, std::min<size_t>(size, pictureSize(w, h)));
     return true;
   }
   // A frame of the output size, unturned: it goes straight where the sink offers a buffer.
@@ -138,7 +138,7 @@ struct PinFixture : ::testing::Test {
 
   void SetUp() override {
     link.commands = &commands;
-    sink.buffer.assign(PictureSize(320, 240), 0);
+    sink.buffer.assign(pictureSize(320, 240), 0);
     pin.sleep = [this](uint32_t ms) {
       sleeps.push_back(ms);
       if (sleeps.size() > 1000) commands.post(ThreadCommand::kStop);
@@ -148,13 +148,13 @@ struct PinFixture : ::testing::Test {
   bool isColourBars(const std::vector<uint8_t>& bytes) {
     // The first row in memory of the bars at phase 0..W-1 is white-to-black blends; every
     // row equals the first, and the row holds all eight bars.
-    const size_t row = RowSize(link.w);
+    const size_t row = rowSize(link.w);
     for (uint32_t y = 1; y < link.h; ++y) {
       if (std::memcmp(bytes.data(), bytes.data() + y * row, link.w * 3) != 0) return false;
     }
-    std::vector<uint8_t> expected(PictureSize(link.w, link.h));
+    std::vector<uint8_t> expected(pictureSize(link.w, link.h));
     for (uint32_t phase = 0; phase < link.w; ++phase) {
-      decoder::DrawColourBars(expected.data(), expected.size(), link.w, link.h, phase);
+      decoder::drawColourBars(expected.data(), expected.size(), link.w, link.h, phase);
       if (std::memcmp(expected.data(), bytes.data(), link.w * 3) == 0) return true;
     }
     return false;
@@ -213,7 +213,7 @@ TEST_F(PinFixture, FrameSignalsThatDoNotCount) {
   client.latest = 0;
   client.waits = {W::kFrame};
   RecordingSink s2;
-  s2.buffer.assign(PictureSize(320, 240), 0);
+  s2.buffer.assign(pictureSize(320, 240), 0);
   CapturePin p2(client, s2);
   p2.setState(FilterState::kRunning);
   p2.run(commands);
@@ -231,7 +231,7 @@ TEST_F(PinFixture, FailedRenderAndSmallSampleKeepThePreviousPicture) {
 
   // A sample one byte short of the picture is delivered untouched, bars or frame.
   sink.delivered.clear();
-  sink.buffer.assign(PictureSize(320, 240) - 1, 0x22);
+  sink.buffer.assign(pictureSize(320, 240) - 1, 0x22);
   link.renderOk = true;
   link.renders = 0;
   link.waits = {W::kTimeout, W::kFrame};
@@ -407,8 +407,8 @@ TEST(MediaTypeTest, BuiltFromTheOutputSize) {
                {81, 61, 244, 244 * 61}, {4096, 4096, 12288, 12288 * 4096}};
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::Message() << c.w << "x" << c.h);
-    EXPECT_EQ(RowSize(c.w), c.row);
-    const MediaType t = BuildMediaType(c.w, c.h);
+    EXPECT_EQ(rowSize(c.w), c.row);
+    const MediaType t = buildMediaType(c.w, c.h);
     EXPECT_EQ(t.majorType, kMediaTypeVideo);
     EXPECT_EQ(t.subtype, kMediaSubtypeRgb24);
     EXPECT_EQ(t.formatType, kFormatVideoInfo);
@@ -416,7 +416,7 @@ TEST(MediaTypeTest, BuiltFromTheOutputSize) {
     EXPECT_FALSE(t.temporalCompression);
     EXPECT_EQ(t.sampleSize, c.image);
     ASSERT_EQ(t.format.size(), 88u);
-    const VideoInfoHeader v = *ReadVideoInfo(t);
+    const VideoInfoHeader v = *readVideoInfo(t);
     EXPECT_EQ(v.rcSource, Rect{});
     EXPECT_EQ(v.rcTarget, Rect{});
     EXPECT_EQ(v.dwBitRate, c.image * 200);
@@ -431,8 +431,8 @@ TEST(MediaTypeTest, BuiltFromTheOutputSize) {
 }
 
 TEST(MediaTypeTest, Checking) {
-  MediaType ok = BuildMediaType(640, 480);
-  EXPECT_EQ(CheckMediaType(ok), kSOk);
+  MediaType ok = buildMediaType(640, 480);
+  EXPECT_EQ(checkMediaType(ok), kSOk);
   MediaType yuy2 = ok;
   yuy2.subtype = kMediaSubtypeYuy2;
   MediaType shortBlock = ok;
@@ -444,9 +444,9 @@ TEST(MediaTypeTest, Checking) {
   MediaType longBlock = ok;
   longBlock.format.resize(200);
   for (const MediaType* t : {&yuy2, &shortBlock, &block87, &audio}) {
-    EXPECT_EQ(CheckMediaType(*t), kVfwEInvalidMediaType);
+    EXPECT_EQ(checkMediaType(*t), kVfwEInvalidMediaType);
   }
-  EXPECT_EQ(CheckMediaType(longBlock), kSOk);
+  EXPECT_EQ(checkMediaType(longBlock), kSOk);
 }
 
 TEST_F(PinFixture, StreamCaps) {
@@ -463,7 +463,7 @@ TEST_F(PinFixture, StreamCaps) {
   link.w = 640;  // the output size does not matter, the settings do
   ASSERT_EQ(pin.getStreamCaps(0, &t, &caps), kSOk);
   EXPECT_EQ(t.sampleSize, 230400u);
-  EXPECT_EQ(ReadVideoInfo(t)->dwBitRate, 46080000u);
+  EXPECT_EQ(readVideoInfo(t)->dwBitRate, 46080000u);
   EXPECT_EQ(caps.guid, kFormatVideoInfo);
   EXPECT_EQ(caps.VideoStandard, 0u);
   EXPECT_EQ(caps.InputSize, (Size{320, 240}));
@@ -485,7 +485,7 @@ TEST_F(PinFixture, StreamCaps) {
 }
 
 TEST_F(PinFixture, SetFormat) {
-  const MediaType vga = BuildMediaType(640, 480);
+  const MediaType vga = buildMediaType(640, 480);
   pin.setState(FilterState::kRunning);
   EXPECT_EQ(pin.setFormat(vga), kVfwENotStopped);
   pin.setState(FilterState::kPaused);
@@ -508,7 +508,7 @@ TEST_F(PinFixture, SetFormat) {
 
   MediaType yuy2 = vga;
   yuy2.subtype = kMediaSubtypeYuy2;
-  MediaType shortBlock = BuildMediaType(160, 120);
+  MediaType shortBlock = buildMediaType(160, 120);
   shortBlock.format.resize(40);
   EXPECT_EQ(pin.setFormat(yuy2), kVfwEInvalidMediaType);
   EXPECT_EQ(pin.setFormat(shortBlock), kVfwEInvalidMediaType);
@@ -517,10 +517,10 @@ TEST_F(PinFixture, SetFormat) {
   // A connected input pin must accept it; then the pin reconnects.
   sink.isConnected = true;
   sink.accepts = false;
-  EXPECT_EQ(pin.setFormat(BuildMediaType(160, 120)), kVfwEInvalidMediaType);
+  EXPECT_EQ(pin.setFormat(buildMediaType(160, 120)), kVfwEInvalidMediaType);
   EXPECT_EQ(link.w, 640u);
   sink.accepts = true;
-  EXPECT_EQ(pin.setFormat(BuildMediaType(160, 120)), kSOk);
+  EXPECT_EQ(pin.setFormat(buildMediaType(160, 120)), kSOk);
   EXPECT_EQ(sink.reconnects, 1);
   EXPECT_EQ(link.w, 160u);
 }
@@ -535,18 +535,18 @@ TEST_F(PinFixture, SetMediaTypeRecomputesTheImageSizeAndBoundsTheOutputSize) {
     SCOPED_TRACE(testing::Message() << c.w << "x" << c.h);
     link.w = 320;
     link.h = 240;
-    MediaType t = BuildMediaType(320, 240);
-    VideoInfoHeader v = *ReadVideoInfo(t);
+    MediaType t = buildMediaType(320, 240);
+    VideoInfoHeader v = *readVideoInfo(t);
     v.bmiHeader.biWidth = c.w;
     v.bmiHeader.biHeight = c.h;
     v.bmiHeader.biSizeImage = 7;
-    WriteVideoInfo(v, &t);
+    writeVideoInfo(v, &t);
     t.sampleSize = 7;
     ASSERT_EQ(pin.setMediaType(t), kSOk);
     if (c.applied) {
       EXPECT_EQ(link.w, static_cast<uint32_t>(c.w));
-      EXPECT_EQ(pin.currentType().sampleSize, PictureSize(c.w, c.h));
-      EXPECT_EQ(ReadVideoInfo(pin.currentType())->bmiHeader.biSizeImage, PictureSize(c.w, c.h));
+      EXPECT_EQ(pin.currentType().sampleSize, pictureSize(c.w, c.h));
+      EXPECT_EQ(readVideoInfo(pin.currentType())->bmiHeader.biSizeImage, pictureSize(c.w, c.h));
     } else {
       EXPECT_EQ(link.w, 320u);
     }
@@ -585,11 +585,11 @@ TEST_F(PinFixture, StateAnswer) {
 }
 
 TEST(WindowPointTest, ScaledAcrossTheClientArea) {
-  EXPECT_EQ(ScaleWindowPoint(160, 120, 320, 240), std::make_pair(32768, 32768));
-  EXPECT_EQ(ScaleWindowPoint(320, 240, 320, 240), std::make_pair(65536, 65536));
-  EXPECT_EQ(ScaleWindowPoint(1, 0, 3, 7), std::make_pair(21845, 0));
-  EXPECT_FALSE(ScaleWindowPoint(10, 10, 0, 240));
-  EXPECT_FALSE(ScaleWindowPoint(10, 10, 320, 0));
+  EXPECT_EQ(scaleWindowPoint(160, 120, 320, 240), std::make_pair(32768, 32768));
+  EXPECT_EQ(scaleWindowPoint(320, 240, 320, 240), std::make_pair(65536, 65536));
+  EXPECT_EQ(scaleWindowPoint(1, 0, 3, 7), std::make_pair(21845, 0));
+  EXPECT_FALSE(scaleWindowPoint(10, 10, 0, 240));
+  EXPECT_FALSE(scaleWindowPoint(10, 10, 320, 0));
 }
 
 }  // namespace

@@ -14,9 +14,9 @@ namespace {
 // A bottom-up BGR picture whose pixel (x, y from the top) has the colour colour(x, y).
 template <typename F>
 std::vector<uint8_t> Rendered(uint32_t w, uint32_t h, F colour) {
-  std::vector<uint8_t> p(PictureSize(w, h), 0xEE);
+  std::vector<uint8_t> p(pictureSize(w, h), 0xEE);
   for (uint32_t y = 0; y < h; ++y) {
-    uint8_t* row = p.data() + size_t{RowSize(w)} * (h - 1 - y);
+    uint8_t* row = p.data() + size_t{rowSize(w)} * (h - 1 - y);
     for (uint32_t x = 0; x < w; ++x) {
       const auto [r, g, b] = colour(x, y);
       row[x * 3] = b;
@@ -30,14 +30,14 @@ std::vector<uint8_t> Rendered(uint32_t w, uint32_t h, F colour) {
 struct Rgb {
   uint8_t r, g, b;
 };
-Rgb Pattern(uint32_t x, uint32_t y) {
+Rgb pattern(uint32_t x, uint32_t y) {
   return {static_cast<uint8_t>(x * 7 + y), static_cast<uint8_t>(y * 11), static_cast<uint8_t>(200 - x)};
 }
 
 TEST(PixelConvertTest, PackedFormatsAreTopDownWithTheirByteOrder) {
   const uint32_t w = 5, h = 3;  // odd width: the 24-bit rows carry padding
   const auto src = Rendered(w, h, [](uint32_t x, uint32_t y) {
-    const Rgb c = Pattern(x, y);
+    const Rgb c = pattern(x, y);
     return std::tuple{c.r, c.g, c.b};
   });
   struct Case {
@@ -49,16 +49,16 @@ TEST(PixelConvertTest, PackedFormatsAreTopDownWithTheirByteOrder) {
                {PixelFormat::kBgrx, 4, 2, 1, 0, 3},
                {PixelFormat::kRgbx, 4, 0, 1, 2, 3}};
   for (const auto& c : cases) {
-    SCOPED_TRACE(PixelFormatName(c.format));
-    const PictureLayout l = LayoutFor(c.format, w, h);
+    SCOPED_TRACE(pixelFormatName(c.format));
+    const PictureLayout l = layoutFor(c.format, w, h);
     EXPECT_EQ(l.stride, (w * c.bytes + 3) & ~size_t{3});
     EXPECT_EQ(l.size, l.stride * h);
     std::vector<uint8_t> out(l.size, 0);
-    ConvertPicture(src.data(), w, h, c.format, out.data());
+    convertPicture(src.data(), w, h, c.format, out.data());
     for (uint32_t y = 0; y < h; ++y) {
       for (uint32_t x = 0; x < w; ++x) {
         const uint8_t* p = out.data() + l.stride * y + x * c.bytes;
-        const Rgb e = Pattern(x, y);
+        const Rgb e = pattern(x, y);
         EXPECT_EQ(p[c.r], e.r);
         EXPECT_EQ(p[c.g], e.g);
         EXPECT_EQ(p[c.b], e.b);
@@ -82,14 +82,14 @@ TEST(PixelConvertTest, YuvOfKnownColours) {
     SCOPED_TRACE(testing::Message() << int(c.rgb.r) << "," << int(c.rgb.g) << "," << int(c.rgb.b));
     const uint32_t w = 4, h = 2;
     const auto src = Rendered(w, h, [&](uint32_t, uint32_t) { return std::tuple{c.rgb.r, c.rgb.g, c.rgb.b}; });
-    std::vector<uint8_t> yuy2(LayoutFor(PixelFormat::kYuy2, w, h).size);
-    ConvertPicture(src.data(), w, h, PixelFormat::kYuy2, yuy2.data());
+    std::vector<uint8_t> yuy2(layoutFor(PixelFormat::kYuy2, w, h).size);
+    convertPicture(src.data(), w, h, PixelFormat::kYuy2, yuy2.data());
     EXPECT_NEAR(yuy2[0], c.y, 1);
     EXPECT_NEAR(yuy2[1], c.u, 1);
     EXPECT_NEAR(yuy2[2], c.y, 1);
     EXPECT_NEAR(yuy2[3], c.v, 1);
-    std::vector<uint8_t> i420(LayoutFor(PixelFormat::kI420, w, h).size);
-    ConvertPicture(src.data(), w, h, PixelFormat::kI420, i420.data());
+    std::vector<uint8_t> i420(layoutFor(PixelFormat::kI420, w, h).size);
+    convertPicture(src.data(), w, h, PixelFormat::kI420, i420.data());
     EXPECT_NEAR(i420[0], c.y, 1);
     EXPECT_NEAR(i420[8], c.u, 1);   // U plane after 4 x 2 luma bytes
     EXPECT_NEAR(i420[12], c.v, 1);  // V plane after the 4-byte-stride U row
@@ -103,20 +103,20 @@ TEST(PixelConvertTest, YuvIsTopDownAndChromaAveragesItsBlock) {
     const uint8_t v = y < 2 ? 255 : 0;
     return std::tuple{v, v, v};
   });
-  const PictureLayout yuy2 = LayoutFor(PixelFormat::kYuy2, w, h);
+  const PictureLayout yuy2 = layoutFor(PixelFormat::kYuy2, w, h);
   EXPECT_EQ(yuy2.stride, 12u);
   std::vector<uint8_t> out(yuy2.size);
-  ConvertPicture(src.data(), w, h, PixelFormat::kYuy2, out.data());
+  convertPicture(src.data(), w, h, PixelFormat::kYuy2, out.data());
   EXPECT_EQ(out[0], 235);
   EXPECT_EQ(out[yuy2.stride * 4], 16);
   EXPECT_EQ(out[yuy2.stride * 4 + 8], 16);  // the last, lone pixel of the row
 
-  const PictureLayout i420 = LayoutFor(PixelFormat::kI420, w, h);
+  const PictureLayout i420 = layoutFor(PixelFormat::kI420, w, h);
   EXPECT_EQ(i420.stride, 8u);
   EXPECT_EQ(i420.chromaStride, 4u);
   EXPECT_EQ(i420.size, 8u * 6 + 2 * 4 * 3);  // luma rows rounded up to even
   std::vector<uint8_t> planes(i420.size, 0x77);
-  ConvertPicture(src.data(), w, h, PixelFormat::kI420, planes.data());
+  convertPicture(src.data(), w, h, PixelFormat::kI420, planes.data());
   for (uint32_t y = 0; y < h; ++y) EXPECT_EQ(planes[y * 8 + 4], y < 2 ? 235 : 16);
   // Chroma of grey stays neutral whatever the mix.
   for (size_t i = 48; i < planes.size(); i += 1) {
@@ -136,17 +136,17 @@ TEST(PixelConvertTest, RowKernelsGiveThePortableBytesAtEveryWidth) {
   uint32_t seed = 12345;
   for (uint32_t w : {1u, 2u, 3u, 5u, 6u, 7u, 8u, 9u, 13u, 16u, 17u, 23u, 24u, 31u, 640u, 642u}) {
     const uint32_t h = 3;
-    std::vector<uint8_t> src(PictureSize(w, h));
+    std::vector<uint8_t> src(pictureSize(w, h));
     for (auto& b : src) {
       seed = seed * 1103515245 + 12345;
       b = static_cast<uint8_t>(seed >> 16);
     }
     for (PixelFormat f : {PixelFormat::kBgrx, PixelFormat::kRgbx, PixelFormat::kYuy2, PixelFormat::kI420}) {
-      SCOPED_TRACE(testing::Message() << PixelFormatName(f) << " width " << w);
-      const size_t size = LayoutFor(f, w, h).size;
+      SCOPED_TRACE(testing::Message() << pixelFormatName(f) << " width " << w);
+      const size_t size = layoutFor(f, w, h).size;
       std::vector<uint8_t> fast(size, 1), portable(size, 1);
-      ConvertPictureWith(src.data(), w, h, f, fast.data(), true);
-      ConvertPictureWith(src.data(), w, h, f, portable.data(), false);
+      convertPictureWith(src.data(), w, h, f, fast.data(), true);
+      convertPictureWith(src.data(), w, h, f, portable.data(), false);
       EXPECT_EQ(fast, portable);
     }
   }
@@ -170,21 +170,21 @@ TEST(PixelConvertTest, StraightDecodeGivesTheConvertedBytesInEveryFormatThatAllo
     decoder_testing::JpegOptions o;
     o.sampling = s.sampling;
     const std::vector<uint8_t> jpeg =
-        decoder_testing::EncodeRgb(decoder_testing::TestPicture(s.w, s.h).data(), s.w, s.h, o);
-    std::vector<uint8_t> rendered(decoder::ImageSize(s.w, s.h));
+        decoder_testing::encodeRgb(decoder_testing::testPicture(s.w, s.h).data(), s.w, s.h, o);
+    std::vector<uint8_t> rendered(decoder::imageSize(s.w, s.h));
     ASSERT_TRUE(decoder.decode(jpeg.data(), jpeg.size(), rendered.data(), rendered.size(), s.w,
                                s.h, 0, false));
     for (PixelFormat f : formats) {
-      SCOPED_TRACE(::testing::Message() << s.w << "x" << s.h << " " << PixelFormatName(f));
-      const std::optional<decoder::PixelOrder> order = StraightOrder(f);
+      SCOPED_TRACE(::testing::Message() << s.w << "x" << s.h << " " << pixelFormatName(f));
+      const std::optional<decoder::PixelOrder> order = straightOrder(f);
       if (f == PixelFormat::kYuy2 || f == PixelFormat::kI420) {
         EXPECT_FALSE(order.has_value());
         continue;
       }
       ASSERT_TRUE(order.has_value());
-      const PictureLayout l = LayoutFor(f, s.w, s.h);
+      const PictureLayout l = layoutFor(f, s.w, s.h);
       std::vector<uint8_t> converted(l.size, 0xEE), straight(l.size, 0xEE);
-      ConvertPicture(rendered.data(), s.w, s.h, f, converted.data());
+      convertPicture(rendered.data(), s.w, s.h, f, converted.data());
       ASSERT_TRUE(decoder.decodeHeader(jpeg.data(), jpeg.size(), nullptr, nullptr));
       ASSERT_TRUE(decoder.renderStraight({straight.data(), straight.size(), l.stride, *order}));
       EXPECT_TRUE(straight == converted);

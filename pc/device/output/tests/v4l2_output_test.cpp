@@ -19,7 +19,7 @@ constexpr const char* kPath = "/dev/video42";
 
 // A loopback device's output side, adjusted by `change`.
 template <typename Change = void (*)(FakeVideoNode&)>
-void AddLoopback(FakeV4l2& dev, Change change = [](FakeVideoNode&) {}) {
+void addLoopback(FakeV4l2& dev, Change change = [](FakeVideoNode&) {}) {
   FakeVideoNode node;
   node.path = kPath;
   node.capabilities = V4L2_CAP_VIDEO_OUTPUT | V4L2_CAP_READWRITE;
@@ -28,7 +28,7 @@ void AddLoopback(FakeV4l2& dev, Change change = [](FakeVideoNode&) {}) {
 }
 
 std::vector<uint8_t> Picture(uint32_t w, uint32_t h, uint8_t seed) {
-  std::vector<uint8_t> p(PictureSize(w, h));
+  std::vector<uint8_t> p(pictureSize(w, h));
   for (size_t i = 0; i < p.size(); ++i) p[i] = static_cast<uint8_t>(i * 31 + seed);
   return p;
 }
@@ -48,9 +48,9 @@ TEST(V4l2OutputTest, FormatsAndEveryPictureWholeForEachPixelFormat) {
       {PixelFormat::kI420, V4L2_PIX_FMT_YUV420, 324, 324 * 240 + 2 * 164 * 120},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(PixelFormatName(c.format));
+    SCOPED_TRACE(pixelFormatName(c.format));
     FakeV4l2 dev;
-    AddLoopback(dev);
+    addLoopback(dev);
     V4l2Output out(dev, kPath, c.format);
     std::string error;
     ASSERT_TRUE(out.open(&error)) << error;
@@ -69,7 +69,7 @@ TEST(V4l2OutputTest, FormatsAndEveryPictureWholeForEachPixelFormat) {
       const auto src = Picture(322, 240, i);
       ASSERT_TRUE(out.writePicture(src.data(), 322, 240, &error)) << error;
       std::vector<uint8_t> expected(c.image);
-      ConvertPicture(src.data(), 322, 240, c.format, expected.data());
+      convertPicture(src.data(), 322, 240, c.format, expected.data());
       const auto pictures = dev.writtenPictures();
       ASSERT_EQ(pictures.size(), i + 1u);
       EXPECT_EQ(pictures[i], expected);
@@ -84,7 +84,7 @@ TEST(V4l2OutputTest, FormatsAndEveryPictureWholeForEachPixelFormat) {
 
 TEST(V4l2OutputTest, PartialAndInterruptedWritesStillWriteThePictureWhole) {
   FakeV4l2 dev;
-  AddLoopback(dev, [](FakeVideoNode& n) {
+  addLoopback(dev, [](FakeVideoNode& n) {
     n.maxWrite = 10000;
     n.interruptEvery = 3;
   });
@@ -96,14 +96,14 @@ TEST(V4l2OutputTest, PartialAndInterruptedWritesStillWriteThePictureWhole) {
   ASSERT_TRUE(out.writePicture(b.data(), 160, 120, &error)) << error;
   const auto pictures = dev.writtenPictures();
   ASSERT_EQ(pictures.size(), 2u);
-  std::vector<uint8_t> expected(PictureSize(160, 120));
-  ConvertPicture(b.data(), 160, 120, PixelFormat::kBgr, expected.data());
+  std::vector<uint8_t> expected(pictureSize(160, 120));
+  convertPicture(b.data(), 160, 120, PixelFormat::kBgr, expected.data());
   EXPECT_EQ(pictures[1], expected);
 }
 
 TEST(V4l2OutputTest, ANewSizeSetsTheFormatAgain) {
   FakeV4l2 dev;
-  AddLoopback(dev);
+  addLoopback(dev);
   V4l2Output out(dev, kPath, PixelFormat::kYuy2);
   std::string error;
   ASSERT_TRUE(out.open(&error) && out.configure(320, 240, &error));
@@ -129,7 +129,7 @@ TEST(V4l2OutputTest, Refusals) {
   }
   {
     FakeV4l2 dev;  // a capture device, not a loopback's output side
-    AddLoopback(dev, [](FakeVideoNode& n) { n.capabilities = V4L2_CAP_VIDEO_CAPTURE; });
+    addLoopback(dev, [](FakeVideoNode& n) { n.capabilities = V4L2_CAP_VIDEO_CAPTURE; });
     V4l2Output out(dev, kPath, PixelFormat::kYuy2);
     EXPECT_FALSE(out.open(&error));
     EXPECT_NE(error.find("not a video output"), std::string::npos);
@@ -137,7 +137,7 @@ TEST(V4l2OutputTest, Refusals) {
   }
   {
     FakeV4l2 dev;
-    AddLoopback(dev);
+    addLoopback(dev);
     dev.failRequest(VIDIOC_S_FMT, EBUSY);
     V4l2Output out(dev, kPath, PixelFormat::kYuy2);
     ASSERT_TRUE(out.open(&error));
@@ -149,7 +149,7 @@ TEST(V4l2OutputTest, Refusals) {
   }
   {
     FakeV4l2 dev;  // the device answers with another size
-    AddLoopback(dev, [](FakeVideoNode& n) { n.clampWidth = 256; });
+    addLoopback(dev, [](FakeVideoNode& n) { n.clampWidth = 256; });
     V4l2Output out(dev, kPath, PixelFormat::kYuy2);
     ASSERT_TRUE(out.open(&error));
     EXPECT_FALSE(out.configure(320, 240, &error));
@@ -157,7 +157,7 @@ TEST(V4l2OutputTest, Refusals) {
   }
   {
     FakeV4l2 dev;
-    AddLoopback(dev);
+    addLoopback(dev);
     dev.failWrites(ENOSPC);
     V4l2Output out(dev, kPath, PixelFormat::kYuy2);
     ASSERT_TRUE(out.open(&error) && out.configure(320, 240, &error));
@@ -168,9 +168,9 @@ TEST(V4l2OutputTest, Refusals) {
 }
 
 TEST(V4l2OutputTest, FormatNames) {
-  EXPECT_EQ(ParseV4l2Format("yuyv"), PixelFormat::kYuy2);
-  EXPECT_EQ(ParseV4l2Format("i420"), PixelFormat::kI420);
-  EXPECT_FALSE(ParseV4l2Format("mjpeg"));
+  EXPECT_EQ(parseV4l2Format("yuyv"), PixelFormat::kYuy2);
+  EXPECT_EQ(parseV4l2Format("i420"), PixelFormat::kI420);
+  EXPECT_FALSE(parseV4l2Format("mjpeg"));
 }
 
 }  // namespace

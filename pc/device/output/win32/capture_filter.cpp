@@ -19,21 +19,21 @@ std::mutex gLinkLock;
 std::weak_ptr<EngineLink> gLink;
 
 template <typename T>
-void SafeRelease(T*& p) {
+void safeRelease(T*& p) {
   if (p != nullptr) p->Release();
   p = nullptr;
 }
 
 // True when the proposed type names a major type and subtype that we could agree to; a
 // GUID_NULL field leaves that part open.
-bool PartialMatch(const AM_MEDIA_TYPE& proposed, const MediaType& ours) {
-  if (proposed.majortype != GUID_NULL && FromGuid(proposed.majortype) != ours.majorType) return false;
-  if (proposed.subtype != GUID_NULL && FromGuid(proposed.subtype) != ours.subtype) return false;
-  if (proposed.formattype != GUID_NULL && FromGuid(proposed.formattype) != ours.formatType) return false;
+bool partialMatch(const AM_MEDIA_TYPE& proposed, const MediaType& ours) {
+  if (proposed.majortype != GUID_NULL && fromGuid(proposed.majortype) != ours.majorType) return false;
+  if (proposed.subtype != GUID_NULL && fromGuid(proposed.subtype) != ours.subtype) return false;
+  if (proposed.formattype != GUID_NULL && fromGuid(proposed.formattype) != ours.formatType) return false;
   return true;
 }
 
-bool FullySpecified(const AM_MEDIA_TYPE& am) {
+bool fullySpecified(const AM_MEDIA_TYPE& am) {
   return am.majortype != GUID_NULL && am.subtype != GUID_NULL && am.formattype != GUID_NULL &&
          am.pbFormat != nullptr;
 }
@@ -118,7 +118,7 @@ class PinItem {
 struct MediaTypeItem {
   MediaType type;
   HRESULT give(AM_MEDIA_TYPE** out) const {
-    *out = NewAmMediaType(type);
+    *out = newAmMediaType(type);
     return *out != nullptr ? S_OK : E_OUTOFMEMORY;
   }
 };
@@ -129,7 +129,7 @@ using MediaTypeEnumerator =
 
 }  // namespace
 
-std::shared_ptr<EngineLink> ProcessEngineLink() {
+std::shared_ptr<EngineLink> processEngineLink() {
   std::lock_guard lock(gLinkLock);
   std::shared_ptr<EngineLink> link = gLink.lock();
   if (!link) {
@@ -181,8 +181,8 @@ STDMETHODIMP CaptureOutputPin::Connect(IPin* receivePin, const AM_MEDIA_TYPE* pm
   PIN_DIRECTION dir;
   if (FAILED(receivePin->QueryDirection(&dir)) || dir != PINDIR_INPUT) return VFW_E_INVALID_DIRECTION;
 
-  if (pmt != nullptr && FullySpecified(*pmt)) {
-    const MediaType proposed = FromAmMediaType(*pmt);
+  if (pmt != nullptr && fullySpecified(*pmt)) {
+    const MediaType proposed = fromAmMediaType(*pmt);
     if (FAILED(pin_.checkMediaType(proposed))) return VFW_E_TYPE_NOT_ACCEPTED;
     const MediaType previous = pin_.currentType();
     if (FAILED(pin_.setMediaType(proposed))) return VFW_E_TYPE_NOT_ACCEPTED;
@@ -191,16 +191,16 @@ STDMETHODIMP CaptureOutputPin::Connect(IPin* receivePin, const AM_MEDIA_TYPE* pm
     return hr;
   }
   const MediaType ours = pin_.currentType();
-  if (pmt != nullptr && !PartialMatch(*pmt, ours)) return VFW_E_NO_ACCEPTABLE_TYPES;
+  if (pmt != nullptr && !partialMatch(*pmt, ours)) return VFW_E_NO_ACCEPTABLE_TYPES;
   const HRESULT hr = tryConnection(receivePin, ours);
   return FAILED(hr) && hr != E_FAIL ? VFW_E_NO_ACCEPTABLE_TYPES : hr;
 }
 
 HRESULT CaptureOutputPin::tryConnection(IPin* receivePin, const MediaType& type) {
   AM_MEDIA_TYPE am;
-  if (!ToAmMediaType(type, &am)) return E_OUTOFMEMORY;
+  if (!toAmMediaType(type, &am)) return E_OUTOFMEMORY;
   HRESULT hr = receivePin->ReceiveConnection(this, &am);
-  FreeAmMediaTypeContents(am);
+  freeAmMediaTypeContents(am);
   if (hr != S_OK) return FAILED(hr) ? hr : VFW_E_TYPE_NOT_ACCEPTED;
   peer_ = receivePin;
   peer_->AddRef();
@@ -217,7 +217,7 @@ HRESULT CaptureOutputPin::decideAllocator() {
   if (FAILED(hr)) return VFW_E_NO_TRANSPORT;
   ALLOCATOR_PROPERTIES wanted{};
   peerInput_->GetAllocatorRequirements(&wanted);  // optional for the input pin
-  const auto info = ReadVideoInfo(pin_.currentType());
+  const auto info = readVideoInfo(pin_.currentType());
   const long image = info ? static_cast<long>(info->bmiHeader.biSizeImage) : 0;
   if (image <= 0) return E_FAIL;
   ALLOCATOR_PROPERTIES props{};
@@ -256,9 +256,9 @@ HRESULT CaptureOutputPin::decideAllocator() {
 }
 
 void CaptureOutputPin::releaseConnection() {
-  SafeRelease(allocator_);
-  SafeRelease(peerInput_);
-  SafeRelease(peer_);
+  safeRelease(allocator_);
+  safeRelease(peerInput_);
+  safeRelease(peer_);
 }
 
 STDMETHODIMP CaptureOutputPin::ReceiveConnection(IPin*, const AM_MEDIA_TYPE*) {
@@ -290,7 +290,7 @@ STDMETHODIMP CaptureOutputPin::ConnectionMediaType(AM_MEDIA_TYPE* pmt) {
     std::memset(pmt, 0, sizeof(*pmt));
     return VFW_E_NOT_CONNECTED;
   }
-  return ToAmMediaType(pin_.currentType(), pmt) ? S_OK : E_OUTOFMEMORY;
+  return toAmMediaType(pin_.currentType(), pmt) ? S_OK : E_OUTOFMEMORY;
 }
 
 STDMETHODIMP CaptureOutputPin::QueryPinInfo(PIN_INFO* info) {
@@ -319,7 +319,7 @@ STDMETHODIMP CaptureOutputPin::QueryId(LPWSTR* id) {
 
 STDMETHODIMP CaptureOutputPin::QueryAccept(const AM_MEDIA_TYPE* pmt) {
   if (pmt == nullptr) return E_POINTER;
-  return SUCCEEDED(pin_.checkMediaType(FromAmMediaType(*pmt))) ? S_OK : S_FALSE;
+  return SUCCEEDED(pin_.checkMediaType(fromAmMediaType(*pmt))) ? S_OK : S_FALSE;
 }
 
 STDMETHODIMP CaptureOutputPin::EnumMediaTypes(IEnumMediaTypes** ppEnum) {
@@ -341,7 +341,7 @@ STDMETHODIMP CaptureOutputPin::SetFormat(AM_MEDIA_TYPE* pmt) {
   {
     std::lock_guard lock(filter_.lock());
     reconnectDue_ = false;
-    hr = pin_.setFormat(FromAmMediaType(*pmt));
+    hr = pin_.setFormat(fromAmMediaType(*pmt));
     if (SUCCEEDED(hr) && reconnectDue_) graph = filter_.graph();
     reconnectDue_ = false;
   }
@@ -355,7 +355,7 @@ STDMETHODIMP CaptureOutputPin::GetFormat(AM_MEDIA_TYPE** ppmt) {
   MediaType type;
   const HRESULT hr = pin_.getFormat(&type);
   if (FAILED(hr)) return hr;
-  *ppmt = NewAmMediaType(type);
+  *ppmt = newAmMediaType(type);
   return *ppmt != nullptr ? S_OK : E_OUTOFMEMORY;
 }
 
@@ -376,7 +376,7 @@ STDMETHODIMP CaptureOutputPin::GetStreamCaps(int index, AM_MEDIA_TYPE** ppmt, BY
   if (hr != S_OK) return hr;
   if (ppmt == nullptr || caps == nullptr) return E_POINTER;
   static_assert(sizeof(VideoStreamConfigCaps) == sizeof(VIDEO_STREAM_CONFIG_CAPS));
-  *ppmt = NewAmMediaType(type);
+  *ppmt = newAmMediaType(type);
   if (*ppmt == nullptr) return E_OUTOFMEMORY;
   std::memcpy(caps, &config, sizeof(config));
   return S_OK;
@@ -389,14 +389,14 @@ STDMETHODIMP CaptureOutputPin::Set(REFGUID, DWORD, LPVOID, DWORD, LPVOID, DWORD)
 STDMETHODIMP CaptureOutputPin::Get(REFGUID set, DWORD id, LPVOID, DWORD, LPVOID data,
                                    DWORD dataSize, DWORD* returned) {
   uint32_t r = 0;
-  const HRESULT hr = pin_.getProperty(FromGuid(set), id, data, dataSize, &r);
+  const HRESULT hr = pin_.getProperty(fromGuid(set), id, data, dataSize, &r);
   if (returned != nullptr && (SUCCEEDED(hr) || hr == E_UNEXPECTED)) *returned = r;
   return hr;
 }
 
 STDMETHODIMP CaptureOutputPin::QuerySupported(REFGUID set, DWORD id, DWORD* support) {
   uint32_t s = 0;
-  const HRESULT hr = pin_.querySupported(FromGuid(set), id, &s);
+  const HRESULT hr = pin_.querySupported(fromGuid(set), id, &s);
   if (support != nullptr && SUCCEEDED(hr)) *support = s;
   return hr;
 }
@@ -449,7 +449,7 @@ HResult CaptureOutputPin::deliver(Sample& sample) {
   REFERENCE_TIME start = sample.start, end = sample.end;
   media->SetTime(&start, &end);
   media->SetSyncPoint(sample.syncPoint ? TRUE : FALSE);
-  const auto info = ReadVideoInfo(pin_.currentType());
+  const auto info = readVideoInfo(pin_.currentType());
   const long image = info ? static_cast<long>(info->bmiHeader.biSizeImage) : 0;
   media->SetActualDataLength(image > 0 && image <= media->GetSize() ? image : media->GetSize());
   const HRESULT hr = peerInput_ != nullptr ? peerInput_->Receive(media) : E_UNEXPECTED;
@@ -477,16 +477,16 @@ ReferenceTime CaptureOutputPin::streamTime() { return filter_.streamTime(); }
 
 bool CaptureOutputPin::peerAccepts(const MediaType& type) {
   AM_MEDIA_TYPE am;
-  if (!ToAmMediaType(type, &am)) return false;
+  if (!toAmMediaType(type, &am)) return false;
   const bool ok = peer_ != nullptr && peer_->QueryAccept(&am) == S_OK;
-  FreeAmMediaTypeContents(am);
+  freeAmMediaTypeContents(am);
   return ok;
 }
 
 // ---------------------------------------------------------------------------------------
 // The filter.
 
-CaptureFilter::CaptureFilter() : link_(ProcessEngineLink()), pin_(*this, *link_) { ++gObjectCount; }
+CaptureFilter::CaptureFilter() : link_(processEngineLink()), pin_(*this, *link_) { ++gObjectCount; }
 
 CaptureFilter::~CaptureFilter() {
   {
@@ -494,7 +494,7 @@ CaptureFilter::~CaptureFilter() {
     pin_.setState(FilterState::kStopped);
     pin_.inactive();
   }
-  SafeRelease(clock_);
+  safeRelease(clock_);
   --gObjectCount;
 }
 
@@ -529,7 +529,7 @@ STDMETHODIMP_(ULONG) CaptureFilter::Release() {
 
 STDMETHODIMP CaptureFilter::GetClassID(CLSID* clsid) {
   if (clsid == nullptr) return E_POINTER;
-  *clsid = ToGuid(kFilterClassId);
+  *clsid = toGuid(kFilterClassId);
   return S_OK;
 }
 
@@ -581,7 +581,7 @@ STDMETHODIMP CaptureFilter::GetState(DWORD, FILTER_STATE* state) {
 STDMETHODIMP CaptureFilter::SetSyncSource(IReferenceClock* clock) {
   std::lock_guard lock(clockLock_);
   if (clock != nullptr) clock->AddRef();
-  SafeRelease(clock_);
+  safeRelease(clock_);
   clock_ = clock;
   return S_OK;
 }

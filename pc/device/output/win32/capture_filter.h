@@ -4,6 +4,7 @@
 // COM interfaces directly. The pin's behaviour (media type, stream caps, pin category,
 // streaming loop, fill step) is the portable CapturePin; this file is its COM dress: pin
 // connection, allocator negotiation, the filter's states and the streaming thread.
+// The COM interface methods keep the system's spelling.
 
 #include <windows.h>
 #include <dshow.h>
@@ -25,7 +26,7 @@ extern std::atomic<long> gLockCount;
 
 // The process's engine link: made with the first filter, shared by all filters of the
 // process, and freed with the last one.
-std::shared_ptr<EngineLink> ProcessEngineLink();
+std::shared_ptr<EngineLink> processEngineLink();
 
 class CaptureFilter;
 

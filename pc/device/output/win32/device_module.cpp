@@ -18,13 +18,13 @@ using namespace output::win32;
 
 HMODULE gModule = nullptr;
 
-std::wstring Widen(const char* text) {
+std::wstring widen(const char* text) {
   std::wstring out;
   for (const char* p = text; *p != 0; ++p) out.push_back(static_cast<wchar_t>(*p));
   return out;
 }
 
-std::wstring GuidText(const GUID& guid) {
+std::wstring guidText(const GUID& guid) {
   wchar_t text[64];
   if (StringFromGUID2(guid, text, 64) == 0) return {};
   return text;
@@ -72,37 +72,37 @@ class FilterFactory final : public IClassFactory {
 
 FilterFactory gFactory;
 
-HRESULT SetStringValue(HKEY key, const wchar_t* name, const std::wstring& value) {
+HRESULT setStringValue(HKEY key, const wchar_t* name, const std::wstring& value) {
   const LSTATUS status = RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
                                         static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
   return HRESULT_FROM_WIN32(status);
 }
 
 // HKEY_CLASSES_ROOT\CLSID\{class}: the name, the module path and the threading model.
-HRESULT RegisterClassKey(const GUID& clsid, const std::wstring& name) {
+HRESULT registerClassKey(const GUID& clsid, const std::wstring& name) {
   wchar_t path[MAX_PATH];
   const DWORD length = GetModuleFileNameW(gModule, path, MAX_PATH);
   if (length == 0 || length >= MAX_PATH) return E_FAIL;
-  const std::wstring keyPath = L"CLSID\\" + GuidText(clsid);
+  const std::wstring keyPath = L"CLSID\\" + guidText(clsid);
   HKEY key = nullptr;
   LSTATUS status = RegCreateKeyExW(HKEY_CLASSES_ROOT, keyPath.c_str(), 0, nullptr, 0, KEY_WRITE,
                                    nullptr, &key, nullptr);
   if (status != ERROR_SUCCESS) return HRESULT_FROM_WIN32(status);
-  HRESULT hr = SetStringValue(key, nullptr, name);
+  HRESULT hr = setStringValue(key, nullptr, name);
   HKEY server = nullptr;
   if (SUCCEEDED(hr)) {
     status = RegCreateKeyExW(key, L"InprocServer32", 0, nullptr, 0, KEY_WRITE, nullptr, &server, nullptr);
     hr = HRESULT_FROM_WIN32(status);
   }
-  if (SUCCEEDED(hr)) hr = SetStringValue(server, nullptr, path);
-  if (SUCCEEDED(hr)) hr = SetStringValue(server, L"ThreadingModel", Widen(kThreadingModel));
+  if (SUCCEEDED(hr)) hr = setStringValue(server, nullptr, path);
+  if (SUCCEEDED(hr)) hr = setStringValue(server, L"ThreadingModel", widen(kThreadingModel));
   if (server != nullptr) RegCloseKey(server);
   RegCloseKey(key);
   return hr;
 }
 
-HRESULT UnregisterClassKey(const GUID& clsid) {
-  const std::wstring keyPath = L"CLSID\\" + GuidText(clsid);
+HRESULT unregisterClassKey(const GUID& clsid) {
+  const std::wstring keyPath = L"CLSID\\" + guidText(clsid);
   const LSTATUS status = RegDeleteTreeW(HKEY_CLASSES_ROOT, keyPath.c_str());
   if (status == ERROR_FILE_NOT_FOUND) return S_OK;
   return HRESULT_FROM_WIN32(status);
@@ -116,7 +116,7 @@ struct ComScope {
   }
 };
 
-HRESULT WithFilterMapper(HRESULT (*action)(IFilterMapper2*)) {
+HRESULT withFilterMapper(HRESULT (*action)(IFilterMapper2*)) {
   ComScope com;
   IFilterMapper2* mapper = nullptr;
   HRESULT hr = CoCreateInstance(CLSID_FilterMapper2, nullptr, CLSCTX_INPROC_SERVER, IID_IFilterMapper2,
@@ -127,10 +127,10 @@ HRESULT WithFilterMapper(HRESULT (*action)(IFilterMapper2*)) {
   return hr;
 }
 
-HRESULT RegisterInCategory(IFilterMapper2* mapper) {
-  const GUID major = ToGuid(kRegisteredPinMajorType);
-  const GUID minor = ToGuid(kRegisteredPinMinorType);
-  const GUID pinCategory = ToGuid(kPinCategoryCapture);
+HRESULT registerInCategory(IFilterMapper2* mapper) {
+  const GUID major = toGuid(kRegisteredPinMajorType);
+  const GUID minor = toGuid(kRegisteredPinMinorType);
+  const GUID pinCategory = toGuid(kPinCategoryCapture);
   REGPINTYPES type{&major, &minor};
   REGFILTERPINS2 pin{};
   pin.dwFlags = REG_PINFLAG_B_OUTPUT;
@@ -145,16 +145,16 @@ HRESULT RegisterInCategory(IFilterMapper2* mapper) {
   filter.dwMerit = kFilterMerit;
   filter.cPins2 = 1;
   filter.rgPins2 = &pin;
-  const GUID category = ToGuid(kVideoInputDeviceCategory);
-  const std::wstring name = Widen(kFilterName);
-  return mapper->RegisterFilter(ToGuid(kFilterClassId), name.c_str(), nullptr, &category, name.c_str(),
+  const GUID category = toGuid(kVideoInputDeviceCategory);
+  const std::wstring name = widen(kFilterName);
+  return mapper->RegisterFilter(toGuid(kFilterClassId), name.c_str(), nullptr, &category, name.c_str(),
                                 &filter);
 }
 
-HRESULT UnregisterFromCategory(IFilterMapper2* mapper) {
-  const GUID category = ToGuid(kVideoInputDeviceCategory);
-  const std::wstring name = Widen(kFilterName);
-  const HRESULT hr = mapper->UnregisterFilter(&category, name.c_str(), ToGuid(kFilterClassId));
+HRESULT unregisterFromCategory(IFilterMapper2* mapper) {
+  const GUID category = toGuid(kVideoInputDeviceCategory);
+  const std::wstring name = widen(kFilterName);
+  const HRESULT hr = mapper->UnregisterFilter(&category, name.c_str(), toGuid(kFilterClassId));
   // Not registered is what was asked for.
   return hr == HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND) ? S_OK : hr;
 }
@@ -174,21 +174,21 @@ BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
 STDAPI DllGetClassObject(REFCLSID clsid, REFIID riid, void** ppv) {
   if (ppv == nullptr) return E_POINTER;
   *ppv = nullptr;
-  if (clsid != ToGuid(kFilterClassId)) return CLASS_E_CLASSNOTAVAILABLE;
+  if (clsid != toGuid(kFilterClassId)) return CLASS_E_CLASSNOTAVAILABLE;
   return gFactory.QueryInterface(riid, ppv);
 }
 
 STDAPI DllCanUnloadNow() { return gObjectCount == 0 && gLockCount == 0 ? S_OK : S_FALSE; }
 
 STDAPI DllRegisterServer() {
-  HRESULT hr = RegisterClassKey(ToGuid(kFilterClassId), Widen(kFilterName));
+  HRESULT hr = registerClassKey(toGuid(kFilterClassId), widen(kFilterName));
   if (FAILED(hr)) return hr;
-  return WithFilterMapper(RegisterInCategory);
+  return withFilterMapper(registerInCategory);
 }
 
 STDAPI DllUnregisterServer() {
-  const HRESULT first = UnregisterClassKey(ToGuid(kFilterClassId));
-  const HRESULT second = WithFilterMapper(UnregisterFromCategory);
+  const HRESULT first = unregisterClassKey(toGuid(kFilterClassId));
+  const HRESULT second = withFilterMapper(unregisterFromCategory);
   return FAILED(first) ? first : second;
 }
 

@@ -4,14 +4,14 @@
 
 namespace output::win32 {
 
-MediaType FromAmMediaType(const AM_MEDIA_TYPE& am) {
+MediaType fromAmMediaType(const AM_MEDIA_TYPE& am) {
   MediaType type;
-  type.majorType = FromGuid(am.majortype);
-  type.subtype = FromGuid(am.subtype);
+  type.majorType = fromGuid(am.majortype);
+  type.subtype = fromGuid(am.subtype);
   type.fixedSizeSamples = am.bFixedSizeSamples != FALSE;
   type.temporalCompression = am.bTemporalCompression != FALSE;
   type.sampleSize = am.lSampleSize;
-  type.formatType = FromGuid(am.formattype);
+  type.formatType = fromGuid(am.formattype);
   // A block larger than any format we know is not ours to copy whole; the header is
   // what is read from it.
   if (am.pbFormat != nullptr && am.cbFormat > 0 && am.cbFormat <= 65536) {
@@ -20,14 +20,14 @@ MediaType FromAmMediaType(const AM_MEDIA_TYPE& am) {
   return type;
 }
 
-bool ToAmMediaType(const MediaType& type, AM_MEDIA_TYPE* am) {
+bool toAmMediaType(const MediaType& type, AM_MEDIA_TYPE* am) {
   std::memset(am, 0, sizeof(*am));
-  am->majortype = ToGuid(type.majorType);
-  am->subtype = ToGuid(type.subtype);
+  am->majortype = toGuid(type.majorType);
+  am->subtype = toGuid(type.subtype);
   am->bFixedSizeSamples = type.fixedSizeSamples;
   am->bTemporalCompression = type.temporalCompression;
   am->lSampleSize = type.sampleSize;
-  am->formattype = ToGuid(type.formatType);
+  am->formattype = toGuid(type.formatType);
   if (!type.format.empty()) {
     am->pbFormat = static_cast<BYTE*>(CoTaskMemAlloc(type.format.size()));
     if (am->pbFormat == nullptr) return false;
@@ -37,17 +37,17 @@ bool ToAmMediaType(const MediaType& type, AM_MEDIA_TYPE* am) {
   return true;
 }
 
-AM_MEDIA_TYPE* NewAmMediaType(const MediaType& type) {
+AM_MEDIA_TYPE* newAmMediaType(const MediaType& type) {
   auto* am = static_cast<AM_MEDIA_TYPE*>(CoTaskMemAlloc(sizeof(AM_MEDIA_TYPE)));
   if (am == nullptr) return nullptr;
-  if (!ToAmMediaType(type, am)) {
+  if (!toAmMediaType(type, am)) {
     CoTaskMemFree(am);
     return nullptr;
   }
   return am;
 }
 
-void FreeAmMediaTypeContents(AM_MEDIA_TYPE& am) {
+void freeAmMediaTypeContents(AM_MEDIA_TYPE& am) {
   if (am.pbFormat != nullptr) CoTaskMemFree(am.pbFormat);
   am.pbFormat = nullptr;
   am.cbFormat = 0;
@@ -55,9 +55,9 @@ void FreeAmMediaTypeContents(AM_MEDIA_TYPE& am) {
   am.pUnk = nullptr;
 }
 
-void DeleteAmMediaType(AM_MEDIA_TYPE* am) {
+void deleteAmMediaType(AM_MEDIA_TYPE* am) {
   if (am == nullptr) return;
-  FreeAmMediaTypeContents(*am);
+  freeAmMediaTypeContents(*am);
   CoTaskMemFree(am);
 }
 

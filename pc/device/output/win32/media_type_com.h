@@ -10,24 +10,24 @@
 
 namespace output::win32 {
 
-inline GUID ToGuid(const Guid& g) {
+inline GUID toGuid(const Guid& g) {
   GUID out;
   static_assert(sizeof(out) == sizeof(g));
   std::memcpy(&out, &g, sizeof(out));
   return out;
 }
-inline Guid FromGuid(const GUID& g) {
+inline Guid fromGuid(const GUID& g) {
   Guid out;
   std::memcpy(&out, &g, sizeof(out));
   return out;
 }
 
-MediaType FromAmMediaType(const AM_MEDIA_TYPE& am);
+MediaType fromAmMediaType(const AM_MEDIA_TYPE& am);
 // Fills `am` (its format block is allocated with CoTaskMemAlloc); false when out of memory.
-bool ToAmMediaType(const MediaType& type, AM_MEDIA_TYPE* am);
+bool toAmMediaType(const MediaType& type, AM_MEDIA_TYPE* am);
 // A whole AM_MEDIA_TYPE from CoTaskMemAlloc, as enumerators and GetFormat hand out.
-AM_MEDIA_TYPE* NewAmMediaType(const MediaType& type);
-void FreeAmMediaTypeContents(AM_MEDIA_TYPE& am);
-void DeleteAmMediaType(AM_MEDIA_TYPE* am);
+AM_MEDIA_TYPE* newAmMediaType(const MediaType& type);
+void freeAmMediaTypeContents(AM_MEDIA_TYPE& am);
+void deleteAmMediaType(AM_MEDIA_TYPE* am);
 
 }  // namespace output::win32

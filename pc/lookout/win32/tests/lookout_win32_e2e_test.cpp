@@ -181,7 +181,7 @@ TEST_F(LookoutWin32, ShowsThePhoneSavesASnapshotForwardsInputAndClosesCleanly) {
   // A phone sending frames of one colour.
   const auto rgb = plainPicture();
   const auto frame = server::testing::message(protocol::MSG_VIDEO_JPEG,
-                                              decoder_testing::EncodeRgb(rgb.data(), kWidth, kHeight));
+                                              decoder_testing::encodeRgb(rgb.data(), kWidth, kHeight));
   server::testing::Phone phone;
   for (int i = 0; i < 100 && !phone.connect(port_, 1000); ++i) std::this_thread::sleep_for(50ms);
   ASSERT_TRUE(phone.valid()) << "the viewer's engine did not take the phone on port " << port_;
@@ -221,7 +221,7 @@ TEST_F(LookoutWin32, ShowsThePhoneSavesASnapshotForwardsInputAndClosesCleanly) {
     std::fclose(f);
   }
   uint32_t w = 0, h = 0;
-  const auto decoded = decoder_testing::ReferenceDecode(jpeg, &w, &h);
+  const auto decoded = decoder_testing::referenceDecode(jpeg, &w, &h);
   ASSERT_EQ(w, kWidth);
   ASSERT_EQ(h, kHeight);
   EXPECT_TRUE(nearColour(&decoded[(120 * kWidth + 160) * 3]));

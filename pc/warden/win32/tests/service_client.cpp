@@ -86,10 +86,10 @@ int receive() {
   if (getData == nullptr || getData(&table) != 1) return fail("device.ax gives no entry table");
   if ((table.Open(0) & 0xFF) != 1) return fail("the engine does not open");
 
-  const std::vector<uint8_t> picture = decoder_testing::TestPicture(kWidth, kHeight);
-  const std::vector<uint8_t> sent = decoder_testing::EncodeRgb(picture.data(), kWidth, kHeight);
+  const std::vector<uint8_t> picture = decoder_testing::testPicture(kWidth, kHeight);
+  const std::vector<uint8_t> sent = decoder_testing::encodeRgb(picture.data(), kWidth, kHeight);
   uint32_t w = 0, h = 0;
-  const std::vector<uint8_t> reference = decoder_testing::ReferenceDecode(sent, &w, &h);
+  const std::vector<uint8_t> reference = decoder_testing::referenceDecode(sent, &w, &h);
   const auto frame = server::testing::message(protocol::MSG_VIDEO_JPEG, sent);
   const server::testing::Bytes noise{0x13, 0x37, 0x00, 0xFF, 0xD9, 0x42, 0x42};
   const server::testing::Bytes cut(frame.begin(), frame.begin() + frame.size() / 2);
@@ -107,7 +107,7 @@ int receive() {
         (table.RenderFrame(rendered.data()) & 0xFF) == 0) {
       continue;  // a frame spliced from the cut message does not render
     }
-    best = std::max(best, decoder_testing::RenderedPsnr(rendered, reference, kWidth, kHeight));
+    best = std::max(best, decoder_testing::renderedPsnr(rendered, reference, kWidth, kHeight));
   }
   table.Close();
   if (best <= 40.0) return fail("no picture of the phone came through the service (best PSNR " + std::to_string(best) + " dB)");
@@ -126,7 +126,7 @@ void readSentFrames(const std::string& dir, std::map<std::string, std::vector<ui
     std::ifstream in(entry.path(), std::ios::binary);
     const std::vector<uint8_t> jpeg((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     uint32_t w = 0, h = 0;
-    std::vector<uint8_t> rgb = decoder_testing::ReferenceDecode(jpeg, &w, &h);
+    std::vector<uint8_t> rgb = decoder_testing::referenceDecode(jpeg, &w, &h);
     if (w == kWidth && h == kHeight) decoded[name] = std::move(rgb);  // a file still being written is read later
   }
 }
@@ -156,11 +156,11 @@ int graph(const std::string& dir) {
   if (getClassObject == nullptr) return fail("device.ax has no class factory");
   graph_testing::Com<IClassFactory> factory;
   graph_testing::Com<IBaseFilter> camera;
-  if (FAILED(getClassObject(output::win32::ToGuid(output::kFilterClassId), IID_IClassFactory, factory.outVoid())) ||
+  if (FAILED(getClassObject(output::win32::toGuid(output::kFilterClassId), IID_IClassFactory, factory.outVoid())) ||
       FAILED(factory->CreateInstance(nullptr, IID_IBaseFilter, camera.outVoid()))) {
     return fail("device.ax's class factory makes no filter");
   }
-  graph_testing::Grabbed grabbed(output::PictureSize(kWidth, kHeight));
+  graph_testing::Grabbed grabbed(output::pictureSize(kWidth, kHeight));
   graph_testing::GrabberGraph graph;
   if (FAILED(graph.build(camera.p, grabbed)) || FAILED(graph.control->Run())) return fail("the graph does not run");
 
@@ -196,7 +196,7 @@ int graph(const std::string& dir) {
         closestDistance = distance;
       }
     }
-    if (closest != nullptr && decoder_testing::RenderedPsnr(picture, sent[*closest], kWidth, kHeight) > 40.0) {
+    if (closest != nullptr && decoder_testing::renderedPsnr(picture, sent[*closest], kWidth, kHeight) > 40.0) {
       matched.insert(*closest);
     }
   }

@@ -22,7 +22,7 @@ class RowSource {
 //
 // Resampling is separable with exact intermediate sums: every output channel is the top
 // byte of the sum of (wx x wy x value) over the input samples that feed it, the weights
-// coming from BuildReducingWeights / BuildEnlargingWeights for each axis.
+// coming from buildReducingWeights / buildEnlargingWeights for each axis.
 //
 // Threading: one thread at a time.
 class FrameRenderer {
@@ -36,7 +36,7 @@ class FrameRenderer {
   // rotation x 90 degrees counter-clockwise and, with mirror, flipped left to right.
   // Fails, touching nothing, when a side exceeds the limits (kMaxResampleSide on the input
   // and on the fitted output area), a size is 0, rotation is above 3, or dst is smaller
-  // than ImageSize(W, H).
+  // than imageSize(W, H).
   bool prepare(uint32_t w, uint32_t h, uint8_t* dst, size_t dstSize, uint32_t W, uint32_t H,
                uint32_t rotation, bool mirror);
 

@@ -21,8 +21,8 @@ inline constexpr int32_t kWeightOne = 4096;
 
 // Output pictures are bottom-up, 3 bytes per pixel (blue, green, red), with rows padded
 // to a multiple of 4 bytes.
-constexpr size_t ImageStride(uint32_t width) { return (size_t{width} * 3 + 3) & ~size_t{3}; }
-constexpr size_t ImageSize(uint32_t width, uint32_t height) { return ImageStride(width) * height; }
+constexpr size_t imageStride(uint32_t width) { return (size_t{width} * 3 + 3) & ~size_t{3}; }
+constexpr size_t imageSize(uint32_t width, uint32_t height) { return imageStride(width) * height; }
 
 // Byte orders a picture can be decoded straight into (top-down rows). The 4-byte ones
 // carry 255 in the fourth byte.
@@ -52,7 +52,7 @@ struct FitGeometry {
 };
 
 // rotation is taken modulo 4. w, h, W and H must not be 0.
-FitGeometry ComputeFit(uint32_t w, uint32_t h, uint32_t rotation, uint32_t W, uint32_t H);
+FitGeometry computeFit(uint32_t w, uint32_t h, uint32_t rotation, uint32_t W, uint32_t H);
 
 // One entry of a resampling weight table. w1 > 0: the sample also feeds the next one with
 // that weight; w1 == -1: the run ends exactly here; after any entry whose w1 is not 0 the
@@ -65,24 +65,24 @@ struct ResampleWeight {
 
 // n input samples into fewer (or equally many) output samples: one entry per input
 // sample, nIn entries written. Needs 0 < nOut <= nIn.
-void BuildReducingWeights(uint32_t nIn, uint32_t nOut, ResampleWeight* table);
+void buildReducingWeights(uint32_t nIn, uint32_t nOut, ResampleWeight* table);
 // n input samples into more (or equally many) output samples: one entry per output sample,
 // nOut entries written. Needs 0 < nIn <= nOut.
-void BuildEnlargingWeights(uint32_t nIn, uint32_t nOut, ResampleWeight* table);
+void buildEnlargingWeights(uint32_t nIn, uint32_t nOut, ResampleWeight* table);
 
 // Moving colour bars for the time before the first phone picture: eight bars blending
 // into one another. Fails (writing nothing) when W or H is 0 or dstSize is below
-// ImageSize(W, H).
-bool DrawColourBars(uint8_t* dst, size_t dstSize, uint32_t W, uint32_t H, uint32_t phase);
+// imageSize(W, H).
+bool drawColourBars(uint8_t* dst, size_t dstSize, uint32_t W, uint32_t H, uint32_t phase);
 // The same with the phase shared by the whole process, which moves one pixel on with each
 // call, so that successive pictures scroll.
-bool DrawColourBars(uint8_t* dst, size_t dstSize, uint32_t W, uint32_t H);
+bool drawColourBars(uint8_t* dst, size_t dstSize, uint32_t W, uint32_t H);
 // Marks a bottom-up 24-bit picture (W x H, rows padded to 4 bytes) as having no signal:
 // every pixel at half brightness and the words "NO SIGNAL" in white across its middle.
-// False, and nothing drawn, when the buffer is smaller than ImageSize(W, H).
-bool DrawNoSignal(uint8_t* dst, size_t dstSize, uint32_t W, uint32_t H);
+// False, and nothing drawn, when the buffer is smaller than imageSize(W, H).
+bool drawNoSignal(uint8_t* dst, size_t dstSize, uint32_t W, uint32_t H);
 // Takes the next phase for a picture W wide from the process-wide counter.
-uint32_t NextColourBarPhase(uint32_t W);
+uint32_t nextColourBarPhase(uint32_t W);
 
 // A point in the phone picture, each coordinate 0..65535 across it.
 struct PhonePoint {
@@ -94,7 +94,7 @@ struct PhonePoint {
 // picture of w x h that was shown turned by rotation (0..3) and, if mirror is set,
 // flipped left to right. Assumes the letterboxed fit even where the picture was stretched
 // (the difference is under 2%). Nothing when the click lies on a black bar or a size is 0.
-std::optional<PhonePoint> MapClick(uint32_t x, uint32_t y, uint32_t W, uint32_t H, uint32_t w,
+std::optional<PhonePoint> mapClick(uint32_t x, uint32_t y, uint32_t W, uint32_t H, uint32_t w,
                                    uint32_t h, uint32_t rotation, bool mirror);
 
 }  // namespace decoder

@@ -18,7 +18,8 @@ namespace dialogs {
 // list is built and the language of the "Language" setting loaded on first use.
 //
 // Threading: ShowSettings and ShowAbout run on the caller's window thread; the language
-// module may be asked for from any thread.
+// module may be asked for from any thread. ShowSettings and ShowAbout keep the entry
+// table's spelling.
 void ShowSettings(engine::CameraEngine& engine, void* parent);
 void ShowAbout(engine::CameraEngine& engine, void* parent);
 // The loaded language module, or the library's own module; valid while the library is

@@ -197,7 +197,7 @@ TEST(ShowDialogTest, ACallerOnAnotherThreadGetsTheDialogOnTheApplicationsThread)
     }
   });
   closer.start(20);
-  std::thread caller([&] { shown = ShowDialog(&request); });
+  std::thread caller([&] { shown = showDialog(&request); });
   EXPECT_TRUE(QTest::qWaitFor([&] { return shown.load() != 99u; }, 5000));
   caller.join();
   EXPECT_EQ(shown.load(), 1u);
@@ -206,7 +206,7 @@ TEST(ShowDialogTest, ACallerOnAnotherThreadGetsTheDialogOnTheApplicationsThread)
 
   DialogRequest old = request;
   old.size = 8;  // a caller built against another layout
-  EXPECT_EQ(ShowDialog(&old), 0u);
+  EXPECT_EQ(showDialog(&old), 0u);
 }
 
 // A message from another thread (a failed launch reports from the launcher's) returns at
@@ -224,7 +224,7 @@ TEST(ShowMessageTest, AMessageFromAnotherThreadBecomesAModalBoxOnTheApplications
     request.text = "Das Kameragerät ist belegt:\nlookout\n";
     request.flags = c.flags;
     std::atomic<uint32_t> result{99};
-    std::thread caller([&] { result = ShowMessage(&request); });
+    std::thread caller([&] { result = showMessage(&request); });
     caller.join();  // returns without the application's thread running its loop
     EXPECT_EQ(result.load(), 1u);
     QMessageBox* box = nullptr;
@@ -241,7 +241,7 @@ TEST(ShowMessageTest, AMessageFromAnotherThreadBecomesAModalBoxOnTheApplications
 
   MessageRequest old;
   old.size = 8;  // a caller built against another layout
-  EXPECT_EQ(ShowMessage(&old), 0u);
+  EXPECT_EQ(showMessage(&old), 0u);
 }
 
 }  // namespace

@@ -164,7 +164,7 @@ class CameraEngine {
   // Both sides 1..4096, else nothing changes.
   void setOutputSize(uint32_t width, uint32_t height);
   // Renders the JPEG last given to decodeJpeg at the output size into `destination`
-  // (ImageSize of the output size), as render() does.
+  // (imageSize of the output size), as render() does.
   bool renderFrame(uint8_t* destination);
 
   Mode mode() const { return mode_; }

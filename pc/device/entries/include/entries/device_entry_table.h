@@ -9,6 +9,7 @@
 //
 // Calling order: Open first; then any entry from any thread (a frame loop: WaitFrame,
 // GetFrame, DecodeJpeg, RenderFrame); Wake to release a waiting thread; Close last.
+// DllGetData and the slot names keep the table's spelling.
 extern "C" {
 
 struct DeviceEntryTable {

@@ -66,14 +66,14 @@ struct LaunchResult {
 };
 
 // "-p" and the number in decimal: "-p2047", "-p67583".
-std::u16string LaunchCommandLine(uint32_t number);
+std::u16string launchCommandLine(uint32_t number);
 // The device program in `installDir` ("<dir>/vistrel"), or its bare name, found through
 // the device's program search path, when no folder is known.
-std::u16string ProgramPath(std::u16string_view installDir);
+std::u16string programPath(std::u16string_view installDir);
 
 // The launch over a loaded module: initialise (at most `initLimitMs`), find the
 // installation folder in the device's settings, start the program, end the session.
-LaunchResult RunLaunch(uint32_t number, const RemoteApi& api, uint32_t initLimitMs = kInitLimitMs);
+LaunchResult runLaunch(uint32_t number, const RemoteApi& api, uint32_t initLimitMs = kInitLimitMs);
 
 // The module, loaded, with its entry points; null (and `reason` set) when it is missing or
 // lacks one of the six required ones.
@@ -82,22 +82,22 @@ struct LoadedRemoteApi {
   RemoteApi api;
   ~LoadedRemoteApi();
 };
-std::unique_ptr<LoadedRemoteApi> LoadRemoteApi(std::string& reason);
+std::unique_ptr<LoadedRemoteApi> loadRemoteApi(std::string& reason);
 
 // Loads the module, runs the launch and unloads it.
-LaunchResult Launch(uint32_t number);
+LaunchResult launch(uint32_t number);
 
 // What a person is told about a launch that failed: one or two sentences.
-std::string FailureMessage(const LaunchResult& result);
+std::string failureMessage(const LaunchResult& result);
 
 // Starts a launch on a new thread, which calls `done` with the result at its end (on that
 // thread, once the launch no longer counts as running). When a launch is already running,
 // returns true at once and starts nothing; false when the thread could not be made. `run`
-// replaces Launch (tests).
+// replaces launch (tests).
 using LaunchFunction = std::function<LaunchResult(uint32_t number)>;
-bool StartLauncher(uint32_t number, std::function<void(const LaunchResult&)> done = {},
+bool startLauncher(uint32_t number, std::function<void(const LaunchResult&)> done = {},
                    LaunchFunction run = {});
 // Whether a launch is running in this process.
-bool LauncherRunning();
+bool launcherRunning();
 
 }  // namespace launcher

@@ -6,8 +6,8 @@
 // hand. Each implementation chooses its own way to the device (the shipped one uses ssh;
 // a local one runs the program on this machine for tests).
 //
-// The entry points are plain C functions looked up by name. One process runs one
-// session at a time: CeRapiInitEx ... CeRapiUninit.
+// The entry points are plain C functions looked up by name, so their names keep their
+// spelling. One process runs one session at a time: CeRapiInitEx ... CeRapiUninit.
 //
 //  CeRapiInitEx(init)   starts reaching the device. Returns 0 when it started; the module
 //                       then sets init->event (calls its set) once it has ended, any

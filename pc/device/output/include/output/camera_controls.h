@@ -26,7 +26,7 @@ namespace output {
 // A numeric range of up to this many values is offered as a choice with texts.
 inline constexpr uint32_t kMaxChoiceValues = 64;
 // Bounds for a hostile list: a name is cut to this many bytes (at a character boundary),
-// and the controls' params stay within kMaxControlsBytes (ParamBytes): the properties
+// and the controls' params stay within kMaxControlsBytes (paramBytes): the properties
 // from the first one that does not fit on are left out.
 inline constexpr size_t kMaxControlName = 128;
 inline constexpr size_t kMaxControlsBytes = 65536;
@@ -44,15 +44,15 @@ struct CameraControl {
 
 // A bound of the bytes the control takes in the node's params (its PropInfo and its
 // pair in Props).
-size_t ParamBytes(const CameraControl& control);
+size_t paramBytes(const CameraControl& control);
 
 // The controls for a property list, in its order. A key that came earlier in the list
 // is not repeated (the phone's key names one property).
-std::vector<CameraControl> ControlsFromProperties(const std::vector<protocol::PropertyEntry>& list);
+std::vector<CameraControl> controlsFromProperties(const std::vector<protocol::PropertyEntry>& list);
 
 // The key and index a value chosen for the control `name` stands for; nothing when no
 // control has that name or the value is not one of its indices.
-std::optional<std::pair<uint32_t, uint32_t>> ChooseControl(const std::vector<CameraControl>& controls,
+std::optional<std::pair<uint32_t, uint32_t>> chooseControl(const std::vector<CameraControl>& controls,
                                                            std::string_view name, int64_t value);
 
 }  // namespace output

@@ -140,7 +140,7 @@ class CapturePin {
 
   // The media type.
   MediaType currentType() const;
-  HResult checkMediaType(const MediaType& type) const { return CheckMediaType(type); }
+  HResult checkMediaType(const MediaType& type) const { return output::checkMediaType(type); }
   HResult setMediaType(const MediaType& type);
 
   // IAMStreamConfig.

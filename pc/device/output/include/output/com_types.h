@@ -25,7 +25,7 @@ inline constexpr HResult kEPropSetUnsupported = static_cast<HResult>(0x80070492)
 inline constexpr HResult kVfwEInvalidMediaType = static_cast<HResult>(0x80040200);
 inline constexpr HResult kVfwENotStopped = static_cast<HResult>(0x80040224);
 
-constexpr bool Failed(HResult hr) { return hr < 0; }
+constexpr bool failed(HResult hr) { return hr < 0; }
 
 struct Guid {
   uint32_t data1;

@@ -45,6 +45,6 @@ class EngineLink : public FrameLink {
   engine::Mode lastMode_ = engine::Mode::kStandAlone;
 };
 
-const char* ModeDescription(engine::Mode mode);
+const char* modeDescription(engine::Mode mode);
 
 }  // namespace output

@@ -25,28 +25,28 @@ struct MediaType {
 };
 
 // Bytes of one picture row and of the whole picture: 24-bit rows padded to 4 bytes.
-constexpr uint32_t RowSize(uint32_t width) { return (width * 3 + 3) & ~3u; }
-constexpr uint32_t PictureSize(uint32_t width, uint32_t height) { return RowSize(width) * height; }
+constexpr uint32_t rowSize(uint32_t width) { return (width * 3 + 3) & ~3u; }
+constexpr uint32_t pictureSize(uint32_t width, uint32_t height) { return rowSize(width) * height; }
 
 // The capture pin's type for an output of width x height: RGB24, bottom-up, 25 pictures
 // per second.
-MediaType BuildMediaType(uint32_t width, uint32_t height);
+MediaType buildMediaType(uint32_t width, uint32_t height);
 
 // The format block's header, when the type carries one of at least 88 bytes.
-std::optional<VideoInfoHeader> ReadVideoInfo(const MediaType& type);
-void WriteVideoInfo(const VideoInfoHeader& info, MediaType* type);
+std::optional<VideoInfoHeader> readVideoInfo(const MediaType& type);
+void writeVideoInfo(const VideoInfoHeader& info, MediaType* type);
 
 // VFW_E_INVALIDMEDIATYPE unless the type is video, RGB24, with a format block of at least
 // 88 bytes.
-HResult CheckMediaType(const MediaType& type);
+HResult checkMediaType(const MediaType& type);
 
 // The one capability entry for the settings' size.
-VideoStreamConfigCaps BuildStreamCaps(uint32_t width, uint32_t height);
+VideoStreamConfigCaps buildStreamCaps(uint32_t width, uint32_t height);
 
 // The video window's click scaling: a point in client coordinates scaled to 0..65536
 // across the client area. Nothing when the area is empty. Only the Windows renderer has
 // such a window; the Linux outputs hand pictures to other programs and see no clicks.
-std::optional<std::pair<int32_t, int32_t>> ScaleWindowPoint(int32_t x, int32_t y, int32_t width,
+std::optional<std::pair<int32_t, int32_t>> scaleWindowPoint(int32_t x, int32_t y, int32_t width,
                                                             int32_t height);
 
 }  // namespace output

@@ -18,12 +18,12 @@ enum class PixelFormat {
   kI420,  // planes Y, U, V; chroma halved both ways
 };
 
-const char* PixelFormatName(PixelFormat format);
+const char* pixelFormatName(PixelFormat format);
 
 // The byte order the decoder writes a picture of this format in straight (its rows in
-// LayoutFor's stride), with the same bytes as a rendered picture converted by
-// ConvertPicture; none for the YUV formats.
-std::optional<decoder::PixelOrder> StraightOrder(PixelFormat format);
+// layoutFor's stride), with the same bytes as a rendered picture converted by
+// convertPicture; none for the YUV formats.
+std::optional<decoder::PixelOrder> straightOrder(PixelFormat format);
 
 // The layout of one picture: bytes per row of the first plane and the whole size. Rows
 // are padded to 4 bytes, chroma planes of I420 are (width + 1) / 2 wide (rows padded to 4)
@@ -35,16 +35,16 @@ struct PictureLayout {
   size_t chromaStride = 0;  // I420 only
   size_t size = 0;
 };
-PictureLayout LayoutFor(PixelFormat format, uint32_t width, uint32_t height);
+PictureLayout layoutFor(PixelFormat format, uint32_t width, uint32_t height);
 
 // One pass from a rendered picture (bottom-up 24-bit BGR, rows padded to 4 bytes, as the
 // engine renders) to a top-down picture of the given format and the layout above. dst
-// must hold LayoutFor(...).size bytes.
-void ConvertPicture(const uint8_t* bottomUpBgr, uint32_t width, uint32_t height,
+// must hold layoutFor(...).size bytes.
+void convertPicture(const uint8_t* bottomUpBgr, uint32_t width, uint32_t height,
                     PixelFormat format, uint8_t* dst);
 // The same; with allowSimd false, without the processor's own row kernels (for
 // comparing the two).
-void ConvertPictureWith(const uint8_t* bottomUpBgr, uint32_t width, uint32_t height,
+void convertPictureWith(const uint8_t* bottomUpBgr, uint32_t width, uint32_t height,
                         PixelFormat format, uint8_t* dst, bool allowSimd);
 
 }  // namespace output

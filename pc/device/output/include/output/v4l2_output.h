@@ -49,6 +49,6 @@ class V4l2Output {
 // The V4L2 four-character code for a picture format.
 uint32_t V4l2FourCc(PixelFormat format);
 // "yuyv", "bgr24", "rgb24", "bgrx", "rgbx", "i420".
-std::optional<PixelFormat> ParseV4l2Format(const std::string& name);
+std::optional<PixelFormat> parseV4l2Format(const std::string& name);
 
 }  // namespace output

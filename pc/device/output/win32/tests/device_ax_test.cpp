@@ -31,12 +31,12 @@ namespace {
 
 using namespace std::chrono_literals;
 using graph_testing::Com;
-using output::win32::ToGuid;
+using output::win32::toGuid;
 
 constexpr uint32_t kWidth = 320, kHeight = 240;
 uint16_t gPort = 0;
 
-std::wstring ModuleBesideUs(const wchar_t* name) {
+std::wstring moduleBesideUs(const wchar_t* name) {
   wchar_t path[MAX_PATH];
   const DWORD n = GetModuleFileNameW(nullptr, path, MAX_PATH);
   std::wstring dir(path, n);
@@ -44,8 +44,8 @@ std::wstring ModuleBesideUs(const wchar_t* name) {
 }
 
 // regsvr32's exit status for the given arguments.
-DWORD Regsvr32(const std::wstring& arguments) {
-  std::wstring command = L"regsvr32.exe /s " + arguments + L" \"" + ModuleBesideUs(L"device.ax") + L"\"";
+DWORD regsvr32(const std::wstring& arguments) {
+  std::wstring command = L"regsvr32.exe /s " + arguments + L" \"" + moduleBesideUs(L"device.ax") + L"\"";
   STARTUPINFOW si{};
   si.cb = sizeof(si);
   PROCESS_INFORMATION pi{};
@@ -61,7 +61,7 @@ DWORD Regsvr32(const std::wstring& arguments) {
 }
 
 // The moniker of "Vistrel" in the video input device category, if listed.
-bool FindVistrel(IMoniker** found) {
+bool findVistrel(IMoniker** found) {
   Com<ICreateDevEnum> devices;
   if (FAILED(CoCreateInstance(CLSID_SystemDeviceEnum, nullptr, CLSCTX_INPROC_SERVER, IID_ICreateDevEnum,
                               devices.outVoid()))) {
@@ -88,8 +88,8 @@ bool FindVistrel(IMoniker** found) {
 }
 
 // Blue, green, red of the pixel at (x, y) from the top of a bottom-up RGB24 picture.
-std::array<int, 3> PixelAt(const std::vector<uint8_t>& picture, uint32_t x, uint32_t y) {
-  const size_t at = static_cast<size_t>(kHeight - 1 - y) * output::RowSize(kWidth) + x * 3;
+std::array<int, 3> pixelAt(const std::vector<uint8_t>& picture, uint32_t x, uint32_t y) {
+  const size_t at = static_cast<size_t>(kHeight - 1 - y) * output::rowSize(kWidth) + x * 3;
   return {picture[at], picture[at + 1], picture[at + 2]};
 }
 
@@ -118,14 +118,14 @@ class DeviceAx : public ::testing::Test {
 };
 
 TEST_F(DeviceAx, RegistersAsAVideoInputDevice) {
-  ASSERT_EQ(Regsvr32(L""), 0u);
+  ASSERT_EQ(regsvr32(L""), 0u);
   Com<IMoniker> moniker;
-  ASSERT_TRUE(FindVistrel(moniker.out()));
+  ASSERT_TRUE(findVistrel(moniker.out()));
   Com<IBaseFilter> filter;
   ASSERT_EQ(moniker->BindToObject(nullptr, nullptr, IID_IBaseFilter, filter.outVoid()), S_OK);
   CLSID clsid;
   ASSERT_EQ(filter->GetClassID(&clsid), S_OK);
-  EXPECT_EQ(clsid, ToGuid(output::kFilterClassId));
+  EXPECT_EQ(clsid, toGuid(output::kFilterClassId));
   Com<IPin> pin;
   ASSERT_EQ(filter->FindPin(L"Capture", pin.out()), S_OK);
   PIN_DIRECTION dir;
@@ -135,7 +135,7 @@ TEST_F(DeviceAx, RegistersAsAVideoInputDevice) {
 
 TEST_F(DeviceAx, AnswersStreamConfigAndPinCategoryThroughTheFilter) {
   Com<IBaseFilter> filter;
-  ASSERT_EQ(CoCreateInstance(ToGuid(output::kFilterClassId), nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
+  ASSERT_EQ(CoCreateInstance(toGuid(output::kFilterClassId), nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
                              filter.outVoid()),
             S_OK);
   Com<IAMStreamConfig> config;
@@ -185,15 +185,15 @@ TEST_F(DeviceAx, AnswersStreamConfigAndPinCategoryThroughTheFilter) {
 
 TEST_F(DeviceAx, GraphShowsColourBarsThenThePhonesPictures) {
   Com<IMoniker> moniker;
-  ASSERT_TRUE(FindVistrel(moniker.out()));
+  ASSERT_TRUE(findVistrel(moniker.out()));
   Com<IBaseFilter> camera;
   ASSERT_EQ(moniker->BindToObject(nullptr, nullptr, IID_IBaseFilter, camera.outVoid()), S_OK);
-  graph_testing::Grabbed grabbed(output::PictureSize(kWidth, kHeight));
+  graph_testing::Grabbed grabbed(output::pictureSize(kWidth, kHeight));
   graph_testing::GrabberGraph graph;
   ASSERT_EQ(graph.build(camera.p, grabbed), S_OK);
   AM_MEDIA_TYPE connected{};
   ASSERT_EQ(graph.cameraOut->ConnectionMediaType(&connected), S_OK);
-  EXPECT_EQ(connected.lSampleSize, output::PictureSize(kWidth, kHeight));
+  EXPECT_EQ(connected.lSampleSize, output::pictureSize(kWidth, kHeight));
   CoTaskMemFree(connected.pbFormat);
   ASSERT_TRUE(SUCCEEDED(graph.control->Run()));
 
@@ -213,8 +213,8 @@ TEST_F(DeviceAx, GraphShowsColourBarsThenThePhonesPictures) {
   ASSERT_TRUE(waitFor([&] { return grabbed.count >= 3; }, 10s)) << "no pictures from the filter";
   {
     std::lock_guard lock(grabbed.mutex);
-    ASSERT_EQ(grabbed.last.size(), output::PictureSize(kWidth, kHeight));
-    EXPECT_NE(PixelAt(grabbed.last, 10, 120), PixelAt(grabbed.last, 310, 120));
+    ASSERT_EQ(grabbed.last.size(), output::pictureSize(kWidth, kHeight));
+    EXPECT_NE(pixelAt(grabbed.last, 10, 120), pixelAt(grabbed.last, 310, 120));
   }
 
   // The phone: a plain-coloured picture, with noise and a cut message before it.
@@ -224,7 +224,7 @@ TEST_F(DeviceAx, GraphShowsColourBarsThenThePhonesPictures) {
     rgb[i + 1] = 40;
     rgb[i + 2] = 90;
   }
-  const auto frame = server::testing::message(protocol::MSG_VIDEO_JPEG, decoder_testing::EncodeRgb(rgb.data(), kWidth, kHeight));
+  const auto frame = server::testing::message(protocol::MSG_VIDEO_JPEG, decoder_testing::encodeRgb(rgb.data(), kWidth, kHeight));
   server::testing::Phone phone;
   for (int i = 0; i < 100 && !phone.connect(gPort, 1000); ++i) std::this_thread::sleep_for(50ms);
   ASSERT_TRUE(phone.valid()) << "the filter's frame server did not take the phone on port " << gPort;
@@ -232,9 +232,9 @@ TEST_F(DeviceAx, GraphShowsColourBarsThenThePhonesPictures) {
   server::testing::Bytes cut(frame.begin(), frame.begin() + frame.size() / 2);
   ASSERT_TRUE(phone.send(server::testing::concat({noise, cut, noise})));
   const auto phoneColour = [&] {
-    if (grabbed.last.size() != output::PictureSize(kWidth, kHeight)) return false;
+    if (grabbed.last.size() != output::pictureSize(kWidth, kHeight)) return false;
     for (auto [x, y] : {std::pair<uint32_t, uint32_t>{160, 120}, {10, 10}, {310, 230}}) {
-      const auto bgr = PixelAt(grabbed.last, x, y);
+      const auto bgr = pixelAt(grabbed.last, x, y);
       if (std::abs(bgr[0] - 90) > 12 || std::abs(bgr[1] - 40) > 12 || std::abs(bgr[2] - 200) > 12) return false;
     }
     return true;
@@ -260,7 +260,7 @@ TEST_F(DeviceAx, GraphShowsColourBarsThenThePhonesPictures) {
 // engine opened; a phone on loopback sends a picture after noise and a cut message, and
 // the frame loop (WaitFrame, GetFrame, DecodeJpeg, SetOutputSize, RenderFrame) shows it.
 TEST_F(DeviceAx, EntryTableThroughDllGetDataShowsThePhone) {
-  HMODULE library = LoadLibraryW(ModuleBesideUs(L"device.ax").c_str());
+  HMODULE library = LoadLibraryW(moduleBesideUs(L"device.ax").c_str());
   ASSERT_NE(library, nullptr);
   auto getData = reinterpret_cast<DeviceGetDataFunction>(
       reinterpret_cast<void*>(GetProcAddress(library, "DllGetData")));
@@ -277,10 +277,10 @@ TEST_F(DeviceAx, EntryTableThroughDllGetDataShowsThePhone) {
   EXPECT_EQ(table.ShowSettings(nullptr), 1u);
   EXPECT_EQ(table.ShowAbout(nullptr), 1u);
 
-  const std::vector<uint8_t> picture = decoder_testing::TestPicture(kWidth, kHeight);
-  const std::vector<uint8_t> sent = decoder_testing::EncodeRgb(picture.data(), kWidth, kHeight);
+  const std::vector<uint8_t> picture = decoder_testing::testPicture(kWidth, kHeight);
+  const std::vector<uint8_t> sent = decoder_testing::encodeRgb(picture.data(), kWidth, kHeight);
   uint32_t referenceWidth = 0, referenceHeight = 0;
-  const std::vector<uint8_t> reference = decoder_testing::ReferenceDecode(sent, &referenceWidth, &referenceHeight);
+  const std::vector<uint8_t> reference = decoder_testing::referenceDecode(sent, &referenceWidth, &referenceHeight);
   ASSERT_EQ(reference.size(), size_t{kWidth} * kHeight * 3);
   const auto frame = server::testing::message(protocol::MSG_VIDEO_JPEG, sent);
   server::testing::Phone phone;
@@ -308,7 +308,7 @@ TEST_F(DeviceAx, EntryTableThroughDllGetDataShowsThePhone) {
     EXPECT_EQ(w, kWidth);
     EXPECT_EQ(h, kHeight);
     // The JPEG library's own decode of what was sent is the reference.
-    shown = decoder_testing::RenderedPsnr(rendered, reference, kWidth, kHeight) > 40.0;
+    shown = decoder_testing::renderedPsnr(rendered, reference, kWidth, kHeight) > 40.0;
   }
   EXPECT_TRUE(shown) << "the phone's picture never came through the entry table";
 
@@ -317,11 +317,11 @@ TEST_F(DeviceAx, EntryTableThroughDllGetDataShowsThePhone) {
 }
 
 TEST_F(DeviceAx, UnregisteringRemovesTheFilter) {
-  ASSERT_EQ(Regsvr32(L"/u"), 0u);
+  ASSERT_EQ(regsvr32(L"/u"), 0u);
   Com<IMoniker> moniker;
-  EXPECT_FALSE(FindVistrel(moniker.out()));
+  EXPECT_FALSE(findVistrel(moniker.out()));
   Com<IBaseFilter> filter;
-  EXPECT_EQ(CoCreateInstance(ToGuid(output::kFilterClassId), nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
+  EXPECT_EQ(CoCreateInstance(toGuid(output::kFilterClassId), nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
                              filter.outVoid()),
             REGDB_E_CLASSNOTREG);
 }

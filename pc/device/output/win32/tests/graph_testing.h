@@ -2,7 +2,8 @@
 
 // Helpers of the tests that run device.ax's filter in a graph: a COM reference holder, the
 // first pin of a direction, and a graph of a camera filter, the system's sample grabber
-// (RGB24) and its null renderer, keeping what the grabber sees.
+// (RGB24) and its null renderer, keeping what the grabber sees. The COM interface methods
+// keep the system's spelling.
 
 #include <windows.h>
 #include <dshow.h>
@@ -38,7 +39,7 @@ struct Com {
   explicit operator bool() const { return p != nullptr; }
 };
 
-inline IPin* FirstPin(IBaseFilter* filter, PIN_DIRECTION wanted) {
+inline IPin* firstPin(IBaseFilter* filter, PIN_DIRECTION wanted) {
   Com<IEnumPins> pins;
   if (FAILED(filter->EnumPins(pins.out()))) return nullptr;
   for (;;) {
@@ -112,10 +113,10 @@ struct GrabberGraph {
     hr = grabber->SetMediaType(&wanted);
     if (SUCCEEDED(hr)) hr = grabber->SetCallback(&grabbed, 1);
     if (FAILED(hr)) return hr;
-    cameraOut.p = FirstPin(camera, PINDIR_OUTPUT);
-    grabberIn.p = FirstPin(grabberFilter.p, PINDIR_INPUT);
-    grabberOut.p = FirstPin(grabberFilter.p, PINDIR_OUTPUT);
-    rendererIn.p = FirstPin(renderer.p, PINDIR_INPUT);
+    cameraOut.p = firstPin(camera, PINDIR_OUTPUT);
+    grabberIn.p = firstPin(grabberFilter.p, PINDIR_INPUT);
+    grabberOut.p = firstPin(grabberFilter.p, PINDIR_OUTPUT);
+    rendererIn.p = firstPin(renderer.p, PINDIR_INPUT);
     if (!cameraOut || !grabberIn || !grabberOut || !rendererIn) return E_FAIL;
     hr = graph->ConnectDirect(cameraOut.p, grabberIn.p, nullptr);
     if (SUCCEEDED(hr)) hr = graph->ConnectDirect(grabberOut.p, rendererIn.p, nullptr);

@@ -11,7 +11,7 @@
 #endif
 #endif
 #if defined(VISTREL_THREAD_SANITIZER)
-// The thread sanitizer's runtime: reads between these two calls are not recorded.
+// The thread sanitizer's runtime, names as it has them: reads between these two calls are not recorded.
 extern "C" void AnnotateIgnoreReadsBegin(const char* file, int line);
 extern "C" void AnnotateIgnoreReadsEnd(const char* file, int line);
 #endif

@@ -359,7 +359,9 @@ int main(int argc, char** argv) {
       }
     } else if (wait == server::kWaitNotAFrame) {
       const server::RingMessage m = receiver.latestMessage();
-      if (m.hasType(protocol::MSG_VIDEO_JPEG)) ++refused;
+      // A wake after a frame already written also reports "not a frame" while that frame
+      // is still the newest message: only a frame that is not intact counts as refused.
+      if (m.hasType(protocol::MSG_VIDEO_JPEG) && receiver.latestJpeg(nullptr) == 0) ++refused;
     }
     const bool isConnected = receiver.connected();
     if (isConnected != wasConnected) {

@@ -289,9 +289,12 @@ int main(int argc, char** argv) {
   receiver.setPort(static_cast<uint16_t>(port));
   receiver.start();
   receiver.enableListening();
-  // Say "listening" only once the socket really listens.
-  for (int i = 0; i < 40 && receiver.listeningPort() == 0; ++i) ::usleep(50000);
-  if (receiver.listeningPort() == 0) {
+  // Say "listening" only once the socket really listens. A phone may connect at once: the
+  // listening socket then closes, and waiting on would keep its frames from the loop below.
+  for (int i = 0; i < 40 && receiver.listeningPort() == 0 && !receiver.connected(); ++i) {
+    ::usleep(50000);
+  }
+  if (receiver.listeningPort() == 0 && !receiver.connected()) {
     std::printf("not listening yet: is port %u in use by another program? (retrying)\n", port);
   } else {
     std::printf("listening on %s port %u; frames go to %s\n", bind.c_str(), port,

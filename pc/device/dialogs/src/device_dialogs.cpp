@@ -14,17 +14,17 @@
 #include "platform/resources.h"
 #include "platform/utf16.h"
 
+#ifdef VISTREL_BUILTIN_DIALOG_WINDOWS
+#include <string_view>
+
+#include "dialog_windows_win32.h"
+#endif
+
 namespace dialogs {
 
 extern const char* const kBuiltinOwnModule;
 
 namespace {
-
-#ifdef VISTREL_NO_DIALOG_WINDOWS
-constexpr char kNoSettingsDialog[] = "The settings dialog is not available on " VISTREL_NO_DIALOG_WINDOWS " yet.";
-constexpr char kNoAboutBox[] = "The About box is not available on " VISTREL_NO_DIALOG_WINDOWS " yet.";
-constexpr uint32_t kInformationStyle = 0x00000040;  // information icon, OK button
-#endif
 
 void report(const std::string& message) { std::fprintf(stderr, "vistrel: %s\n", message.c_str()); }
 
@@ -78,6 +78,13 @@ uint16_t languageSetting(engine::CameraEngine& engine) { return static_cast<uint
 // The window module's entry `name`, loading the module the first time when `load` is set;
 // null without it. Called with the state's lock held.
 void* windowEntry(DialogState& s, const char* name, bool load) {
+#ifdef VISTREL_BUILTIN_DIALOG_WINDOWS
+  // The windows are part of the library. Its messages stay in the log: a system message
+  // box would hold the reporting thread until the user closed it.
+  (void)s;
+  (void)load;
+  return std::string_view(name) == kDialogEntryName ? reinterpret_cast<void*>(&win32::showDialog) : nullptr;
+#else
   if (!s.windowsTried && load) {
     s.windowsTried = true;
     s.windows = platform::loadModuleFrom(s.directory, kDialogModuleName);
@@ -85,6 +92,7 @@ void* windowEntry(DialogState& s, const char* name, bool load) {
                            " is missing beside the library");
   }
   return s.windows ? s.windows->symbol(name) : nullptr;
+#endif
 }
 
 class EngineHost final : public SettingsHost {
@@ -121,15 +129,6 @@ class EngineHost final : public SettingsHost {
 };
 
 void show(engine::CameraEngine& engine, void* parent, int templateId) {
-#ifdef VISTREL_NO_DIALOG_WINDOWS
-  // No window module is built for this platform yet: the caller's user hears so.
-  (void)engine;
-  (void)parent;
-  libraryHooks().showMessage("Vistrel",
-                             templateId == kAboutTemplate ? kNoAboutBox : kNoSettingsDialog,
-                             kInformationStyle);
-  return;
-#endif
   DialogState& s = state();
   DialogRequest request;
   DialogEntry entry = nullptr;

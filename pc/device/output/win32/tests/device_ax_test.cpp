@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <mutex>
@@ -17,11 +18,13 @@
 #include <vector>
 
 #include "entries/device_entry_table.h"
+#include "dialog_testing.h"
 #include "graph_testing.h"
 #include "media_type_com.h"
 #include "output/com_types.h"
 #include "output/media_type.h"
 #include "platform/key_store.h"
+#include "procs/process_table.h"
 #include "protocol/stream_header.h"
 #include "settings/device_settings.h"
 #include "test_jpeg.h"
@@ -273,10 +276,6 @@ TEST_F(DeviceAx, EntryTableThroughDllGetDataShowsThePhone) {
 
   ASSERT_EQ(table.Open(0) & 0xFF, 1u);
   EXPECT_EQ(table.WaitFrame(50), 258) << "no phone yet: the wait times out";
-  // No window module is built for Windows: the dialog entries say so and return.
-  EXPECT_EQ(table.ShowSettings(nullptr), 1u);
-  EXPECT_EQ(table.ShowAbout(nullptr), 1u);
-
   const std::vector<uint8_t> picture = decoder_testing::testPicture(kWidth, kHeight);
   const std::vector<uint8_t> sent = decoder_testing::encodeRgb(picture.data(), kWidth, kHeight);
   uint32_t referenceWidth = 0, referenceHeight = 0;
@@ -311,6 +310,114 @@ TEST_F(DeviceAx, EntryTableThroughDllGetDataShowsThePhone) {
     shown = decoder_testing::renderedPsnr(rendered, reference, kWidth, kHeight) > 40.0;
   }
   EXPECT_TRUE(shown) << "the phone's picture never came through the entry table";
+
+  table.Close();
+  FreeLibrary(library);
+}
+
+// The library's dialogs as a program opens them through the entry table: the settings
+// frame with its page, made from the library's resource script, changed through the
+// notifications its controls send, and the About box. A second thread finds each dialog
+// of this thread, drives it and closes it.
+TEST_F(DeviceAx, SettingsDialogAndAboutBoxThroughTheEntryTable) {
+  HMODULE library = LoadLibraryW(moduleBesideUs(L"device.ax").c_str());
+  ASSERT_NE(library, nullptr);
+  auto getData = reinterpret_cast<DeviceGetDataFunction>(
+      reinterpret_cast<void*>(GetProcAddress(library, "DllGetData")));
+  ASSERT_NE(getData, nullptr);
+  DeviceEntryTable table{};
+  ASSERT_EQ(getData(&table), 1u);
+  ASSERT_EQ(table.Open(0) & 0xFF, 1u);
+
+  const DWORD windowThread = GetCurrentThreadId();
+  const uint16_t newPort = server::testing::freePort();
+  std::vector<std::string> failures;
+  auto fail = [&](const std::string& what) { failures.push_back(what); };
+  std::thread driver([&] {
+    HWND frame = dialog_testing::findThreadWindow(windowThread, L"Settings", 10s);
+    if (frame == nullptr) return fail("the settings dialog did not open");
+    if (dialog_testing::text(GetDlgItem(frame, IDOK)) != L"Close") fail("the frame's button is not \"Close\"");
+    HWND page = FindWindowExW(frame, nullptr, L"#32770", nullptr);
+    if (page == nullptr) {
+      fail("the settings page is not inside the frame");
+      PostMessageW(frame, WM_CLOSE, 0, 0);
+      return;
+    }
+    struct Expected {
+      int id;
+      const wchar_t* className;
+      const wchar_t* text;  // null: not checked
+    };
+    const Expected controls[] = {
+        {1004, L"ListBox", nullptr},      {1005, L"ListBox", nullptr},
+        {1002, L"ComboBox", nullptr},     {1003, L"Button", L"Mirror"},
+        {1009, L"Edit", nullptr},         {1000, L"ComboBox", nullptr},
+        {1010, L"Button", L"Connect at startup"}, {1008, L"Button", L"Connect"},
+        {1016, L"ComboBox", nullptr},     {1011, L"Button", L"About"},
+    };
+    for (const Expected& e : controls) {
+      HWND control = GetDlgItem(page, e.id);
+      if (control == nullptr || dialog_testing::className(control) != e.className ||
+          (e.text != nullptr && dialog_testing::text(control) != e.text)) {
+        fail("control " + std::to_string(e.id) + " is missing or not as in the script");
+      }
+    }
+    const std::vector<std::wstring> labels = dialog_testing::childTexts(page);
+    for (const wchar_t* label : {L"Device Control", L"Driver Settings", L"Rotation", L"Network Port#",
+                                 L"Default Resolution", L"ActiveSync/Device Center", L"Misc", L"Language"}) {
+      if (std::find(labels.begin(), labels.end(), label) == labels.end()) {
+        fail("the page lacks the label " + std::string(label, label + wcslen(label)));
+      }
+    }
+    HWND rotation = GetDlgItem(page, 1002);
+    if (SendMessageW(rotation, CB_GETCOUNT, 0, 0) != 4) fail("the rotation list does not hold four angles");
+    if (dialog_testing::comboText(GetDlgItem(page, 1000), 2) != L"320x240") fail("the third size is not 320x240");
+    if (SendMessageW(GetDlgItem(page, 1000), CB_GETCURSEL, 0, 0) != 2) fail("the current size is not selected");
+    if (dialog_testing::text(GetDlgItem(page, 1009)) != std::to_wstring(gPort)) fail("the port box lacks the port");
+
+    // A user's choices: 180 degrees, mirrored, 640x480, another port (its box left).
+    dialog_testing::chooseInCombo(page, 1002, 2);
+    SendMessageW(GetDlgItem(page, 1003), BM_CLICK, 0, 0);
+    dialog_testing::chooseInCombo(page, 1000, 4);
+    HWND port = GetDlgItem(page, 1009);
+    SetWindowTextW(port, std::to_wstring(newPort).c_str());
+    SendMessageW(page, WM_COMMAND, MAKEWPARAM(1009, EN_KILLFOCUS), reinterpret_cast<LPARAM>(port));
+    SendMessageW(GetDlgItem(frame, IDOK), BM_CLICK, 0, 0);
+  });
+  EXPECT_EQ(table.ShowSettings(nullptr), 1u);
+  driver.join();
+  for (const std::string& f : failures) ADD_FAILURE() << f;
+
+  // Applied to the engine and saved in the key store (the picture settings in this
+  // program's own key).
+  wchar_t program[MAX_PATH];
+  const DWORD programLength = GetModuleFileNameW(nullptr, program, MAX_PATH);
+  const std::u16string baseName = procs::ProcessTable::baseNameOf(
+      std::u16string_view(reinterpret_cast<const char16_t*>(program), programLength));
+  const settings::DeviceSettings saved = settings::readDeviceSettings(platform::KeyStore::machine(), baseName);
+  EXPECT_EQ(saved.rotation, 2u);
+  EXPECT_EQ(saved.mirror, 1u);
+  EXPECT_EQ(saved.width, 640u);
+  EXPECT_EQ(saved.height, 480u);
+  EXPECT_EQ(saved.port, newPort);
+  server::testing::Phone phone;
+  for (int i = 0; i < 100 && !phone.connect(newPort, 1000); ++i) std::this_thread::sleep_for(50ms);
+  EXPECT_TRUE(phone.valid()) << "the engine does not listen on the port chosen in the dialog";
+
+  failures.clear();
+  std::thread aboutDriver([&] {
+    HWND about = dialog_testing::findThreadWindow(windowThread, L"About", 10s);
+    if (about == nullptr) return fail("the About box did not open");
+    if (dialog_testing::text(GetDlgItem(about, 1017)) != L"Vistrel v2.1") fail("the version text is wrong");
+    if (dialog_testing::text(GetDlgItem(about, 1012)).rfind(L"http://", 0) != 0) fail("the link lacks the address");
+    if (IsWindowVisible(GetDlgItem(about, 1018)) || IsWindowVisible(GetDlgItem(about, 1013))) {
+      fail("the e-mail lines are shown");
+    }
+    SendMessageW(GetDlgItem(about, IDOK), BM_CLICK, 0, 0);
+  });
+  EXPECT_EQ(table.ShowAbout(nullptr), 1u);
+  aboutDriver.join();
+  for (const std::string& f : failures) ADD_FAILURE() << f;
 
   table.Close();
   FreeLibrary(library);

@@ -160,6 +160,21 @@ void ShowSettings(engine::CameraEngine& engine, void* parent) { show(engine, par
 
 void ShowAbout(engine::CameraEngine& engine, void* parent) { show(engine, parent, kAboutTemplate); }
 
+PageResources pageResources(engine::CameraEngine& engine, void* parent) {
+  DialogState& s = state();
+  const uint16_t language = languageSetting(engine);
+  PageResources resources;
+  {
+    std::lock_guard lock(s.mutex);
+    ensureLanguages(s, language);
+    resources.pageTemplate = s.languages->module().dialog(static_cast<uint32_t>(kPageTemplate));
+    if (resources.pageTemplate == nullptr) resources.pageTemplate = s.own->dialog(static_cast<uint32_t>(kPageTemplate));
+  }
+  resources.host = std::make_unique<EngineHost>(engine, s, parent);
+  resources.title = resources.host->text(kPageTitleText);
+  return resources;
+}
+
 const platform::ResourceModule* ResourceModule(engine::CameraEngine& engine) {
   DialogState& s = state();
   const uint16_t language = languageSetting(engine);

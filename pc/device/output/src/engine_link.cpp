@@ -29,6 +29,11 @@ void EngineLink::ensureEngine() {
   if (!engine_) engine_ = std::make_unique<engine::CameraEngine>(options_);
 }
 
+engine::CameraEngine& EngineLink::ensuredEngine() {
+  ensureEngine();
+  return *engine_;
+}
+
 void EngineLink::open() {
   ensureEngine();
   engine_->open(false);

@@ -509,6 +509,8 @@ STDMETHODIMP CaptureFilter::QueryInterface(REFIID riid, void** ppv) {
     *ppv = static_cast<IAMDroppedFrames*>(this);
   } else if (riid == IID_ISpecifyPropertyPages) {
     *ppv = static_cast<ISpecifyPropertyPages*>(this);
+  } else if (riid == toGuid(kEngineInterfaceId)) {
+    *ppv = static_cast<IEngineSource*>(this);
   } else if (riid == IID_IAMStreamConfig || riid == IID_IKsPropertySet) {
     return pin_.QueryInterface(riid, ppv);  // answered on the pin's behalf
   } else {
@@ -672,11 +674,19 @@ STDMETHODIMP CaptureFilter::GetAverageFrameSize(long* size) {
 
 STDMETHODIMP CaptureFilter::GetPages(CAUUID* pages) {
   if (pages == nullptr) return E_POINTER;
-  // The property page is not built for Windows yet: no pages, rather than a class that
-  // cannot be made.
-  pages->cElems = 0;
-  pages->pElems = nullptr;
+  pages->pElems = static_cast<GUID*>(CoTaskMemAlloc(sizeof(GUID)));
+  if (pages->pElems == nullptr) {
+    pages->cElems = 0;
+    return E_OUTOFMEMORY;
+  }
+  pages->cElems = 1;
+  pages->pElems[0] = toGuid(kPropertyPageClassId);
   return S_OK;
+}
+
+engine::CameraEngine* STDMETHODCALLTYPE CaptureFilter::getEngine() {
+  std::lock_guard lock(lock_);
+  return &link_->ensuredEngine();
 }
 
 }  // namespace output::win32

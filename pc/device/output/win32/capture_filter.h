@@ -30,6 +30,13 @@ std::shared_ptr<EngineLink> processEngineLink();
 
 class CaptureFilter;
 
+// The filter's private engine interface (kEngineInterfaceId): one method after IUnknown's,
+// which returns the filter's engine (the process's), made when there is none yet. The
+// property page reaches the engine through it.
+struct IEngineSource : public IUnknown {
+  virtual engine::CameraEngine* STDMETHODCALLTYPE getEngine() = 0;
+};
+
 class CaptureOutputPin final : public IPin,
                                public IAMStreamConfig,
                                public IKsPropertySet,
@@ -114,7 +121,8 @@ class CaptureOutputPin final : public IPin,
 class CaptureFilter final : public IBaseFilter,
                             public IAMFilterMiscFlags,
                             public IAMDroppedFrames,
-                            public ISpecifyPropertyPages {
+                            public ISpecifyPropertyPages,
+                            public IEngineSource {
  public:
   CaptureFilter();
   ~CaptureFilter();
@@ -149,6 +157,8 @@ class CaptureFilter final : public IBaseFilter,
   STDMETHODIMP GetAverageFrameSize(long* size) override;
   // ISpecifyPropertyPages
   STDMETHODIMP GetPages(CAUUID* pages) override;
+  // IEngineSource
+  engine::CameraEngine* STDMETHODCALLTYPE getEngine() override;
 
   // For the pin.
   std::recursive_mutex& lock() { return lock_; }

@@ -1,5 +1,6 @@
-// device.ax as an in-process COM server: the class factory of the capture filter, and its
-// registration as a video input device through the filter mapper.
+// device.ax as an in-process COM server: the class factories of the capture filter and of
+// its property page, and their registration (the filter as a video input device through
+// the filter mapper).
 
 #include <windows.h>
 #include <dshow.h>
@@ -10,6 +11,7 @@
 
 #include "capture_filter.h"
 #include "media_type_com.h"
+#include "property_page.h"
 
 namespace {
 
@@ -30,7 +32,9 @@ std::wstring guidText(const GUID& guid) {
   return text;
 }
 
-class FilterFactory final : public IClassFactory {
+// The factory of one class, made with `new Object()`.
+template <typename Object>
+class Factory final : public IClassFactory {
  public:
   STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
     if (ppv == nullptr) return E_POINTER;
@@ -50,14 +54,14 @@ class FilterFactory final : public IClassFactory {
     if (ppv == nullptr) return E_POINTER;
     *ppv = nullptr;
     if (outer != nullptr) return CLASS_E_NOAGGREGATION;
-    CaptureFilter* filter = nullptr;
+    Object* object = nullptr;
     try {
-      filter = new CaptureFilter();
+      object = new Object();
     } catch (...) {
       return E_OUTOFMEMORY;
     }
-    const HRESULT hr = filter->QueryInterface(riid, ppv);
-    filter->Release();
+    const HRESULT hr = object->QueryInterface(riid, ppv);
+    object->Release();
     return hr;
   }
   STDMETHODIMP LockServer(BOOL lock) override {
@@ -70,7 +74,8 @@ class FilterFactory final : public IClassFactory {
   }
 };
 
-FilterFactory gFactory;
+Factory<CaptureFilter> gFilterFactory;
+Factory<PropertyPage> gPageFactory;
 
 HRESULT setStringValue(HKEY key, const wchar_t* name, const std::wstring& value) {
   const LSTATUS status = RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
@@ -174,22 +179,29 @@ BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
 STDAPI DllGetClassObject(REFCLSID clsid, REFIID riid, void** ppv) {
   if (ppv == nullptr) return E_POINTER;
   *ppv = nullptr;
-  if (clsid != toGuid(kFilterClassId)) return CLASS_E_CLASSNOTAVAILABLE;
-  return gFactory.QueryInterface(riid, ppv);
+  if (clsid == toGuid(kFilterClassId)) return gFilterFactory.QueryInterface(riid, ppv);
+  if (clsid == toGuid(kPropertyPageClassId)) return gPageFactory.QueryInterface(riid, ppv);
+  return CLASS_E_CLASSNOTAVAILABLE;
 }
 
 STDAPI DllCanUnloadNow() { return gObjectCount == 0 && gLockCount == 0 ? S_OK : S_FALSE; }
 
 STDAPI DllRegisterServer() {
   HRESULT hr = registerClassKey(toGuid(kFilterClassId), widen(kFilterName));
+  if (SUCCEEDED(hr)) hr = registerClassKey(toGuid(kPropertyPageClassId), widen(kPropertyPageName));
   if (FAILED(hr)) return hr;
   return withFilterMapper(registerInCategory);
 }
 
 STDAPI DllUnregisterServer() {
-  const HRESULT first = unregisterClassKey(toGuid(kFilterClassId));
-  const HRESULT second = withFilterMapper(unregisterFromCategory);
-  return FAILED(first) ? first : second;
+  // Every step is tried; the first failure is the result.
+  const HRESULT results[] = {unregisterClassKey(toGuid(kFilterClassId)),
+                             unregisterClassKey(toGuid(kPropertyPageClassId)),
+                             withFilterMapper(unregisterFromCategory)};
+  for (const HRESULT hr : results) {
+    if (FAILED(hr)) return hr;
+  }
+  return S_OK;
 }
 
 }  // extern "C"

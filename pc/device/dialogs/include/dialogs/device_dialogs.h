@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "engine/engine_hooks.h"
@@ -10,9 +11,12 @@ class CameraEngine;
 }
 namespace platform {
 class ResourceModule;
+struct DialogTemplate;
 }
 
 namespace dialogs {
+
+class SettingsHost;
 
 // The entry table's dialogs and language module for the process's engine: the language
 // list is built and the language of the "Language" setting loaded on first use.
@@ -22,6 +26,18 @@ namespace dialogs {
 // table's spelling.
 void ShowSettings(engine::CameraEngine& engine, void* parent);
 void ShowAbout(engine::CameraEngine& engine, void* parent);
+// What a window of the library that holds the settings page (the filter's property page)
+// needs: the page's host over `engine` (its About button shows the About box over
+// `parent`), the page's template and its title (text 105), from the language module or
+// the library's own. The template stays valid while the library is loaded; it is null
+// when neither module has one.
+struct PageResources {
+  std::unique_ptr<SettingsHost> host;
+  const platform::DialogTemplate* pageTemplate = nullptr;
+  std::u16string title;
+};
+PageResources pageResources(engine::CameraEngine& engine, void* parent);
+
 // The loaded language module, or the library's own module; valid while the library is
 // loaded.
 const platform::ResourceModule* ResourceModule(engine::CameraEngine& engine);

@@ -32,6 +32,8 @@ class EngineLink : public FrameLink {
   uint32_t settingsHeight() override;
 
   engine::CameraEngine* engine() { return engine_.get(); }
+  // The engine, made now when there is none yet.
+  engine::CameraEngine& ensuredEngine();
   // Wakes a streaming thread waiting for a frame.
   void wake();
 

@@ -90,6 +90,13 @@ bool findVistrel(IMoniker** found) {
   }
 }
 
+// This program's key name below the product's key (its file name without the extension).
+std::u16string programBaseName() {
+  wchar_t program[MAX_PATH];
+  const DWORD length = GetModuleFileNameW(nullptr, program, MAX_PATH);
+  return procs::ProcessTable::baseNameOf(std::u16string_view(reinterpret_cast<const char16_t*>(program), length));
+}
+
 // Blue, green, red of the pixel at (x, y) from the top of a bottom-up RGB24 picture.
 std::array<int, 3> pixelAt(const std::vector<uint8_t>& picture, uint32_t x, uint32_t y) {
   const size_t at = static_cast<size_t>(kHeight - 1 - y) * output::rowSize(kWidth) + x * 3;
@@ -390,11 +397,8 @@ TEST_F(DeviceAx, SettingsDialogAndAboutBoxThroughTheEntryTable) {
 
   // Applied to the engine and saved in the key store (the picture settings in this
   // program's own key).
-  wchar_t program[MAX_PATH];
-  const DWORD programLength = GetModuleFileNameW(nullptr, program, MAX_PATH);
-  const std::u16string baseName = procs::ProcessTable::baseNameOf(
-      std::u16string_view(reinterpret_cast<const char16_t*>(program), programLength));
-  const settings::DeviceSettings saved = settings::readDeviceSettings(platform::KeyStore::machine(), baseName);
+  const settings::DeviceSettings saved =
+      settings::readDeviceSettings(platform::KeyStore::machine(), programBaseName());
   EXPECT_EQ(saved.rotation, 2u);
   EXPECT_EQ(saved.mirror, 1u);
   EXPECT_EQ(saved.width, 640u);
@@ -423,6 +427,96 @@ TEST_F(DeviceAx, SettingsDialogAndAboutBoxThroughTheEntryTable) {
   FreeLibrary(library);
 }
 
+// A property frame's use of the filter's page: the filter names the page class, the page
+// takes the filter as its object, tells its title and size, shows the settings page in
+// the frame's window and applies a choice made there.
+class TestPageSite final : public IPropertyPageSite {
+ public:
+  STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
+    if (riid == IID_IUnknown || riid == IID_IPropertyPageSite) {
+      *ppv = static_cast<IPropertyPageSite*>(this);
+      AddRef();
+      return S_OK;
+    }
+    *ppv = nullptr;
+    return E_NOINTERFACE;
+  }
+  STDMETHODIMP_(ULONG) AddRef() override { return ++refs; }
+  STDMETHODIMP_(ULONG) Release() override { return --refs; }
+  STDMETHODIMP OnStatusChange(DWORD) override { return S_OK; }
+  STDMETHODIMP GetLocaleID(LCID* locale) override {
+    *locale = 1033;
+    return S_OK;
+  }
+  STDMETHODIMP GetPageContainer(IUnknown** container) override {
+    *container = nullptr;
+    return E_NOTIMPL;
+  }
+  STDMETHODIMP TranslateAccelerator(MSG*) override { return S_FALSE; }
+  ULONG refs = 1;
+};
+
+TEST_F(DeviceAx, PropertyPageShowsTheSettingsPageOfTheFilter) {
+  wchar_t model[16] = {};
+  DWORD modelBytes = sizeof(model);
+  ASSERT_EQ(RegGetValueW(HKEY_CLASSES_ROOT, L"CLSID\\{6F293878-980A-4509-A6F9-0C942AE88319}\\InprocServer32",
+                         L"ThreadingModel", RRF_RT_REG_SZ, nullptr, model, &modelBytes),
+            ERROR_SUCCESS);
+  EXPECT_EQ(std::wstring(model), L"Both");
+  Com<IBaseFilter> filter;
+  ASSERT_EQ(CoCreateInstance(toGuid(output::kFilterClassId), nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
+                             filter.outVoid()),
+            S_OK);
+  Com<ISpecifyPropertyPages> specify;
+  ASSERT_EQ(filter->QueryInterface(IID_ISpecifyPropertyPages, specify.outVoid()), S_OK);
+  CAUUID pages{};
+  ASSERT_EQ(specify->GetPages(&pages), S_OK);
+  ASSERT_EQ(pages.cElems, 1u);
+  EXPECT_EQ(pages.pElems[0], toGuid(output::kPropertyPageClassId));
+  CoTaskMemFree(pages.pElems);
+
+  Com<IPropertyPage> page;
+  ASSERT_EQ(CoCreateInstance(toGuid(output::kPropertyPageClassId), nullptr, CLSCTX_INPROC_SERVER, IID_IPropertyPage,
+                             page.outVoid()),
+            S_OK);
+  IUnknown* notAFilter = page.p;
+  EXPECT_EQ(page->SetObjects(1, &notAFilter), E_NOINTERFACE);
+  IUnknown* object = filter.p;
+  ASSERT_EQ(page->SetObjects(1, &object), S_OK);
+  PROPPAGEINFO info{};
+  ASSERT_EQ(page->GetPageInfo(&info), S_OK);
+  EXPECT_EQ(std::wstring(info.pszTitle), L"Settings");
+  EXPECT_EQ(info.size.cx, 340);
+  EXPECT_EQ(info.size.cy, 150);
+  CoTaskMemFree(info.pszTitle);
+
+  TestPageSite site;
+  ASSERT_EQ(page->SetPageSite(&site), S_OK);
+  HWND frame = CreateWindowExW(0, L"STATIC", L"Properties", WS_OVERLAPPEDWINDOW, 0, 0, 400, 600, nullptr, nullptr,
+                               nullptr, nullptr);
+  ASSERT_NE(frame, nullptr);
+  const RECT area{0, 0, 340, 500};
+  ASSERT_EQ(page->Activate(frame, &area, TRUE), S_OK);
+  ASSERT_EQ(page->Show(SW_SHOW), S_OK);
+  HWND shown = FindWindowExW(frame, nullptr, L"#32770", nullptr);
+  ASSERT_NE(shown, nullptr);
+  EXPECT_NE(GetWindowLongW(shown, GWL_STYLE) & WS_VISIBLE, 0) << "Show left the page hidden";
+  EXPECT_EQ(dialog_testing::text(GetDlgItem(shown, 1003)), L"Mirror");
+  EXPECT_EQ(SendMessageW(GetDlgItem(shown, 1000), CB_GETCOUNT, 0, 0), 8);
+
+  // 90 degrees chosen in the page: applied and saved as the dialog's choices are.
+  dialog_testing::chooseInCombo(shown, 1002, 1);
+  EXPECT_EQ(settings::readDeviceSettings(platform::KeyStore::machine(), programBaseName()).rotation, 1u);
+
+  EXPECT_EQ(page->IsPageDirty(), S_FALSE);
+  ASSERT_EQ(page->Deactivate(), S_OK);
+  EXPECT_FALSE(IsWindow(shown));
+  EXPECT_EQ(page->SetPageSite(nullptr), S_OK);
+  EXPECT_EQ(site.refs, 1u) << "the page keeps its site after letting it go";
+  EXPECT_EQ(page->SetObjects(0, nullptr), S_OK);
+  DestroyWindow(frame);
+}
+
 TEST_F(DeviceAx, UnregisteringRemovesTheFilter) {
   ASSERT_EQ(regsvr32(L"/u"), 0u);
   Com<IMoniker> moniker;
@@ -430,6 +524,10 @@ TEST_F(DeviceAx, UnregisteringRemovesTheFilter) {
   Com<IBaseFilter> filter;
   EXPECT_EQ(CoCreateInstance(toGuid(output::kFilterClassId), nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
                              filter.outVoid()),
+            REGDB_E_CLASSNOTREG);
+  Com<IPropertyPage> page;
+  EXPECT_EQ(CoCreateInstance(toGuid(output::kPropertyPageClassId), nullptr, CLSCTX_INPROC_SERVER, IID_IPropertyPage,
+                             page.outVoid()),
             REGDB_E_CLASSNOTREG);
 }
 

@@ -44,6 +44,12 @@ INT_PTR CALLBACK modalProcedure(HWND window, UINT message, WPARAM wParam, LPARAM
   return self != nullptr ? self->handle(window, message, wParam, lParam) : FALSE;
 }
 
+// Runs the dialog of `bytes` modally over `parent`; its result, -1 when it could not be made.
+int runModal(const std::vector<uint8_t>& bytes, HWND parent, DLGPROC procedure, void* window) {
+  return static_cast<int>(DialogBoxIndirectParamW(thisModule(), reinterpret_cast<const DLGTEMPLATE*>(bytes.data()),
+                                                  parent, procedure, reinterpret_cast<LPARAM>(window)));
+}
+
 // The settings frame (102) holding the page (103).
 class SettingsWindow {
  public:
@@ -54,12 +60,7 @@ class SettingsWindow {
         presenter_(view_, view_, *request.host),
         page_(page, *request.host) {}
 
-  int run(HWND parent) {
-    return static_cast<int>(DialogBoxIndirectParamW(thisModule(),
-                                                    reinterpret_cast<const DLGTEMPLATE*>(template_.data()),
-                                                    parent, &modalProcedure<SettingsWindow>,
-                                                    reinterpret_cast<LPARAM>(this)));
-  }
+  int run(HWND parent) { return runModal(template_, parent, &modalProcedure<SettingsWindow>, this); }
 
   INT_PTR handle(HWND window, UINT message, WPARAM wParam, LPARAM) {
     switch (message) {
@@ -105,12 +106,7 @@ class AboutWindow {
           return platform::systemProgramStarter().start({platform::kDesktopOpener, address});
         }) {}
 
-  int run(HWND parent) {
-    return static_cast<int>(DialogBoxIndirectParamW(thisModule(),
-                                                    reinterpret_cast<const DLGTEMPLATE*>(template_.data()),
-                                                    parent, &modalProcedure<AboutWindow>,
-                                                    reinterpret_cast<LPARAM>(this)));
-  }
+  int run(HWND parent) { return runModal(template_, parent, &modalProcedure<AboutWindow>, this); }
 
   INT_PTR handle(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {

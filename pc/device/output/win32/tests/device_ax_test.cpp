@@ -46,6 +46,13 @@ std::wstring moduleBesideUs(const wchar_t* name) {
   return dir.substr(0, dir.find_last_of(L"\\/") + 1) + name;
 }
 
+// device.ax loaded by name (kept in `library`) and its DllGetData; null when either is missing.
+DeviceGetDataFunction loadLibrary(HMODULE* library) {
+  *library = LoadLibraryW(moduleBesideUs(L"device.ax").c_str());
+  if (*library == nullptr) return nullptr;
+  return reinterpret_cast<DeviceGetDataFunction>(reinterpret_cast<void*>(GetProcAddress(*library, "DllGetData")));
+}
+
 // regsvr32's exit status for the given arguments.
 DWORD regsvr32(const std::wstring& arguments) {
   std::wstring command = L"regsvr32.exe /s " + arguments + L" \"" + moduleBesideUs(L"device.ax") + L"\"";
@@ -270,10 +277,8 @@ TEST_F(DeviceAx, GraphShowsColourBarsThenThePhonesPictures) {
 // engine opened; a phone on loopback sends a picture after noise and a cut message, and
 // the frame loop (WaitFrame, GetFrame, DecodeJpeg, SetOutputSize, RenderFrame) shows it.
 TEST_F(DeviceAx, EntryTableThroughDllGetDataShowsThePhone) {
-  HMODULE library = LoadLibraryW(moduleBesideUs(L"device.ax").c_str());
-  ASSERT_NE(library, nullptr);
-  auto getData = reinterpret_cast<DeviceGetDataFunction>(
-      reinterpret_cast<void*>(GetProcAddress(library, "DllGetData")));
+  HMODULE library = nullptr;
+  const DeviceGetDataFunction getData = loadLibrary(&library);
   ASSERT_NE(getData, nullptr);
   EXPECT_EQ(getData(nullptr), 0u);
   DeviceEntryTable table{};
@@ -327,10 +332,8 @@ TEST_F(DeviceAx, EntryTableThroughDllGetDataShowsThePhone) {
 // notifications its controls send, and the About box. A second thread finds each dialog
 // of this thread, drives it and closes it.
 TEST_F(DeviceAx, SettingsDialogAndAboutBoxThroughTheEntryTable) {
-  HMODULE library = LoadLibraryW(moduleBesideUs(L"device.ax").c_str());
-  ASSERT_NE(library, nullptr);
-  auto getData = reinterpret_cast<DeviceGetDataFunction>(
-      reinterpret_cast<void*>(GetProcAddress(library, "DllGetData")));
+  HMODULE library = nullptr;
+  const DeviceGetDataFunction getData = loadLibrary(&library);
   ASSERT_NE(getData, nullptr);
   DeviceEntryTable table{};
   ASSERT_EQ(getData(&table), 1u);

@@ -328,7 +328,9 @@ INT_PTR PageWindow::handle(UINT message, WPARAM wParam, LPARAM lParam) {
 
 uint32_t showDialog(const DialogRequest* request) {
   if (request == nullptr || request->size != sizeof(DialogRequest) || request->host == nullptr) return 0;
-  HWND parent = static_cast<HWND>(request->parent);
+  // Without a parent the dialog belongs to this thread's active window: the About box
+  // opened from the settings page keeps the settings frame disabled while it shows.
+  HWND parent = request->parent != nullptr ? static_cast<HWND>(request->parent) : GetActiveWindow();
   if (request->templateId == kAboutTemplate) {
     const platform::DialogTemplate* about = findTemplate(*request, kAboutTemplate);
     if (about == nullptr) return 0;

@@ -385,6 +385,17 @@ TEST_F(DeviceAx, SettingsDialogAndAboutBoxThroughTheEntryTable) {
     if (SendMessageW(GetDlgItem(page, 1000), CB_GETCURSEL, 0, 0) != 2) fail("the current size is not selected");
     if (dialog_testing::text(GetDlgItem(page, 1009)) != std::to_wstring(gPort)) fail("the port box lacks the port");
 
+    // The page's About button opens the About box over the frame.
+    std::thread aboutFromPage([&] {
+      HWND about = dialog_testing::findThreadWindow(windowThread, L"About", 10s);
+      if (about == nullptr) return fail("the page's About button opened no About box");
+      if (GetWindow(about, GW_OWNER) != frame) fail("the About box is not owned by the settings frame");
+      if (IsWindowEnabled(frame)) fail("the settings frame takes input while the About box shows");
+      SendMessageW(GetDlgItem(about, IDOK), BM_CLICK, 0, 0);
+    });
+    SendMessageW(GetDlgItem(page, 1011), BM_CLICK, 0, 0);  // returns when the box has closed
+    aboutFromPage.join();
+
     // A user's choices: 180 degrees, mirrored, 640x480, another port (its box left).
     dialog_testing::chooseInCombo(page, 1002, 2);
     SendMessageW(GetDlgItem(page, 1003), BM_CLICK, 0, 0);

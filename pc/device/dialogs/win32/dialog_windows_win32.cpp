@@ -155,7 +155,65 @@ class AboutWindow {
 
 }  // namespace
 
+// ---- the link ------------------------------------------------------------------------
+
+// The link's window properties: its previous procedure, its own font and the underlined
+// copy shown while the pointer is over it.
+constexpr wchar_t kPreviousProcedure[] = L"HOProc";
+constexpr wchar_t kNormalFont[] = L"HOFont";
+constexpr wchar_t kUnderlinedFont[] = L"HUFont";
+
+LRESULT CALLBACK linkProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  const auto previous = reinterpret_cast<WNDPROC>(GetPropW(window, kPreviousProcedure));
+  switch (message) {
+    case WM_MOUSEMOVE: {
+      // Underlined while the pointer is inside: the pointer is captured on entering and
+      // let go on leaving, which restores the font (WM_CAPTURECHANGED).
+      RECT area;
+      GetClientRect(window, &area);
+      const POINT at{static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam))};
+      if (PtInRect(&area, at)) {
+        if (GetCapture() != window) {
+          SetCapture(window);
+          SendMessageW(window, WM_SETFONT, reinterpret_cast<WPARAM>(GetPropW(window, kUnderlinedFont)), TRUE);
+        }
+      } else if (GetCapture() == window) {
+        ReleaseCapture();
+      }
+      break;
+    }
+    case WM_CAPTURECHANGED:
+      SendMessageW(window, WM_SETFONT, reinterpret_cast<WPARAM>(GetPropW(window, kNormalFont)), TRUE);
+      break;
+    case WM_NCDESTROY:
+      SetWindowLongPtrW(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(previous));
+      DeleteObject(static_cast<HFONT>(RemovePropW(window, kUnderlinedFont)));
+      RemovePropW(window, kNormalFont);
+      RemovePropW(window, kPreviousProcedure);
+      break;
+    default:
+      break;
+  }
+  return CallWindowProcW(previous, window, message, wParam, lParam);
+}
+
 // ---- the view ------------------------------------------------------------------------
+
+void DialogWindowView::wrapLink(HWND control) {
+  auto normal = reinterpret_cast<HFONT>(SendMessageW(control, WM_GETFONT, 0, 0));
+  LOGFONTW font{};
+  if (GetObjectW(normal != nullptr ? static_cast<HGDIOBJ>(normal) : GetStockObject(DEFAULT_GUI_FONT), sizeof(font),
+                 &font) == 0) {
+    return;
+  }
+  font.lfUnderline = TRUE;
+  HFONT underlined = CreateFontIndirectW(&font);
+  if (underlined == nullptr) return;
+  SetPropW(control, kNormalFont, normal);
+  SetPropW(control, kUnderlinedFont, underlined);
+  SetPropW(control, kPreviousProcedure, reinterpret_cast<HANDLE>(GetWindowLongPtrW(control, GWLP_WNDPROC)));
+  SetWindowLongPtrW(control, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&linkProcedure));
+}
 
 DialogWindowView::DialogWindowView(bool modal, std::string iconPath) : modal_(modal), iconPath_(std::move(iconPath)) {}
 
@@ -239,6 +297,7 @@ void DialogWindowView::makeLink(int id, const std::u16string& text) {
   // A static control tells its parent of clicks only with SS_NOTIFY.
   SetWindowLongPtrW(control, GWL_STYLE, GetWindowLongPtrW(control, GWL_STYLE) | SS_NOTIFY);
   SetWindowTextW(control, wide(text));
+  if (link_ == 0) wrapLink(control);
   link_ = id;
 }
 

@@ -52,6 +52,8 @@ class DialogWindowView final : public ui::DialogView, public WindowExtras {
 
  private:
   bool isComboBox(int controlId) const;
+  // Underlines the link while the pointer is over it.
+  void wrapLink(HWND control);
 
   HWND window_ = nullptr;
   bool modal_;

@@ -427,7 +427,13 @@ TEST_F(DeviceAx, SettingsDialogAndAboutBoxThroughTheEntryTable) {
     HWND about = dialog_testing::findThreadWindow(windowThread, L"About", 10s);
     if (about == nullptr) return fail("the About box did not open");
     if (dialog_testing::text(GetDlgItem(about, 1017)) != L"Vistrel v2.1") fail("the version text is wrong");
-    if (dialog_testing::text(GetDlgItem(about, 1012)).rfind(L"http://", 0) != 0) fail("the link lacks the address");
+    HWND link = GetDlgItem(about, 1012);
+    if (dialog_testing::text(link).rfind(L"http://", 0) != 0) fail("the link lacks the address");
+    // Underlined while the pointer is over it, plain again when it leaves.
+    SendMessageW(link, WM_MOUSEMOVE, 0, MAKELPARAM(2, 2));
+    if (!dialog_testing::underlined(link)) fail("the link is not underlined under the pointer");
+    SendMessageW(link, WM_MOUSEMOVE, 0, MAKELPARAM(static_cast<WORD>(-5), static_cast<WORD>(-5)));
+    if (dialog_testing::underlined(link)) fail("the link stays underlined after the pointer left");
     if (IsWindowVisible(GetDlgItem(about, 1018)) || IsWindowVisible(GetDlgItem(about, 1013))) {
       fail("the e-mail lines are shown");
     }

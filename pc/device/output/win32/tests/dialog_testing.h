@@ -25,6 +25,13 @@ inline std::wstring className(HWND window) {
   return std::wstring(buffer, n > 0 ? static_cast<size_t>(n) : 0);
 }
 
+// Whether the control's font is underlined.
+inline bool underlined(HWND control) {
+  LOGFONTW font{};
+  const auto handle = reinterpret_cast<HGDIOBJ>(SendMessageW(control, WM_GETFONT, 0, 0));
+  return handle != nullptr && GetObjectW(handle, sizeof(font), &font) != 0 && font.lfUnderline != 0;
+}
+
 // The visible top-level window of `thread` with this caption, waiting at most `limit`.
 inline HWND findThreadWindow(DWORD thread, const wchar_t* caption, std::chrono::milliseconds limit) {
   struct Search {

@@ -1,5 +1,5 @@
-// lookout.exe as a real process under Windows (Wine): it binds a library with the engine
-// ("device.ax" in a folder of the test's own), shows "Waiting for connection...", then the
+// lookout.exe as a real process under Windows (Wine): it binds the PC library device.ax
+// (copied into a folder of the test's own, beside the program), shows "Waiting for connection...", then the
 // picture a phone on loopback sends; F8 saves that frame; a click and a key reach the
 // phone; WM_CLOSE ends it with code 0 and its settings written. Without the library it
 // ends at once with code 1 and no window.
@@ -135,11 +135,10 @@ class LookoutWin32 : public ::testing::Test {
     v.folder = snaps_.u16string();
     lookout::writeViewerSettings(platform::KeyStore::machine(), v);
 
-    // The program, its texts and picture, and the library as "device.ax".
+    // The program, its texts and picture, and the library beside it.
     const fs::path bin = platform::programDirectory();
-    for (const char* f : {"lookout.exe", "lookout.rc", "lookout.png"})
+    for (const char* f : {"lookout.exe", "lookout.rc", "lookout.png", "device.ax"})
       fs::copy_file(bin / f, dir_ / f, fs::copy_options::overwrite_existing);
-    fs::copy_file(bin / "lookout_engine_device.ax", dir_ / "device.ax", fs::copy_options::overwrite_existing);
   }
   void TearDown() override {
     RegDeleteTreeA(HKEY_CURRENT_USER, key_.c_str());

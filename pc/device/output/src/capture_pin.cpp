@@ -156,12 +156,16 @@ void CapturePin::threadStart() {
   link_.open();
   frameCounter_ = 0;
   signalLost_ = false;
-  // The Windows filter hooks the video renderer's window here to pass clicks to the
-  // phone (scaleWindowPoint). Linux outputs hand pictures to other programs and have no
-  // such window.
+  sink_.streamingStarted();
 }
 
-void CapturePin::threadEnd() { link_.close(); }
+void CapturePin::threadEnd() {
+  {
+    std::lock_guard lock(lock_);
+    sink_.streamingEnded();
+  }
+  link_.close();
+}
 
 HResult CapturePin::fill(Sample& sample) {
   std::lock_guard lock(lock_);

@@ -75,6 +75,10 @@ FrameLink::Wait EngineLink::waitFrame(uint32_t timeoutMs) {
   return Wait::kOther;
 }
 
+uint32_t EngineLink::sendPhoneInput(uint32_t message, uint32_t x, uint32_t y) {
+  return engine_ ? engine_->sendPhoneInput(message, x, y) : 0;
+}
+
 uint32_t EngineLink::latestLength() { return engine_ ? engine_->newestFrameLength() : 0; }
 
 bool EngineLink::renderNewest(uint8_t* dst, size_t size) {

@@ -74,4 +74,8 @@ std::optional<std::pair<int32_t, int32_t>> scaleWindowPoint(int32_t x, int32_t y
                         static_cast<int32_t>(int64_t{y} * 65536 / height));
 }
 
+bool isVideoWindowMouseMessage(uint32_t message) {
+  return message == 513 || message == 514 || message == 516;
+}
+
 }  // namespace output

@@ -99,6 +99,7 @@ class RecordingSink : public SampleSink {
   ReferenceTime now = 1234;
   bool isConnected = false, accepts = true;
   int reconnects = 0;
+  int streamingStarts = 0, streamingEnds = 0;
 
   bool getEmptySample(Sample* s) override {
     if (emptyFailures > 0) {
@@ -127,6 +128,8 @@ class RecordingSink : public SampleSink {
   bool connected() override { return isConnected; }
   bool peerAccepts(const MediaType&) override { return accepts; }
   void reconnect() override { ++reconnects; }
+  void streamingStarted() override { ++streamingStarts; }
+  void streamingEnded() override { ++streamingEnds; }
 };
 
 struct PinFixture : ::testing::Test {
@@ -168,6 +171,8 @@ TEST_F(PinFixture, ColourBarsOnTimeOutBeforeTheFirstFrameOnlyAndTheWaitIs40ms) {
   EXPECT_EQ(pin.run(commands), kSOk);
   EXPECT_EQ(link.opens, 1);
   EXPECT_EQ(link.closes, 1);
+  EXPECT_EQ(sink.streamingStarts, 1) << "the video window is hooked at the start";
+  EXPECT_EQ(sink.streamingEnds, 1) << "and given back at the end";
   for (uint32_t t : link.waitTimeouts) EXPECT_EQ(t, 40u);
   // Two bar pictures, then one picture per frame; time-outs after the first frame deliver
   // nothing.
@@ -590,6 +595,11 @@ TEST(WindowPointTest, ScaledAcrossTheClientArea) {
   EXPECT_EQ(scaleWindowPoint(1, 0, 3, 7), std::make_pair(21845, 0));
   EXPECT_FALSE(scaleWindowPoint(10, 10, 0, 240));
   EXPECT_FALSE(scaleWindowPoint(10, 10, 320, 0));
+}
+
+TEST(WindowPointTest, OnlyButtonMessagesArePassedOn) {
+  for (uint32_t m : {513u, 514u, 516u}) EXPECT_TRUE(isVideoWindowMouseMessage(m)) << m;
+  for (uint32_t m : {512u, 515u, 517u, 256u}) EXPECT_FALSE(isVideoWindowMouseMessage(m)) << m;
 }
 
 }  // namespace

@@ -475,6 +475,14 @@ void CaptureOutputPin::errorAbort(HResult code) {
 
 ReferenceTime CaptureOutputPin::streamTime() { return filter_.streamTime(); }
 
+void CaptureOutputPin::streamingStarted() {
+  videoWindow_.install([link = filter_.engineLink()](uint32_t message, uint32_t x, uint32_t y) {
+    link->sendPhoneInput(message, x, y);
+  });
+}
+
+void CaptureOutputPin::streamingEnded() { videoWindow_.remove(); }
+
 bool CaptureOutputPin::peerAccepts(const MediaType& type) {
   AM_MEDIA_TYPE am;
   if (!toAmMediaType(type, &am)) return false;

@@ -17,6 +17,7 @@
 
 #include "output/capture_pin.h"
 #include "output/engine_link.h"
+#include "video_window_hook.h"
 
 namespace output::win32 {
 
@@ -102,6 +103,8 @@ class CaptureOutputPin final : public IPin,
   bool connected() override { return peer_ != nullptr; }
   bool peerAccepts(const MediaType& type) override;
   void reconnect() override { reconnectDue_ = true; }
+  void streamingStarted() override;
+  void streamingEnded() override;
 
   HRESULT tryConnection(IPin* receivePin, const MediaType& type);
   HRESULT decideAllocator();
@@ -116,6 +119,7 @@ class CaptureOutputPin final : public IPin,
   std::unique_ptr<CommandQueue> commands_;
   std::thread thread_;
   bool reconnectDue_ = false;
+  VideoWindowHook videoWindow_;  // streaming thread only
 };
 
 class CaptureFilter final : public IBaseFilter,
@@ -165,6 +169,7 @@ class CaptureFilter final : public IBaseFilter,
   FILTER_STATE state() const { return state_; }
   IFilterGraph* graph() const { return graph_; }
   IMediaEventSink* eventSink() const { return eventSink_; }
+  const std::shared_ptr<EngineLink>& engineLink() const { return link_; }
   REFERENCE_TIME streamTime();
 
  private:

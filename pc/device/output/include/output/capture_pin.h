@@ -95,6 +95,11 @@ class SampleSink {
   virtual bool connected() { return false; }
   virtual bool peerAccepts(const MediaType&) { return true; }
   virtual void reconnect() {}
+  // The streaming thread's start (after the engine is open) and end (before listening
+  // stops), under the pin's lock. The Windows filter hooks the video renderer's window
+  // there and gives it back; outputs without such a window do nothing.
+  virtual void streamingStarted() {}
+  virtual void streamingEnded() {}
 };
 
 enum class FilterState { kStopped, kPaused, kRunning };

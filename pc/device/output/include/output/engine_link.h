@@ -36,6 +36,9 @@ class EngineLink : public FrameLink {
   engine::CameraEngine& ensuredEngine();
   // Wakes a streaming thread waiting for a frame.
   void wake();
+  // A key or click for the phone, as the library's SendPhoneInput entry (0 before the
+  // first open).
+  uint32_t sendPhoneInput(uint32_t message, uint32_t x, uint32_t y);
 
  private:
   void ensureEngine();

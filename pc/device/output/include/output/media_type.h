@@ -49,4 +49,9 @@ VideoStreamConfigCaps buildStreamCaps(uint32_t width, uint32_t height);
 std::optional<std::pair<int32_t, int32_t>> scaleWindowPoint(int32_t x, int32_t y, int32_t width,
                                                             int32_t height);
 
+// The mouse messages the video window passes on with the cursor's scaled point: left
+// button down (513) and up (514), right button down (516). Of these the engine acts only
+// on the left button down (a tap).
+bool isVideoWindowMouseMessage(uint32_t message);
+
 }  // namespace output

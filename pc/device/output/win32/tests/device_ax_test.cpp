@@ -110,6 +110,44 @@ std::array<int, 3> pixelAt(const std::vector<uint8_t>& picture, uint32_t x, uint
   return {picture[at], picture[at + 1], picture[at + 2]};
 }
 
+// A phone's message with a plain-coloured picture (red 200, green 40, blue 90).
+server::testing::Bytes plainColourFrame() {
+  std::vector<uint8_t> rgb(kWidth * kHeight * 3);
+  for (size_t i = 0; i < rgb.size(); i += 3) {
+    rgb[i] = 200;
+    rgb[i + 1] = 40;
+    rgb[i + 2] = 90;
+  }
+  return server::testing::message(protocol::MSG_VIDEO_JPEG, decoder_testing::encodeRgb(rgb.data(), kWidth, kHeight));
+}
+
+// True when the grabbed picture is plainColourFrame's colour.
+bool showsPlainColour(const std::vector<uint8_t>& picture) {
+  if (picture.size() != output::pictureSize(kWidth, kHeight)) return false;
+  for (auto [x, y] : {std::pair<uint32_t, uint32_t>{160, 120}, {10, 10}, {310, 230}}) {
+    const auto bgr = pixelAt(picture, x, y);
+    if (std::abs(bgr[0] - 90) > 12 || std::abs(bgr[1] - 40) > 12 || std::abs(bgr[2] - 200) > 12) return false;
+  }
+  return true;
+}
+
+// Waits up to `limit` for `condition`, asked under the grabber's lock, handling the
+// thread's window messages meanwhile.
+template <typename Condition>
+bool waitForGrabbed(graph_testing::Grabbed& grabbed, Condition condition, std::chrono::milliseconds limit) {
+  const auto end = std::chrono::steady_clock::now() + limit;
+  while (std::chrono::steady_clock::now() < end) {
+    {
+      std::lock_guard lock(grabbed.mutex);
+      if (condition()) return true;
+    }
+    MSG message;
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
+    std::this_thread::sleep_for(20ms);
+  }
+  return false;
+}
+
 class DeviceAx : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
@@ -213,17 +251,8 @@ TEST_F(DeviceAx, GraphShowsColourBarsThenThePhonesPictures) {
   EXPECT_EQ(connected.lSampleSize, output::pictureSize(kWidth, kHeight));
   CoTaskMemFree(connected.pbFormat);
   ASSERT_TRUE(SUCCEEDED(graph.control->Run()));
-
-  auto waitFor = [&](auto condition, std::chrono::milliseconds limit) {
-    const auto end = std::chrono::steady_clock::now() + limit;
-    while (std::chrono::steady_clock::now() < end) {
-      {
-        std::lock_guard lock(grabbed.mutex);
-        if (condition()) return true;
-      }
-      std::this_thread::sleep_for(20ms);
-    }
-    return false;
+  const auto waitFor = [&](auto condition, std::chrono::milliseconds limit) {
+    return waitForGrabbed(grabbed, condition, limit);
   };
 
   // No phone yet: colour bars, so the left and right edges differ.
@@ -235,27 +264,14 @@ TEST_F(DeviceAx, GraphShowsColourBarsThenThePhonesPictures) {
   }
 
   // The phone: a plain-coloured picture, with noise and a cut message before it.
-  std::vector<uint8_t> rgb(kWidth * kHeight * 3);
-  for (size_t i = 0; i < rgb.size(); i += 3) {
-    rgb[i] = 200;
-    rgb[i + 1] = 40;
-    rgb[i + 2] = 90;
-  }
-  const auto frame = server::testing::message(protocol::MSG_VIDEO_JPEG, decoder_testing::encodeRgb(rgb.data(), kWidth, kHeight));
+  const auto frame = plainColourFrame();
   server::testing::Phone phone;
   for (int i = 0; i < 100 && !phone.connect(gPort, 1000); ++i) std::this_thread::sleep_for(50ms);
   ASSERT_TRUE(phone.valid()) << "the filter's frame server did not take the phone on port " << gPort;
   const server::testing::Bytes noise{0x13, 0x37, 0x00, 0xFF, 0xD9, 0x42, 0x42};
   server::testing::Bytes cut(frame.begin(), frame.begin() + frame.size() / 2);
   ASSERT_TRUE(phone.send(server::testing::concat({noise, cut, noise})));
-  const auto phoneColour = [&] {
-    if (grabbed.last.size() != output::pictureSize(kWidth, kHeight)) return false;
-    for (auto [x, y] : {std::pair<uint32_t, uint32_t>{160, 120}, {10, 10}, {310, 230}}) {
-      const auto bgr = pixelAt(grabbed.last, x, y);
-      if (std::abs(bgr[0] - 90) > 12 || std::abs(bgr[1] - 40) > 12 || std::abs(bgr[2] - 200) > 12) return false;
-    }
-    return true;
-  };
+  const auto phoneColour = [&] { return showsPlainColour(grabbed.last); };
   bool seen = false;
   for (int i = 0; i < 100 && !seen; ++i) {
     ASSERT_TRUE(phone.send(frame));
@@ -271,6 +287,86 @@ TEST_F(DeviceAx, GraphShowsColourBarsThenThePhonesPictures) {
   ASSERT_TRUE(SUCCEEDED(graph.control->Stop()));
   std::lock_guard lock(grabbed.mutex);
   EXPECT_EQ(grabbed.wrongSizes, 0);
+}
+
+// The video window of a program that shows the camera: while the graph runs, the first
+// "VideoRenderer" window of the process (here a child of another window) passes clicks on
+// it to the phone, scaled to the client area; every message still reaches the window's
+// own procedure, and after the graph stops that procedure is the window's again.
+int gVideoWindowMessages = 0;
+
+LRESULT CALLBACK videoWindowOwnProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_NCHITTEST || message == WM_SETCURSOR) ++gVideoWindowMessages;
+  return DefWindowProcW(window, message, wParam, lParam);
+}
+
+TEST_F(DeviceAx, VideoWindowClicksReachThePhoneWhileStreaming) {
+  const HINSTANCE instance = GetModuleHandleW(nullptr);
+  WNDCLASSW host{};
+  host.lpfnWndProc = DefWindowProcW;
+  host.hInstance = instance;
+  host.lpszClassName = L"VistrelTestHost";
+  WNDCLASSW video = host;
+  video.lpfnWndProc = videoWindowOwnProcedure;
+  video.lpszClassName = L"VideoRenderer";
+  ASSERT_NE(RegisterClassW(&host), 0);
+  ASSERT_NE(RegisterClassW(&video), 0);
+  const HWND parent = CreateWindowExW(0, L"VistrelTestHost", L"player", WS_OVERLAPPEDWINDOW, 50, 60, 640, 480,
+                                      nullptr, nullptr, instance, nullptr);
+  ASSERT_NE(parent, nullptr);
+  const HWND window = CreateWindowExW(0, L"VideoRenderer", L"", WS_CHILD | WS_VISIBLE, 20, 10, 400, 300, parent,
+                                      nullptr, instance, nullptr);
+  ASSERT_NE(window, nullptr);
+  const LONG_PTR own = GetWindowLongPtrW(window, GWLP_WNDPROC);
+
+  Com<IBaseFilter> camera;
+  ASSERT_EQ(CoCreateInstance(toGuid(output::kFilterClassId), nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
+                             camera.outVoid()),
+            S_OK);
+  graph_testing::Grabbed grabbed(output::pictureSize(kWidth, kHeight));
+  graph_testing::GrabberGraph graph;
+  ASSERT_EQ(graph.build(camera.p, grabbed), S_OK);
+  ASSERT_TRUE(SUCCEEDED(graph.control->Run()));
+  const bool hooked = waitForGrabbed(grabbed, [&] { return GetWindowLongPtrW(window, GWLP_WNDPROC) != own; }, 10s);
+  EXPECT_TRUE(hooked) << "the streaming thread did not hook the video window";
+
+  // The engine maps a click through the picture it last showed: the phone's picture first.
+  const auto frame = plainColourFrame();
+  server::testing::Phone phone;
+  for (int i = 0; i < 100 && !phone.connect(gPort, 1000); ++i) std::this_thread::sleep_for(50ms);
+  ASSERT_TRUE(phone.valid()) << "the filter's frame server did not take the phone on port " << gPort;
+  bool seen = false;
+  for (int i = 0; i < 100 && !seen; ++i) {
+    ASSERT_TRUE(phone.send(frame));
+    seen = waitForGrabbed(grabbed, [&] { return showsPlainColour(grabbed.last); }, 100ms);
+  }
+  ASSERT_TRUE(seen) << "the phone's picture never reached the grabber";
+
+  // The cursor at (100, 225) of the 400 x 300 client area: a quarter across, three
+  // quarters down. Button up and right button down go to the engine, which taps only on
+  // a left button down.
+  POINT cursor{100, 225};
+  ASSERT_TRUE(ClientToScreen(window, &cursor));
+  gVideoWindowMessages = 0;
+  SendMessageW(window, WM_NCHITTEST, 0, MAKELPARAM(cursor.x, cursor.y));
+  for (UINT mouse : {WM_LBUTTONUP, WM_RBUTTONDOWN, WM_LBUTTONDOWN}) {
+    SendMessageW(window, WM_SETCURSOR, reinterpret_cast<WPARAM>(window), MAKELPARAM(HTCLIENT, mouse));
+  }
+  EXPECT_EQ(gVideoWindowMessages, 4) << "the hook passes every message on";
+  std::vector<uint32_t> taps;
+  protocol::StreamHeader command;
+  while (phone.readCommand(command, 1000)) {
+    if (command.commandCode() == protocol::CMD_TAP) taps.push_back(command.commandArgument());
+  }
+  ASSERT_EQ(taps.size(), 1u) << "one tap, for the left button down";
+  EXPECT_NEAR(static_cast<double>(taps[0] & 0xFFFF), 16384, 2);
+  EXPECT_NEAR(static_cast<double>(taps[0] >> 16), 49152, 2);
+
+  ASSERT_TRUE(SUCCEEDED(graph.control->Stop()));
+  EXPECT_EQ(GetWindowLongPtrW(window, GWLP_WNDPROC), own) << "the window's own procedure is back";
+  DestroyWindow(parent);
+  UnregisterClassW(L"VideoRenderer", instance);
+  UnregisterClassW(L"VistrelTestHost", instance);
 }
 
 // A program's view of the library: device.ax loaded by name, its table from DllGetData, the

@@ -7,6 +7,13 @@
 // Objects of different kinds share one namespace on Windows. Each object gets its exact
 // name; when that name is already taken by an object of another kind (the process table's
 // memory and its mutex share a name), the kind's own suffix is added.
+//
+// The names live in the machine-wide namespace ("Global\"), so that the service in the
+// services' session and the programs of the users' sessions reach the same objects. A
+// program that may not make an object there (a file mapping in the global namespace
+// needs the right to create global objects, which plain users of another session lack)
+// uses its session's own namespace ("Local\") instead; objects that already exist in the
+// global namespace are opened there by everyone.
 
 #include <windows.h>
 
@@ -50,18 +57,44 @@ class Handle {
   HANDLE h_;
 };
 
-// Creates (or opens) the object of one kind under `name`, falling back to name + suffix
-// when another kind holds the exact name.
+constexpr const wchar_t* kNamespaces[] = {L"Global\\", L"Local\\"};
+
+// Creates (or opens) the object of one kind under `name`: in the global namespace, else in
+// the session's own when this program may not make it there; under the exact name, else
+// name + suffix when another kind holds the exact name.
 template <typename Create>
 HANDLE createNamed(std::string_view name, const wchar_t* suffix, Create create) {
-  std::wstring full = win32::wide(namedObjectName(name));
+  const std::wstring base = win32::wide(namedObjectName(name));
   NullAccessList access;
-  HANDLE h = create(access.get(), full.c_str());
-  if (h == nullptr && GetLastError() == ERROR_INVALID_HANDLE) {
-    full += suffix;
-    h = create(access.get(), full.c_str());
+  for (const wchar_t* space : kNamespaces) {
+    std::wstring full(space);
+    full += base;
+    HANDLE h = create(access.get(), full.c_str());
+    if (h == nullptr && GetLastError() == ERROR_INVALID_HANDLE) {
+      full += suffix;
+      h = create(access.get(), full.c_str());
+    }
+    if (h != nullptr || GetLastError() != ERROR_ACCESS_DENIED) return h;
   }
-  return h;
+  return nullptr;
+}
+
+// Opens an existing object of one kind under `name` (global namespace first, the
+// session's own next; exact name, then name + suffix). Null when none can be opened;
+// `denied` tells whether one exists that this program may not open.
+template <typename Open>
+HANDLE openNamed(std::string_view name, const wchar_t* suffix, Open open, bool* denied = nullptr) {
+  const std::wstring base = win32::wide(namedObjectName(name));
+  if (denied != nullptr) *denied = false;
+  for (const wchar_t* space : kNamespaces) {
+    std::wstring full(space);
+    full += base;
+    for (int attempt = 0; attempt < 2; ++attempt, full += suffix) {
+      if (HANDLE h = open(full.c_str())) return h;
+      if (GetLastError() == ERROR_ACCESS_DENIED && denied != nullptr) *denied = true;
+    }
+  }
+  return nullptr;
 }
 
 class Win32SharedMemory final : public SharedMemory {
@@ -176,12 +209,9 @@ std::unique_ptr<SharedMemory> SharedMemory::openOrCreate(std::string_view name, 
 
 std::unique_ptr<SharedMemory> SharedMemory::openExisting(std::string_view name, size_t sizeBytes) {
   if (sizeBytes == 0) return nullptr;
-  std::wstring full = win32::wide(namedObjectName(name));
-  HANDLE mapping = OpenFileMappingW(FILE_MAP_ALL_ACCESS, FALSE, full.c_str());
-  if (mapping == nullptr) {
-    full += kMappingSuffix;
-    mapping = OpenFileMappingW(FILE_MAP_ALL_ACCESS, FALSE, full.c_str());
-  }
+  HANDLE mapping = openNamed(name, kMappingSuffix, [](const wchar_t* n) {
+    return OpenFileMappingW(FILE_MAP_ALL_ACCESS, FALSE, n);
+  });
   if (mapping == nullptr) return nullptr;
   return mapWhole(mapping, sizeBytes);
 }
@@ -212,18 +242,12 @@ std::unique_ptr<PresenceMarker> PresenceMarker::create(std::string_view name) {
 }
 
 bool PresenceMarker::exists(std::string_view name) {
-  std::wstring full = win32::wide(namedObjectName(name));
-  for (int attempt = 0; attempt < 2; ++attempt) {
-    HANDLE h = OpenMutexW(SYNCHRONIZE, FALSE, full.c_str());
-    if (h != nullptr) {
-      CloseHandle(h);
-      return true;
-    }
-    // A marker made by another account that this one may not open still exists.
-    if (GetLastError() == ERROR_ACCESS_DENIED) return true;
-    full += kMutexSuffix;
-  }
-  return false;
+  bool denied = false;
+  HANDLE h = openNamed(name, kMutexSuffix, [](const wchar_t* n) { return OpenMutexW(SYNCHRONIZE, FALSE, n); },
+                       &denied);
+  if (h != nullptr) CloseHandle(h);
+  // A marker made by another account that this one may not open still exists.
+  return h != nullptr || denied;
 }
 
 ProcessIdentity currentProcess() {

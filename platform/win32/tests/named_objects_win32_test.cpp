@@ -26,6 +26,31 @@ TEST(NamedObjectName, TakesThePrefixAndNoNamespace) {
   EXPECT_EQ(namedObjectName("_VistrelOBJ1_"), "_VistrelOBJ1_");
 }
 
+// The service runs in a session of its own: the objects live in the machine-wide
+// namespace, where the users' sessions find them; objects of a session's own namespace
+// (made by a program that may not make global ones) are found too.
+TEST(NamedObjectName, ObjectsLiveInTheGlobalNamespace) {
+  const std::string name = unique("global");
+  const std::wstring system = L"Global\\" + std::wstring(name.begin(), name.end());
+  auto memory = SharedMemory::openOrCreate(name, 4096);
+  auto event = NamedEvent::openOrCreate(name + "e");
+  auto marker = PresenceMarker::create(name + "m");
+  ASSERT_TRUE(memory && event && marker);
+  for (HANDLE h : {OpenFileMappingW(FILE_MAP_READ, FALSE, system.c_str()),
+                   OpenEventW(SYNCHRONIZE, FALSE, (system + L"e").c_str()),
+                   OpenMutexW(SYNCHRONIZE, FALSE, (system + L"m").c_str())}) {
+    EXPECT_NE(h, nullptr);
+    if (h != nullptr) CloseHandle(h);
+  }
+
+  const std::string local = unique("session");
+  EXPECT_FALSE(PresenceMarker::exists(local));
+  HANDLE mutex = CreateMutexW(nullptr, FALSE, (L"Local\\" + std::wstring(local.begin(), local.end())).c_str());
+  ASSERT_NE(mutex, nullptr);
+  EXPECT_TRUE(PresenceMarker::exists(local));
+  CloseHandle(mutex);
+}
+
 TEST(SharedMemory, OneObjectByNameAndItsSizeIsKept) {
   const std::string name = unique("mem");
   auto a = SharedMemory::openOrCreate(name, 4096);

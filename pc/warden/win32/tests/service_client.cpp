@@ -1,4 +1,4 @@
-// The other side of the service test: service_client prepare | receive | cleanup
+// The other side of the service test: service_client prepare | receive | viewer | graph DIR | cleanup
 //
 //   prepare  writes the PC settings of this run (a free port on 127.0.0.1, no connecting
 //            at start) to the key store of VISTREL_KEY_STORE and prints the port
@@ -12,6 +12,10 @@
 //            class factory) in a graph with the system's sample grabber: as a client of the
 //            service it shows the phone's pictures, each within 40 dB PSNR of the JPEG
 //            library's decode of a frame streamfeed saved
+//   viewer   plays the phone on the service's port and starts lookout.exe beside it: the
+//            viewer becomes a client of the service and shows the phone's pictures (its
+//            status bar gives their size); a click at the picture's centre reaches the
+//            phone through the service as a tap; WM_CLOSE ends it with code 0
 //   cleanup  removes the key store
 // Exit status 0 when all went as described, 1 with the reason on standard error.
 
@@ -39,6 +43,7 @@
 #include "settings/device_settings.h"
 #include "test_jpeg.h"
 #include "test_stream.h"
+#include "viewer_process.h"
 #include "warden/service_control.h"
 
 namespace {
@@ -210,6 +215,43 @@ int graph(const std::string& dir) {
   return 0;
 }
 
+int viewer() {
+  const uint16_t port = settings::readDeviceSettings(platform::KeyStore::machine(), u"").port;
+  server::testing::Phone phone;
+  for (int i = 0; i < 100 && !phone.connect(port, 1000); ++i) std::this_thread::sleep_for(100ms);
+  if (!phone.valid()) return fail("nobody took the phone on port " + std::to_string(port));
+
+  viewer_testing::Viewer viewer;
+  if (!viewer.start(besideUs(L"lookout.exe"))) return fail("lookout.exe does not start");
+  if (!viewer_testing::waitFor([&] { return viewer.window() != nullptr; }, 30s)) return fail("no viewer window");
+  const std::vector<uint8_t> picture = decoder_testing::testPicture(kWidth, kHeight);
+  const auto frame = server::testing::message(protocol::MSG_VIDEO_JPEG,
+                                              decoder_testing::encodeRgb(picture.data(), kWidth, kHeight));
+  const auto showsPicture = [&] {
+    phone.send(frame);
+    return viewer.statusText().rfind(L"320x240@", 0) == 0;
+  };
+  if (!viewer_testing::waitFor(showsPicture, 20s)) {
+    return fail("the viewer showed no picture through the service; status: " +
+                std::filesystem::path(viewer.statusText()).string());
+  }
+  // The viewer's click goes to the service, which sends the phone the tap.
+  PostMessageW(viewer.window(), WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(kWidth / 2, kHeight / 2));
+  bool tapped = false;
+  for (int i = 0; i < 25 && !tapped; ++i) {
+    protocol::StreamHeader command;
+    if (phone.readCommand(command, 200) && command.commandCode() == protocol::CMD_TAP) {
+      tapped = command.commandArgument() == protocol::tapArgument(32768, 32768);
+    }
+  }
+  if (!tapped) return fail("the viewer's click at the centre did not reach the phone as a tap at the centre");
+  PostMessageW(viewer.window(), WM_CLOSE, 0, 0);
+  const long code = viewer.exitCode(10000);
+  if (code != 0) return fail("the viewer ended with " + std::to_string(code) + " after WM_CLOSE");
+  std::printf("the viewer showed the phone through the service and its click reached the phone\n");
+  return 0;
+}
+
 int cleanup() {
   const char* key = std::getenv("VISTREL_KEY_STORE");
   if (key != nullptr) RegDeleteTreeA(HKEY_CURRENT_USER, key);
@@ -221,12 +263,13 @@ int cleanup() {
 int main(int argc, char** argv) {
   const char* key = std::getenv("VISTREL_KEY_STORE");
   if (argc < 2 || key == nullptr || key[0] == 0) {
-    std::fprintf(stderr, "usage: service_client prepare|receive|graph DIR|cleanup, with VISTREL_KEY_STORE set\n");
+    std::fprintf(stderr, "usage: service_client prepare|receive|viewer|graph DIR|cleanup, with VISTREL_KEY_STORE set\n");
     return 2;
   }
   const std::string phase = argv[1];
   if (phase == "prepare") return prepare();
   if (phase == "receive") return receive();
+  if (phase == "viewer") return viewer();
   if (phase == "cleanup") return cleanup();
   if (phase == "graph" && argc == 3) return graph(argv[2]);
   return fail("unknown phase " + phase);

@@ -5,7 +5,9 @@
 # names (the installer's VISTREL_* variables, kept in the service's "Environment" value);
 # the service reaches running and owns the phone's port; the client program plays the
 # phone and, as a second process, receives its pictures through device.ax as the
-# service's client and sends the reload request (128); then the Linux build's streamfeed
+# service's client and sends the reload request (128) (before that, lookout.exe, started
+# beside a phone the service owns, shows its pictures as the service's client and its
+# click reaches the phone); then the Linux build's streamfeed
 # (run natively, with garbage between its messages) sends to the service while the client
 # program runs device.ax's filter in a graph and compares what it shows with the frames
 # streamfeed saved; a second "/i" fails (2) and leaves it installed, "/u" removes it (0),
@@ -41,6 +43,9 @@ for _ in 1 2 3 4 5 6 7 8 9 10; do
   sleep 1
 done
 [ -n "$running" ] || fail "the service did not reach running: $out"
+# The viewer first: the phases' own phones wait for the service to greet them, streamfeed
+# does not, so the phase before it leaves the service time to drop its phone.
+"$run" "$prefix" "$client" viewer || fail "lookout.exe did not show the phone as the service's client"
 "$run" "$prefix" "$client" receive || fail "the service did not serve the phone to a second process"
 query | grep -q "STATE *: 4 *RUNNING" || fail "the service stopped after the reload request: $(query)"
 fed=

@@ -523,6 +523,7 @@ TEST_F(DeviceAx, SettingsDialogAndAboutBoxThroughTheEntryTable) {
     HWND about = dialog_testing::findThreadWindow(windowThread, L"About", 10s);
     if (about == nullptr) return fail("the About box did not open");
     if (dialog_testing::text(GetDlgItem(about, 1017)) != L"Vistrel v2.1") fail("the version text is wrong");
+    if (SendMessageW(GetDlgItem(about, 1015), STM_GETICON, 0, 0) == 0) fail("the About box shows no icon");
     HWND link = GetDlgItem(about, 1012);
     if (dialog_testing::text(link).rfind(L"http://", 0) != 0) fail("the link lacks the address");
     // Underlined while the pointer is over it, plain again when it leaves.

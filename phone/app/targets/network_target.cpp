@@ -15,6 +15,8 @@ constexpr uint32_t kSendSliceMs = 100;
 constexpr size_t kSendChunk = 65536;
 // How often the thread looks whether the previous message has arrived.
 constexpr uint32_t kBacklogSliceMs = 5;
+// Receives of PC commands (32 bytes each at most) in one pass of the sending thread.
+constexpr int kCommandReceivesPerPass = 8;
 }  // namespace
 
 // Everything the sending thread touches. Shared between the target and its thread.
@@ -549,18 +551,24 @@ void NetworkTarget::Link::pass() {
 
 void NetworkTarget::Link::pollCommand() {
   if (!socket.valid() || !linkUp.load()) return;
-  if (socket.waitReadable(0) != platform::TcpSocket::kReady) return;
-  if (commands.room() == 0) return;
-  const long n = socket.receive(commands.space(), commands.room());
-  if (n <= 0) {
-    // The PC closed the connection (or it failed): nothing sent on it can arrive any
-    // more, so connect again rather than wait for the stall check.
-    requestDrop();
-    return;
-  }
-  uint32_t code = 0, argument = 0;
-  if (commands.received(static_cast<size_t>(n), code, argument) && params.control) {
-    params.control(params.user, code, argument);
+  // What has arrived is read in receives of at most 32 bytes, a bounded number of them a
+  // pass so that a flood of commands cannot hold up the frames, and every command that
+  // is whole is handed on, oldest first.
+  for (int receives = 0; receives < kCommandReceivesPerPass; ++receives) {
+    if (socket.waitReadable(0) != platform::TcpSocket::kReady) return;
+    if (commands.room() == 0) return;
+    const long n = socket.receive(commands.space(), commands.room());
+    if (n <= 0) {
+      // The PC closed the connection (or it failed): nothing sent on it can arrive any
+      // more, so connect again rather than wait for the stall check.
+      requestDrop();
+      return;
+    }
+    commands.received(static_cast<size_t>(n));
+    uint32_t code = 0, argument = 0;
+    while (commands.takeCommand(code, argument)) {
+      if (params.control) params.control(params.user, code, argument);
+    }
   }
 }
 

@@ -415,6 +415,31 @@ TEST(Link, GarbageThenOneCommandYieldsExactlyThatCommand) {
   EXPECT_EQ(rig.feed.commands[1], std::make_pair(8u, 1u));
 }
 
+TEST(Link, CommandsSentBackToBackAllArrive) {
+  FakePc pc;
+  Rig rig;
+  rig.start(pc.port);
+  TcpSocket s = pc.acceptGreeted();
+  ASSERT_TRUE(rig.waitLinked());
+  // A value for a property and a tap in one write, then a burst of five keys; four zero
+  // bytes in front put every command across two reads of 32 bytes.
+  std::vector<uint8_t> bytes(4, 0);
+  const std::vector<std::pair<uint32_t, uint32_t>> sent = {
+      {41, 2}, {protocol::CMD_TAP, 0x80004000}, {protocol::CMD_KEY, 0x25}, {protocol::CMD_KEY, 0x26},
+      {protocol::CMD_KEY, 0x27}, {protocol::CMD_KEY, 0x28}, {protocol::CMD_KEY, 0x0D}};
+  for (const auto& [code, argument] : sent) {
+    uint8_t command[32];
+    protocol::encodeHeader(protocol::makeCommand(code, argument), command);
+    bytes.insert(bytes.end(), command, command + 32);
+  }
+  ASSERT_TRUE(s.sendAll(bytes.data(), 68, 1000));
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  ASSERT_TRUE(s.sendAll(bytes.data() + 68, bytes.size() - 68, 1000));
+  ASSERT_TRUE(platform::testing::waitUntil([&] { return rig.feed.commandCount() >= sent.size(); }));
+  std::lock_guard lock(rig.feed.mutex);
+  EXPECT_EQ(rig.feed.commands, sent);
+}
+
 TEST(Link, PortCommandsWhileLinked) {
   FakePc first, second;
   Rig rig;
@@ -618,42 +643,63 @@ TEST(ControlQueueTest, FullQueueDropsAndOrderIsKept) {
 namespace targets {
 namespace {
 
-TEST(CommandReaderTest, ResynchronisesOnTheLastMagic) {
-  uint8_t a[32], b[32];
-  protocol::encodeHeader(protocol::makeCommand(1, 0x00100020), a);
-  protocol::encodeHeader(protocol::makeCommand(2, 13), b);
+TEST(CommandReaderTest, EveryWholeCommandIsTakenInOrder) {
+  const auto command = [](uint32_t code, uint32_t argument) {
+    uint8_t c[32];
+    protocol::encodeHeader(protocol::makeCommand(code, argument), c);
+    return std::vector<uint8_t>(c, c + 32);
+  };
   auto cat = [](std::initializer_list<std::vector<uint8_t>> parts) {
     std::vector<uint8_t> out;
     for (auto& p : parts) out.insert(out.end(), p.begin(), p.end());
     return out;
   };
-  const std::vector<uint8_t> A(a, a + 32), B(b, b + 32), garbage(40, 0x5A), zeros(4, 0);
+  const auto cut = [](const std::vector<uint8_t>& v, size_t n) {
+    return std::vector<uint8_t>(v.begin(), v.begin() + static_cast<long>(n));
+  };
+  const std::vector<uint8_t> A = command(1, 0x00100020), B = command(2, 13), C = command(3, 7);
+  const std::vector<uint8_t> garbage(40, 0x5A), zeros(4, 0);
+  // A false magic: a header that announces a payload, then bytes that are no command.
+  std::vector<uint8_t> falseMagic = cut(command(0, 0), 8);
+  falseMagic.insert(falseMagic.end(), {0x00, 0x10, 0x00, 0x00, 0x5A, 0x5A, 0x5A});
+  // A command whose code and argument are the magic pair.
+  const std::vector<uint8_t> magicArgument = command(protocol::STREAM_MAGIC_0, protocol::STREAM_MAGIC_1);
+  using Got = std::vector<std::pair<uint32_t, uint32_t>>;
   struct Case {
     const char* what;
     std::vector<uint8_t> stream;
-    std::vector<uint32_t> codes;
+    Got commands;
   } cases[] = {
-      {"40 garbage bytes then one command", cat({garbage, A}), {1}},
-      {"two commands", cat({A, B}), {1, 2}},
-      {"keep-alives around a command", cat({zeros, A, zeros}), {1}},
-      {"a cut command before a whole one", cat({std::vector<uint8_t>(A.begin(), A.begin() + 20), B}), {2}},
+      {"40 garbage bytes then one command", cat({garbage, A}), {{1, 0x00100020}}},
+      {"two commands", cat({A, B}), {{1, 0x00100020}, {2, 13}}},
+      {"three commands behind a keep-alive", cat({zeros, A, B, C}), {{1, 0x00100020}, {2, 13}, {3, 7}}},
+      {"keep-alives around a command", cat({zeros, A, zeros}), {{1, 0x00100020}}},
+      {"a false magic before a real command", cat({garbage, falseMagic, B, zeros}), {{2, 13}}},
+      {"a false magic right against a real command", cat({falseMagic, B}), {{2, 13}}},
+      {"the magic pair as a command's argument", cat({magicArgument, B}),
+       {{protocol::STREAM_MAGIC_0, protocol::STREAM_MAGIC_1}, {2, 13}}},
+      {"a command cut before its code", cat({cut(A, 10), B}), {{2, 13}}},
+      {"a command cut after its argument", cat({cut(A, 20), B, C}), {{1, 0x00100020}, {2, 13}, {3, 7}}},
       {"garbage only", garbage, {}},
   };
+  // Every stream arrives in reads of every size from 1 to 32 bytes.
   for (const Case& c : cases) {
-    CommandReader reader;
-    std::vector<uint32_t> codes;
-    size_t at = 0;
-    while (at < c.stream.size()) {
-      const size_t n = std::min(reader.room(), c.stream.size() - at);
-      std::memcpy(reader.space(), c.stream.data() + at, n);
-      at += n;
-      uint32_t w3, w4;
-      if (reader.received(n, w3, w4)) codes.push_back(w3);
+    for (size_t piece = 1; piece <= CommandReader::kMaxReceive; ++piece) {
+      CommandReader reader;
+      Got got;
+      size_t at = 0;
+      while (at < c.stream.size()) {
+        const size_t n = std::min({piece, reader.room(), c.stream.size() - at});
+        ASSERT_GT(n, 0u) << c.what;
+        std::memcpy(reader.space(), c.stream.data() + at, n);
+        at += n;
+        reader.received(n);
+        uint32_t code, argument;
+        while (reader.takeCommand(code, argument)) got.emplace_back(code, argument);
+        ASSERT_LT(reader.length(), 32u) << c.what;
+      }
+      EXPECT_EQ(got, c.commands) << c.what << ", reads of " << piece;
     }
-    // What is still buffered may hold a last command.
-    uint32_t w3, w4;
-    while (reader.length() >= 32 && reader.received(0, w3, w4)) codes.push_back(w3);
-    EXPECT_EQ(codes, c.codes) << c.what;
   }
 }
 

@@ -69,6 +69,26 @@ __attribute__((no_sanitize("thread"))) size_t findMagicPair(const uint8_t* p, si
   return n;
 }
 
+// True when a magic pair starts in [from, end) of the ring, where end <= written and
+// written - from < 32 (the scan stopped there); at the last positions, whose eight bytes
+// have not all arrived, the beginning of the pair counts.
+bool headerMayStart(const uint8_t* ring, uint64_t from, uint64_t end, uint64_t written) {
+  if (end <= from || written - from > protocol::kHeaderSize) return false;
+  uint8_t bytes[protocol::kHeaderSize];
+  const size_t n = static_cast<size_t>(written - from);
+  copyFromRing(ring, from, n, bytes);
+  uint8_t magic[8];
+  for (int k = 0; k < 4; ++k) {
+    magic[k] = static_cast<uint8_t>(protocol::STREAM_MAGIC_0 >> (8 * k));
+    magic[4 + k] = static_cast<uint8_t>(protocol::STREAM_MAGIC_1 >> (8 * k));
+  }
+  for (size_t i = 0; i < static_cast<size_t>(end - from); ++i) {
+    const size_t have = n - i < sizeof magic ? n - i : sizeof magic;
+    if (std::memcmp(bytes + i, magic, have) == 0) return true;
+  }
+  return false;
+}
+
 bool stopsScan(const RingMessage& m) {
   return m.hasType(protocol::MSG_PROPERTY_LIST) || m.isAudio();
 }
@@ -139,7 +159,8 @@ bool MessageScanner::scan(const uint8_t* ring, uint64_t written) {
       break;
     }
   }
-  if (!completed && pending_.present() && written - pending_.start >= pending_.length) {
+  if (!completed && pending_.present() && written - pending_.start >= pending_.length &&
+      !headerMayStart(ring, position_, pending_.start + pending_.length, written)) {
     complete(pending_);
     pending_ = RingMessage{};
     completed = true;

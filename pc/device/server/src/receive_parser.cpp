@@ -34,7 +34,11 @@ bool RingView::forwardAudio(const RingMessage& m, platform::DeviceHandle& device
 }
 
 bool RingView::publish(const RingMessage& m, SharedFrameBlock& block) const {
-  if (!m.hasType(protocol::MSG_VIDEO_JPEG) || m.length > protocol::kMaxVideoPayload) return false;
+  // A cut message is not published: its header, which readers of the block go by, declares
+  // more bytes than belong to it.
+  if (!m.hasType(protocol::MSG_VIDEO_JPEG) || m.cut() || m.length > protocol::kMaxVideoPayload) {
+    return false;
+  }
   if (!ringBytesIntact(m.start, m.length, written())) return false;
   size_t viewSize = 0;
   uint8_t* view = block.lockView(viewSize);
@@ -46,7 +50,7 @@ bool RingView::publish(const RingMessage& m, SharedFrameBlock& block) const {
 }
 
 uint32_t RingView::copyJpeg(const RingMessage& m, uint8_t* destination) const {
-  if (!m.hasType(protocol::MSG_VIDEO_JPEG)) return 0;
+  if (!m.hasType(protocol::MSG_VIDEO_JPEG) || m.cut()) return 0;
   uint32_t n = payloadLength(m);
   if (n > protocol::kMaxVideoPayload) n = protocol::kMaxVideoPayload;
   if (n < 10) return 0;  // too short to hold a marker in its last 10 bytes

@@ -4,7 +4,9 @@
 #include <memory>
 #include <vector>
 
+#include "platform/byte_order.h"
 #include "server/message_scanner.h"
+#include "server/receive_parser.h"
 #include "server/ring.h"
 #include "test_stream.h"
 
@@ -171,6 +173,75 @@ TEST(MessageScanner, BytesOverwrittenBeforeTheScanAreSkipped) {
   feed.append(Bytes(4, 0));
   ASSERT_GE(feed.pass(), 0);
   EXPECT_EQ(feed.scanner.latest().start, 100u + 32u + kRingSize + 1000u);
+}
+
+
+// Shows and publishes every frame handed over, as the frame server's readers would see it.
+struct FrameReaders : ReceiveParser::Sink, SharedFrameBlock {
+  const RingView* ring = nullptr;
+  Bytes frame = Bytes(protocol::kMaxVideoPayload);
+  Bytes view = Bytes(protocol::kMaxVideoPayload);
+  std::vector<Bytes> shown;      // payloads that passed as images, JFIF start restored
+  std::vector<Bytes> published;  // messages in the block, as long as their header says
+
+  platform::DeviceHandle* audioDevice() override { return nullptr; }
+  void handOver(const RingMessage&, const RingMessage* newVideo) override {
+    if (newVideo == nullptr) return;
+    if (const uint32_t n = ring->copyJpeg(*newVideo, frame.data())) shown.emplace_back(frame.begin(), frame.begin() + n);
+    if (ring->publish(*newVideo, *this)) {
+      published.emplace_back(view.begin(), view.begin() + platform::load32(view.data() + 8));
+    }
+  }
+  uint8_t* lockView(size_t& size) override {
+    size = view.size();
+    return view.data();
+  }
+  void unlockAndPulse() override {}
+};
+
+// A frame that the phone cut short (its header declares 16 bytes more than it sent), then a
+// whole one, arriving in one receive or in two split at any byte: the cut frame is never
+// shown or published, the whole one is, exactly as sent.
+TEST(ReceiveParser, AFrameCutShortIsNeverHandedOnAndTheWholeOneAfterItIs) {
+  constexpr size_t kMissing = 16;
+  // The whole frame's timestamp holds FF D9: a cut frame taken to its declared length ends
+  // in those header bytes and passes the end-of-image test.
+  const Bytes wholePayload = testing::jpegPayload(300, 0x22);
+  const Bytes whole = testing::message(protocol::MSG_VIDEO_JPEG, wholePayload, 0x0000D9FF);
+  Bytes shownWhole = wholePayload;
+  std::copy(std::begin(protocol::kJfifPrefix), std::end(protocol::kJfifPrefix), shownWhole.begin());
+  Bytes plainCut = testing::videoMessage(1000, 0x11);
+  plainCut.resize(plainCut.size() - kMissing);
+  // Cut right behind its end-of-image marker: what arrived of it ends like a whole image.
+  Bytes cutAtMarker = testing::message(protocol::MSG_VIDEO_JPEG, testing::jpegPayload(1000, 0x11, kMissing));
+  cutAtMarker.resize(cutAtMarker.size() - kMissing);
+
+  std::unique_ptr<uint8_t[]> ring(new uint8_t[kRingSize]());
+  FrameReaders readers;
+  for (const Bytes* cut : {&plainCut, &cutAtMarker}) {
+    const Bytes stream = testing::concat({*cut, whole});
+    for (size_t split = 0; split < stream.size(); ++split) {
+      uint64_t written = 0;
+      RingView view(ring.get(), [&written] { return written; });
+      ReceiveParser parser(view);
+      readers.ring = &view;
+      readers.shown.clear();
+      readers.published.clear();
+      const auto receive = [&](const uint8_t* bytes, size_t n) {
+        std::memcpy(ring.get() + written, bytes, n);
+        written += n;
+        parser.drain(readers);
+      };
+      if (split > 0) receive(stream.data(), split);
+      receive(stream.data() + split, stream.size() - split);
+      const uint8_t keepAlive[4] = {};
+      receive(keepAlive, sizeof keepAlive);
+      ASSERT_EQ(readers.shown, std::vector<Bytes>{shownWhole})
+          << (cut == &plainCut ? "plain cut" : "cut at its marker") << ", split at " << split;
+      ASSERT_EQ(readers.published, std::vector<Bytes>{whole})
+          << (cut == &plainCut ? "plain cut" : "cut at its marker") << ", split at " << split;
+    }
+  }
 }
 
 }  // namespace

@@ -14,6 +14,9 @@ struct RingMessage {
   protocol::StreamHeader header;
 
   bool present() const { return length != 0; }
+  // Cut short by the next header: fewer bytes than its header declares belong to it. Its
+  // header's length word no longer tells where it ends, so it is never a frame to show.
+  bool cut() const { return length < header.effectiveLength(); }
   // The type word of a message with payload; header-only messages have no type.
   bool hasType(uint32_t type) const { return header.hasPayload() && header.messageType() == type; }
   bool isAudio() const {
@@ -24,7 +27,11 @@ struct RingMessage {
 // Finds the messages in the received bytes, one pass per arrival of data. Each message
 // is recognised by its magic pair; anything else is skipped byte by byte, payload bytes
 // included. A message is complete when the next header is seen (it is cut to end there)
-// or, when nothing else completed in the pass, when all its declared bytes are present.
+// or, when nothing else completed in the pass, when all its declared bytes are present
+// and no magic pair (nor, at the end of what has arrived, the beginning of one) starts
+// among them after the scan position: the next header may have begun to arrive inside
+// the declared length of a message that was cut, and then that header decides where the
+// message ends, once it is whole.
 // Property lists and audio blocks end the pass at the header that completes them, so each
 // is handed over in a pass of its own; of several video frames or reports that complete
 // in one pass only the last is handed over. The newest video frame is kept apart from

@@ -25,10 +25,12 @@ class RingView {
   // be overwritten, is dropped. False when nothing was sent.
   bool forwardAudio(const RingMessage& m, platform::DeviceHandle& device) const;
   // Copies video message `m` (header and payload, at most 2 MiB) into the block's view and
-  // pulses its event; a message the listener may have overwritten is not published.
+  // pulses its event; a message cut short by the next header, or one the listener may have
+  // overwritten, is not published.
   bool publish(const RingMessage& m, SharedFrameBlock& block) const;
-  // The payload length of video message `m` when it is intact with its end-of-image marker
-  // in its last 10 bytes (cut to 2 MiB first), else 0. With a destination of at least
+  // The payload length of video message `m` when it is whole (not cut short by the next
+  // header) and intact with its end-of-image marker in its last 10 bytes (cut to 2 MiB
+  // first), else 0. With a destination of at least
   // protocol::kMaxVideoPayload bytes the payload is copied there, JFIF start restored.
   uint32_t copyJpeg(const RingMessage& m, uint8_t* destination) const;
   // Copies up to `max` payload bytes of `m` (never more than the ring holds).

@@ -4,6 +4,7 @@
 // its own copy (internal linkage), so that a copy compiled for a wider instruction set is
 // never merged with the generic one.
 
+#include <cstdint>
 #include <cstring>
 
 #include "bit_writer.h"
@@ -128,13 +129,16 @@ uint32_t encodeScanBody(const KernelTable& k, JpegEncoder& e, const Shape& s, co
       --mcusLeft;
       if (prefetchAhead) {
         // A quarter turn walks the source down (or up) a column of areas, which the
-        // hardware prefetcher does not follow: ask for the area of the next MCU.
+        // hardware prefetcher does not follow: ask for the area of the next MCU, one
+        // request per cache line (a row of an area is at most 64 bytes and mostly lies within
+        // one line; a second request for the same line costs time of its own).
         const int ahead = s.rotation == 1 ? y + areaHeight : y - areaHeight;
         if (ahead >= 0 && ahead + areaHeight <= s.height) {
           auto prefetchRows = [](const uint8_t* q, ptrdiff_t stride, int rows, int bytes) {
             for (int r = 0; r < rows; ++r, q += stride) {
               __builtin_prefetch(q);
-              __builtin_prefetch(q + bytes - 1);
+              if ((reinterpret_cast<uintptr_t>(q) & 63) + static_cast<unsigned>(bytes) > 64)
+                __builtin_prefetch(q + bytes - 1);
             }
           };
           if (src.layout == kLayoutPlanar) {

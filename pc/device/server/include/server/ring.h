@@ -41,7 +41,7 @@ class RacingRingRead {
   RacingRingRead() { AnnotateIgnoreReadsBegin(__FILE__, __LINE__); }
   ~RacingRingRead() { AnnotateIgnoreReadsEnd(__FILE__, __LINE__); }
 #else
-  RacingRingRead() = default;
+  RacingRingRead() {}  // not defaulted: a scope marker, not an unused variable
 #endif
   RacingRingRead(const RacingRingRead&) = delete;
   RacingRingRead& operator=(const RacingRingRead&) = delete;

@@ -26,7 +26,7 @@ T& immortal() {
 }
 
 std::mutex& instanceMutex() { return immortal<std::mutex>(); }
-std::unique_ptr<CameraEngine>& instanceSlot() { return immortal<std::unique_ptr<CameraEngine>>(); }
+std::shared_ptr<CameraEngine>& instanceSlot() { return immortal<std::shared_ptr<CameraEngine>>(); }
 
 // Text 110 of the PC text table (in English; the hooks give the current language's) and
 // the viewer's stand-in name.
@@ -51,15 +51,17 @@ std::string inUseMessage(const std::string& otherPath) {
   return hooks().text(kInUseTextId, kInUseText) + ":\n" + shown + "\n";
 }
 
-CameraEngine& CameraEngine::instance() {
+std::shared_ptr<CameraEngine> CameraEngine::sharedInstance() {
   std::lock_guard lock(instanceMutex());
   auto& slot = instanceSlot();
-  if (!slot) slot = std::make_unique<CameraEngine>(Options{});
-  return *slot;
+  if (!slot) slot = std::make_shared<CameraEngine>(Options{});
+  return slot;
 }
 
+CameraEngine& CameraEngine::instance() { return *sharedInstance(); }
+
 void CameraEngine::destroyInstance() {
-  std::unique_ptr<CameraEngine> engine;
+  std::shared_ptr<CameraEngine> engine;
   {
     std::lock_guard lock(instanceMutex());
     engine = std::move(instanceSlot());

@@ -153,6 +153,14 @@ HResult CapturePin::getAverageFrameSize(int32_t* size) const {
 
 void CapturePin::threadStart() {
   std::lock_guard lock(lock_);
+  // One engine serves every pin of the process, and another pin may have left it at
+  // another size: the stream starts at this pin's.
+  if (const auto info = readVideoInfo(type_)) {
+    const int32_t w = info->bmiHeader.biWidth, h = info->bmiHeader.biHeight;
+    if (w >= 1 && w <= 4096 && h >= 1 && h <= 4096) {
+      link_.setOutputSize(static_cast<uint32_t>(w), static_cast<uint32_t>(h));
+    }
+  }
   link_.open();
   frameCounter_ = 0;
   signalLost_ = false;

@@ -23,10 +23,17 @@ EngineLink::EngineLink(engine::CameraEngine::Options options,
   if (!say_) say_ = [](const std::string&) {};
 }
 
+EngineLink::EngineLink(std::function<std::shared_ptr<engine::CameraEngine>()> provide,
+                       std::function<void(const std::string&)> say)
+    : say_(std::move(say)), provide_(std::move(provide)) {
+  if (!say_) say_ = [](const std::string&) {};
+}
+
 EngineLink::~EngineLink() = default;
 
 void EngineLink::ensureEngine() {
-  if (!engine_) engine_ = std::make_unique<engine::CameraEngine>(options_);
+  if (engine_) return;
+  engine_ = provide_ ? provide_() : std::make_shared<engine::CameraEngine>(options_);
 }
 
 engine::CameraEngine& EngineLink::ensuredEngine() {

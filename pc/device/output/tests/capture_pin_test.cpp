@@ -320,6 +320,17 @@ TEST_F(PinFixture, EachRunRestartsWithColourBars) {
   EXPECT_TRUE(isColourBars(sink.delivered[0].bytes));
 }
 
+TEST_F(PinFixture, EachRunStartsAtThePinsOwnSize) {
+  // Another pin of the process left the shared engine at 640 x 480.
+  link.setOutputSize(640, 480);
+  link.waits = {W::kTimeout};
+  pin.run(commands);
+  EXPECT_EQ(link.w, 320u);
+  EXPECT_EQ(link.h, 240u);
+  ASSERT_EQ(sink.delivered.size(), 1u);
+  EXPECT_TRUE(isColourBars(sink.delivered[0].bytes));
+}
+
 TEST_F(PinFixture, NoSampleSleeps1msAndDeliversWithoutWaitingAgain) {
   sink.emptyFailures = 3;
   link.waits = {W::kFrame};

@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "media_type_com.h"
+#include "platform/module.h"
 
 namespace output::win32 {
 
@@ -133,7 +134,16 @@ std::shared_ptr<EngineLink> processEngineLink() {
   std::lock_guard lock(gLinkLock);
   std::shared_ptr<EngineLink> link = gLink.lock();
   if (!link) {
-    link = std::make_shared<EngineLink>(engine::CameraEngine::Options{}, [](const std::string& text) {
+    // The process has one engine, shared with the library's entry table (the viewer's and
+    // the service's door). It may outlive the filters, so the library stays loaded once it
+    // exists, as the entries keep it; a Close through the table while a filter streams lets
+    // the filter keep the engine it holds.
+    auto processEngine = [] {
+      static const bool kept = platform::keepModuleLoaded(reinterpret_cast<const void*>(&processEngineLink));
+      (void)kept;
+      return engine::CameraEngine::sharedInstance();
+    };
+    link = std::make_shared<EngineLink>(processEngine, [](const std::string& text) {
       OutputDebugStringA(("Vistrel: " + text + "\n").c_str());
     });
     gLink = link;

@@ -73,7 +73,10 @@ class CameraEngine {
 
   // The process's engine, created on first use under a process-wide lock.
   static CameraEngine& instance();
-  // Destroys the process's engine (Close, or the library being unloaded).
+  // The same, shared: a holder (the capture filter) keeps it alive after destroyInstance.
+  static std::shared_ptr<CameraEngine> sharedInstance();
+  // Lets go of the process's engine (Close, or the library being unloaded); it ends once
+  // no holder keeps it, and the next use makes a new one.
   static void destroyInstance();
 
   explicit CameraEngine(Options options);

@@ -14,7 +14,12 @@ namespace output {
 // the camera streams (it then receives the phone itself), so the stream goes on.
 class EngineLink : public FrameLink {
  public:
+  // The link makes an engine of its own with these options.
   explicit EngineLink(engine::CameraEngine::Options options,
+                      std::function<void(const std::string&)> say = nullptr);
+  // The link shares the engine that `provide` hands out when first needed (the process's
+  // one).
+  explicit EngineLink(std::function<std::shared_ptr<engine::CameraEngine>()> provide,
                       std::function<void(const std::string&)> say = nullptr);
   ~EngineLink() override;
 
@@ -45,7 +50,8 @@ class EngineLink : public FrameLink {
 
   engine::CameraEngine::Options options_;
   std::function<void(const std::string&)> say_;
-  std::unique_ptr<engine::CameraEngine> engine_;
+  std::function<std::shared_ptr<engine::CameraEngine>()> provide_;
+  std::shared_ptr<engine::CameraEngine> engine_;
   bool opened_ = false;
   engine::Mode lastMode_ = engine::Mode::kStandAlone;
 };

@@ -278,6 +278,24 @@ TEST_F(DeviceAx, GraphShowsColourBarsThenThePhonesPictures) {
     seen = waitFor(phoneColour, 100ms);
   }
   EXPECT_TRUE(seen) << "the phone's picture never reached the grabber";
+
+  // The library's entry table in this process is a door to the filter's engine: it has the
+  // phone's frame without opening anything itself.
+  HMODULE library = nullptr;
+  const DeviceGetDataFunction getData = loadLibrary(&library);
+  ASSERT_NE(getData, nullptr);
+  DeviceEntryTable table{};
+  ASSERT_EQ(getData(&table), 1u);
+  uint32_t tableLength = 0;
+  for (int i = 0; i < 50 && tableLength == 0; ++i) {
+    ASSERT_TRUE(phone.send(frame));
+    std::this_thread::sleep_for(50ms);
+    uint8_t* jpeg = nullptr;
+    tableLength = table.GetFrame(&jpeg);
+  }
+  EXPECT_GT(tableLength, 0u) << "the entry table does not share the filter's engine";
+  FreeLibrary(library);
+
   long notDropped = 0;
   Com<IAMDroppedFrames> dropped;
   ASSERT_EQ(camera->QueryInterface(IID_IAMDroppedFrames, dropped.outVoid()), S_OK);

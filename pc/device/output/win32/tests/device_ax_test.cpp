@@ -498,6 +498,8 @@ TEST_F(DeviceAx, SettingsDialogAndAboutBoxThroughTheEntryTable) {
     if (dialog_testing::comboText(GetDlgItem(page, 1000), 2) != L"320x240") fail("the third size is not 320x240");
     if (SendMessageW(GetDlgItem(page, 1000), CB_GETCURSEL, 0, 0) != 2) fail("the current size is not selected");
     if (dialog_testing::text(GetDlgItem(page, 1009)) != std::to_wstring(gPort)) fail("the port box lacks the port");
+    // "Default", the built-in English and the German module in Lang beside the library.
+    if (SendMessageW(GetDlgItem(page, 1016), CB_GETCOUNT, 0, 0) != 3) fail("the language list lacks the module in Lang");
 
     // The page's About button opens the About box over the frame.
     std::thread aboutFromPage([&] {

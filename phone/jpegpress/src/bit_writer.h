@@ -4,6 +4,9 @@
 
 #include <cassert>
 #include <cstdint>
+#if defined(__BMI2__)
+#include <immintrin.h>
+#endif
 
 
 namespace jpegpress {
@@ -95,7 +98,14 @@ class BitWriter {
     const unsigned magnitude = static_cast<unsigned>(value < 0 ? -value : value);
     const int size = magnitude == 0 ? 0 : 32 - __builtin_clz(magnitude);
     assert(size <= 11);
+#if defined(__BMI2__)
+    // Where BMI2 is there (the AVX2 table's copy of the coder), one instruction cuts the
+    // bits: measured faster than building the mask.
+    const uint32_t extra =
+        _bzhi_u32(static_cast<uint32_t>(value) - (static_cast<uint32_t>(value) >> 31), size);
+#else
     const uint32_t extra = static_cast<uint32_t>(value < 0 ? value - 1 : value) & ((1u << size) - 1);
+#endif
     const uint32_t code = codes[runBits | size];
     const int codeLength = static_cast<int>(code >> 16);
     put(((code & 0xFFFF) << size) | extra, codeLength + size);

@@ -1,5 +1,6 @@
 // The MCU walk and entropy coder compiled for AVX2-class processors: the coder's bit
-// counting and variable shifts become single instructions (lzcnt, tzcnt, shlx, shrx).
+// counting and variable shifts become single instructions (lzcnt, tzcnt, bzhi, shlx,
+// shrx).
 
 #include "kernels_x86.h"
 #include "scan_body.h"

@@ -276,8 +276,12 @@ TEST_F(EngineTest, ShrunkSharedObjectsAreNoFrameAndKillNobody) {
   ASSERT_EQ(client->mode(), Mode::kClient);
   server::testing::Phone phone;
   ASSERT_TRUE(phone.connectWhenListening(port_));
-  ASSERT_TRUE(phone.send(server::testing::videoMessage(500, 0x44)));
-  ASSERT_TRUE(waitUntil([&] { return client->getFrame(nullptr) == 500; }));
+  // The client reads the view through the file, so it can see the frame before the server
+  // has released the block and pulsed the event: the files are cut only once that pulse
+  // woke the client, not under a publication still running.
+  const auto first = server::testing::videoMessage(500, 0x44);
+  ASSERT_TRUE(waitUntil([&] { return phone.send(first) && client->waitFrame(100) == 0; }));
+  ASSERT_EQ(client->getFrame(nullptr), 500u);
 
   // Someone with access cuts every shared file to nothing under the mappings.
   const std::string prefix = std::getenv("VISTREL_OBJECT_PREFIX");

@@ -84,13 +84,6 @@ void TemplateExtras::setIcon(int id, int) {
   label->setPixmap(picture.scaled(label->size(), Qt::KeepAspectRatio, Qt::SmoothTransformation));
 }
 
-const platform::DialogTemplate* findTemplate(const DialogRequest& request, int id) {
-  if (request.dialogModule != nullptr) {
-    if (const platform::DialogTemplate* t = request.dialogModule->dialog(static_cast<uint32_t>(id))) return t;
-  }
-  return request.ownModule != nullptr ? request.ownModule->dialog(static_cast<uint32_t>(id)) : nullptr;
-}
-
 // ---- settings ------------------------------------------------------------------------
 
 SettingsWindow::SettingsWindow(const DialogRequest& request) {

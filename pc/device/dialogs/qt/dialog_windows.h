@@ -36,13 +36,8 @@ class TemplateExtras final : public QObject, public WindowExtras {
   std::string iconPath_;
 };
 
-// The template `id` of the request: from the dialog module, else from the own module.
-const platform::DialogTemplate* findTemplate(const DialogRequest& request, int id);
-
 class SettingsWindow {
  public:
-  // How often the page looks for a new property list from the phone.
-  static constexpr int kPropertyPollMs = 250;
 
   explicit SettingsWindow(const DialogRequest& request);
   ~SettingsWindow();

@@ -167,8 +167,7 @@ PageResources pageResources(engine::CameraEngine& engine, void* parent) {
   {
     std::lock_guard lock(s.mutex);
     ensureLanguages(s, language);
-    resources.pageTemplate = s.languages->module().dialog(static_cast<uint32_t>(kPageTemplate));
-    if (resources.pageTemplate == nullptr) resources.pageTemplate = s.own->dialog(static_cast<uint32_t>(kPageTemplate));
+    resources.pageTemplate = findTemplate(&s.languages->module(), s.own.get(), kPageTemplate);
   }
   resources.host = std::make_unique<EngineHost>(engine, s, parent);
   resources.title = resources.host->text(kPageTitleText);

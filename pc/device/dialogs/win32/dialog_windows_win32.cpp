@@ -28,14 +28,6 @@ bool hasClass(HWND control, const wchar_t* name) {
   return control != nullptr && GetClassNameW(control, className, 32) > 0 && lstrcmpiW(className, name) == 0;
 }
 
-// The template `id` of the request: from the dialog module, else from the own module.
-const platform::DialogTemplate* findTemplate(const DialogRequest& request, int id) {
-  if (request.dialogModule != nullptr) {
-    if (const platform::DialogTemplate* t = request.dialogModule->dialog(static_cast<uint32_t>(id))) return t;
-  }
-  return request.ownModule != nullptr ? request.ownModule->dialog(static_cast<uint32_t>(id)) : nullptr;
-}
-
 // A modal dialog whose procedure is a member: the object rides in the dialog's user data.
 template <typename Window>
 INT_PTR CALLBACK modalProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {

@@ -69,9 +69,6 @@ PageEvent pageEvent(int controlId, int code, bool listOrComboBox);
 // The settings page over `host`, made from `page` as a child of a parent window.
 class PageWindow {
  public:
-  // How often the page looks for a new property list from the phone (milliseconds).
-  static constexpr UINT kPropertyPollMs = 250;
-
   PageWindow(const platform::DialogTemplate& page, SettingsHost& host);
   ~PageWindow();
   PageWindow(const PageWindow&) = delete;

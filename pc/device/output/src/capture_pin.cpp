@@ -2,7 +2,9 @@
 
 #include <chrono>
 #include <cstring>
+#include <optional>
 #include <thread>
+#include <utility>
 
 #include "decoder/render_geometry.h"
 #include "platform/clock.h"
@@ -54,6 +56,17 @@ HResult CapturePin::getState() const {
   return state_ == FilterState::kPaused ? kVfwSCantCue : kSOk;
 }
 
+namespace {
+
+// The picture size a video type names, when the output can make it (1 to 4096 each way).
+std::optional<std::pair<uint32_t, uint32_t>> outputSizeOf(const VideoInfoHeader& info) {
+  const int32_t w = info.bmiHeader.biWidth, h = info.bmiHeader.biHeight;
+  if (w < 1 || w > 4096 || h < 1 || h > 4096) return std::nullopt;
+  return std::pair{static_cast<uint32_t>(w), static_cast<uint32_t>(h)};
+}
+
+}  // namespace
+
 MediaType CapturePin::currentType() const {
   std::lock_guard lock(lock_);
   return type_;
@@ -64,14 +77,12 @@ HResult CapturePin::setMediaType(const MediaType& type) {
   if (failed(hr)) return hr;
   MediaType stored = type;
   auto info = readVideoInfo(stored);
-  const int32_t w = info->bmiHeader.biWidth;
-  const int32_t h = info->bmiHeader.biHeight;
-  if (w >= 1 && w <= 4096 && h >= 1 && h <= 4096) {
-    const uint32_t image = pictureSize(static_cast<uint32_t>(w), static_cast<uint32_t>(h));
+  if (const auto size = outputSizeOf(*info)) {
+    const uint32_t image = pictureSize(size->first, size->second);
     info->bmiHeader.biSizeImage = image;
     stored.sampleSize = image;
     writeVideoInfo(*info, &stored);
-    link_.setOutputSize(static_cast<uint32_t>(w), static_cast<uint32_t>(h));
+    link_.setOutputSize(size->first, size->second);
   }
   type_ = std::move(stored);
   return kSOk;
@@ -156,10 +167,7 @@ void CapturePin::threadStart() {
   // One engine serves every pin of the process, and another pin may have left it at
   // another size: the stream starts at this pin's.
   if (const auto info = readVideoInfo(type_)) {
-    const int32_t w = info->bmiHeader.biWidth, h = info->bmiHeader.biHeight;
-    if (w >= 1 && w <= 4096 && h >= 1 && h <= 4096) {
-      link_.setOutputSize(static_cast<uint32_t>(w), static_cast<uint32_t>(h));
-    }
+    if (const auto size = outputSizeOf(*info)) link_.setOutputSize(size->first, size->second);
   }
   link_.open();
   frameCounter_ = 0;

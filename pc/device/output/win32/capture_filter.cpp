@@ -19,12 +19,6 @@ constexpr wchar_t kPinNameW[] = L"Capture";
 std::mutex gLinkLock;
 std::weak_ptr<EngineLink> gLink;
 
-template <typename T>
-void safeRelease(T*& p) {
-  if (p != nullptr) p->Release();
-  p = nullptr;
-}
-
 // True when the proposed type names a major type and subtype that we could agree to; a
 // GUID_NULL field leaves that part open.
 bool partialMatch(const AM_MEDIA_TYPE& proposed, const MediaType& ours) {

@@ -1,7 +1,8 @@
 #pragma once
 
 // The capture pin's media types as DirectShow passes them (AM_MEDIA_TYPE with a format
-// block from CoTaskMemAlloc) and back.
+// block from CoTaskMemAlloc) and back, and the small COM helpers the filter and its
+// property page share.
 
 #include <windows.h>
 #include <dshow.h>
@@ -9,6 +10,13 @@
 #include "output/media_type.h"
 
 namespace output::win32 {
+
+// Releases a COM pointer that may be null and forgets it.
+template <typename T>
+void safeRelease(T*& p) {
+  if (p != nullptr) p->Release();
+  p = nullptr;
+}
 
 inline GUID toGuid(const Guid& g) {
   GUID out;

@@ -9,16 +9,6 @@
 
 namespace output::win32 {
 
-namespace {
-
-template <typename T>
-void safeRelease(T*& p) {
-  if (p != nullptr) p->Release();
-  p = nullptr;
-}
-
-}  // namespace
-
 PropertyPage::PropertyPage() { ++gObjectCount; }
 
 PropertyPage::~PropertyPage() {

@@ -7,6 +7,7 @@
 #include <emmintrin.h>
 #endif
 
+#include "platform/byte_order.h"
 #include "server/ring.h"
 
 namespace server {
@@ -78,10 +79,8 @@ bool headerMayStart(const uint8_t* ring, uint64_t from, uint64_t end, uint64_t w
   const size_t n = static_cast<size_t>(written - from);
   copyFromRing(ring, from, n, bytes);
   uint8_t magic[8];
-  for (int k = 0; k < 4; ++k) {
-    magic[k] = static_cast<uint8_t>(protocol::STREAM_MAGIC_0 >> (8 * k));
-    magic[4 + k] = static_cast<uint8_t>(protocol::STREAM_MAGIC_1 >> (8 * k));
-  }
+  platform::store32(magic, protocol::STREAM_MAGIC_0);
+  platform::store32(magic + 4, protocol::STREAM_MAGIC_1);
   for (size_t i = 0; i < static_cast<size_t>(end - from); ++i) {
     const size_t have = n - i < sizeof magic ? n - i : sizeof magic;
     if (std::memcmp(bytes + i, magic, have) == 0) return true;

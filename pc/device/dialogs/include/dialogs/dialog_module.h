@@ -3,9 +3,7 @@
 #include <cstdint>
 #include <string>
 
-namespace platform {
-class ResourceModule;
-}
+#include "platform/resources.h"
 
 namespace dialogs {
 
@@ -28,6 +26,18 @@ struct DialogRequest {
   const platform::ResourceModule* ownModule = nullptr;
   std::string iconPath;  // the icon file of resource 101; empty when there is none
 };
+
+// The template `id`: from the dialog (language) module, else from the own module.
+inline const platform::DialogTemplate* findTemplate(const platform::ResourceModule* dialogModule,
+                                                    const platform::ResourceModule* ownModule, int id) {
+  if (dialogModule != nullptr) {
+    if (const platform::DialogTemplate* t = dialogModule->dialog(static_cast<uint32_t>(id))) return t;
+  }
+  return ownModule != nullptr ? ownModule->dialog(static_cast<uint32_t>(id)) : nullptr;
+}
+inline const platform::DialogTemplate* findTemplate(const DialogRequest& request, int id) {
+  return findTemplate(request.dialogModule, request.ownModule, id);
+}
 
 // 1 when the dialog was shown (and has ended), 0 when the process has no window system.
 using DialogEntry = uint32_t (*)(const DialogRequest* request);

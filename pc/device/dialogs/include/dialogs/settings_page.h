@@ -12,6 +12,10 @@
 
 namespace dialogs {
 
+// How often a window front's page looks for a new property list from the phone
+// (milliseconds).
+inline constexpr int kPropertyPollMs = 250;
+
 // Resource identifiers of the PC library's dialogs and texts.
 inline constexpr int kFrameTemplate = 102;     // "Settings": the frame with button 1
 inline constexpr int kPageTemplate = 103;      // the settings page
@@ -110,7 +114,7 @@ class SettingsPage {
   // The port box lost the focus.
   void onPortEditDone();
   // Refills the property lists when the phone's list changed since they were filled
-  // (called when the engine reports a change, or on a timer).
+  // (called when the engine reports a change, or on a timer of kPropertyPollMs).
   void refreshProperties();
 
   const std::vector<ShownProperty>& properties() const { return shown_; }

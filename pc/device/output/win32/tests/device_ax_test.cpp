@@ -148,6 +148,12 @@ bool waitForGrabbed(graph_testing::Grabbed& grabbed, Condition condition, std::c
   return false;
 }
 
+// The filter made through the library's class factory, as a program makes it.
+HRESULT createFilter(IBaseFilter** filter) {
+  return CoCreateInstance(toGuid(output::kFilterClassId), nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
+                          reinterpret_cast<void**>(filter));
+}
+
 class DeviceAx : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
@@ -190,9 +196,7 @@ TEST_F(DeviceAx, RegistersAsAVideoInputDevice) {
 
 TEST_F(DeviceAx, AnswersStreamConfigAndPinCategoryThroughTheFilter) {
   Com<IBaseFilter> filter;
-  ASSERT_EQ(CoCreateInstance(toGuid(output::kFilterClassId), nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
-                             filter.outVoid()),
-            S_OK);
+  ASSERT_EQ(createFilter(filter.out()), S_OK);
   Com<IAMStreamConfig> config;
   ASSERT_EQ(filter->QueryInterface(IID_IAMStreamConfig, config.outVoid()), S_OK);
   int count = 0, size = 0;
@@ -338,9 +342,7 @@ TEST_F(DeviceAx, VideoWindowClicksReachThePhoneWhileStreaming) {
   const LONG_PTR own = GetWindowLongPtrW(window, GWLP_WNDPROC);
 
   Com<IBaseFilter> camera;
-  ASSERT_EQ(CoCreateInstance(toGuid(output::kFilterClassId), nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
-                             camera.outVoid()),
-            S_OK);
+  ASSERT_EQ(createFilter(camera.out()), S_OK);
   graph_testing::Grabbed grabbed(output::pictureSize(kWidth, kHeight));
   graph_testing::GrabberGraph graph;
   ASSERT_EQ(graph.build(camera.p, grabbed), S_OK);
@@ -601,9 +603,7 @@ TEST_F(DeviceAx, PropertyPageShowsTheSettingsPageOfTheFilter) {
             ERROR_SUCCESS);
   EXPECT_EQ(std::wstring(model), L"Both");
   Com<IBaseFilter> filter;
-  ASSERT_EQ(CoCreateInstance(toGuid(output::kFilterClassId), nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
-                             filter.outVoid()),
-            S_OK);
+  ASSERT_EQ(createFilter(filter.out()), S_OK);
   Com<ISpecifyPropertyPages> specify;
   ASSERT_EQ(filter->QueryInterface(IID_ISpecifyPropertyPages, specify.outVoid()), S_OK);
   CAUUID pages{};
@@ -659,9 +659,7 @@ TEST_F(DeviceAx, UnregisteringRemovesTheFilter) {
   Com<IMoniker> moniker;
   EXPECT_FALSE(findVistrel(moniker.out()));
   Com<IBaseFilter> filter;
-  EXPECT_EQ(CoCreateInstance(toGuid(output::kFilterClassId), nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
-                             filter.outVoid()),
-            REGDB_E_CLASSNOTREG);
+  EXPECT_EQ(createFilter(filter.out()), REGDB_E_CLASSNOTREG);
   Com<IPropertyPage> page;
   EXPECT_EQ(CoCreateInstance(toGuid(output::kPropertyPageClassId), nullptr, CLSCTX_INPROC_SERVER, IID_IPropertyPage,
                              page.outVoid()),

@@ -11,14 +11,19 @@ namespace jpegpress {
 namespace {
 
 // Code assignment of T.81 Annex C: codes of each length follow each other, and the next
-// length continues from the last code shifted left by one.
-void buildCodes(const HuffmanTable& table, uint32_t* codes) {
-  std::memset(codes, 0, 256 * sizeof(uint32_t));
+// length continues from the last code shifted left by one. Each code is stored already
+// shifted left by its symbol's size (the count of extra bits that follow it), beside the
+// total length, so the coder adds the extra bits with one OR.
+void buildCodes(const HuffmanTable& table, uint64_t* codes) {
+  std::memset(codes, 0, 256 * sizeof(uint64_t));
   uint32_t code = 0;
   int k = 0;
   for (int length = 1; length <= 16; ++length) {
     for (int i = 0; i < table.counts[length - 1]; ++i) {
-      codes[table.symbols[k++]] = code | (static_cast<uint32_t>(length) << 16);
+      const int symbol = table.symbols[k++];
+      const int size = symbol & 15;
+      codes[symbol] = (static_cast<uint64_t>(code) << size) |
+                      (static_cast<uint64_t>(length + size) << 32);
       ++code;
     }
     code <<= 1;

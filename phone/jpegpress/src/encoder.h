@@ -18,11 +18,12 @@ struct JpegEncoder {
   uint8_t chromaQuant[64];  // natural order
   alignas(32) uint16_t lumaReciprocal[64];    // column-major
   alignas(32) uint16_t chromaReciprocal[64];  // column-major
-  // Huffman codes indexed by symbol: low 16 bits the code, bits 16 and up its length.
-  uint32_t dcLumaCodes[256];
-  uint32_t acLumaCodes[256];
-  uint32_t dcChromaCodes[256];
-  uint32_t acChromaCodes[256];
+  // Huffman codes indexed by symbol (run << 4 | size): low 32 bits the code shifted left by
+  // the size, high 32 bits the code's length plus the size.
+  uint64_t dcLumaCodes[256];
+  uint64_t acLumaCodes[256];
+  uint64_t dcChromaCodes[256];
+  uint64_t acChromaCodes[256];
   // Entropy-coded bytes of one MCU, held back while the output room is nearly used up.
   uint8_t staging[2560];
   // A halved packed area (16 rows of 16 pixels at most) for shift 1.

@@ -3,11 +3,13 @@
 // Entropy coding of quantised blocks straight into the output buffer, with byte stuffing.
 
 #include <cassert>
+#include <cstddef>
 #include <cstdint>
-#if defined(__BMI2__)
+#if defined(__BMI2__) && defined(__LZCNT__)
 #include <immintrin.h>
 #endif
 
+#include "tables.h"
 
 namespace jpegpress {
 // Internal linkage: each translation unit that codes (one per instruction set, see
@@ -46,19 +48,24 @@ struct BitState {
 
   // Symbol (run << 4 | size) followed by the value's extra bits: the value itself when
   // positive, value - 1 when negative, masked to its size.
-  void putValue(const uint64_t* codes, int runBits, int value) {
-    const unsigned magnitude = static_cast<unsigned>(value < 0 ? -value : value);
-    const int size = magnitude == 0 ? 0 : 32 - __builtin_clz(magnitude);
-    assert(size <= 11);
-#if defined(__BMI2__)
-    // Where BMI2 is there (the AVX2 table's copy of the coder), one instruction cuts the
-    // bits: measured faster than building the mask.
-    const uint32_t extra =
-        _bzhi_u32(static_cast<uint32_t>(value) - (static_cast<uint32_t>(value) >> 31), size);
+  void putValue(const uint64_t* codes, ptrdiff_t runBits, int value) {
+#if defined(__BMI2__) && defined(__LZCNT__)
+    // The AVX2 table's copy: `bits` is the value, less one when negative (its extra bits
+    // before the cut) and `bits ^ sign` its magnitude, whose leading zeros are 32 - size
+    // (32 for a zero difference). No branch, no mask built, and the table index needs no
+    // separate size.
+    const uint32_t sign = static_cast<uint32_t>(value >> 31);
+    const uint32_t bits = static_cast<uint32_t>(value) + sign;
+    const ptrdiff_t zeros = _lzcnt_u32(bits ^ sign);
+    const uint32_t extra = (bits << (zeros & 31)) >> (zeros & 31);
+    putCode(codes[runBits - zeros + 32], extra);
 #else
+    const unsigned magnitude = static_cast<unsigned>(value < 0 ? -value : value);
+    const ptrdiff_t size = magnitude == 0 ? 0 : 32 - __builtin_clz(magnitude);
+    assert(size <= 11);
     const uint32_t extra = static_cast<uint32_t>(value < 0 ? value - 1 : value) & ((1u << size) - 1);
-#endif
     putCode(codes[runBits | size], extra);
+#endif
   }
 
   void emit(uint8_t byte) {
@@ -87,29 +94,33 @@ class BitWriter {
   // `predictor`, which then becomes the block's DC value, then the AC coefficients in
   // zigzag order with zero runs, ZRL for each 16 zeros and EOB unless the last
   // coefficient is non-zero.
-  // `zigzag` is the block in zigzag order and `nonZero` the mask of its non-zero AC
-  // coefficients (bit k for zigzag[k]). The code tables are the encoder's (see BitState).
-  void block(const int16_t* zigzag, uint64_t nonZero, int& predictor, const uint64_t* dcCodes,
-             const uint64_t* acCodes) {
+  // `coefficients` is the block in zigzag order or, with kColumnMajor, the quantised block
+  // as the DCT left it (read through kZigzagToColumnMajor); `nonZero` is the mask of its
+  // non-zero AC coefficients (bit k for zigzag position k). The code tables are the
+  // encoder's (see BitState).
+  template <bool kColumnMajor = false>
+  void block(const int16_t* coefficients, uint64_t nonZero, int& predictor,
+             const uint64_t* dcCodes, const uint64_t* acCodes) {
     BitState s = state_;
-    const int dc = zigzag[0];
+    const int dc = coefficients[0];
     const int diff = dc - predictor;
     predictor = dc;
     s.putValue(dcCodes, 0, diff);
 
-    int last = 0;
+    ptrdiff_t next = 1;  // zigzag position after the last coded coefficient
     while (nonZero != 0) {
-      const int k = __builtin_ctzll(nonZero);
+      const ptrdiff_t k = __builtin_ctzll(nonZero);
       nonZero &= nonZero - 1;
-      int run = k - last - 1;
+      ptrdiff_t run = k - next;
       while (run >= 16) {
         s.putCode(acCodes[0xF0]);
         run -= 16;
       }
-      s.putValue(acCodes, run << 4, zigzag[k]);
-      last = k;
+      s.putValue(acCodes, run << 4,
+                 coefficients[kColumnMajor ? kZigzagToColumnMajor[k] : k]);
+      next = k + 1;
     }
-    if (last != 63) s.putCode(acCodes[0x00]);
+    if (next != 64) s.putCode(acCodes[0x00]);
     state_ = s;
   }
 

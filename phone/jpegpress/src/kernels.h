@@ -62,6 +62,9 @@ using ForwardDctTurned2Fn = void (*)(const int16_t* inA, const int16_t* inB, int
 // Puts the 64 column-major coefficients into zigzag order and returns the mask of the
 // non-zero AC ones: bit k set when zigzag[k] != 0, for k = 1..63 (bit 0 always clear).
 using ZigzagFn = uint64_t (*)(const int16_t* coefficients, int16_t* zigzag);
+// The same mask without the copy, for a walk whose coder reads the coefficients through
+// kZigzagToColumnMajor.
+using ZigzagMaskFn = uint64_t (*)(const int16_t* coefficients);
 
 struct KernelTable;
 
@@ -105,6 +108,8 @@ struct KernelTable {
   ForwardDctTurnedFn forwardDctTurned[4];
   ForwardDctTurned2Fn forwardDctTurned2[4];
   ZigzagFn zigzag;
+  // Null unless this table's own walk (encodeScan) uses it.
+  ZigzagMaskFn zigzagMask = nullptr;
   // The MCU walk with its entropy coder that calls the routines above.
   EncodeScanFn encodeScan = encodeScanGeneric;
 };

@@ -247,6 +247,63 @@ uint64_t zigzagAvx2(const int16_t* coefficients, int16_t* zigzag) {
   return zigzagAll(coefficients, zigzag, std::make_index_sequence<8>());
 }
 
+// The mask alone, for the walk that reads the coefficients through kZigzagToColumnMajor:
+// the 64 coefficients packed to bytes with signed saturation (non-zero stays non-zero), so
+// that 16 zigzag positions come from at most four byte vectors; vector m holds the
+// column-major coefficients 16m..16m+15.
+struct ZigzagMaskShuffles {
+  alignas(16) int8_t mask[4][4][16];
+  bool used[4][4];
+};
+
+constexpr ZigzagMaskShuffles makeZigzagMaskShuffles() {
+  ZigzagMaskShuffles z{};
+  for (int j = 0; j < 4; ++j)
+    for (int m = 0; m < 4; ++m)
+      for (int p = 0; p < 16; ++p) {
+        const int c = kZigzag.columnMajor[16 * j + p];
+        const bool here = c / 16 == m;
+        z.mask[j][m][p] = static_cast<int8_t>(here ? c % 16 : -128);
+        z.used[j][m] = z.used[j][m] || here;
+      }
+  return z;
+}
+
+constexpr ZigzagMaskShuffles kZigzagMaskShuffles = makeZigzagMaskShuffles();
+
+template <int J, int M>
+inline void maskPart(__m128i& out, const __m128i* packed) {
+  if constexpr (kZigzagMaskShuffles.used[J][M]) {
+    const __m128i m =
+        _mm_load_si128(reinterpret_cast<const __m128i*>(kZigzagMaskShuffles.mask[J][M]));
+    out = _mm_or_si128(out, _mm_shuffle_epi8(packed[M], m));
+  }
+}
+
+// Zero flags of zigzag positions 16J..16J+15, at bits 16J..16J+15.
+template <int J>
+inline uint64_t zeroQuarter(const __m128i* packed) {
+  __m128i bytes = _mm_setzero_si128();
+  maskPart<J, 0>(bytes, packed);
+  maskPart<J, 1>(bytes, packed);
+  maskPart<J, 2>(bytes, packed);
+  maskPart<J, 3>(bytes, packed);
+  const int zeros = _mm_movemask_epi8(_mm_cmpeq_epi8(bytes, _mm_setzero_si128()));
+  return static_cast<uint64_t>(static_cast<unsigned>(zeros)) << (16 * J);
+}
+
+uint64_t zigzagMaskAvx2(const int16_t* coefficients) {
+  __m128i packed[4];
+  for (int m = 0; m < 4; ++m) {
+    const __m128i a = _mm_load_si128(reinterpret_cast<const __m128i*>(coefficients + 16 * m));
+    const __m128i b = _mm_load_si128(reinterpret_cast<const __m128i*>(coefficients + 16 * m + 8));
+    packed[m] = _mm_packs_epi16(a, b);
+  }
+  const uint64_t zeros = zeroQuarter<0>(packed) | zeroQuarter<1>(packed) |
+                         zeroQuarter<2>(packed) | zeroQuarter<3>(packed);
+  return ~zeros & ~uint64_t{1};
+}
+
 // ---- forward DCT of two blocks at once: block a in the low 128 bits, b in the high ----
 
 // (x * f + 0x4000) >> 15 in one instruction, as the portable mulQ15.
@@ -362,6 +419,7 @@ KernelTable makeAvx2() {
   KernelTable t = sse2Kernels();
   t.name = "avx2";
   t.zigzag = zigzagAvx2;
+  t.zigzagMask = zigzagMaskAvx2;
   t.encodeScan = encodeScanAvx2;
   t.forwardDct2 = forwardDct2Avx2;
   t.forwardDctTurned2[1] = forwardDctTurned2Avx2<1>;

@@ -40,6 +40,9 @@ constexpr size_t kWorstBlockBytes = 416;
 constexpr size_t kWorstDcOnlyBlockBytes = 7;
 constexpr size_t kPendingBytes = 16;
 
+// With kMaskOnly the table's zigzagMask gives each block's mask and the coder reads the
+// coefficients where the DCT left them; otherwise its zigzag makes an ordered copy.
+template <bool kMaskOnly>
 uint32_t encodeScanBody(const KernelTable& k, JpegEncoder& e, const Shape& s, const Source& src,
                         uint8_t* out, size_t room) {
   int mcuWidth = 16, mcuHeight = 16;
@@ -194,16 +197,26 @@ uint32_t encodeScanBody(const KernelTable& k, JpegEncoder& e, const Shape& s, co
         }
       }
 
-      alignas(16) int16_t zigzag[6][64];
+      alignas(16) int16_t zigzag[kMaskOnly ? 1 : 6][64];
+      const int16_t* coded[6];
       uint64_t nonZero[6];
-      for (int b = 0; b < totalBlocks; ++b) nonZero[b] = k.zigzag(e.blocks + b * 64, zigzag[b]);
+      for (int b = 0; b < totalBlocks; ++b) {
+        if constexpr (kMaskOnly) {
+          coded[b] = e.blocks + b * 64;
+          nonZero[b] = k.zigzagMask(coded[b]);
+        } else {
+          coded[b] = zigzag[b];
+          nonZero[b] = k.zigzag(e.blocks + b * 64, zigzag[b]);
+        }
+      }
       auto codeMcu = [&](BitWriter& w) {
         for (int b = 0; b < lumaBlocks; ++b)
-          w.block(zigzag[b], nonZero[b], dcLuma, e.dcLumaCodes, e.acLumaCodes);
+          w.block<kMaskOnly>(coded[b], nonZero[b], dcLuma, e.dcLumaCodes, e.acLumaCodes);
         if (totalBlocks > lumaBlocks) {
-          w.block(zigzag[lumaBlocks], nonZero[lumaBlocks], dcCb, e.dcChromaCodes, e.acChromaCodes);
-          w.block(zigzag[lumaBlocks + 1], nonZero[lumaBlocks + 1], dcCr, e.dcChromaCodes,
-                  e.acChromaCodes);
+          w.block<kMaskOnly>(coded[lumaBlocks], nonZero[lumaBlocks], dcCb, e.dcChromaCodes,
+                             e.acChromaCodes);
+          w.block<kMaskOnly>(coded[lumaBlocks + 1], nonZero[lumaBlocks + 1], dcCr,
+                             e.dcChromaCodes, e.acChromaCodes);
         }
       };
       const size_t written = static_cast<size_t>(bits.position() - out);

@@ -365,14 +365,14 @@ inline void dctQuantise2(__m256i* r, const uint16_t* reciprocals, int16_t* outA,
   dct8(r);
   for (int i = 0; i < 8; ++i) {
     const __m256i x = r[i];
-    const __m256i sign = _mm256_srai_epi16(x, 15);
-    const __m256i magnitude = _mm256_sub_epi16(_mm256_xor_si256(x, sign), sign);
+    const __m256i magnitude = _mm256_abs_epi16(x);
     const __m256i recip = _mm256_broadcastsi128_si256(
         _mm_load_si128(reinterpret_cast<const __m128i*>(reciprocals + 8 * i)));
     const __m256i high = _mm256_mulhi_epu16(magnitude, recip);
     const __m256i low = _mm256_mullo_epi16(magnitude, recip);
     const __m256i q = _mm256_add_epi16(high, _mm256_srli_epi16(low, 15));
-    const __m256i result = _mm256_sub_epi16(_mm256_xor_si256(q, sign), sign);
+    // x's sign back on the quotient (x == 0 gives 0, as q is 0 there).
+    const __m256i result = _mm256_sign_epi16(q, x);
     _mm_store_si128(reinterpret_cast<__m128i*>(outA + 8 * i), _mm256_castsi256_si128(result));
     _mm_store_si128(reinterpret_cast<__m128i*>(outB + 8 * i), _mm256_extracti128_si256(result, 1));
   }

@@ -75,8 +75,16 @@ struct BitState {
 
   void flushWord(uint64_t w) {
     // Fast path when no byte is 0xFF (no stuffing needed).
+#if defined(__BMI2__) && defined(__LZCNT__)
+    // The AVX2 table's copy compares the bytes in a vector register: the two 64-bit
+    // constants of the scalar test would hold two general registers in the coder's loop.
+    const __m128i bytes = _mm_cvtsi64_si128(static_cast<long long>(w));
+    const bool noFF = _mm_movemask_epi8(_mm_cmpeq_epi8(bytes, _mm_set1_epi8(-1))) == 0;
+#else
     const uint64_t inverted = ~w;
-    if (((inverted - 0x0101010101010101ull) & ~inverted & 0x8080808080808080ull) == 0) {
+    const bool noFF = ((inverted - 0x0101010101010101ull) & ~inverted & 0x8080808080808080ull) == 0;
+#endif
+    if (noFF) {
       const uint64_t bigEndian = __builtin_bswap64(w);
       __builtin_memcpy(out, &bigEndian, 8);
       out += 8;

@@ -35,8 +35,9 @@ class LocalTransport final : public Transport {
 }  // namespace
 
 Transport& moduleTransport() {
-  static LocalTransport transport;
-  return transport;
+  // Never destroyed, as the module's state (remote_device.cpp).
+  static LocalTransport* const transport = new LocalTransport;
+  return *transport;
 }
 
 }  // namespace launcher::remote

@@ -102,8 +102,9 @@ class SshTransport final : public Transport {
 }  // namespace
 
 Transport& moduleTransport() {
-  static SshTransport transport;
-  return transport;
+  // Never destroyed, as the module's state (remote_device.cpp).
+  static SshTransport* const transport = new SshTransport;
+  return *transport;
 }
 
 }  // namespace launcher::remote

@@ -148,13 +148,23 @@ struct Session {
   std::unique_ptr<platform::KeyStore> device;  // written by the worker before it signals
 };
 
-std::mutex gMutex;
-std::unique_ptr<Session> gSession;
-std::string gLastError;
+// The module's state. Never destroyed: a program may end while a session's worker (or a
+// launcher thread calling in) still runs, and a joinable worker destroyed at exit would
+// end the program abnormally.
+struct ModuleState {
+  std::mutex mutex;
+  std::unique_ptr<Session> session;
+  std::string lastError;
+};
+ModuleState& state() {
+  static ModuleState* const instance = new ModuleState;
+  return *instance;
+}
 
 void setLastError(std::string text) {
-  std::lock_guard lock(gMutex);
-  gLastError = std::move(text);
+  ModuleState& st = state();
+  std::lock_guard lock(st.mutex);
+  st.lastError = std::move(text);
 }
 
 std::u16string fromWide(const char16_t* text) { return text ? std::u16string(text) : std::u16string(); }
@@ -201,8 +211,9 @@ using namespace launcher::remote;
 RAPI_EXPORT int32_t CeRapiUninit() {
   std::unique_ptr<Session> session;
   {
-    std::lock_guard lock(gMutex);
-    session = std::move(gSession);
+    ModuleState& st = state();
+    std::lock_guard lock(st.mutex);
+    session = std::move(st.session);
   }
   if (session) {
     session->cancel = true;
@@ -247,17 +258,19 @@ RAPI_EXPORT int32_t CeRapiInitEx(RapiInit* init) {
   } catch (const std::system_error&) {
     return kRapiFailed;
   }
-  std::lock_guard lock(gMutex);
-  gSession = std::move(session);
+  ModuleState& st = state();
+  std::lock_guard lock(st.mutex);
+  st.session = std::move(session);
   return 0;
 }
 
 RAPI_EXPORT int32_t CeRegOpenKeyEx(uint32_t root, const char16_t* subKey, uint32_t, uint32_t, RapiKey* key) {
   if (key == nullptr) return kRapiFailed;
   *key = nullptr;
-  std::lock_guard lock(gMutex);
-  if (root != kRapiHkeyLocalMachine || !gSession || !gSession->device) return kRapiFailed;
-  std::unique_ptr<platform::RegistryKey> opened = gSession->device->openKey(fromWide(subKey));
+  ModuleState& st = state();
+  std::lock_guard lock(st.mutex);
+  if (root != kRapiHkeyLocalMachine || !st.session || !st.session->device) return kRapiFailed;
+  std::unique_ptr<platform::RegistryKey> opened = st.session->device->openKey(fromWide(subKey));
   if (!opened) return kRapiFailed;
   *key = opened.release();
   return 0;
@@ -283,9 +296,10 @@ RAPI_EXPORT int32_t CeRegCloseKey(RapiKey key) {
 
 RAPI_EXPORT int32_t CeCreateProcess(const char16_t* path, const char16_t* commandLine) {
   {
-    std::lock_guard lock(gMutex);
-    if (!gSession || !gSession->device) {
-      gLastError = "no session with the device";
+    ModuleState& st = state();
+    std::lock_guard lock(st.mutex);
+    if (!st.session || !st.session->device) {
+      st.lastError = "no session with the device";
       return 0;
     }
   }
@@ -314,11 +328,12 @@ RAPI_EXPORT int32_t CeCreateProcess(const char16_t* path, const char16_t* comman
 }
 
 RAPI_EXPORT uint32_t RapiLastError(char* text, uint32_t capacity) {
-  std::lock_guard lock(gMutex);
+  ModuleState& st = state();
+  std::lock_guard lock(st.mutex);
   if (text != nullptr && capacity > 0) {
-    const size_t n = std::min<size_t>(gLastError.size(), capacity - 1);
-    std::memcpy(text, gLastError.data(), n);
+    const size_t n = std::min<size_t>(st.lastError.size(), capacity - 1);
+    std::memcpy(text, st.lastError.data(), n);
     text[n] = 0;
   }
-  return static_cast<uint32_t>(gLastError.size());
+  return static_cast<uint32_t>(st.lastError.size());
 }

@@ -1,6 +1,7 @@
 #include "launcher/phone_launcher.h"
 
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -262,6 +263,30 @@ TEST_F(Modules, SshModuleWithoutADeviceSetUp) {
   EXPECT_EQ(r.step, LaunchStep::kInitialisation) << failureMessage(r);
   EXPECT_EQ(r.initResult, kRapiNotConfigured);
   EXPECT_NE(failureMessage(r).find("RemoteDevice"), std::string::npos) << failureMessage(r);
+}
+
+// A program that ends while a launch still waits for the device (here, for its settings
+// file, a pipe nobody writes) ends normally: the session's worker and the module's state
+// outlive the program's static objects.
+TEST_F(Modules, ProgramEndsWhileALaunchWaitsForTheDevice) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  const std::string fifo = dir_ + "/device.reg";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  ::setenv(kRemoteApiEnvironment, "rapi_local", 1);
+  ::setenv("VISTREL_LOCAL_DEVICE_KEY_STORE", fifo.c_str(), 1);
+  EXPECT_EXIT(
+      {
+        if (!startLauncher(2047, nullptr)) std::_Exit(3);
+        // The device's shell has opened the pipe for reading once a writer can open it.
+        int writer = -1;
+        for (int i = 0; i < 500 && writer < 0; ++i) {
+          writer = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+          if (writer < 0) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        if (writer < 0) std::_Exit(4);
+        std::exit(0);
+      },
+      ::testing::ExitedWithCode(0), "");
 }
 
 TEST_F(Modules, MissingModule) {

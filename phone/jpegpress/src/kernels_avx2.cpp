@@ -188,42 +188,51 @@ void convertBgr422V(const SourceArea& area, int16_t* blocks) {
   }
 }
 
-// Zigzag order by byte shuffles: output vector j (zigzag positions 8j..8j+7) is the OR of
-// shuffles of those coefficient vectors i (columns) that hold any of its entries.
+// Zigzag order by byte shuffles of vectors of kLaneBytes-byte coefficients (2: as the DCT
+// stores them, 1: packed to bytes). Source vector i holds the column-major coefficients
+// kLanes * i onwards; output vector j (zigzag positions kLanes * j onwards) is the OR of the
+// shuffles of those source vectors that hold any of its entries.
+template <int kLaneBytes>
 struct ZigzagShuffles {
-  alignas(16) int8_t mask[8][8][16];
-  bool used[8][8];
+  static constexpr int kLanes = 16 / kLaneBytes;
+  static constexpr int kVectors = 64 / kLanes;
+  alignas(16) int8_t mask[kVectors][kVectors][16];
+  bool used[kVectors][kVectors];
 };
 
-constexpr ZigzagShuffles makeZigzagShuffles() {
-  ZigzagShuffles z{};
-  for (int j = 0; j < 8; ++j)
-    for (int i = 0; i < 8; ++i) {
-      for (int p = 0; p < 8; ++p) {
-        const int c = kZigzag.columnMajor[8 * j + p];
-        const bool here = c / 8 == i;
-        z.mask[j][i][2 * p] = static_cast<int8_t>(here ? 2 * (c % 8) : -128);
-        z.mask[j][i][2 * p + 1] = static_cast<int8_t>(here ? 2 * (c % 8) + 1 : -128);
+template <int kLaneBytes>
+constexpr ZigzagShuffles<kLaneBytes> makeZigzagShuffles() {
+  using Z = ZigzagShuffles<kLaneBytes>;
+  Z z{};
+  for (int j = 0; j < Z::kVectors; ++j)
+    for (int i = 0; i < Z::kVectors; ++i)
+      for (int p = 0; p < Z::kLanes; ++p) {
+        const int c = kZigzag.columnMajor[Z::kLanes * j + p];
+        const bool here = c / Z::kLanes == i;
+        for (int byte = 0; byte < kLaneBytes; ++byte)
+          z.mask[j][i][kLaneBytes * p + byte] =
+              static_cast<int8_t>(here ? kLaneBytes * (c % Z::kLanes) + byte : -128);
         z.used[j][i] = z.used[j][i] || here;
       }
-    }
   return z;
 }
 
-constexpr ZigzagShuffles kZigzagShuffles = makeZigzagShuffles();
+template <int kLaneBytes>
+constexpr ZigzagShuffles<kLaneBytes> kZigzagShuffles = makeZigzagShuffles<kLaneBytes>();
 
-template <int J, int I>
-inline void gatherPart(__m128i& out, const __m128i* columns) {
-  if constexpr (kZigzagShuffles.used[J][I]) {
-    const __m128i m = _mm_load_si128(reinterpret_cast<const __m128i*>(kZigzagShuffles.mask[J][I]));
-    out = _mm_or_si128(out, _mm_shuffle_epi8(columns[I], m));
+template <int kLaneBytes, int J, int I>
+inline void gatherPart(__m128i& out, const __m128i* sources) {
+  if constexpr (kZigzagShuffles<kLaneBytes>.used[J][I]) {
+    const __m128i m =
+        _mm_load_si128(reinterpret_cast<const __m128i*>(kZigzagShuffles<kLaneBytes>.mask[J][I]));
+    out = _mm_or_si128(out, _mm_shuffle_epi8(sources[I], m));
   }
 }
 
-template <int J, size_t... I>
-inline __m128i gatherVector(const __m128i* columns, std::index_sequence<I...>) {
+template <int kLaneBytes, int J, size_t... I>
+inline __m128i gatherVector(const __m128i* sources, std::index_sequence<I...>) {
   __m128i out = _mm_setzero_si128();
-  (gatherPart<J, static_cast<int>(I)>(out, columns), ...);
+  (gatherPart<kLaneBytes, J, static_cast<int>(I)>(out, sources), ...);
   return out;
 }
 
@@ -232,7 +241,8 @@ inline uint64_t zigzagAll(const int16_t* coefficients, int16_t* zigzag, std::ind
   __m128i columns[8];
   for (int i = 0; i < 8; ++i)
     columns[i] = _mm_load_si128(reinterpret_cast<const __m128i*>(coefficients + 8 * i));
-  const __m128i out[8] = {gatherVector<static_cast<int>(J)>(columns, std::make_index_sequence<8>())...};
+  const __m128i out[8] = {
+      gatherVector<2, static_cast<int>(J)>(columns, std::make_index_sequence<8>())...};
   const __m128i zero = _mm_setzero_si128();
   uint64_t mask = 0;
   for (int j = 0; j < 8; ++j) _mm_store_si128(reinterpret_cast<__m128i*>(zigzag + 8 * j), out[j]);
@@ -247,51 +257,17 @@ uint64_t zigzagAvx2(const int16_t* coefficients, int16_t* zigzag) {
   return zigzagAll(coefficients, zigzag, std::make_index_sequence<8>());
 }
 
-// The mask alone, for the walk that reads the coefficients through kZigzagToColumnMajor:
-// the 64 coefficients packed to bytes with signed saturation (non-zero stays non-zero), so
-// that 16 zigzag positions come from at most four byte vectors; vector m holds the
-// column-major coefficients 16m..16m+15.
-struct ZigzagMaskShuffles {
-  alignas(16) int8_t mask[4][4][16];
-  bool used[4][4];
-};
-
-constexpr ZigzagMaskShuffles makeZigzagMaskShuffles() {
-  ZigzagMaskShuffles z{};
-  for (int j = 0; j < 4; ++j)
-    for (int m = 0; m < 4; ++m)
-      for (int p = 0; p < 16; ++p) {
-        const int c = kZigzag.columnMajor[16 * j + p];
-        const bool here = c / 16 == m;
-        z.mask[j][m][p] = static_cast<int8_t>(here ? c % 16 : -128);
-        z.used[j][m] = z.used[j][m] || here;
-      }
-  return z;
-}
-
-constexpr ZigzagMaskShuffles kZigzagMaskShuffles = makeZigzagMaskShuffles();
-
-template <int J, int M>
-inline void maskPart(__m128i& out, const __m128i* packed) {
-  if constexpr (kZigzagMaskShuffles.used[J][M]) {
-    const __m128i m =
-        _mm_load_si128(reinterpret_cast<const __m128i*>(kZigzagMaskShuffles.mask[J][M]));
-    out = _mm_or_si128(out, _mm_shuffle_epi8(packed[M], m));
-  }
-}
-
 // Zero flags of zigzag positions 16J..16J+15, at bits 16J..16J+15.
 template <int J>
 inline uint64_t zeroQuarter(const __m128i* packed) {
-  __m128i bytes = _mm_setzero_si128();
-  maskPart<J, 0>(bytes, packed);
-  maskPart<J, 1>(bytes, packed);
-  maskPart<J, 2>(bytes, packed);
-  maskPart<J, 3>(bytes, packed);
+  const __m128i bytes = gatherVector<1, J>(packed, std::make_index_sequence<4>());
   const int zeros = _mm_movemask_epi8(_mm_cmpeq_epi8(bytes, _mm_setzero_si128()));
   return static_cast<uint64_t>(static_cast<unsigned>(zeros)) << (16 * J);
 }
 
+// The mask alone, for the walk that reads the coefficients through kZigzagToColumnMajor:
+// the 64 coefficients packed to bytes with signed saturation (non-zero stays non-zero), so
+// that 16 zigzag positions come from at most four byte vectors.
 uint64_t zigzagMaskAvx2(const int16_t* coefficients) {
   __m128i packed[4];
   for (int m = 0; m < 4; ++m) {

@@ -147,7 +147,7 @@ constexpr size_t kPipelineHeaderBytes = 32;
 
 uint32_t encodeScanGeneric(const KernelTable& kernels, JpegEncoder& encoder, const Shape& shape,
                            const Source& source, uint8_t* out, size_t room) {
-  return encodeScanBody<false>(kernels, encoder, shape, source, out, room);
+  return encodeScanBody<nullptr>(kernels, encoder, shape, source, out, room);
 }
 
 uint32_t createEncoder(JpegEncoder** encoder) {

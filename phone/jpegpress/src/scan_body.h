@@ -54,9 +54,10 @@ constexpr size_t kWorstBlockBytes = 416;
 constexpr size_t kWorstDcOnlyBlockBytes = 7;
 constexpr size_t kPendingBytes = 16;
 
-// With kMaskOnly the table's zigzagMask gives each block's mask and the coder reads the
-// coefficients where the DCT left them; otherwise its zigzag makes an ordered copy.
-template <bool kMaskOnly>
+// With a kMask (the AVX2 walk's zigzag mask, inlined) each block's mask comes from it and
+// the coder reads the coefficients where the DCT left them; without, the table's zigzag
+// makes an ordered copy.
+template <ZigzagMaskFn kMask>
 uint32_t encodeScanBody(const KernelTable& k, JpegEncoder& e, const Shape& s, const Source& src,
                         uint8_t* out, size_t room) {
   int mcuWidth = 16, mcuHeight = 16;
@@ -201,13 +202,14 @@ uint32_t encodeScanBody(const KernelTable& k, JpegEncoder& e, const Shape& s, co
         }
       }
 
+      constexpr bool kMaskOnly = kMask != nullptr;
       alignas(16) int16_t zigzag[kMaskOnly ? 1 : 6][64];
       const int16_t* coded[6];
       uint64_t nonZero[6];
       for (int b = 0; b < totalBlocks; ++b) {
         if constexpr (kMaskOnly) {
           coded[b] = e.blocks + b * 64;
-          nonZero[b] = k.zigzagMask(coded[b]);
+          nonZero[b] = kMask(coded[b]);
         } else {
           coded[b] = zigzag[b];
           nonZero[b] = k.zigzag(e.blocks + b * 64, zigzag[b]);

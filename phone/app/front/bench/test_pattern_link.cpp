@@ -4,6 +4,7 @@
 #include "dshow/directshow_camera.h"
 #include "jpegpress/jpeg_encoder_table.h"
 #include "link_runner.h"
+#include "platform/utf16.h"
 
 using namespace link_bench;
 
@@ -49,12 +50,19 @@ void testPatternLink(benchmark::State& state, bool withJpegpress) {
     preview.mode = sources::kModePreview;
     cam.Start(preview);
     cam.Stop();
+    // A mode's label is its size, then its pixel format ("320x240 UYVY"): the first mode
+    // of the wanted size is taken, and named in the result.
     settings::SourceSetting& res = cam.common(camera::kSettingResolution);
+    const std::u16string size(wanted.begin(), wanted.end());
     bool found = false;
     for (uint32_t i = 0; i < res.count && res.choices && !found; ++i) {
       const char16_t* label = res.choices[i].label;
-      if (label && std::u16string(label) == std::u16string(wanted.begin(), wanted.end())) {
+      const std::u16string text = label ? label : u"";
+      const bool sameSize = text.compare(0, size.size(), size) == 0 &&
+                            (text.size() == size.size() || text[size.size()] == u' ');
+      if (sameSize) {
         res.current = static_cast<int32_t>(i);
+        state.SetLabel(platform::utf16ToUtf8Lossy(text));
         found = true;
       }
     }

@@ -29,8 +29,14 @@ device_pids() {
   done
 }
 endDevicePrograms() {
-  local p
-  for p in $(device_pids); do kill "$p" 2>/dev/null; done
+  local p pids i
+  pids=$(device_pids)
+  for p in $pids; do kill "$p" 2>/dev/null; done
+  # A device program saves its settings as it ends: wait for it (5 s at most), so that
+  # the session's folder is removed after that write, not during it.
+  for p in $pids; do
+    for i in $(seq 50); do kill -0 "$p" 2>/dev/null || break; sleep 0.1; done
+  done
 }
 atExit endDevicePrograms
 

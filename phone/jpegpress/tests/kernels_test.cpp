@@ -84,14 +84,21 @@ TEST(Kernels, ForwardDctMatchesForEveryQuality) {
   ASSERT_NE(e, nullptr);
   for (uint32_t q = 1; q <= 100; ++q) {
     setQuality(e, q);
-    for (int n = 0; n < 40; ++n) {
+    for (int n = 0; n < 50; ++n) {
       alignas(32) int16_t a[64], b[64];
-      // Extremes, flat blocks and random ones.
-      const int kind = n % 4;
+      // Extremes, flat blocks, random ones and the sign patterns of low frequencies (u, v),
+      // whose coefficients are the largest before quantisation (about 26000 at (1, 1)).
+      const int kind = n % 5;
+      const int fu = 1 + n / 5 % 3, fv = 1 + n / 15 % 3;
       for (int i = 0; i < 64; ++i) {
         int v = static_cast<int>(rng() % 256) - 128;
         if (kind == 1) v = (i + i / 8) % 2 ? 127 : -128;
         if (kind == 2) v = n % 8 < 4 ? -128 : 127;
+        if (kind == 3) {
+          const double across = std::cos((2 * (i % 8) + 1) * fu * M_PI / 16);
+          const double down = std::cos((2 * (i / 8) + 1) * fv * M_PI / 16);
+          v = across * down > 0 ? 127 : -128;
+        }
         a[i] = b[i] = static_cast<int16_t>(v);
       }
       const uint16_t* recip = n % 2 ? e->lumaReciprocal : e->chromaReciprocal;

@@ -213,8 +213,9 @@ class Modules : public ::testing::Test {
   void TearDown() override {
     ::unsetenv(kRemoteApiEnvironment);
     ::unsetenv("VISTREL_LOCAL_DEVICE_KEY_STORE");
-    std::system(("rm -rf '" + dir_ + "'").c_str());
+    removeDir();
   }
+  void removeDir() const { std::system(("rm -rf '" + dir_ + "'").c_str()); }
   std::string dir_;
 };
 
@@ -284,6 +285,7 @@ TEST_F(Modules, ProgramEndsWhileALaunchWaitsForTheDevice) {
           if (writer < 0) std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
         if (writer < 0) std::_Exit(4);
+        removeDir();  // the test's own teardown does not run in this process
         std::exit(0);
       },
       ::testing::ExitedWithCode(0), "");

@@ -378,8 +378,9 @@ TEST(Presenter, FrameThreadRunsUntilShutdownWakesIt) {
   v.view.onResizeRequest = [&](uint32_t, uint32_t) { ++resizes; };
   ASSERT_TRUE(v.presenter.startFrameThread());
   v.device.push({{1, 2, 3}, 320, 240, true});
-  ASSERT_TRUE(waitUntil([&] { return v.lastStatus() == u"320x240@0.0"; }))
-      << ::testing::PrintToString(v.lastStatus());
+  // The frame thread shows the status, then asks for the window's size.
+  ASSERT_TRUE(waitUntil([&] { return v.lastStatus() == u"320x240@0.0" && resizes.load() > 0; }))
+      << ::testing::PrintToString(v.lastStatus()) << ", " << resizes.load() << " resize requests";
   EXPECT_EQ(resizes.load(), 1);
   EXPECT_TRUE(v.presenter.shutdown());
   EXPECT_TRUE(v.presenter.frameLoopEnded());

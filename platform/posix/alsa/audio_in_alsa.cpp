@@ -29,7 +29,12 @@ const char* deviceName(const std::string& device) {
   return device.empty() ? "default" : device.c_str();
 }
 
-constexpr unsigned kPeriodUs = 10000;   // the thread wakes every 10 ms of sound
+// The thread wakes every 20 ms of sound, the shortest block the sound source lays out, so
+// one wait never brings more than one read into a block can take. A shorter period only
+// costs wake-ups and, on PipeWire, sets the whole graph's cycle to it: at 10 ms, on a
+// machine short of processor time, the server skipped cycles and up to a third of the
+// sound never reached the device.
+constexpr unsigned kPeriodUs = 20000;
 constexpr unsigned kBufferUs = 200000;  // the device holds 200 ms while the thread is late
 constexpr int kWaitMs = 50;             // how long one wait may keep Reset waiting
 

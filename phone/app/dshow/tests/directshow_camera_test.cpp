@@ -282,9 +282,13 @@ namespace {
 // The tool runs the source in capture mode: test-pattern pictures compressed by the
 // pipeline into JFIF files.
 TEST(PhoneCameraTool, WritesJpegFramesFromTheTestPattern) {
-  const std::string dir = ::testing::TempDir() + "vistrel-phone-camera";
-  std::filesystem::remove_all(dir);
-  std::filesystem::create_directories(dir);
+  // A folder of this run's own, removed at the end.
+  std::string dir = ::testing::TempDir() + "vistrel-phone-camera.XXXXXX";
+  ASSERT_NE(::mkdtemp(dir.data()), nullptr);
+  struct RemoveAtEnd {
+    std::string path;
+    ~RemoveAtEnd() { std::filesystem::remove_all(path); }
+  } removeAtEnd{dir};
   const std::string command = std::string("VISTREL_KEY_STORE=/nonexistent/x.reg ") + VISTREL_CAMERA_TOOL +
                               " --device test-pattern --mode 2 --frames 2 --out " + dir + " > " + dir + "/out.txt";
   ASSERT_EQ(std::system(command.c_str()), 0);

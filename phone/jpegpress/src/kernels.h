@@ -108,7 +108,8 @@ struct KernelTable {
   ForwardDctTurnedFn forwardDctTurned[4];
   ForwardDctTurned2Fn forwardDctTurned2[4];
   ZigzagFn zigzag;
-  // Null unless this table's own walk (encodeScan) uses it.
+  // The zigzag mask that this table's own walk (encodeScan) inlines, kept here so that the
+  // kernel tests can compare it with zigzag; null where the walk has none.
   ZigzagMaskFn zigzagMask = nullptr;
   // The MCU walk with its entropy coder that calls the routines above.
   EncodeScanFn encodeScan = encodeScanGeneric;

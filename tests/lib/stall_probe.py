@@ -8,7 +8,9 @@ together then, and real-time sound gets gaps that say nothing about the code und
 
 Sleeps 5 ms at a time and counts every wake-up that came THRESHOLD_MS (default 40) or more
 late. On SIGINT or SIGTERM it prints one line and exits:
-  stalls: COUNT of THRESHOLD_MS ms or more, longest LONGEST ms, in all TOTAL ms"""
+  stalls: COUNT of THRESHOLD_MS ms or more, longest LONGEST ms, in all TOTAL ms
+When the process that started it is gone (killed at a timeout), it ends without a word."""
+import os
 import signal
 import sys
 import time
@@ -26,8 +28,9 @@ def main():
     signal.signal(signal.SIGINT, report)
     signal.signal(signal.SIGTERM, report)
     step = 0.005
+    parent = os.getppid()
     before = time.monotonic()
-    while True:
+    while os.getppid() == parent:
         time.sleep(step)
         now = time.monotonic()
         late = now - before - step

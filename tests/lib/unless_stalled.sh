@@ -11,7 +11,10 @@
 here=$(cd "$(dirname "$0")" && pwd)
 runs=3
 log=$(mktemp "${TMPDIR:-/tmp}/vistrel-stalls.XXXXXX") || { echo "FAIL: no temporary file"; exit 1; }
-trap 'rm -f "$log"' EXIT
+probe=""
+trap 'if [ -n "$probe" ]; then kill "$probe" 2>/dev/null; fi; rm -f "$log"' EXIT
+trap 'exit 143' TERM
+trap 'exit 130' INT
 for ((run = 1; run <= runs; run++)); do
   python3 "$here/stall_probe.py" 40 >"$log" &
   probe=$!
@@ -19,6 +22,7 @@ for ((run = 1; run <= runs; run++)); do
   status=$?
   kill -INT "$probe" 2>/dev/null
   wait "$probe"
+  probe=""
   stalls=$(cat "$log")
   case $status in 0 | 77) exit "$status" ;; esac
   echo "run $run of $runs failed (exit $status); ${stalls:-stalls: the probe did not report}"

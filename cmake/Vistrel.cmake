@@ -20,6 +20,10 @@ if(CMAKE_CROSSCOMPILING AND CMAKE_CROSSCOMPILING_EMULATOR)
   string(APPEND VISTREL_TEST_RUNNER " ")
 endif()
 
+# The command in front of an end-to-end test of real-time sound: a run that failed while
+# the whole machine stalled runs again (tests/lib/unless_stalled.sh, docs/e2e-tests.md).
+set(VISTREL_STALL_GUARD bash ${PROJECT_SOURCE_DIR}/tests/lib/unless_stalled.sh)
+
 # The leak checker's suppressions for the tests of the Qt fronts (caches that Qt's font
 # library keeps for the life of the process), set in their LSAN_OPTIONS.
 set(VISTREL_QT_TESTS_LSAN_SUPPRESSIONS ${CMAKE_CURRENT_LIST_DIR}/qt_tests_lsan.supp)
